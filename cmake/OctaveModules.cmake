@@ -1,0 +1,36 @@
+# Octave modules: build/toolbox/sphnet_learn.mex and sphnet_recall.mex with their help files.
+# Compiled with the flags Octave's mkoctfile reports, linked the way `mkoctfile --mex` links:
+# the MEX calls stay unresolved until the Octave process loads the module.
+set(SPHNET_TOOLBOX_DIR ${PROJECT_BINARY_DIR}/toolbox)
+
+if(NOT SPHNET_OCTAVE)
+  return()
+endif()
+find_program(MKOCTFILE_EXECUTABLE mkoctfile)
+if(NOT MKOCTFILE_EXECUTABLE)
+  message(STATUS "mkoctfile not found: the Octave modules are skipped (install liboctave-dev)")
+  set(SPHNET_OCTAVE OFF)
+  return()
+endif()
+
+execute_process(COMMAND ${MKOCTFILE_EXECUTABLE} -p OCTINCLUDEDIR
+  OUTPUT_VARIABLE OCTAVE_INCLUDE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+find_program(OCTAVE_EXECUTABLE NAMES octave-cli octave)
+message(STATUS "Octave modules: ${SPHNET_TOOLBOX_DIR} (headers ${OCTAVE_INCLUDE_DIR})")
+
+foreach(fn learn recall)
+  string(TOUPPER ${fn} FN)
+  set(target sphnet_${fn}_octave)
+  add_library(${target} MODULE ${SPHNET_CORE_SOURCES} ${SPHNET_${FN}_SOURCES}
+    ${PROJECT_SOURCE_DIR}/core/hosts/host_octave.cpp ${PROJECT_SOURCE_DIR}/core/hosts/heap_malloc.cpp)
+  target_include_directories(${target} PRIVATE ${SPHNET_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR}/.. ${OCTAVE_INCLUDE_DIR})
+  target_compile_definitions(${target} PRIVATE MEX_DEBUG)
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic)
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".mex" OUTPUT_NAME sphnet_${fn}
+    LIBRARY_OUTPUT_DIRECTORY ${SPHNET_TOOLBOX_DIR})
+  sphnet_hide_symbols(${target})
+  # The help text lives in a comment-only file of the same name beside the module.
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different
+      ${PROJECT_SOURCE_DIR}/octave/sphnet_${fn}.m ${SPHNET_TOOLBOX_DIR}/sphnet_${fn}.m)
+endforeach()

@@ -1,0 +1,113 @@
+#include "arg_checks.h"
+
+#include <climits>
+#include <cmath>
+
+namespace sphnet {
+
+namespace {
+const double* begin(const mxArray* array) { return mxGetPr(array); }
+const double* end(const mxArray* array) { return mxGetPr(array) + mxGetNumberOfElements(array); }
+}  // namespace
+
+bool isRealFullDouble(const mxArray* array) {
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
+}
+
+bool isTwoDimensional(const mxArray* array) { return mxGetNumberOfDimensions(array) == 2; }
+
+bool hasUnitDimension(const mxArray* array) {
+    if (!isTwoDimensional(array)) return false;
+    const mwSize* dims = mxGetDimensions(array);
+    return dims[0] == 1 || dims[1] == 1;
+}
+
+ScalarShape scalarShape(const mxArray* array) {
+    if (!isRealFullDouble(array)) return ScalarShape::NotRealDouble;
+    if (!isTwoDimensional(array)) return ScalarShape::NotTwoDimensional;
+    if (!hasUnitDimension(array)) return ScalarShape::NoUnitDimension;
+    if (mxIsEmpty(array)) return ScalarShape::Empty;
+    return ScalarShape::Ok;
+}
+
+bool dimensionsFitInt(const mxArray* array) {
+    const mwSize* dims = mxGetDimensions(array);
+    // One below INT_MAX, so that a column count plus the radius column still fits.
+    return dims[0] < INT_MAX && dims[1] < INT_MAX;
+}
+
+bool allFinite(const mxArray* array) {
+    for (const double* v = begin(array); v != end(array); ++v) {
+        if (!std::isfinite(*v)) return false;
+    }
+    return true;
+}
+
+bool anyNaN(const mxArray* array) {
+    for (const double* v = begin(array); v != end(array); ++v) {
+        if (std::isnan(*v)) return true;
+    }
+    return false;
+}
+
+bool allLabelsFitInt32(const mxArray* array) {
+    for (const double* v = begin(array); v != end(array); ++v) {
+        // Truncation toward zero keeps every value strictly between these bounds in range.
+        if (!(*v > -2147483649.0 && *v < 2147483648.0)) return false;
+    }
+    return true;
+}
+
+bool checkMatrixArgument(const mxArray* array, const char* name, const char* argument,
+                         char* message) {
+    if (!isRealFullDouble(array)) {
+        return reject(message, name, "%s: %s must be a real double matrix.", argument);
+    }
+    if (!isTwoDimensional(array)) {
+        return reject(message, name, "%s: %s must be  a two dimensional array (matrix).",
+                      argument);
+    }
+    if (!dimensionsFitInt(array)) return reject(message, name, "%s: %s is too large.", argument);
+    return true;
+}
+
+bool checkLabelVector(const mxArray* array, int count, const char* name, const char* argument,
+                      char* message) {
+    if (!isRealFullDouble(array)) {
+        return reject(message, name, "%s: %s must be a real double vector.", argument);
+    }
+    if (!isTwoDimensional(array)) return reject(message, name, "%s: %s must a vector.", argument);
+    const mwSize* dims = mxGetDimensions(array);
+    const bool row = dims[0] == 1 && dims[1] == count;
+    const bool column = dims[1] == 1 && dims[0] == count;
+    if (!row && !column) {
+        return reject(message, name, "%s: %s must be of type  %dx1 or 1x%d.", argument, count,
+                      count);
+    }
+    if (anyNaN(array)) return reject(message, name, "%s: %s must not contain NaN.", argument);
+    if (!allLabelsFitInt32(array)) {
+        return reject(message, name, "%s: %s must lie within the 32-bit integer range.",
+                      argument);
+    }
+    return true;
+}
+
+bool checkScalarArgument(const mxArray* array, const char* name, const char* argument,
+                         char* message) {
+    switch (scalarShape(array)) {
+        case ScalarShape::Ok:
+            return true;
+        case ScalarShape::NotRealDouble:
+            return reject(message, name, "%s: %s must be a real double scalar.", argument);
+        default:
+            return reject(message, name, "%s: %s must be a scalar.", argument);
+    }
+}
+
+int truncateToInt(double value) {
+    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+}  // namespace sphnet

@@ -1,0 +1,17 @@
+#include "elapsed_clock.h"
+
+#include <chrono>
+
+namespace sphnet {
+namespace {
+// Initialised when the module is loaded.
+const auto moduleLoadTime = std::chrono::steady_clock::now();
+}  // namespace
+
+std::int64_t elapsedClockMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 moduleLoadTime)
+        .count();
+}
+
+}  // namespace sphnet

@@ -1,0 +1,13 @@
+// Wall-clock milliseconds since the module was loaded. Runs report whole seconds: each reading
+// is truncated to seconds before two are subtracted.
+#pragma once
+
+#include <cstdint>
+
+namespace sphnet {
+
+std::int64_t elapsedClockMilliseconds();
+
+inline std::int64_t elapsedClockSeconds() { return elapsedClockMilliseconds() / 1000; }
+
+}  // namespace sphnet

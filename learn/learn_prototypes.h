@@ -1,0 +1,32 @@
+// RCE training: grows a set of hypersphere nodes from labelled patterns, printing the progress
+// trace and the training summary on the host console.
+#pragma once
+
+#include "procedure_status.h"
+
+namespace sphnet {
+
+struct TrainingInput {
+    int patternCount = 0;                  // N
+    int dimension = 0;                     // n
+    const double* const* patterns = nullptr;  // N rows of n values
+    const double* labels = nullptr;        // N labels, whole numbers expected
+    double normType = 2.0;                 // p >= 1, or +Inf
+    double rMax = 1.0;                     // radius of a new node before any conflict
+    double margin = 0.0;                   // gap kept between spheres of different labels
+    int maxPresentations = 1;              // pass limit, >= 1
+    int oflag = 0;                         // verbosity 0..3
+};
+
+struct TrainingOutput {
+    int nodeCount = 0;
+    double** nodeRows = nullptr;   // nodeCount rows of n + 1 values: centre, then radius
+    double* nodeLabels = nullptr;  // nodeCount labels
+    int presentations = 0;         // passes reported: the confirming pass of a converged run is not counted
+};
+
+// On Done, nodeRows and nodeLabels come from the host allocator and belong to the caller.
+// On failure nothing is left allocated and the output is untouched.
+ProcedureStatus learnPrototypes(const TrainingInput& input, TrainingOutput& output);
+
+}  // namespace sphnet

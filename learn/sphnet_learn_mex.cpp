@@ -1,0 +1,195 @@
+// [Nodes, NodeLabels, Presentations] =
+//     sphnet_learn(Patterns, PLabels, norm_type, Rmax, margin, max_list_presentations, oflag)
+//
+// Check the arguments, convert, train, convert back. Every failure ends in one host error,
+// raised last, when nothing of this call is left to release.
+#include <cmath>
+
+#include "arg_checks.h"
+#include "array_convert.h"
+#include "learn_prototypes.h"
+#include "mex_host.h"
+#include "node_matrix_convert.h"
+
+using namespace sphnet;
+
+namespace {
+
+const char kName[] = "SPHNET_LEARN";
+
+enum Input {
+    IN_PATTERNS,
+    IN_PLABELS,
+    IN_NORM_TYPE,
+    IN_RMAX,
+    IN_MARGIN,
+    IN_MAX_LIST_PRESENTATIONS,
+    IN_OFLAG,
+    IN_COUNT
+};
+enum Output { OUT_NODES, OUT_NODE_LABELS, OUT_PRESENTATIONS, OUT_COUNT };
+
+struct Settings {
+    double normType = 0;
+    double rMax = 0;
+    double margin = 0;
+    int maxPresentations = 0;
+    int oflag = 0;
+};
+
+template <typename... Args>
+bool fail(char* message, const char* format, Args... args) {
+    return reject(message, kName, format, args...);
+}
+
+bool checkPatterns(const mxArray* patterns, char* message) {
+    if (!checkMatrixArgument(patterns, kName, "1st input argument (Patterns)", message)) {
+        return false;
+    }
+    // A NaN distance counts as covered: one NaN would poison every node it meets.
+    if (!allFinite(patterns)) {
+        return fail(message, "%s: 1st input argument (Patterns) must not contain NaN or Inf.");
+    }
+    return true;
+}
+
+bool checkRealScalar(const mxArray* argument, const char* ordinalAndName, char* message) {
+    return checkScalarArgument(argument, kName, ordinalAndName, message);
+}
+
+bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message) {
+    if (!checkRealScalar(prhs[IN_NORM_TYPE], "3rd input argument (norm_type)", message)) {
+        return false;
+    }
+    settings.normType = mxGetScalar(prhs[IN_NORM_TYPE]);
+    if (!(settings.normType >= 1)) {
+        return fail(message, "%s: 3rd input argument (norm_type) must be >= 1.");
+    }
+
+    if (!checkRealScalar(prhs[IN_RMAX], "4th input argument (Rmax)", message)) return false;
+    settings.rMax = mxGetScalar(prhs[IN_RMAX]);
+    if (!(settings.rMax >= 0)) {
+        return fail(message, "%s: 4th input argument (Rmax) must be non-negative.");
+    }
+
+    if (!checkRealScalar(prhs[IN_MARGIN], "5th input argument (margin)", message)) return false;
+    settings.margin = mxGetScalar(prhs[IN_MARGIN]);
+    if (!(settings.margin >= 0)) {
+        return fail(message, "%s: 5th input argument (margin) must be non-negative.");
+    }
+    // An infinite margin turns every radius into -Inf and then NaN, and a NaN radius covers all.
+    if (std::isinf(settings.margin)) {
+        return fail(message, "%s: 5th input argument (margin) must be finite.");
+    }
+
+    const mxArray* limit = prhs[IN_MAX_LIST_PRESENTATIONS];
+    switch (scalarShape(limit)) {
+        case ScalarShape::Ok:
+            break;
+        case ScalarShape::NotRealDouble:
+            return fail(message,
+                        "%s: 6th input argument (max_list_presentations) must be a real double "
+                        "scalar.");
+        default:
+            return fail(message, "%s: 6th input argument (max_list_presentations) must be scalar.");
+    }
+    const double limitValue = mxGetScalar(limit);
+    // Truncation toward zero reaches 1 exactly when the value is at least 1; NaN fails here.
+    if (!(limitValue >= 1)) {
+        return fail(message, "%s: 6th input argument (max_list_presentations) must be >= 1");
+    }
+    settings.maxPresentations = truncateToInt(limitValue);
+
+    const mxArray* oflag = prhs[IN_OFLAG];
+    switch (scalarShape(oflag)) {
+        case ScalarShape::Ok:
+            break;
+        case ScalarShape::NotRealDouble:
+            return fail(message, "%s: 7th input argument (oflag) must be a real double scalar.");
+        case ScalarShape::NoUnitDimension:
+            return fail(message, "%s: 7th input argument must be scalar.");
+        default:
+            return fail(message, "%s: 7th input argument (oflag) must be scalar.");
+    }
+    const double oflagValue = mxGetScalar(oflag);
+    // Truncation toward zero lands in 0..3 exactly for values in (-1, 4); NaN fails here.
+    if (!(oflagValue > -1 && oflagValue < 4)) {
+        return fail(message, "%s: 7th input argument (oflag) must be 0,1,2 or 3");
+    }
+    settings.oflag = truncateToInt(oflagValue);
+    return true;
+}
+
+bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& settings,
+                    char* message) {
+    if (nrhs != IN_COUNT) return fail(message, "%s: %d input arguments required.", IN_COUNT);
+    if (!checkPatterns(prhs[IN_PATTERNS], message)) return false;
+    const int patternCount = static_cast<int>(mxGetDimensions(prhs[IN_PATTERNS])[0]);
+    if (!checkLabelVector(prhs[IN_PLABELS], patternCount, kName, "2nd input argument (PLabels)",
+                          message)) {
+        return false;
+    }
+    if (!checkSettings(prhs, settings, message)) return false;
+    if (nlhs != OUT_COUNT) return fail(message, "%s: %d output arguments required.", OUT_COUNT);
+    return true;
+}
+
+// Converts, trains and fills the output slots. False means out of memory or interrupted.
+ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, const Settings& settings) {
+    int rows = 0;
+    int cols = 0;
+    double** patterns = mxArray2D_to_cArray2D(&rows, &cols, prhs[IN_PATTERNS]);
+    if (patterns == nullptr) return ProcedureStatus::OutOfMemory;
+    int labelCount = 0;
+    double* labels = mxArray1D_to_cArray1D(&labelCount, prhs[IN_PLABELS]);
+    if (labels == nullptr) return ProcedureStatus::OutOfMemory;
+
+    TrainingInput input;
+    input.patternCount = rows;
+    input.dimension = cols;
+    input.patterns = patterns;
+    input.labels = labels;
+    input.normType = settings.normType;
+    input.rMax = settings.rMax;
+    input.margin = settings.margin;
+    input.maxPresentations = settings.maxPresentations;
+    input.oflag = settings.oflag;
+    TrainingOutput output;
+    const ProcedureStatus status = learnPrototypes(input, output);
+    if (status != ProcedureStatus::Done) return status;
+
+    plhs[OUT_NODES] = cArray2D_to_mxArray2D(output.nodeCount, cols + 1, output.nodeRows);
+    if (plhs[OUT_NODES] == nullptr) return ProcedureStatus::OutOfMemory;
+    plhs[OUT_NODE_LABELS] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
+    if (plhs[OUT_NODE_LABELS] == nullptr) return ProcedureStatus::OutOfMemory;
+    auto* presentations = static_cast<double*>(mxCalloc(1, sizeof(double)));
+    if (presentations == nullptr) return ProcedureStatus::OutOfMemory;
+    presentations[0] = output.presentations;
+    plhs[OUT_PRESENTATIONS] = cArray1D_to_mxArray1D(1, presentations);
+    if (plhs[OUT_PRESENTATIONS] == nullptr) return ProcedureStatus::OutOfMemory;
+    return ProcedureStatus::Done;
+}
+
+}  // namespace
+
+extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                          const mxArray* prhs[]) {
+    char message[kMessageSize];
+    Settings settings;
+    if (!checkArguments(nlhs, nrhs, prhs, settings, message)) {
+        mexErrMsgTxt(message);
+        return;
+    }
+
+    switch (train(plhs, prhs, settings)) {
+        case ProcedureStatus::Done:
+            return;
+        case ProcedureStatus::Interrupted:
+            formatMessage(message, "%s: Interrupted by the user.", kName);
+            hostRaiseInterrupt(message);
+        case ProcedureStatus::OutOfMemory:
+            formatMessage(message, "%s: Not enough memory available; unable to run!", kName);
+            mexErrMsgTxt(message);
+            return;
+    }
+}

@@ -1,0 +1,1 @@
+% SPHNET_LEARN  (help text to come)

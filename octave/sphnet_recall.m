@@ -1,0 +1,1 @@
+% SPHNET_RECALL  (help text to come)

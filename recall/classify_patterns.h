@@ -1,0 +1,26 @@
+// RCE recall ("performance phase"): labels each pattern with the first node that covers it,
+// or, when none does, with the nearest node's label (1-NN rule) or the caller's unknown label.
+#pragma once
+
+#include "procedure_status.h"
+
+namespace sphnet {
+
+struct RecallInput {
+    int nodeCount = 0;                         // M
+    int dimension = 0;                         // n
+    const double* const* templates = nullptr;  // M rows of n + 1 values: centre, then radius
+    const double* nodeLabels = nullptr;        // M labels
+    double normType = 2.0;                     // p >= 1, or +Inf
+    int patternCount = 0;                      // P
+    const double* const* patterns = nullptr;   // P rows of n values
+    int unknownLabel = 0;
+    int nnOption = 0;  // 1: uncovered patterns take the nearest node's label
+    int oflag = 0;     // verbosity 0..3
+};
+
+// On Done, *results holds P labels from the host allocator, owned by the caller.
+// On failure nothing is left allocated.
+ProcedureStatus classifyPatterns(const RecallInput& input, double** results);
+
+}  // namespace sphnet

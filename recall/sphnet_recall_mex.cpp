@@ -1,0 +1,200 @@
+// Labels = sphnet_recall(Templates, NLabels, norm_type, Patterns, unknown_label, nn_option, oflag)
+//
+// Check the arguments, convert, classify, convert back. Every failure ends in one host error,
+// raised last, when nothing of this call is left to release.
+#include <cmath>
+
+#include "arg_checks.h"
+#include "array_convert.h"
+#include "classify_patterns.h"
+#include "mex_host.h"
+
+using namespace sphnet;
+
+namespace {
+
+const char kName[] = "SPHNET_RECALL";
+
+enum Input {
+    IN_TEMPLATES,
+    IN_NLABELS,
+    IN_NORM_TYPE,
+    IN_PATTERNS,
+    IN_UNKNOWN_LABEL,
+    IN_NN_OPTION,
+    IN_OFLAG,
+    IN_COUNT
+};
+enum Output { OUT_LABELS, OUT_COUNT };
+
+struct Settings {
+    double normType = 0;
+    int unknownLabel = 0;
+    int nnOption = 0;
+    int oflag = 0;
+};
+
+template <typename... Args>
+bool fail(char* message, const char* format, Args... args) {
+    return reject(message, kName, format, args...);
+}
+
+// Templates come back from users, possibly edited: a NaN anywhere, or an infinite centre,
+// makes a NaN distance, and a NaN distance counts as covering every pattern. Infinite radii
+// are legitimate (training with Rmax = Inf makes them).
+bool checkTemplates(const mxArray* templates, char* message) {
+    if (!checkMatrixArgument(templates, kName, "1st input argument (Templates)", message)) {
+        return false;
+    }
+    const mwSize* dims = mxGetDimensions(templates);
+    if (dims[1] < 1) {
+        return fail(message,
+                    "%s: 1st input argument (Templates) must have a column for the radius.");
+    }
+    if (anyNaN(templates)) {
+        return fail(message, "%s: 1st input argument (Templates) must not contain NaN.");
+    }
+    const double* pr = mxGetPr(templates);
+    const mwSize centreValues = dims[0] * (dims[1] - 1);  // column-major: radii come last
+    for (mwSize i = 0; i < centreValues; ++i) {
+        if (std::isinf(pr[i])) {
+            return fail(message, "%s: 1st input argument (Templates) must have finite centres.");
+        }
+    }
+    return true;
+}
+
+bool checkPatterns(const mxArray* patterns, int dimension, char* message) {
+    if (!checkMatrixArgument(patterns, kName, "4th input argument (Patterns)", message)) {
+        return false;
+    }
+    const mwSize* dims = mxGetDimensions(patterns);
+    if (dims[1] != dimension) {
+        return fail(message, "%s: 4th input argument (Patterns) must be of type  %dx%d.",
+                    static_cast<int>(dims[0]), dimension);
+    }
+    if (!allFinite(patterns)) {
+        return fail(message, "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
+    }
+    return true;
+}
+
+bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message) {
+    const mxArray* unknown = prhs[IN_UNKNOWN_LABEL];
+    if (!checkScalarArgument(unknown, kName, "5th input argument (unknown_label)", message)) {
+        return false;
+    }
+    const double unknownValue = mxGetScalar(unknown);
+    if (!(unknownValue > -2147483649.0 && unknownValue < 2147483648.0)) {
+        return fail(message,
+                    "%s: 5th input argument (unknown_label) must lie within the 32-bit integer "
+                    "range.");
+    }
+    settings.unknownLabel = truncateToInt(unknownValue);
+
+    const mxArray* nn = prhs[IN_NN_OPTION];
+    if (!checkScalarArgument(nn, kName, "6th input argument (nn_option)", message)) return false;
+    const double nnValue = mxGetScalar(nn);
+    // Truncation toward zero gives 0 or 1 exactly for values in (-1, 2); NaN fails here.
+    if (!(nnValue > -1 && nnValue < 2)) {
+        return fail(message, "%s: 6th input argument (nn_option) must be either 0 or 1.");
+    }
+    settings.nnOption = truncateToInt(nnValue);
+
+    const mxArray* oflag = prhs[IN_OFLAG];
+    switch (scalarShape(oflag)) {
+        case ScalarShape::Ok:
+            break;
+        case ScalarShape::NotRealDouble:
+            return fail(message, "%s: 7th input argument (oflag) must be a real double scalar.");
+        default:
+            return fail(message, "%s: 7th input argument (oflag) must be scalar.");
+    }
+    const double oflagValue = mxGetScalar(oflag);
+    if (!(oflagValue > -1 && oflagValue < 4)) {
+        return fail(message, "%s: 7th input argument (oflag) must be 0,1,2 or 3.");
+    }
+    settings.oflag = truncateToInt(oflagValue);
+    return true;
+}
+
+bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& settings,
+                    char* message) {
+    if (nrhs != IN_COUNT) return fail(message, "%s: %d input arguments required.", IN_COUNT);
+    if (!checkTemplates(prhs[IN_TEMPLATES], message)) return false;
+    const mwSize* templateDims = mxGetDimensions(prhs[IN_TEMPLATES]);
+    const int nodeCount = static_cast<int>(templateDims[0]);
+    const int dimension = static_cast<int>(templateDims[1]) - 1;
+    if (!checkLabelVector(prhs[IN_NLABELS], nodeCount, kName, "2nd input argument (NLabels)",
+                          message)) {
+        return false;
+    }
+    if (!checkScalarArgument(prhs[IN_NORM_TYPE], kName, "3rd input argument (norm_type)",
+                             message)) {
+        return false;
+    }
+    settings.normType = mxGetScalar(prhs[IN_NORM_TYPE]);
+    if (!(settings.normType >= 1)) {
+        return fail(message, "%s: 3rd input argument (norm_type) must be >= 1.");
+    }
+    if (!checkPatterns(prhs[IN_PATTERNS], dimension, message)) return false;
+    if (!checkSettings(prhs, settings, message)) return false;
+    if (nlhs != OUT_COUNT) return fail(message, "%s: %d output argument required.", OUT_COUNT);
+    return true;
+}
+
+ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Settings& settings) {
+    int nodeCount = 0;
+    int columns = 0;
+    double** templates = mxArray2D_to_cArray2D(&nodeCount, &columns, prhs[IN_TEMPLATES]);
+    if (templates == nullptr) return ProcedureStatus::OutOfMemory;
+    int labelCount = 0;
+    double* nodeLabels = mxArray1D_to_cArray1D(&labelCount, prhs[IN_NLABELS]);
+    if (nodeLabels == nullptr) return ProcedureStatus::OutOfMemory;
+    int patternCount = 0;
+    int dimension = 0;
+    double** patterns = mxArray2D_to_cArray2D(&patternCount, &dimension, prhs[IN_PATTERNS]);
+    if (patterns == nullptr) return ProcedureStatus::OutOfMemory;
+
+    RecallInput input;
+    input.nodeCount = nodeCount;
+    input.dimension = dimension;
+    input.templates = templates;
+    input.nodeLabels = nodeLabels;
+    input.normType = settings.normType;
+    input.patternCount = patternCount;
+    input.patterns = patterns;
+    input.unknownLabel = settings.unknownLabel;
+    input.nnOption = settings.nnOption;
+    input.oflag = settings.oflag;
+    double* results = nullptr;
+    const ProcedureStatus status = classifyPatterns(input, &results);
+    if (status != ProcedureStatus::Done) return status;
+
+    plhs[OUT_LABELS] = cArray1D_to_mxArray1D(patternCount, results);
+    if (plhs[OUT_LABELS] == nullptr) return ProcedureStatus::OutOfMemory;
+    return ProcedureStatus::Done;
+}
+
+}  // namespace
+
+extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                          const mxArray* prhs[]) {
+    char message[kMessageSize];
+    Settings settings;
+    if (!checkArguments(nlhs, nrhs, prhs, settings, message)) {
+        mexErrMsgTxt(message);
+        return;
+    }
+    switch (classify(plhs, prhs, settings)) {
+        case ProcedureStatus::Done:
+            return;
+        case ProcedureStatus::Interrupted:
+            formatMessage(message, "%s: Interrupted by the user.", kName);
+            hostRaiseInterrupt(message);
+        case ProcedureStatus::OutOfMemory:
+            formatMessage(message, "%s: Not enough memory available; unable to run!", kName);
+            mexErrMsgTxt(message);
+            return;
+    }
+}

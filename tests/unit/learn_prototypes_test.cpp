@@ -1,0 +1,262 @@
+// The training procedure: stop rule, conflicts in node order, trace and summary text, and its
+// behaviour when memory runs out or the user interrupts.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "learn_prototypes.h"
+#include "test_support.h"
+
+using namespace sphnet;
+using testing_support::RowTable;
+using testing_support::train;
+using testing_support::Trained;
+using testing_support::TrainingSetup;
+using testing_support::withoutSeconds;
+
+namespace {
+
+class LearnPrototypesTest : public ::testing::Test {
+protected:
+    void SetUp() override { opCounters = {}; }
+};
+
+// Two patterns one unit apart with different labels: the walk-through users see in the help.
+const RowTable kTwoPatterns({{0, 0}, {1, 0}});
+const std::vector<double> kTwoLabels{1, 2};
+
+TrainingSetup walkThrough(int oflag) {
+    TrainingSetup setup;
+    setup.rMax = 10;
+    setup.maxPresentations = 5;
+    setup.oflag = oflag;
+    return setup;
+}
+
+const char kWalkThroughSummary[] =
+    "\nRCE training converged after 1 list presentation\n"
+    "Training set contained 2 training patterns\n"
+    "2 nodes created (50.000000% inflation)\n"
+    "37 FLOPs and 6 comparisons in # seconds\n\n";
+
+TEST_F(LearnPrototypesTest, WalkThroughShrinksTheFirstSphereAndConverges) {
+    const Trained t = train(kTwoPatterns, kTwoLabels, walkThrough(0));
+    ASSERT_EQ(t.status, ProcedureStatus::Done);
+    ASSERT_EQ(t.nodes.size(), 2u);
+    EXPECT_EQ(t.nodes[0], (std::vector<double>{0, 0, 0.5}));
+    EXPECT_EQ(t.nodes[1], (std::vector<double>{1, 0, 0.5}));
+    EXPECT_EQ(t.labels, (std::vector<double>{1, 2}));
+    EXPECT_EQ(t.presentations, 1);
+    EXPECT_EQ(t.host.console, "");
+    EXPECT_EQ(opCounters.flops, 37u);
+    EXPECT_EQ(opCounters.comparisons, 6u);
+}
+
+TEST_F(LearnPrototypesTest, WalkThroughTraceAtEachVerbosity) {
+    EXPECT_EQ(withoutSeconds(train(kTwoPatterns, kTwoLabels, walkThrough(1)).host.console),
+              kWalkThroughSummary);
+
+    opCounters = {};
+    const std::string level2 =
+        "\nList presentation #1:\n"
+        "   Pattern #1 created node #1 (label 1)"
+        "   Pattern #2 created node #2 (label 2)"
+        "\nList presentation #2:\n"
+        "   Pattern #1 classified correctly by category #1 (both of label=1)\n"
+        "   Pattern #2 classified correctly by category #2 (both of label=2)\n";
+    EXPECT_EQ(withoutSeconds(train(kTwoPatterns, kTwoLabels, walkThrough(2)).host.console),
+              level2 + kWalkThroughSummary);
+
+    opCounters = {};
+    const std::string level3 =
+        "\nList presentation #1:\n"
+        "      Pattern #1 is being presented\n"
+        "   Pattern #1 created node #1 (label 1)"
+        "      Pattern #2 is being presented\n"
+        "   Pattern #2 (label 2) lies inside category #1 (label 1)\n"
+        "      Category #1 and new node radius shrunk\n"
+        "   Pattern #2 created node #2 (label 2)"
+        "\nList presentation #2:\n"
+        "      Pattern #1 is being presented\n"
+        "   Pattern #1 classified correctly by category #1 (both of label=1)\n"
+        "      Pattern #2 is being presented\n"
+        "      New node radius shrunk\n"
+        "   Pattern #2 classified correctly by category #2 (both of label=2)\n";
+    EXPECT_EQ(withoutSeconds(train(kTwoPatterns, kTwoLabels, walkThrough(3)).host.console),
+              level3 + kWalkThroughSummary);
+}
+
+TEST_F(LearnPrototypesTest, CountersRunOnAcrossCalls) {
+    train(kTwoPatterns, kTwoLabels, walkThrough(0));
+    const Trained second = train(kTwoPatterns, kTwoLabels, walkThrough(1));
+    EXPECT_NE(second.host.console.find("74 FLOPs and 12 comparisons"), std::string::npos)
+        << second.host.console;
+}
+
+TEST_F(LearnPrototypesTest, LevelThreeNamesEveryConflict) {
+    // Pattern 3 first lowers its candidate radius against node 1 (outside), then lies inside
+    // node 2 with a candidate below half the distance: only node 2 shrinks. Pattern 4 misses
+    // node 1 of its own label before meeting foreign nodes.
+    TrainingSetup setup;
+    setup.rMax = 10;
+    setup.maxPresentations = 1;
+    setup.oflag = 3;
+    const Trained t = train(RowTable({{0}, {21}, {12}, {30}}), {1, 3, 2, 1}, setup);
+    ASSERT_EQ(t.nodes.size(), 4u);
+    EXPECT_EQ(t.nodes[0][1], 10);
+    EXPECT_EQ(t.nodes[1][1], 7);
+    EXPECT_EQ(t.nodes[2][1], 2);
+    EXPECT_EQ(t.nodes[3][1], 2);
+    const std::string trace =
+        "\nList presentation #1:\n"
+        "      Pattern #1 is being presented\n"
+        "   Pattern #1 created node #1 (label 1)"
+        "      Pattern #2 is being presented\n"
+        "   Pattern #2 created node #2 (label 3)"
+        "      Pattern #3 is being presented\n"
+        "      New node radius shrunk\n"
+        "   Pattern #3 (label 2) lies inside category #2 (label 3)\n"
+        "      Category #2 shrunk\n"
+        "   Pattern #3 created node #3 (label 2)"
+        "      Pattern #4 is being presented\n"
+        "   Pattern #4 lies outside category #1 (both of label=1)\n"
+        "      New node radius shrunk\n"
+        "   Pattern #4 created node #4 (label 1)"
+        "\nRCE training stopped after 1 list presentation\n";
+    EXPECT_EQ(t.host.console.substr(0, trace.size()), trace);
+}
+
+TEST_F(LearnPrototypesTest, SpheresFarApartKeepRmax) {
+    TrainingSetup setup;
+    setup.rMax = 1;
+    setup.margin = 0.5;
+    const Trained t = train(RowTable({{0, 0}, {2.6, 0}}), {1, 2}, setup);
+    ASSERT_EQ(t.nodes.size(), 2u);
+    EXPECT_EQ(t.nodes[0][2], 1);
+    EXPECT_EQ(t.nodes[1][2], 1);
+}
+
+TEST_F(LearnPrototypesTest, DuplicatePatternOfOneLabelMakesOneNode) {
+    const Trained t = train(RowTable({{1, 1}, {1, 1}}), {3, 3}, TrainingSetup{});
+    EXPECT_EQ(t.nodes.size(), 1u);
+    EXPECT_EQ(t.presentations, 1);
+}
+
+TEST_F(LearnPrototypesTest, SamePointWithTwoLabelsGivesTwoNodesOfRadiusZero) {
+    TrainingSetup setup;
+    setup.rMax = 3;
+    setup.maxPresentations = 4;
+    const Trained t = train(RowTable({{2, 2}, {2, 2}}), {1, 2}, setup);
+    ASSERT_EQ(t.nodes.size(), 2u);
+    EXPECT_EQ(t.nodes[0][2], 0);
+    EXPECT_EQ(t.nodes[1][2], 0);
+    EXPECT_EQ(t.presentations, 1);
+}
+
+TEST_F(LearnPrototypesTest, PassLimitStopsWithSingularLine) {
+    TrainingSetup setup;
+    setup.maxPresentations = 1;
+    setup.oflag = 1;
+    const Trained t = train(kTwoPatterns, kTwoLabels, setup);
+    EXPECT_EQ(t.presentations, 1);
+    EXPECT_EQ(t.host.console.rfind("\nRCE training stopped after 1 list presentation\n", 0), 0u)
+        << t.host.console;
+}
+
+TEST_F(LearnPrototypesTest, NonWholeLabelRunsToThePassLimit) {
+    TrainingSetup setup;
+    setup.maxPresentations = 4;
+    setup.oflag = 1;
+    const Trained t = train(RowTable({{0, 0}}), {1.7}, setup);
+    // Its node is labelled 1, which never equals 1.7: one new node on every pass.
+    EXPECT_EQ(t.nodes.size(), 4u);
+    EXPECT_EQ(t.labels, (std::vector<double>{1, 1, 1, 1}));
+    EXPECT_EQ(t.presentations, 4);
+    EXPECT_NE(t.host.console.find("stopped after 4 list presentations\n"), std::string::npos);
+}
+
+TEST_F(LearnPrototypesTest, SameLabelCoverEndsTheScanBeforeLaterForeignNodes) {
+    // Nodes 1 and 2 touch at 1, where pattern 3 lies: node 1 of its own label classifies it,
+    // so node 2 keeps its radius although it covers the pattern too.
+    TrainingSetup setup;
+    setup.rMax = 1;
+    const Trained t = train(RowTable({{0}, {2}, {1}}), {1, 2, 1}, setup);
+    ASSERT_EQ(t.nodes.size(), 2u);
+    EXPECT_EQ(t.nodes[0][1], 1);
+    EXPECT_EQ(t.nodes[1][1], 1);
+    EXPECT_EQ(t.presentations, 1);
+}
+
+TEST_F(LearnPrototypesTest, SummaryPluralAndCompression) {
+    TrainingSetup setup;
+    setup.rMax = 100;
+    setup.oflag = 1;
+    // Ten one-dimensional patterns of one label: one node with two values, 80 % compression.
+    std::vector<std::vector<double>> rows;
+    for (int i = 0; i < 10; ++i) rows.push_back({static_cast<double>(i)});
+    const Trained t = train(RowTable(rows), std::vector<double>(10, 1), setup);
+    EXPECT_NE(t.host.console.find("1 node created (80.000000% compression)\n"),
+              std::string::npos)
+        << t.host.console;
+    EXPECT_NE(t.host.console.find("converged after 1 list presentation\n"), std::string::npos);
+}
+
+TEST_F(LearnPrototypesTest, EmptyTrainingSetPrintsAFiniteFigure) {
+    TrainingSetup setup;
+    setup.oflag = 1;
+    const Trained t = train(RowTable({}), {}, setup, 3);
+    ASSERT_EQ(t.status, ProcedureStatus::Done);
+    EXPECT_TRUE(t.nodes.empty());
+    EXPECT_EQ(t.presentations, 0);
+    EXPECT_NE(t.host.console.find("0 nodes created (0.000000% compression)\n"),
+              std::string::npos)
+        << t.host.console;
+}
+
+TEST_F(LearnPrototypesTest, PatternsWithoutCoordinatesPrintAFiniteFigure) {
+    TrainingSetup setup;
+    setup.oflag = 1;
+    const Trained t = train(RowTable({{}, {}}), {1, 1}, setup, 0);
+    ASSERT_EQ(t.nodes.size(), 1u);
+    EXPECT_NE(t.host.console.find("1 node created (0.000000% compression)\n"),
+              std::string::npos)
+        << t.host.console;
+}
+
+TEST_F(LearnPrototypesTest, EveryAllocationFailureEndsCleanly) {
+    std::vector<std::vector<double>> rows;
+    std::vector<double> labels;
+    for (int i = 0; i < 12; ++i) {
+        rows.push_back({static_cast<double>(i % 5), static_cast<double>(i / 5)});
+        labels.push_back(1 + i % 3);
+    }
+    const RowTable patterns(rows);
+    TrainingSetup setup;
+    setup.rMax = 2;
+    setup.margin = 0.1;
+    const Trained clean = train(patterns, labels, setup);
+    ASSERT_EQ(clean.status, ProcedureStatus::Done);
+    ASSERT_GT(clean.host.allocationAttempts, 10);
+    for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
+        setup.host.failAllocation = k;
+        const Trained t = train(patterns, labels, setup);
+        EXPECT_EQ(t.status, ProcedureStatus::OutOfMemory) << "allocation " << k;
+        EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << "allocation " << k;
+        EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << "allocation " << k;
+        EXPECT_TRUE(t.host.faults.empty()) << "allocation " << k;
+    }
+}
+
+TEST_F(LearnPrototypesTest, InterruptBetweenPatternsReleasesEverything) {
+    TrainingSetup setup;
+    setup.maxPresentations = std::numeric_limits<int>::max();
+    setup.host.interruptAfterPolls = 7;
+    // A non-whole label never converges: only the interrupt ends this run.
+    const Trained t = train(RowTable({{0}, {1}}), {1.5, 2.5}, setup);
+    EXPECT_EQ(t.status, ProcedureStatus::Interrupted);
+    EXPECT_EQ(t.host.interruptPolls, 8);
+    EXPECT_EQ(t.host.heapBlocksOutstanding, 0);
+    EXPECT_EQ(t.host.hostBlocksReclaimed, 0);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "learn_prototypes.h"
+#include "sphere_node.h"
+#include "standin_host.h"
+
+namespace testing_support {
+
+// Summaries end with "in N seconds"; N depends on where whole-second boundaries fall.
+inline std::string withoutSeconds(const std::string& text) {
+    return std::regex_replace(text, std::regex(" in -?[0-9]+ seconds"), " in # seconds");
+}
+
+// Rows as the procedures take them: an array of row pointers into owned storage.
+struct RowTable {
+    explicit RowTable(std::vector<std::vector<double>> rowValues) : values(std::move(rowValues)) {
+        for (auto& row : values) pointers.push_back(row.data());
+    }
+    const double* const* rows() const { return pointers.data(); }
+    int count() const { return static_cast<int>(values.size()); }
+    int width() const { return values.empty() ? 0 : static_cast<int>(values[0].size()); }
+
+    std::vector<std::vector<double>> values;
+    std::vector<const double*> pointers;
+};
+
+struct Trained {
+    sphnet::ProcedureStatus status;
+    std::vector<std::vector<double>> nodes;  // centre, then radius
+    std::vector<double> labels;
+    int presentations = 0;
+    standin::CallResult host;  // console, allocations, leaks
+};
+
+struct TrainingSetup {
+    double p = 2.0;
+    double rMax = 1.0;
+    double margin = 0.0;
+    int maxPresentations = 10;
+    int oflag = 0;
+    standin::CallOptions host;
+};
+
+inline Trained train(const RowTable& patterns, const std::vector<double>& labels,
+                     const TrainingSetup& setup, int dimension = -1) {
+    standin::Scope scope(setup.host);
+    sphnet::TrainingInput in;
+    in.patternCount = patterns.count();
+    in.dimension = dimension >= 0 ? dimension : patterns.width();
+    in.patterns = patterns.rows();
+    in.labels = labels.data();
+    in.normType = setup.p;
+    in.rMax = setup.rMax;
+    in.margin = setup.margin;
+    in.maxPresentations = setup.maxPresentations;
+    in.oflag = setup.oflag;
+    sphnet::TrainingOutput out;
+    Trained result;
+    result.status = sphnet::learnPrototypes(in, out);
+    if (result.status == sphnet::ProcedureStatus::Done) {
+        for (int j = 0; j < out.nodeCount; ++j) {
+            result.nodes.emplace_back(out.nodeRows[j], out.nodeRows[j] + in.dimension + 1);
+            result.labels.push_back(out.nodeLabels[j]);
+        }
+        result.presentations = out.presentations;
+    }
+    result.host = scope.finish();
+    return result;
+}
+
+}  // namespace testing_support
