@@ -34,3 +34,7 @@ foreach(fn learn recall)
     COMMAND ${CMAKE_COMMAND} -E copy_if_different
       ${PROJECT_SOURCE_DIR}/octave/sphnet_${fn}.m ${SPHNET_TOOLBOX_DIR}/sphnet_${fn}.m)
 endforeach()
+
+# Plain Octave functions that ship beside the modules.
+add_custom_target(sphnet_octave_scripts ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m ${SPHNET_TOOLBOX_DIR}/sphnet_demo.m)

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 namespace sphnet {
 
@@ -108,6 +109,17 @@ int truncateToInt(double value) {
     if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
     if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
     return static_cast<int>(value);
+}
+
+void raiseProcedureFailure(ProcedureStatus status, const char* name) {
+    char message[kMessageSize];
+    if (status == ProcedureStatus::Interrupted) {
+        formatMessage(message, "%s: Interrupted by the user.", name);
+        hostRaiseInterrupt(message);
+    }
+    formatMessage(message, "%s: Not enough memory available; unable to run!", name);
+    mexErrMsgTxt(message);
+    std::abort();  // not reached: mexErrMsgTxt does not return
 }
 
 }  // namespace sphnet

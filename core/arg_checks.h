@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "mex_host.h"
+#include "procedure_status.h"
 
 namespace sphnet {
 
@@ -58,6 +59,10 @@ bool checkScalarArgument(const mxArray* array, const char* name, const char* arg
 // Truncation toward zero for integer arguments; values beyond the int range are clamped
 // first so the conversion is always defined. NaN must be rejected before this is called.
 int truncateToInt(double value);
+
+// Ends the call after a procedure failed: a resumed interrupt or the memory message, formatted
+// with the function's upper-case name. Call it last, when nothing of the call is left to free.
+[[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const char* name);
 
 inline std::int32_t labelToInt(double label) { return static_cast<std::int32_t>(label); }
 

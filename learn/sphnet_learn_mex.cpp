@@ -181,15 +181,6 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         return;
     }
 
-    switch (train(plhs, prhs, settings)) {
-        case ProcedureStatus::Done:
-            return;
-        case ProcedureStatus::Interrupted:
-            formatMessage(message, "%s: Interrupted by the user.", kName);
-            hostRaiseInterrupt(message);
-        case ProcedureStatus::OutOfMemory:
-            formatMessage(message, "%s: Not enough memory available; unable to run!", kName);
-            mexErrMsgTxt(message);
-            return;
-    }
+    const ProcedureStatus status = train(plhs, prhs, settings);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kName);
 }

@@ -186,15 +186,6 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         mexErrMsgTxt(message);
         return;
     }
-    switch (classify(plhs, prhs, settings)) {
-        case ProcedureStatus::Done:
-            return;
-        case ProcedureStatus::Interrupted:
-            formatMessage(message, "%s: Interrupted by the user.", kName);
-            hostRaiseInterrupt(message);
-        case ProcedureStatus::OutOfMemory:
-            formatMessage(message, "%s: Not enough memory available; unable to run!", kName);
-            mexErrMsgTxt(message);
-            return;
-    }
+    const ProcedureStatus status = classify(plhs, prhs, settings);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kName);
 }
