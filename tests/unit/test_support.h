@@ -1,8 +1,10 @@
 // Helpers shared by the unit tests.
 #pragma once
 
+#include <cstdio>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "learn_prototypes.h"
@@ -71,6 +73,59 @@ inline Trained train(const RowTable& patterns, const std::vector<double>& labels
     }
     result.host = scope.finish();
     return result;
+}
+
+// The modules as the host loads them. One copy each for the whole test program: reload() gives
+// fresh module-wide state only when nothing else holds the module open.
+#if defined(SPHNET_LEARN_MODULE) && defined(SPHNET_RECALL_MODULE)
+inline standin::Module& learnModule() {
+    static standin::Module module(SPHNET_LEARN_MODULE);
+    return module;
+}
+inline standin::Module& recallModule() {
+    static standin::Module module(SPHNET_RECALL_MODULE);
+    return module;
+}
+#endif
+
+// The seven inputs of an entry point, owned, so a test can replace any one of them.
+struct Arguments {
+    std::vector<standin::Array> arrays;
+
+    Arguments& set(std::size_t index, standin::Array value) {
+        arrays.at(index) = std::move(value);
+        return *this;
+    }
+    std::vector<const mxArray*> inputs() const {
+        std::vector<const mxArray*> pointers;
+        for (const auto& a : arrays) pointers.push_back(a.get());
+        return pointers;
+    }
+};
+
+// A real double array of any shape holding `values` (column-major), zero-filled beyond them.
+inline standin::Array doubles(const std::vector<mwSize>& dims,
+                              const std::vector<double>& values = {}) {
+    return standin::array(mxDOUBLE_CLASS, dims, false, false, values);
+}
+
+// A real double copy of a two-dimensional double array.
+inline standin::Array copyOf(const mxArray* array) {
+    return standin::matrix(standin::rows(array), standin::cols(array), standin::data(array));
+}
+
+// Pulls the first "<flops> FLOPs and <comparisons> comparisons" pair out of a summary.
+inline std::pair<unsigned long, unsigned long> printedCounters(const std::string& console) {
+    const auto at = console.find(" FLOPs and ");
+    if (at == std::string::npos) return {~0ul, ~0ul};
+    const auto start = console.rfind('\n', at);
+    unsigned long flops = ~0ul;
+    unsigned long comparisons = ~0ul;
+    const std::string line = console.substr(start == std::string::npos ? 0 : start + 1);
+    if (std::sscanf(line.c_str(), "%lu FLOPs and %lu comparisons", &flops, &comparisons) != 2) {
+        return {~0ul, ~0ul};
+    }
+    return {flops, comparisons};
 }
 
 }  // namespace testing_support

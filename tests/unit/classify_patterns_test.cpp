@@ -1,0 +1,334 @@
+// The recall procedure: which node decides, the 1-NN and unknown-label fallbacks, the trace and
+// summary text, what the host's FLOP tally receives, and clean endings on failure.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "classify_patterns.h"
+#include "sphere_node.h"
+#include "test_support.h"
+
+using namespace sphnet;
+using testing_support::RowTable;
+using testing_support::withoutSeconds;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Recalled {
+    ProcedureStatus status = ProcedureStatus::Done;
+    std::vector<double> labels;
+    standin::CallResult host;
+};
+
+struct RecallSetup {
+    double p = 2.0;
+    int unknownLabel = -1;
+    int nnOption = 0;
+    int oflag = 0;
+    standin::CallOptions host;
+};
+
+// Runs classifyPatterns on template rows (centre, then radius) the way the entry point does.
+Recalled classify(const RowTable& templates, const std::vector<double>& nodeLabels,
+                  const RowTable& patterns, const RecallSetup& setup, int dimension = -1) {
+    standin::Scope scope(setup.host);
+    RecallInput in;
+    in.nodeCount = templates.count();
+    in.dimension = dimension >= 0 ? dimension : patterns.width();
+    in.templates = templates.rows();
+    in.nodeLabels = nodeLabels.data();
+    in.normType = setup.p;
+    in.patternCount = patterns.count();
+    in.patterns = patterns.rows();
+    in.unknownLabel = setup.unknownLabel;
+    in.nnOption = setup.nnOption;
+    in.oflag = setup.oflag;
+    double* results = nullptr;
+    Recalled r;
+    r.status = classifyPatterns(in, &results);
+    if (r.status == ProcedureStatus::Done) {
+        r.labels.assign(results, results + in.patternCount);
+        mxFree(results);  // the caller owns the results
+    }
+    r.host = scope.finish();
+    return r;
+}
+
+// One-coordinate patterns, one per value.
+RowTable points(const std::vector<double>& values) {
+    std::vector<std::vector<double>> rows;
+    for (double v : values) rows.push_back({v});
+    return RowTable(rows);
+}
+
+class ClassifyPatternsTest : public ::testing::Test {
+protected:
+    void SetUp() override { opCounters = {}; }
+};
+
+// Centres (0, 0) label 1 and (0.5, 0) label 2 with the given radius.
+RowTable overlappingPair(double radius) { return RowTable({{0, 0, radius}, {0.5, 0, radius}}); }
+
+TEST_F(ClassifyPatternsTest, FirstCoveringNodeDecidesAndNothingVotes) {
+    struct Case {
+        const char* what;
+        RowTable templates;
+        std::vector<double> labels;
+        double expected;
+    };
+    const Case cases[] = {
+        {"label 1 first", overlappingPair(1), {1, 2}, 1},
+        {"label 2 first", RowTable({{0.5, 0, 1}, {0, 0, 1}}), {2, 1}, 2},
+        // Two nodes of label 3 behind the first do not outvote it.
+        {"outnumbered", RowTable({{0, 0, 1}, {0.5, 0, 1}, {0.4, 0, 1}}), {1, 3, 3}, 1},
+        // A node that misses comes before the one that covers.
+        {"first misses", RowTable({{9, 9, 1}, {0.5, 0, 1}}), {4, 5}, 5},
+    };
+    for (const Case& c : cases) {
+        const Recalled r = classify(c.templates, c.labels, RowTable({{0.25, 0}}), RecallSetup{});
+        ASSERT_EQ(r.status, ProcedureStatus::Done) << c.what;
+        EXPECT_EQ(r.labels, std::vector<double>{c.expected}) << c.what;
+    }
+}
+
+TEST_F(ClassifyPatternsTest, NearestNodeRuleUsesCentresAndKeepsTheEarlierNodeOnTies) {
+    struct Case {
+        const char* what;
+        RowTable templates;
+        std::vector<double> labels;
+        RowTable patterns;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {
+        {"equidistant", overlappingPair(0.1), {1, 2}, RowTable({{0.25, 0}}), {1}},
+        {"equidistant, reversed", RowTable({{0.5, 0, 0.1}, {0, 0, 0.1}}), {2, 1},
+         RowTable({{0.25, 0}}), {2}},
+        // Centre 3 away with radius 2.9 against centre 2.5 away with radius 0.1: the nearer
+        // surface belongs to the first, the nearer centre to the second.
+        {"centre beats surface", RowTable({{3, 2.9}, {-2.5, 0.1}}), {7, 8}, points({0}), {8}},
+        // A strictly nearer later node replaces an earlier best more than once.
+        {"nearest is last", RowTable({{10, 0}, {6, 0}, {-5, 0}, {4, 0}}), {1, 2, 3, 4},
+         points({0}), {4}},
+    };
+    for (const Case& c : cases) {
+        RecallSetup setup;
+        setup.nnOption = 1;
+        const Recalled r = classify(c.templates, c.labels, c.patterns, setup);
+        ASSERT_EQ(r.status, ProcedureStatus::Done) << c.what;
+        EXPECT_EQ(r.labels, c.expected) << c.what;
+    }
+}
+
+TEST_F(ClassifyPatternsTest, NegativeRadiusNeverCoversButCanBeNearest) {
+    // Training leaves radius -0.05 when the same point carries two labels.
+    const RowTable templates({{2, -0.05}, {9, 1}});
+    RecallSetup setup;
+    setup.unknownLabel = 0;
+    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels,
+              std::vector<double>{0});
+    setup.nnOption = 1;
+    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels,
+              std::vector<double>{5});
+    // Within the coverage tolerance a slightly negative radius still covers its centre.
+    setup.nnOption = 0;
+    EXPECT_EQ(classify(RowTable({{2, -0.5e-8}}), {5}, points({2}), setup).labels,
+              std::vector<double>{5});
+}
+
+TEST_F(ClassifyPatternsTest, NodeLabelsTruncateTowardZero) {
+    const Recalled r = classify(RowTable({{0, 1}, {5, 1}}), {-1.9, 2.7}, RowTable({{0}, {5}}),
+                                RecallSetup{});
+    EXPECT_EQ(r.labels, (std::vector<double>{-1, 2}));
+}
+
+TEST_F(ClassifyPatternsTest, SummaryCountsTheFallbacks) {
+    const RowTable templates = overlappingPair(0.1);
+    // Pattern 3 lies outside both spheres, nearer to the second centre.
+    const RowTable patterns({{0, 0}, {0.5, 0}, {0.5, 3}, {0.05, 0}});
+    struct Case {
+        int nnOption;
+        std::vector<double> labels;
+        std::string fallbackLine;
+    };
+    const Case cases[] = {{0, {1, 2, -1, 1}, "unable to classify 1 patterns (25.000000%)\n"},
+                          {1, {1, 2, 2, 1}, "Classified 1 patterns using 1-NN rule (25.000000%)\n"}};
+    for (const Case& c : cases) {
+        opCounters = {100, 10};
+        RecallSetup setup;
+        setup.nnOption = c.nnOption;
+        setup.oflag = 1;
+        const Recalled r = classify(templates, {1, 2}, patterns, setup);
+        EXPECT_EQ(r.labels, c.labels);
+        // Six coverage tests at 8 FLOPs and one comparison, added to the running counters.
+        EXPECT_EQ(withoutSeconds(r.host.console),
+                  "\nRCE performance phase summary\n" + c.fallbackLine +
+                      "148 FLOPs and 16 comparisons in # seconds\n\n");
+    }
+}
+
+TEST_F(ClassifyPatternsTest, SummaryWithoutFallbacksHasOnlyTheHeadingAndCounts) {
+    RecallSetup setup;
+    setup.oflag = 1;
+    setup.nnOption = 1;
+    const Recalled r =
+        classify(overlappingPair(1), {1, 2}, RowTable({{0, 0}, {0.5, 0}, {1.4, 0}}), setup);
+    EXPECT_EQ(r.labels, (std::vector<double>{1, 1, 2}));
+    EXPECT_EQ(withoutSeconds(r.host.console),
+              "\nRCE performance phase summary\n32 FLOPs and 4 comparisons in # seconds\n\n");
+}
+
+TEST_F(ClassifyPatternsTest, EveryFallbackOfManyIsCounted) {
+    RecallSetup setup;
+    setup.oflag = 1;
+    std::vector<std::vector<double>> rows;
+    for (int i = 0; i < 8; ++i) rows.push_back({static_cast<double>(i)});
+    // Patterns 0..7 against a sphere around 0 of radius 2: five of eight fall back.
+    const Recalled r = classify(RowTable({{0, 2}}), {1}, RowTable(rows), setup);
+    EXPECT_NE(r.host.console.find("unable to classify 5 patterns (62.500000%)\n"),
+              std::string::npos)
+        << r.host.console;
+}
+
+TEST_F(ClassifyPatternsTest, TraceAtLevelsTwoAndThree) {
+    const RowTable templates = overlappingPair(0.1);
+    const RowTable patterns({{0, 0}, {0.5, 3}});
+    RecallSetup setup;
+    setup.oflag = 2;
+    setup.unknownLabel = -4;
+    EXPECT_EQ(withoutSeconds(classify(templates, {1, 2}, patterns, setup).host.console),
+              "\nList presentation of 2 patterns:\n"
+              "   Pattern 1 inside node #1 (label 1)\n"
+              "   Pattern 2 could not be classified (label -4).\n"
+              "\nRCE performance phase summary\n"
+              "unable to classify 1 patterns (50.000000%)\n"
+              "24 FLOPs and 3 comparisons in # seconds\n\n");
+
+    opCounters = {};
+    setup.oflag = 3;
+    setup.nnOption = 1;
+    EXPECT_EQ(withoutSeconds(classify(templates, {1, 2}, patterns, setup).host.console),
+              "\nList presentation of 2 patterns:\n"
+              "      Pattern #1 is being presented\n"
+              "   Pattern 1 inside node #1 (label 1)\n"
+              "      Pattern #2 is being presented\n"
+              "   Pattern 2 chose node #2 (label 2) via 1-NN rule\n"
+              "\nRCE performance phase summary\n"
+              "Classified 1 patterns using 1-NN rule (50.000000%)\n"
+              "24 FLOPs and 3 comparisons in # seconds\n\n");
+}
+
+TEST_F(ClassifyPatternsTest, QuietRunPrintsNothing) {
+    const Recalled r = classify(overlappingPair(0.1), {1, 2}, RowTable({{0.5, 3}}), RecallSetup{});
+    EXPECT_EQ(r.host.console, "");
+}
+
+TEST_F(ClassifyPatternsTest, HostTallyGetsThisCallsFlopsOnly) {
+    const RowTable templates = overlappingPair(0.1);
+    const RowTable patterns({{0, 0}, {0.5, 3}});  // 1 test, then 2 tests
+    struct Case {
+        double p;
+        std::uint32_t flopsBefore;
+        double tally;
+    };
+    // p = 1: 5 FLOPs per test; p = Inf: 3; p = 2: 8. The last case wraps the counter.
+    for (const Case& c : {Case{1.0, 0, 15}, Case{kInf, 1000, 9},
+                          Case{2.0, 0xFFFFFFF0u, 24}}) {
+        opCounters = {c.flopsBefore, 0};
+        RecallSetup setup;
+        setup.p = c.p;
+        const Recalled r = classify(templates, {1, 2}, patterns, setup);
+        EXPECT_EQ(r.host.flopsTally, c.tally) << "p = " << c.p;
+        EXPECT_EQ(opCounters.flops, static_cast<std::uint32_t>(c.flopsBefore + c.tally));
+    }
+}
+
+TEST_F(ClassifyPatternsTest, NearestNodeRuleComputesNoDistancesOfItsOwn) {
+    // An uncovered pattern costs one test per node, whether it falls back to 1-NN or not; a
+    // covered one stops at its cover.
+    const RowTable templates({{0, 1}, {5, 1}, {10, 1}});
+    for (int nn : {0, 1}) {
+        opCounters = {};
+        RecallSetup setup;
+        setup.nnOption = nn;
+        classify(templates, {1, 2, 3}, RowTable({{20}, {5}}), setup);
+        // p = 2, n = 1: 5 FLOPs a test; 3 tests for the first pattern, 2 for the second.
+        EXPECT_EQ(opCounters.flops, 25u) << nn;
+        EXPECT_EQ(opCounters.comparisons, 5u) << nn;
+    }
+}
+
+TEST_F(ClassifyPatternsTest, NoNodesGiveTheUnknownLabelWithEitherOption) {
+    for (int nn : {0, 1}) {
+        RecallSetup setup;
+        setup.nnOption = nn;
+        setup.unknownLabel = 3;
+        setup.oflag = 2;
+        const Recalled r = classify(RowTable({}), {}, RowTable({{1, 1}, {2, 2}}), setup);
+        ASSERT_EQ(r.status, ProcedureStatus::Done);
+        EXPECT_EQ(r.labels, (std::vector<double>{3, 3})) << nn;
+        EXPECT_NE(r.host.console.find("   Pattern 2 could not be classified (label 3).\n"),
+                  std::string::npos)
+            << r.host.console;
+        EXPECT_NE(r.host.console.find("unable to classify 2 patterns (100.000000%)\n"),
+                  std::string::npos)
+            << r.host.console;
+    }
+}
+
+TEST_F(ClassifyPatternsTest, EarlierCallsLeaveNoTrace) {
+    // NodeSettings are rewritten by every call: a run in another norm and dimension first
+    // must not change the answer.
+    const RowTable templates({{0, 0, 1.2}, {3, 0, 1}});
+    const RowTable patterns({{1, 0.5}, {2.2, 0}, {1.5, 1.5}});
+    RecallSetup setup;
+    setup.nnOption = 1;
+    const Recalled first = classify(templates, {1, 2}, patterns, setup);
+    RecallSetup other;
+    other.p = 1;
+    classify(RowTable({{0, 0, 0, 0.5}}), {9}, RowTable({{1, 1, 1}}), other);
+    const Recalled second = classify(templates, {1, 2}, patterns, setup);
+    EXPECT_EQ(first.labels, second.labels);
+    EXPECT_EQ(first.labels, (std::vector<double>{1, 2, 1}));
+}
+
+TEST_F(ClassifyPatternsTest, EveryAllocationFailureLeavesNothingBehind) {
+    RecallSetup setup;
+    setup.nnOption = 1;
+    setup.oflag = 1;
+    const RowTable templates({{0, 0, 1}, {2, 0, 0.5}, {5, 5, 2}});
+    const RowTable patterns({{0, 0}, {9, 9}, {2, 0.1}});
+    const Recalled clean = classify(templates, {1, 2, 3}, patterns, setup);
+    ASSERT_EQ(clean.status, ProcedureStatus::Done);
+    // The node table, two heap blocks per node and the results vector.
+    ASSERT_EQ(clean.host.allocationAttempts, 8);
+    for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
+        setup.host.failAllocation = k;
+        const Recalled r = classify(templates, {1, 2, 3}, patterns, setup);
+        EXPECT_EQ(r.status, ProcedureStatus::OutOfMemory) << "allocation " << k;
+        EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << "allocation " << k;
+        EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << "allocation " << k;
+        EXPECT_TRUE(r.host.faults.empty()) << "allocation " << k;
+        EXPECT_EQ(r.host.console, "") << "allocation " << k;
+    }
+}
+
+TEST_F(ClassifyPatternsTest, InterruptReleasesEverything) {
+    RecallSetup setup;
+    setup.host.interruptAfterPolls = 2;
+    setup.oflag = 1;
+    const Recalled r =
+        classify(overlappingPair(1), {1, 2}, RowTable({{0, 0}, {1, 0}, {2, 0}, {3, 0}}), setup);
+    EXPECT_EQ(r.status, ProcedureStatus::Interrupted);
+    EXPECT_EQ(r.host.interruptPolls, 3);
+    EXPECT_EQ(r.host.heapBlocksOutstanding, 0);
+    EXPECT_EQ(r.host.hostBlocksReclaimed, 0);
+    EXPECT_EQ(r.host.flopsTally, 0);
+    EXPECT_EQ(r.host.console.find("summary"), std::string::npos);
+}
+
+}  // namespace
