@@ -1,0 +1,476 @@
+// The shipped training and recall procedures against the literal reference on thousands of
+// random problems: nodes, labels, presentations, console text and both counters must agree bit
+// for bit. SPHNET_DIFFERENTIAL_SCALE (default 1) scales the number of problems.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "classify_patterns.h"
+#include "learn_prototypes.h"
+#include "reference_rce.h"
+#include "sphere_node.h"
+#include "standin_host.h"
+
+namespace {
+
+using reference::Counters;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+double scale() {
+    const char* text = std::getenv("SPHNET_DIFFERENTIAL_SCALE");
+    if (text == nullptr) return 1.0;
+    const double value = std::atof(text);
+    return value > 0 ? value : 1.0;
+}
+
+int scaled(int cases) {
+    const int count = static_cast<int>(cases * scale());
+    return count < 1 ? 1 : count;
+}
+
+std::string withoutSeconds(const std::string& text) {
+    return std::regex_replace(text, std::regex(" in -?[0-9]+ seconds"), " in # seconds");
+}
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::string bits(double v) {
+    std::ostringstream s;
+    s.precision(17);
+    s << v;
+    return s.str();
+}
+
+// Returns an empty string when the rows agree bit for bit, else where they first differ.
+std::string compareRows(const std::vector<std::vector<double>>& expected,
+                        const std::vector<std::vector<double>>& actual) {
+    if (expected.size() != actual.size()) {
+        return "row count " + std::to_string(actual.size()) + " instead of " +
+               std::to_string(expected.size());
+    }
+    for (std::size_t j = 0; j < expected.size(); ++j) {
+        if (expected[j].size() != actual[j].size()) return "width of row " + std::to_string(j);
+        for (std::size_t i = 0; i < expected[j].size(); ++i) {
+            if (!sameBits(expected[j][i], actual[j][i])) {
+                return "row " + std::to_string(j) + " value " + std::to_string(i) + ": " +
+                       bits(actual[j][i]) + " instead of " + bits(expected[j][i]);
+            }
+        }
+    }
+    return "";
+}
+
+std::string compareValues(const std::vector<double>& expected, const std::vector<double>& actual) {
+    std::vector<std::vector<double>> e, a;
+    for (double v : expected) e.push_back({v});
+    for (double v : actual) a.push_back({v});
+    return compareRows(e, a);
+}
+
+// ---- Random problems ----
+
+enum class Layout { Uniform, Clustered, Grid, Duplicates };
+
+struct Generator {
+    std::mt19937_64 rng;
+    explicit Generator(std::uint64_t seed) : rng(seed) {}
+
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+    int between(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    bool chance(double probability) { return uniform(0, 1) < probability; }
+
+    double norm(int which) {
+        switch (which) {
+            case 0: return 1.0;
+            case 1: return 2.0;
+            case 2: return kInf;
+            case 3: return 1.5;
+            case 4: return 3.0;
+            default: return chance(0.5) ? uniform(1.0, 6.0) : 1.0000001;
+        }
+    }
+
+    std::vector<std::vector<double>> points(int count, int n, Layout layout, double spread) {
+        std::vector<std::vector<double>> rows(count, std::vector<double>(n));
+        const int clusters = between(1, 6);
+        std::vector<std::vector<double>> centres(clusters, std::vector<double>(n));
+        for (auto& c : centres) {
+            for (double& v : c) v = uniform(-spread, spread);
+        }
+        std::normal_distribution<double> jitter(0.0, spread * 0.08);
+        for (int k = 0; k < count; ++k) {
+            for (int i = 0; i < n; ++i) {
+                switch (layout) {
+                    case Layout::Uniform: rows[k][i] = uniform(-spread, spread); break;
+                    case Layout::Clustered:
+                        rows[k][i] = centres[k % clusters][i] + jitter(rng);
+                        break;
+                    case Layout::Grid:
+                        rows[k][i] = between(-3, 3) * spread * 0.25;
+                        break;
+                    case Layout::Duplicates:
+                        rows[k][i] = k > 0 && chance(0.4) ? rows[between(0, k - 1)][i]
+                                                           : uniform(-spread, spread);
+                        break;
+                }
+            }
+            if (layout == Layout::Duplicates && k > 0 && chance(0.3)) rows[k] = rows[between(0, k - 1)];
+        }
+        return rows;
+    }
+
+    std::vector<double> labels(int count, int classes) {
+        std::vector<double> out(count);
+        const bool wholeOnly = chance(0.8);
+        for (double& v : out) {
+            v = between(1, classes);
+            if (!wholeOnly && chance(0.15)) v += chance(0.5) ? 0.5 : -0.25;
+            if (chance(0.03)) v = -v;
+        }
+        return out;
+    }
+
+    Counters counters() {
+        Counters c;
+        // Near the top of the 32-bit range now and then, so that wrapping is exercised.
+        const std::uint32_t base = chance(0.3) ? 0xFFFFFF00u : 0u;
+        c.flops = base + static_cast<std::uint32_t>(between(0, 255));
+        c.comparisons = base + static_cast<std::uint32_t>(between(0, 255));
+        return c;
+    }
+
+    reference::TrainingProblem trainingProblem(int maxCount, int maxDimension, int normChoice) {
+        reference::TrainingProblem t;
+        const int count = chance(0.03) ? 0 : between(1, maxCount);
+        t.dimension = chance(0.02) ? 0 : between(1, maxDimension);
+        const Layout layout = static_cast<Layout>(between(0, 3));
+        const double spread = chance(0.5) ? 1.0 : uniform(0.01, 50.0);
+        t.patterns = points(count, t.dimension, layout, spread);
+        t.labels = labels(count, between(1, 4));
+        t.p = norm(normChoice);
+        const int radiusChoice = between(0, 9);
+        t.rMax = radiusChoice == 0   ? 0.0
+                 : radiusChoice == 1 ? kInf
+                 : radiusChoice == 2 ? spread * 10
+                                     : spread * uniform(0.02, 1.0);
+        const int marginChoice = between(0, 3);
+        t.margin = marginChoice == 0 ? 0.0 : marginChoice == 1 ? spread * 0.05 : uniform(0, spread * 0.3);
+        if (chance(0.02)) t.margin = kInf;
+        t.maxPresentations = between(1, 8);
+        t.oflag = between(0, 3);
+        return t;
+    }
+};
+
+// ---- Running the shipped procedures ----
+
+struct Shipped {
+    sphnet::ProcedureStatus status;
+    reference::TrainingResult training;
+    reference::RecallResult recall;
+    standin::CallResult host;
+};
+
+Shipped runTraining(const reference::TrainingProblem& t, Counters start) {
+    std::vector<const double*> rows;
+    for (const auto& row : t.patterns) rows.push_back(row.data());
+    sphnet::TrainingInput in;
+    in.patternCount = static_cast<int>(t.patterns.size());
+    in.dimension = t.dimension;
+    in.patterns = rows.data();
+    in.labels = t.labels.data();
+    in.normType = t.p;
+    in.rMax = t.rMax;
+    in.margin = t.margin;
+    in.maxPresentations = t.maxPresentations;
+    in.oflag = t.oflag;
+    sphnet::opCounters.flops = start.flops;
+    sphnet::opCounters.comparisons = start.comparisons;
+    Shipped s;
+    standin::Scope scope;
+    sphnet::TrainingOutput out;
+    s.status = sphnet::learnPrototypes(in, out);
+    if (s.status == sphnet::ProcedureStatus::Done) {
+        for (int j = 0; j < out.nodeCount; ++j) {
+            s.training.nodes.emplace_back(out.nodeRows[j], out.nodeRows[j] + t.dimension + 1);
+            s.training.labels.push_back(out.nodeLabels[j]);
+        }
+        s.training.presentations = out.presentations;
+    }
+    s.host = scope.finish();
+    s.training.console = s.host.console;
+    s.training.counters = {sphnet::opCounters.flops, sphnet::opCounters.comparisons};
+    return s;
+}
+
+Shipped runRecall(const reference::RecallProblem& r, Counters start) {
+    std::vector<const double*> templates, patterns;
+    for (const auto& row : r.templates) templates.push_back(row.data());
+    for (const auto& row : r.patterns) patterns.push_back(row.data());
+    sphnet::RecallInput in;
+    in.nodeCount = static_cast<int>(r.templates.size());
+    in.dimension = r.dimension;
+    in.templates = templates.data();
+    in.nodeLabels = r.nodeLabels.data();
+    in.normType = r.p;
+    in.patternCount = static_cast<int>(r.patterns.size());
+    in.patterns = patterns.data();
+    in.unknownLabel = r.unknownLabel;
+    in.nnOption = r.nnOption;
+    in.oflag = r.oflag;
+    sphnet::opCounters.flops = start.flops;
+    sphnet::opCounters.comparisons = start.comparisons;
+    Shipped s;
+    standin::Scope scope;
+    double* results = nullptr;
+    s.status = sphnet::classifyPatterns(in, &results);
+    if (s.status == sphnet::ProcedureStatus::Done) {
+        s.recall.labels.assign(results, results + r.patterns.size());
+    }
+    s.host = scope.finish();
+    s.recall.console = s.host.console;
+    s.recall.counters = {sphnet::opCounters.flops, sphnet::opCounters.comparisons};
+    return s;
+}
+
+std::string describe(const reference::TrainingProblem& t) {
+    std::ostringstream s;
+    s.precision(17);
+    s << "N=" << t.patterns.size() << " n=" << t.dimension << " p=" << t.p << " Rmax=" << t.rMax
+      << " margin=" << t.margin << " passes=" << t.maxPresentations << " oflag=" << t.oflag;
+    return s.str();
+}
+
+std::string describe(const reference::RecallProblem& r) {
+    std::ostringstream s;
+    s << "M=" << r.templates.size() << " P=" << r.patterns.size() << " n=" << r.dimension
+      << " p=" << r.p << " nn=" << r.nnOption << " oflag=" << r.oflag;
+    return s.str();
+}
+
+// Trains with both and compares everything; returns the reference result for further use.
+reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t, Counters start,
+                                             const std::string& label) {
+    const reference::TrainingResult want = reference::learn(t, start);
+    const Shipped got = runTraining(t, start);
+    const std::string what = label + " " + describe(t);
+    EXPECT_EQ(got.status, sphnet::ProcedureStatus::Done) << what;
+    EXPECT_EQ(compareRows(want.nodes, got.training.nodes), "") << what;
+    EXPECT_EQ(compareValues(want.labels, got.training.labels), "") << what;
+    EXPECT_EQ(want.presentations, got.training.presentations) << what;
+    EXPECT_EQ(withoutSeconds(want.console), withoutSeconds(got.training.console)) << what;
+    EXPECT_EQ(want.counters.flops, got.training.counters.flops) << what;
+    EXPECT_EQ(want.counters.comparisons, got.training.counters.comparisons) << what;
+    EXPECT_EQ(got.host.heapBlocksOutstanding, 0) << what;
+    EXPECT_EQ(got.host.hostBlocksReclaimed,
+              got.status == sphnet::ProcedureStatus::Done ? 2 + static_cast<long>(want.nodes.size()) : 0)
+        << what;
+    return want;
+}
+
+void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label) {
+    const reference::RecallResult want = reference::recall(r, start);
+    const Shipped got = runRecall(r, start);
+    const std::string what = label + " " + describe(r);
+    EXPECT_EQ(got.status, sphnet::ProcedureStatus::Done) << what;
+    EXPECT_EQ(compareValues(want.labels, got.recall.labels), "") << what;
+    EXPECT_EQ(withoutSeconds(want.console), withoutSeconds(got.recall.console)) << what;
+    EXPECT_EQ(want.counters.flops, got.recall.counters.flops) << what;
+    EXPECT_EQ(want.counters.comparisons, got.recall.counters.comparisons) << what;
+    EXPECT_EQ(static_cast<double>(want.addedFlops), got.host.flopsTally) << what;
+    EXPECT_EQ(got.host.heapBlocksOutstanding, 0) << what;
+}
+
+// Templates for recall: a trained node set, now and then with odd rows mixed in.
+reference::RecallProblem recallProblemFrom(Generator& g, const reference::TrainingProblem& t,
+                                           const reference::TrainingResult& trained, int patterns) {
+    reference::RecallProblem r;
+    r.dimension = t.dimension;
+    r.templates = trained.nodes;
+    r.nodeLabels = trained.labels;
+    r.p = g.chance(0.8) ? t.p : g.norm(g.between(0, 5));
+    double spread = 1.0;
+    for (const auto& row : t.patterns) {
+        for (double v : row) spread = std::max(spread, std::fabs(v));
+    }
+    const int extra = g.chance(0.3) ? g.between(1, 6) : 0;
+    for (int e = 0; e < extra; ++e) {
+        std::vector<double> row(t.dimension + 1);
+        for (int i = 0; i < t.dimension; ++i) row[i] = g.uniform(-spread, spread);
+        const int kind = g.between(0, 4);
+        row[t.dimension] = kind == 0   ? -1.0
+                           : kind == 1 ? 0.0
+                           : kind == 2 ? kInf
+                           : kind == 3 ? -kInf
+                                       : g.uniform(0, spread);
+        const auto at = r.templates.begin() + g.between(0, static_cast<int>(r.templates.size()));
+        const auto offset = at - r.templates.begin();
+        r.templates.insert(at, row);
+        r.nodeLabels.insert(r.nodeLabels.begin() + offset, g.between(-2, 4) + (g.chance(0.2) ? 0.7 : 0.0));
+    }
+    // Patterns: fresh points from the same region, some copies of training patterns and of
+    // node centres (distance exactly 0), some far away.
+    for (int k = 0; k < patterns; ++k) {
+        std::vector<double> x(t.dimension);
+        const int kind = g.between(0, 9);
+        if (kind < 3 && !t.patterns.empty()) {
+            x = t.patterns[g.between(0, static_cast<int>(t.patterns.size()) - 1)];
+        } else if (kind < 4 && !r.templates.empty()) {
+            const auto& row = r.templates[g.between(0, static_cast<int>(r.templates.size()) - 1)];
+            x.assign(row.begin(), row.begin() + t.dimension);
+        } else if (kind < 5) {
+            for (double& v : x) v = g.uniform(-10 * spread, 10 * spread);
+        } else {
+            for (double& v : x) v = g.uniform(-spread, spread);
+        }
+        r.patterns.push_back(x);
+    }
+    r.unknownLabel = g.between(-3, 3);
+    r.nnOption = g.between(0, 1);
+    r.oflag = g.between(0, 3);
+    return r;
+}
+
+std::string normName(const ::testing::TestParamInfo<int>& info) {
+    static const char* const names[] = {"p1", "p2", "pInf", "p1_5", "p3", "pOther"};
+    return names[info.param];
+}
+
+// ---- Small problems: every norm, every verbosity ----
+
+class SmallProblems : public ::testing::TestWithParam<int> {};
+
+TEST_P(SmallProblems, TrainingAndRecallMatchTheReference) {
+    const int normChoice = GetParam();
+    Generator g(0x5eed0000u + static_cast<unsigned>(normChoice));
+    const int cases = scaled(600);
+    for (int c = 0; c < cases; ++c) {
+        const reference::TrainingProblem t = g.trainingProblem(40, 5, normChoice);
+        const Counters start = g.counters();
+        const std::string label = "case " + std::to_string(c);
+        const reference::TrainingResult trained = expectSameTraining(t, start, label);
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 40)), g.counters(), label);
+        if (::testing::Test::HasFailure()) return;  // one broken case says enough
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryNorm, SmallProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
+                         normName);
+
+// ---- Problems large enough for many nodes ----
+
+class LargerProblems : public ::testing::TestWithParam<int> {};
+
+TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
+    const int normChoice = GetParam();
+    Generator g(0xb16b00b5u + static_cast<unsigned>(normChoice));
+    const int cases = scaled(12);
+    for (int c = 0; c < cases; ++c) {
+        reference::TrainingProblem t;
+        t.dimension = g.between(1, 9);
+        const int count = g.between(200, 900);
+        const double spread = g.chance(0.5) ? 1.0 : g.uniform(0.1, 1000.0);
+        t.patterns = g.points(count, t.dimension, g.chance(0.7) ? Layout::Clustered : Layout::Uniform,
+                              spread);
+        t.labels = g.labels(count, g.between(2, 5));
+        t.p = g.norm(normChoice);
+        t.rMax = spread * g.uniform(0.02, 0.6);
+        t.margin = g.chance(0.5) ? 0.0 : spread * g.uniform(0.0, 0.05);
+        t.maxPresentations = g.between(1, 6);
+        t.oflag = g.chance(0.8) ? g.between(0, 1) : 2;
+        const Counters start = g.counters();
+        const std::string label = "case " + std::to_string(c);
+        const reference::TrainingResult trained = expectSameTraining(t, start, label);
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, g.between(500, 3000));
+        if (r.oflag >= 2 && g.chance(0.7)) r.oflag = g.between(0, 1);
+        expectSameRecall(r, g.counters(), label);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryNorm, LargerProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
+                         normName);
+
+// ---- Hand-made boundary cases ----
+
+// Distances that sit on the coverage boundary and on the conflict threshold, where a cheap
+// bound cannot decide and the exact formula must.
+TEST(BoundaryCases, TiesOnTheCoverageAndConflictThresholds) {
+    Generator g(77);
+    for (int normChoice = 0; normChoice < 6; ++normChoice) {
+        for (int c = 0; c < scaled(40); ++c) {
+            reference::TrainingProblem t;
+            t.dimension = g.between(1, 4);
+            t.p = g.norm(normChoice);
+            // Points on a coarse lattice: many distances repeat exactly.
+            for (int k = 0; k < g.between(5, 60); ++k) {
+                std::vector<double> x(t.dimension);
+                for (double& v : x) v = g.between(0, 4) * 0.1;
+                t.patterns.push_back(x);
+                t.labels.push_back(g.between(1, 3));
+            }
+            t.rMax = g.between(0, 6) * 0.1;
+            t.margin = g.between(0, 2) * 0.1;
+            t.maxPresentations = g.between(1, 6);
+            t.oflag = g.between(0, 3);
+            const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "lattice");
+            reference::RecallProblem r = recallProblemFrom(g, t, trained, 60);
+            // Patterns exactly at the tolerance edge of a node.
+            for (std::size_t j = 0; j < r.templates.size() && j < 10; ++j) {
+                std::vector<double> x(r.templates[j].begin(), r.templates[j].begin() + t.dimension);
+                const double radius = r.templates[j][t.dimension];
+                if (std::isfinite(radius)) x[0] += radius + (g.chance(0.5) ? 1e-8 : 0.99e-8);
+                r.patterns.push_back(x);
+            }
+            expectSameRecall(r, g.counters(), "lattice");
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(BoundaryCases, TinyHugeAndEmptyInputs) {
+    Generator g(1234);
+    for (int c = 0; c < scaled(300); ++c) {
+        reference::TrainingProblem t = g.trainingProblem(20, 4, g.between(0, 5));
+        // Magnitudes where squares underflow or overflow.
+        const double factor = std::pow(10.0, g.between(-200, 200) * (g.chance(0.5) ? 1 : 0.5));
+        for (auto& row : t.patterns) {
+            for (double& v : row) v *= factor;
+        }
+        t.rMax *= factor;
+        t.margin *= factor;
+        const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "scaled");
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 20)), g.counters(), "scaled");
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
+    Generator g(99);
+    for (int nn = 0; nn <= 1; ++nn) {
+        for (int oflag = 0; oflag <= 3; ++oflag) {
+            reference::RecallProblem r;
+            r.dimension = 2;
+            r.nnOption = nn;
+            r.oflag = oflag;
+            r.unknownLabel = -1;
+            r.patterns = g.points(5, 2, Layout::Uniform, 1.0);
+            expectSameRecall(r, g.counters(), "no nodes");
+            r.patterns.clear();
+            r.templates = {{0, 0, 1}, {1, 1, 0.5}};
+            r.nodeLabels = {1, 2};
+            expectSameRecall(r, g.counters(), "no patterns");
+        }
+    }
+}
+
+}  // namespace
