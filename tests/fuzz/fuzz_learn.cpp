@@ -1,0 +1,175 @@
+// libFuzzer driver for sphnet_learn through the stand-in host. The input bytes choose the
+// argument and output counts, every argument's class, storage, shape and values, and sometimes
+// a refused allocation or an interrupt. Any call must end in success or a documented error;
+// a successful one must have validated its arguments and hand back a well-formed node set.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fuzz_arguments.h"
+#include "fuzz_checks.h"
+
+extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+using namespace sphnet_fuzz;
+
+namespace {
+
+double labelValue(FuzzedDataProvider& in) {
+    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
+                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
+}
+
+double normValue(FuzzedDataProvider& in) {
+    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
+    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
+}
+
+double smallNonNegative(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
+}
+
+double verbosity(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
+}
+
+// A run that never converges repeats its pass up to the limit and grows a node per pass, so
+// with patterns to present the limit stays small; huge limits are tried on empty sets.
+void boundPassLimit(mxArray* limit, mwSize patternCount) {
+    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit)) return;
+    double* pr = mxGetPr(limit);
+    for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
+        if (pr[i] > 6) pr[i] = 6;
+    }
+}
+
+bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
+    if (a.size() != 7 || nlhs != 3) return false;
+    const mxArray* patterns = a[0];
+    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
+    const mwSize* pd = mxGetDimensions(patterns);
+    if (pd[0] >= INT_MAX || pd[1] >= INT_MAX) return false;
+    const mxArray* labels = a[1];
+    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
+    const mwSize* ld = mxGetDimensions(labels);
+    if (!((ld[0] == 1 && ld[1] == pd[0]) || (ld[1] == 1 && ld[0] == pd[0]))) return false;
+    for (int i = 2; i < 7; ++i) {
+        if (!isScalarLike(a[i])) return false;
+    }
+    const double margin = mxGetScalar(a[4]);
+    const double oflag = mxGetScalar(a[6]);
+    return mxGetScalar(a[2]) >= 1 && mxGetScalar(a[3]) >= 0 && margin >= 0 &&
+           std::isfinite(margin) && mxGetScalar(a[5]) >= 1 && oflag > -1 && oflag < 4;
+}
+
+// The pattern that created each node, in creation order, read from the level-2 trace.
+std::vector<int> creatorsFromTrace(const std::string& console, const standin::CallResult& r) {
+    std::vector<int> creators;
+    const std::string marker = "   Pattern #";
+    for (std::size_t at = console.find(" created node #"); at != std::string::npos;
+         at = console.find(" created node #", at + 1)) {
+        const std::size_t start = console.rfind(marker, at);
+        require(start != std::string::npos, "creation line without its pattern", r);
+        int pattern = 0;
+        int node = 0;
+        int label = 0;
+        require(std::sscanf(console.c_str() + start, "   Pattern #%d created node #%d (label %d)",
+                            &pattern, &node, &label) == 3,
+                "malformed creation line", r);
+        require(node == static_cast<int>(creators.size()) + 1, "nodes numbered out of order", r);
+        creators.push_back(pattern - 1);
+    }
+    return creators;
+}
+
+void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
+                  const standin::CallResult& r) {
+    require(argumentsWereValid(args, nlhs), "invalid arguments were accepted", r);
+    require(r.outputs.size() == 3, "not three outputs", r);
+    const mxArray* nodes = r.outputs[0].get();
+    const mxArray* nodeLabels = r.outputs[1].get();
+    const mxArray* presentations = r.outputs[2].get();
+    for (const mxArray* out : {nodes, nodeLabels, presentations}) {
+        require(isMatrix(out), "an output is not a real double matrix", r);
+    }
+    const std::size_t patternCount = mxGetDimensions(args[0])[0];
+    const std::size_t n = mxGetDimensions(args[0])[1];
+    const std::size_t k = mxGetM(nodes);
+    require(mxGetN(nodes) == n + 1, "Nodes does not have n+1 columns", r);
+    require(mxGetM(nodeLabels) == k && mxGetN(nodeLabels) == 1, "NodeLabels is not k x 1", r);
+    require(mxGetM(presentations) == 1 && mxGetN(presentations) == 1, "Presentations not 1x1", r);
+
+    const double passes = mxGetPr(presentations)[0];
+    const double limit = std::trunc(mxGetScalar(args[5]));
+    require(passes == std::floor(passes) && passes >= 0 && passes <= limit,
+            "presentation count outside 0..limit", r);
+    require((patternCount == 0) == (k == 0), "a non-empty set must make a node, an empty none", r);
+    require(k <= patternCount * static_cast<std::size_t>(std::max(passes, 1.0)),
+            "more nodes than presentations of patterns", r);
+
+    const double* nodeData = mxGetPr(nodes);
+    const double* labelData = mxGetPr(nodeLabels);
+    const double* patternData = mxGetPr(args[0]);
+    const double* patternLabels = mxGetPr(args[1]);
+    for (std::size_t i = 0; i < k * (n + 1); ++i) {
+        require(!std::isnan(nodeData[i]), "NaN in Nodes", r);
+    }
+    // Which pattern made each node: from the trace when there is one, else any that fits.
+    const int oflag = static_cast<int>(mxGetScalar(args[6]));  // checked to lie in (-1, 4)
+    std::vector<int> creators;
+    if (oflag >= 2) {
+        creators = creatorsFromTrace(r.console, r);
+        require(creators.size() == k, "trace and Nodes disagree on the node count", r);
+    }
+    for (std::size_t j = 0; j < k; ++j) {
+        const double label = labelData[j];
+        require(label == std::floor(label) && std::fabs(label) <= 2147483648.0,
+                "a node label is not a whole int32", r);
+        bool found = false;
+        for (std::size_t p = 0; p < patternCount && !found; ++p) {
+            if (!creators.empty() && static_cast<int>(p) != creators[j]) continue;
+            if (j == 0 && p != 0) break;  // the first pattern always makes the first node
+            bool same = static_cast<std::int32_t>(patternLabels[p]) == label;
+            for (std::size_t i = 0; i < n && same; ++i) same = nodeData[i * k + j] == patternData[i * patternCount + p];
+            found = same;
+        }
+        require(found, "node " + std::to_string(j + 1) + " is not centred on its pattern", r);
+    }
+    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag >= 1) {
+        require(r.console.find("\nRCE training ") != std::string::npos, "no summary", r);
+        require(r.console.find("should had never happened") == std::string::npos,
+                "an impossible conflict outcome", r);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 10);
+    const mwSize dimension = in.ConsumeIntegralInRange<mwSize>(0, 5);
+    const int nrhs = makeCount(in, 7);
+    const int nlhs = makeCount(in, 3);
+    const standin::CallOptions options = makeCallOptions(in);
+
+    std::vector<standin::Array> owned;
+    owned.push_back(makeArgument(in, patternCount, dimension, anyValue));
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labelValue)
+                                     : makeArgument(in, 1, patternCount, labelValue));
+    owned.push_back(makeScalarArgument(in, normValue));
+    owned.push_back(makeScalarArgument(in, smallNonNegative));
+    owned.push_back(makeScalarArgument(in, smallNonNegative));
+    owned.push_back(makeScalarArgument(in, anyValue));
+    boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
+    owned.push_back(makeScalarArgument(in, verbosity));
+    while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
+
+    std::vector<const mxArray*> args;
+    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
+    if (checkCallOutcome("SPHNET_LEARN", options, result)) checkSuccess(args, nlhs, result);
+    return 0;
+}

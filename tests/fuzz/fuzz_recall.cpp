@@ -1,0 +1,152 @@
+// libFuzzer driver for sphnet_recall through the stand-in host. The input bytes choose the
+// argument and output counts, every argument's class, storage, shape and values, and sometimes
+// a refused allocation or an interrupt. Any call must end in success or a documented error; a
+// successful one must have validated its arguments and give every pattern the label a
+// brute-force scan of the nodes gives, with the host's FLOP tally matching the scans made.
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_arguments.h"
+#include "fuzz_checks.h"
+#include "reference_model.h"
+
+extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+using namespace sphnet_fuzz;
+
+namespace {
+
+double labelValue(FuzzedDataProvider& in) {
+    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
+                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
+}
+
+double normValue(FuzzedDataProvider& in) {
+    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
+    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
+}
+
+double smallWhole(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-1, 3) : anyValue(in);
+}
+
+double nnChoice(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
+}
+
+double verbosity(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
+}
+
+bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
+    if (a.size() != 7 || nlhs != 1) return false;
+    const mxArray* templates = a[0];
+    if (!isMatrix(templates)) return false;
+    const mwSize* td = mxGetDimensions(templates);
+    if (td[0] >= INT_MAX || td[1] >= INT_MAX || td[1] < 1) return false;
+    const double* tp = mxGetPr(templates);
+    for (std::size_t i = 0; i < mxGetNumberOfElements(templates); ++i) {
+        if (std::isnan(tp[i])) return false;
+        if (std::isinf(tp[i]) && i < static_cast<std::size_t>(td[0] * (td[1] - 1))) return false;
+    }
+    const mxArray* labels = a[1];
+    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
+    const mwSize* ld = mxGetDimensions(labels);
+    if (!((ld[0] == 1 && ld[1] == td[0]) || (ld[1] == 1 && ld[0] == td[0]))) return false;
+    const mxArray* patterns = a[3];
+    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
+    const mwSize* pd = mxGetDimensions(patterns);
+    if (pd[0] >= INT_MAX || pd[1] != td[1] - 1) return false;
+    for (int i : {2, 4, 5, 6}) {
+        if (!isScalarLike(a[i])) return false;
+    }
+    const double unknown = mxGetScalar(a[4]);
+    const double nn = mxGetScalar(a[5]);
+    const double oflag = mxGetScalar(a[6]);
+    return mxGetScalar(a[2]) >= 1 && unknown > -2147483649.0 && unknown < 2147483648.0 &&
+           nn > -1 && nn < 2 && oflag > -1 && oflag < 4;
+}
+
+void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
+                  const standin::CallResult& r) {
+    require(argumentsWereValid(args, nlhs), "invalid arguments were accepted", r);
+    require(r.outputs.size() == 1, "not one output", r);
+    const mxArray* labels = r.outputs[0].get();
+    require(isMatrix(labels), "Labels is not a real double matrix", r);
+    const mxArray* templates = args[0];
+    const std::size_t m = mxGetM(templates);
+    const std::size_t n = mxGetDimensions(templates)[1] - 1;
+    const std::size_t patternCount = mxGetM(args[3]);
+    require(mxGetM(labels) == patternCount && mxGetN(labels) == 1, "Labels is not P x 1", r);
+
+    sphnet_testing::ReferenceNodes nodes;
+    nodes.n = n;
+    const double* tp = mxGetPr(templates);
+    const double* lp = mxGetPr(args[1]);
+    for (std::size_t j = 0; j < m; ++j) {
+        std::vector<double> row(n + 1);
+        for (std::size_t i = 0; i <= n; ++i) row[i] = tp[i * m + j];
+        nodes.rows.push_back(row);
+        nodes.labels.push_back(lp[j]);
+    }
+    const double p = mxGetScalar(args[2]);
+    const int unknown = static_cast<int>(mxGetScalar(args[4]));
+    const int nn = static_cast<int>(mxGetScalar(args[5]));
+    const double* pp = mxGetPr(args[3]);
+    const double* out = mxGetPr(labels);
+    std::uint64_t tests = 0;
+    // n may be near the int range when there are no patterns; the buffer is sized only by data.
+    std::vector<double> x(patternCount > 0 ? n : 0);
+    for (std::size_t k = 0; k < patternCount; ++k) {
+        for (std::size_t i = 0; i < n; ++i) x[i] = pp[i * patternCount + k];
+        const sphnet_testing::ReferenceAnswer expected =
+            sphnet_testing::referenceRecall(nodes, x.data(), p, unknown, nn);
+        tests += expected.tests;
+        require(out[k] == expected.label,
+                "pattern " + std::to_string(k + 1) + " got " + std::to_string(out[k]) +
+                    ", a brute-force scan gives " + std::to_string(expected.label),
+                r);
+    }
+    const sphnet_testing::ReferenceCost cost =
+        sphnet_testing::referenceCoverageCost(p, static_cast<std::uint32_t>(n));
+    const auto expectedFlops = static_cast<std::uint32_t>(tests * cost.flops);
+    require(r.flopsTally == expectedFlops, "the host's FLOP tally does not match the scans", r);
+
+    const int oflag = static_cast<int>(mxGetScalar(args[6]));
+    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag >= 1) {
+        require(r.console.find("\nRCE performance phase summary\n") != std::string::npos,
+                "no summary", r);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    const mwSize nodeCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
+    const mwSize columns = in.ConsumeIntegralInRange<mwSize>(0, 5);
+    const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
+    const int nrhs = makeCount(in, 7);
+    const int nlhs = makeCount(in, 1);
+    const standin::CallOptions options = makeCallOptions(in);
+
+    std::vector<standin::Array> owned;
+    owned.push_back(makeArgument(in, nodeCount, columns, anyValue));
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labelValue)
+                                     : makeArgument(in, 1, nodeCount, labelValue));
+    owned.push_back(makeScalarArgument(in, normValue));
+    owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0, anyValue));
+    owned.push_back(makeScalarArgument(in, smallWhole));
+    owned.push_back(makeScalarArgument(in, nnChoice));
+    owned.push_back(makeScalarArgument(in, verbosity));
+    while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
+
+    std::vector<const mxArray*> args;
+    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
+    if (checkCallOutcome("SPHNET_RECALL", options, result)) checkSuccess(args, nlhs, result);
+    return 0;
+}
