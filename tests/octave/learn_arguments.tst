@@ -150,6 +150,7 @@
 %! for k = 1:3
 %!   try
 %!     [N, NL, Pr] = sphnet_learn (P, L, 2, 1, 0, 5, 4);
+%!     error ('the call above must fail');
 %!   catch err
 %!     assert (err.message, 'sphnet_learn: SPHNET_LEARN: 7th input argument (oflag) must be 0,1,2 or 3');
 %!   end_try_catch
