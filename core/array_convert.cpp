@@ -52,7 +52,8 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     }
     const double* pr = mxGetPr(array);
     const auto rowCount = static_cast<std::size_t>(*rows);
-    for (int c = 0; c < *cols; ++c) {
+    // With no rows there is nothing to copy, however many columns (up to 2^31) are declared.
+    for (int c = 0; *rows > 0 && c < *cols; ++c) {
         for (int r = 0; r < *rows; ++r) table[r][c] = pr[static_cast<std::size_t>(c) * rowCount + r];
     }
     return table;
