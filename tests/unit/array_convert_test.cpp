@@ -17,7 +17,8 @@ namespace {
 
 const char kVectorShapeWarning[] =
     "mxArray1D_to_cArray1D: mxArray argument passed was not appropriate!";
-const char kVectorDimensionsWarning[] = "mxArray1D_to_cArray1D: Argument passed was not appropriate!";
+const char kVectorDimensionsWarning[] =
+    "mxArray1D_to_cArray1D: Argument passed was not appropriate!";
 const char kTableWarning[] = "mxArray2D_to_cArray2D: mxArray argument passed was not appropriate!";
 
 TEST(VectorFromHost, RowsColumnsAndScalarsGiveTheirElementsInOrder) {

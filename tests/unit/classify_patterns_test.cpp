@@ -155,8 +155,10 @@ TEST_F(ClassifyPatternsTest, SummaryCountsTheFallbacks) {
         std::vector<double> labels;
         std::string fallbackLine;
     };
-    const Case cases[] = {{0, {1, 2, -1, 1}, "unable to classify 1 patterns (25.000000%)\n"},
-                          {1, {1, 2, 2, 1}, "Classified 1 patterns using 1-NN rule (25.000000%)\n"}};
+    const Case cases[] = {
+        {0, {1, 2, -1, 1}, "unable to classify 1 patterns (25.000000%)\n"},
+        {1, {1, 2, 2, 1}, "Classified 1 patterns using 1-NN rule (25.000000%)\n"},
+    };
     for (const Case& c : cases) {
         opCounters = {100, 10};
         RecallSetup setup;

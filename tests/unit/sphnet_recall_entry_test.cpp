@@ -91,27 +91,49 @@ TEST(RecallEntry, InputCountIsCheckedFirst) {
 }
 
 TEST(RecallEntry, EachArgumentMessageWithItsExactText) {
+    // clang-format off
     expectAllRejected({
-        {"3-D Templates", TEMPLATES, {2, 3, 2}, {}, "SPHNET_RECALL: 1st input argument (Templates) must be  a two dimensional array (matrix)."},
-        {"3-D NLabels", NLABELS, {1, 2, 2}, {}, "SPHNET_RECALL: 2nd input argument (NLabels) must a vector."},
-        {"1x3 NLabels", NLABELS, {1, 3}, {1, 2, 3}, "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
-        {"3x1 NLabels", NLABELS, {3, 1}, {1, 2, 3}, "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
-        {"2x2 NLabels", NLABELS, {2, 2}, {1, 2, 1, 2}, "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
-        {"2x2 norm_type", NORM_TYPE, {2, 2}, {2, 2, 2, 2}, "SPHNET_RECALL: 3rd input argument (norm_type) must be a scalar."},
-        {"norm_type 0.99", NORM_TYPE, {1, 1}, {0.99}, "SPHNET_RECALL: 3rd input argument (norm_type) must be >= 1."},
-        {"3-D Patterns", PATTERNS, {1, 2, 2}, {}, "SPHNET_RECALL: 4th input argument (Patterns) must be  a two dimensional array (matrix)."},
-        {"4x3 Patterns", PATTERNS, {4, 3}, {}, "SPHNET_RECALL: 4th input argument (Patterns) must be of type  4x2."},
-        {"1x1 Patterns", PATTERNS, {1, 1}, {0}, "SPHNET_RECALL: 4th input argument (Patterns) must be of type  1x2."},
-        {"2x2 unknown_label", UNKNOWN_LABEL, {2, 2}, {}, "SPHNET_RECALL: 5th input argument (unknown_label) must be a scalar."},
-        {"3-D unknown_label", UNKNOWN_LABEL, {1, 1, 2}, {}, "SPHNET_RECALL: 5th input argument (unknown_label) must be a scalar."},
-        {"2x2 nn_option", NN_OPTION, {2, 2}, {}, "SPHNET_RECALL: 6th input argument (nn_option) must be a scalar."},
-        {"nn_option 2", NN_OPTION, {1, 1}, {2}, "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
-        {"nn_option -1", NN_OPTION, {1, 1}, {-1}, "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
-        {"2x2 oflag", OFLAG, {2, 2}, {}, "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
-        {"3-D oflag", OFLAG, {1, 1, 2}, {}, "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
-        {"oflag 4", OFLAG, {1, 1}, {4}, "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
-        {"oflag -1", OFLAG, {1, 1}, {-1}, "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
+        {"3-D Templates", TEMPLATES, {2, 3, 2}, {},
+         "SPHNET_RECALL: 1st input argument (Templates) must be  a two dimensional array "
+         "(matrix)."},
+        {"3-D NLabels", NLABELS, {1, 2, 2}, {},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must a vector."},
+        {"1x3 NLabels", NLABELS, {1, 3}, {1, 2, 3},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
+        {"3x1 NLabels", NLABELS, {3, 1}, {1, 2, 3},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
+        {"2x2 NLabels", NLABELS, {2, 2}, {1, 2, 1, 2},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must be of type  2x1 or 1x2."},
+        {"2x2 norm_type", NORM_TYPE, {2, 2}, {2, 2, 2, 2},
+         "SPHNET_RECALL: 3rd input argument (norm_type) must be a scalar."},
+        {"norm_type 0.99", NORM_TYPE, {1, 1}, {0.99},
+         "SPHNET_RECALL: 3rd input argument (norm_type) must be >= 1."},
+        {"3-D Patterns", PATTERNS, {1, 2, 2}, {},
+         "SPHNET_RECALL: 4th input argument (Patterns) must be  a two dimensional array (matrix)."},
+        {"4x3 Patterns", PATTERNS, {4, 3}, {},
+         "SPHNET_RECALL: 4th input argument (Patterns) must be of type  4x2."},
+        {"1x1 Patterns", PATTERNS, {1, 1}, {0},
+         "SPHNET_RECALL: 4th input argument (Patterns) must be of type  1x2."},
+        {"2x2 unknown_label", UNKNOWN_LABEL, {2, 2}, {},
+         "SPHNET_RECALL: 5th input argument (unknown_label) must be a scalar."},
+        {"3-D unknown_label", UNKNOWN_LABEL, {1, 1, 2}, {},
+         "SPHNET_RECALL: 5th input argument (unknown_label) must be a scalar."},
+        {"2x2 nn_option", NN_OPTION, {2, 2}, {},
+         "SPHNET_RECALL: 6th input argument (nn_option) must be a scalar."},
+        {"nn_option 2", NN_OPTION, {1, 1}, {2},
+         "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
+        {"nn_option -1", NN_OPTION, {1, 1}, {-1},
+         "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
+        {"2x2 oflag", OFLAG, {2, 2}, {},
+         "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
+        {"3-D oflag", OFLAG, {1, 1, 2}, {},
+         "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
+        {"oflag 4", OFLAG, {1, 1}, {4},
+         "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
+        {"oflag -1", OFLAG, {1, 1}, {-1},
+         "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
     });
+    // clang-format on
 }
 
 TEST(RecallEntry, PatternsTypeMessageNamesTheirRowsAndTheTemplateDimension) {
@@ -119,7 +141,8 @@ TEST(RecallEntry, PatternsTypeMessageNamesTheirRowsAndTheTemplateDimension) {
     args.set(TEMPLATES, doubles({3, 5}));
     args.set(NLABELS, column({1, 2, 3}));
     args.set(PATTERNS, doubles({4, 3}));
-    expectRejected(recall(args), "SPHNET_RECALL: 4th input argument (Patterns) must be of type  4x4.",
+    expectRejected(recall(args),
+                   "SPHNET_RECALL: 4th input argument (Patterns) must be of type  4x4.",
                    "3x5 Templates, 4x3 Patterns");
 }
 
@@ -155,25 +178,47 @@ TEST(RecallEntry, ArgumentsAreCheckedInOrderAndTheOutputCountLast) {
 }
 
 TEST(RecallEntry, UnsafeInputIsRejectedBeforeItIsRead) {
+    // clang-format off
     std::vector<RejectCase> cases = {
-        {"NaN centre", TEMPLATES, {2, 3}, {0, 1, kNaN, 0, 0.5, 0.5}, "SPHNET_RECALL: 1st input argument (Templates) must not contain NaN."},
-        {"NaN radius", TEMPLATES, {2, 3}, {0, 1, 0, 0, 0.5, kNaN}, "SPHNET_RECALL: 1st input argument (Templates) must not contain NaN."},
-        {"Inf centre", TEMPLATES, {2, 3}, {0, 1, 0, -kInf, 0.5, 0.5}, "SPHNET_RECALL: 1st input argument (Templates) must have finite centres."},
-        {"no radius column", TEMPLATES, {2, 0}, {}, "SPHNET_RECALL: 1st input argument (Templates) must have a column for the radius."},
-        {"Templates too tall for int", TEMPLATES, {3000000000, 0}, {}, "SPHNET_RECALL: 1st input argument (Templates) is too large."},
-        {"NaN label", NLABELS, {2, 1}, {kNaN, 2}, "SPHNET_RECALL: 2nd input argument (NLabels) must not contain NaN."},
-        {"label 2^31", NLABELS, {1, 2}, {1, 2147483648.0}, "SPHNET_RECALL: 2nd input argument (NLabels) must lie within the 32-bit integer range."},
-        {"label -Inf", NLABELS, {2, 1}, {-kInf, 2}, "SPHNET_RECALL: 2nd input argument (NLabels) must lie within the 32-bit integer range."},
-        {"norm_type NaN", NORM_TYPE, {1, 1}, {kNaN}, "SPHNET_RECALL: 3rd input argument (norm_type) must be >= 1."},
-        {"NaN pattern", PATTERNS, {4, 2}, {0, 1, 5, kNaN, 0, 0, 5, 0}, "SPHNET_RECALL: 4th input argument (Patterns) must not contain NaN or Inf."},
-        {"Inf pattern", PATTERNS, {4, 2}, {0, 1, 5, 0.1, 0, kInf, 5, 0}, "SPHNET_RECALL: 4th input argument (Patterns) must not contain NaN or Inf."},
-        {"Patterns too wide for int", PATTERNS, {0, 3000000000}, {}, "SPHNET_RECALL: 4th input argument (Patterns) is too large."},
-        {"unknown_label NaN", UNKNOWN_LABEL, {1, 1}, {kNaN}, "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit integer range."},
-        {"unknown_label 2^31", UNKNOWN_LABEL, {1, 1}, {2147483648.0}, "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit integer range."},
-        {"unknown_label -Inf", UNKNOWN_LABEL, {1, 1}, {-kInf}, "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit integer range."},
-        {"nn_option NaN", NN_OPTION, {1, 1}, {kNaN}, "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
-        {"oflag NaN", OFLAG, {1, 1}, {kNaN}, "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
+        {"NaN centre", TEMPLATES, {2, 3}, {0, 1, kNaN, 0, 0.5, 0.5},
+         "SPHNET_RECALL: 1st input argument (Templates) must not contain NaN."},
+        {"NaN radius", TEMPLATES, {2, 3}, {0, 1, 0, 0, 0.5, kNaN},
+         "SPHNET_RECALL: 1st input argument (Templates) must not contain NaN."},
+        {"Inf centre", TEMPLATES, {2, 3}, {0, 1, 0, -kInf, 0.5, 0.5},
+         "SPHNET_RECALL: 1st input argument (Templates) must have finite centres."},
+        {"no radius column", TEMPLATES, {2, 0}, {},
+         "SPHNET_RECALL: 1st input argument (Templates) must have a column for the radius."},
+        {"Templates too tall for int", TEMPLATES, {3000000000, 0}, {},
+         "SPHNET_RECALL: 1st input argument (Templates) is too large."},
+        {"NaN label", NLABELS, {2, 1}, {kNaN, 2},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must not contain NaN."},
+        {"label 2^31", NLABELS, {1, 2}, {1, 2147483648.0},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must lie within the 32-bit integer range."},
+        {"label -Inf", NLABELS, {2, 1}, {-kInf, 2},
+         "SPHNET_RECALL: 2nd input argument (NLabels) must lie within the 32-bit integer range."},
+        {"norm_type NaN", NORM_TYPE, {1, 1}, {kNaN},
+         "SPHNET_RECALL: 3rd input argument (norm_type) must be >= 1."},
+        {"NaN pattern", PATTERNS, {4, 2}, {0, 1, 5, kNaN, 0, 0, 5, 0},
+         "SPHNET_RECALL: 4th input argument (Patterns) must not contain NaN or Inf."},
+        {"Inf pattern", PATTERNS, {4, 2}, {0, 1, 5, 0.1, 0, kInf, 5, 0},
+         "SPHNET_RECALL: 4th input argument (Patterns) must not contain NaN or Inf."},
+        {"Patterns too wide for int", PATTERNS, {0, 3000000000}, {},
+         "SPHNET_RECALL: 4th input argument (Patterns) is too large."},
+        {"unknown_label NaN", UNKNOWN_LABEL, {1, 1}, {kNaN},
+         "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit "
+         "integer range."},
+        {"unknown_label 2^31", UNKNOWN_LABEL, {1, 1}, {2147483648.0},
+         "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit "
+         "integer range."},
+        {"unknown_label -Inf", UNKNOWN_LABEL, {1, 1}, {-kInf},
+         "SPHNET_RECALL: 5th input argument (unknown_label) must lie within the 32-bit "
+         "integer range."},
+        {"nn_option NaN", NN_OPTION, {1, 1}, {kNaN},
+         "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
+        {"oflag NaN", OFLAG, {1, 1}, {kNaN},
+         "SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3."},
     };
+    // clang-format on
     const char* scalarMessages[] = {
         "SPHNET_RECALL: 3rd input argument (norm_type) must be a scalar.",
         nullptr,
@@ -411,7 +456,8 @@ TEST(RecallEntry, RejectedCallsDoNotDependOnMemory) {
     const Case cases[] = {
         {"nn_option 2", &badNn, 1,
          "SPHNET_RECALL: 6th input argument (nn_option) must be either 0 or 1."},
-        {"empty oflag", &emptyOflag, 1, "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
+        {"empty oflag", &emptyOflag, 1,
+         "SPHNET_RECALL: 7th input argument (oflag) must be scalar."},
         {"two outputs", &good, 2, "SPHNET_RECALL: 1 output argument required."},
     };
     for (const Case& c : cases) {
