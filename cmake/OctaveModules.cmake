@@ -35,6 +35,10 @@ foreach(fn learn recall)
       ${PROJECT_SOURCE_DIR}/octave/sphnet_${fn}.m ${SPHNET_TOOLBOX_DIR}/sphnet_${fn}.m)
 endforeach()
 
-# Plain Octave functions that ship beside the modules.
+# Plain Octave functions that ship beside the modules, and the demo's data sets, which it finds
+# in data/ beside itself.
+file(GLOB SPHNET_DEMO_DATA CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.csv)
 add_custom_target(sphnet_octave_scripts ALL
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m ${SPHNET_TOOLBOX_DIR}/sphnet_demo.m)
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${SPHNET_TOOLBOX_DIR}/data
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m ${SPHNET_TOOLBOX_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${SPHNET_DEMO_DATA} ${SPHNET_TOOLBOX_DIR}/data)

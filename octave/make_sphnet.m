@@ -1,0 +1,82 @@
+function make_sphnet(outdir)
+% MAKE_SPHNET  Build sphnet_learn and sphnet_recall from the C++ sources, in MATLAB or Octave.
+%   MAKE_SPHNET builds both MEX functions into the folder of this file, beside their help files.
+%   MAKE_SPHNET(OUTDIR) builds them into OUTDIR and copies the help files there.
+%   Then addpath that folder. Needs a C++17 compiler: MATLAB's `mex -setup C++` chooses it;
+%   Octave uses the one mkoctfile was built with.
+%
+%   Each module gets its own copy of the shared core (core/*.cpp), its own procedure and entry
+%   point (learn/*.cpp or recall/*.cpp) and the host services for the running host. Only
+%   mexFunction is exported, so the two modules never share their operation counters.
+%
+%   See also SPHNET_LEARN, SPHNET_RECALL.
+
+here = fileparts(mfilename('fullpath'));
+root = fileparts(here);
+if nargin < 1
+  outdir = here;
+end
+if ~exist(outdir, 'dir')
+  mkdir(outdir);
+end
+old_dir = cd(outdir);  % an absolute path: the Octave branch builds from another folder
+outdir = pwd;
+cd(old_dir);
+in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+
+core = sources(root, 'core');
+if in_octave
+  host = {fullfile(root, 'core', 'hosts', 'host_octave.cpp')};
+else
+  host = {fullfile(root, 'core', 'hosts', 'host_matlab.cpp')};
+  if ispc  % MSVC knows no __attribute__; the marker is a resource there
+    core = core(cellfun(@isempty, strfind(core, 'version_marker')));
+  end
+end
+host{end + 1} = fullfile(root, 'core', 'hosts', 'heap_malloc.cpp');
+includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
+
+% Objects go to a scratch folder: both modules compile the core, and nothing is left behind.
+scratch = tempname;
+mkdir(scratch);
+cleanup = onCleanup(@() remove_scratch(scratch));
+for fn = {'learn', 'recall'}
+  name = ['sphnet_' fn{1}];
+  files = [core, sources(root, fn{1}), host];
+  fprintf('Building %s\n', fullfile(outdir, [name '.' mexext]));
+  if in_octave
+    flags = [mkoctfile('-p', 'CXXFLAGS') ' -std=c++17 -fvisibility=hidden -fvisibility-inlines-hidden'];
+    old_flags = getenv('CXXFLAGS');
+    setenv('CXXFLAGS', flags);
+    old_dir = cd(scratch);
+    [output, status] = mkoctfile('--mex', includes{:}, '-o', fullfile(outdir, [name '.mex']), files{:});
+    cd(old_dir);
+    setenv('CXXFLAGS', old_flags);
+    if status ~= 0
+      error('make_sphnet: building %s failed:\n%s', name, output);
+    end
+  elseif ispc
+    mex('-R2017b', 'COMPFLAGS=$COMPFLAGS /std:c++17', includes{:}, '-lut', '-outdir', outdir, ...
+        '-output', name, files{:});
+  else
+    mex('-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -fvisibility=hidden', includes{:}, '-lut', ...
+        '-outdir', outdir, '-output', name, files{:});
+  end
+  help_file = fullfile(here, [name '.m']);
+  if ~strcmp(fullfile(outdir, [name '.m']), help_file)
+    copyfile(help_file, outdir);
+  end
+end
+fprintf('Done: addpath(''%s'')\n', outdir);
+end
+
+function remove_scratch(scratch)
+delete(fullfile(scratch, '*.o'));
+rmdir(scratch);
+end
+
+function files = sources(root, folder)
+% Every C++ source of one folder, with full paths.
+listing = dir(fullfile(root, folder, '*.cpp'));
+files = cellfun(@(name) fullfile(root, folder, name), {listing.name}, 'UniformOutput', false);
+end
