@@ -7,6 +7,7 @@
 #include "elapsed_clock.h"
 #include "mex_host.h"
 #include "sphere_node.h"
+#include "training_node_set.h"
 
 namespace sphnet {
 
@@ -146,11 +147,59 @@ bool exportNodes(NodeList& list, TrainingOutput& out) {
     return true;
 }
 
+// The same passes over the fast node set: same outcomes, trace lines and counter totals.
+ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
+                                 std::int64_t startSeconds) {
+    TrainingNodeSet set;
+    set.init(in);
+    int presentations = 0;
+    bool createdNone = true;
+    do {
+        ++presentations;
+        createdNone = true;
+        if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
+        for (int k = 0; k < in.patternCount; ++k) {
+            if (hostInterruptPending()) {
+                set.release();
+                return ProcedureStatus::Interrupted;
+            }
+            const double* x = in.patterns[k];
+            const double label = in.labels[k];
+            double r = in.rMax;
+            const int cover = set.present(x, label, r);
+            if (cover >= 0) {
+                if (in.oflag >= 2) {
+                    mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
+                              k + 1, cover + 1, set.labelOf(cover));
+                }
+                continue;
+            }
+            if (!set.add(x, r, labelToInt(label))) {
+                set.release();
+                return ProcedureStatus::OutOfMemory;
+            }
+            createdNone = false;
+            if (in.oflag >= 2) {
+                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, set.count(),
+                          labelToInt(label));
+            }
+        }
+    } while (presentations < in.maxPresentations && !createdNone);
+
+    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    if (createdNone) --presentations;
+    if (in.oflag >= 1) printSummary(in, set.count(), presentations, createdNone, seconds);
+    if (!set.exportTo(out)) return ProcedureStatus::OutOfMemory;
+    out.presentations = presentations;
+    return ProcedureStatus::Done;
+}
+
 }  // namespace
 
 ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
     configureNodeSettings(in.normType, in.dimension, in.margin);
     const std::int64_t startSeconds = elapsedClockSeconds();
+    if (TrainingNodeSet::suits(in)) return learnWithNodeSet(in, out, startSeconds);
 
     NodeList list;
     int presentations = 0;

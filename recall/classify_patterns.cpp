@@ -1,10 +1,13 @@
 #include "classify_patterns.h"
 
 #include <cstdint>
+#include <system_error>
+#include <thread>
 
 #include "arg_checks.h"
 #include "elapsed_clock.h"
 #include "mex_host.h"
+#include "recall_node_set.h"
 #include "sphere_node.h"
 
 namespace sphnet {
@@ -65,10 +68,175 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
               static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
 }
 
+// Patterns are handed to the worker threads in chunks; the calling thread polls for an
+// interrupt once per pattern before each chunk, as the plain loop does before each pattern.
+constexpr int kChunk = 1 << 16;
+constexpr int kMaxWorkers = 2;
+// Fewer patterns than this are not worth a thread.
+constexpr int kParallelMinimum = 4096;
+
+struct WorkerTally {
+    std::uint64_t tests = 0;
+    int fallbacks = 0;
+};
+
+// Classifies patterns [begin, end) into results. Reads only the node set and the input; calls
+// nothing of the host, so it may run on any thread.
+void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
+                   int end, RecallScratch& scratch, double* results, WorkerTally& tally) {
+    for (int k = begin; k < end; ++k) {
+        int nearest = -1;
+        const int cover = set.classify(in.patterns[k], nearestRule, scratch, nearest, tally.tests);
+        if (cover >= 0) {
+            results[k] = set.labelOf(cover);
+            continue;
+        }
+        ++tally.fallbacks;
+        results[k] = nearestRule ? set.labelOf(nearest) : in.unknownLabel;
+    }
+}
+
+// Splits [begin, end) among the workers; the calling thread takes the first share. Should a
+// thread not start, the calling thread does that share too.
+void classifyInParallel(const RecallNodeSet& set, const RecallInput& in, bool nearestRule,
+                        int begin, int end, RecallScratch* scratch, int workers, double* results,
+                        WorkerTally* tallies) {
+    std::thread threads[kMaxWorkers];
+    bool started[kMaxWorkers] = {};
+    const int share = (end - begin + workers - 1) / workers;
+    for (int w = 1; w < workers; ++w) {
+        const int b = begin + w * share < end ? begin + w * share : end;
+        const int e = b + share < end ? b + share : end;
+        try {
+            threads[w] = std::thread(classifyRange, std::cref(set), std::cref(in), nearestRule, b,
+                                     e, std::ref(scratch[w]), results, std::ref(tallies[w]));
+            started[w] = true;
+        } catch (...) {
+            started[w] = false;
+        }
+    }
+    classifyRange(set, in, nearestRule, begin, begin + share < end ? begin + share : end,
+                  scratch[0], results, tallies[0]);
+    for (int w = 1; w < workers; ++w) {
+        const int b = begin + w * share < end ? begin + w * share : end;
+        const int e = b + share < end ? b + share : end;
+        if (started[w]) {
+            threads[w].join();
+        } else {
+            classifyRange(set, in, nearestRule, b, e, scratch[0], results, tallies[0]);
+        }
+    }
+}
+
+// The fast recall: same labels, trace lines, summary and counters as the plain loop below.
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) {
+    RecallNodeSet set;
+    if (!set.build(in)) {
+        set.release();
+        return ProcedureStatus::OutOfMemory;
+    }
+    const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
+    auto* results = static_cast<double*>(mxCalloc(slots, sizeof(double)));
+    int workers = 1;
+    if (in.oflag <= 1 && in.patternCount >= kParallelMinimum) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
+    }
+    RecallScratch scratch[kMaxWorkers];
+    bool ok = results != nullptr;
+    for (int w = 0; ok && w < workers; ++w) ok = set.takeScratch(scratch[w]);
+    auto releaseAll = [&]() {
+        for (int w = 0; w < kMaxWorkers; ++w) set.releaseScratch(scratch[w]);
+        set.release();
+    };
+    if (!ok) {
+        mxFree(results);
+        releaseAll();
+        return ProcedureStatus::OutOfMemory;
+    }
+
+    const std::int64_t startSeconds = elapsedClockSeconds();
+    const std::uint32_t flopsBefore = opCounters.flops;
+    const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
+    WorkerTally tallies[kMaxWorkers];
+    bool interrupted = false;
+    if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
+    if (workers == 1) {
+        for (int k = 0; k < in.patternCount; ++k) {
+            if (hostInterruptPending()) {
+                interrupted = true;
+                break;
+            }
+            int nearest = -1;
+            const int cover =
+                set.classify(in.patterns[k], nearestRule, scratch[0], nearest, tallies[0].tests);
+            if (cover >= 0) {
+                results[k] = set.labelOf(cover);
+                if (in.oflag >= 2) {
+                    mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
+                              set.labelOf(cover));
+                }
+                continue;
+            }
+            ++tallies[0].fallbacks;
+            if (nearestRule) {
+                results[k] = set.labelOf(nearest);
+                if (in.oflag >= 2) {
+                    mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
+                              nearest + 1, set.labelOf(nearest));
+                }
+            } else {
+                results[k] = in.unknownLabel;
+                if (in.oflag >= 2) {
+                    mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1,
+                              in.unknownLabel);
+                }
+            }
+        }
+    } else {
+        for (int begin = 0; begin < in.patternCount && !interrupted; begin += kChunk) {
+            int end = in.patternCount - begin > kChunk ? begin + kChunk : in.patternCount;
+            for (int k = begin; k < end; ++k) {
+                if (hostInterruptPending()) {
+                    end = k;
+                    interrupted = true;
+                    break;
+                }
+            }
+            classifyInParallel(set, in, nearestRule, begin, end, scratch, workers, results,
+                               tallies);
+        }
+    }
+
+    std::uint64_t tests = 0;
+    int fallbackCount = 0;
+    for (const WorkerTally& t : tallies) {
+        tests += t.tests;
+        fallbackCount += t.fallbacks;
+    }
+    // Every coverage test costs the same: the totals come out as if counted one by one.
+    const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
+    opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
+    opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
+    if (interrupted) {
+        mxFree(results);
+        releaseAll();
+        return ProcedureStatus::Interrupted;
+    }
+
+    hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
+    releaseAll();
+    *resultsOut = results;
+    return ProcedureStatus::Done;
+}
+
 }  // namespace
 
 ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
     configureNodeSettings(in.normType, in.dimension, 0.0);
+    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut);
     SphereNode** nodes = buildNodes(in);
     if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);

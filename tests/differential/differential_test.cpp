@@ -390,7 +390,9 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
         const Counters start = g.counters();
         const std::string label = "case " + std::to_string(c);
         const reference::TrainingResult trained = expectSameTraining(t, start, label);
-        reference::RecallProblem r = recallProblemFrom(g, t, trained, g.between(500, 3000));
+        // Now and then enough patterns for the recall to spread over threads.
+        const int patterns = g.chance(0.3) ? g.between(4096, 9000) : g.between(500, 3000);
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, patterns);
         if (r.oflag >= 2 && g.chance(0.7)) r.oflag = g.between(0, 1);
         expectSameRecall(r, g.counters(), label);
         if (::testing::Test::HasFailure()) return;
@@ -469,6 +471,128 @@ TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
             r.templates = {{0, 0, 1}, {1, 1, 0.5}};
             r.nodeLabels = {1, 2};
             expectSameRecall(r, g.counters(), "no patterns");
+        }
+    }
+}
+
+// ---- Interrupts and allocation failures on the fast paths ----
+
+reference::TrainingProblem clusteredProblem(Generator& g, int count, double p) {
+    reference::TrainingProblem t;
+    t.dimension = 3;
+    t.patterns = g.points(count, t.dimension, Layout::Clustered, 1.0);
+    t.labels = g.labels(count, 3);
+    for (double& v : t.labels) v = std::fabs(std::trunc(v)) + 1;  // whole: the run converges
+    t.p = p;
+    t.rMax = 0.15;
+    t.margin = 0.01;
+    t.maxPresentations = 4;
+    return t;
+}
+
+TEST(FastPaths, InterruptedRecallHasCountedExactlyThePatternsBeforeIt) {
+    Generator g(4242);
+    for (double p : {2.0, 1.0, 1.5}) {
+        const reference::TrainingProblem t = clusteredProblem(g, 400, p);
+        const reference::TrainingResult trained = reference::learn(t, {});
+        ASSERT_GT(trained.nodes.size(), 64u);  // large enough for the grid
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, 6000);
+        r.oflag = g.between(0, 1);
+        for (long polls : {0L, 1L, 3000L, 5999L}) {
+            standin::CallOptions options;
+            options.interruptAfterPolls = polls;
+            std::vector<const double*> templates, patterns;
+            for (const auto& row : r.templates) templates.push_back(row.data());
+            for (const auto& row : r.patterns) patterns.push_back(row.data());
+            sphnet::RecallInput in;
+            in.nodeCount = static_cast<int>(r.templates.size());
+            in.dimension = r.dimension;
+            in.templates = templates.data();
+            in.nodeLabels = r.nodeLabels.data();
+            in.normType = r.p;
+            in.patternCount = static_cast<int>(r.patterns.size());
+            in.patterns = patterns.data();
+            in.nnOption = r.nnOption;
+            in.oflag = r.oflag;
+            sphnet::opCounters = {};
+            standin::Scope scope(options);
+            double* results = nullptr;
+            const sphnet::ProcedureStatus status = sphnet::classifyPatterns(in, &results);
+            const standin::CallResult host = scope.finish();
+            EXPECT_EQ(status, sphnet::ProcedureStatus::Interrupted) << polls;
+            EXPECT_EQ(host.interruptPolls, polls + 1) << polls;
+            EXPECT_EQ(host.heapBlocksOutstanding, 0) << polls;
+            EXPECT_EQ(host.hostBlocksReclaimed, 0) << polls;
+            EXPECT_EQ(host.console, "") << polls;
+            // The patterns before the interrupt were classified and counted, no others.
+            reference::RecallProblem prefix = r;
+            prefix.patterns.resize(static_cast<std::size_t>(polls));
+            const reference::RecallResult want = reference::recall(prefix, {});
+            EXPECT_EQ(sphnet::opCounters.flops, want.counters.flops) << polls;
+            EXPECT_EQ(sphnet::opCounters.comparisons, want.counters.comparisons) << polls;
+        }
+    }
+}
+
+TEST(FastPaths, EveryAllocationFailureEndsCleanly) {
+    Generator g(777);
+    const reference::TrainingProblem t = clusteredProblem(g, 300, 2.0);
+    const reference::TrainingResult trained = reference::learn(t, {});
+    ASSERT_GT(trained.nodes.size(), 64u);
+    reference::RecallProblem r = recallProblemFrom(g, t, trained, 5000);
+    r.oflag = 0;
+    r.nnOption = 1;
+
+    const Shipped cleanTraining = runTraining(t, {});
+    ASSERT_EQ(cleanTraining.status, sphnet::ProcedureStatus::Done);
+    const Shipped cleanRecall = runRecall(r, {});
+    ASSERT_EQ(cleanRecall.status, sphnet::ProcedureStatus::Done);
+    const long step = scale() < 1 ? 7 : 1;
+    for (int which = 0; which < 2; ++which) {
+        const long attempts = (which == 0 ? cleanTraining : cleanRecall).host.allocationAttempts;
+        ASSERT_GT(attempts, 3);
+        for (long k = 1; k <= attempts; k += step) {
+            standin::CallOptions options;
+            options.failAllocation = k;
+            std::vector<const double*> rows, templates;
+            sphnet::ProcedureStatus status;
+            standin::Scope scope(options);
+            if (which == 0) {
+                for (const auto& row : t.patterns) rows.push_back(row.data());
+                sphnet::TrainingInput in;
+                in.patternCount = static_cast<int>(t.patterns.size());
+                in.dimension = t.dimension;
+                in.patterns = rows.data();
+                in.labels = t.labels.data();
+                in.normType = t.p;
+                in.rMax = t.rMax;
+                in.margin = t.margin;
+                in.maxPresentations = t.maxPresentations;
+                sphnet::TrainingOutput out;
+                status = sphnet::learnPrototypes(in, out);
+            } else {
+                for (const auto& row : r.templates) templates.push_back(row.data());
+                for (const auto& row : r.patterns) rows.push_back(row.data());
+                sphnet::RecallInput in;
+                in.nodeCount = static_cast<int>(r.templates.size());
+                in.dimension = r.dimension;
+                in.templates = templates.data();
+                in.nodeLabels = r.nodeLabels.data();
+                in.normType = r.p;
+                in.patternCount = static_cast<int>(r.patterns.size());
+                in.patterns = rows.data();
+                in.nnOption = 1;
+                double* results = nullptr;
+                status = sphnet::classifyPatterns(in, &results);
+            }
+            const standin::CallResult host = scope.finish();
+            const std::string what = (which == 0 ? "training" : "recall") +
+                                     std::string(", allocation ") + std::to_string(k);
+            EXPECT_EQ(status, sphnet::ProcedureStatus::OutOfMemory) << what;
+            EXPECT_EQ(host.heapBlocksOutstanding, 0) << what;
+            EXPECT_EQ(host.hostBlocksReclaimed, 0) << what;
+            EXPECT_TRUE(host.faults.empty()) << what;
+            if (::testing::Test::HasFailure()) return;
         }
     }
 }

@@ -1,0 +1,46 @@
+#include "distance_bounds.h"
+
+#include <limits>
+
+namespace sphnet {
+
+DistanceKit makeDistanceKit(double p, std::int32_t n) {
+    DistanceKit k;
+    k.n = n;
+    k.p = p;
+    k.pInv = p == std::numeric_limits<double>::infinity() ? 0.0 : 1.0 / p;
+    if (p == 1.0) {
+        k.kind = NormKind::CityBlock;
+        return k;
+    }
+    if (p == std::numeric_limits<double>::infinity()) {
+        k.kind = NormKind::Maximum;
+        return k;
+    }
+    k.kind = NormKind::General;
+    // Each pow is within an ulp, a sum of n non-negative terms within (n - 1) ulps, and a
+    // root divides the relative error by p: 8n + 64 ulps covers the exact formula and the
+    // bounds' own rounding with room to spare.
+    if (!(p >= 1.0) || n < 1 || n > (1 << 24)) return k;
+    const double delta = (8.0 * n + 64.0) * std::ldexp(1.0, -52);
+    k.relLow = 1.0 - delta;
+    k.relHigh = 1.0 + delta;
+    k.pIsTwo = p == 2.0;
+    k.pBelowTwo = p < 2.0;
+    const double factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
+    k.lowFactor = factor * (1.0 - 1e-12);
+    k.highFactor = factor * (1.0 + 1e-12);
+    // With the largest term's power above 2^-900, underflowing terms change the sum by less
+    // than n * 2^-1074, far inside delta; below 2^900 / n nothing overflows. Squares obey the
+    // same limits for the L2 bounds.
+    const double smallByPow = std::pow(2.0, -900.0 / p) * 2.0;
+    const double bigByPow = std::pow(2.0, 900.0 / p) * 0.5;
+    k.tSmall = smallByPow > std::ldexp(1.0, -449) ? smallByPow : std::ldexp(1.0, -449);
+    k.tBig = (bigByPow < std::ldexp(1.0, 449) ? bigByPow : std::ldexp(1.0, 449)) / n;
+    k.sumSmall = std::ldexp(1.0, -898);
+    k.sumBig = std::ldexp(1.0, 898);
+    k.boundsUsable = true;
+    return k;
+}
+
+}  // namespace sphnet

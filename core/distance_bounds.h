@@ -1,0 +1,117 @@
+// Cheap, certified bounds on the coverage-test distance, and the exact distance itself over
+// contiguous centres. The bounds let the fast scans decide most coverage and conflict tests
+// without the n + 1 pow calls of the general formula; the exact distance is bit-identical to
+// SphereNode::testCoverage's.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace sphnet {
+
+enum class NormKind { CityBlock, Maximum, General };
+
+struct DistanceKit {
+    NormKind kind = NormKind::General;
+    std::int32_t n = 0;
+    double p = 2.0;
+    double pInv = 0.5;
+    bool boundsUsable = false;  // general p only
+    bool pIsTwo = false;
+    bool pBelowTwo = false;
+    double relLow = 1.0;   // 1 - (rounding of pow, sums and sqrt, generously)
+    double relHigh = 1.0;  // 1 + the same
+    double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2), rounded down
+    double highFactor = 1.0;  // p < 2: n^(1/p - 1/2), rounded up
+    double tSmall = 0.0;  // below this largest term, pow may underflow: no bound
+    double tBig = 0.0;    // above it, pow or squares may overflow: no bound
+    double sumSmall = 0.0;  // p = 2: the same limits on the sum of squares
+    double sumBig = 0.0;
+};
+
+DistanceKit makeDistanceKit(double p, std::int32_t n);
+
+// The distance exactly as a coverage test computes it: same operations, same order.
+inline double exactDistance(const DistanceKit& k, const double* c, const double* x) {
+    const std::int32_t n = k.n;
+    double d = 0.0;
+    if (k.kind == NormKind::CityBlock) {
+        for (std::int32_t i = 0; i < n; ++i) d += std::fabs(c[i] - x[i]);
+    } else if (k.kind == NormKind::Maximum) {
+        for (std::int32_t i = 0; i < n; ++i) {
+            const double t = std::fabs(c[i] - x[i]);
+            if (t > d) d = t;
+        }
+    } else {
+        double sum = 0.0;
+        for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]), k.p);
+        d = std::pow(sum, k.pInv);
+    }
+    return d;
+}
+
+// General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
+// (tiny or huge terms); the caller then computes the exact distance.
+inline bool distanceBounds(const DistanceKit& k, const double* c, const double* x, double& lo,
+                           double& hi) {
+    const std::int32_t n = k.n;
+    if (k.pIsTwo) {
+        // Four running sums: the order of a bound's additions does not matter.
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        std::int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const double t0 = c[i] - x[i], t1 = c[i + 1] - x[i + 1];
+            const double t2 = c[i + 2] - x[i + 2], t3 = c[i + 3] - x[i + 3];
+            s0 += t0 * t0;
+            s1 += t1 * t1;
+            s2 += t2 * t2;
+            s3 += t3 * t3;
+        }
+        for (; i < n; ++i) {
+            const double t = c[i] - x[i];
+            s0 += t * t;
+        }
+        const double s = (s0 + s1) + (s2 + s3);
+        if (s >= k.sumSmall && s <= k.sumBig) {
+            const double l2 = std::sqrt(s);
+            lo = l2 * k.relLow;
+            hi = l2 * k.relHigh;
+            return true;
+        }
+        if (s == 0.0) {
+            for (i = 0; i < n; ++i) {
+                if (c[i] != x[i]) return false;
+            }
+            lo = hi = 0.0;  // pow(0, p) and pow(0, 1/p) are exactly 0
+            return true;
+        }
+        return false;
+    }
+    double l1 = 0.0, linf = 0.0, s = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const double t = std::fabs(c[i] - x[i]);
+        l1 += t;
+        s += t * t;
+        linf = t > linf ? t : linf;
+    }
+    if (linf >= k.tSmall && linf <= k.tBig) {
+        const double l2 = std::sqrt(s);
+        if (k.pBelowTwo) {
+            lo = l2 * k.relLow;
+            const double viaL2 = l2 * k.highFactor;
+            hi = (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
+        } else {
+            const double viaL2 = l2 * k.lowFactor;
+            lo = (viaL2 > linf ? viaL2 : linf) * k.relLow;
+            hi = l2 * k.relHigh;
+        }
+        return true;
+    }
+    if (linf == 0.0) {
+        lo = hi = 0.0;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace sphnet

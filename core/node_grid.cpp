@@ -1,0 +1,173 @@
+#include "node_grid.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "mex_host.h"
+
+namespace sphnet {
+
+template <typename T>
+bool HostVector<T>::reserve(std::size_t wanted) {
+    if (wanted <= capacity) return true;
+    void* block = mxRealloc(data, wanted * sizeof(T));
+    if (block == nullptr) return false;
+    data = static_cast<T*>(block);
+    capacity = wanted;
+    return true;
+}
+
+template <typename T>
+bool HostVector<T>::resize(std::size_t wanted, T fill) {
+    if (wanted > capacity) {
+        std::size_t grown = capacity < 16 ? 16 : capacity;
+        while (grown < wanted) grown *= 2;
+        if (!reserve(grown)) return false;
+    }
+    for (std::size_t i = size; i < wanted; ++i) data[i] = fill;
+    size = wanted;
+    return true;
+}
+
+template <typename T>
+void HostVector<T>::release() {
+    mxFree(data);
+    *this = HostVector<T>{};
+}
+
+template struct HostVector<double>;
+template struct HostVector<std::int32_t>;
+template struct HostVector<std::int64_t>;
+template struct HostVector<std::uint64_t>;
+
+namespace {
+// Keys beyond this are clamped: clamping only merges far cells, so queries stay conservative.
+constexpr double kKeyLimit = 1099511627776.0;  // 2^40
+constexpr std::int64_t kEmpty = INT64_MIN;
+// A query visiting more cells than this costs more than scanning the nodes.
+constexpr std::int64_t kMaxCellsPerQuery = 729;
+}  // namespace
+
+std::int64_t NodeGrid::key(double coordinate) const {
+    double cell = std::floor(coordinate / cellSize_);
+    if (!(cell >= -kKeyLimit)) cell = -kKeyLimit;
+    if (cell > kKeyLimit) cell = kKeyLimit;
+    return static_cast<std::int64_t>(cell);
+}
+
+std::size_t NodeGrid::slotOf(const std::int64_t* cell) const {
+    std::uint64_t h = 0x9e3779b97f4a7c15u;
+    for (int a = 0; a < axisCount_; ++a) {
+        h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdu;
+    }
+    h ^= h >> 29;
+    const std::size_t mask = heads_.size - 1;
+    std::size_t slot = static_cast<std::size_t>(h) & mask;
+    while (keys_.data[slot * kMaxAxes] != kEmpty &&
+           std::memcmp(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * axisCount_) != 0) {
+        slot = (slot + 1) & mask;
+    }
+    return slot;
+}
+
+bool NodeGrid::init(const int* axes, int axisCount, double cellSize) {
+    axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
+    for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
+    cellSize_ = cellSize;
+    occupied_ = 0;
+    const std::size_t slots = 64;
+    return keys_.resize(slots * kMaxAxes, kEmpty) && heads_.resize(slots, -1) &&
+           tails_.resize(slots, -1);
+}
+
+bool NodeGrid::grow() {
+    HostVector<std::int64_t> oldKeys = keys_;
+    HostVector<std::int32_t> oldHeads = heads_;
+    HostVector<std::int32_t> oldTails = tails_;
+    const std::size_t slots = oldHeads.size * 2;
+    keys_ = {};
+    heads_ = {};
+    tails_ = {};
+    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !heads_.resize(slots, -1) ||
+        !tails_.resize(slots, -1)) {
+        keys_.release();
+        heads_.release();
+        tails_.release();
+        keys_ = oldKeys;
+        heads_ = oldHeads;
+        tails_ = oldTails;
+        return false;
+    }
+    for (std::size_t s = 0; s < oldHeads.size; ++s) {
+        if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
+        const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
+        std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
+                    sizeof(std::int64_t) * kMaxAxes);
+        heads_.data[slot] = oldHeads.data[s];
+        tails_.data[slot] = oldTails.data[s];
+    }
+    oldKeys.release();
+    oldHeads.release();
+    oldTails.release();
+    return true;
+}
+
+bool NodeGrid::insert(int node, const double* centre) {
+    if (!next_.resize(static_cast<std::size_t>(node) + 1, -1)) return false;
+    if ((occupied_ + 1) * 2 > heads_.size && !grow()) return false;
+    std::int64_t cell[kMaxAxes] = {0, 0, 0};
+    for (int a = 0; a < axisCount_; ++a) cell[a] = key(centre[axes_[a]]);
+    const std::size_t slot = slotOf(cell);
+    if (keys_.data[slot * kMaxAxes] == kEmpty) {
+        std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof cell);
+        heads_.data[slot] = node;
+        ++occupied_;
+    } else {
+        next_.data[tails_.data[slot]] = node;
+    }
+    tails_.data[slot] = node;
+    next_.data[node] = -1;
+    return true;
+}
+
+bool NodeGrid::markNear(const double* x, double reach, std::uint64_t* bits) const {
+    // Widened so that the rounding of x - reach and of the divisions cannot drop a node whose
+    // coordinate lies within reach.
+    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    std::int64_t cells = 1;
+    for (int a = 0; a < axisCount_; ++a) {
+        const double v = x[axes_[a]];
+        const double wide = reach * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
+        lo[a] = key(v - wide);
+        hi[a] = key(v + wide);
+        cells *= hi[a] - lo[a] + 1;
+        if (cells > kMaxCellsPerQuery) return false;
+    }
+    if (occupied_ == 0) return true;
+    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
+    for (;;) {
+        const std::size_t slot = slotOf(cell);
+        if (keys_.data[slot * kMaxAxes] != kEmpty) {
+            for (std::int32_t j = heads_.data[slot]; j >= 0; j = next_.data[j]) setBit(bits, j);
+        }
+        int a = 0;
+        while (a < axisCount_ && cell[a] == hi[a]) {
+            cell[a] = lo[a];
+            ++a;
+        }
+        if (a == axisCount_) break;
+        ++cell[a];
+    }
+    return true;
+}
+
+void NodeGrid::release() {
+    keys_.release();
+    heads_.release();
+    tails_.release();
+    next_.release();
+    occupied_ = 0;
+}
+
+}  // namespace sphnet

@@ -1,0 +1,59 @@
+// The training node set for the fast scan: centres stored contiguously, a grid over centres
+// to skip nodes that can neither cover a pattern nor conflict with it, and certified distance
+// bounds that spare most exact distances. Presenting a pattern gives exactly the outcome,
+// radii and counter totals of the literal scan over SphereNodes in creation order.
+#pragma once
+
+#include <cstdint>
+
+#include "distance_bounds.h"
+#include "learn_prototypes.h"
+#include "node_grid.h"
+
+namespace sphnet {
+
+class TrainingNodeSet {
+public:
+    // True when the fast scan reproduces the literal one for this input: every coordinate,
+    // Rmax and margin finite, and no per-node trace wanted.
+    static bool suits(const TrainingInput& in);
+
+    // nodeSettings must already hold this call's p, n and margin.
+    void init(const TrainingInput& in);
+    // Scans the nodes in creation order, as the literal scan does. Returns the 0-based number
+    // of the same-label node that covers x, or -1 with r lowered by every conflict.
+    int present(const double* x, double label, double& r);
+    // Appends a node; false when memory runs out.
+    bool add(const double* centre, double radius, std::int32_t label);
+    int count() const { return count_; }
+    std::int32_t labelOf(int j) const { return labels_.data[j]; }
+    // Hands the nodes over as rows and labels in creation order and releases the set.
+    bool exportTo(TrainingOutput& out);
+    void release();
+
+private:
+    bool startGrid();
+    void conflict(int j, double d, bool inside, double& r);
+
+    const TrainingInput* in_ = nullptr;
+    DistanceKit kit_;
+    int n_ = 0;
+    int count_ = 0;
+    double margin_ = 0.0;
+    HostVector<double> centres_;  // count_ rows of n_ values
+    HostVector<double> radii_;
+    HostVector<std::int32_t> labels_;
+    // The grid starts once there are enough nodes to pay for it.
+    bool gridActive_ = false;
+    bool gridUsable_ = false;
+    double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
+    double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
+    double reach_ = 0.0;      // beyond this a grid node can neither cover nor conflict
+    int axes_[NodeGrid::kMaxAxes] = {0, 0, 0};
+    int axisCount_ = 0;
+    NodeGrid grid_;
+    HostVector<std::uint64_t> always_;      // nodes outside the grid's guarantee
+    HostVector<std::uint64_t> candidates_;  // per pattern
+};
+
+}  // namespace sphnet

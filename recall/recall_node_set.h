@@ -1,0 +1,58 @@
+// The node set for fast recall: centres stored contiguously, a grid over centres that names
+// the nodes that may cover a pattern, and certified distance bounds that spare most exact
+// distances. Classifying a pattern gives exactly the literal scan's cover, nearest node and
+// number of coverage tests. Classification only reads the set, so threads may share it.
+#pragma once
+
+#include <cstdint>
+
+#include "classify_patterns.h"
+#include "distance_bounds.h"
+#include "node_grid.h"
+
+namespace sphnet {
+
+// Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
+struct RecallScratch {
+    std::uint64_t* bits = nullptr;
+    double* low = nullptr;
+    double* high = nullptr;
+};
+
+class RecallNodeSet {
+public:
+    // True when the fast scan reproduces the literal one: every centre and pattern
+    // coordinate finite, and no per-node trace wanted.
+    static bool suits(const RecallInput& in);
+
+    // nodeSettings must already hold this call's p and n. False when memory runs out.
+    bool build(const RecallInput& in);
+    bool takeScratch(RecallScratch& scratch) const;
+    void releaseScratch(RecallScratch& scratch) const;
+    void release();
+
+    // The first node that covers x, or -1; then, when wanted, `nearest` is the literal 1-NN
+    // choice. `tests` grows by the number of coverage tests the literal scan makes.
+    int classify(const double* x, bool wantNearest, RecallScratch& scratch, int& nearest,
+                 std::uint64_t& tests) const;
+
+    int count() const { return count_; }
+    std::int32_t labelOf(int j) const { return labels_.data[j]; }
+
+private:
+    bool covers(int j, const double* x) const;
+    int nearestNode(const double* x, RecallScratch& scratch) const;
+
+    DistanceKit kit_;
+    int n_ = 0;
+    int count_ = 0;
+    HostVector<double> centres_;
+    HostVector<double> radii_;
+    HostVector<std::int32_t> labels_;
+    bool gridActive_ = false;
+    double reach_ = 0.0;
+    NodeGrid grid_;
+    HostVector<std::uint64_t> always_;  // may cover any pattern: radius above the grid's cap
+};
+
+}  // namespace sphnet
