@@ -32,6 +32,11 @@
 %!   assert (sphnet_recall ([0 0 1], 7, p, [1 + 0.5e-8, 0], -1, 0, 0), 7);
 %!   assert (sphnet_recall ([0 0 1], 7, p, [1 + 2e-8, 0], -1, 0, 0), -1);
 %! end
+%! ## exactly the tolerance beyond the radius still covers
+%! for p = [1 Inf]
+%!   assert (sphnet_recall ([0 0 0; 0 0 1], [7; 8], p, [1e-8 0], -1, 0, 0), 7);
+%!   assert (sphnet_recall ([0 0 2], 7, p, [0 2 + 2^-30], -1, 0, 0), 7);
+%! end
 %! ## (3, 4) lies 7, 5 and 4 away from the origin under p = 1, 2, Inf
 %! assert (sphnet_recall ([0 0 6.9; 0 0 7], [1; 2], 1, [3 4], -1, 0, 0), 2);
 %! assert (sphnet_recall ([0 0 4.9; 0 0 5], [1; 2], 2, [3 4], -1, 0, 0), 2);
