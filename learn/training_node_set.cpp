@@ -43,7 +43,8 @@ void TrainingNodeSet::init(const TrainingInput& in) {
         if (reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
     }
     reach_ = reach;
-    gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0;
+    // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
+    gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     if (!gridUsable_) return;
     // The grid runs along the (up to three) coordinates that vary most.
     double spread[NodeGrid::kMaxAxes] = {0, 0, 0};
