@@ -19,7 +19,7 @@ end
 if ~exist(outdir, 'dir')
   mkdir(outdir);
 end
-old_dir = cd(outdir);  % an absolute path: the Octave branch builds from another folder
+old_dir = cd(outdir);  % an absolute path, for the messages
 outdir = pwd;
 cd(old_dir);
 in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
@@ -36,10 +36,6 @@ end
 host{end + 1} = fullfile(root, 'core', 'hosts', 'heap_malloc.cpp');
 includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
 
-% Objects go to a scratch folder: both modules compile the core, and nothing is left behind.
-scratch = tempname;
-mkdir(scratch);
-cleanup = onCleanup(@() remove_scratch(scratch));
 for fn = {'learn', 'recall'}
   name = ['sphnet_' fn{1}];
   files = [core, sources(root, fn{1}), host];
@@ -48,9 +44,7 @@ for fn = {'learn', 'recall'}
     flags = [mkoctfile('-p', 'CXXFLAGS') ' -std=c++17 -fvisibility=hidden -fvisibility-inlines-hidden'];
     old_flags = getenv('CXXFLAGS');
     setenv('CXXFLAGS', flags);
-    old_dir = cd(scratch);
     [output, status] = mkoctfile('--mex', includes{:}, '-o', fullfile(outdir, [name '.mex']), files{:});
-    cd(old_dir);
     setenv('CXXFLAGS', old_flags);
     if status ~= 0
       error('make_sphnet: building %s failed:\n%s', name, output);
@@ -68,11 +62,6 @@ for fn = {'learn', 'recall'}
   end
 end
 fprintf('Done: addpath(''%s'')\n', outdir);
-end
-
-function remove_scratch(scratch)
-delete(fullfile(scratch, '*.o'));
-rmdir(scratch);
 end
 
 function files = sources(root, folder)

@@ -15,6 +15,9 @@ try
     where = which(name{1});
     assert(strcmp(where, fullfile(outdir, [name{1} '.mex'])), 'found %s', where);
     assert(exist(fullfile(outdir, [name{1} '.m']), 'file') == 2, 'help file missing');
+    [status, symbols] = system(['nm -D --defined-only ' where]);
+    exported = regexp(symbols, '[0-9a-f]+ [TDBR] (\S+)', 'tokens');
+    assert(status == 0 && isequal([exported{:}], {'mexFunction'}), 'exports: %s', symbols);
   end
   assert(isempty(dir(fullfile(pwd, '*.o'))), 'objects left in the working folder');
   [Nodes, NodeLabels, Presentations] = sphnet_learn([0 0; 1 0], [1; 2], 2, 10, 0, 5, 0);
