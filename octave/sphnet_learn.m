@@ -70,10 +70,10 @@
 %   Choosing Rmax: after standardising, distances are in units of standard deviations. A large
 %   Rmax (or Inf) lets the conflicts alone set the radii: few nodes, but more presentations. A
 %   small Rmax gives many small nodes, high "inflation" and many patterns that sphnet_recall
-%   must label by the 1-NN rule. Start near a fraction (about a third to a half) of the median
-%   distance between training patterns, e.g.
+%   must label by the 1-NN rule. Start near a third to a half of the median distance between
+%   training patterns (sphnet_demo uses half), e.g.
 %       D = sqrt(max(sum(X.^2, 2) + sum(X.^2, 2)' - 2 * (X * X'), 0));
-%       Rmax = 0.4 * median(D(:));
+%       Rmax = 0.5 * median(D(:));
 %   and compare a few values by cross-validation. margin = 0 is the classic rule; a small
 %   positive margin leaves a no-man's-land between classes.
 %

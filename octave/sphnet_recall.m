@@ -34,15 +34,17 @@
 %     Labels         P x 1 column, the label given to each pattern (unknown_label for patterns
 %                    that fell back with nn_option 0).
 %
-%   Summary (oflag >= 1), for example:
+%   Summary (oflag >= 1), as the first call of the example below prints it on a freshly loaded
+%   module:
 %       RCE performance phase summary
 %       Classified 1 patterns using 1-NN rule (33.333333%)
-%       118 FLOPs and 19 comparisons in 0 seconds
+%       40 FLOPs and 5 comparisons in 0 seconds
 %     - The middle line appears only when some pattern fell back. It reads "Classified K patterns
 %       using 1-NN rule" with nn_option 1 and "unable to classify K patterns" with nn_option 0,
 %       then the share of the P patterns in percent. Many fallbacks mean the spheres cover the
-%       data poorly: Rmax was small for this data, or the test data lie away from the training
-%       data.
+%       data poorly: Rmax may be small for the data, or the test data lie away from the training
+%       data. In many dimensions half or more of new patterns fall back even with a good Rmax
+%       (see the table of sphnet_demo); the 1-NN rule then does most of the work.
 %     - FLOPs and comparisons are running totals since the module was loaded, shared with
 %       nothing else (sphnet_learn keeps its own). Subtract two summaries to get the cost of
 %       one call.
