@@ -66,9 +66,12 @@ train_ok = mean(sphnet_recall(Nodes, NodeLabels, 2, X, unknown, 1, 0) == y);
 uncovered = mean(without_nn == unknown);
 
 if exist('OCTAVE_VERSION', 'builtin')
-  state = warning('off', 'Octave:gnuplot-graphics');  % gnuplot is what draws without a display
+  % gnuplot draws without a display; the session keeps its own toolkit for later figures.
+  state = warning('off', 'Octave:gnuplot-graphics');
+  previous = graphics_toolkit();
   graphics_toolkit('gnuplot');
   warning(state);
+  restore = onCleanup(@() graphics_toolkit(previous)); %#ok<NASGU>
 end
 % Region colours (light) for unknown, class 1, class 2; point colours (dark) for the classes.
 region = [0.82 0.82 0.82; 0.72 0.84 1.00; 1.00 0.80 0.68];
