@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, then builds and runs
 #   1. build/       the unit tests and the Octave tests against the modules in build/toolbox;
-#   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+#   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. valgrind memcheck over the unit tests of build/;
+#   4. build-fuzz/  (clang) both libFuzzer drivers, each replaying its regressions and then
+#                   fuzzing for 60 s (scripts/fuzz_long.sh fuzzes for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -14,3 +17,10 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPHNET_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+valgrind --error-exitcode=1 --leak-check=full --quiet build/tests/unit/unit_tests --gtest_brief=1
+
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DSPHNET_FUZZ=ON -DSPHNET_FUZZ_SECONDS=60 -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF
+cmake --build build-fuzz -j "$jobs" --target sphnet_fuzz_learn sphnet_fuzz_recall
+ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L fuzz
