@@ -145,7 +145,7 @@ inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize c
             if (in.ConsumeBool()) {
                 return makeArray(in, mxDOUBLE_CLASS, {0, hugeDimension(in)}, false, false, value);
             }
-            return makeArray(in, mxDOUBLE_CLASS, {in.ConsumeIntegralInRange<mwSize>(1, 3000), 0},
+            return makeArray(in, mxDOUBLE_CLASS, {in.ConsumeIntegralInRange<mwSize>(1, 6000), 0},
                              false, false, value);
         case 14:  // another class, maybe complex or sparse
             return makeArray(in, anyClass(in), {rows, cols}, in.ConsumeBool(), in.ConsumeBool(),

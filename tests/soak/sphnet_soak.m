@@ -1,15 +1,20 @@
 ## sphnet_soak (TOOLBOX, MESSAGE_FILE, CALLS)
 ## Makes CALLS calls of sphnet_learn and sphnet_recall with random valid and invalid arguments
-## (fixed seed) in this one Octave process. Every error must be one of the documented messages,
-## every success must return well-shaped outputs, and the resident memory must not keep growing
-## after a warm-up. Raises an error (non-zero exit) on the first broken rule.
+## (fixed seed) in this one Octave process, then repeats one large call of each many times.
+## Every error must be one of the documented messages, every success must return well-shaped
+## outputs, and the resident memory must not keep growing: over the random calls after a
+## warm-up (a loose bound: the heap's high-water mark still rises as rarer large calls come),
+## and over the repeated calls (a tight bound: identical calls reuse the same memory, so a leak
+## of a few kB per call shows). Raises an error (non-zero exit) on the first broken rule.
 function sphnet_soak (toolbox, message_file, calls)
   addpath (toolbox);
   rand ("state", 20261208);
   randn ("state", 20261208);
   formats = documented_formats (message_file);
-  warmup = min (500, floor (calls / 10));
-  growth_bound_kb = 4096;
+  warmup = min (2000, floor (calls / 5));
+  growth_bound_kb = 16384;
+  repeats = 400;
+  repeat_bound_kb = 1024;
 
   counts = struct ("learn_ok", 0, "learn_err", 0, "recall_ok", 0, "recall_err", 0);
   nodes = {zeros(0, 3), zeros(0, 1)};  # the last trained node set, for recall
@@ -49,6 +54,32 @@ function sphnet_soak (toolbox, message_file, calls)
           warmup, rss_start, rss_end, rss_end - rss_start, growth_bound_kb);
   if (rss_end - rss_start >= growth_bound_kb)
     error ("soak: resident memory grew by %d kB over %d calls", rss_end - rss_start, calls - warmup);
+  endif
+
+  ## The same large training and recall, valid and failing, again and again.
+  X = round (randn (500, 10) * 4) / 2;
+  y = randi (3, 500, 1);
+  [Nodes, NodeLabels, Presentations] = sphnet_learn (X, y, 2, 2, 0.1, 2, 0);
+  Q = round (randn (5000, 10) * 4) / 2;
+  bad = ones (5000, 9);
+  repeat_start = resident_kb ();
+  for i = 1:repeats
+    [Nodes, NodeLabels, Presentations] = sphnet_learn (X, y, 2, 2, 0.1, 2, 0);
+    Labels = sphnet_recall (Nodes, NodeLabels, 2, Q, -1, 1, 0);
+    try
+      sphnet_recall (Nodes, NodeLabels, 2, bad, -1, 1, 0);
+      error ("soak: a 9-column Patterns was accepted for 10-column nodes");
+    catch err
+      if (isempty (strfind (err.message, "4th input argument (Patterns) must be of type")))
+        rethrow (err);
+      endif
+    end_try_catch
+  endfor
+  repeat_end = resident_kb ();
+  printf ("soak: %d repeats of a 500x10 training and a 5000-pattern recall: VmRSS %d kB before, %d kB after, growth %d kB (bound %d kB)\n",
+          repeats, repeat_start, repeat_end, repeat_end - repeat_start, repeat_bound_kb);
+  if (repeat_end - repeat_start >= repeat_bound_kb)
+    error ("soak: resident memory grew by %d kB over %d repeated calls", repeat_end - repeat_start, 3 * repeats);
   endif
   if (min ([counts.learn_ok, counts.learn_err, counts.recall_ok, counts.recall_err]) == 0)
     error ("soak: some outcome never happened; the argument mix is broken");
@@ -150,6 +181,9 @@ function [args, nout] = recall_arguments (nodes)
   endif
   n = columns (templates) - 1;
   P = randi ([0 40]);
+  if (rand () < 0.03)
+    P = randi ([4096 6000]);  # enough patterns for recall to share the work among threads
+  endif
   args = {templates, labels, pick([1 2 Inf 1.5 3]), round(randn (P, n) * 4) / 2, ...
           pick([-1 0 7]), randi([0 1]), 0};
   nout = 1;
