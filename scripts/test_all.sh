@@ -2,7 +2,7 @@
 # Every test: installs what is missing, then builds and runs
 #   1. build/       the unit tests and the Octave tests against the modules in build/toolbox;
 #   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. valgrind memcheck over the unit tests of build/;
+#   3. valgrind memcheck over the unit tests and (fewer) property tests of build/;
 #   4. build-fuzz/  (clang) both libFuzzer drivers, each replaying its regressions and then
 #                   fuzzing for 60 s (scripts/fuzz_long.sh fuzzes for longer).
 set -euo pipefail
@@ -19,6 +19,8 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 valgrind --error-exitcode=1 --leak-check=full --quiet build/tests/unit/unit_tests --gtest_brief=1
+SPHNET_PROBLEMS_PER_NORM=100 valgrind --error-exitcode=1 --leak-check=full --quiet \
+    build/tests/property/property_tests --gtest_brief=1
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DSPHNET_FUZZ=ON -DSPHNET_FUZZ_SECONDS=60 -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -31,7 +32,12 @@ namespace {
 using sphnet_testing::kInf;
 using sphnet_testing::ReferenceNodes;
 
-constexpr int kProblemsPerNorm = 300;
+// SPHNET_PROBLEMS_PER_NORM overrides the count, e.g. for a shorter run under valgrind.
+int problemsPerNorm() {
+    const char* text = std::getenv("SPHNET_PROBLEMS_PER_NORM");
+    const int count = text == nullptr ? 0 : std::atoi(text);
+    return count > 0 ? count : 300;
+}
 const double kNorms[] = {1.0, 2.0, kInf, 1.5, 3.0};
 
 struct Problem {
@@ -263,7 +269,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
     int fixedPointsChecked = 0;
     long recalled = 0;
 
-    for (int problemIndex = 0; problemIndex < kProblemsPerNorm; ++problemIndex) {
+    const int problems = problemsPerNorm();
+    for (int problemIndex = 0; problemIndex < problems; ++problemIndex) {
         const Problem problem = randomProblem(rng);
         const std::size_t n = problem.n;
         const std::size_t count = problem.patterns.size();
@@ -415,7 +422,7 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
     }
     std::printf("norm %g: %d random problems trained (%d converged, %d checked as fixed points), "
                 "%ld recalls checked against brute force\n",
-                p, kProblemsPerNorm, converged, fixedPointsChecked, recalled);
+                p, problems, converged, fixedPointsChecked, recalled);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryNorm, RandomProblems, ::testing::ValuesIn(kNorms),
