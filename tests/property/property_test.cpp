@@ -5,6 +5,8 @@
 //  - the node count, the pass count and converged/stopped agree with the trace and the limit;
 //  - the running counters advance by exactly (coverage tests x per-test cost + conflict costs),
 //    both counted from the level-3 trace;
+//  - verbosity changes the printing only: training at levels 2 and 1 gives the same nodes and
+//    counts as at level 3, and level 2 prints exactly the level-3 trace without its detail;
 //  - no radius exceeds Rmax;
 //  - a converged run with whole-number labels is a fixed point: presenting its training list
 //    again to the returned nodes creates nothing, and recall gives every training pattern its
@@ -216,6 +218,39 @@ int presentAgain(ReferenceNodes nodes, const Problem& problem, double p) {
     return created;
 }
 
+// The summary's last line: running totals and the clock, which differ from call to call.
+std::string withoutFigures(std::string text) {
+    const std::size_t at = text.rfind(" FLOPs and ");
+    if (at == std::string::npos) return text;
+    const std::size_t lineStart = text.rfind('\n', at) + 1;
+    const std::size_t lineEnd = text.find('\n', at);
+    return text.replace(lineStart, lineEnd - lineStart, "# FLOPs and # comparisons in # seconds");
+}
+
+// The level-3 trace without what only level 3 prints: what level 2 must print, line for line.
+// A creation line has no newline, so a "being presented" line may follow it on the same line.
+std::string levelTwoPart(const std::string& console) {
+    std::string kept;
+    std::size_t start = 0;
+    while (start < console.size()) {
+        std::size_t end = console.find('\n', start);
+        end = end == std::string::npos ? console.size() : end + 1;
+        std::string line = console.substr(start, end - start);
+        start = end;
+        const std::string presented = " is being presented\n";
+        if (line.size() >= presented.size() &&
+            line.compare(line.size() - presented.size(), presented.size(), presented) == 0) {
+            line.erase(line.rfind("      Pattern #"));
+        } else if (line.rfind("      Category #", 0) == 0 || line == "      New node radius shrunk\n" ||
+                   (line.rfind("   Pattern #", 0) == 0 && line.find(" lies ") != std::string::npos &&
+                    line.find(" category #") != std::string::npos)) {
+            continue;
+        }
+        kept += line;
+    }
+    return kept;
+}
+
 bool hasForeignTwin(const Problem& problem, std::size_t q) {
     for (std::size_t other = 0; other < problem.patterns.size(); ++other) {
         if (problem.labels[other] != problem.labels[q] &&
@@ -334,6 +369,7 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         // Counters: tests at the per-test cost plus what each conflict costs.
         const sphnet_testing::ReferenceCost testCost =
             sphnet_testing::referenceCoverageCost(p, static_cast<std::uint32_t>(n));
+        const Totals beforeTraining = learnTotals;
         const Totals afterTraining = summaryTotals(trained.console);
         EXPECT_EQ(static_cast<std::uint32_t>(afterTraining.flops - learnTotals.flops),
                   static_cast<std::uint32_t>(trace.coverageTests * testCost.flops + trace.conflictFlops));
@@ -341,6 +377,34 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
                   static_cast<std::uint32_t>(trace.coverageTests * testCost.comparisons +
                                              trace.conflictComparisons));
         learnTotals = afterTraining;
+
+        // Verbosity changes the printing only: levels 2 and 1 (which may take another route
+        // through training) give the same nodes, the same counts, and level 2 the same lines.
+        for (int quieter : {2, 1}) {
+            const standin::Array oflag = standin::scalar(quieter);
+            const standin::CallResult again =
+                standin::call(learn_.entry(), 3,
+                              {patterns.get(), labels.get(), norm.get(), rMax.get(),
+                               margin.get(), limit.get(), oflag.get()});
+            ASSERT_FALSE(again.failed) << again.error;
+            ASSERT_EQ(again.heapBlocksOutstanding, 0);
+            EXPECT_EQ(standin::data(again.outputs[0].get()), nodeData) << "oflag " << quieter;
+            EXPECT_EQ(standin::data(again.outputs[1].get()), nodeLabels) << "oflag " << quieter;
+            EXPECT_EQ(standin::data(again.outputs[2].get())[0], presentations);
+            const Totals totals = summaryTotals(again.console);
+            EXPECT_EQ(static_cast<std::uint32_t>(totals.flops - learnTotals.flops),
+                      static_cast<std::uint32_t>(afterTraining.flops - beforeTraining.flops))
+                << "oflag " << quieter;
+            EXPECT_EQ(static_cast<std::uint32_t>(totals.comparisons - learnTotals.comparisons),
+                      static_cast<std::uint32_t>(afterTraining.comparisons -
+                                                 beforeTraining.comparisons))
+                << "oflag " << quieter;
+            learnTotals = totals;
+            if (quieter == 2) {
+                EXPECT_EQ(withoutFigures(again.console),
+                          withoutFigures(levelTwoPart(trained.console)));
+            }
+        }
 
         // A converged run with whole labels is a fixed point of training.
         if (isConverged) ++converged;
