@@ -9,12 +9,14 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     k.n = n;
     k.p = p;
     k.pInv = p == std::numeric_limits<double>::infinity() ? 0.0 : 1.0 / p;
-    if (p == 1.0) {
-        k.kind = NormKind::CityBlock;
-        return k;
-    }
-    if (p == std::numeric_limits<double>::infinity()) {
-        k.kind = NormKind::Maximum;
+    const double delta = (8.0 * n + 64.0) * std::ldexp(1.0, -52);
+    if (p == 1.0 || p == std::numeric_limits<double>::infinity()) {
+        k.kind = p == 1.0 ? NormKind::CityBlock : NormKind::Maximum;
+        // Sums below 2^1000 cannot have overflowed in any order.
+        k.relLow = 1.0 - delta;
+        k.relHigh = 1.0 + delta;
+        k.sumBig = std::ldexp(1.0, 1000);
+        k.boundsUsable = n >= 0 && n <= (1 << 24);
         return k;
     }
     k.kind = NormKind::General;
@@ -22,7 +24,6 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     // root divides the relative error by p: 8n + 64 ulps covers the exact formula and the
     // bounds' own rounding with room to spare.
     if (!(p >= 1.0) || n < 1 || n > (1 << 24)) return k;
-    const double delta = (8.0 * n + 64.0) * std::ldexp(1.0, -52);
     k.relLow = 1.0 - delta;
     k.relHigh = 1.0 + delta;
     k.pIsTwo = p == 2.0;

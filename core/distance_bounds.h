@@ -16,7 +16,7 @@ struct DistanceKit {
     std::int32_t n = 0;
     double p = 2.0;
     double pInv = 0.5;
-    bool boundsUsable = false;  // general p only
+    bool boundsUsable = false;
     bool pIsTwo = false;
     bool pBelowTwo = false;
     double relLow = 1.0;   // 1 - (rounding of pow, sums and sqrt, generously)
@@ -55,6 +55,44 @@ inline double exactDistance(const DistanceKit& k, const double* c, const double*
 inline bool distanceBounds(const DistanceKit& k, const double* c, const double* x, double& lo,
                            double& hi) {
     const std::int32_t n = k.n;
+    if (k.kind == NormKind::Maximum) {
+        // The largest term does not depend on the order of comparison (no NaN arises from
+        // finite coordinates): this is the exact distance.
+        double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
+        std::int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const double t0 = std::fabs(c[i] - x[i]), t1 = std::fabs(c[i + 1] - x[i + 1]);
+            const double t2 = std::fabs(c[i + 2] - x[i + 2]), t3 = std::fabs(c[i + 3] - x[i + 3]);
+            m0 = t0 > m0 ? t0 : m0;
+            m1 = t1 > m1 ? t1 : m1;
+            m2 = t2 > m2 ? t2 : m2;
+            m3 = t3 > m3 ? t3 : m3;
+        }
+        for (; i < n; ++i) {
+            const double t = std::fabs(c[i] - x[i]);
+            m0 = t > m0 ? t : m0;
+        }
+        const double a = m0 > m1 ? m0 : m1, b = m2 > m3 ? m2 : m3;
+        lo = hi = a > b ? a : b;
+        return true;
+    }
+    if (k.kind == NormKind::CityBlock) {
+        // The exact sum runs in index order; any other order is within (n - 1) ulps of it.
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        std::int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            s0 += std::fabs(c[i] - x[i]);
+            s1 += std::fabs(c[i + 1] - x[i + 1]);
+            s2 += std::fabs(c[i + 2] - x[i + 2]);
+            s3 += std::fabs(c[i + 3] - x[i + 3]);
+        }
+        for (; i < n; ++i) s0 += std::fabs(c[i] - x[i]);
+        const double s = (s0 + s1) + (s2 + s3);
+        if (!(s <= k.sumBig)) return false;
+        lo = s * k.relLow;
+        hi = s * k.relHigh;
+        return true;
+    }
     if (k.pIsTwo) {
         // Four running sums: the order of a bound's additions does not matter.
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;

@@ -64,11 +64,14 @@ std::size_t NodeGrid::slotOf(const std::int64_t* cell) const {
     h ^= h >> 29;
     const std::size_t mask = heads_.size - 1;
     std::size_t slot = static_cast<std::size_t>(h) & mask;
-    while (keys_.data[slot * kMaxAxes] != kEmpty &&
-           std::memcmp(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * axisCount_) != 0) {
+    for (;;) {
+        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
+        if (stored[0] == kEmpty) return slot;
+        bool same = true;
+        for (int a = 0; a < axisCount_; ++a) same = same && stored[a] == cell[a];
+        if (same) return slot;
         slot = (slot + 1) & mask;
     }
-    return slot;
 }
 
 bool NodeGrid::init(const int* axes, int axisCount, double cellSize) {
@@ -78,25 +81,29 @@ bool NodeGrid::init(const int* axes, int axisCount, double cellSize) {
     occupied_ = 0;
     const std::size_t slots = 64;
     return keys_.resize(slots * kMaxAxes, kEmpty) && heads_.resize(slots, -1) &&
-           tails_.resize(slots, -1);
+           tails_.resize(slots, -1) && counts_.resize(slots, 0);
 }
 
 bool NodeGrid::grow() {
     HostVector<std::int64_t> oldKeys = keys_;
     HostVector<std::int32_t> oldHeads = heads_;
     HostVector<std::int32_t> oldTails = tails_;
+    HostVector<std::int32_t> oldCounts = counts_;
     const std::size_t slots = oldHeads.size * 2;
     keys_ = {};
     heads_ = {};
     tails_ = {};
+    counts_ = {};
     if (!keys_.resize(slots * kMaxAxes, kEmpty) || !heads_.resize(slots, -1) ||
-        !tails_.resize(slots, -1)) {
+        !tails_.resize(slots, -1) || !counts_.resize(slots, 0)) {
         keys_.release();
         heads_.release();
         tails_.release();
+        counts_.release();
         keys_ = oldKeys;
         heads_ = oldHeads;
         tails_ = oldTails;
+        counts_ = oldCounts;
         return false;
     }
     for (std::size_t s = 0; s < oldHeads.size; ++s) {
@@ -106,10 +113,12 @@ bool NodeGrid::grow() {
                     sizeof(std::int64_t) * kMaxAxes);
         heads_.data[slot] = oldHeads.data[s];
         tails_.data[slot] = oldTails.data[s];
+        counts_.data[slot] = oldCounts.data[s];
     }
     oldKeys.release();
     oldHeads.release();
     oldTails.release();
+    oldCounts.release();
     return true;
 }
 
@@ -127,14 +136,15 @@ bool NodeGrid::insert(int node, const double* centre) {
         next_.data[tails_.data[slot]] = node;
     }
     tails_.data[slot] = node;
+    ++counts_.data[slot];
     next_.data[node] = -1;
     return true;
 }
 
-bool NodeGrid::markNear(const double* x, double reach, std::uint64_t* bits) const {
+bool NodeGrid::queryRange(const double* x, double reach, std::int64_t* lo,
+                          std::int64_t* hi) const {
     // Widened so that the rounding of x - reach and of the divisions cannot drop a node whose
     // coordinate lies within reach.
-    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
     std::int64_t cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
         const double v = x[axes_[a]];
@@ -144,13 +154,16 @@ bool NodeGrid::markNear(const double* x, double reach, std::uint64_t* bits) cons
         cells *= hi[a] - lo[a] + 1;
         if (cells > kMaxCellsPerQuery) return false;
     }
-    if (occupied_ == 0) return true;
+    return true;
+}
+
+template <typename Visit>
+void NodeGrid::forEachCell(const std::int64_t* lo, const std::int64_t* hi, Visit visit) const {
+    if (occupied_ == 0) return;
     std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
     for (;;) {
         const std::size_t slot = slotOf(cell);
-        if (keys_.data[slot * kMaxAxes] != kEmpty) {
-            for (std::int32_t j = heads_.data[slot]; j >= 0; j = next_.data[j]) setBit(bits, j);
-        }
+        if (keys_.data[slot * kMaxAxes] != kEmpty) visit(slot);
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {
             cell[a] = lo[a];
@@ -159,13 +172,30 @@ bool NodeGrid::markNear(const double* x, double reach, std::uint64_t* bits) cons
         if (a == axisCount_) break;
         ++cell[a];
     }
+}
+
+bool NodeGrid::markNear(const double* x, double reach, std::uint64_t* bits) const {
+    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    if (!queryRange(x, reach, lo, hi)) return false;
+    forEachCell(lo, hi, [&](std::size_t slot) {
+        for (std::int32_t j = heads_.data[slot]; j >= 0; j = next_.data[j]) setBit(bits, j);
+    });
     return true;
+}
+
+long NodeGrid::countNear(const double* x, double reach) const {
+    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    if (!queryRange(x, reach, lo, hi)) return -1;
+    long count = 0;
+    forEachCell(lo, hi, [&](std::size_t slot) { count += counts_.data[slot]; });
+    return count;
 }
 
 void NodeGrid::release() {
     keys_.release();
     heads_.release();
     tails_.release();
+    counts_.release();
     next_.release();
     occupied_ = 0;
 }

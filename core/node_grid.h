@@ -42,11 +42,18 @@ public:
     // (and of some farther ones). False, with nothing guaranteed, when the query would visit
     // too many cells; the caller then takes every node as a candidate.
     bool markNear(const double* x, double reach, std::uint64_t* bits) const;
+    // How many nodes markNear would mark, or -1 when it would give up.
+    long countNear(const double* x, double reach) const;
     void release();
 
 private:
     std::int64_t key(double coordinate) const;
     std::size_t slotOf(const std::int64_t* cell) const;
+    // The cell range a query visits; false when it holds too many cells.
+    bool queryRange(const double* x, double reach, std::int64_t* lo, std::int64_t* hi) const;
+    // Calls visit(slot) for every occupied cell in the range.
+    template <typename Visit>
+    void forEachCell(const std::int64_t* lo, const std::int64_t* hi, Visit visit) const;
     bool grow();
 
     int axes_[kMaxAxes] = {0, 0, 0};
@@ -56,6 +63,7 @@ private:
     HostVector<std::int64_t> keys_;
     HostVector<std::int32_t> heads_;
     HostVector<std::int32_t> tails_;
+    HostVector<std::int32_t> counts_;
     std::size_t occupied_ = 0;
     // Next node in the same cell, per node; -1 ends a cell's list.
     HostVector<std::int32_t> next_;

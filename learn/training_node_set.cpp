@@ -13,6 +13,9 @@ namespace {
 // Below this many nodes a plain scan is as quick as the grid.
 constexpr int kGridThreshold = 64;
 
+// The grid is consulted only for scans that get past this many nodes.
+constexpr int kPlainStart = 128;
+
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 }  // namespace
 
@@ -77,9 +80,15 @@ bool TrainingNodeSet::startGrid() {
     gridActive_ = true;
     for (int j = 0; j < count_; ++j) {
         if (!grid_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_)) return false;
-        if (!(radii_.data[j] <= radiusCap_)) setBit(always_.data, j);
+        if (!(radii_.data[j] <= radiusCap_)) markAlways(j);
     }
     return true;
+}
+
+void TrainingNodeSet::markAlways(int j) {
+    if (testBit(always_.data, j)) return;
+    setBit(always_.data, j);
+    ++alwaysCount_;
 }
 
 bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t label) {
@@ -93,7 +102,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     count_ = j + 1;
     if (gridActive_) {
         if (!grid_.insert(j, centre)) return false;
-        if (!(radius <= radiusCap_)) setBit(always_.data, j);
+        if (!(radius <= radiusCap_)) markAlways(j);
     } else if (gridUsable_ && count_ >= kGridThreshold) {
         if (!startGrid()) return false;
     }
@@ -117,7 +126,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
             opCounters.comparisons += 1;
         }
         // A node that grew past the cap is no longer covered by the grid's guarantee.
-        if (gridActive_ && !(radius <= radiusCap_)) setBit(always_.data, j);
+        if (gridActive_ && !(radius <= radiusCap_)) markAlways(j);
         return;
     }
     if (d >= r + (radius + m)) return;
@@ -132,7 +141,7 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
     const double* centres = centres_.data;
     const double* radii = radii_.data;
     const std::int32_t* labels = labels_.data;
-    const bool bounded = kit_.kind == NormKind::General && kit_.boundsUsable;
+    const bool bounded = kit_.boundsUsable;
     int cover = -1;
 
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -161,25 +170,43 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
 
     int next = 0;  // the plain scan goes on from here
     if (gridActive_) {
-        std::uint64_t* bits = candidates_.data;
-        const std::size_t words = bitWords(M);
-        std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
-        if (grid_.markNear(x, reach_, bits)) {
-            next = M;
-            // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest of
-            // the nodes are scanned plainly.
-            for (std::size_t w = 0; w < words && next == M && cover < 0; ++w) {
-                std::uint64_t word = bits[w];
-                while (word != 0) {
-                    const int j = static_cast<int>(w * 64) + lowestBit(word);
-                    word &= word - 1;
-                    if (visit(j)) {
-                        cover = j;
-                        break;
-                    }
-                    if (!(r <= rLimit_)) {
-                        next = j + 1;
-                        break;
+        // Scanning plainly costs no more than marking candidates until the scan has passed as
+        // many nodes as the grid would name; only a longer scan is worth the grid.
+        // A scan that ends early never pays for the grid at all.
+        for (; next < kPlainStart && next < M && cover < 0; ++next) {
+            if (visit(next)) cover = next;
+        }
+        const long near = cover < 0 && next < M ? grid_.countNear(x, reach_) : -1;
+        if (near >= 0) {
+            const long prefix = near + alwaysCount_ + 32;
+            const int plain = prefix < M ? static_cast<int>(prefix) : M;
+            for (; next < plain && cover < 0; ++next) {
+                if (visit(next)) cover = next;
+            }
+            if (cover < 0 && next < M) {
+                std::uint64_t* bits = candidates_.data;
+                const std::size_t words = bitWords(M);
+                std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
+                grid_.markNear(x, reach_, bits);
+                // Nodes before `next` have been visited already.
+                std::size_t w = static_cast<std::size_t>(next) / 64;
+                bits[w] &= ~std::uint64_t{0} << (next % 64);
+                next = M;
+                // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest
+                // of the nodes are scanned plainly.
+                for (; w < words && next == M && cover < 0; ++w) {
+                    std::uint64_t word = bits[w];
+                    while (word != 0) {
+                        const int j = static_cast<int>(w * 64) + lowestBit(word);
+                        word &= word - 1;
+                        if (visit(j)) {
+                            cover = j;
+                            break;
+                        }
+                        if (!(r <= rLimit_)) {
+                            next = j + 1;
+                            break;
+                        }
                     }
                 }
             }
@@ -239,6 +266,7 @@ void TrainingNodeSet::release() {
     candidates_.release();
     grid_.release();
     gridActive_ = false;
+    alwaysCount_ = 0;
     count_ = 0;
 }
 

@@ -34,6 +34,7 @@ public:
 private:
     bool startGrid();
     void conflict(int j, double d, bool inside, double& r);
+    void markAlways(int j);
 
     const TrainingInput* in_ = nullptr;
     DistanceKit kit_;
@@ -53,6 +54,7 @@ private:
     int axisCount_ = 0;
     NodeGrid grid_;
     HostVector<std::uint64_t> always_;      // nodes outside the grid's guarantee
+    long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern
 };
 

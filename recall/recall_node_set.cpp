@@ -17,6 +17,9 @@ constexpr int kGridThreshold = 64;
 // spheres do not widen every query.
 constexpr double kRadiusQuantile = 0.98;
 
+// The grid is consulted only for scans that get past this many nodes.
+constexpr int kPlainStart = 128;
+
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 
 bool allFiniteRows(const double* const* rows, int count, int width) {
@@ -57,6 +60,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
+    alwaysCount_ = 0;
     if (M < kGridThreshold || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
 
@@ -114,6 +118,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
             if (!grid_.insert(t, centres_.data + t * n)) return false;
         } else {
             setBit(always_.data, t);  // wider than the cap, or NaN: it may cover anything
+            ++alwaysCount_;
         }
     }
     gridActive_ = true;
@@ -151,7 +156,7 @@ void RecallNodeSet::release() {
 bool RecallNodeSet::covers(int j, const double* x) const {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
-    if (kit_.kind == NormKind::General && kit_.boundsUsable) {
+    if (kit_.boundsUsable) {
         double lo, hi;
         if (distanceBounds(kit_, c, x, lo, hi)) {
             if (lo - kCoverageTolerance > radius) return false;
@@ -204,32 +209,45 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                             std::uint64_t& tests) const {
     const int M = count_;
     int cover = -1;
-    bool scanned = false;
+    int next = 0;  // the plain scan goes on from here
     if (gridActive_) {
-        const std::size_t words = bitWords(M);
-        std::memcpy(s.bits, always_.data, words * sizeof(std::uint64_t));
-        if (grid_.markNear(x, reach_, s.bits)) {
-            scanned = true;
-            for (std::size_t w = 0; w < words && cover < 0; ++w) {
-                std::uint64_t word = s.bits[w];
-                while (word != 0) {
-                    const int j = static_cast<int>(w * 64) + lowestBit(word);
-                    word &= word - 1;
-                    if (covers(j, x)) {
-                        cover = j;
-                        break;
+        // Scanning plainly costs no more than marking candidates until the scan has passed as
+        // many nodes as the grid would name; only a longer scan is worth the grid.
+        // A scan that ends early never pays for the grid at all.
+        for (; next < kPlainStart && next < M && cover < 0; ++next) {
+            if (covers(next, x)) cover = next;
+        }
+        const long near = cover < 0 && next < M ? grid_.countNear(x, reach_) : -1;
+        if (near >= 0) {
+            const long prefix = near + alwaysCount_ + 32;
+            const int plain = prefix < M ? static_cast<int>(prefix) : M;
+            for (; next < plain && cover < 0; ++next) {
+                if (covers(next, x)) cover = next;
+            }
+            if (cover < 0 && next < M) {
+                const std::size_t words = bitWords(M);
+                std::memcpy(s.bits, always_.data, words * sizeof(std::uint64_t));
+                grid_.markNear(x, reach_, s.bits);
+                // Nodes before `next` have been tested already.
+                std::size_t w = static_cast<std::size_t>(next) / 64;
+                s.bits[w] &= ~std::uint64_t{0} << (next % 64);
+                for (; w < words && cover < 0; ++w) {
+                    std::uint64_t word = s.bits[w];
+                    while (word != 0) {
+                        const int j = static_cast<int>(w * 64) + lowestBit(word);
+                        word &= word - 1;
+                        if (covers(j, x)) {
+                            cover = j;
+                            break;
+                        }
                     }
                 }
+                next = M;
             }
         }
     }
-    if (!scanned) {
-        for (int j = 0; j < M; ++j) {
-            if (covers(j, x)) {
-                cover = j;
-                break;
-            }
-        }
+    for (; next < M && cover < 0; ++next) {
+        if (covers(next, x)) cover = next;
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;

@@ -53,6 +53,7 @@ private:
     double reach_ = 0.0;
     NodeGrid grid_;
     HostVector<std::uint64_t> always_;  // may cover any pattern: radius above the grid's cap
+    long alwaysCount_ = 0;
 };
 
 }  // namespace sphnet

@@ -1,0 +1,315 @@
+// Times the shipped training and recall procedures against the literal reference on clustered
+// synthetic data and prints one table row per workload. Each workload runs in a child process
+// so that its peak resident memory is its own.
+//
+//   rce_bench [--quick]     --quick: smaller workloads, for a smoke run
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classify_patterns.h"
+#include "learn_prototypes.h"
+#include "reference_rce.h"
+#include "sphere_node.h"
+#include "standin_host.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Data {
+    int n = 0;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> labels;
+};
+
+// Gaussian clusters in the unit cube, five labels shared among 24 clusters; their tails meet,
+// and the conflict zones there are where small nodes form.
+Data clustered(int count, int n, std::uint64_t seed, std::uint64_t drawSeed = 0) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const int clusters = 24;
+    std::vector<std::vector<double>> centres(clusters, std::vector<double>(n));
+    for (auto& c : centres) {
+        for (double& v : c) v = unit(rng);
+    }
+    std::normal_distribution<double> jitter(0, 0.02 * std::sqrt(static_cast<double>(n)));
+    if (drawSeed != 0) rng.seed(drawSeed);  // same clusters, other patterns
+    Data d;
+    d.n = n;
+    for (int k = 0; k < count; ++k) {
+        const int c = static_cast<int>(unit(rng) * clusters) % clusters;
+        std::vector<double> x(n);
+        for (int i = 0; i < n; ++i) x[i] = centres[c][i] + jitter(rng);
+        d.rows.push_back(x);
+        d.labels.push_back(1 + c % 5);
+    }
+    return d;
+}
+
+double seconds(const std::function<void()>& f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+long peakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct TrainRun {
+    int nodes = 0;
+    int presentations = 0;
+    std::uint32_t flops = 0;
+    std::vector<std::vector<double>> nodeRows;
+};
+
+TrainRun trainShipped(const Data& d, double p, double rMax, int passes, bool keepRows) {
+    std::vector<const double*> rows;
+    for (const auto& r : d.rows) rows.push_back(r.data());
+    sphnet::TrainingInput in;
+    in.patternCount = static_cast<int>(d.rows.size());
+    in.dimension = d.n;
+    in.patterns = rows.data();
+    in.labels = d.labels.data();
+    in.normType = p;
+    in.rMax = rMax;
+    in.margin = rMax * 0.01;
+    in.maxPresentations = passes;
+    sphnet::opCounters = {};
+    standin::Scope scope;
+    sphnet::TrainingOutput out;
+    TrainRun run;
+    if (sphnet::learnPrototypes(in, out) == sphnet::ProcedureStatus::Done) {
+        run.nodes = out.nodeCount;
+        run.presentations = out.presentations;
+        if (keepRows) {
+            for (int j = 0; j < out.nodeCount; ++j) {
+                run.nodeRows.emplace_back(out.nodeRows[j], out.nodeRows[j] + d.n + 1);
+            }
+        }
+    }
+    run.flops = sphnet::opCounters.flops;
+    scope.finish();
+    return run;
+}
+
+reference::TrainingProblem referenceProblem(const Data& d, double p, double rMax, int passes) {
+    reference::TrainingProblem t;
+    t.dimension = d.n;
+    t.patterns = d.rows;
+    t.labels = d.labels;
+    t.p = p;
+    t.rMax = rMax;
+    t.margin = rMax * 0.01;
+    t.maxPresentations = passes;
+    return t;
+}
+
+// Rmax for which one pass makes about `target` nodes.
+double chooseRadius(const Data& d, double p, int target) {
+    double lo = 1e-3, hi = 4.0;
+    for (int step = 0; step < 14; ++step) {
+        const double mid = std::sqrt(lo * hi);
+        const int nodes = trainShipped(d, p, mid, 1, false).nodes;
+        if (nodes > target) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+        if (nodes > target * 0.8 && nodes < target * 1.25) return mid;
+    }
+    return std::sqrt(lo * hi);
+}
+
+const char* normName(double p) {
+    static char text[32];
+    if (p == kInf) return "Inf";
+    std::snprintf(text, sizeof text, "%g", p);
+    return text;
+}
+
+void printRow(const char* kind, int count, int n, double p, int nodes, double fastSeconds,
+              double tests, double refSeconds, double fastSameWork, const char* refNote,
+              long peak, double inputMiB) {
+    std::printf("%-6s %8d %3d %4s %6d %10.4f %10.3g %10.4f %9.1fx  %-22s %8.1f %8.1f\n", kind,
+                count, n, normName(p), nodes, fastSeconds, tests / fastSeconds, refSeconds,
+                refSeconds / fastSameWork, refNote, peak / 1024.0, inputMiB);
+    std::fflush(stdout);
+}
+
+// Training: the full run (up to 10 passes) timed as the median of several; the reference
+// on the same data with the same pass limit, or with one pass (both sides) when it is slow.
+void trainingWorkload(int count, int n, double p, int target, int repeats) {
+    const Data d = clustered(count, n, 1000 + n);
+    const double inputMiB = count * (n + 1) * 8.0 / (1 << 20);
+    const double rMax = chooseRadius(d, p, target);
+    const int passes = 10;
+    TrainRun run;
+    std::vector<double> times;
+    for (int r = 0; r < repeats; ++r) {
+        times.push_back(seconds([&] { run = trainShipped(d, p, rMax, passes, false); }));
+    }
+    const double fast = median(times);
+    const long peak = peakKiB();
+    const sphnet::CoverageCost cost = sphnet::coverageCost(p, n);
+    // Coverage tests made, from the FLOP counter (exact unless it wrapped).
+    const double tests = static_cast<double>(run.flops) / cost.flops;
+    const bool slow = static_cast<double>(count) * run.nodes * (run.presentations + 1) > 4e8;
+    const int refPasses = slow ? 1 : passes;
+    double fastSameWork = fast;
+    if (slow) {
+        std::vector<double> oneFast;
+        for (int r = 0; r < repeats; ++r) {
+            oneFast.push_back(seconds([&] { trainShipped(d, p, rMax, 1, false); }));
+        }
+        fastSameWork = median(oneFast);
+    }
+    const reference::TrainingProblem t = referenceProblem(d, p, rMax, refPasses);
+    const double ref = seconds([&] { reference::learn(t, {}); });
+    printRow("train", count, n, p, run.nodes, fast, tests, ref, fastSameWork,
+             slow ? "ref: 1 pass, 1 run" : "ref: same run, 1 run", peak, inputMiB);
+}
+
+// Recall of `count` patterns against a node set trained on 10^5 patterns.
+void recallWorkload(int count, int n, double p, int target, int refPatterns, int repeats) {
+    const Data train = clustered(100000, n, 1000 + n);
+    const double rMax = chooseRadius(train, p, target);
+    const TrainRun nodes = trainShipped(train, p, rMax, 10, true);
+    const Data d = clustered(count, n, 1000 + n, 777);  // same clusters, fresh patterns
+    std::vector<const double*> templates, rows;
+    std::vector<double> nodeLabels;
+    for (const auto& row : nodes.nodeRows) templates.push_back(row.data());
+    for (std::size_t j = 0; j < nodes.nodeRows.size(); ++j) nodeLabels.push_back(1 + j % 5);
+    for (const auto& row : d.rows) rows.push_back(row.data());
+    auto run = [&](int patterns, std::uint32_t& flops) {
+        sphnet::RecallInput in;
+        in.nodeCount = static_cast<int>(templates.size());
+        in.dimension = n;
+        in.templates = templates.data();
+        in.nodeLabels = nodeLabels.data();
+        in.normType = p;
+        in.patternCount = patterns;
+        in.patterns = rows.data();
+        in.nnOption = 1;
+        sphnet::opCounters = {};
+        standin::Scope scope;
+        double* results = nullptr;
+        sphnet::classifyPatterns(in, &results);
+        scope.finish();
+        flops = sphnet::opCounters.flops;
+    };
+    std::uint32_t flops = 0;
+    std::vector<double> times;
+    for (int r = 0; r < repeats; ++r) times.push_back(seconds([&] { run(count, flops); }));
+    const double fast = median(times);
+    const long peak = peakKiB();
+    const sphnet::CoverageCost cost = sphnet::coverageCost(p, n);
+    const double tests = static_cast<double>(flops) / cost.flops;
+    std::vector<double> prefixTimes;
+    for (int r = 0; r < repeats; ++r) {
+        prefixTimes.push_back(seconds([&] { run(refPatterns, flops); }));
+    }
+    const double fastPrefix = median(prefixTimes);
+    reference::RecallProblem rp;
+    rp.dimension = n;
+    rp.templates = nodes.nodeRows;
+    rp.nodeLabels = nodeLabels;
+    rp.p = p;
+    rp.patterns.assign(d.rows.begin(), d.rows.begin() + refPatterns);
+    rp.nnOption = 1;
+    const double ref = seconds([&] { reference::recall(rp, {}); });
+    char note[64];
+    std::snprintf(note, sizeof note, "ref: first %d pats", refPatterns);
+    printRow("recall", count, n, p, static_cast<int>(templates.size()), fast,
+             static_cast<double>(tests), ref, fastPrefix, note, peak,
+             count * n * 8.0 / (1 << 20));
+    std::printf("       %.3g patterns/s\n", count / fast);
+    std::fflush(stdout);
+}
+
+int workloadNumber = 0;
+int onlyWorkload = -1;
+
+void inChild(const std::function<void()>& work) {
+    const int number = workloadNumber++;
+    if (onlyWorkload >= 0 && number != onlyWorkload) return;
+    std::fflush(stdout);
+    if (onlyWorkload >= 0) {
+        work();
+        return;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        work();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc) onlyWorkload = std::atoi(argv[++a]);
+    }
+    std::printf("%-6s %8s %3s %4s %6s %10s %10s %10s %10s  %-22s %8s %8s\n", "what", "N|P", "n",
+                "p", "nodes", "time s", "tests/s", "ref s", "speed-up", "reference timed on",
+                "peakMiB", "inMiB");
+    const double norms[] = {2.0, 1.0, kInf, 1.5};
+    // The tiny one: many repetitions, since one run takes microseconds.
+    inChild([] {
+        const Data d = clustered(10, 2, 5);
+        const int reps = 20000;
+        const double fast = seconds([&] {
+            for (int r = 0; r < reps; ++r) trainShipped(d, 2.0, 0.3, 10, false);
+        });
+        const reference::TrainingProblem t = referenceProblem(d, 2.0, 0.3, 10);
+        const double ref = seconds([&] {
+            for (int r = 0; r < reps; ++r) reference::learn(t, {});
+        });
+        const TrainRun run = trainShipped(d, 2.0, 0.3, 10, false);
+        const double tests = static_cast<double>(run.flops) / sphnet::coverageCost(2.0, 2).flops;
+        printRow("train", 10, 2, 2.0, run.nodes, fast / reps, tests, ref / reps, fast / reps,
+                 "ref: same, 20000 runs", peakKiB(), 10 * 3 * 8.0 / (1 << 20));
+    });
+    const int sizes[] = {10000, 100000};
+    const int dims[] = {2, 8, 32};
+    for (int count : sizes) {
+        if (quick && count > 10000) break;
+        for (int n : dims) {
+            for (double p : norms) {
+                inChild([=] { trainingWorkload(count, n, p, 3000, count > 10000 ? 3 : 5); });
+            }
+        }
+    }
+    const int recallCount = quick ? 100000 : 1000000;
+    for (double p : norms) inChild([=] { recallWorkload(recallCount, 8, p, 3000, 10000, 3); });
+    inChild([=] { recallWorkload(recallCount, 2, 2.0, 3000, 10000, 3); });
+    inChild([=] { recallWorkload(recallCount, 32, 2.0, 3000, 10000, 3); });
+    return 0;
+}
