@@ -1,10 +1,12 @@
 // libFuzzer driver for sphnet_learn through the stand-in host. The input bytes choose the
 // argument and output counts, every argument's class, storage, shape and values, and sometimes
 // a refused allocation or an interrupt. Any call must end in success or a documented error;
-// a successful one must have validated its arguments and hand back a well-formed node set.
+// a successful one must have validated its arguments and hand back a well-formed node set, the
+// same one the call gives at the most verbose level.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -170,6 +172,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const mxArray*> args;
     for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (checkCallOutcome("SPHNET_LEARN", options, result)) checkSuccess(args, nlhs, result);
+    if (!checkCallOutcome("SPHNET_LEARN", options, result)) return 0;
+    checkSuccess(args, nlhs, result);
+
+    // Verbosity changes the printing only. Level 3 takes the plain node-by-node scan, the
+    // quieter levels may take a faster route: both must give the same node set, bit for bit.
+    if (static_cast<int>(mxGetScalar(args[6])) == 3) return 0;
+    const standin::Array loud = standin::scalar(3);
+    args[6] = loud.get();
+    const standin::CallResult plain = standin::call(mexFunction, nlhs, args);
+    require(!plain.failed && plain.heapBlocksOutstanding == 0 && plain.faults.empty(),
+            "the same call at oflag 3 failed", plain);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const mxArray* a = result.outputs[i].get();
+        const mxArray* b = plain.outputs[i].get();
+        require(mxGetM(a) == mxGetM(b) && mxGetN(a) == mxGetN(b) &&
+                    std::memcmp(mxGetPr(a), mxGetPr(b), mxGetNumberOfElements(a) * sizeof(double)) == 0,
+                "output " + std::to_string(i + 1) + " differs between oflag levels", plain);
+    }
     return 0;
 }
