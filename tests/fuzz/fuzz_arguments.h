@@ -186,7 +186,7 @@ inline int makeCount(FuzzedDataProvider& in, int expected) {
 inline standin::CallOptions makeCallOptions(FuzzedDataProvider& in) {
     standin::CallOptions options;
     const int choice = in.ConsumeIntegralInRange<int>(0, 7);
-    if (choice == 0) options.failAllocation = in.ConsumeIntegralInRange<long>(1, 80);
+    if (choice == 0) options.failAllocation = in.ConsumeIntegralInRange<long>(1, 400);
     if (choice == 1) options.interruptAfterPolls = in.ConsumeIntegralInRange<long>(0, 30);
     return options;
 }

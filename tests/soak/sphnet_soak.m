@@ -13,7 +13,7 @@ function sphnet_soak (toolbox, message_file, calls)
   formats = documented_formats (message_file);
   warmup = min (2000, floor (calls / 5));
   growth_bound_kb = 16384;
-  repeats = 400;
+  repeats = 300;
   repeat_bound_kb = 1024;
 
   counts = struct ("learn_ok", 0, "learn_err", 0, "recall_ok", 0, "recall_err", 0);
