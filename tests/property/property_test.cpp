@@ -481,6 +481,24 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             EXPECT_LE(comparisons, static_cast<std::uint32_t>(tests * testCost.comparisons +
                                                                fallbacks * (k - 1)));
             recallTotals = afterRecall;
+
+            // Other verbosity levels (the fastest route at 0, the plain scan at 3) label alike
+            // and count alike: level 3's totals include both calls.
+            for (int level : {0, 3}) {
+                const standin::Array oflag = standin::scalar(level);
+                const standin::CallResult again = standin::call(
+                    recall_.entry(), 1,
+                    {trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
+                     queryMatrix.get(), unknown.get(), nnOption.get(), oflag.get()});
+                ASSERT_FALSE(again.failed) << again.error;
+                EXPECT_EQ(standin::data(again.outputs[0].get()), got) << "oflag " << level;
+                EXPECT_EQ(again.flopsTally, r.flopsTally) << "oflag " << level;
+                if (level != 3) continue;
+                const Totals totals = summaryTotals(again.console);
+                EXPECT_EQ(static_cast<std::uint32_t>(totals.flops - recallTotals.flops),
+                          static_cast<std::uint32_t>(2 * tests * testCost.flops));
+                recallTotals = totals;
+            }
         }
         if (HasFatalFailure()) return;
     }
