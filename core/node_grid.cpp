@@ -200,4 +200,162 @@ void NodeGrid::release() {
     occupied_ = 0;
 }
 
+// ---- CellLists ----
+
+std::int64_t CellLists::key(double coordinate) const {
+    double cell = std::floor(coordinate / cellSize_);
+    if (!(cell >= -kKeyLimit)) cell = -kKeyLimit;
+    if (cell > kKeyLimit) cell = kKeyLimit;
+    return static_cast<std::int64_t>(cell);
+}
+
+std::size_t CellLists::slotOf(const std::int64_t* cell) const {
+    std::uint64_t h = 0x9e3779b97f4a7c15u;
+    for (int a = 0; a < axisCount_; ++a) {
+        h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdu;
+    }
+    h ^= h >> 29;
+    const std::size_t mask = counts_.size - 1;
+    std::size_t slot = static_cast<std::size_t>(h) & mask;
+    for (;;) {
+        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
+        if (stored[0] == kEmpty) return slot;
+        bool same = true;
+        for (int a = 0; a < axisCount_; ++a) same = same && stored[a] == cell[a];
+        if (same) return slot;
+        slot = (slot + 1) & mask;
+    }
+}
+
+void CellLists::init(const int* axes, int axisCount, double cellSize) {
+    axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
+    for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
+    cellSize_ = cellSize;
+    occupied_ = 0;
+}
+
+template <typename Visit>
+void CellLists::forEachCell(const double* centre, double extent, Visit visit) const {
+    // Widened as in NodeGrid::markNear: rounding cannot drop a cell within extent.
+    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    for (int a = 0; a < axisCount_; ++a) {
+        const double v = centre[axes_[a]];
+        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
+        lo[a] = key(v - wide);
+        hi[a] = key(v + wide);
+    }
+    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
+    for (;;) {
+        visit(cell);
+        int a = 0;
+        while (a < axisCount_ && cell[a] == hi[a]) {
+            cell[a] = lo[a];
+            ++a;
+        }
+        if (a == axisCount_) break;
+        ++cell[a];
+    }
+}
+
+long CellLists::cellsCovered(const double* centre, double extent) const {
+    long cells = 1;
+    for (int a = 0; a < axisCount_; ++a) {
+        const double v = centre[axes_[a]];
+        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
+        cells *= static_cast<long>(key(v + wide) - key(v - wide) + 1);
+        if (cells > kMaxCellsPerQuery) return -1;
+    }
+    return cells;
+}
+
+bool CellLists::grow() {
+    HostVector<std::int64_t> oldKeys = keys_;
+    HostVector<std::int32_t> oldCounts = counts_;
+    const std::size_t slots = oldCounts.size < 64 ? 64 : oldCounts.size * 2;
+    keys_ = {};
+    counts_ = {};
+    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !counts_.resize(slots, 0)) {
+        keys_.release();
+        counts_.release();
+        keys_ = oldKeys;
+        counts_ = oldCounts;
+        return false;
+    }
+    for (std::size_t s = 0; s < oldCounts.size; ++s) {
+        if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
+        const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
+        std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
+                    sizeof(std::int64_t) * kMaxAxes);
+        counts_.data[slot] = oldCounts.data[s];
+    }
+    oldKeys.release();
+    oldCounts.release();
+    return true;
+}
+
+bool CellLists::count(int, const double* centre, double extent) {
+    bool ok = true;
+    forEachCell(centre, extent, [&](const std::int64_t* cell) {
+        if (!ok) return;
+        if ((occupied_ + 1) * 2 > counts_.size && !grow()) {
+            ok = false;
+            return;
+        }
+        const std::size_t slot = slotOf(cell);
+        if (keys_.data[slot * kMaxAxes] == kEmpty) {
+            std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
+            ++occupied_;
+        }
+        ++counts_.data[slot];
+    });
+    return ok;
+}
+
+bool CellLists::finishCounting() {
+    if (counts_.size == 0 && !grow()) return false;
+    if (!offsets_.resize(counts_.size + 1, 0)) return false;
+    std::int32_t total = 0;
+    for (std::size_t s = 0; s < counts_.size; ++s) {
+        offsets_.data[s] = total;
+        total += counts_.data[s];
+        counts_.data[s] = 0;  // refilled by store()
+    }
+    offsets_.data[counts_.size] = total;
+    return entries_.resize(static_cast<std::size_t>(total) + 1, 0);
+}
+
+double CellLists::averageLength() const {
+    double total = 0;
+    for (std::size_t s = 0; s < counts_.size; ++s) total += counts_.data[s];
+    return occupied_ == 0 ? 0.0 : total / static_cast<double>(occupied_);
+}
+
+void CellLists::store(int j, const double* centre, double extent) {
+    forEachCell(centre, extent, [&](const std::int64_t* cell) {
+        const std::size_t slot = slotOf(cell);
+        entries_.data[offsets_.data[slot] + counts_.data[slot]++] = j;
+    });
+}
+
+const std::int32_t* CellLists::nodesAt(const double* x, std::int32_t& length) const {
+    std::int64_t cell[kMaxAxes] = {0, 0, 0};
+    for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
+    const std::size_t slot = slotOf(cell);
+    if (keys_.data[slot * kMaxAxes] == kEmpty) {
+        length = 0;
+        return nullptr;
+    }
+    length = counts_.data[slot];
+    return entries_.data + offsets_.data[slot];
+}
+
+void CellLists::release() {
+    keys_.release();
+    counts_.release();
+    offsets_.release();
+    entries_.release();
+    occupied_ = 0;
+}
+
 }  // namespace sphnet

@@ -69,4 +69,41 @@ private:
     HostVector<std::int32_t> next_;
 };
 
+// For a fixed node set: per grid cell, the nodes whose sphere may reach into the cell, in
+// node order. A pattern then looks up its own cell only.
+class CellLists {
+public:
+    static constexpr int kMaxAxes = 3;
+
+    void init(const int* axes, int axisCount, double cellSize);
+    // Cells that a sphere of `extent` around centre overlaps, or -1 when they are too many.
+    long cellsCovered(const double* centre, double extent) const;
+    // Counts (first pass) or stores (second pass) node j in every cell within `extent` of its
+    // centre. Nodes must come in increasing order, the same ones in both passes.
+    bool count(int j, const double* centre, double extent);
+    bool finishCounting();
+    // Entries per occupied cell, once counted.
+    double averageLength() const;
+    void store(int j, const double* centre, double extent);
+    // The nodes listed for x's cell; `length` 0 when none.
+    const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
+    void release();
+
+private:
+    std::int64_t key(double coordinate) const;
+    std::size_t slotOf(const std::int64_t* cell) const;
+    bool grow();
+    template <typename Visit>
+    void forEachCell(const double* centre, double extent, Visit visit) const;
+
+    int axes_[kMaxAxes] = {0, 0, 0};
+    int axisCount_ = 0;
+    double cellSize_ = 1.0;
+    HostVector<std::int64_t> keys_;
+    HostVector<std::int32_t> counts_;
+    HostVector<std::int32_t> offsets_;
+    HostVector<std::int32_t> entries_;
+    std::size_t occupied_ = 0;
+};
+
 }  // namespace sphnet

@@ -17,10 +17,6 @@ constexpr int kGridThreshold = 64;
 // spheres do not widen every query.
 constexpr double kRadiusQuantile = 0.98;
 
-// The grid is consulted only for scans that get past this many nodes.
-constexpr int kPlainStart = 128;
-
-int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 
 bool allFiniteRows(const double* const* rows, int count, int width) {
     for (int k = 0; k < count; ++k) {
@@ -45,8 +41,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     const std::size_t n = static_cast<std::size_t>(n_);
     if (!centres_.resize(static_cast<std::size_t>(M) * n + 1, 0.0) ||
         !radii_.resize(static_cast<std::size_t>(M) + 1, 0.0) ||
-        !labels_.resize(static_cast<std::size_t>(M) + 1, 0) ||
-        !always_.resize(bitWords(M) + 1, 0)) {
+        !labels_.resize(static_cast<std::size_t>(M) + 1, 0)) {
         return false;
     }
     for (int t = 0; t < M; ++t) {
@@ -60,7 +55,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
-    alwaysCount_ = 0;
+    always_.size = 0;
     if (M < kGridThreshold || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
 
@@ -83,7 +78,6 @@ bool RecallNodeSet::build(const RecallInput& in) {
     double reach = (cap + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
     if (kit_.kind == NormKind::General && reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
     if (!std::isfinite(reach)) return true;
-    reach_ = reach;
 
     // The grid runs along the (up to three) coordinates where the centres spread most.
     int axes[NodeGrid::kMaxAxes] = {0, 0, 0};
@@ -110,16 +104,37 @@ bool RecallNodeSet::build(const RecallInput& in) {
             axes[at] = i;
         }
     }
-    if (!grid_.init(axes, axisCount, reach)) return false;
-    for (int t = 0; t < M; ++t) {
+    // Each node is listed in every cell its sphere (widened by the tolerance and rounding
+    // slack) reaches into; a covered pattern's cell lists its covering nodes.
+    cells_.init(axes, axisCount, reach);
+    auto extentOf = [&](double radius) {
+        double extent = (radius + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
+        if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
+        return extent;
+    };
+    auto listed = [&](int t) {
         const double radius = radii_.data[t];
-        if (!coverable(radius)) continue;
-        if (radius <= cap) {
-            if (!grid_.insert(t, centres_.data + t * n)) return false;
-        } else {
-            setBit(always_.data, t);  // wider than the cap, or NaN: it may cover anything
-            ++alwaysCount_;
+        return coverable(radius) && radius <= cap &&
+               cells_.cellsCovered(centres_.data + t * n, extentOf(radius)) >= 0;
+    };
+    for (int t = 0; t < M; ++t) {
+        if (!coverable(radii_.data[t])) continue;
+        if (listed(t)) {
+            if (!cells_.count(t, centres_.data + t * n, extentOf(radii_.data[t]))) return false;
+        } else if (!always_.push(t)) {  // wider than the cap, or NaN: it may cover anything
+            return false;
         }
+    }
+    // Where the spheres are wide against the spread of the centres, every cell lists most
+    // nodes and the lists save nothing over the plain scan.
+    if (cells_.averageLength() * 4.0 > M) {
+        cells_.release();
+        always_.release();
+        return true;
+    }
+    if (!cells_.finishCounting()) return false;
+    for (int t = 0; t < M; ++t) {
+        if (listed(t)) cells_.store(t, centres_.data + t * n, extentOf(radii_.data[t]));
     }
     gridActive_ = true;
     return true;
@@ -127,16 +142,14 @@ bool RecallNodeSet::build(const RecallInput& in) {
 
 bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     const std::size_t M = static_cast<std::size_t>(count_) + 1;
-    s.bits = static_cast<std::uint64_t*>(mxCalloc(bitWords(count_) + 1, sizeof(std::uint64_t)));
     s.low = static_cast<double*>(mxCalloc(M, sizeof(double)));
     s.high = static_cast<double*>(mxCalloc(M, sizeof(double)));
-    if (s.bits != nullptr && s.low != nullptr && s.high != nullptr) return true;
+    if (s.low != nullptr && s.high != nullptr) return true;
     releaseScratch(s);
     return false;
 }
 
 void RecallNodeSet::releaseScratch(RecallScratch& s) const {
-    mxFree(s.bits);
     mxFree(s.low);
     mxFree(s.high);
     s = RecallScratch{};
@@ -147,7 +160,7 @@ void RecallNodeSet::release() {
     radii_.release();
     labels_.release();
     always_.release();
-    grid_.release();
+    cells_.release();
     gridActive_ = false;
     count_ = 0;
 }
@@ -171,7 +184,7 @@ bool RecallNodeSet::covers(int j, const double* x) const {
 int RecallNodeSet::nearestNode(const double* x, RecallScratch& s) const {
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
-    if (kit_.kind != NormKind::General || !kit_.boundsUsable) {
+    if (!kit_.boundsUsable) {
         int best = 0;
         double bestDistance = exactDistance(kit_, centres_.data, x);
         for (int j = 1; j < M; ++j) {
@@ -209,45 +222,28 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                             std::uint64_t& tests) const {
     const int M = count_;
     int cover = -1;
-    int next = 0;  // the plain scan goes on from here
     if (gridActive_) {
-        // Scanning plainly costs no more than marking candidates until the scan has passed as
-        // many nodes as the grid would name; only a longer scan is worth the grid.
-        // A scan that ends early never pays for the grid at all.
-        for (; next < kPlainStart && next < M && cover < 0; ++next) {
-            if (covers(next, x)) cover = next;
-        }
-        const long near = cover < 0 && next < M ? grid_.countNear(x, reach_) : -1;
-        if (near >= 0) {
-            const long prefix = near + alwaysCount_ + 32;
-            const int plain = prefix < M ? static_cast<int>(prefix) : M;
-            for (; next < plain && cover < 0; ++next) {
-                if (covers(next, x)) cover = next;
-            }
-            if (cover < 0 && next < M) {
-                const std::size_t words = bitWords(M);
-                std::memcpy(s.bits, always_.data, words * sizeof(std::uint64_t));
-                grid_.markNear(x, reach_, s.bits);
-                // Nodes before `next` have been tested already.
-                std::size_t w = static_cast<std::size_t>(next) / 64;
-                s.bits[w] &= ~std::uint64_t{0} << (next % 64);
-                for (; w < words && cover < 0; ++w) {
-                    std::uint64_t word = s.bits[w];
-                    while (word != 0) {
-                        const int j = static_cast<int>(w * 64) + lowestBit(word);
-                        word &= word - 1;
-                        if (covers(j, x)) {
-                            cover = j;
-                            break;
-                        }
-                    }
-                }
-                next = M;
+        // Only the nodes listed for x's cell, and those too wide for any list, can cover x:
+        // the first of them in node order that does is the literal scan's cover.
+        std::int32_t length = 0;
+        const std::int32_t* listed = cells_.nodesAt(x, length);
+        const std::int32_t* wide = always_.data;
+        const std::int32_t wideCount = static_cast<std::int32_t>(always_.size);
+        std::int32_t a = 0, b = 0;
+        while (a < length || b < wideCount) {
+            const int j = b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
+            if (covers(j, x)) {
+                cover = j;
+                break;
             }
         }
-    }
-    for (; next < M && cover < 0; ++next) {
-        if (covers(next, x)) cover = next;
+    } else {
+        for (int j = 0; j < M; ++j) {
+            if (covers(j, x)) {
+                cover = j;
+                break;
+            }
+        }
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;

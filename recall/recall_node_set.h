@@ -14,7 +14,6 @@ namespace sphnet {
 
 // Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
 struct RecallScratch {
-    std::uint64_t* bits = nullptr;
     double* low = nullptr;
     double* high = nullptr;
 };
@@ -50,10 +49,8 @@ private:
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
     bool gridActive_ = false;
-    double reach_ = 0.0;
-    NodeGrid grid_;
-    HostVector<std::uint64_t> always_;  // may cover any pattern: radius above the grid's cap
-    long alwaysCount_ = 0;
+    CellLists cells_;
+    HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
 };
 
 }  // namespace sphnet
