@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "standin_host.h"
@@ -20,7 +21,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Values that sit on a boundary somewhere: non-finite, signed zero, denormal, huge, tiny,
 // the int32 and truncation edges, and non-whole numbers near the accepted ranges.
-inline double specialValue(FuzzedDataProvider& in) {
+inline double specialValueAt(std::size_t index) {
     static const double table[] = {0.0,
                                    -0.0,
                                    1.0,
@@ -61,7 +62,11 @@ inline double specialValue(FuzzedDataProvider& in) {
                                    5e-9,
                                    0.1,
                                    0.3};
-    return table[in.ConsumeIntegralInRange<std::size_t>(0, sizeof table / sizeof table[0] - 1)];
+    return table[index % (sizeof table / sizeof table[0])];
+}
+
+inline double specialValue(FuzzedDataProvider& in) {
+    return specialValueAt(in.ConsumeIntegralInRange<std::size_t>(0, 255));
 }
 
 // Mostly small whole numbers and quarters, so that spheres meet and conflict; sometimes a
@@ -85,6 +90,23 @@ inline double anyValue(FuzzedDataProvider& in) {
     }
 }
 
+// Larger sets draw their values from a generator seeded by the input, so that a short input
+// still fills hundreds of values: quarters in [-4, 4], and now and then a boundary value.
+inline std::mt19937_64& tameSource() {
+    static std::mt19937_64 source;
+    return source;
+}
+
+inline double tameValue(FuzzedDataProvider&) {
+    const std::uint64_t v = tameSource()();
+    if (v % 128 == 0) return specialValueAt(static_cast<std::size_t>(v >> 8));
+    return (static_cast<int>((v >> 8) % 33) - 16) * 0.25;
+}
+
+inline double tameLabel(FuzzedDataProvider&) {
+    return static_cast<double>(tameSource()() % 4);
+}
+
 // Sizes that decide something: the int range edges, with no data behind them.
 inline mwSize hugeDimension(FuzzedDataProvider& in) {
     static const mwSize table[] = {INT_MAX - 2, INT_MAX - 1, INT_MAX, mwSize{INT_MAX} + 1,
@@ -93,7 +115,7 @@ inline mwSize hugeDimension(FuzzedDataProvider& in) {
 }
 
 // Arrays the stand-in host builds hold every element, so shapes with data stay small.
-constexpr std::size_t kMaxElements = 512;
+constexpr std::size_t kMaxElements = 1024;
 
 inline std::size_t elementCount(const std::vector<mwSize>& dims) {
     std::size_t count = 1;

@@ -41,9 +41,10 @@ double verbosity(FuzzedDataProvider& in) {
 // with patterns to present the limit stays small; huge limits are tried on empty sets.
 void boundPassLimit(mxArray* limit, mwSize patternCount) {
     if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit)) return;
+    const double most = patternCount > 10 ? 2 : 6;
     double* pr = mxGetPr(limit);
     for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
-        if (pr[i] > 6) pr[i] = 6;
+        if (pr[i] > most) pr[i] = most;
     }
 }
 
@@ -151,16 +152,22 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 10);
-    const mwSize dimension = in.ConsumeIntegralInRange<mwSize>(0, 5);
+    // Now and then a set large enough for training to grow its node grid (64 nodes and more).
+    const bool large = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+    if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 160)
+                                      : in.ConsumeIntegralInRange<mwSize>(0, 10);
+    const mwSize dimension = large ? in.ConsumeIntegralInRange<mwSize>(1, 3)
+                                   : in.ConsumeIntegralInRange<mwSize>(0, 5);
     const int nrhs = makeCount(in, 7);
     const int nlhs = makeCount(in, 3);
     const standin::CallOptions options = makeCallOptions(in);
 
     std::vector<standin::Array> owned;
-    owned.push_back(makeArgument(in, patternCount, dimension, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labelValue)
-                                     : makeArgument(in, 1, patternCount, labelValue));
+    owned.push_back(makeArgument(in, patternCount, dimension, large ? tameValue : anyValue));
+    const auto labels = large ? tameLabel : labelValue;
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labels)
+                                     : makeArgument(in, 1, patternCount, labels));
     owned.push_back(makeScalarArgument(in, normValue));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, smallNonNegative));

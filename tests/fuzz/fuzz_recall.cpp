@@ -126,19 +126,26 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    const mwSize nodeCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
-    const mwSize columns = in.ConsumeIntegralInRange<mwSize>(0, 5);
+    // Now and then enough nodes for recall to build its grid over the centres (64 and more).
+    const bool large = in.ConsumeIntegralInRange<int>(0, 7) == 0;
+    if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
+                                   : in.ConsumeIntegralInRange<mwSize>(0, 8);
+    const mwSize columns = large ? in.ConsumeIntegralInRange<mwSize>(1, 4)
+                                 : in.ConsumeIntegralInRange<mwSize>(0, 5);
     const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
     const int nrhs = makeCount(in, 7);
     const int nlhs = makeCount(in, 1);
     const standin::CallOptions options = makeCallOptions(in);
 
     std::vector<standin::Array> owned;
-    owned.push_back(makeArgument(in, nodeCount, columns, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labelValue)
-                                     : makeArgument(in, 1, nodeCount, labelValue));
+    owned.push_back(makeArgument(in, nodeCount, columns, large ? tameValue : anyValue));
+    const auto labels = large ? tameLabel : labelValue;
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labels)
+                                     : makeArgument(in, 1, nodeCount, labels));
     owned.push_back(makeScalarArgument(in, normValue));
-    owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0, anyValue));
+    owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0,
+                                 large ? tameValue : anyValue));
     owned.push_back(makeScalarArgument(in, smallWhole));
     owned.push_back(makeScalarArgument(in, nnChoice));
     owned.push_back(makeScalarArgument(in, verbosity));
