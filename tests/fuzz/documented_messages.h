@@ -9,19 +9,23 @@
 namespace sphnet_testing {
 
 class DocumentedMessages {
-public:
+  public:
     explicit DocumentedMessages(const std::string& path) {
         std::ifstream in(path);
-        if (!in) throw std::runtime_error("cannot read " + path);
+        if (!in)
+            throw std::runtime_error("cannot read " + path);
         for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line[0] != '#') formats_.push_back(line);
+            if (!line.empty() && line[0] != '#')
+                formats_.push_back(line);
         }
-        if (formats_.empty()) throw std::runtime_error("no messages in " + path);
+        if (formats_.empty())
+            throw std::runtime_error("no messages in " + path);
     }
 
     bool contains(const std::string& text) const {
         for (const std::string& format : formats_) {
-            if (matches(format, text)) return true;
+            if (matches(format, text))
+                return true;
         }
         return false;
     }
@@ -32,21 +36,25 @@ public:
         std::size_t t = 0;
         while (f < format.size()) {
             if (format.compare(f, 2, "%d") == 0) {
-                if (t < text.size() && text[t] == '-') ++t;
+                if (t < text.size() && text[t] == '-')
+                    ++t;
                 const std::size_t digitsStart = t;
-                while (t < text.size() && text[t] >= '0' && text[t] <= '9') ++t;
-                if (t == digitsStart) return false;
+                while (t < text.size() && text[t] >= '0' && text[t] <= '9')
+                    ++t;
+                if (t == digitsStart)
+                    return false;
                 f += 2;
                 continue;
             }
-            if (t >= text.size() || text[t] != format[f]) return false;
+            if (t >= text.size() || text[t] != format[f])
+                return false;
             ++f;
             ++t;
         }
         return t == text.size();
     }
 
-private:
+  private:
     std::vector<std::string> formats_;
 };
 

@@ -99,7 +99,8 @@ inline std::mt19937_64& tameSource() {
 
 inline double tameValue(FuzzedDataProvider&) {
     const std::uint64_t v = tameSource()();
-    if (v % 128 == 0) return specialValueAt(static_cast<std::size_t>(v >> 8));
+    if (v % 128 == 0)
+        return specialValueAt(static_cast<std::size_t>(v >> 8));
     return (static_cast<int>((v >> 8) % 33) - 16) * 0.25;
 }
 
@@ -109,8 +110,8 @@ inline double tameLabel(FuzzedDataProvider&) {
 
 // Sizes that decide something: the int range edges, with no data behind them.
 inline mwSize hugeDimension(FuzzedDataProvider& in) {
-    static const mwSize table[] = {INT_MAX - 2, INT_MAX - 1, INT_MAX, mwSize{INT_MAX} + 1,
-                                   mwSize{1} << 32, (mwSize{1} << 32) + 3};
+    static const mwSize table[] = {INT_MAX - 2,         INT_MAX - 1,     INT_MAX,
+                                   mwSize{INT_MAX} + 1, mwSize{1} << 32, (mwSize{1} << 32) + 3};
     return table[in.ConsumeIntegralInRange<std::size_t>(0, sizeof table / sizeof table[0] - 1)];
 }
 
@@ -119,26 +120,28 @@ constexpr std::size_t kMaxElements = 1024;
 
 inline std::size_t elementCount(const std::vector<mwSize>& dims) {
     std::size_t count = 1;
-    for (mwSize d : dims) count *= static_cast<std::size_t>(d);
+    for (mwSize d : dims)
+        count *= static_cast<std::size_t>(d);
     return count;
 }
 
-inline standin::Array makeArray(FuzzedDataProvider& in, mxClassID classId,
-                                std::vector<mwSize> dims, bool complex, bool sparse,
-                                double (*value)(FuzzedDataProvider&)) {
+inline standin::Array makeArray(FuzzedDataProvider& in, mxClassID classId, std::vector<mwSize> dims,
+                                bool complex, bool sparse, double (*value)(FuzzedDataProvider&)) {
     if (elementCount(dims) > kMaxElements) {
-        for (mwSize& d : dims) d = d > 3 ? 3 : d;
+        for (mwSize& d : dims)
+            d = d > 3 ? 3 : d;
     }
     std::vector<double> values(elementCount(dims));
-    for (double& v : values) v = value(in);
+    for (double& v : values)
+        v = value(in);
     return standin::array(classId, dims, complex, sparse, values);
 }
 
 inline mxClassID anyClass(FuzzedDataProvider& in) {
     static const mxClassID table[] = {
-        mxUNKNOWN_CLASS, mxCELL_CLASS,   mxSTRUCT_CLASS, mxLOGICAL_CLASS, mxCHAR_CLASS,
-        mxVOID_CLASS,    mxDOUBLE_CLASS, mxSINGLE_CLASS, mxINT8_CLASS,    mxUINT8_CLASS,
-        mxINT16_CLASS,   mxUINT16_CLASS, mxINT32_CLASS,  mxUINT32_CLASS,  mxINT64_CLASS,
+        mxUNKNOWN_CLASS, mxCELL_CLASS,    mxSTRUCT_CLASS, mxLOGICAL_CLASS, mxCHAR_CLASS,
+        mxVOID_CLASS,    mxDOUBLE_CLASS,  mxSINGLE_CLASS, mxINT8_CLASS,    mxUINT8_CLASS,
+        mxINT16_CLASS,   mxUINT16_CLASS,  mxINT32_CLASS,  mxUINT32_CLASS,  mxINT64_CLASS,
         mxUINT64_CLASS,  mxFUNCTION_CLASS};
     return table[in.ConsumeIntegralInRange<std::size_t>(0, sizeof table / sizeof table[0] - 1)];
 }
@@ -148,7 +151,8 @@ inline mxClassID anyClass(FuzzedDataProvider& in) {
 inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize cols,
                                    double (*value)(FuzzedDataProvider&)) {
     const int mode = in.ConsumeIntegralInRange<int>(0, 15);
-    if (mode <= 9) return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, false, false, value);
+    if (mode <= 9)
+        return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, false, false, value);
     switch (mode) {
         case 10:  // transposed: a row where a column is expected, or the reverse
             return makeArray(in, mxDOUBLE_CLASS, {cols, rows}, false, false, value);
@@ -159,7 +163,8 @@ inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize c
         }
         case 12: {  // three or four dimensions, singleton trailing ones included
             std::vector<mwSize> dims(in.ConsumeIntegralInRange<std::size_t>(3, 4));
-            for (mwSize& d : dims) d = in.ConsumeIntegralInRange<mwSize>(0, 3);
+            for (mwSize& d : dims)
+                d = in.ConsumeIntegralInRange<mwSize>(0, 3);
             return makeArray(in, mxDOUBLE_CLASS, dims, false, false, value);
         }
         case 13:  // empty: no rows and columns up to and past the int range, or the reverse
@@ -175,8 +180,8 @@ inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize c
         default:  // double, but complex or sparse or both
         {
             const bool complex = in.ConsumeBool();
-            return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, complex, !complex || in.ConsumeBool(),
-                             value);
+            return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, complex,
+                             !complex || in.ConsumeBool(), value);
         }
     }
 }
@@ -188,11 +193,11 @@ inline standin::Array makeScalarArgument(FuzzedDataProvider& in,
         case 0:
             return makeArgument(in, 1, 1, value);
         case 1:
-            return makeArray(in, mxDOUBLE_CLASS,
-                             {1, in.ConsumeIntegralInRange<mwSize>(0, 3)}, false, false, value);
+            return makeArray(in, mxDOUBLE_CLASS, {1, in.ConsumeIntegralInRange<mwSize>(0, 3)},
+                             false, false, value);
         case 2:
-            return makeArray(in, mxDOUBLE_CLASS,
-                             {in.ConsumeIntegralInRange<mwSize>(0, 3), 1}, false, false, value);
+            return makeArray(in, mxDOUBLE_CLASS, {in.ConsumeIntegralInRange<mwSize>(0, 3), 1},
+                             false, false, value);
         default:
             return makeArray(in, mxDOUBLE_CLASS, {1, 1}, false, false, value);
     }
@@ -208,8 +213,10 @@ inline int makeCount(FuzzedDataProvider& in, int expected) {
 inline standin::CallOptions makeCallOptions(FuzzedDataProvider& in) {
     standin::CallOptions options;
     const int choice = in.ConsumeIntegralInRange<int>(0, 7);
-    if (choice == 0) options.failAllocation = in.ConsumeIntegralInRange<long>(1, 400);
-    if (choice == 1) options.interruptAfterPolls = in.ConsumeIntegralInRange<long>(0, 30);
+    if (choice == 0)
+        options.failAllocation = in.ConsumeIntegralInRange<long>(1, 400);
+    if (choice == 1)
+        options.interruptAfterPolls = in.ConsumeIntegralInRange<long>(0, 30);
     return options;
 }
 
@@ -229,7 +236,8 @@ inline bool isScalarLike(const mxArray* a) {
 inline bool allFinite(const mxArray* a) {
     const double* pr = mxGetPr(a);
     for (std::size_t i = 0; i < mxGetNumberOfElements(a); ++i) {
-        if (!std::isfinite(pr[i])) return false;
+        if (!std::isfinite(pr[i]))
+            return false;
     }
     return true;
 }
@@ -237,7 +245,8 @@ inline bool allFinite(const mxArray* a) {
 inline bool labelsFitInt32(const mxArray* a) {
     const double* pr = mxGetPr(a);
     for (std::size_t i = 0; i < mxGetNumberOfElements(a); ++i) {
-        if (!(pr[i] > -2147483649.0 && pr[i] < 2147483648.0)) return false;
+        if (!(pr[i] > -2147483649.0 && pr[i] < 2147483648.0))
+            return false;
     }
     return true;
 }

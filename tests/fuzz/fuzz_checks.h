@@ -14,14 +14,17 @@ namespace sphnet_fuzz {
 
 // Stops the run as a crash, so that libFuzzer keeps the input that broke the rule.
 [[noreturn]] inline void broken(const std::string& what, const standin::CallResult& result) {
-    std::fprintf(stderr, "\n*** broken: %s\n    error: \"%s\"\n    console (first 2000 chars): %s\n",
+    std::fprintf(stderr,
+                 "\n*** broken: %s\n    error: \"%s\"\n    console (first 2000 chars): %s\n",
                  what.c_str(), result.error.c_str(), result.console.substr(0, 2000).c_str());
-    for (const std::string& f : result.faults) std::fprintf(stderr, "    fault: %s\n", f.c_str());
+    for (const std::string& f : result.faults)
+        std::fprintf(stderr, "    fault: %s\n", f.c_str());
     std::abort();
 }
 
 inline void require(bool condition, const std::string& what, const standin::CallResult& result) {
-    if (!condition) broken(what, result);
+    if (!condition)
+        broken(what, result);
 }
 
 inline const sphnet_testing::DocumentedMessages& documentedMessages() {

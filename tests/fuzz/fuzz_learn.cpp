@@ -40,26 +40,34 @@ double verbosity(FuzzedDataProvider& in) {
 // A run that never converges repeats its pass up to the limit and grows a node per pass, so
 // with patterns to present the limit stays small; huge limits are tried on empty sets.
 void boundPassLimit(mxArray* limit, mwSize patternCount) {
-    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit)) return;
+    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit))
+        return;
     const double most = patternCount > 10 ? 2 : 6;
     double* pr = mxGetPr(limit);
     for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
-        if (pr[i] > most) pr[i] = most;
+        if (pr[i] > most)
+            pr[i] = most;
     }
 }
 
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if (a.size() != 7 || nlhs != 3) return false;
+    if (a.size() != 7 || nlhs != 3)
+        return false;
     const mxArray* patterns = a[0];
-    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
+    if (!isMatrix(patterns) || !allFinite(patterns))
+        return false;
     const mwSize* pd = mxGetDimensions(patterns);
-    if (pd[0] >= INT_MAX || pd[1] >= INT_MAX) return false;
+    if (pd[0] >= INT_MAX || pd[1] >= INT_MAX)
+        return false;
     const mxArray* labels = a[1];
-    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
+    if (!isMatrix(labels) || !labelsFitInt32(labels))
+        return false;
     const mwSize* ld = mxGetDimensions(labels);
-    if (!((ld[0] == 1 && ld[1] == pd[0]) || (ld[1] == 1 && ld[0] == pd[0]))) return false;
+    if (!((ld[0] == 1 && ld[1] == pd[0]) || (ld[1] == 1 && ld[0] == pd[0])))
+        return false;
     for (int i = 2; i < 7; ++i) {
-        if (!isScalarLike(a[i])) return false;
+        if (!isScalarLike(a[i]))
+            return false;
     }
     const double margin = mxGetScalar(a[4]);
     const double oflag = mxGetScalar(a[6]);
@@ -87,8 +95,7 @@ std::vector<int> creatorsFromTrace(const std::string& console, const standin::Ca
     return creators;
 }
 
-void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
-                  const standin::CallResult& r) {
+void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const standin::CallResult& r) {
     require(argumentsWereValid(args, nlhs), "invalid arguments were accepted", r);
     require(r.outputs.size() == 3, "not three outputs", r);
     const mxArray* nodes = r.outputs[0].get();
@@ -132,15 +139,19 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
                 "a node label is not a whole int32", r);
         bool found = false;
         for (std::size_t p = 0; p < patternCount && !found; ++p) {
-            if (!creators.empty() && static_cast<int>(p) != creators[j]) continue;
-            if (j == 0 && p != 0) break;  // the first pattern always makes the first node
+            if (!creators.empty() && static_cast<int>(p) != creators[j])
+                continue;
+            if (j == 0 && p != 0)
+                break;  // the first pattern always makes the first node
             bool same = static_cast<std::int32_t>(patternLabels[p]) == label;
-            for (std::size_t i = 0; i < n && same; ++i) same = nodeData[i * k + j] == patternData[i * patternCount + p];
+            for (std::size_t i = 0; i < n && same; ++i)
+                same = nodeData[i * k + j] == patternData[i * patternCount + p];
             found = same;
         }
         require(found, "node " + std::to_string(j + 1) + " is not centred on its pattern", r);
     }
-    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag == 0)
+        require(r.console.empty(), "oflag 0 printed something", r);
     if (oflag >= 1) {
         require(r.console.find("\nRCE training ") != std::string::npos, "no summary", r);
         require(r.console.find("should had never happened") == std::string::npos,
@@ -154,11 +165,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     // Now and then a set large enough for training to grow its node grid (64 nodes and more).
     const bool large = in.ConsumeIntegralInRange<int>(0, 15) == 0;
-    if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    if (large)
+        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
     const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 160)
                                       : in.ConsumeIntegralInRange<mwSize>(0, 10);
-    const mwSize dimension = large ? in.ConsumeIntegralInRange<mwSize>(1, 3)
-                                   : in.ConsumeIntegralInRange<mwSize>(0, 5);
+    const mwSize dimension =
+        large ? in.ConsumeIntegralInRange<mwSize>(1, 3) : in.ConsumeIntegralInRange<mwSize>(0, 5);
     const int nrhs = makeCount(in, 7);
     const int nlhs = makeCount(in, 3);
     const standin::CallOptions options = makeCallOptions(in);
@@ -174,17 +186,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owned.push_back(makeScalarArgument(in, anyValue));
     boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
     owned.push_back(makeScalarArgument(in, verbosity));
-    while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
+    while (static_cast<int>(owned.size()) < nrhs)
+        owned.push_back(makeScalarArgument(in, anyValue));
 
     std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    for (int i = 0; i < nrhs; ++i)
+        args.push_back(owned[static_cast<std::size_t>(i)].get());
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (!checkCallOutcome("SPHNET_LEARN", options, result)) return 0;
+    if (!checkCallOutcome("SPHNET_LEARN", options, result))
+        return 0;
     checkSuccess(args, nlhs, result);
 
     // Verbosity changes the printing only. Level 3 takes the plain node-by-node scan, the
     // quieter levels may take a faster route: both must give the same node set, bit for bit.
-    if (static_cast<int>(mxGetScalar(args[6])) == 3) return 0;
+    if (static_cast<int>(mxGetScalar(args[6])) == 3)
+        return 0;
     const standin::Array loud = standin::scalar(3);
     args[6] = loud.get();
     const standin::CallResult plain = standin::call(mexFunction, nlhs, args);
@@ -193,9 +209,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < 3; ++i) {
         const mxArray* a = result.outputs[i].get();
         const mxArray* b = plain.outputs[i].get();
-        require(mxGetM(a) == mxGetM(b) && mxGetN(a) == mxGetN(b) &&
-                    std::memcmp(mxGetPr(a), mxGetPr(b), mxGetNumberOfElements(a) * sizeof(double)) == 0,
-                "output " + std::to_string(i + 1) + " differs between oflag levels", plain);
+        require(
+            mxGetM(a) == mxGetM(b) && mxGetN(a) == mxGetN(b) &&
+                std::memcmp(mxGetPr(a), mxGetPr(b), mxGetNumberOfElements(a) * sizeof(double)) == 0,
+            "output " + std::to_string(i + 1) + " differs between oflag levels", plain);
     }
     return 0;
 }

@@ -41,36 +41,45 @@ double verbosity(FuzzedDataProvider& in) {
 }
 
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if (a.size() != 7 || nlhs != 1) return false;
+    if (a.size() != 7 || nlhs != 1)
+        return false;
     const mxArray* templates = a[0];
-    if (!isMatrix(templates)) return false;
+    if (!isMatrix(templates))
+        return false;
     const mwSize* td = mxGetDimensions(templates);
-    if (td[0] >= INT_MAX || td[1] >= INT_MAX || td[1] < 1) return false;
+    if (td[0] >= INT_MAX || td[1] >= INT_MAX || td[1] < 1)
+        return false;
     const double* tp = mxGetPr(templates);
     for (std::size_t i = 0; i < mxGetNumberOfElements(templates); ++i) {
-        if (std::isnan(tp[i])) return false;
-        if (std::isinf(tp[i]) && i < static_cast<std::size_t>(td[0] * (td[1] - 1))) return false;
+        if (std::isnan(tp[i]))
+            return false;
+        if (std::isinf(tp[i]) && i < static_cast<std::size_t>(td[0] * (td[1] - 1)))
+            return false;
     }
     const mxArray* labels = a[1];
-    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
+    if (!isMatrix(labels) || !labelsFitInt32(labels))
+        return false;
     const mwSize* ld = mxGetDimensions(labels);
-    if (!((ld[0] == 1 && ld[1] == td[0]) || (ld[1] == 1 && ld[0] == td[0]))) return false;
+    if (!((ld[0] == 1 && ld[1] == td[0]) || (ld[1] == 1 && ld[0] == td[0])))
+        return false;
     const mxArray* patterns = a[3];
-    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
+    if (!isMatrix(patterns) || !allFinite(patterns))
+        return false;
     const mwSize* pd = mxGetDimensions(patterns);
-    if (pd[0] >= INT_MAX || pd[1] != td[1] - 1) return false;
+    if (pd[0] >= INT_MAX || pd[1] != td[1] - 1)
+        return false;
     for (int i : {2, 4, 5, 6}) {
-        if (!isScalarLike(a[i])) return false;
+        if (!isScalarLike(a[i]))
+            return false;
     }
     const double unknown = mxGetScalar(a[4]);
     const double nn = mxGetScalar(a[5]);
     const double oflag = mxGetScalar(a[6]);
-    return mxGetScalar(a[2]) >= 1 && unknown > -2147483649.0 && unknown < 2147483648.0 &&
-           nn > -1 && nn < 2 && oflag > -1 && oflag < 4;
+    return mxGetScalar(a[2]) >= 1 && unknown > -2147483649.0 && unknown < 2147483648.0 && nn > -1 &&
+           nn < 2 && oflag > -1 && oflag < 4;
 }
 
-void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
-                  const standin::CallResult& r) {
+void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const standin::CallResult& r) {
     require(argumentsWereValid(args, nlhs), "invalid arguments were accepted", r);
     require(r.outputs.size() == 1, "not one output", r);
     const mxArray* labels = r.outputs[0].get();
@@ -87,7 +96,8 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
     const double* lp = mxGetPr(args[1]);
     for (std::size_t j = 0; j < m; ++j) {
         std::vector<double> row(n + 1);
-        for (std::size_t i = 0; i <= n; ++i) row[i] = tp[i * m + j];
+        for (std::size_t i = 0; i <= n; ++i)
+            row[i] = tp[i * m + j];
         nodes.rows.push_back(row);
         nodes.labels.push_back(lp[j]);
     }
@@ -100,7 +110,8 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
     // n may be near the int range when there are no patterns; the buffer is sized only by data.
     std::vector<double> x(patternCount > 0 ? n : 0);
     for (std::size_t k = 0; k < patternCount; ++k) {
-        for (std::size_t i = 0; i < n; ++i) x[i] = pp[i * patternCount + k];
+        for (std::size_t i = 0; i < n; ++i)
+            x[i] = pp[i * patternCount + k];
         const sphnet_testing::ReferenceAnswer expected =
             sphnet_testing::referenceRecall(nodes, x.data(), p, unknown, nn);
         tests += expected.tests;
@@ -115,7 +126,8 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs,
     require(r.flopsTally == expectedFlops, "the host's FLOP tally does not match the scans", r);
 
     const int oflag = static_cast<int>(mxGetScalar(args[6]));
-    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag == 0)
+        require(r.console.empty(), "oflag 0 printed something", r);
     if (oflag >= 1) {
         require(r.console.find("\nRCE performance phase summary\n") != std::string::npos,
                 "no summary", r);
@@ -128,11 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     // Now and then enough nodes for recall to build its grid over the centres (64 and more).
     const bool large = in.ConsumeIntegralInRange<int>(0, 7) == 0;
-    if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    if (large)
+        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
     const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
                                    : in.ConsumeIntegralInRange<mwSize>(0, 8);
-    const mwSize columns = large ? in.ConsumeIntegralInRange<mwSize>(1, 4)
-                                 : in.ConsumeIntegralInRange<mwSize>(0, 5);
+    const mwSize columns =
+        large ? in.ConsumeIntegralInRange<mwSize>(1, 4) : in.ConsumeIntegralInRange<mwSize>(0, 5);
     const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
     const int nrhs = makeCount(in, 7);
     const int nlhs = makeCount(in, 1);
@@ -149,11 +162,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owned.push_back(makeScalarArgument(in, smallWhole));
     owned.push_back(makeScalarArgument(in, nnChoice));
     owned.push_back(makeScalarArgument(in, verbosity));
-    while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
+    while (static_cast<int>(owned.size()) < nrhs)
+        owned.push_back(makeScalarArgument(in, anyValue));
 
     std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    for (int i = 0; i < nrhs; ++i)
+        args.push_back(owned[static_cast<std::size_t>(i)].get());
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (checkCallOutcome("SPHNET_RECALL", options, result)) checkSuccess(args, nlhs, result);
+    if (checkCallOutcome("SPHNET_RECALL", options, result))
+        checkSuccess(args, nlhs, result);
     return 0;
 }

@@ -17,19 +17,22 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 inline double referenceDistance(const double* a, const double* b, std::size_t n, double p) {
     if (p == 1.0) {
         double sum = 0.0;
-        for (std::size_t i = 0; i < n; ++i) sum += std::fabs(a[i] - b[i]);
+        for (std::size_t i = 0; i < n; ++i)
+            sum += std::fabs(a[i] - b[i]);
         return sum;
     }
     if (p == kInf) {
         double best = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double t = std::fabs(a[i] - b[i]);
-            if (t > best) best = t;
+            if (t > best)
+                best = t;
         }
         return best;
     }
     double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sum += std::pow(std::fabs(a[i] - b[i]), p);
+    for (std::size_t i = 0; i < n; ++i)
+        sum += std::pow(std::fabs(a[i] - b[i]), p);
     return std::pow(sum, 1.0 / p);
 }
 
@@ -43,8 +46,10 @@ struct ReferenceCost {
     std::uint32_t comparisons;
 };
 inline ReferenceCost referenceCoverageCost(double p, std::uint32_t n) {
-    if (p == 1.0) return {2 * n + 1, 1};
-    if (p == kInf) return {n + 1, n + 1};
+    if (p == 1.0)
+        return {2 * n + 1, 1};
+    if (p == kInf)
+        return {n + 1, n + 1};
     return {3 * n + 2, 1};
 }
 
@@ -57,9 +62,9 @@ struct ReferenceNodes {
 
 struct ReferenceAnswer {
     double label = 0;
-    int node = -1;           // 0-based node that decided, -1 for the unknown label
-    bool fallback = false;   // no node covered the pattern
-    std::uint64_t tests = 0; // coverage tests a scan in node order makes
+    int node = -1;            // 0-based node that decided, -1 for the unknown label
+    bool fallback = false;    // no node covered the pattern
+    std::uint64_t tests = 0;  // coverage tests a scan in node order makes
 };
 
 // First covering node in order; otherwise the nearest centre (ties to the earlier node) when
@@ -82,7 +87,8 @@ inline ReferenceAnswer referenceRecall(const ReferenceNodes& nodes, const double
     if (nnOption == 1 && m > 0) {
         std::size_t best = 0;
         for (std::size_t j = 1; j < m; ++j) {
-            if (distance[j] < distance[best]) best = j;
+            if (distance[j] < distance[best])
+                best = j;
         }
         answer.label = static_cast<std::int32_t>(nodes.labels[best]);
         answer.node = static_cast<int>(best);

@@ -65,10 +65,12 @@ Problem randomProblem(std::mt19937& rng) {
     std::uniform_real_distribution<double> coordinate(-2.0, 2.0);
     for (int k = 0; k < count; ++k) {
         std::vector<double> x(problem.n);
-        for (double& v : x) v = grid ? pick(-4, 4) * 0.5 : coordinate(rng);
+        for (double& v : x)
+            v = grid ? pick(-4, 4) * 0.5 : coordinate(rng);
         problem.patterns.push_back(x);
         double label = pick(1, classes);
-        if (fractionalLabels && pick(0, 3) == 0) label += pick(0, 1) == 0 ? 0.5 : -1.7;
+        if (fractionalLabels && pick(0, 3) == 0)
+            label += pick(0, 1) == 0 ? 0.5 : -1.7;
         problem.wholeLabels = problem.wholeLabels && label == std::floor(label);
         problem.labels.push_back(label);
     }
@@ -83,7 +85,8 @@ Problem randomProblem(std::mt19937& rng) {
 standin::Array rowsToMatrix(const std::vector<std::vector<double>>& rows, std::size_t n) {
     std::vector<double> columnMajor(rows.size() * n);
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        for (std::size_t i = 0; i < n; ++i) columnMajor[i * rows.size() + k] = rows[k][i];
+        for (std::size_t i = 0; i < n; ++i)
+            columnMajor[i * rows.size() + k] = rows[k][i];
     }
     return standin::matrix(rows.size(), n, columnMajor);
 }
@@ -98,7 +101,8 @@ Totals summaryTotals(const std::string& console) {
     const std::size_t at = console.rfind(" FLOPs and ");
     EXPECT_NE(at, std::string::npos) << console;
     Totals totals;
-    if (at == std::string::npos) return totals;
+    if (at == std::string::npos)
+        return totals;
     const std::size_t lineStart = console.rfind('\n', at) + 1;
     unsigned long flops = 0;
     unsigned long comparisons = 0;
@@ -144,7 +148,8 @@ TrainingTrace readTrainingTrace(const std::string& console) {
         trace.creators.push_back(pattern - 1);
         // Every node that existed was scanned before the pattern made its own.
         trace.coverageTests += static_cast<std::uint64_t>(node - 1);
-        if (!passes.empty() && at > passes.back()) trace.lastPassCreated = true;
+        if (!passes.empty() && at > passes.back())
+            trace.lastPassCreated = true;
     }
     for (std::size_t at : findAll(console, " classified correctly by category #")) {
         int node = 0;
@@ -221,7 +226,8 @@ int presentAgain(ReferenceNodes nodes, const Problem& problem, double p) {
 // The summary's last line: running totals and the clock, which differ from call to call.
 std::string withoutFigures(std::string text) {
     const std::size_t at = text.rfind(" FLOPs and ");
-    if (at == std::string::npos) return text;
+    if (at == std::string::npos)
+        return text;
     const std::size_t lineStart = text.rfind('\n', at) + 1;
     const std::size_t lineEnd = text.find('\n', at);
     return text.replace(lineStart, lineEnd - lineStart, "# FLOPs and # comparisons in # seconds");
@@ -241,8 +247,10 @@ std::string levelTwoPart(const std::string& console) {
         if (line.size() >= presented.size() &&
             line.compare(line.size() - presented.size(), presented.size(), presented) == 0) {
             line.erase(line.rfind("      Pattern #"));
-        } else if (line.rfind("      Category #", 0) == 0 || line == "      New node radius shrunk\n" ||
-                   (line.rfind("   Pattern #", 0) == 0 && line.find(" lies ") != std::string::npos &&
+        } else if (line.rfind("      Category #", 0) == 0 ||
+                   line == "      New node radius shrunk\n" ||
+                   (line.rfind("   Pattern #", 0) == 0 &&
+                    line.find(" lies ") != std::string::npos &&
                     line.find(" category #") != std::string::npos)) {
             continue;
         }
@@ -262,7 +270,7 @@ bool hasForeignTwin(const Problem& problem, std::size_t q) {
 }
 
 class RandomProblems : public ::testing::TestWithParam<double> {
-protected:
+  protected:
     RandomProblems() : learn_(SPHNET_LEARN_MODULE), recall_(SPHNET_RECALL_MODULE) {}
 
     // Totals printed by a call that does no work, so later calls can be measured from them.
@@ -273,7 +281,8 @@ protected:
         const standin::Array one = standin::scalar(1);
         const standin::Array zero = standin::scalar(0);
         const standin::CallResult r = standin::call(
-            learn_.entry(), 3, {none.get(), noLabels.get(), p.get(), one.get(), zero.get(), one.get(), one.get()});
+            learn_.entry(), 3,
+            {none.get(), noLabels.get(), p.get(), one.get(), zero.get(), one.get(), one.get()});
         EXPECT_FALSE(r.failed) << r.error;
         return summaryTotals(r.console);
     }
@@ -285,8 +294,10 @@ protected:
         const standin::Array p = standin::scalar(GetParam());
         const standin::Array zero = standin::scalar(0);
         const standin::Array one = standin::scalar(1);
-        const standin::CallResult r = standin::call(
-            recall_.entry(), 1, {none.get(), noLabels.get(), p.get(), noPatterns.get(), zero.get(), zero.get(), one.get()});
+        const standin::CallResult r =
+            standin::call(recall_.entry(), 1,
+                          {none.get(), noLabels.get(), p.get(), noPatterns.get(), zero.get(),
+                           zero.get(), one.get()});
         EXPECT_FALSE(r.failed) << r.error;
         return summaryTotals(r.console);
     }
@@ -345,11 +356,13 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             const std::size_t creator = static_cast<std::size_t>(trace.creators[j]);
             ASSERT_LT(creator, count);
             std::vector<double> row(n + 1);
-            for (std::size_t i = 0; i <= n; ++i) row[i] = nodeData[i * k + j];
+            for (std::size_t i = 0; i <= n; ++i)
+                row[i] = nodeData[i * k + j];
             for (std::size_t i = 0; i < n; ++i) {
                 EXPECT_EQ(row[i], problem.patterns[creator][i]) << "node " << j + 1;
             }
-            EXPECT_EQ(nodeLabels[j], static_cast<double>(static_cast<std::int32_t>(problem.labels[creator])));
+            EXPECT_EQ(nodeLabels[j],
+                      static_cast<double>(static_cast<std::int32_t>(problem.labels[creator])));
             EXPECT_LE(row[n], problem.rMax + 1e-6) << "node " << j + 1 << " grew past Rmax";
             nodes.rows.push_back(row);
             nodes.labels.push_back(nodeLabels[j]);
@@ -371,8 +384,9 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             sphnet_testing::referenceCoverageCost(p, static_cast<std::uint32_t>(n));
         const Totals beforeTraining = learnTotals;
         const Totals afterTraining = summaryTotals(trained.console);
-        EXPECT_EQ(static_cast<std::uint32_t>(afterTraining.flops - learnTotals.flops),
-                  static_cast<std::uint32_t>(trace.coverageTests * testCost.flops + trace.conflictFlops));
+        EXPECT_EQ(
+            static_cast<std::uint32_t>(afterTraining.flops - learnTotals.flops),
+            static_cast<std::uint32_t>(trace.coverageTests * testCost.flops + trace.conflictFlops));
         EXPECT_EQ(static_cast<std::uint32_t>(afterTraining.comparisons - learnTotals.comparisons),
                   static_cast<std::uint32_t>(trace.coverageTests * testCost.comparisons +
                                              trace.conflictComparisons));
@@ -384,8 +398,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             const standin::Array oflag = standin::scalar(quieter);
             const standin::CallResult again =
                 standin::call(learn_.entry(), 3,
-                              {patterns.get(), labels.get(), norm.get(), rMax.get(),
-                               margin.get(), limit.get(), oflag.get()});
+                              {patterns.get(), labels.get(), norm.get(), rMax.get(), margin.get(),
+                               limit.get(), oflag.get()});
             ASSERT_FALSE(again.failed) << again.error;
             ASSERT_EQ(again.heapBlocksOutstanding, 0);
             EXPECT_EQ(standin::data(again.outputs[0].get()), nodeData) << "oflag " << quieter;
@@ -395,9 +409,9 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             EXPECT_EQ(static_cast<std::uint32_t>(totals.flops - learnTotals.flops),
                       static_cast<std::uint32_t>(afterTraining.flops - beforeTraining.flops))
                 << "oflag " << quieter;
-            EXPECT_EQ(static_cast<std::uint32_t>(totals.comparisons - learnTotals.comparisons),
-                      static_cast<std::uint32_t>(afterTraining.comparisons -
-                                                 beforeTraining.comparisons))
+            EXPECT_EQ(
+                static_cast<std::uint32_t>(totals.comparisons - learnTotals.comparisons),
+                static_cast<std::uint32_t>(afterTraining.comparisons - beforeTraining.comparisons))
                 << "oflag " << quieter;
             learnTotals = totals;
             if (quieter == 2) {
@@ -407,16 +421,18 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         }
 
         // A converged run with whole labels is a fixed point of training.
-        if (isConverged) ++converged;
+        if (isConverged)
+            ++converged;
         if (isConverged && problem.wholeLabels) {
             ++fixedPointsChecked;
             EXPECT_EQ(presentAgain(nodes, problem, p), 0)
                 << "presenting the list again to the returned nodes creates nodes";
             for (std::size_t q = 0; q < count; ++q) {
                 // A point repeated with another label cannot be told apart from its twin.
-                if (hasForeignTwin(problem, q)) continue;
-                const sphnet_testing::ReferenceAnswer answer = sphnet_testing::referenceRecall(
-                    nodes, problem.patterns[q].data(), p, -7, 0);
+                if (hasForeignTwin(problem, q))
+                    continue;
+                const sphnet_testing::ReferenceAnswer answer =
+                    sphnet_testing::referenceRecall(nodes, problem.patterns[q].data(), p, -7, 0);
                 EXPECT_EQ(answer.label, problem.labels[q]) << "training pattern " << q + 1;
             }
         }
@@ -426,7 +442,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         std::uniform_real_distribution<double> coordinate(-2.5, 2.5);
         for (int extra = 0; extra < 10; ++extra) {
             std::vector<double> x(n);
-            for (double& v : x) v = extra % 2 == 0 ? std::round(coordinate(rng) * 2) / 2 : coordinate(rng);
+            for (double& v : x)
+                v = extra % 2 == 0 ? std::round(coordinate(rng) * 2) / 2 : coordinate(rng);
             queries.push_back(x);
         }
         const standin::Array queryMatrix = rowsToMatrix(queries, n);
@@ -434,10 +451,10 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             const standin::Array unknown = standin::scalar(-7);
             const standin::Array nnOption = standin::scalar(nn);
             const standin::Array oflag2 = standin::scalar(2);
-            const standin::CallResult r = standin::call(
-                recall_.entry(), 1,
-                {trained.outputs[0].get(), trained.outputs[1].get(), norm.get(), queryMatrix.get(),
-                 unknown.get(), nnOption.get(), oflag2.get()});
+            const standin::CallResult r =
+                standin::call(recall_.entry(), 1,
+                              {trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
+                               queryMatrix.get(), unknown.get(), nnOption.get(), oflag2.get()});
             ASSERT_FALSE(r.failed) << r.error;
             ASSERT_TRUE(r.faults.empty());
             ASSERT_EQ(r.heapBlocksOutstanding, 0);
@@ -466,7 +483,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
                                   "   Pattern %d could not be classified (label %d).\n", number,
                                   label);
                 }
-                EXPECT_NE(r.console.find(line), std::string::npos) << "missing trace line: " << line;
+                EXPECT_NE(r.console.find(line), std::string::npos)
+                    << "missing trace line: " << line;
                 ++recalled;
             }
             const Totals afterRecall = summaryTotals(r.console);
@@ -479,44 +497,50 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             // one comparison per further node.
             EXPECT_GE(comparisons, static_cast<std::uint32_t>(tests * testCost.comparisons));
             EXPECT_LE(comparisons, static_cast<std::uint32_t>(tests * testCost.comparisons +
-                                                               fallbacks * (k - 1)));
+                                                              fallbacks * (k - 1)));
             recallTotals = afterRecall;
 
             // Other verbosity levels (the fastest route at 0, the plain scan at 3) label alike
             // and count alike: level 3's totals include both calls.
             for (int level : {0, 3}) {
                 const standin::Array oflag = standin::scalar(level);
-                const standin::CallResult again = standin::call(
-                    recall_.entry(), 1,
-                    {trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
-                     queryMatrix.get(), unknown.get(), nnOption.get(), oflag.get()});
+                const standin::CallResult again =
+                    standin::call(recall_.entry(), 1,
+                                  {trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
+                                   queryMatrix.get(), unknown.get(), nnOption.get(), oflag.get()});
                 ASSERT_FALSE(again.failed) << again.error;
                 EXPECT_EQ(standin::data(again.outputs[0].get()), got) << "oflag " << level;
                 EXPECT_EQ(again.flopsTally, r.flopsTally) << "oflag " << level;
-                if (level != 3) continue;
+                if (level != 3)
+                    continue;
                 const Totals totals = summaryTotals(again.console);
                 EXPECT_EQ(static_cast<std::uint32_t>(totals.flops - recallTotals.flops),
                           static_cast<std::uint32_t>(2 * tests * testCost.flops));
                 recallTotals = totals;
             }
         }
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+            return;
     }
-    std::printf("norm %g: %d random problems trained (%d converged, %d checked as fixed points), "
-                "%ld recalls checked against brute force\n",
-                p, problems, converged, fixedPointsChecked, recalled);
+    std::printf(
+        "norm %g: %d random problems trained (%d converged, %d checked as fixed points), "
+        "%ld recalls checked against brute force\n",
+        p, problems, converged, fixedPointsChecked, recalled);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryNorm, RandomProblems, ::testing::ValuesIn(kNorms),
                          [](const ::testing::TestParamInfo<double>& info) {
                              const double p = info.param;
-                             if (p == kInf) return std::string("Inf");
+                             if (p == kInf)
+                                 return std::string("Inf");
                              std::string name = std::to_string(p);
                              name.erase(name.find_last_not_of('0') + 1);
                              for (char& c : name) {
-                                 if (c == '.') c = '_';
+                                 if (c == '.')
+                                     c = '_';
                              }
-                             if (name.back() == '_') name.pop_back();
+                             if (name.back() == '_')
+                                 name.pop_back();
                              return name;
                          });
 
