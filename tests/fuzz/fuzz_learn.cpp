@@ -164,10 +164,10 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     // Now and then a set large enough for training to grow its node grid (64 nodes and more).
-    const bool large = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+    const bool large = in.ConsumeIntegralInRange<int>(0, 31) == 0;
     if (large)
         tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
-    const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 160)
+    const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 120)
                                       : in.ConsumeIntegralInRange<mwSize>(0, 10);
     const mwSize dimension =
         large ? in.ConsumeIntegralInRange<mwSize>(1, 3) : in.ConsumeIntegralInRange<mwSize>(0, 5);
