@@ -31,8 +31,14 @@ struct DistanceKit {
 
 DistanceKit makeDistanceKit(double p, std::int32_t n);
 
+#if defined(__GNUC__)
+#define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define SPHNET_ALWAYS_INLINE inline
+#endif
+
 // The distance exactly as a coverage test computes it: same operations, same order.
-inline double exactDistance(const DistanceKit& k, const double* c, const double* x) {
+SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c, const double* x) {
     const std::int32_t n = k.n;
     double d = 0.0;
     if (k.kind == NormKind::CityBlock) {
@@ -52,7 +58,7 @@ inline double exactDistance(const DistanceKit& k, const double* c, const double*
 
 // General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
 // (tiny or huge terms); the caller then computes the exact distance.
-inline bool distanceBounds(const DistanceKit& k, const double* c, const double* x, double& lo,
+SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x, double& lo,
                            double& hi) {
     const std::int32_t n = k.n;
     if (k.kind == NormKind::Maximum) {

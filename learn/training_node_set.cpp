@@ -141,7 +141,8 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
     const double* centres = centres_.data;
     const double* radii = radii_.data;
     const std::int32_t* labels = labels_.data;
-    const bool bounded = kit_.boundsUsable;
+    const bool bounded = kit_.boundsUsable && n > 0;
+    const int axis = axisCount_ > 0 ? axes_[0] : 0;
     int cover = -1;
 
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -150,6 +151,13 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
         const double radius = radii[j];
         const bool same = static_cast<double>(labels[j]) == label;
         if (bounded) {
+            // One coordinate first: its difference is a lower bound of d for every norm
+            // (above tSmall for the general one, where pow cannot underflow).
+            const double t = std::fabs(c[axis] - x[axis]) * kit_.relLow;
+            if (t >= kit_.tSmall && t - kCoverageTolerance > radius &&
+                (same || t >= r + (radius + margin_))) {
+                return false;
+            }
             double lo, hi;
             if (distanceBounds(kit_, c, x, lo, hi)) {
                 // The rounded differences are monotone in d: a bound's verdict is d's verdict.

@@ -13,6 +13,8 @@ namespace sphnet {
 namespace {
 // Below this many nodes a plain scan is as quick as the grid.
 constexpr int kGridThreshold = 64;
+// Nodes tested plainly before the cell lists are consulted.
+constexpr int kPlainStart = 16;
 // Radii above this quantile make their nodes candidates for every pattern, so that a few wide
 // spheres do not widen every query.
 constexpr double kRadiusQuantile = 0.98;
@@ -55,6 +57,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
+    firstAxis_ = 0;
     always_.size = 0;
     if (M < kGridThreshold || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
@@ -107,6 +110,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // Each node is listed in every cell its sphere (widened by the tolerance and rounding
     // slack) reaches into; a covered pattern's cell lists its covering nodes.
     cells_.init(axes, axisCount, reach);
+    firstAxis_ = axes[0];
     auto extentOf = [&](double radius) {
         double extent = (radius + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
         if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
@@ -166,10 +170,13 @@ void RecallNodeSet::release() {
 }
 
 // The coverage test's verdict for node j, from bounds where they settle it.
-bool RecallNodeSet::covers(int j, const double* x) const {
+SPHNET_ALWAYS_INLINE bool RecallNodeSet::covers(int j, const double* x) const {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
-    if (kit_.boundsUsable) {
+    if (kit_.boundsUsable && n_ > 0) {
+        // One coordinate first: its difference is a lower bound of d for every norm.
+        const double t = std::fabs(c[firstAxis_] - x[firstAxis_]) * kit_.relLow;
+        if (t >= kit_.tSmall && t - kCoverageTolerance > radius) return false;
         double lo, hi;
         if (distanceBounds(kit_, c, x, lo, hi)) {
             if (lo - kCoverageTolerance > radius) return false;
@@ -181,7 +188,7 @@ bool RecallNodeSet::covers(int j, const double* x) const {
 
 // The literal 1-NN choice: the first node of least exact distance. Only nodes whose lower
 // bound does not exceed the least upper bound can be it, so only they need exact distances.
-int RecallNodeSet::nearestNode(const double* x, RecallScratch& s) const {
+int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKnown) const {
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
     if (!kit_.boundsUsable) {
@@ -198,12 +205,14 @@ int RecallNodeSet::nearestNode(const double* x, RecallScratch& s) const {
     }
     double leastHigh = std::numeric_limits<double>::infinity();
     for (int j = 0; j < M; ++j) {
-        const double* c = centres_.data + j * n;
-        double lo, hi;
-        if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
-        s.low[j] = lo;
-        s.high[j] = hi;
-        if (hi < leastHigh) leastHigh = hi;
+        if (!boundsKnown) {
+            const double* c = centres_.data + j * n;
+            double lo, hi;
+            if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+            s.low[j] = lo;
+            s.high[j] = hi;
+        }
+        if (s.high[j] < leastHigh) leastHigh = s.high[j];
     }
     int best = -1;
     double bestDistance = 0.0;
@@ -225,11 +234,21 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     if (gridActive_) {
         // Only the nodes listed for x's cell, and those too wide for any list, can cover x:
         // the first of them in node order that does is the literal scan's cover.
+        // A cover among the first few nodes is found before the cell lookup would pay.
+        const int plain = M < kPlainStart ? M : kPlainStart;
+        for (int j = 0; j < plain; ++j) {
+            if (covers(j, x)) {
+                cover = j;
+                break;
+            }
+        }
         std::int32_t length = 0;
-        const std::int32_t* listed = cells_.nodesAt(x, length);
+        const std::int32_t* listed = cover < 0 ? cells_.nodesAt(x, length) : nullptr;
         const std::int32_t* wide = always_.data;
-        const std::int32_t wideCount = static_cast<std::int32_t>(always_.size);
+        const std::int32_t wideCount = cover < 0 ? static_cast<std::int32_t>(always_.size) : 0;
         std::int32_t a = 0, b = 0;
+        while (a < length && listed[a] < plain) ++a;
+        while (b < wideCount && wide[b] < plain) ++b;
         while (a < length || b < wideCount) {
             const int j = b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
             if (covers(j, x)) {
@@ -237,6 +256,26 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                 break;
             }
         }
+    } else if (wantNearest && kit_.boundsUsable) {
+        // Keeps every node's bounds: an uncovered pattern's 1-NN choice reuses them.
+        const std::size_t n = static_cast<std::size_t>(n_);
+        for (int j = 0; j < M && cover < 0; ++j) {
+            const double* c = centres_.data + j * n;
+            double lo, hi;
+            if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+            s.low[j] = lo;
+            s.high[j] = hi;
+            const double radius = radii_.data[j];
+            if (lo - kCoverageTolerance > radius) continue;
+            if (!(hi - kCoverageTolerance > radius) ||
+                !(exactDistance(kit_, c, x) - kCoverageTolerance > radius)) {
+                cover = j;
+            }
+        }
+        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
+        nearest = -1;
+        if (cover < 0 && M > 0) nearest = nearestNode(x, s, true);
+        return cover;
     } else {
         for (int j = 0; j < M; ++j) {
             if (covers(j, x)) {
@@ -247,7 +286,7 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;
-    if (cover < 0 && wantNearest && M > 0) nearest = nearestNode(x, s);
+    if (cover < 0 && wantNearest && M > 0) nearest = nearestNode(x, s, false);
     return cover;
 }
 

@@ -40,7 +40,8 @@ public:
 
 private:
     bool covers(int j, const double* x) const;
-    int nearestNode(const double* x, RecallScratch& scratch) const;
+    // boundsKnown: scratch already holds every node's bounds for x.
+    int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
 
     DistanceKit kit_;
     int n_ = 0;
@@ -49,6 +50,7 @@ private:
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
     bool gridActive_ = false;
+    int firstAxis_ = 0;  // the coordinate where centres spread most
     CellLists cells_;
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
 };
