@@ -38,12 +38,15 @@ DistanceKit makeDistanceKit(double p, std::int32_t n);
 #endif
 
 // The distance exactly as a coverage test computes it: same operations, same order.
+// KindHint, when not -1, fixes the norm at compile time; it must equal k.kind.
+template <int KindHint = -1>
 SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c, const double* x) {
+    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
     const std::int32_t n = k.n;
     double d = 0.0;
-    if (k.kind == NormKind::CityBlock) {
+    if (kind == NormKind::CityBlock) {
         for (std::int32_t i = 0; i < n; ++i) d += std::fabs(c[i] - x[i]);
-    } else if (k.kind == NormKind::Maximum) {
+    } else if (kind == NormKind::Maximum) {
         for (std::int32_t i = 0; i < n; ++i) {
             const double t = std::fabs(c[i] - x[i]);
             if (t > d) d = t;
@@ -58,10 +61,12 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
 
 // General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
 // (tiny or huge terms); the caller then computes the exact distance.
-SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x, double& lo,
-                           double& hi) {
+template <int KindHint = -1>
+SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x,
+                                         double& lo, double& hi) {
+    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
     const std::int32_t n = k.n;
-    if (k.kind == NormKind::Maximum) {
+    if (kind == NormKind::Maximum) {
         // The largest term does not depend on the order of comparison (no NaN arises from
         // finite coordinates): this is the exact distance.
         double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
@@ -82,7 +87,7 @@ SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, 
         lo = hi = a > b ? a : b;
         return true;
     }
-    if (k.kind == NormKind::CityBlock) {
+    if (kind == NormKind::CityBlock) {
         // The exact sum runs in index order; any other order is within (n - 1) ulps of it.
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
         std::int32_t i = 0;

@@ -136,30 +136,34 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
 }
 
 int TrainingNodeSet::present(const double* x, double label, double& r) {
+    switch (kit_.kind) {
+        case NormKind::CityBlock: return presentAs<static_cast<int>(NormKind::CityBlock)>(x, label, r);
+        case NormKind::Maximum: return presentAs<static_cast<int>(NormKind::Maximum)>(x, label, r);
+        default: return presentAs<static_cast<int>(NormKind::General)>(x, label, r);
+    }
+}
+
+// The scan with the norm fixed at compile time, so that the per-node work inlines.
+template <int Kind>
+int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
     const int M = count_;
     const int n = n_;
     const double* centres = centres_.data;
     const double* radii = radii_.data;
     const std::int32_t* labels = labels_.data;
     const bool bounded = kit_.boundsUsable && n > 0;
-    const int axis = axisCount_ > 0 ? axes_[0] : 0;
     int cover = -1;
 
     // Decides node j as the literal scan would; true when it covers x with x's own label.
-    auto visit = [&](int j) -> bool {
+    auto visit = [&](int j) __attribute__((always_inline)) -> bool {
         const double* c = centres + static_cast<std::size_t>(j) * n;
         const double radius = radii[j];
         const bool same = static_cast<double>(labels[j]) == label;
         if (bounded) {
-            // One coordinate first: its difference is a lower bound of d for every norm
-            // (above tSmall for the general one, where pow cannot underflow).
-            const double t = std::fabs(c[axis] - x[axis]) * kit_.relLow;
-            if (t >= kit_.tSmall && t - kCoverageTolerance > radius &&
-                (same || t >= r + (radius + margin_))) {
-                return false;
-            }
+            // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
             double lo, hi;
-            if (distanceBounds(kit_, c, x, lo, hi)) {
+            if (Kind != static_cast<int>(NormKind::CityBlock) &&
+                distanceBounds<Kind>(kit_, c, x, lo, hi)) {
                 // The rounded differences are monotone in d: a bound's verdict is d's verdict.
                 if (same) {
                     if (lo - kCoverageTolerance > radius) return false;
@@ -169,7 +173,7 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
                 }
             }
         }
-        const double d = exactDistance(kit_, c, x);
+        const double d = exactDistance<Kind>(kit_, c, x);
         const bool inside = !(d - kCoverageTolerance > radius);
         if (same) return inside;
         conflict(j, d, inside, r);
@@ -184,7 +188,22 @@ int TrainingNodeSet::present(const double* x, double label, double& r) {
         for (; next < kPlainStart && next < M && cover < 0; ++next) {
             if (visit(next)) cover = next;
         }
-        const long near = cover < 0 && next < M ? grid_.countNear(x, reach_) : -1;
+        // Where the grid names most nodes anyway (wide spheres), asking it costs more than it
+        // saves: it is then left alone for a while, longer each time it disappoints.
+        long near = -1;
+        if (cover < 0 && next < M) {
+            if (gridRest_ > 0) {
+                --gridRest_;
+            } else {
+                near = grid_.countNear(x, reach_);
+                if (near < 0 || (near + alwaysCount_) * 2 > M) {
+                    gridRest_ = gridBackoff_;
+                    gridBackoff_ = gridBackoff_ < 4096 ? gridBackoff_ * 2 : 4096;
+                } else {
+                    gridBackoff_ = 1;
+                }
+            }
+        }
         if (near >= 0) {
             const long prefix = near + alwaysCount_ + 32;
             const int plain = prefix < M ? static_cast<int>(prefix) : M;

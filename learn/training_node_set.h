@@ -33,6 +33,8 @@ public:
 
 private:
     bool startGrid();
+    template <int Kind>
+    int presentAs(const double* x, double label, double& r);
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
 
@@ -55,6 +57,8 @@ private:
     NodeGrid grid_;
     HostVector<std::uint64_t> always_;      // nodes outside the grid's guarantee
     long alwaysCount_ = 0;
+    long gridRest_ = 0;     // patterns to scan plainly before the grid is asked again
+    long gridBackoff_ = 1;
     HostVector<std::uint64_t> candidates_;  // per pattern
 };
 

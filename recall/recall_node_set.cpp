@@ -57,7 +57,6 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
-    firstAxis_ = 0;
     always_.size = 0;
     if (M < kGridThreshold || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
@@ -110,7 +109,6 @@ bool RecallNodeSet::build(const RecallInput& in) {
     // Each node is listed in every cell its sphere (widened by the tolerance and rounding
     // slack) reaches into; a covered pattern's cell lists its covering nodes.
     cells_.init(axes, axisCount, reach);
-    firstAxis_ = axes[0];
     auto extentOf = [&](double radius) {
         double extent = (radius + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
         if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
@@ -174,9 +172,6 @@ SPHNET_ALWAYS_INLINE bool RecallNodeSet::covers(int j, const double* x) const {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
     if (kit_.boundsUsable && n_ > 0) {
-        // One coordinate first: its difference is a lower bound of d for every norm.
-        const double t = std::fabs(c[firstAxis_] - x[firstAxis_]) * kit_.relLow;
-        if (t >= kit_.tSmall && t - kCoverageTolerance > radius) return false;
         double lo, hi;
         if (distanceBounds(kit_, c, x, lo, hi)) {
             if (lo - kCoverageTolerance > radius) return false;

@@ -50,7 +50,6 @@ private:
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
     bool gridActive_ = false;
-    int firstAxis_ = 0;  // the coordinate where centres spread most
     CellLists cells_;
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
 };
