@@ -2,7 +2,8 @@
 // synthetic data and prints one table row per workload. Each workload runs in a child process
 // so that its peak resident memory is its own.
 //
-//   rce_bench [--quick]     --quick: smaller workloads, for a smoke run
+//   rce_bench [--quick] [--only K]
+//     --quick: smaller workloads, for a smoke run; --only K: workload K alone, in this process
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -253,6 +254,7 @@ void recallWorkload(int count, int n, double p, int target, int refPatterns, int
     std::fflush(stdout);
 }
 
+constexpr unsigned kWorkloadSeconds = 240;
 int workloadNumber = 0;
 int onlyWorkload = -1;
 
@@ -266,12 +268,18 @@ void inChild(const std::function<void()>& work) {
     }
     const pid_t pid = fork();
     if (pid == 0) {
+        alarm(kWorkloadSeconds);  // a workload that runs away ends here, not the table
         work();
         std::fflush(stdout);
         _exit(0);
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        std::printf("workload %d: stopped after %u s (run it alone with --only %d)\n", number,
+                    kWorkloadSeconds, number);
+        std::fflush(stdout);
+    }
 }
 
 }  // namespace
