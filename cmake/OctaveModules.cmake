@@ -26,6 +26,7 @@ foreach(fn learn recall)
   target_include_directories(${target} PRIVATE ${SPHNET_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR}/.. ${OCTAVE_INCLUDE_DIR})
   target_compile_definitions(${target} PRIVATE MEX_DEBUG)
   target_link_options(${target} PRIVATE -Wl,-Bsymbolic)
+  target_link_libraries(${target} PRIVATE Threads::Threads)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".mex" OUTPUT_NAME sphnet_${fn}
     LIBRARY_OUTPUT_DIRECTORY ${SPHNET_TOOLBOX_DIR})
   sphnet_hide_symbols(${target})
