@@ -1,5 +1,6 @@
 #include "distance_bounds.h"
 
+#include <cmath>
 #include <limits>
 
 namespace sphnet {
@@ -24,8 +25,13 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     // root divides the relative error by p: 8n + 64 ulps covers the exact formula and the
     // bounds' own rounding with room to spare.
     if (!(p >= 1.0) || n < 1 || n > (1 << 24)) return k;
-    k.relLow = 1.0 - delta;
-    k.relHigh = 1.0 + delta;
+    // The root takes pInv, 1/p rounded: it is off by the factor s^(pInv - 1/p), which grows
+    // with |ln s|. Sums that the bounds accept lie within 2^-900..2^900, so |ln s| < 700.
+    // pInv * p - 1 is exact in one fma.
+    const double exponentError = std::fabs(std::fma(k.pInv, p, -1.0)) / p * (1.0 + 1e-6);
+    const double relative = delta + 2.0 * 700.0 * exponentError;
+    k.relLow = 1.0 - relative;
+    k.relHigh = 1.0 + relative;
     k.pIsTwo = p == 2.0;
     k.pBelowTwo = p < 2.0;
     const double factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
