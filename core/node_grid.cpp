@@ -358,4 +358,150 @@ void CellLists::release() {
     occupied_ = 0;
 }
 
+// ---- ReachLists ----
+
+std::int64_t ReachLists::key(double coordinate) const {
+    double cell = std::floor(coordinate / cellSize_);
+    if (!(cell >= -kKeyLimit)) cell = -kKeyLimit;
+    if (cell > kKeyLimit) cell = kKeyLimit;
+    return static_cast<std::int64_t>(cell);
+}
+
+std::size_t ReachLists::slotOf(const std::int64_t* cell) const {
+    std::uint64_t h = 0x9e3779b97f4a7c15u;
+    for (int a = 0; a < axisCount_; ++a) {
+        h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdu;
+    }
+    h ^= h >> 29;
+    const std::size_t mask = heads_.size - 1;
+    std::size_t slot = static_cast<std::size_t>(h) & mask;
+    for (;;) {
+        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
+        if (stored[0] == kEmpty) return slot;
+        bool same = true;
+        for (int a = 0; a < axisCount_; ++a) same = same && stored[a] == cell[a];
+        if (same) return slot;
+        slot = (slot + 1) & mask;
+    }
+}
+
+bool ReachLists::init(const int* axes, int axisCount, double cellSize) {
+    axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
+    for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
+    cellSize_ = cellSize;
+    occupied_ = 0;
+    const std::size_t slots = 64;
+    return keys_.resize(slots * kMaxAxes, kEmpty) && heads_.resize(slots, -1) &&
+           tails_.resize(slots, -1) && lengths_.resize(slots, 0);
+}
+
+bool ReachLists::grow() {
+    HostVector<std::int64_t> oldKeys = keys_;
+    HostVector<std::int32_t> oldHeads = heads_;
+    HostVector<std::int32_t> oldTails = tails_;
+    HostVector<std::int32_t> oldLengths = lengths_;
+    const std::size_t slots = oldHeads.size * 2;
+    keys_ = {};
+    heads_ = {};
+    tails_ = {};
+    lengths_ = {};
+    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !heads_.resize(slots, -1) ||
+        !tails_.resize(slots, -1) || !lengths_.resize(slots, 0)) {
+        keys_.release();
+        heads_.release();
+        tails_.release();
+        lengths_.release();
+        keys_ = oldKeys;
+        heads_ = oldHeads;
+        tails_ = oldTails;
+        lengths_ = oldLengths;
+        return false;
+    }
+    for (std::size_t s = 0; s < oldHeads.size; ++s) {
+        if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
+        const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
+        std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
+                    sizeof(std::int64_t) * kMaxAxes);
+        heads_.data[slot] = oldHeads.data[s];
+        tails_.data[slot] = oldTails.data[s];
+        lengths_.data[slot] = oldLengths.data[s];
+    }
+    oldKeys.release();
+    oldHeads.release();
+    oldTails.release();
+    oldLengths.release();
+    return true;
+}
+
+bool ReachLists::insert(int j, const double* centre, double extent, bool& listed) {
+    // Widened as in NodeGrid::queryRange: rounding cannot drop a cell within extent, and
+    // key() is monotone, so a pattern within extent along every axis falls in a listed cell.
+    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    std::int64_t cells = 1;
+    for (int a = 0; a < axisCount_; ++a) {
+        const double v = centre[axes_[a]];
+        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
+        lo[a] = key(v - wide);
+        hi[a] = key(v + wide);
+        if (hi[a] < lo[a]) hi[a] = lo[a];  // a negative extent still lists the centre's cell
+        cells *= hi[a] - lo[a] + 1;
+        if (cells > kMaxCellsPerQuery) {
+            listed = false;
+            return true;
+        }
+    }
+    // Entries are numbered in 32 bits.
+    if (static_cast<std::int64_t>(entryNode_.size) + cells > INT32_MAX) {
+        listed = false;
+        return true;
+    }
+    listed = true;
+    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
+    for (;;) {
+        if ((occupied_ + 1) * 2 > heads_.size && !grow()) return false;
+        const std::size_t slot = slotOf(cell);
+        const auto entry = static_cast<std::int32_t>(entryNode_.size);
+        if (!entryNode_.push(j) || !entryNext_.push(-1)) return false;
+        if (keys_.data[slot * kMaxAxes] == kEmpty) {
+            std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof cell);
+            heads_.data[slot] = entry;
+            ++occupied_;
+        } else {
+            entryNext_.data[tails_.data[slot]] = entry;
+        }
+        tails_.data[slot] = entry;
+        ++lengths_.data[slot];
+        int a = 0;
+        while (a < axisCount_ && cell[a] == hi[a]) {
+            cell[a] = lo[a];
+            ++a;
+        }
+        if (a == axisCount_) break;
+        ++cell[a];
+    }
+    return true;
+}
+
+std::int32_t ReachLists::headAt(const double* x, std::int32_t& length) const {
+    length = 0;
+    if (occupied_ == 0) return -1;
+    std::int64_t cell[kMaxAxes] = {0, 0, 0};
+    for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
+    const std::size_t slot = slotOf(cell);
+    if (keys_.data[slot * kMaxAxes] == kEmpty) return -1;
+    length = lengths_.data[slot];
+    return heads_.data[slot];
+}
+
+void ReachLists::release() {
+    keys_.release();
+    heads_.release();
+    tails_.release();
+    lengths_.release();
+    entryNode_.release();
+    entryNext_.release();
+    occupied_ = 0;
+}
+
 }  // namespace sphnet

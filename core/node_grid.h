@@ -106,4 +106,39 @@ private:
     std::size_t occupied_ = 0;
 };
 
+// For a growing node set: per grid cell, the nodes whose reach box overlaps the cell, in node
+// order. A pattern looks up its own cell only and walks that list; nothing is marked.
+class ReachLists {
+public:
+    static constexpr int kMaxAxes = 3;
+
+    // Axes: coordinate indices; cellSize > 0 and finite.
+    bool init(const int* axes, int axisCount, double cellSize);
+    // Lists node j in every cell within `extent` of its centre along the axes. Nodes must come
+    // in increasing order. `listed` is false (and nothing stored) when the box holds too many
+    // cells; the caller must then treat the node as a candidate for every pattern.
+    bool insert(int j, const double* centre, double extent, bool& listed);
+    // The first entry of x's cell, or -1; `length` is the number of entries in the cell.
+    std::int32_t headAt(const double* x, std::int32_t& length) const;
+    std::int32_t nodeOf(std::int32_t entry) const { return entryNode_.data[entry]; }
+    std::int32_t nextOf(std::int32_t entry) const { return entryNext_.data[entry]; }
+    void release();
+
+private:
+    std::int64_t key(double coordinate) const;
+    std::size_t slotOf(const std::int64_t* cell) const;
+    bool grow();
+
+    int axes_[kMaxAxes] = {0, 0, 0};
+    int axisCount_ = 0;
+    double cellSize_ = 1.0;
+    HostVector<std::int64_t> keys_;
+    HostVector<std::int32_t> heads_;  // first and last entry per cell
+    HostVector<std::int32_t> tails_;
+    HostVector<std::int32_t> lengths_;
+    std::size_t occupied_ = 0;
+    HostVector<std::int32_t> entryNode_;
+    HostVector<std::int32_t> entryNext_;
+};
+
 }  // namespace sphnet

@@ -13,8 +13,11 @@ namespace {
 // Below this many nodes a plain scan is as quick as the grid.
 constexpr int kGridThreshold = 64;
 
-// The grid is consulted only for scans that get past this many nodes.
+// The cell lists are consulted only for scans that get past this many nodes.
 constexpr int kPlainStart = 128;
+
+// Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
+constexpr double kCellsPerReach = 1.0;
 
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 }  // namespace
@@ -50,7 +53,7 @@ void TrainingNodeSet::init(const TrainingInput& in) {
     gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     if (!gridUsable_) return;
     // The grid runs along the (up to three) coordinates that vary most.
-    double spread[NodeGrid::kMaxAxes] = {0, 0, 0};
+    double spread[ReachLists::kMaxAxes] = {0, 0, 0};
     axisCount_ = 0;
     for (int i = 0; i < n_; ++i) {
         double lo = 0, hi = 0;
@@ -60,15 +63,15 @@ void TrainingNodeSet::init(const TrainingInput& in) {
             if (k == 0 || v > hi) hi = v;
         }
         const double width = hi - lo;
-        int at = axisCount_ < NodeGrid::kMaxAxes ? axisCount_++ : NodeGrid::kMaxAxes;
+        int at = axisCount_ < ReachLists::kMaxAxes ? axisCount_++ : ReachLists::kMaxAxes;
         while (at > 0 && width > spread[at - 1]) {
-            if (at < NodeGrid::kMaxAxes) {
+            if (at < ReachLists::kMaxAxes) {
                 spread[at] = spread[at - 1];
                 axes_[at] = axes_[at - 1];
             }
             --at;
         }
-        if (at < NodeGrid::kMaxAxes) {
+        if (at < ReachLists::kMaxAxes) {
             spread[at] = width;
             axes_[at] = i;
         }
@@ -76,12 +79,35 @@ void TrainingNodeSet::init(const TrainingInput& in) {
 }
 
 bool TrainingNodeSet::startGrid() {
-    if (!grid_.init(axes_, axisCount_, reach_)) return false;
+    if (!lists_.init(axes_, axisCount_, reach_ / kCellsPerReach)) return false;
     gridActive_ = true;
     for (int j = 0; j < count_; ++j) {
-        if (!grid_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_)) return false;
-        if (!(radii_.data[j] <= radiusCap_)) markAlways(j);
+        if (!listNode(j)) return false;
     }
+    return true;
+}
+
+// A node matters to a pattern only if it may cover it (d <= radius + tolerance) or conflict
+// with it (d < r + radius + margin, r <= Rmax): its reach follows its own radius. Should the
+// radius later grow past the one listed, the node becomes a candidate everywhere.
+bool TrainingNodeSet::listNode(int j) {
+    const double radius = radii_.data[j];
+    listedRadius_.data[j] = radius;
+    if (!(radius <= radiusCap_)) {
+        markAlways(j);
+        return true;
+    }
+    double extent = rLimit_ + radius + margin_;
+    if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
+    if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
+    extent = extent * (1.0 + 1e-6) + 1e-300;
+    if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
+    if (!(extent <= reach_)) extent = reach_;
+    bool listed = false;
+    if (!lists_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_, extent, listed)) {
+        return false;
+    }
+    if (!listed) markAlways(j);
     return true;
 }
 
@@ -96,13 +122,12 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     for (int i = 0; i < n_; ++i) {
         if (!centres_.push(centre[i])) return false;
     }
-    if (!radii_.push(radius) || !labels_.push(label)) return false;
+    if (!radii_.push(radius) || !labels_.push(label) || !listedRadius_.push(radius)) return false;
     const std::size_t words = bitWords(j + 1);
     if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
     if (gridActive_) {
-        if (!grid_.insert(j, centre)) return false;
-        if (!(radius <= radiusCap_)) markAlways(j);
+        if (!listNode(j)) return false;
     } else if (gridUsable_ && count_ >= kGridThreshold) {
         if (!startGrid()) return false;
     }
@@ -125,8 +150,8 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
             opCounters.flops += 3;
             opCounters.comparisons += 1;
         }
-        // A node that grew past the cap is no longer covered by the grid's guarantee.
-        if (gridActive_ && !(radius <= radiusCap_)) markAlways(j);
+        // A node that grew past its listed radius is no longer covered by the lists' guarantee.
+        if (gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
         return;
     }
     if (d >= r + (radius + m)) return;
@@ -182,46 +207,44 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
 
     int next = 0;  // the plain scan goes on from here
     if (gridActive_) {
-        // Scanning plainly costs no more than marking candidates until the scan has passed as
-        // many nodes as the grid would name; only a longer scan is worth the grid.
-        // A scan that ends early never pays for the grid at all.
+        // A scan that ends early never pays for the lookup at all.
         for (; next < kPlainStart && next < M && cover < 0; ++next) {
             if (visit(next)) cover = next;
         }
-        // Where the grid names most nodes anyway (wide spheres), asking it costs more than it
-        // saves: it is then left alone for a while, longer each time it disappoints.
-        long near = -1;
-        if (cover < 0 && next < M) {
-            if (gridRest_ > 0) {
-                --gridRest_;
-            } else {
-                near = grid_.countNear(x, reach_);
-                if (near < 0 || (near + alwaysCount_) * 2 > M) {
-                    gridRest_ = gridBackoff_;
-                    gridBackoff_ = gridBackoff_ < 4096 ? gridBackoff_ * 2 : 4096;
-                } else {
-                    gridBackoff_ = 1;
+        std::int32_t length = 0;
+        const std::int32_t head = cover < 0 && next < M ? lists_.headAt(x, length) : -1;
+        // Where the cell names most nodes anyway (wide spheres), walking its list costs more
+        // than the plain scan it would spare.
+        if (cover < 0 && next < M && (length + alwaysCount_) * 2 <= M) {
+            // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest of
+            // the nodes are scanned plainly from the node after.
+            int resume = M;
+            if (alwaysCount_ == 0) {
+                // The cell's list is in node order: it is the scan itself.
+                for (std::int32_t e = head; e >= 0; e = lists_.nextOf(e)) {
+                    const int j = lists_.nodeOf(e);
+                    if (j < next) continue;
+                    if (visit(j)) {
+                        cover = j;
+                        break;
+                    }
+                    if (!(r <= rLimit_)) {
+                        resume = j + 1;
+                        break;
+                    }
                 }
-            }
-        }
-        if (near >= 0) {
-            const long prefix = near + alwaysCount_ + 32;
-            const int plain = prefix < M ? static_cast<int>(prefix) : M;
-            for (; next < plain && cover < 0; ++next) {
-                if (visit(next)) cover = next;
-            }
-            if (cover < 0 && next < M) {
+            } else {
+                // Merge with the nodes that are candidates everywhere, in node order.
                 std::uint64_t* bits = candidates_.data;
                 const std::size_t words = bitWords(M);
                 std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
-                grid_.markNear(x, reach_, bits);
+                for (std::int32_t e = head; e >= 0; e = lists_.nextOf(e)) {
+                    setBit(bits, lists_.nodeOf(e));
+                }
                 // Nodes before `next` have been visited already.
                 std::size_t w = static_cast<std::size_t>(next) / 64;
                 bits[w] &= ~std::uint64_t{0} << (next % 64);
-                next = M;
-                // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest
-                // of the nodes are scanned plainly.
-                for (; w < words && next == M && cover < 0; ++w) {
+                for (; w < words && resume == M && cover < 0; ++w) {
                     std::uint64_t word = bits[w];
                     while (word != 0) {
                         const int j = static_cast<int>(w * 64) + lowestBit(word);
@@ -231,12 +254,13 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
                             break;
                         }
                         if (!(r <= rLimit_)) {
-                            next = j + 1;
+                            resume = j + 1;
                             break;
                         }
                     }
                 }
             }
+            next = resume;
         }
     }
     for (int j = next; j < M && cover < 0; ++j) {
@@ -289,9 +313,10 @@ void TrainingNodeSet::release() {
     centres_.release();
     radii_.release();
     labels_.release();
+    listedRadius_.release();
     always_.release();
     candidates_.release();
-    grid_.release();
+    lists_.release();
     gridActive_ = false;
     alwaysCount_ = 0;
     count_ = 0;

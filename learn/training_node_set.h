@@ -1,7 +1,8 @@
-// The training node set for the fast scan: centres stored contiguously, a grid over centres
-// to skip nodes that can neither cover a pattern nor conflict with it, and certified distance
-// bounds that spare most exact distances. Presenting a pattern gives exactly the outcome,
-// radii and counter totals of the literal scan over SphereNodes in creation order.
+// The training node set for the fast scan: centres stored contiguously, per-cell lists of the
+// nodes that may reach a cell, to skip nodes that can neither cover a pattern nor conflict with
+// it, and certified distance bounds that spare most exact distances. Presenting a pattern gives
+// exactly the outcome, radii and counter totals of the literal scan over SphereNodes in creation
+// order.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,7 @@ private:
     int presentAs(const double* x, double label, double& r);
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
+    bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
 
     const TrainingInput* in_ = nullptr;
     DistanceKit kit_;
@@ -46,20 +48,19 @@ private:
     HostVector<double> centres_;  // count_ rows of n_ values
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
-    // The grid starts once there are enough nodes to pay for it.
+    HostVector<double> listedRadius_;  // the radius each node was listed with
+    // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;
     double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
     double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
-    double reach_ = 0.0;      // beyond this a grid node can neither cover nor conflict
-    int axes_[NodeGrid::kMaxAxes] = {0, 0, 0};
+    double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
+    int axes_[ReachLists::kMaxAxes] = {0, 0, 0};
     int axisCount_ = 0;
-    NodeGrid grid_;
-    HostVector<std::uint64_t> always_;      // nodes outside the grid's guarantee
+    ReachLists lists_;
+    HostVector<std::uint64_t> always_;      // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
-    long gridRest_ = 0;     // patterns to scan plainly before the grid is asked again
-    long gridBackoff_ = 1;
-    HostVector<std::uint64_t> candidates_;  // per pattern
+    HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 };
 
 }  // namespace sphnet
