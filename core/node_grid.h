@@ -1,6 +1,6 @@
-// A uniform grid over up to three coordinates of the node centres, hashed by cell. It answers
-// "which nodes may lie within distance `reach` of x" as a bit set over node numbers, so a scan
-// can still visit the candidates in node order. Every array comes from the host allocator.
+// Uniform grids over up to three coordinates of the node centres, hashed by cell, that list per
+// cell the nodes a pattern in that cell may meet, in node order, so a scan can skip the others
+// and still visit its candidates in order. Every array comes from the host allocator.
 #pragma once
 
 #include <cstddef>
@@ -29,45 +29,6 @@ struct HostVector {
 inline void setBit(std::uint64_t* bits, int j) { bits[j >> 6] |= std::uint64_t{1} << (j & 63); }
 inline bool testBit(const std::uint64_t* bits, int j) { return (bits[j >> 6] >> (j & 63)) & 1u; }
 inline std::size_t bitWords(int count) { return (static_cast<std::size_t>(count) + 63) / 64; }
-
-class NodeGrid {
-public:
-    static constexpr int kMaxAxes = 3;
-
-    // Axes: coordinate indices; cellSize > 0 and finite. False when memory runs out.
-    bool init(const int* axes, int axisCount, double cellSize);
-    // Node numbers must arrive in increasing order; the centre's coordinates must be finite.
-    bool insert(int node, const double* centre);
-    // Sets the bit of every node whose centre may lie within `reach` of x along the grid axes
-    // (and of some farther ones). False, with nothing guaranteed, when the query would visit
-    // too many cells; the caller then takes every node as a candidate.
-    bool markNear(const double* x, double reach, std::uint64_t* bits) const;
-    // How many nodes markNear would mark, or -1 when it would give up.
-    long countNear(const double* x, double reach) const;
-    void release();
-
-private:
-    std::int64_t key(double coordinate) const;
-    std::size_t slotOf(const std::int64_t* cell) const;
-    // The cell range a query visits; false when it holds too many cells.
-    bool queryRange(const double* x, double reach, std::int64_t* lo, std::int64_t* hi) const;
-    // Calls visit(slot) for every occupied cell in the range.
-    template <typename Visit>
-    void forEachCell(const std::int64_t* lo, const std::int64_t* hi, Visit visit) const;
-    bool grow();
-
-    int axes_[kMaxAxes] = {0, 0, 0};
-    int axisCount_ = 0;
-    double cellSize_ = 1.0;
-    // Open-addressing table of occupied cells: their keys, and the first and last node of each.
-    HostVector<std::int64_t> keys_;
-    HostVector<std::int32_t> heads_;
-    HostVector<std::int32_t> tails_;
-    HostVector<std::int32_t> counts_;
-    std::size_t occupied_ = 0;
-    // Next node in the same cell, per node; -1 ends a cell's list.
-    HostVector<std::int32_t> next_;
-};
 
 // For a fixed node set: per grid cell, the nodes whose sphere may reach into the cell, in
 // node order. A pattern then looks up its own cell only.

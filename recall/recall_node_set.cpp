@@ -82,8 +82,8 @@ bool RecallNodeSet::build(const RecallInput& in) {
     if (!std::isfinite(reach)) return true;
 
     // The grid runs along the (up to three) coordinates where the centres spread most.
-    int axes[NodeGrid::kMaxAxes] = {0, 0, 0};
-    double spread[NodeGrid::kMaxAxes] = {0, 0, 0};
+    int axes[CellLists::kMaxAxes] = {0, 0, 0};
+    double spread[CellLists::kMaxAxes] = {0, 0, 0};
     int axisCount = 0;
     for (int i = 0; i < n_; ++i) {
         double lo = centres_.data[i], hi = lo;
@@ -93,15 +93,15 @@ bool RecallNodeSet::build(const RecallInput& in) {
             if (v > hi) hi = v;
         }
         const double width = hi - lo;
-        int at = axisCount < NodeGrid::kMaxAxes ? axisCount++ : NodeGrid::kMaxAxes;
+        int at = axisCount < CellLists::kMaxAxes ? axisCount++ : CellLists::kMaxAxes;
         while (at > 0 && width > spread[at - 1]) {
-            if (at < NodeGrid::kMaxAxes) {
+            if (at < CellLists::kMaxAxes) {
                 spread[at] = spread[at - 1];
                 axes[at] = axes[at - 1];
             }
             --at;
         }
-        if (at < NodeGrid::kMaxAxes) {
+        if (at < CellLists::kMaxAxes) {
             spread[at] = width;
             axes[at] = i;
         }
