@@ -46,32 +46,41 @@ constexpr double kKeyLimit = 1099511627776.0;  // 2^40
 constexpr std::int64_t kEmpty = INT64_MIN;
 // A query visiting more cells than this costs more than scanning the nodes.
 constexpr std::int64_t kMaxCellsPerQuery = 729;
-}  // namespace
 
-std::int64_t CellLists::key(double coordinate) const {
-    double cell = std::floor(coordinate / cellSize_);
+std::int64_t cellKey(double coordinate, double cellSize) {
+    double cell = std::floor(coordinate / cellSize);
     if (!(cell >= -kKeyLimit)) cell = -kKeyLimit;
     if (cell > kKeyLimit) cell = kKeyLimit;
     return static_cast<std::int64_t>(cell);
 }
 
-std::size_t CellLists::slotOf(const std::int64_t* cell) const {
+// Open addressing over a power-of-two table of cell keys (kMaxAxes to a slot): the slot that
+// holds `cell`, or the empty slot where it belongs.
+std::size_t probeSlot(const std::int64_t* keys, std::size_t slots, const std::int64_t* cell,
+                      int axisCount, int stride) {
     std::uint64_t h = 0x9e3779b97f4a7c15u;
-    for (int a = 0; a < axisCount_; ++a) {
+    for (int a = 0; a < axisCount; ++a) {
         h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
         h *= 0xff51afd7ed558ccdu;
     }
     h ^= h >> 29;
-    const std::size_t mask = counts_.size - 1;
+    const std::size_t mask = slots - 1;
     std::size_t slot = static_cast<std::size_t>(h) & mask;
     for (;;) {
-        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
+        const std::int64_t* stored = &keys[slot * static_cast<std::size_t>(stride)];
         if (stored[0] == kEmpty) return slot;
         bool same = true;
-        for (int a = 0; a < axisCount_; ++a) same = same && stored[a] == cell[a];
+        for (int a = 0; a < axisCount; ++a) same = same && stored[a] == cell[a];
         if (same) return slot;
         slot = (slot + 1) & mask;
     }
+}
+}  // namespace
+
+std::int64_t CellLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
+
+std::size_t CellLists::slotOf(const std::int64_t* cell) const {
+    return probeSlot(keys_.data, counts_.size, cell, axisCount_, kMaxAxes);
 }
 
 void CellLists::init(const int* axes, int axisCount, double cellSize) {
@@ -206,30 +215,10 @@ void CellLists::release() {
 
 // ---- ReachLists ----
 
-std::int64_t ReachLists::key(double coordinate) const {
-    double cell = std::floor(coordinate / cellSize_);
-    if (!(cell >= -kKeyLimit)) cell = -kKeyLimit;
-    if (cell > kKeyLimit) cell = kKeyLimit;
-    return static_cast<std::int64_t>(cell);
-}
+std::int64_t ReachLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
 
 std::size_t ReachLists::slotOf(const std::int64_t* cell) const {
-    std::uint64_t h = 0x9e3779b97f4a7c15u;
-    for (int a = 0; a < axisCount_; ++a) {
-        h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
-        h *= 0xff51afd7ed558ccdu;
-    }
-    h ^= h >> 29;
-    const std::size_t mask = heads_.size - 1;
-    std::size_t slot = static_cast<std::size_t>(h) & mask;
-    for (;;) {
-        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
-        if (stored[0] == kEmpty) return slot;
-        bool same = true;
-        for (int a = 0; a < axisCount_; ++a) same = same && stored[a] == cell[a];
-        if (same) return slot;
-        slot = (slot + 1) & mask;
-    }
+    return probeSlot(keys_.data, heads_.size, cell, axisCount_, kMaxAxes);
 }
 
 bool ReachLists::init(const int* axes, int axisCount, double cellSize) {

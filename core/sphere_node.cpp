@@ -82,10 +82,9 @@ int SphereNode::testCoverage(const double* x) {
     return inside;
 }
 
-ConflictOutcome SphereNode::resolveConflict(double& r) {
-    const double d = lastDistance;
-    const double m = nodeSettings.margin;
-    if (inside == 1) {
+ConflictOutcome applyConflictRule(double d, bool inside, double margin, double& radius, double& r) {
+    const double m = margin;
+    if (inside) {
         const double h = (d - m) * 0.5;
         if (r >= h) {
             radius = h;
@@ -105,6 +104,10 @@ ConflictOutcome SphereNode::resolveConflict(double& r) {
     opCounters.flops += 3;
     opCounters.comparisons += 1;
     return ConflictOutcome::NewRadiusShrunk;
+}
+
+ConflictOutcome SphereNode::resolveConflict(double& r) {
+    return applyConflictRule(lastDistance, inside == 1, nodeSettings.margin, radius, r);
 }
 
 void SphereNode::exportRow(double* row) const {

@@ -62,6 +62,11 @@ private:
     ~SphereNode() = default;
 };
 
+// The conflict rule on a foreign sphere of `radius` at distance d from the presented pattern
+// (inside: d is within the radius plus the coverage tolerance): shrinks the sphere and/or the
+// candidate radius r so they keep `margin` apart, and counts the operations it did.
+ConflictOutcome applyConflictRule(double d, bool inside, double margin, double& radius, double& r);
+
 // Counter cost of one coverage test: it depends on p and n only.
 struct CoverageCost {
     std::uint32_t flops;

@@ -134,30 +134,12 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     return true;
 }
 
-// The conflict rule of SphereNode::resolveConflict, on node j with its exact distance d.
+// The conflict rule on node j, with its exact distance d.
 void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     double& radius = radii_.data[j];
-    const double m = margin_;
-    if (inside) {
-        const double h = (d - m) * 0.5;
-        if (r >= h) {
-            radius = h;
-            r = h;
-            opCounters.flops += 2;
-            opCounters.comparisons += 1;
-        } else {
-            radius = (d - m) - r;
-            opCounters.flops += 3;
-            opCounters.comparisons += 1;
-        }
-        // A node that grew past its listed radius is no longer covered by the lists' guarantee.
-        if (gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
-        return;
-    }
-    if (d >= r + (radius + m)) return;
-    r = d - (radius + m);
-    opCounters.flops += 3;
-    opCounters.comparisons += 1;
+    applyConflictRule(d, inside, margin_, radius, r);
+    // A node that grew past its listed radius is no longer covered by the lists' guarantee.
+    if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
 }
 
 int TrainingNodeSet::present(const double* x, double label, double& r) {
