@@ -151,7 +151,10 @@ bool exportNodes(NodeList& list, TrainingOutput& out) {
 ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
                                  std::int64_t startSeconds) {
     TrainingNodeSet set;
-    set.init(in);
+    if (!set.init(in)) {
+        set.release();
+        return ProcedureStatus::OutOfMemory;
+    }
     int presentations = 0;
     bool createdNone = true;
     do {
@@ -166,7 +169,7 @@ ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
             const double* x = in.patterns[k];
             const double label = in.labels[k];
             double r = in.rMax;
-            const int cover = set.present(x, label, r);
+            const int cover = set.present(k, x, label, r);
             if (cover >= 0) {
                 if (in.oflag >= 2) {
                     mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",

@@ -33,7 +33,7 @@ bool TrainingNodeSet::suits(const TrainingInput& in) {
     return true;
 }
 
-void TrainingNodeSet::init(const TrainingInput& in) {
+bool TrainingNodeSet::init(const TrainingInput& in) {
     in_ = &in;
     n_ = in.dimension;
     margin_ = nodeSettings.margin;
@@ -51,7 +51,11 @@ void TrainingNodeSet::init(const TrainingInput& in) {
     reach_ = reach;
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
-    if (!gridUsable_) return;
+    const auto patterns = static_cast<std::size_t>(in.patternCount);
+    if (!records_.resize(patterns * kRecordWidth, -1) || !recordEpochs_.resize(patterns, 0)) {
+        return false;
+    }
+    if (!gridUsable_) return true;
     // The grid runs along the (up to three) coordinates that vary most.
     double spread[ReachLists::kMaxAxes] = {0, 0, 0};
     axisCount_ = 0;
@@ -76,6 +80,7 @@ void TrainingNodeSet::init(const TrainingInput& in) {
             axes_[at] = i;
         }
     }
+    return true;
 }
 
 bool TrainingNodeSet::startGrid() {
@@ -137,22 +142,24 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
 // The conflict rule on node j, with its exact distance d.
 void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     double& radius = radii_.data[j];
+    const double before = radius;
     applyConflictRule(d, inside, margin_, radius, r);
+    if (inside && !(radius <= before)) ++growthEpoch_;
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
     if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
 }
 
-int TrainingNodeSet::present(const double* x, double label, double& r) {
+int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
     switch (kit_.kind) {
-        case NormKind::CityBlock: return presentAs<static_cast<int>(NormKind::CityBlock)>(x, label, r);
-        case NormKind::Maximum: return presentAs<static_cast<int>(NormKind::Maximum)>(x, label, r);
-        default: return presentAs<static_cast<int>(NormKind::General)>(x, label, r);
+        case NormKind::CityBlock: return presentAs<static_cast<int>(NormKind::CityBlock)>(k, x, label, r);
+        case NormKind::Maximum: return presentAs<static_cast<int>(NormKind::Maximum)>(k, x, label, r);
+        default: return presentAs<static_cast<int>(NormKind::General)>(k, x, label, r);
     }
 }
 
 // The scan with the norm fixed at compile time, so that the per-node work inlines.
 template <int Kind>
-int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
+int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) {
     const int M = count_;
     const int n = n_;
     const double* centres = centres_.data;
@@ -160,6 +167,15 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
     const std::int32_t* labels = labels_.data;
     const bool bounded = kit_.boundsUsable && n > 0;
     int cover = -1;
+
+    // Notes a node of another label that a later scan of x must visit again: one that is
+    // inside, or near enough to conflict with some r <= Rmax. Rounding is monotone, so a node
+    // farther than that stays so while its radius does not grow.
+    scanListed_ = 0;
+    auto remember = [&](int j) __attribute__((always_inline)) {
+        if (scanListed_ < kRemembered) scanList_[scanListed_] = j;
+        if (scanListed_ <= kRemembered) ++scanListed_;
+    };
 
     // Decides node j as the literal scan would; true when it covers x with x's own label.
     auto visit = [&](int j) __attribute__((always_inline)) -> bool {
@@ -176,6 +192,7 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
                     if (lo - kCoverageTolerance > radius) return false;
                     if (!(hi - kCoverageTolerance > radius)) return true;
                 } else if (lo - kCoverageTolerance > radius && lo >= r + (radius + margin_)) {
+                    if (!(lo >= rLimit_ + (radius + margin_))) remember(j);
                     return false;  // outside, and no conflict: NoChange
                 }
             }
@@ -183,12 +200,32 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
         const double d = exactDistance<Kind>(kit_, c, x);
         const bool inside = !(d - kCoverageTolerance > radius);
         if (same) return inside;
+        if (inside || !(d >= rLimit_ + (radius + margin_))) remember(j);
         conflict(j, d, inside, r);
         return false;
     };
 
     int next = 0;  // the plain scan goes on from here
-    if (gridActive_) {
+    bool plainOnly = false;
+    std::int32_t* record = records_.data + static_cast<std::size_t>(k) * kRecordWidth;
+    if (record[0] >= 0 && record[0] < M && recordEpochs_.data[k] == growthEpoch_) {
+        // Only the remembered nodes can matter before the node that ended the last scan.
+        const int end = record[0];
+        for (int e = 0; e < record[1]; ++e) {
+            const int j = record[2 + e];
+            visit(j);
+            if (!(r <= rLimit_)) {  // the memory assumed r <= Rmax: scan the rest plainly
+                next = j + 1;
+                plainOnly = true;
+                break;
+            }
+        }
+        if (!plainOnly) {
+            if (visit(end)) cover = end;
+            next = end + 1;
+        }
+    }
+    if (gridActive_ && !plainOnly && cover < 0) {
         // A scan that ends early never pays for the lookup at all.
         for (; next < kPlainStart && next < M && cover < 0; ++next) {
             if (visit(next)) cover = next;
@@ -248,6 +285,15 @@ int TrainingNodeSet::presentAs(const double* x, double label, double& r) {
     for (int j = next; j < M && cover < 0; ++j) {
         if (visit(j)) cover = j;
     }
+    // The scan ends at the cover, or at the node x is about to make.
+    if (scanListed_ <= kRemembered) {
+        record[0] = cover >= 0 ? cover : M;
+        record[1] = scanListed_;
+        for (int e = 0; e < scanListed_; ++e) record[2 + e] = scanList_[e];
+        recordEpochs_.data[k] = growthEpoch_;
+    } else {
+        record[0] = -1;
+    }
     // Every node up to the cover, or all of them, had its coverage test.
     const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : M);
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
@@ -298,6 +344,8 @@ void TrainingNodeSet::release() {
     listedRadius_.release();
     always_.release();
     candidates_.release();
+    records_.release();
+    recordEpochs_.release();
     lists_.release();
     gridActive_ = false;
     alwaysCount_ = 0;

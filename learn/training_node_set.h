@@ -19,11 +19,12 @@ public:
     // Rmax and margin finite, and no per-node trace wanted.
     static bool suits(const TrainingInput& in);
 
-    // nodeSettings must already hold this call's p, n and margin.
-    void init(const TrainingInput& in);
-    // Scans the nodes in creation order, as the literal scan does. Returns the 0-based number
-    // of the same-label node that covers x, or -1 with r lowered by every conflict.
-    int present(const double* x, double label, double& r);
+    // nodeSettings must already hold this call's p, n and margin. False when memory runs out.
+    bool init(const TrainingInput& in);
+    // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
+    // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
+    // every conflict.
+    int present(int k, const double* x, double label, double& r);
     // Appends a node; false when memory runs out.
     bool add(const double* centre, double radius, std::int32_t label);
     int count() const { return count_; }
@@ -35,7 +36,7 @@ public:
 private:
     bool startGrid();
     template <int Kind>
-    int presentAs(const double* x, double label, double& r);
+    int presentAs(int k, const double* x, double label, double& r);
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
     bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
@@ -61,6 +62,18 @@ private:
     HostVector<std::uint64_t> always_;      // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
+
+    // What the last scan of each pattern found: the node that ended it and the nodes of other
+    // labels before that one within conflict reach. While no radius has grown since, the nodes
+    // between them can neither cover the pattern nor conflict with it (radii only shrank), so
+    // the next scan of the pattern visits just those. Nodes made since come after.
+    static constexpr int kRemembered = 6;
+    static constexpr int kRecordWidth = kRemembered + 2;  // end node, count, nodes
+    HostVector<std::int32_t> records_;        // per pattern: kRecordWidth values; end -1: none
+    HostVector<std::int64_t> recordEpochs_;  // per pattern: growthEpoch_ when recorded
+    std::int64_t growthEpoch_ = 0;           // radius growths so far
+    std::int32_t scanList_[kRemembered] = {};  // the scan under way
+    int scanListed_ = 0;                     // kRemembered + 1 once it overflows
 };
 
 }  // namespace sphnet
