@@ -221,8 +221,9 @@ std::size_t ReachLists::slotOf(const std::int64_t* cell) const {
     return probeSlot(keys_.data, heads_.size, cell, axisCount_, kMaxAxes);
 }
 
-bool ReachLists::init(const int* axes, int axisCount, double cellSize) {
+bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape shape) {
     axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
+    shape_ = shape;
     for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
     cellSize_ = cellSize;
     occupied_ = 0;
@@ -270,8 +271,8 @@ bool ReachLists::grow() {
 }
 
 bool ReachLists::insert(int j, const double* centre, double extent, bool& listed) {
-    // Widened as in NodeGrid::queryRange: rounding cannot drop a cell within extent, and
-    // key() is monotone, so a pattern within extent along every axis falls in a listed cell.
+    // The box first, widened so that rounding cannot drop a cell within extent: key() is
+    // monotone, so a pattern within extent along every axis falls in a cell of the box.
     std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
     std::int64_t cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
@@ -292,21 +293,33 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
         return true;
     }
     listed = true;
+    // Per axis and cell, how far the cell lies from the centre, a little less for the rounding
+    // of a pattern's cell key. The outermost keys hold everything beyond: no distance there.
+    double gaps[kMaxAxes][kMaxCellsPerQuery];
+    for (int a = 0; a < axisCount_; ++a) {
+        const double v = centre[axes_[a]];
+        for (std::int64_t k = lo[a]; k <= hi[a]; ++k) {
+            double gap = 0.0;
+            if (k > -kKeyLimit && k < kKeyLimit) {
+                const double cellLow = static_cast<double>(k) * cellSize_;
+                const double cellHigh = static_cast<double>(k + 1) * cellSize_;
+                gap = cellLow - v > v - cellHigh ? cellLow - v : v - cellHigh;
+                gap -= (std::fabs(v) + std::fabs(cellLow) + cellSize_) * 1e-9;
+            }
+            gaps[a][k - lo[a]] = gap > 0 ? gap : 0.0;
+        }
+    }
+    const double wide = extent * (1.0 + 1e-9) + 1e-300;
     std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
     for (;;) {
-        if ((occupied_ + 1) * 2 > heads_.size && !grow()) return false;
-        const std::size_t slot = slotOf(cell);
-        const auto entry = static_cast<std::int32_t>(entryNode_.size);
-        if (!entryNode_.push(j) || !entryNext_.push(-1)) return false;
-        if (keys_.data[slot * kMaxAxes] == kEmpty) {
-            std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof cell);
-            heads_.data[slot] = entry;
-            ++occupied_;
-        } else {
-            entryNext_.data[tails_.data[slot]] = entry;
+        double reachOut = 0.0;  // the cell's distance from the centre in the grid's shape
+        for (int a = 0; a < axisCount_; ++a) {
+            const double g = gaps[a][cell[a] - lo[a]];
+            reachOut = shape_ == Shape::Diamond ? reachOut + g : reachOut + g * g;
         }
-        tails_.data[slot] = entry;
-        ++lengths_.data[slot];
+        const bool within = shape_ == Shape::Box ||
+                            (shape_ == Shape::Diamond ? reachOut <= wide : reachOut <= wide * wide);
+        if (within && !listIn(j, cell)) return false;
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {
             cell[a] = lo[a];
@@ -315,6 +328,24 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
         if (a == axisCount_) break;
         ++cell[a];
     }
+    return true;
+}
+
+// Appends node j to the list of `cell`.
+bool ReachLists::listIn(int j, const std::int64_t* cell) {
+    if ((occupied_ + 1) * 2 > heads_.size && !grow()) return false;
+    const std::size_t slot = slotOf(cell);
+    const auto entry = static_cast<std::int32_t>(entryNode_.size);
+    if (!entryNode_.push(j) || !entryNext_.push(-1)) return false;
+    if (keys_.data[slot * kMaxAxes] == kEmpty) {
+        std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
+        heads_.data[slot] = entry;
+        ++occupied_;
+    } else {
+        entryNext_.data[tails_.data[slot]] = entry;
+    }
+    tails_.data[slot] = entry;
+    ++lengths_.data[slot];
     return true;
 }
 

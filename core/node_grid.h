@@ -67,15 +67,19 @@ private:
     std::size_t occupied_ = 0;
 };
 
-// For a growing node set: per grid cell, the nodes whose reach box overlaps the cell, in node
+// For a growing node set: per grid cell, the nodes whose reach overlaps the cell, in node
 // order. A pattern looks up its own cell only and walks that list; nothing is marked.
 class ReachLists {
 public:
     static constexpr int kMaxAxes = 3;
 
+    // The region, over the grid's axes, within which a node may matter: the part of the norm
+    // over those axes never exceeds the whole distance. Diamond for p = 1, Ball for p <= 2.
+    enum class Shape { Box, Diamond, Ball };
+
     // Axes: coordinate indices; cellSize > 0 and finite.
-    bool init(const int* axes, int axisCount, double cellSize);
-    // Lists node j in every cell within `extent` of its centre along the axes. Nodes must come
+    bool init(const int* axes, int axisCount, double cellSize, Shape shape);
+    // Lists node j in every cell within `extent` of its centre over the axes. Nodes must come
     // in increasing order. `listed` is false (and nothing stored) when the box holds too many
     // cells; the caller must then treat the node as a candidate for every pattern.
     bool insert(int j, const double* centre, double extent, bool& listed);
@@ -89,10 +93,12 @@ private:
     std::int64_t key(double coordinate) const;
     std::size_t slotOf(const std::int64_t* cell) const;
     bool grow();
+    bool listIn(int j, const std::int64_t* cell);
 
     int axes_[kMaxAxes] = {0, 0, 0};
     int axisCount_ = 0;
     double cellSize_ = 1.0;
+    Shape shape_ = Shape::Box;
     HostVector<std::int64_t> keys_;
     HostVector<std::int32_t> heads_;  // first and last entry per cell
     HostVector<std::int32_t> tails_;

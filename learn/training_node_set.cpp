@@ -14,7 +14,7 @@ namespace {
 constexpr int kGridThreshold = 64;
 
 // The cell lists are consulted only for scans that get past this many nodes.
-constexpr int kPlainStart = 128;
+constexpr int kPlainStart = 16;
 
 // Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
 constexpr double kCellsPerReach = 1.0;
@@ -84,7 +84,12 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
 }
 
 bool TrainingNodeSet::startGrid() {
-    if (!lists_.init(axes_, axisCount_, reach_ / kCellsPerReach)) return false;
+    // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
+    // node matters only within a diamond, for p <= 2 within a ball, else within a box.
+    ReachLists::Shape shape = ReachLists::Shape::Box;
+    if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
+    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
+    if (!lists_.init(axes_, axisCount_, reach_ / kCellsPerReach, shape)) return false;
     gridActive_ = true;
     for (int j = 0; j < count_; ++j) {
         if (!listNode(j)) return false;
@@ -177,6 +182,17 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         if (scanListed_ <= kRemembered) ++scanListed_;
     };
 
+    // Decides node j, at exact distance d, as the literal scan would; true when it covers x
+    // with x's own label.
+    auto decide = [&](int j, double d) __attribute__((always_inline)) -> bool {
+        const double radius = radii[j];
+        const bool inside = !(d - kCoverageTolerance > radius);
+        if (static_cast<double>(labels[j]) == label) return inside;
+        if (inside || !(d >= rLimit_ + (radius + margin_))) remember(j);
+        conflict(j, d, inside, r);
+        return false;
+    };
+
     // Decides node j as the literal scan would; true when it covers x with x's own label.
     auto visit = [&](int j) __attribute__((always_inline)) -> bool {
         const double* c = centres + static_cast<std::size_t>(j) * n;
@@ -197,12 +213,46 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
                 }
             }
         }
-        const double d = exactDistance<Kind>(kit_, c, x);
-        const bool inside = !(d - kCoverageTolerance > radius);
-        if (same) return inside;
-        if (inside || !(d >= rLimit_ + (radius + margin_))) remember(j);
-        conflict(j, d, inside, r);
-        return false;
+        return decide(j, exactDistance<Kind>(kit_, c, x));
+    };
+
+    // Whether a node at distance at least d can matter: cover x, or conflict with some r <= Rmax.
+    auto mayMatter = [&](int j, double d) __attribute__((always_inline)) -> bool {
+        const double radius = radii[j];
+        if (!(d - kCoverageTolerance > radius)) return true;
+        return static_cast<double>(labels[j]) != label && !(d >= rLimit_ + (radius + margin_));
+    };
+
+    // The plain scan from node `from` on. For p = 1 and +Inf four exact distances at a time: a
+    // distance does not depend on what the nodes before did, only the decisions do. Halfway
+    // through the coordinates the partial distances often show all four nodes too far to matter.
+    auto scanPlainly = [&](int from) {
+        int j = from;
+        if constexpr (Kind != static_cast<int>(NormKind::General)) {
+            const std::int32_t half = n / 2;
+            for (; j + 4 <= M && cover < 0; j += 4) {
+                const double* c[4] = {centres + static_cast<std::size_t>(j) * n,
+                                      centres + static_cast<std::size_t>(j + 1) * n,
+                                      centres + static_cast<std::size_t>(j + 2) * n,
+                                      centres + static_cast<std::size_t>(j + 3) * n};
+                double d[4] = {0.0, 0.0, 0.0, 0.0};
+                accumulateDistances4<Kind>(c, x, 0, half, d);
+                if (!mayMatter(j, d[0]) && !mayMatter(j + 1, d[1]) && !mayMatter(j + 2, d[2]) &&
+                    !mayMatter(j + 3, d[3])) {
+                    continue;
+                }
+                accumulateDistances4<Kind>(c, x, half, n, d);
+                for (int q = 0; q < 4; ++q) {
+                    if (decide(j + q, d[q])) {
+                        cover = j + q;
+                        break;
+                    }
+                }
+            }
+        }
+        for (; j < M && cover < 0; ++j) {
+            if (visit(j)) cover = j;
+        }
     };
 
     int next = 0;  // the plain scan goes on from here
@@ -232,9 +282,9 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         }
         std::int32_t length = 0;
         const std::int32_t head = cover < 0 && next < M ? lists_.headAt(x, length) : -1;
-        // Where the cell names most nodes anyway (wide spheres), walking its list costs more
-        // than the plain scan it would spare.
-        if (cover < 0 && next < M && (length + alwaysCount_) * 2 <= M) {
+        // Where the cell names a good share of the nodes anyway (wide spheres), walking its
+        // scattered list costs more than the plain scan it would spare.
+        if (cover < 0 && next < M && (length + alwaysCount_) * 4 <= M) {
             // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest of
             // the nodes are scanned plainly from the node after.
             int resume = M;
@@ -282,9 +332,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             next = resume;
         }
     }
-    for (int j = next; j < M && cover < 0; ++j) {
-        if (visit(j)) cover = j;
-    }
+    scanPlainly(next);
     // The scan ends at the cover, or at the node x is about to make.
     if (scanListed_ <= kRemembered) {
         record[0] = cover >= 0 ? cover : M;
