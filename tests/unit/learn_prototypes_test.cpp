@@ -187,6 +187,27 @@ TEST_F(LearnPrototypesTest, SameLabelCoverEndsTheScanBeforeLaterForeignNodes) {
     EXPECT_EQ(t.presentations, 1);
 }
 
+TEST_F(LearnPrototypesTest, SphereGrownWithinTheToleranceCoversAnEarlierPatternNextPass) {
+    // In units of 1e-8, the coverage tolerance: C (label 3) at 5, A (label 1) at 6.2 with
+    // radius 0.5, y (label 1) at 8.2, just outside A. Then x (label 2) lands on C's centre: C
+    // and r shrink to 0, and A, which holds x within the tolerance, takes radius 1.2 - 0:
+    // it grows, and on the next pass it, not y's own later node, classifies y. A scan that
+    // relied on what it saw of y in the first pass would miss that.
+    const double u = 1e-8;
+    TrainingSetup setup;
+    setup.rMax = 0.5 * u;
+    setup.maxPresentations = 2;
+    setup.oflag = 2;
+    const Trained t = train(RowTable({{5 * u}, {6.2 * u}, {8.2 * u}, {5 * u}}), {3, 1, 1, 2}, setup);
+    ASSERT_EQ(t.status, ProcedureStatus::Done);
+    ASSERT_EQ(t.nodes.size(), 4u);
+    EXPECT_DOUBLE_EQ(t.nodes[1][1], 1.2 * u);
+    const std::string pass2 = t.host.console.substr(t.host.console.find("List presentation #2"));
+    EXPECT_NE(pass2.find("Pattern #3 classified correctly by category #2 (both of label=1)"),
+              std::string::npos)
+        << pass2;
+}
+
 TEST_F(LearnPrototypesTest, SummaryPluralAndCompression) {
     TrainingSetup setup;
     setup.rMax = 100;
