@@ -14,9 +14,10 @@ cmake --build "$build_dir" --target rce_bench -j "$(nproc)" >> "$log" 2>&1 ||
     { tail -40 "$log"; exit 1; }
 echo "Machine: $(nproc) cores; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "time s: median of repeated runs of the shipped procedure (training: up to 10 passes)."
-echo "speed-up: reference time / shipped time on the same work, measured in this run. Where the"
-echo "reference is slow it is timed once, on one pass (training) or the first 10^4 patterns"
-echo "(recall), and the shipped procedure is timed on that same work for the ratio."
+echo "speed-up: reference time / shipped time on the same work, measured in this run: the full"
+echo "training run, or the first 10^4 patterns for recall. Where the reference is slow, training is"
+echo "also timed on one pass (both sides; noted), and only that when the full run would take more"
+echo "than a minute of reference time."
 echo "tests/s: the literal scan's coverage tests (from the comparison counter) per second."
 "$build_dir/bench/rce_bench" "$@"
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
