@@ -1,0 +1,116 @@
+// The training grid's per-cell lists: a pattern near enough to a node, in the norm's own shape
+// over the grid axes, always finds the node in its cell's list; the shapes list fewer cells
+// than the box.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "node_grid.h"
+#include "standin_host.h"
+
+using sphnet::ReachLists;
+
+namespace {
+
+// The part of the distance over the grid's axes, in the shape's norm.
+double partialDistance(ReachLists::Shape shape, const int* axes, const double* a, const double* b) {
+    double sum = 0.0, largest = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const double t = std::fabs(a[axes[k]] - b[axes[k]]);
+        sum += shape == ReachLists::Shape::Ball ? t * t : t;
+        largest = std::max(largest, t);
+    }
+    if (shape == ReachLists::Shape::Box) return largest;
+    return shape == ReachLists::Shape::Ball ? std::sqrt(sum) : sum;
+}
+
+bool listed(const ReachLists& lists, const double* x, int j) {
+    std::int32_t length = 0;
+    for (std::int32_t e = lists.headAt(x, length); e >= 0; e = lists.nextOf(e)) {
+        if (lists.nodeOf(e) == j) return true;
+    }
+    return false;
+}
+
+class ReachListsShapes : public ::testing::TestWithParam<ReachLists::Shape> {};
+
+TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
+    const ReachLists::Shape shape = GetParam();
+    standin::Scope scope;
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const int axes[3] = {4, 0, 2};
+    const int n = 5;
+    for (double scale : {1e-9, 1.0, 1e7}) {
+        ReachLists lists;
+        const double cellSize = 0.25 * scale;
+        ASSERT_TRUE(lists.init(axes, 3, cellSize, shape));
+        std::vector<std::vector<double>> centres(200, std::vector<double>(n));
+        std::vector<double> extents(centres.size());
+        for (std::size_t j = 0; j < centres.size(); ++j) {
+            for (double& v : centres[j]) v = unit(rng) * scale;
+            extents[j] = (unit(rng) + 1.0) * 0.3 * scale;  // up to 2.4 cells
+            bool ok = false;
+            ASSERT_TRUE(lists.insert(static_cast<int>(j), centres[j].data(), extents[j], ok));
+            ASSERT_TRUE(ok);
+        }
+        int near = 0;
+        for (int trial = 0; trial < 20000; ++trial) {
+            const int j = static_cast<int>(rng() % centres.size());
+            std::vector<double> x = centres[j];
+            // Mostly on or just inside the reach, where a dropped cell would show.
+            const double towards = trial % 2 == 0 ? 1.0 : std::fabs(unit(rng));
+            double direction[3];
+            for (double& t : direction) t = unit(rng);
+            for (int k = 0; k < 3; ++k) {
+                x[axes[k]] += direction[k] * extents[j] * towards;
+            }
+            const double d = partialDistance(shape, axes, x.data(), centres[j].data());
+            if (d > extents[j]) continue;  // outside the shape: no promise
+            ++near;
+            EXPECT_TRUE(listed(lists, x.data(), j))
+                << "node " << j << " at partial distance " << d << " of " << extents[j];
+        }
+        EXPECT_GT(near, 5000);
+        lists.release();
+    }
+    scope.finish();
+}
+
+TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
+    standin::Scope scope;
+    const int axes[3] = {0, 1, 2};
+    const double centre[3] = {0.1, 0.2, 0.3};
+    auto entries = [&](ReachLists::Shape shape) {
+        ReachLists lists;
+        EXPECT_TRUE(lists.init(axes, 3, 1.0, shape));
+        bool ok = false;
+        EXPECT_TRUE(lists.insert(0, centre, 3.0, ok));
+        // Every cell a pattern can fall in, within the box of the reach.
+        int count = 0;
+        for (int a = -4; a <= 4; ++a) {
+            for (int b = -4; b <= 4; ++b) {
+                for (int c = -4; c <= 4; ++c) {
+                    const double x[3] = {a + 0.5, b + 0.5, c + 0.5};
+                    if (listed(lists, x, 0)) ++count;
+                }
+            }
+        }
+        lists.release();
+        return count;
+    };
+    const int box = entries(ReachLists::Shape::Box);
+    EXPECT_EQ(box, 7 * 7 * 7);
+    if (GetParam() != ReachLists::Shape::Box) {
+        EXPECT_LT(entries(GetParam()), box * 3 / 4);
+    }
+    scope.finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryShape, ReachListsShapes,
+                         ::testing::Values(ReachLists::Shape::Box, ReachLists::Shape::Diamond,
+                                           ReachLists::Shape::Ball));
+
+}  // namespace
