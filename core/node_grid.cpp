@@ -1,5 +1,6 @@
 #include "node_grid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -273,7 +274,7 @@ bool ReachLists::grow() {
 bool ReachLists::insert(int j, const double* centre, double extent, bool& listed) {
     // The box first, widened so that rounding cannot drop a cell within extent: key() is
     // monotone, so a pattern within extent along every axis falls in a cell of the box.
-    std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
+    std::int64_t lo[kMaxAxes] = {}, hi[kMaxAxes] = {};
     std::int64_t cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
         const double v = centre[axes_[a]];
@@ -310,7 +311,8 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
         }
     }
     const double wide = extent * (1.0 + 1e-9) + 1e-300;
-    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
+    std::int64_t cell[kMaxAxes] = {};
+    std::copy(lo, lo + kMaxAxes, cell);
     for (;;) {
         double reachOut = 0.0;  // the cell's distance from the centre in the grid's shape
         for (int a = 0; a < axisCount_; ++a) {
@@ -352,7 +354,7 @@ bool ReachLists::listIn(int j, const std::int64_t* cell) {
 std::int32_t ReachLists::headAt(const double* x, std::int32_t& length) const {
     length = 0;
     if (occupied_ == 0) return -1;
-    std::int64_t cell[kMaxAxes] = {0, 0, 0};
+    std::int64_t cell[kMaxAxes] = {};
     for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
     const std::size_t slot = slotOf(cell);
     if (keys_.data[slot * kMaxAxes] == kEmpty) return -1;

@@ -71,7 +71,7 @@ private:
 // order. A pattern looks up its own cell only and walks that list; nothing is marked.
 class ReachLists {
 public:
-    static constexpr int kMaxAxes = 3;
+    static constexpr int kMaxAxes = 4;
 
     // The region, over the grid's axes, within which a node may matter: the part of the norm
     // over those axes never exceeds the whole distance. Diamond for p = 1, Ball for p <= 2.
@@ -95,7 +95,7 @@ private:
     bool grow();
     bool listIn(int j, const std::int64_t* cell);
 
-    int axes_[kMaxAxes] = {0, 0, 0};
+    int axes_[kMaxAxes] = {};
     int axisCount_ = 0;
     double cellSize_ = 1.0;
     Shape shape_ = Shape::Box;

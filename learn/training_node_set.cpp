@@ -56,8 +56,8 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         return false;
     }
     if (!gridUsable_) return true;
-    // The grid runs along the (up to three) coordinates that vary most.
-    double spread[ReachLists::kMaxAxes] = {0, 0, 0};
+    // The grid runs along the (up to four) coordinates that vary most.
+    double spread[ReachLists::kMaxAxes] = {};
     axisCount_ = 0;
     for (int i = 0; i < n_; ++i) {
         double lo = 0, hi = 0;
@@ -86,10 +86,15 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
 bool TrainingNodeSet::startGrid() {
     // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
     // node matters only within a diamond, for p <= 2 within a ball, else within a box.
+    // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
+    // a node in too many cells for it to pay.
     ReachLists::Shape shape = ReachLists::Shape::Box;
     if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
     if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
-    if (!lists_.init(axes_, axisCount_, reach_ / kCellsPerReach, shape)) return false;
+    const int axes = shape == ReachLists::Shape::Ball ? 4 : 3;
+    if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach, shape)) {
+        return false;
+    }
     gridActive_ = true;
     for (int j = 0; j < count_; ++j) {
         if (!listNode(j)) return false;

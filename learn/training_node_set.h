@@ -56,7 +56,7 @@ private:
     double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
     double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
     double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
-    int axes_[ReachLists::kMaxAxes] = {0, 0, 0};
+    int axes_[ReachLists::kMaxAxes] = {};
     int axisCount_ = 0;
     ReachLists lists_;
     HostVector<std::uint64_t> always_;      // nodes outside the lists' guarantee
