@@ -55,20 +55,14 @@ void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeN
     }
 }
 
-// Presents pattern k (0-based) to the nodes in creation order. Returns true when a node of its
-// own label covers it; otherwise r holds Rmax lowered by every conflict on the way.
-bool presentPattern(const NodeList& list, int k, const double* x, double label, int oflag,
-                    double& r) {
+// Presents pattern k (0-based) to the nodes in creation order. Returns the number of the node
+// of its own label that covers it, or -1 with r lowered by every conflict.
+int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag,
+                   double& r) {
     for (int j = 0; j < list.count; ++j) {
         SphereNode* node = list.nodes[j];
         if (static_cast<double>(node->label) == label) {
-            if (node->testCoverage(x) != 0) {
-                if (oflag >= 2) {
-                    mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
-                              k + 1, j + 1, node->label);
-                }
-                return true;
-            }
+            if (node->testCoverage(x) != 0) return j;
             if (oflag >= 3) {
                 mexPrintf("   Pattern #%d lies outside category #%d (both of label=%d)\n", k + 1,
                           j + 1, node->label);
@@ -83,7 +77,7 @@ bool presentPattern(const NodeList& list, int k, const double* x, double label, 
         const ConflictOutcome outcome = node->resolveConflict(r);
         if (oflag >= 3) printConflictOutcome(outcome, patternInside, j + 1);
     }
-    return false;
+    return -1;
 }
 
 void printSummary(const TrainingInput& in, int nodeCount, int presentations, bool converged,
@@ -117,44 +111,41 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
 
 // Hands the nodes over as rows and labels in creation order and destroys them.
 bool exportNodes(NodeList& list, TrainingOutput& out) {
-    const int n = nodeSettings.n;
-    const auto slots = static_cast<std::size_t>(list.count > 0 ? list.count : 1);
-    auto** rows = static_cast<double**>(mxCalloc(slots, sizeof(double*)));
-    auto* labels = static_cast<double*>(mxCalloc(slots, sizeof(double)));
-    bool ok = rows != nullptr && labels != nullptr;
-    for (int j = 0; ok && j < list.count; ++j) {
-        rows[j] = static_cast<double*>(mxCalloc(static_cast<std::size_t>(n) + 1, sizeof(double)));
-        if (rows[j] == nullptr) {
-            ok = false;
-            break;
-        }
-        list.nodes[j]->exportRow(rows[j]);
-        labels[j] = static_cast<double>(list.nodes[j]->label);
-    }
-    if (!ok) {
-        if (rows != nullptr) {
-            for (int j = 0; j < list.count && rows[j] != nullptr; ++j) mxFree(rows[j]);
-        }
-        mxFree(rows);
-        mxFree(labels);
-        list.destroyAll();
-        return false;
-    }
-    out.nodeCount = list.count;
-    out.nodeRows = rows;
-    out.nodeLabels = labels;
+    const bool ok = handOverNodes(list.count, nodeSettings.n, out, [&](int j, double* row) {
+        list.nodes[j]->exportRow(row);
+        return list.nodes[j]->label;
+    });
     list.destroyAll();
-    return true;
+    return ok;
 }
 
-// The same passes over the fast node set: same outcomes, trace lines and counter totals.
-ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
-                                 std::int64_t startSeconds) {
-    TrainingNodeSet set;
-    if (!set.init(in)) {
-        set.release();
-        return ProcedureStatus::OutOfMemory;
+// The literal node store: SphereNodes tested one by one, with the full trace.
+class LiteralNodes {
+public:
+    explicit LiteralNodes(int oflag) : oflag_(oflag) {}
+    int present(int k, const double* x, double label, double& r) {
+        return presentPattern(list_, k, x, label, oflag_, r);
     }
+    bool add(const double* centre, double radius, std::int32_t label) {
+        SphereNode* node = SphereNode::create(centre, radius, label);
+        if (node != nullptr && list_.append(node)) return true;
+        SphereNode::destroy(node);
+        return false;
+    }
+    int count() const { return list_.count; }
+    std::int32_t labelOf(int j) const { return list_.nodes[j]->label; }
+    bool exportTo(TrainingOutput& out) { return exportNodes(list_, out); }
+    void release() { list_.destroyAll(); }
+
+private:
+    NodeList list_;
+    int oflag_;
+};
+
+// The passes over either node store: both give the same outcomes, trace lines and counters.
+template <typename Nodes>
+ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& nodes,
+                          std::int64_t startSeconds) {
     int presentations = 0;
     bool createdNone = true;
     do {
@@ -163,36 +154,38 @@ ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
         for (int k = 0; k < in.patternCount; ++k) {
             if (hostInterruptPending()) {
-                set.release();
+                nodes.release();
                 return ProcedureStatus::Interrupted;
             }
             const double* x = in.patterns[k];
             const double label = in.labels[k];
             double r = in.rMax;
-            const int cover = set.present(k, x, label, r);
+            if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
+            const int cover = nodes.present(k, x, label, r);
             if (cover >= 0) {
                 if (in.oflag >= 2) {
                     mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
-                              k + 1, cover + 1, set.labelOf(cover));
+                              k + 1, cover + 1, nodes.labelOf(cover));
                 }
                 continue;
             }
-            if (!set.add(x, r, labelToInt(label))) {
-                set.release();
+            if (!nodes.add(x, r, labelToInt(label))) {
+                nodes.release();
                 return ProcedureStatus::OutOfMemory;
             }
             createdNone = false;
             if (in.oflag >= 2) {
-                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, set.count(),
+                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
                           labelToInt(label));
             }
         }
     } while (presentations < in.maxPresentations && !createdNone);
 
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    // A converged run's last pass only confirmed that nothing changed.
     if (createdNone) --presentations;
-    if (in.oflag >= 1) printSummary(in, set.count(), presentations, createdNone, seconds);
-    if (!set.exportTo(out)) return ProcedureStatus::OutOfMemory;
+    if (in.oflag >= 1) printSummary(in, nodes.count(), presentations, createdNone, seconds);
+    if (!nodes.exportTo(out)) return ProcedureStatus::OutOfMemory;
     out.presentations = presentations;
     return ProcedureStatus::Done;
 }
@@ -202,50 +195,16 @@ ProcedureStatus learnWithNodeSet(const TrainingInput& in, TrainingOutput& out,
 ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
     configureNodeSettings(in.normType, in.dimension, in.margin);
     const std::int64_t startSeconds = elapsedClockSeconds();
-    if (TrainingNodeSet::suits(in)) return learnWithNodeSet(in, out, startSeconds);
-
-    NodeList list;
-    int presentations = 0;
-    bool createdNone = true;
-    do {
-        ++presentations;
-        createdNone = true;
-        if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
-        for (int k = 0; k < in.patternCount; ++k) {
-            if (hostInterruptPending()) {
-                list.destroyAll();
-                return ProcedureStatus::Interrupted;
-            }
-            const double* x = in.patterns[k];
-            const double label = in.labels[k];
-            double r = in.rMax;
-            if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
-            if (presentPattern(list, k, x, label, in.oflag, r)) continue;
-
-            SphereNode* node = SphereNode::create(x, r, labelToInt(label));
-            if (node == nullptr || !list.append(node)) {
-                SphereNode::destroy(node);
-                list.destroyAll();
-                return ProcedureStatus::OutOfMemory;
-            }
-            createdNone = false;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, list.count,
-                          node->label);
-            }
+    if (TrainingNodeSet::suits(in)) {
+        TrainingNodeSet set;
+        if (!set.init(in)) {
+            set.release();
+            return ProcedureStatus::OutOfMemory;
         }
-    } while (presentations < in.maxPresentations && !createdNone);
-
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    // A converged run's last pass only confirmed that nothing changed.
-    if (createdNone) --presentations;
-    if (in.oflag >= 1) printSummary(in, list.count, presentations, createdNone, seconds);
-
-    const int nodeCount = list.count;
-    if (!exportNodes(list, out)) return ProcedureStatus::OutOfMemory;
-    out.nodeCount = nodeCount;
-    out.presentations = presentations;
-    return ProcedureStatus::Done;
+        return runPasses(in, out, set, startSeconds);
+    }
+    LiteralNodes nodes(in.oflag);
+    return runPasses(in, out, nodes, startSeconds);
 }
 
 }  // namespace sphnet

@@ -290,22 +290,24 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         // Where the cell names a good share of the nodes anyway (wide spheres), walking its
         // scattered list costs more than the plain scan it would spare.
         if (cover < 0 && next < M && (length + alwaysCount_) * 4 <= M) {
-            // Skipping rests on r <= Rmax; should rounding ever lift r above it, the rest of
-            // the nodes are scanned plainly from the node after.
             int resume = M;
+            // Visits a listed node; true once the scan is over (a cover) or must go on plainly:
+            // skipping rests on r <= Rmax, and should rounding ever lift r above it, the rest of
+            // the nodes are scanned plainly from the node after.
+            auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
+                if (visit(j)) {
+                    cover = j;
+                    return true;
+                }
+                if (r <= rLimit_) return false;
+                resume = j + 1;
+                return true;
+            };
             if (alwaysCount_ == 0) {
                 // The cell's list is in node order: it is the scan itself.
                 for (std::int32_t e = head; e >= 0; e = lists_.nextOf(e)) {
                     const int j = lists_.nodeOf(e);
-                    if (j < next) continue;
-                    if (visit(j)) {
-                        cover = j;
-                        break;
-                    }
-                    if (!(r <= rLimit_)) {
-                        resume = j + 1;
-                        break;
-                    }
+                    if (j >= next && leavesTheLists(j)) break;
                 }
             } else {
                 // Merge with the nodes that are candidates everywhere, in node order.
@@ -323,14 +325,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
                     while (word != 0) {
                         const int j = static_cast<int>(w * 64) + lowestBit(word);
                         word &= word - 1;
-                        if (visit(j)) {
-                            cover = j;
-                            break;
-                        }
-                        if (!(r <= rLimit_)) {
-                            resume = j + 1;
-                            break;
-                        }
+                        if (leavesTheLists(j)) break;
                     }
                 }
             }
@@ -356,38 +351,14 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
 }
 
 bool TrainingNodeSet::exportTo(TrainingOutput& out) {
-    const int n = n_;
-    const auto slots = static_cast<std::size_t>(count_ > 0 ? count_ : 1);
-    auto** rows = static_cast<double**>(mxCalloc(slots, sizeof(double*)));
-    auto* labels = static_cast<double*>(mxCalloc(slots, sizeof(double)));
-    bool ok = rows != nullptr && labels != nullptr;
-    for (int j = 0; ok && j < count_; ++j) {
-        rows[j] = static_cast<double*>(mxCalloc(static_cast<std::size_t>(n) + 1, sizeof(double)));
-        if (rows[j] == nullptr) {
-            ok = false;
-            break;
-        }
-        if (n != 0) {
-            std::memcpy(rows[j], centres_.data + static_cast<std::size_t>(j) * n,
-                        static_cast<std::size_t>(n) * sizeof(double));
-        }
-        rows[j][n] = radii_.data[j];
-        labels[j] = static_cast<double>(labels_.data[j]);
-    }
-    if (!ok) {
-        if (rows != nullptr) {
-            for (int j = 0; j < count_ && rows[j] != nullptr; ++j) mxFree(rows[j]);
-        }
-        mxFree(rows);
-        mxFree(labels);
-        release();
-        return false;
-    }
-    out.nodeCount = count_;
-    out.nodeRows = rows;
-    out.nodeLabels = labels;
+    const auto n = static_cast<std::size_t>(n_);
+    const bool ok = handOverNodes(count_, n_, out, [&](int j, double* row) {
+        if (n != 0) std::memcpy(row, centres_.data + static_cast<std::size_t>(j) * n, n * sizeof(double));
+        row[n] = radii_.data[j];
+        return labels_.data[j];
+    });
     release();
-    return true;
+    return ok;
 }
 
 void TrainingNodeSet::release() {

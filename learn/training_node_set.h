@@ -9,9 +9,38 @@
 
 #include "distance_bounds.h"
 #include "learn_prototypes.h"
+#include "mex_host.h"
 #include "node_grid.h"
 
 namespace sphnet {
+
+// Hands `count` nodes over to `out` as host rows of n + 1 values and host labels, filled by
+// fill(j, row) which returns node j's label. False, with nothing left allocated, when memory
+// runs out.
+template <typename Fill>
+bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
+    const auto slots = static_cast<std::size_t>(count > 0 ? count : 1);
+    auto** rows = static_cast<double**>(mxCalloc(slots, sizeof(double*)));
+    auto* labels = static_cast<double*>(mxCalloc(slots, sizeof(double)));
+    bool ok = rows != nullptr && labels != nullptr;
+    for (int j = 0; ok && j < count; ++j) {
+        rows[j] = static_cast<double*>(mxCalloc(static_cast<std::size_t>(n) + 1, sizeof(double)));
+        ok = rows[j] != nullptr;
+        if (ok) labels[j] = static_cast<double>(fill(j, rows[j]));
+    }
+    if (!ok) {
+        if (rows != nullptr) {
+            for (int j = 0; j < count && rows[j] != nullptr; ++j) mxFree(rows[j]);
+        }
+        mxFree(rows);
+        mxFree(labels);
+        return false;
+    }
+    out.nodeCount = count;
+    out.nodeRows = rows;
+    out.nodeLabels = labels;
+    return true;
+}
 
 class TrainingNodeSet {
 public:
