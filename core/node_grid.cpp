@@ -40,6 +40,7 @@ template struct HostVector<double>;
 template struct HostVector<std::int32_t>;
 template struct HostVector<std::int64_t>;
 template struct HostVector<std::uint64_t>;
+template struct HostVector<std::int32_t*>;
 
 namespace {
 // Keys beyond this are clamped: clamping only merges far cells, so queries stay conservative.
@@ -219,7 +220,7 @@ void CellLists::release() {
 std::int64_t ReachLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
 
 std::size_t ReachLists::slotOf(const std::int64_t* cell) const {
-    return probeSlot(keys_.data, heads_.size, cell, axisCount_, kMaxAxes);
+    return probeSlot(keys_.data, nodes_.size, cell, axisCount_, kMaxAxes);
 }
 
 bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape shape) {
@@ -229,45 +230,46 @@ bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape sha
     cellSize_ = cellSize;
     occupied_ = 0;
     const std::size_t slots = 64;
-    return keys_.resize(slots * kMaxAxes, kEmpty) && heads_.resize(slots, -1) &&
-           tails_.resize(slots, -1) && lengths_.resize(slots, 0);
+    return keys_.resize(slots * kMaxAxes, kEmpty) && nodes_.resize(slots, nullptr) &&
+           lengths_.resize(slots, 0) && capacities_.resize(slots, 0);
 }
 
 bool ReachLists::grow() {
     HostVector<std::int64_t> oldKeys = keys_;
-    HostVector<std::int32_t> oldHeads = heads_;
-    HostVector<std::int32_t> oldTails = tails_;
+    HostVector<std::int32_t*> oldNodes = nodes_;
     HostVector<std::int32_t> oldLengths = lengths_;
-    const std::size_t slots = oldHeads.size * 2;
+    HostVector<std::int32_t> oldCapacities = capacities_;
+    const std::size_t slots = oldNodes.size * 2;
     keys_ = {};
-    heads_ = {};
-    tails_ = {};
+    nodes_ = {};
     lengths_ = {};
-    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !heads_.resize(slots, -1) ||
-        !tails_.resize(slots, -1) || !lengths_.resize(slots, 0)) {
+    capacities_ = {};
+    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !nodes_.resize(slots, nullptr) ||
+        !lengths_.resize(slots, 0) || !capacities_.resize(slots, 0)) {
         keys_.release();
-        heads_.release();
-        tails_.release();
+        nodes_.release();
         lengths_.release();
+        capacities_.release();
         keys_ = oldKeys;
-        heads_ = oldHeads;
-        tails_ = oldTails;
+        nodes_ = oldNodes;
         lengths_ = oldLengths;
+        capacities_ = oldCapacities;
         return false;
     }
-    for (std::size_t s = 0; s < oldHeads.size; ++s) {
+    // The cells' node arrays move with their slots, uncopied.
+    for (std::size_t s = 0; s < oldNodes.size; ++s) {
         if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
         const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
         std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
                     sizeof(std::int64_t) * kMaxAxes);
-        heads_.data[slot] = oldHeads.data[s];
-        tails_.data[slot] = oldTails.data[s];
+        nodes_.data[slot] = oldNodes.data[s];
         lengths_.data[slot] = oldLengths.data[s];
+        capacities_.data[slot] = oldCapacities.data[s];
     }
     oldKeys.release();
-    oldHeads.release();
-    oldTails.release();
+    oldNodes.release();
     oldLengths.release();
+    oldCapacities.release();
     return true;
 }
 
@@ -287,11 +289,6 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
             listed = false;
             return true;
         }
-    }
-    // Entries are numbered in 32 bits.
-    if (static_cast<std::int64_t>(entryNode_.size) + cells > INT32_MAX) {
-        listed = false;
-        return true;
     }
     listed = true;
     // Per axis and cell, how far the cell lies from the centre, a little less for the rounding
@@ -335,40 +332,42 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
 
 // Appends node j to the list of `cell`.
 bool ReachLists::listIn(int j, const std::int64_t* cell) {
-    if ((occupied_ + 1) * 2 > heads_.size && !grow()) return false;
+    if ((occupied_ + 1) * 2 > nodes_.size && !grow()) return false;
     const std::size_t slot = slotOf(cell);
-    const auto entry = static_cast<std::int32_t>(entryNode_.size);
-    if (!entryNode_.push(j) || !entryNext_.push(-1)) return false;
     if (keys_.data[slot * kMaxAxes] == kEmpty) {
         std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
-        heads_.data[slot] = entry;
         ++occupied_;
-    } else {
-        entryNext_.data[tails_.data[slot]] = entry;
     }
-    tails_.data[slot] = entry;
-    ++lengths_.data[slot];
+    std::int32_t& length = lengths_.data[slot];
+    std::int32_t& capacity = capacities_.data[slot];
+    if (length == capacity) {
+        const std::int32_t grown = capacity == 0 ? 4 : (capacity > (1 << 29) ? INT32_MAX : capacity * 2);
+        void* block = mxRealloc(nodes_.data[slot], static_cast<std::size_t>(grown) * sizeof(std::int32_t));
+        if (block == nullptr) return false;
+        nodes_.data[slot] = static_cast<std::int32_t*>(block);
+        capacity = grown;
+    }
+    nodes_.data[slot][length++] = j;
     return true;
 }
 
-std::int32_t ReachLists::headAt(const double* x, std::int32_t& length) const {
+const std::int32_t* ReachLists::nodesAt(const double* x, std::int32_t& length) const {
     length = 0;
-    if (occupied_ == 0) return -1;
+    if (occupied_ == 0) return nullptr;
     std::int64_t cell[kMaxAxes] = {};
     for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
     const std::size_t slot = slotOf(cell);
-    if (keys_.data[slot * kMaxAxes] == kEmpty) return -1;
+    if (keys_.data[slot * kMaxAxes] == kEmpty) return nullptr;
     length = lengths_.data[slot];
-    return heads_.data[slot];
+    return nodes_.data[slot];
 }
 
 void ReachLists::release() {
+    for (std::size_t s = 0; s < nodes_.size; ++s) mxFree(nodes_.data[s]);
     keys_.release();
-    heads_.release();
-    tails_.release();
+    nodes_.release();
     lengths_.release();
-    entryNode_.release();
-    entryNext_.release();
+    capacities_.release();
     occupied_ = 0;
 }
 

@@ -68,7 +68,7 @@ private:
 };
 
 // For a growing node set: per grid cell, the nodes whose reach overlaps the cell, in node
-// order. A pattern looks up its own cell only and walks that list; nothing is marked.
+// order and side by side. A pattern looks up its own cell only and walks that list.
 class ReachLists {
 public:
     static constexpr int kMaxAxes = 4;
@@ -83,10 +83,8 @@ public:
     // in increasing order. `listed` is false (and nothing stored) when the box holds too many
     // cells; the caller must then treat the node as a candidate for every pattern.
     bool insert(int j, const double* centre, double extent, bool& listed);
-    // The first entry of x's cell, or -1; `length` is the number of entries in the cell.
-    std::int32_t headAt(const double* x, std::int32_t& length) const;
-    std::int32_t nodeOf(std::int32_t entry) const { return entryNode_.data[entry]; }
-    std::int32_t nextOf(std::int32_t entry) const { return entryNext_.data[entry]; }
+    // The nodes listed for x's cell, in ascending order; `length` 0 when none.
+    const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
     void release();
 
 private:
@@ -100,12 +98,10 @@ private:
     double cellSize_ = 1.0;
     Shape shape_ = Shape::Box;
     HostVector<std::int64_t> keys_;
-    HostVector<std::int32_t> heads_;  // first and last entry per cell
-    HostVector<std::int32_t> tails_;
+    HostVector<std::int32_t*> nodes_;  // per slot: the cell's nodes, in one host block
     HostVector<std::int32_t> lengths_;
+    HostVector<std::int32_t> capacities_;
     std::size_t occupied_ = 0;
-    HostVector<std::int32_t> entryNode_;
-    HostVector<std::int32_t> entryNext_;
 };
 
 }  // namespace sphnet

@@ -1,5 +1,6 @@
 #include "training_node_set.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -286,10 +287,9 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             if (visit(next)) cover = next;
         }
         std::int32_t length = 0;
-        const std::int32_t head = cover < 0 && next < M ? lists_.headAt(x, length) : -1;
-        // Where the cell names a good share of the nodes anyway (wide spheres), walking its
-        // scattered list costs more than the plain scan it would spare.
-        if (cover < 0 && next < M && (length + alwaysCount_) * 4 <= M) {
+        const std::int32_t* listed = cover < 0 && next < M ? lists_.nodesAt(x, length) : nullptr;
+        // Where the cell names most nodes anyway (wide spheres), the plain scan costs less.
+        if (cover < 0 && next < M && (length + alwaysCount_) * 2 <= M) {
             int resume = M;
             // Visits a listed node; true once the scan is over (a cover) or must go on plainly:
             // skipping rests on r <= Rmax, and should rounding ever lift r above it, the rest of
@@ -305,18 +305,16 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             };
             if (alwaysCount_ == 0) {
                 // The cell's list is in node order: it is the scan itself.
-                for (std::int32_t e = head; e >= 0; e = lists_.nextOf(e)) {
-                    const int j = lists_.nodeOf(e);
-                    if (j >= next && leavesTheLists(j)) break;
+                for (const std::int32_t* e = std::lower_bound(listed, listed + length, next);
+                     e < listed + length; ++e) {
+                    if (leavesTheLists(*e)) break;
                 }
             } else {
                 // Merge with the nodes that are candidates everywhere, in node order.
                 std::uint64_t* bits = candidates_.data;
                 const std::size_t words = bitWords(M);
                 std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
-                for (std::int32_t e = head; e >= 0; e = lists_.nextOf(e)) {
-                    setBit(bits, lists_.nodeOf(e));
-                }
+                for (std::int32_t e = 0; e < length; ++e) setBit(bits, listed[e]);
                 // Nodes before `next` have been visited already.
                 std::size_t w = static_cast<std::size_t>(next) / 64;
                 bits[w] &= ~std::uint64_t{0} << (next % 64);

@@ -3,6 +3,7 @@
 // than the box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -29,10 +30,8 @@ double partialDistance(ReachLists::Shape shape, const int* axes, int axisCount, 
 
 bool listed(const ReachLists& lists, const double* x, int j) {
     std::int32_t length = 0;
-    for (std::int32_t e = lists.headAt(x, length); e >= 0; e = lists.nextOf(e)) {
-        if (lists.nodeOf(e) == j) return true;
-    }
-    return false;
+    const std::int32_t* nodes = lists.nodesAt(x, length);
+    return std::find(nodes, nodes + length, j) != nodes + length;
 }
 
 class ReachListsShapes : public ::testing::TestWithParam<ReachLists::Shape> {};
