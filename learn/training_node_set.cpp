@@ -222,11 +222,13 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         return decide(j, exactDistance<Kind>(kit_, c, x));
     };
 
-    // Whether a node at distance at least d can matter: cover x, or conflict with some r <= Rmax.
+    // Whether a node at distance at least d can matter: cover x, conflict with the present r, or
+    // conflict with some r <= Rmax in a later scan that relies on this one's memory.
     auto mayMatter = [&](int j, double d) __attribute__((always_inline)) -> bool {
         const double radius = radii[j];
         if (!(d - kCoverageTolerance > radius)) return true;
-        return static_cast<double>(labels[j]) != label && !(d >= rLimit_ + (radius + margin_));
+        if (static_cast<double>(labels[j]) == label) return false;
+        return !(d >= r + (radius + margin_)) || !(d >= rLimit_ + (radius + margin_));
     };
 
     // The plain scan from node `from` on. For p = 1 and +Inf four exact distances at a time: a
