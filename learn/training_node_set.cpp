@@ -14,9 +14,6 @@ namespace {
 // Below this many nodes a plain scan is as quick as the grid.
 constexpr int kGridThreshold = 64;
 
-// The cell lists are consulted only for scans that get past this many nodes.
-constexpr int kPlainStart = 16;
-
 // Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
 constexpr double kCellsPerReach = 1.0;
 
@@ -284,14 +281,10 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         }
     }
     if (gridActive_ && !plainOnly && cover < 0) {
-        // A scan that ends early never pays for the lookup at all.
-        for (; next < kPlainStart && next < M && cover < 0; ++next) {
-            if (visit(next)) cover = next;
-        }
         std::int32_t length = 0;
-        const std::int32_t* listed = cover < 0 && next < M ? lists_.nodesAt(x, length) : nullptr;
+        const std::int32_t* listed = next < M ? lists_.nodesAt(x, length) : nullptr;
         // Where the cell names most nodes anyway (wide spheres), the plain scan costs less.
-        if (cover < 0 && next < M && (length + alwaysCount_) * 2 <= M) {
+        if (next < M && (length + alwaysCount_) * 2 <= M) {
             int resume = M;
             // Visits a listed node; true once the scan is over (a cover) or must go on plainly:
             // skipping rests on r <= Rmax, and should rounding ever lift r above it, the rest of
