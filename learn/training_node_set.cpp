@@ -48,10 +48,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     }
     reach_ = reach;
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    // With Rmax near the top of the double range (1e180 on unit-scale data) the lists were seen
-    // to miss a node the literal scan visits; until that is understood, such reaches take the
-    // plain scan, which also loses nothing there: every node is within reach anyway.
-    gridUsable_ = std::isfinite(reach) && reach > 0 && reach < 1e100 && n_ > 0 && in.patternCount > 0;
+    gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!records_.resize(patterns * kRecordWidth, -1) || !recordEpochs_.resize(patterns, 0)) {
         return false;
@@ -113,7 +110,9 @@ bool TrainingNodeSet::listNode(int j) {
         markAlways(j);
         return true;
     }
-    double extent = rLimit_ + radius + margin_;
+    // Summed as the conflict test sums it: after a conflict with a huge margin the radius is
+    // near -margin, and (rLimit + radius) + margin may round far below rLimit + (radius + margin).
+    double extent = rLimit_ + (radius + margin_);
     if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
     if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
     extent = extent * (1.0 + 1e-6) + 1e-300;

@@ -456,6 +456,30 @@ TEST(BoundaryCases, TinyHugeAndEmptyInputs) {
     }
 }
 
+// Rmax and the margin each on a scale of their own: a node made after a conflict with a huge
+// margin has a radius near -margin, and its conflict reach rLimit + (radius + margin) then rests
+// on how that sum rounds. Enough patterns for the fast scan to use its grid lists.
+TEST(BoundaryCases, RmaxAndMarginOnScalesOfTheirOwn) {
+    Generator g(4711);
+    for (int c = 0; c < scaled(60); ++c) {
+        reference::TrainingProblem t;
+        t.dimension = g.between(1, 4);
+        t.p = g.norm(g.between(0, 5));
+        for (int k = 0; k < g.between(100, 260); ++k) {
+            std::vector<double> x(t.dimension);
+            for (double& v : x) v = g.between(-16, 16) * 0.25;
+            t.patterns.push_back(x);
+            t.labels.push_back(g.between(1, 3));
+        }
+        t.rMax = g.uniform(0.1, 4.0) * std::pow(10.0, g.chance(0.5) ? 0 : g.between(-200, 200));
+        t.margin = g.uniform(0.0, 4.0) * std::pow(10.0, g.chance(0.3) ? 0 : g.between(-200, 200));
+        t.maxPresentations = g.between(1, 3);
+        t.oflag = g.between(0, 1);
+        expectSameTraining(t, g.counters(), "own scales");
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
     Generator g(99);
     for (int nn = 0; nn <= 1; ++nn) {
