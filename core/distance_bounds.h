@@ -59,32 +59,6 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
     return d;
 }
 
-// p = 1 or +Inf: carries on four exact distances from x, d[q] to centre c[q], over coordinates
-// [from, to), with exactly the operations and order of exactDistance. Over [0, n) from zeros
-// that is exactDistance itself, and every partial value is a lower bound of the final one.
-template <int Kind>
-SPHNET_ALWAYS_INLINE void accumulateDistances4(const double* const* c, const double* x,
-                                               std::int32_t from, std::int32_t to, double* d) {
-    static_assert(Kind == static_cast<int>(NormKind::CityBlock) ||
-                      Kind == static_cast<int>(NormKind::Maximum),
-                  "general p has no cheap exact distance");
-    double d0 = d[0], d1 = d[1], d2 = d[2], d3 = d[3];
-    for (std::int32_t i = from; i < to; ++i) {
-        const double xi = x[i];
-        const double t0 = std::fabs(c[0][i] - xi), t1 = std::fabs(c[1][i] - xi);
-        const double t2 = std::fabs(c[2][i] - xi), t3 = std::fabs(c[3][i] - xi);
-        if (Kind == static_cast<int>(NormKind::CityBlock)) {
-            d0 += t0, d1 += t1, d2 += t2, d3 += t3;
-        } else {
-            if (t0 > d0) d0 = t0;
-            if (t1 > d1) d1 = t1;
-            if (t2 > d2) d2 = t2;
-            if (t3 > d3) d3 = t3;
-        }
-    }
-    d[0] = d0, d[1] = d1, d[2] = d2, d[3] = d3;
-}
-
 // General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
 // (tiny or huge terms); the caller then computes the exact distance.
 template <int KindHint = -1>

@@ -48,11 +48,14 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     }
     reach_ = reach;
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ = std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+    // For p = 1 and +Inf the tiles scan all nodes faster than the lists skip some.
+    gridUsable_ = kit_.kind == NormKind::General && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!records_.resize(patterns * kRecordWidth, -1) || !recordEpochs_.resize(patterns, 0)) {
         return false;
     }
+    tiled_ = kit_.kind != NormKind::General;
+    if (tiled_) tiles_.init(kit_.kind, n_);
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
     double spread[ReachLists::kMaxAxes] = {};
@@ -82,13 +85,11 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
 }
 
 bool TrainingNodeSet::startGrid() {
-    // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
-    // node matters only within a diamond, for p <= 2 within a ball, else within a box.
-    // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
-    // a node in too many cells for it to pay.
+    // The part of the distance over the grid's axes bounds the whole from below: for p <= 2 a
+    // node matters only within a ball, else within a box. A ball leaves out enough of the
+    // cells to afford a fourth axis; a box lists a node in too many cells for it to pay.
     ReachLists::Shape shape = ReachLists::Shape::Box;
-    if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
-    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
+    if (kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
     const int axes = shape == ReachLists::Shape::Ball ? 4 : 3;
     if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach, shape)) {
         return false;
@@ -111,8 +112,8 @@ bool TrainingNodeSet::listNode(int j) {
         return true;
     }
     // Summed as the conflict test sums it: after a conflict with a huge margin the radius is
-    // near -margin, and (rLimit + radius) + margin may round far below rLimit + (radius + margin).
-    double extent = rLimit_ + (radius + margin_);
+    // near -margin, and (rLimit + radius) + margin may round far below conflictReach(radius).
+    double extent = conflictReach(radius);
     if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
     if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
     extent = extent * (1.0 + 1e-6) + 1e-300;
@@ -138,6 +139,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
         if (!centres_.push(centre[i])) return false;
     }
     if (!radii_.push(radius) || !labels_.push(label) || !listedRadius_.push(radius)) return false;
+    if (tiled_ && !tiles_.append(centre, radius, static_cast<double>(label), conflictReach(radius))) return false;
     const std::size_t words = bitWords(j + 1);
     if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
@@ -155,6 +157,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     const double before = radius;
     applyConflictRule(d, inside, margin_, radius, r);
     if (inside && !(radius <= before)) ++growthEpoch_;
+    if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
     if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
 }
@@ -193,7 +196,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         const double radius = radii[j];
         const bool inside = !(d - kCoverageTolerance > radius);
         if (static_cast<double>(labels[j]) == label) return inside;
-        if (inside || !(d >= rLimit_ + (radius + margin_))) remember(j);
+        if (inside || !(d >= conflictReach(radius))) remember(j);
         conflict(j, d, inside, r);
         return false;
     };
@@ -213,7 +216,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
                     if (lo - kCoverageTolerance > radius) return false;
                     if (!(hi - kCoverageTolerance > radius)) return true;
                 } else if (lo - kCoverageTolerance > radius && lo >= r + (radius + margin_)) {
-                    if (!(lo >= rLimit_ + (radius + margin_))) remember(j);
+                    if (!(lo >= conflictReach(radius))) remember(j);
                     return false;  // outside, and no conflict: NoChange
                 }
             }
@@ -227,34 +230,23 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         const double radius = radii[j];
         if (!(d - kCoverageTolerance > radius)) return true;
         if (static_cast<double>(labels[j]) == label) return false;
-        return !(d >= r + (radius + margin_)) || !(d >= rLimit_ + (radius + margin_));
+        return !(d >= r + (radius + margin_)) || !(d >= conflictReach(radius));
     };
 
-    // The plain scan from node `from` on. For p = 1 and +Inf four exact distances at a time: a
-    // distance does not depend on what the nodes before did, only the decisions do. Halfway
-    // through the coordinates the partial distances often show all four nodes too far to matter.
+    // The plain scan from node `from` on. For p = 1 and +Inf the tiles give the exact distances
+    // of eight nodes at a time and pass over the nodes that cannot matter for any r <= Rmax;
+    // should rounding lift r above Rmax, the rest goes node by node.
     auto scanPlainly = [&](int from) {
         int j = from;
         if constexpr (Kind != static_cast<int>(NormKind::General)) {
-            const std::int32_t half = n / 2;
-            for (; j + 4 <= M && cover < 0; j += 4) {
-                const double* c[4] = {centres + static_cast<std::size_t>(j) * n,
-                                      centres + static_cast<std::size_t>(j + 1) * n,
-                                      centres + static_cast<std::size_t>(j + 2) * n,
-                                      centres + static_cast<std::size_t>(j + 3) * n};
-                double d[4] = {0.0, 0.0, 0.0, 0.0};
-                accumulateDistances4<Kind>(c, x, 0, half, d);
-                if (!mayMatter(j, d[0]) && !mayMatter(j + 1, d[1]) && !mayMatter(j + 2, d[2]) &&
-                    !mayMatter(j + 3, d[3])) {
-                    continue;
+            double d[NodeTiles::kLanes];
+            while (j < M && cover < 0 && r <= rLimit_) {
+                const int first = tiles_.nextThatMayMatter(j, M, x, label, d);
+                const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
+                for (int q = first > j ? first : j; q < end && cover < 0; ++q) {
+                    if (mayMatter(q, d[q - first]) && decide(q, d[q - first])) cover = q;
                 }
-                accumulateDistances4<Kind>(c, x, half, n, d);
-                for (int q = 0; q < 4; ++q) {
-                    if (decide(j + q, d[q])) {
-                        cover = j + q;
-                        break;
-                    }
-                }
+                j = end;
             }
         }
         for (; j < M && cover < 0; ++j) {
@@ -363,6 +355,7 @@ void TrainingNodeSet::release() {
     listedRadius_.release();
     always_.release();
     candidates_.release();
+    tiles_.release();
     records_.release();
     recordEpochs_.release();
     lists_.release();

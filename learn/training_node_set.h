@@ -11,6 +11,7 @@
 #include "learn_prototypes.h"
 #include "mex_host.h"
 #include "node_grid.h"
+#include "node_tiles.h"
 
 namespace sphnet {
 
@@ -69,6 +70,9 @@ private:
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
     bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
+    // Nearer than this, a node of radius `radius` conflicts with some pattern radius r <= rLimit_:
+    // summed as the conflict test sums it.
+    double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
 
     const TrainingInput* in_ = nullptr;
     DistanceKit kit_;
@@ -79,6 +83,9 @@ private:
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
     HostVector<double> listedRadius_;  // the radius each node was listed with
+    // p = 1 and +Inf: the centres again, in tiles for the vector scan.
+    bool tiled_ = false;
+    NodeTiles tiles_;
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;

@@ -1,6 +1,6 @@
 // The training grid's per-cell lists: a pattern near enough to a node, in the norm's own shape
-// over the grid axes, always finds the node in its cell's list; the shapes list fewer cells
-// than the box.
+// over the grid axes, always finds the node in its cell's list; the ball lists fewer cells than
+// the box.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,14 +18,13 @@ namespace {
 // The part of the distance over the grid's axes, in the shape's norm.
 double partialDistance(ReachLists::Shape shape, const int* axes, int axisCount, const double* a,
                        const double* b) {
-    double sum = 0.0, largest = 0.0;
+    double squares = 0.0, largest = 0.0;
     for (int k = 0; k < axisCount; ++k) {
         const double t = std::fabs(a[axes[k]] - b[axes[k]]);
-        sum += shape == ReachLists::Shape::Ball ? t * t : t;
+        squares += t * t;
         largest = std::max(largest, t);
     }
-    if (shape == ReachLists::Shape::Box) return largest;
-    return shape == ReachLists::Shape::Ball ? std::sqrt(sum) : sum;
+    return shape == ReachLists::Shape::Ball ? std::sqrt(squares) : largest;
 }
 
 bool listed(const ReachLists& lists, const double* x, int j) {
@@ -109,7 +108,6 @@ TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryShape, ReachListsShapes,
-                         ::testing::Values(ReachLists::Shape::Box, ReachLists::Shape::Diamond,
-                                           ReachLists::Shape::Ball));
+                         ::testing::Values(ReachLists::Shape::Box, ReachLists::Shape::Ball));
 
 }  // namespace

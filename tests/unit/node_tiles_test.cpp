@@ -1,0 +1,111 @@
+// The tile scan for p = 1 and +Inf, in every instruction set this processor has: the distances it
+// hands back are the exact distances bit for bit, and it stops at the first tile holding a node
+// that may matter, by the scan's own tests, and at no tile before.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "distance_bounds.h"
+#include "node_tiles.h"
+#include "sphere_node.h"
+#include "standin_host.h"
+
+using sphnet::NodeTiles;
+using sphnet::NormKind;
+
+namespace {
+
+struct Node {
+    std::vector<double> centre;
+    double radius;
+    double label;
+    double reach;
+};
+
+bool mayMatter(const Node& node, double d, double label) {
+    return !(d - sphnet::kCoverageTolerance > node.radius) ||
+           (node.label != label && !(d >= node.reach));
+}
+
+std::string vectorsName(NodeTiles::Vectors v) {
+    switch (v) {
+        case NodeTiles::Vectors::Portable: return "portable";
+        case NodeTiles::Vectors::Sse2: return "SSE2";
+        case NodeTiles::Vectors::Avx2: return "AVX2";
+        case NodeTiles::Vectors::Avx512: return "AVX-512";
+        default: return "best";
+    }
+}
+
+class TileScan : public ::testing::TestWithParam<NodeTiles::Vectors> {};
+
+TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
+    const NodeTiles::Vectors vectors = GetParam();
+    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
+    standin::Scope scope;
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
+        for (int n : {1, 3, 8, 9, 17}) {
+            const sphnet::DistanceKit kit = sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            for (int round = 0; round < 20; ++round) {
+                const int count = 1 + static_cast<int>((unit(rng) + 1.0) * 40);
+                std::vector<double> x(n);
+                // Coordinates on a lattice now and then, so that distances tie with radii.
+                const bool lattice = round % 3 == 0;
+                for (double& v : x) v = lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng) * 1e3;
+                std::vector<Node> nodes(count);
+                NodeTiles tiles;
+                tiles.init(kind, n, vectors);
+                for (Node& node : nodes) {
+                    node.centre.resize(n);
+                    for (double& v : node.centre) v = lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng) * 1e3;
+                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
+                    // Radii and reaches around the distance, exactly on it, or far off either way.
+                    const int choice = static_cast<int>((unit(rng) + 1.0) * 3);
+                    node.radius = choice == 0 ? d - sphnet::kCoverageTolerance : d * (0.5 + unit(rng));
+                    node.reach = choice == 1 ? d : choice == 2 ? std::nextafter(d, 0.0) : d * (0.5 + unit(rng));
+                    if (choice == 3) node.radius = -1e300;
+                    node.label = unit(rng) > 0 ? 1.0 : 2.0;
+                    ASSERT_TRUE(tiles.append(node.centre.data(), node.radius, node.label, node.reach));
+                }
+                // Some radii change after the nodes were stored.
+                for (int j = 0; j < count; j += 5) {
+                    nodes[j].radius = -nodes[j].radius;
+                    tiles.update(j, nodes[j].radius, nodes[j].reach);
+                }
+                const int from = static_cast<int>((unit(rng) + 1.0) * 0.5 * count);
+                const int to = from + static_cast<int>((unit(rng) + 1.0) * 0.5 * (count - from));
+                double d[NodeTiles::kLanes];
+                const int first = tiles.nextThatMayMatter(from, to, x.data(), 1.0, d);
+                int expected = to;
+                for (int j = from; j < to && expected == to; ++j) {
+                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    if (mayMatter(nodes[j], exact, 1.0)) expected = j - j % NodeTiles::kLanes;
+                }
+                ASSERT_EQ(first, expected) << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
+                for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes; ++j) {
+                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    ASSERT_EQ(d[j - first], exact) << "node " << j << " n=" << n;
+                }
+                tiles.release();
+            }
+        }
+    }
+    scope.finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, TileScan,
+                         ::testing::Values(NodeTiles::Vectors::Portable, NodeTiles::Vectors::Sse2,
+                                           NodeTiles::Vectors::Avx2, NodeTiles::Vectors::Avx512),
+                         [](const auto& info) {
+                             std::string name = vectorsName(info.param);
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
+}  // namespace
