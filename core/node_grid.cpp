@@ -37,6 +37,7 @@ void HostVector<T>::release() {
 }
 
 template struct HostVector<double>;
+template struct HostVector<float>;
 template struct HostVector<std::int32_t>;
 template struct HostVector<std::int64_t>;
 template struct HostVector<std::uint64_t>;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "sphere_node.h"
 
@@ -15,14 +16,15 @@ namespace sphnet {
 namespace {
 
 constexpr int kLanes = NodeTiles::kLanes;
-constexpr unsigned kAllLanes = (1u << kLanes) - 1;
+constexpr int kBlock = NodeTiles::kBlock;
 constexpr int kCityBlock = static_cast<int>(NormKind::CityBlock);
 
-// Lanes of the tile starting at node `first` that hold nodes in [from, to).
-inline unsigned lanesInRange(int first, int from, int to) {
-    unsigned lanes = kAllLanes;
-    if (first < from) lanes &= kAllLanes << (from - first);
-    if (to - first < kLanes) lanes &= kAllLanes >> (kLanes - (to - first));
+// Lanes of the group of `width` nodes starting at node `first` that hold nodes in [from, to).
+inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
+    const unsigned all = (1u << width) - 1;
+    unsigned lanes = all;
+    if (first < from) lanes &= all << (from - first);
+    if (to - first < width) lanes &= all >> (width - (to - first));
     return lanes;
 }
 
@@ -176,6 +178,84 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
     }
     return to;
 }
+
+// The single-precision filter: per block of kBlock nodes, the rough sums (or largest terms) of
+// |c_i - x_i| against each lane's limit; only the tiles with a lane within its limit get their
+// exact distances.
+template <int Kind>
+__attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
+                                                    const NodeTiles::RoughPattern& q, int from,
+                                                    int to, const double* x, double label, double* d) {
+    const auto n = static_cast<std::size_t>(v.n);
+    const __m512 slack = _mm512_set1_ps(q.slack);
+    const __m512i code = _mm512_set1_epi32(q.labelCode);
+    const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+        __m512 rough = _mm512_setzero_ps();
+        for (std::size_t i = 0; i < n; ++i) {
+            const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(rows + i * kBlock), _mm512_set1_ps(q.x[i])));
+            rough = Kind == kCityBlock ? _mm512_add_ps(rough, t)
+                                       : _mm512_mask_blend_ps(_mm512_cmp_ps_mask(t, rough, _CMP_GT_OQ), rough, t);
+        }
+        const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block), code);
+        const __m512 limit = _mm512_add_ps(
+            _mm512_mask_blend_ps(own, _mm512_loadu_ps(v.otherLimits + block), _mm512_loadu_ps(v.ownLimits + block)), slack);
+        const unsigned beyond = _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
+        const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
+        if (keep != 0) {
+            // Exact distances for the tile or tiles holding kept lanes.
+            const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
+            const int start = skip > from ? skip : from;
+            const int end = block + kBlock < to ? block + kBlock : to;
+            const int stop = (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
+            const int first = scanAvx512<Kind>(v, start, stop, x, label, d);
+            if (first < stop) return first;
+        }
+    }
+    return to;
+}
+
+template <int Kind>
+__attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
+                                               const NodeTiles::RoughPattern& q, int from, int to,
+                                               const double* x, double label, double* d) {
+    const auto n = static_cast<std::size_t>(v.n);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+    const __m256 slack = _mm256_set1_ps(q.slack);
+    const __m256i code = _mm256_set1_epi32(q.labelCode);
+    const __m256 coded = _mm256_castsi256_ps(_mm256_set1_epi32(q.labelCoded ? -1 : 0));
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+        __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
+        for (std::size_t i = 0; i < n; ++i) {
+            const __m256 xi = _mm256_set1_ps(q.x[i]);
+            const __m256 tLow = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
+            const __m256 tHigh = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
+            low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
+            high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
+        }
+        unsigned beyond = 0;
+        for (int half = 0; half < 2; ++half) {
+            const int at = block + 8 * half;
+            const __m256 own = _mm256_and_ps(coded, _mm256_castsi256_ps(_mm256_cmpeq_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
+            const __m256 limit = _mm256_add_ps(
+                _mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at), _mm256_loadu_ps(v.ownLimits + at), own), slack);
+            beyond |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ))) << (8 * half);
+        }
+        const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
+        if (keep != 0) {
+            const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
+            const int start = skip > from ? skip : from;
+            const int end = block + kBlock < to ? block + kBlock : to;
+            const int stop = (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
+            const int first = scanAvx2<Kind>(v, start, stop, x, label, d);
+            if (first < stop) return first;
+        }
+    }
+    return to;
+}
 #endif
 
 }  // namespace
@@ -194,15 +274,32 @@ bool NodeTiles::available(Vectors vectors) {
 }
 
 namespace {
+
+// The filter's error allowance. Each rough coordinate differs from the true c_i - origin_i by
+// at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126 when
+// flushed to zero; each rough operation adds at most a relative 2^-23 under any rounding mode.
+// A lane's rough value thus exceeds (1 + 2^-23)^n (D + E), D the true distance and E at most
+// 2^-23 (span of the centre + span of the pattern) + n 2^-125, while the exact double distance
+// stays above D (1 - 2n 2^-52). Limits carry all of this, and a little more, upwards.
+constexpr double kRoughError = 0x1p-23;
+constexpr double kLargestSpan = 0x1p100;  // beyond this the rough values may overflow
+constexpr int kLargestFilteredDimension = 1 << 18;
+
+double growth(int n) { return 1.0 + (4.0 * n + 32.0) * 0x1p-24; }
+
+// v rounded up to a float; +Inf for NaN.
+float floatAbove(double v) {
+    if (!(v <= std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
+    if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::max();
+    float f = static_cast<float>(v);
+    if (static_cast<double>(f) < v) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
 template <int Kind>
 NodeTiles::Scan scanFor(NodeTiles::Vectors vectors) {
     using Vectors = NodeTiles::Vectors;
 #if SPHNET_TILES_X86
-    if (vectors == Vectors::Best) {
-        vectors = NodeTiles::available(Vectors::Avx512) ? Vectors::Avx512
-                  : NodeTiles::available(Vectors::Avx2) ? Vectors::Avx2
-                                                        : Vectors::Sse2;
-    }
     switch (vectors) {
         case Vectors::Avx512: return scanAvx512<Kind>;
         case Vectors::Avx2: return scanAvx2<Kind>;
@@ -214,38 +311,117 @@ NodeTiles::Scan scanFor(NodeTiles::Vectors vectors) {
     return scanPortable<Kind>;
 #endif
 }
+
+template <int Kind>
+NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
+#if SPHNET_TILES_X86
+    if (vectors == NodeTiles::Vectors::Avx512) return filterAvx512<Kind>;
+    if (vectors == NodeTiles::Vectors::Avx2) return filterAvx2<Kind>;
+#endif
+    (void)vectors;
+    return nullptr;
+}
+
 }  // namespace
 
-void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
+bool NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     release();
     n_ = n;
-    scan_ = kind == NormKind::CityBlock ? scanFor<kCityBlock>(vectors)
-                                        : scanFor<static_cast<int>(NormKind::Maximum)>(vectors);
+    if (vectors == Vectors::Best) {
+        vectors = available(Vectors::Avx512) ? Vectors::Avx512
+                  : available(Vectors::Avx2) ? Vectors::Avx2
+                  : available(Vectors::Sse2) ? Vectors::Sse2
+                                             : Vectors::Portable;
+    }
+    const bool cityBlock = kind == NormKind::CityBlock;
+    constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
+    scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
+    filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
+    if (n <= 0 || n > kLargestFilteredDimension) filter_ = nullptr;
+    return filter_ == nullptr || roughX_.resize(static_cast<std::size_t>(n), 0.0f);
 }
 
 bool NodeTiles::append(const double* centre, double radius, double label, double reach) {
     const int j = count_;
+    const auto n = static_cast<std::size_t>(n_);
     if (j % kLanes == 0) {
         // A new tile; its unused lanes are never reported (see nextThatMayMatter).
         const std::size_t tiles = static_cast<std::size_t>(j / kLanes) + 1;
-        if (!centres_.resize(tiles * kLanes * static_cast<std::size_t>(n_), 0.0) ||
-            !radii_.resize(tiles * kLanes, 0.0) || !labels_.resize(tiles * kLanes, 0.0) ||
-            !reaches_.resize(tiles * kLanes, 0.0)) {
+        if (!centres_.resize(tiles * kLanes * n, 0.0) || !radii_.resize(tiles * kLanes, 0.0) ||
+            !labels_.resize(tiles * kLanes, 0.0) || !reaches_.resize(tiles * kLanes, 0.0)) {
             return false;
         }
     }
-    double* tile = centres_.data + static_cast<std::size_t>(j - j % kLanes) * n_;
-    for (int i = 0; i < n_; ++i) tile[static_cast<std::size_t>(i) * kLanes + j % kLanes] = centre[i];
+    if (filter_ != nullptr && j % kBlock == 0) {
+        const std::size_t blocks = static_cast<std::size_t>(j / kBlock) + 1;
+        if (!rough_.resize(blocks * kBlock * n, 0.0f) || !ownLimits_.resize(blocks * kBlock, 0.0f) ||
+            !otherLimits_.resize(blocks * kBlock, 0.0f) || !labelCodes_.resize(blocks * kBlock, 0) ||
+            !spans_.resize(blocks * kBlock, 0.0) || (j == 0 && !origin_.resize(n, 0.0))) {
+            return false;
+        }
+        if (j == 0) std::memcpy(origin_.data, centre, n * sizeof(double));
+    }
+    double* tile = centres_.data + static_cast<std::size_t>(j - j % kLanes) * n;
+    for (std::size_t i = 0; i < n; ++i) tile[i * kLanes + j % kLanes] = centre[i];
     radii_.data[j] = radius;
     labels_.data[j] = label;
     reaches_.data[j] = reach;
+    if (filter_ != nullptr) {
+        float* rows = rough_.data + static_cast<std::size_t>(j - j % kBlock) * n;
+        double span = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double t = centre[i] - origin_.data[i];
+            span += std::fabs(t);
+            rows[i * kBlock + j % kBlock] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
+        }
+        spans_.data[j] = span;
+        // Node labels are whole numbers in the int32 range.
+        labelCodes_.data[j] = static_cast<std::int32_t>(label);
+        setLimits(j);
+    }
     count_ = j + 1;
     return true;
 }
 
+// Node j may matter to a pattern of its own label only while !(d - tolerance > radius), which
+// needs d <= radius + tolerance + 2^-50 (|radius| + tolerance) or so; to one of another label
+// also while d < reach.
+void NodeTiles::setLimits(int j) {
+    const double radius = radii_.data[j];
+    const double own = radius + kCoverageTolerance + 1e-12 * (std::fabs(radius) + kCoverageTolerance) + 1e-300;
+    const double reach = reaches_.data[j];
+    const double other = own >= reach ? own : reach;  // NaN gives NaN
+    const double span = spans_.data[j];
+    const auto limit = [&](double t) {
+        if (!(span <= kLargestSpan) || std::isnan(t)) return std::numeric_limits<float>::infinity();
+        return floatAbove(((t > 0 ? t : 0.0) + kRoughError * span) * growth(n_) * (1.0 + 0x1p-21));
+    };
+    ownLimits_.data[j] = limit(own);
+    otherLimits_.data[j] = limit(other);
+}
+
 int NodeTiles::nextThatMayMatter(int from, int to, const double* x, double label, double* d) const {
     if (from >= to) return to;
-    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_};
+    const View view{centres_.data, radii_.data,      labels_.data,      reaches_.data,
+                    n_,            rough_.data,      ownLimits_.data,   otherLimits_.data,
+                    labelCodes_.data};
+    if (filter_ != nullptr) {
+        double span = 0.0;
+        for (int i = 0; i < n_; ++i) {
+            const double t = x[i] - origin_.data[i];
+            span += std::fabs(t);
+            roughX_.data[i] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
+        }
+        if (span <= kLargestSpan) {
+            RoughPattern rough;
+            rough.x = roughX_.data;
+            rough.slack = floatAbove((kRoughError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
+            rough.labelCoded = label >= -2147483648.0 && label <= 2147483647.0 &&
+                               label == std::trunc(label);
+            rough.labelCode = rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
+            return filter_(view, rough, from, to, x, label, d);
+        }
+    }
     return scan_(view, from, to, x, label, d);
 }
 
@@ -254,6 +430,13 @@ void NodeTiles::release() {
     radii_.release();
     labels_.release();
     reaches_.release();
+    rough_.release();
+    ownLimits_.release();
+    otherLimits_.release();
+    labelCodes_.release();
+    origin_.release();
+    spans_.release();
+    roughX_.release();
     count_ = 0;
 }
 

@@ -1,7 +1,9 @@
 // Node centres in tiles of kLanes nodes, stored coordinate by coordinate, for the p = 1 and
 // p = +Inf scans: one vector operation serves one coordinate of a whole tile, and each lane
 // still sums (or takes the largest of) its own node's terms in index order, so every distance
-// is bit-identical to exactDistance. Every array comes from the host allocator.
+// is bit-identical to exactDistance. Where the processor has wide vectors, a single-precision
+// pass over blocks of sixteen nodes first rules out most of them, with limits that allow for
+// every rounding; only the rest get exact distances. Every array comes from the host allocator.
 #pragma once
 
 #include <cstddef>
@@ -20,14 +22,15 @@ public:
     enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };
     static bool available(Vectors vectors);
 
-    // kind is CityBlock or Maximum; `vectors` must be available.
-    void init(NormKind kind, int n, Vectors vectors = Vectors::Best);
+    // kind is CityBlock or Maximum; `vectors` must be available. False when memory runs out.
+    bool init(NormKind kind, int n, Vectors vectors = Vectors::Best);
     // Appends a node with its radius, its label and its conflict reach: a node of another
     // label matters to a pattern nearer than that. False when memory runs out.
     bool append(const double* centre, double radius, double label, double reach);
     void update(int j, double radius, double reach) {
         radii_.data[j] = radius;
         reaches_.data[j] = reach;
+        if (filter_ != nullptr) setLimits(j);
     }
     // The first tile holding a node j, from <= j < to, that may matter to x: one that may
     // cover it, !(distance - kCoverageTolerance > radius), or one of another label than
@@ -44,17 +47,47 @@ public:
         const double* labels;
         const double* reaches;
         int n;
+        // The single-precision filter: per block of kBlock nodes, n rows of kBlock centre
+        // coordinates less the origin; per node, limits beyond which it cannot matter to a
+        // pattern of its own label or of any other, and its label as an integer.
+        const float* rough;
+        const float* ownLimits;
+        const float* otherLimits;
+        const std::int32_t* labelCodes;
+    };
+    // A pattern as the filter sees it: its coordinates less the origin, the slack its own
+    // magnitude adds to every limit, and its label as an integer when it is one.
+    struct RoughPattern {
+        const float* x;
+        float slack;
+        std::int32_t labelCode;
+        bool labelCoded;
     };
     using Scan = int (*)(const View& v, int from, int to, const double* x, double label, double* d);
+    using Filter = int (*)(const View& v, const RoughPattern& rough, int from, int to,
+                           const double* x, double label, double* d);
+    static constexpr int kBlock = 16;
 
 private:
-    Scan scan_ = nullptr;  // the version for this norm and processor
+    void setLimits(int j);
+
+    Scan scan_ = nullptr;      // the version for this norm and processor
+    Filter filter_ = nullptr;  // where the processor has wide vectors
     int n_ = 0;
     int count_ = 0;
     HostVector<double> centres_;  // per tile: n_ rows of kLanes values
     HostVector<double> radii_;    // per node, in whole tiles
     HostVector<double> labels_;
     HostVector<double> reaches_;
+    // The filter's data (see View), the origin (the first centre) and per node the sum of
+    // |c_i - origin_i|, on which the limits' slack rests.
+    HostVector<float> rough_;
+    HostVector<float> ownLimits_;
+    HostVector<float> otherLimits_;
+    HostVector<std::int32_t> labelCodes_;
+    HostVector<double> origin_;
+    HostVector<double> spans_;
+    mutable HostVector<float> roughX_;  // the pattern of the scan under way
 };
 
 }  // namespace sphnet

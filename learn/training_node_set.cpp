@@ -55,7 +55,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         return false;
     }
     tiled_ = kit_.kind != NormKind::General;
-    if (tiled_) tiles_.init(kit_.kind, n_);
+    if (tiled_ && !tiles_.init(kit_.kind, n_)) return false;
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
     double spread[ReachLists::kMaxAxes] = {};

@@ -245,26 +245,30 @@ TEST_F(LearnPrototypesTest, PatternsWithoutCoordinatesPrintAFiniteFigure) {
 }
 
 TEST_F(LearnPrototypesTest, EveryAllocationFailureEndsCleanly) {
+    // Enough nodes, in every norm, for the grid lists, the tiles and their filter to grow.
     std::vector<std::vector<double>> rows;
     std::vector<double> labels;
-    for (int i = 0; i < 12; ++i) {
-        rows.push_back({static_cast<double>(i % 5), static_cast<double>(i / 5)});
+    for (int i = 0; i < 90; ++i) {
+        rows.push_back({static_cast<double>(i % 9), static_cast<double>(i / 9)});
         labels.push_back(1 + i % 3);
     }
     const RowTable patterns(rows);
-    TrainingSetup setup;
-    setup.rMax = 2;
-    setup.margin = 0.1;
-    const Trained clean = train(patterns, labels, setup);
-    ASSERT_EQ(clean.status, ProcedureStatus::Done);
-    ASSERT_GT(clean.host.allocationAttempts, 10);
-    for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
-        setup.host.failAllocation = k;
-        const Trained t = train(patterns, labels, setup);
-        EXPECT_EQ(t.status, ProcedureStatus::OutOfMemory) << "allocation " << k;
-        EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << "allocation " << k;
-        EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << "allocation " << k;
-        EXPECT_TRUE(t.host.faults.empty()) << "allocation " << k;
+    for (double p : {2.0, 1.0, std::numeric_limits<double>::infinity(), 1.5}) {
+        TrainingSetup setup;
+        setup.p = p;
+        setup.rMax = 2;
+        setup.margin = 0.1;
+        const Trained clean = train(patterns, labels, setup);
+        ASSERT_EQ(clean.status, ProcedureStatus::Done);
+        ASSERT_GT(clean.nodes.size(), 64u) << "p = " << p;
+        for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
+            setup.host.failAllocation = k;
+            const Trained t = train(patterns, labels, setup);
+            EXPECT_EQ(t.status, ProcedureStatus::OutOfMemory) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << "allocation " << k << ", p = " << p;
+            EXPECT_TRUE(t.host.faults.empty()) << "allocation " << k << ", p = " << p;
+        }
     }
 }
 

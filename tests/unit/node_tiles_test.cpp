@@ -52,40 +52,66 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         for (int n : {1, 3, 8, 9, 17}) {
             const sphnet::DistanceKit kit = sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
-            for (int round = 0; round < 20; ++round) {
+            for (int round = 0; round < 200; ++round) {
                 const int count = 1 + static_cast<int>((unit(rng) + 1.0) * 40);
-                std::vector<double> x(n);
-                // Coordinates on a lattice now and then, so that distances tie with radii.
+                // Coordinates on a lattice now and then, so that distances tie with radii; far
+                // from the origin, tiny, or too large for single precision.
                 const bool lattice = round % 3 == 0;
-                for (double& v : x) v = lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng) * 1e3;
+                const double offset = round % 4 == 1 ? 1e6 : round % 4 == 2 ? -3e9 : 0.0;
+                const double spread = round % 5 == 1 ? 1e-30 : round % 5 == 2 ? 1e120 : lattice ? 1.0 : 1e3;
+                auto coordinate = [&] {
+                    return offset + spread * (lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng));
+                };
+                std::vector<double> x(n);
+                for (double& v : x) v = coordinate();
+                const double xLabel = round % 7 == 3 ? 1.5 : 1.0;  // 1.5: no node has its label
                 std::vector<Node> nodes(count);
                 NodeTiles tiles;
-                tiles.init(kind, n, vectors);
-                for (Node& node : nodes) {
+                ASSERT_TRUE(tiles.init(kind, n, vectors));
+                // Every other round, every node misses x by far but one, which matters just: the
+                // scan must find that one, whatever its rough distances say.
+                const bool edges = round % 2 == 0;
+                const int inside = static_cast<int>((unit(rng) + 1.0) * 0.5 * count);
+                for (int j = 0; j < count; ++j) {
+                    Node& node = nodes[j];
                     node.centre.resize(n);
-                    for (double& v : node.centre) v = lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng) * 1e3;
-                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
-                    // Radii and reaches around the distance, exactly on it, or far off either way.
-                    const int choice = static_cast<int>((unit(rng) + 1.0) * 3);
-                    node.radius = choice == 0 ? d - sphnet::kCoverageTolerance : d * (0.5 + unit(rng));
-                    node.reach = choice == 1 ? d : choice == 2 ? std::nextafter(d, 0.0) : d * (0.5 + unit(rng));
-                    if (choice == 3) node.radius = -1e300;
+                    for (double& v : node.centre) v = coordinate();
                     node.label = unit(rng) > 0 ? 1.0 : 2.0;
+                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
+                    const double edge = d - sphnet::kCoverageTolerance;  // covers with radius >= edge
+                    if (edges) {
+                        node.radius = j == inside ? std::nextafter(edge, -INFINITY) : edge * 0.5 - 1.0;
+                        node.reach = j == inside ? d : d * 0.5;
+                        if (j == inside) {
+                            if (unit(rng) > 0) {
+                                node.radius = edge;
+                            } else {
+                                node.reach = std::nextafter(d, INFINITY);
+                                node.label = 2.0;
+                            }
+                        }
+                    } else {
+                        // Radii and reaches around the distance, on it, or far off either way.
+                        const int choice = static_cast<int>((unit(rng) + 1.0) * 3);
+                        node.radius = choice == 0 ? edge : d * (0.5 + unit(rng));
+                        node.reach = choice == 1 ? d : choice == 2 ? std::nextafter(d, 0.0) : d * (0.5 + unit(rng));
+                        if (choice == 3) node.radius = -1e300;
+                    }
                     ASSERT_TRUE(tiles.append(node.centre.data(), node.radius, node.label, node.reach));
                 }
                 // Some radii change after the nodes were stored.
-                for (int j = 0; j < count; j += 5) {
+                for (int j = 0; j < count && !edges; j += 5) {
                     nodes[j].radius = -nodes[j].radius;
                     tiles.update(j, nodes[j].radius, nodes[j].reach);
                 }
                 const int from = static_cast<int>((unit(rng) + 1.0) * 0.5 * count);
                 const int to = from + static_cast<int>((unit(rng) + 1.0) * 0.5 * (count - from));
                 double d[NodeTiles::kLanes];
-                const int first = tiles.nextThatMayMatter(from, to, x.data(), 1.0, d);
+                const int first = tiles.nextThatMayMatter(from, to, x.data(), xLabel, d);
                 int expected = to;
                 for (int j = from; j < to && expected == to; ++j) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
-                    if (mayMatter(nodes[j], exact, 1.0)) expected = j - j % NodeTiles::kLanes;
+                    if (mayMatter(nodes[j], exact, xLabel)) expected = j - j % NodeTiles::kLanes;
                 }
                 ASSERT_EQ(first, expected) << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
                 for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes; ++j) {
