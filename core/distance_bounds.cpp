@@ -37,6 +37,7 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     const double factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
     k.lowFactor = factor * (1.0 - 1e-12);
     k.highFactor = factor * (1.0 + 1e-12);
+    k.l1Factor = std::pow(static_cast<double>(n), 1.0 / p - 1.0) * (1.0 - 1e-12);
     // With the largest term's power above 2^-900, underflowing terms change the sum by less
     // than n * 2^-1074, far inside delta; below 2^900 / n nothing overflows. Squares obey the
     // same limits for the L2 bounds.

@@ -23,6 +23,7 @@ struct DistanceKit {
     double relHigh = 1.0;  // 1 + the same
     double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2), rounded down
     double highFactor = 1.0;  // p < 2: n^(1/p - 1/2), rounded up
+    double l1Factor = 0.0;    // p < 2: n^(1/p - 1), rounded down (L1 <= n^(1 - 1/p) Lp)
     double tSmall = 0.0;  // below this largest term, pow may underflow: no bound
     double tBig = 0.0;    // above it, pow or squares may overflow: no bound
     double sumSmall = 0.0;  // p = 2: the same limits on the sum of squares
@@ -146,7 +147,9 @@ SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, 
     if (linf >= k.tSmall && linf <= k.tBig) {
         const double l2 = std::sqrt(s);
         if (k.pBelowTwo) {
-            lo = l2 * k.relLow;
+            // Of the two lower bounds, L1 n^(1/p - 1) is the closer one in many dimensions.
+            const double viaL1 = l1 * k.l1Factor;
+            lo = (viaL1 > l2 ? viaL1 : l2) * k.relLow;
             const double viaL2 = l2 * k.highFactor;
             hi = (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
         } else {
