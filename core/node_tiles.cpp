@@ -36,18 +36,43 @@ inline bool mayMatter(double distance, double radius, double label, double reach
 
 // Every vector version computes, per lane, the scan's own terms |c_i - x_i| in index order: the
 // sum (p = 1) or the largest (p = +Inf, where max(t, d) is `t > d ? t : d`), from 0.
+// The exact distances of the tile starting at node `first`.
 template <int Kind>
-int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, double label, double* d) {
+void tileDistances(const NodeTiles::View& v, int first, const double* x, double* distance) {
     const auto n = static_cast<std::size_t>(v.n);
-    for (int first = from - from % kLanes; first < to; first += kLanes) {
-        const double* tile = v.centres + static_cast<std::size_t>(first) * n;
-        double distance[kLanes] = {};
-        for (std::size_t i = 0; i < n; ++i) {
-            for (int l = 0; l < kLanes; ++l) {
-                const double t = std::fabs(tile[i * kLanes + l] - x[i]);
-                distance[l] = Kind == kCityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
+    const double* tile = v.centres + static_cast<std::size_t>(first) * n;
+    for (int l = 0; l < kLanes; ++l) distance[l] = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (int l = 0; l < kLanes; ++l) {
+            const double t = std::fabs(tile[i * kLanes + l] - x[i]);
+            distance[l] = Kind == kCityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
+        }
+    }
+}
+
+// The 1-NN choice: the first node of least distance (distances are never NaN here).
+template <int Kind>
+int nearestPortable(const NodeTiles::View& v, int count, const double* x) {
+    int best = -1;
+    double least = 0.0;
+    for (int first = 0; first < count; first += kLanes) {
+        double distance[kLanes];
+        tileDistances<Kind>(v, first, x, distance);
+        for (int l = 0; l < kLanes && first + l < count; ++l) {
+            if (best < 0 || distance[l] < least) {
+                best = first + l;
+                least = distance[l];
             }
         }
+    }
+    return best;
+}
+
+template <int Kind>
+int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, double label, double* d) {
+    for (int first = from - from % kLanes; first < to; first += kLanes) {
+        double distance[kLanes];
+        tileDistances<Kind>(v, first, x, distance);
         const unsigned lanes = lanesInRange(first, from, to);
         for (int l = 0; l < kLanes; ++l) {
             if (((lanes >> l) & 1u) != 0 &&
@@ -217,6 +242,41 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
     return to;
 }
 
+// Per lane the first node of least distance so far; then the least over the lanes, the lowest
+// node number among equals.
+template <int Kind>
+__attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, int count, const double* x) {
+    const auto n = static_cast<std::size_t>(v.n);
+    __m512d least = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    __m512i best = _mm512_set1_epi64(-1);
+    __m512i node = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    for (int first = 0; first < count; first += kLanes) {
+        const double* tile = v.centres + static_cast<std::size_t>(first) * n;
+        __m512d distance = _mm512_setzero_pd();
+        for (std::size_t i = 0; i < n; ++i) distance = stepAvx512<Kind>(distance, tile + i * kLanes, _mm512_set1_pd(x[i]));
+        const __mmask8 closer = _mm512_cmp_pd_mask(distance, least, _CMP_LT_OQ) & lanesInRange(first, 0, count);
+        least = _mm512_mask_blend_pd(closer, least, distance);
+        best = _mm512_mask_blend_epi64(closer, best, node);
+        node = _mm512_add_epi64(node, _mm512_set1_epi64(kLanes));
+    }
+    double leastOf[kLanes];
+    std::int64_t bestOf[kLanes];
+    _mm512_storeu_pd(leastOf, least);
+    _mm512_storeu_si512(bestOf, best);
+    int chosen = -1;
+    double chosenDistance = 0.0;
+    for (int l = 0; l < kLanes; ++l) {
+        if (bestOf[l] < 0) continue;
+        const int j = static_cast<int>(bestOf[l]);
+        if (chosen < 0 || leastOf[l] < chosenDistance || (leastOf[l] == chosenDistance && j < chosen)) {
+            chosen = j;
+            chosenDistance = leastOf[l];
+        }
+    }
+    // Every distance infinite: the first node, as the plain scan keeps it.
+    return chosen < 0 && count > 0 ? 0 : chosen;
+}
+
 template <int Kind>
 __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
                                                const NodeTiles::RoughPattern& q, int from, int to,
@@ -314,6 +374,15 @@ NodeTiles::Scan scanFor(NodeTiles::Vectors vectors) {
 }
 
 template <int Kind>
+NodeTiles::Nearest nearestFor(NodeTiles::Vectors vectors) {
+#if SPHNET_TILES_X86
+    if (vectors == NodeTiles::Vectors::Avx512) return nearestAvx512<Kind>;
+#endif
+    (void)vectors;
+    return nearestPortable<Kind>;
+}
+
+template <int Kind>
 NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 #if SPHNET_TILES_X86
     if (vectors == NodeTiles::Vectors::Avx512) return filterAvx512<Kind>;
@@ -325,7 +394,7 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 
 }  // namespace
 
-bool NodeTiles::init(NormKind kind, int n, Vectors vectors) {
+void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     release();
     n_ = n;
     if (vectors == Vectors::Best) {
@@ -338,8 +407,8 @@ bool NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
     filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
+    nearest_ = cityBlock ? nearestFor<kCityBlock>(vectors) : nearestFor<kMaximum>(vectors);
     if (n <= 0 || n > kLargestFilteredDimension) filter_ = nullptr;
-    return filter_ == nullptr || roughX_.resize(static_cast<std::size_t>(n), 0.0f);
 }
 
 bool NodeTiles::append(const double* centre, double radius, double label, double reach) {
@@ -401,29 +470,37 @@ void NodeTiles::setLimits(int j) {
     otherLimits_.data[j] = limit(other);
 }
 
-int NodeTiles::nextThatMayMatter(int from, int to, const double* x, double label, double* d) const {
+NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch) const {
+    Pattern p{x, label, RoughPattern{scratch, 0.0f, 0, false}, false};
+    if (filter_ == nullptr || count_ == 0) return p;
+    double span = 0.0;
+    for (int i = 0; i < n_; ++i) {
+        const double t = x[i] - origin_.data[i];
+        span += std::fabs(t);
+        scratch[i] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
+    }
+    if (!(span <= kLargestSpan)) return p;  // rough values might overflow: exact scans only
+    p.filtered = true;
+    p.rough.slack = floatAbove((kRoughError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
+    p.rough.labelCoded = label >= -2147483648.0 && label <= 2147483647.0 && label == std::trunc(label);
+    p.rough.labelCode = p.rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
+    return p;
+}
+
+int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
     if (from >= to) return to;
     const View view{centres_.data, radii_.data,      labels_.data,      reaches_.data,
                     n_,            rough_.data,      ownLimits_.data,   otherLimits_.data,
                     labelCodes_.data};
-    if (filter_ != nullptr) {
-        double span = 0.0;
-        for (int i = 0; i < n_; ++i) {
-            const double t = x[i] - origin_.data[i];
-            span += std::fabs(t);
-            roughX_.data[i] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
-        }
-        if (span <= kLargestSpan) {
-            RoughPattern rough;
-            rough.x = roughX_.data;
-            rough.slack = floatAbove((kRoughError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
-            rough.labelCoded = label >= -2147483648.0 && label <= 2147483647.0 &&
-                               label == std::trunc(label);
-            rough.labelCode = rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
-            return filter_(view, rough, from, to, x, label, d);
-        }
-    }
-    return scan_(view, from, to, x, label, d);
+    // A pattern without a rough form (huge, or prepared before the first node) scans exactly.
+    return p.filtered ? filter_(view, p.rough, from, to, p.x, p.label, d)
+                      : scan_(view, from, to, p.x, p.label, d);
+}
+
+int NodeTiles::nearest(const double* x) const {
+    if (count_ == 0) return -1;
+    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_, nullptr, nullptr, nullptr, nullptr};
+    return nearest_(view, count_, x);
 }
 
 void NodeTiles::release() {
@@ -437,7 +514,6 @@ void NodeTiles::release() {
     labelCodes_.release();
     origin_.release();
     spans_.release();
-    roughX_.release();
     count_ = 0;
 }
 

@@ -17,13 +17,14 @@ namespace sphnet {
 class NodeTiles {
 public:
     static constexpr int kLanes = 8;
+    static constexpr int kBlock = 16;  // nodes per block of the single-precision filter
 
     // The instruction sets a scan can be built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };
     static bool available(Vectors vectors);
 
-    // kind is CityBlock or Maximum; `vectors` must be available. False when memory runs out.
-    bool init(NormKind kind, int n, Vectors vectors = Vectors::Best);
+    // kind is CityBlock or Maximum; `vectors` must be available.
+    void init(NormKind kind, int n, Vectors vectors = Vectors::Best);
     // Appends a node with its radius, its label and its conflict reach: a node of another
     // label matters to a pattern nearer than that. False when memory runs out.
     bool append(const double* centre, double radius, double label, double reach);
@@ -32,12 +33,32 @@ public:
         reaches_.data[j] = reach;
         if (filter_ != nullptr) setLimits(j);
     }
-    // The first tile holding a node j, from <= j < to, that may matter to x: one that may
-    // cover it, !(distance - kCoverageTolerance > radius), or one of another label than
-    // `label` with !(distance >= reach). Returns that tile's first node number and the exact
-    // distances of its nodes in d[kLanes], or `to` when no node in the range matters.
+    // What the filter needs of a pattern: its coordinates less the origin, the slack its own
+    // magnitude adds to every limit, and its label as an integer when it is one.
+    struct RoughPattern {
+        const float* x;
+        float slack;
+        std::int32_t labelCode;
+        bool labelCoded;
+    };
+    // A pattern made ready for the scans, once for all of them.
+    struct Pattern {
+        const double* x;
+        double label;
+        RoughPattern rough;
+        bool filtered;
+    };
+    // `scratch` holds n floats, and must stay while the Pattern is in use.
+    Pattern prepare(const double* x, double label, float* scratch) const;
+
+    // The first tile holding a node j, from <= j < to, that may matter to the pattern: one that
+    // may cover it, !(distance - kCoverageTolerance > radius), or one of another label with
+    // !(distance >= reach). Returns that tile's first node number and the exact distances of
+    // its nodes in d[kLanes], or `to` when no node in the range matters.
     // Requires to <= the number of nodes.
-    int nextThatMayMatter(int from, int to, const double* x, double label, double* d) const;
+    int nextThatMayMatter(const Pattern& p, int from, int to, double* d) const;
+    // The first node of least exact distance from x, or -1 when there are no nodes.
+    int nearest(const double* x) const;
     void release();
 
     // What a tile scan reads; per node arrays are indexed by node number.
@@ -55,24 +76,17 @@ public:
         const float* otherLimits;
         const std::int32_t* labelCodes;
     };
-    // A pattern as the filter sees it: its coordinates less the origin, the slack its own
-    // magnitude adds to every limit, and its label as an integer when it is one.
-    struct RoughPattern {
-        const float* x;
-        float slack;
-        std::int32_t labelCode;
-        bool labelCoded;
-    };
     using Scan = int (*)(const View& v, int from, int to, const double* x, double label, double* d);
+    using Nearest = int (*)(const View& v, int count, const double* x);
     using Filter = int (*)(const View& v, const RoughPattern& rough, int from, int to,
                            const double* x, double label, double* d);
-    static constexpr int kBlock = 16;
 
 private:
     void setLimits(int j);
 
     Scan scan_ = nullptr;      // the version for this norm and processor
     Filter filter_ = nullptr;  // where the processor has wide vectors
+    Nearest nearest_ = nullptr;
     int n_ = 0;
     int count_ = 0;
     HostVector<double> centres_;  // per tile: n_ rows of kLanes values
@@ -87,7 +101,6 @@ private:
     HostVector<std::int32_t> labelCodes_;
     HostVector<double> origin_;
     HostVector<double> spans_;
-    mutable HostVector<float> roughX_;  // the pattern of the scan under way
 };
 
 }  // namespace sphnet

@@ -55,7 +55,10 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         return false;
     }
     tiled_ = kit_.kind != NormKind::General;
-    if (tiled_ && !tiles_.init(kit_.kind, n_)) return false;
+    if (tiled_) {
+        tiles_.init(kit_.kind, n_);
+        if (!roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
+    }
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
     double spread[ReachLists::kMaxAxes] = {};
@@ -240,8 +243,9 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         int j = from;
         if constexpr (Kind != static_cast<int>(NormKind::General)) {
             double d[NodeTiles::kLanes];
+            const NodeTiles::Pattern pattern = tiles_.prepare(x, label, roughPattern_.data);
             while (j < M && cover < 0 && r <= rLimit_) {
-                const int first = tiles_.nextThatMayMatter(j, M, x, label, d);
+                const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
                 const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
                 for (int q = first > j ? first : j; q < end && cover < 0; ++q) {
                     if (mayMatter(q, d[q - first]) && decide(q, d[q - first])) cover = q;
@@ -356,6 +360,7 @@ void TrainingNodeSet::release() {
     always_.release();
     candidates_.release();
     tiles_.release();
+    roughPattern_.release();
     records_.release();
     recordEpochs_.release();
     lists_.release();

@@ -86,6 +86,7 @@ private:
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
+    HostVector<float> roughPattern_;  // the pattern under way, for the tiles' filter
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;

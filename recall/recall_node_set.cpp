@@ -58,6 +58,17 @@ bool RecallNodeSet::build(const RecallInput& in) {
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
     always_.size = 0;
+    // p = 1 and +Inf: the tiles give exact distances eight at a time; no node conflicts here.
+    tiled_ = kit_.kind != NormKind::General;
+    if (tiled_) {
+        tiles_.init(kit_.kind, n_);
+        for (int t = 0; t < M; ++t) {
+            if (!tiles_.append(in.templates[t], radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
+                return false;
+            }
+        }
+        return true;
+    }
     if (M < kGridThreshold || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
 
@@ -146,7 +157,8 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     const std::size_t M = static_cast<std::size_t>(count_) + 1;
     s.low = static_cast<double*>(mxCalloc(M, sizeof(double)));
     s.high = static_cast<double*>(mxCalloc(M, sizeof(double)));
-    if (s.low != nullptr && s.high != nullptr) return true;
+    s.rough = static_cast<float*>(mxCalloc(static_cast<std::size_t>(n_) + 1, sizeof(float)));
+    if (s.low != nullptr && s.high != nullptr && s.rough != nullptr) return true;
     releaseScratch(s);
     return false;
 }
@@ -154,6 +166,7 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
 void RecallNodeSet::releaseScratch(RecallScratch& s) const {
     mxFree(s.low);
     mxFree(s.high);
+    mxFree(s.rough);
     s = RecallScratch{};
 }
 
@@ -163,7 +176,9 @@ void RecallNodeSet::release() {
     labels_.release();
     always_.release();
     cells_.release();
+    tiles_.release();
     gridActive_ = false;
+    tiled_ = false;
     count_ = 0;
 }
 
@@ -226,6 +241,25 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                             std::uint64_t& tests) const {
     const int M = count_;
     int cover = -1;
+    if (tiled_) {
+        // Node labels play no part: every node's conflict reach is -Inf.
+        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough);
+        double d[NodeTiles::kLanes];
+        for (int j = 0; j < M && cover < 0;) {
+            const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+            const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
+            for (int q = first > j ? first : j; q < end; ++q) {
+                if (!(d[q - first] - kCoverageTolerance > radii_.data[q])) {
+                    cover = q;
+                    break;
+                }
+            }
+            j = end;
+        }
+        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
+        nearest = cover < 0 && wantNearest && M > 0 ? tiles_.nearest(x) : -1;
+        return cover;
+    }
     if (gridActive_) {
         // Only the nodes listed for x's cell, and those too wide for any list, can cover x:
         // the first of them in node order that does is the literal scan's cover.

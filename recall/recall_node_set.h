@@ -1,7 +1,8 @@
-// The node set for fast recall: centres stored contiguously, a grid over centres that names
-// the nodes that may cover a pattern, and certified distance bounds that spare most exact
-// distances. Classifying a pattern gives exactly the literal scan's cover, nearest node and
-// number of coverage tests. Classification only reads the set, so threads may share it.
+// The node set for fast recall: centres stored contiguously, for p = 1 and +Inf also in tiles
+// for a vector scan; otherwise a grid over centres that names the nodes that may cover a
+// pattern, and certified distance bounds that spare most exact distances. Classifying a pattern
+// gives exactly the literal scan's cover, nearest node and number of coverage tests.
+// Classification only reads the set, so threads may share it.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "classify_patterns.h"
 #include "distance_bounds.h"
 #include "node_grid.h"
+#include "node_tiles.h"
 
 namespace sphnet {
 
@@ -16,6 +18,7 @@ namespace sphnet {
 struct RecallScratch {
     double* low = nullptr;
     double* high = nullptr;
+    float* rough = nullptr;  // the pattern for the tiles' filter
 };
 
 class RecallNodeSet {
@@ -52,6 +55,8 @@ private:
     bool gridActive_ = false;
     CellLists cells_;
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
+    bool tiled_ = false;  // p = 1 and +Inf
+    NodeTiles tiles_;
 };
 
 }  // namespace sphnet

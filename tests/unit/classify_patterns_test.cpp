@@ -299,23 +299,27 @@ TEST_F(ClassifyPatternsTest, EarlierCallsLeaveNoTrace) {
 }
 
 TEST_F(ClassifyPatternsTest, EveryAllocationFailureLeavesNothingBehind) {
-    RecallSetup setup;
-    setup.nnOption = 1;
-    setup.oflag = 1;
     const RowTable templates({{0, 0, 1}, {2, 0, 0.5}, {5, 5, 2}});
     const RowTable patterns({{0, 0}, {9, 9}, {2, 0.1}});
-    const Recalled clean = classify(templates, {1, 2, 3}, patterns, setup);
-    ASSERT_EQ(clean.status, ProcedureStatus::Done);
-    // At least the node storage and the results vector.
-    ASSERT_GE(clean.host.allocationAttempts, 2);
-    for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
-        setup.host.failAllocation = k;
-        const Recalled r = classify(templates, {1, 2, 3}, patterns, setup);
-        EXPECT_EQ(r.status, ProcedureStatus::OutOfMemory) << "allocation " << k;
-        EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << "allocation " << k;
-        EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << "allocation " << k;
-        EXPECT_TRUE(r.host.faults.empty()) << "allocation " << k;
-        EXPECT_EQ(r.host.console, "") << "allocation " << k;
+    // p = 1 and +Inf keep their nodes in tiles as well.
+    for (double p : {2.0, 1.0, std::numeric_limits<double>::infinity()}) {
+        RecallSetup setup;
+        setup.p = p;
+        setup.nnOption = 1;
+        setup.oflag = 1;
+        const Recalled clean = classify(templates, {1, 2, 3}, patterns, setup);
+        ASSERT_EQ(clean.status, ProcedureStatus::Done);
+        // At least the node storage and the results vector.
+        ASSERT_GE(clean.host.allocationAttempts, 2);
+        for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
+            setup.host.failAllocation = k;
+            const Recalled r = classify(templates, {1, 2, 3}, patterns, setup);
+            EXPECT_EQ(r.status, ProcedureStatus::OutOfMemory) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << "allocation " << k << ", p = " << p;
+            EXPECT_TRUE(r.host.faults.empty()) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(r.host.console, "") << "allocation " << k << ", p = " << p;
+        }
     }
 }
 

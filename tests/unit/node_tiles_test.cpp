@@ -67,7 +67,7 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 const double xLabel = round % 7 == 3 ? 1.5 : 1.0;  // 1.5: no node has its label
                 std::vector<Node> nodes(count);
                 NodeTiles tiles;
-                ASSERT_TRUE(tiles.init(kind, n, vectors));
+                tiles.init(kind, n, vectors);
                 // Every other round, every node misses x by far but one, which matters just: the
                 // scan must find that one, whatever its rough distances say.
                 const bool edges = round % 2 == 0;
@@ -107,7 +107,8 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 const int from = static_cast<int>((unit(rng) + 1.0) * 0.5 * count);
                 const int to = from + static_cast<int>((unit(rng) + 1.0) * 0.5 * (count - from));
                 double d[NodeTiles::kLanes];
-                const int first = tiles.nextThatMayMatter(from, to, x.data(), xLabel, d);
+                std::vector<float> scratch(n);
+                const int first = tiles.nextThatMayMatter(tiles.prepare(x.data(), xLabel, scratch.data()), from, to, d);
                 int expected = to;
                 for (int j = from; j < to && expected == to; ++j) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
@@ -118,9 +119,40 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     ASSERT_EQ(d[j - first], exact) << "node " << j << " n=" << n;
                 }
+                // The 1-NN choice: the first node of least distance.
+                int nearest = 0;
+                double least = sphnet::exactDistance(kit, nodes[0].centre.data(), x.data());
+                for (int j = 1; j < count; ++j) {
+                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    if (exact < least) {
+                        nearest = j;
+                        least = exact;
+                    }
+                }
+                EXPECT_EQ(tiles.nearest(x.data()), nearest) << "n=" << n << " count=" << count;
                 tiles.release();
             }
         }
+    }
+    scope.finish();
+}
+
+// Distances that overflow to +Inf: the first node stays the choice until a finite one comes.
+TEST_P(TileScan, NearestAmongInfiniteDistances) {
+    const NodeTiles::Vectors vectors = GetParam();
+    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
+    standin::Scope scope;
+    for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
+        NodeTiles tiles;
+        tiles.init(kind, 2, vectors);
+        const double x[2] = {-1.5e308, 0.0};
+        const double far[2] = {1.5e308, 0.0};
+        const double near[2] = {1.0, 0.0};
+        for (int j = 0; j < 11; ++j) ASSERT_TRUE(tiles.append(far, 1.0, 1.0, 0.0));
+        EXPECT_EQ(tiles.nearest(x), 0);
+        ASSERT_TRUE(tiles.append(near, 1.0, 1.0, 0.0));
+        EXPECT_EQ(tiles.nearest(x), 11);
+        tiles.release();
     }
     scope.finish();
 }
