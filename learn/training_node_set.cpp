@@ -47,17 +47,19 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         if (reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
     }
     reach_ = reach;
+    // p = 1 and +Inf in up to 1024 dimensions: tiles, which scan every node faster than the
+    // lists skip some.
+    tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    // For p = 1 and +Inf the tiles scan all nodes faster than the lists skip some.
-    gridUsable_ = kit_.kind == NormKind::General && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+    gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!records_.resize(patterns * kRecordWidth, -1) || !recordEpochs_.resize(patterns, 0)) {
         return false;
     }
-    tiled_ = kit_.kind != NormKind::General;
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
-        if (!roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
+        // Without patterns n may be near 2^31, with nothing behind it.
+        if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
     }
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
@@ -241,7 +243,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     // should rounding lift r above Rmax, the rest goes node by node.
     auto scanPlainly = [&](int from) {
         int j = from;
-        if constexpr (Kind != static_cast<int>(NormKind::General)) {
+        if (Kind != static_cast<int>(NormKind::General) && tiled_) {
             double d[NodeTiles::kLanes];
             const NodeTiles::Pattern pattern = tiles_.prepare(x, label, roughPattern_.data);
             while (j < M && cover < 0 && r <= rLimit_) {

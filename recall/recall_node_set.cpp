@@ -59,7 +59,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     gridActive_ = false;
     always_.size = 0;
     // p = 1 and +Inf: the tiles give exact distances eight at a time; no node conflicts here.
-    tiled_ = kit_.kind != NormKind::General;
+    tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
         for (int t = 0; t < M; ++t) {
@@ -157,8 +157,10 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     const std::size_t M = static_cast<std::size_t>(count_) + 1;
     s.low = static_cast<double*>(mxCalloc(M, sizeof(double)));
     s.high = static_cast<double*>(mxCalloc(M, sizeof(double)));
-    s.rough = static_cast<float*>(mxCalloc(static_cast<std::size_t>(n_) + 1, sizeof(float)));
-    if (s.low != nullptr && s.high != nullptr && s.rough != nullptr) return true;
+    // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
+    const bool rough = tiled_ && count_ > 0;
+    if (rough) s.rough = static_cast<float*>(mxCalloc(static_cast<std::size_t>(n_), sizeof(float)));
+    if (s.low != nullptr && s.high != nullptr && (!rough || s.rough != nullptr)) return true;
     releaseScratch(s);
     return false;
 }

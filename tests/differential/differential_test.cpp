@@ -480,6 +480,39 @@ TEST(BoundaryCases, RmaxAndMarginOnScalesOfTheirOwn) {
     }
 }
 
+// Beyond 1024 dimensions p = 1 and +Inf go without tiles, through the grid lists.
+TEST(BoundaryCases, ManyDimensions) {
+    Generator g(1031);
+    for (int c = 0; c < scaled(6); ++c) {
+        reference::TrainingProblem t;
+        t.dimension = g.chance(0.5) ? 1025 : 1100;
+        // Three labelled clusters whose spreads overlap a little.
+        const int count = g.between(90, 160);
+        const std::vector<std::vector<double>> centres = g.points(3, t.dimension, Layout::Uniform, 1.0);
+        for (int k = 0; k < count; ++k) {
+            const int label = g.between(0, 2);
+            std::vector<double> x(centres[label]);
+            for (double& v : x) v += g.uniform(-0.4, 0.4);
+            t.patterns.push_back(x);
+            t.labels.push_back(label + 1);
+        }
+        t.p = c % 2 == 0 ? 1.0 : kInf;
+        // Rmax on the scale of the distances between patterns, so that nodes cover some.
+        double typical = 0.0;
+        for (int i = 0; i < t.dimension; ++i) {
+            const double term = std::fabs(t.patterns[0][i] - t.patterns[1][i]);
+            typical = t.p == 1.0 ? typical + term : std::max(typical, term);
+        }
+        t.rMax = typical * g.uniform(0.3, 1.5);
+        t.margin = g.chance(0.5) ? 0.0 : 0.01;
+        t.maxPresentations = g.between(1, 4);
+        t.oflag = g.between(0, 1);
+        const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "wide");
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(50, 200)), g.counters(), "wide");
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
     Generator g(99);
     for (int nn = 0; nn <= 1; ++nn) {
