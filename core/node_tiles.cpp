@@ -28,6 +28,17 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
     return lanes;
 }
 
+// The nodes in [from, to) of the tile or tiles of block `block` that hold lanes the filter kept.
+struct NodeRange {
+    int start;
+    int stop;
+};
+inline NodeRange keptTiles(unsigned keep, int block, int from, int to) {
+    const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
+    const int end = block + kBlock < to ? block + kBlock : to;
+    return {skip > from ? skip : from, (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes};
+}
+
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
 inline bool mayMatter(double distance, double radius, double label, double reach, double xLabel) {
@@ -230,13 +241,9 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
         const unsigned beyond = _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
         const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
         if (keep != 0) {
-            // Exact distances for the tile or tiles holding kept lanes.
-            const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
-            const int start = skip > from ? skip : from;
-            const int end = block + kBlock < to ? block + kBlock : to;
-            const int stop = (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
-            const int first = scanAvx512<Kind>(v, start, stop, x, label, d);
-            if (first < stop) return first;
+            const NodeRange kept = keptTiles(keep, block, from, to);
+            const int first = scanAvx512<Kind>(v, kept.start, kept.stop, x, label, d);
+            if (first < kept.stop) return first;
         }
     }
     return to;
@@ -307,12 +314,9 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
         }
         const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
         if (keep != 0) {
-            const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
-            const int start = skip > from ? skip : from;
-            const int end = block + kBlock < to ? block + kBlock : to;
-            const int stop = (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
-            const int first = scanAvx2<Kind>(v, start, stop, x, label, d);
-            if (first < stop) return first;
+            const NodeRange kept = keptTiles(keep, block, from, to);
+            const int first = scanAvx2<Kind>(v, kept.start, kept.stop, x, label, d);
+            if (first < kept.stop) return first;
         }
     }
     return to;
