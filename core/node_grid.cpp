@@ -315,9 +315,10 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
         double reachOut = 0.0;  // the cell's distance from the centre in the grid's shape
         for (int a = 0; a < axisCount_; ++a) {
             const double g = gaps[a][cell[a] - lo[a]];
-            reachOut += g * g;
+            reachOut = shape_ == Shape::Diamond ? reachOut + g : reachOut + g * g;
         }
-        const bool within = shape_ == Shape::Box || reachOut <= wide * wide;
+        const bool within = shape_ == Shape::Box ||
+                            (shape_ == Shape::Diamond ? reachOut <= wide : reachOut <= wide * wide);
         if (within && !listIn(j, cell)) return false;
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {

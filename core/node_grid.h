@@ -74,8 +74,8 @@ public:
     static constexpr int kMaxAxes = 4;
 
     // The region, over the grid's axes, within which a node may matter: the part of the norm
-    // over those axes never exceeds the whole distance. Ball for p <= 2.
-    enum class Shape { Box, Ball };
+    // over those axes never exceeds the whole distance. Diamond for p = 1, Ball for p <= 2.
+    enum class Shape { Box, Diamond, Ball };
 
     // Axes: coordinate indices; cellSize > 0 and finite.
     bool init(const int* axes, int axisCount, double cellSize, Shape shape);

@@ -19,9 +19,11 @@ public:
     static constexpr int kLanes = 8;
     static constexpr int kBlock = 16;  // nodes per block of the single-precision filter
 
-    // Whether tiles pay in n dimensions: a tile holds kLanes nodes' room from its first node on,
-    // and beyond this n the padding would outweigh what the vectors save.
-    static bool suits(int n) { return n >= 0 && n <= 1024; }
+    // Whether tiles pay in n dimensions. In fewer than four, a grid over the coordinates holds
+    // the whole distance, and its lists name hardly any node that does not matter. A tile
+    // holds room for kLanes nodes from its first node on: beyond 1024 dimensions that padding
+    // would outweigh what the vectors save.
+    static bool suits(int n) { return n >= 4 && n <= 1024; }
 
     // The instruction sets a scan can be built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };

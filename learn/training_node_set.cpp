@@ -47,7 +47,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         if (reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
     }
     reach_ = reach;
-    // p = 1 and +Inf in up to 1024 dimensions: tiles, which scan every node faster than the
+    // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than the
     // lists skip some.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
@@ -90,11 +90,13 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
 }
 
 bool TrainingNodeSet::startGrid() {
-    // The part of the distance over the grid's axes bounds the whole from below: for p <= 2 a
-    // node matters only within a ball, else within a box. A ball leaves out enough of the
-    // cells to afford a fourth axis; a box lists a node in too many cells for it to pay.
+    // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
+    // node matters only within a diamond, for p <= 2 within a ball, else within a box.
+    // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
+    // a node in too many cells for it to pay.
     ReachLists::Shape shape = ReachLists::Shape::Box;
-    if (kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
+    if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
+    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
     const int axes = shape == ReachLists::Shape::Ball ? 4 : 3;
     if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach, shape)) {
         return false;

@@ -58,7 +58,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
     always_.size = 0;
-    // p = 1 and +Inf: the tiles give exact distances eight at a time; no node conflicts here.
+    // p = 1 and +Inf where tiles pay: exact distances eight at a time; no node conflicts here.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
