@@ -220,6 +220,13 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
 // |c_i - x_i| against each lane's limit; only the tiles with a lane within its limit get their
 // exact distances.
 template <int Kind>
+__attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const float* c, float xi) {
+    const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(c), _mm512_set1_ps(xi)));
+    // Masked max: see stepAvx512.
+    return Kind == kCityBlock ? _mm512_add_ps(rough, t) : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
+}
+
+template <int Kind>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
                                                     const NodeTiles::RoughPattern& q, int from,
                                                     int to, const double* x, double label, double* d) {
@@ -229,12 +236,15 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
     const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         const float* rows = v.rough + static_cast<std::size_t>(block) * n;
-        __m512 rough = _mm512_setzero_ps();
-        for (std::size_t i = 0; i < n; ++i) {
-            const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(rows + i * kBlock), _mm512_set1_ps(q.x[i])));
-            // Masked max: see stepAvx512.
-            rough = Kind == kCityBlock ? _mm512_add_ps(rough, t) : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
+        // Two running sums: a bound may add in any order, and two chains of additions overlap.
+        __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
+        std::size_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
+            odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
         }
+        if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
+        const __m512 rough = Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
         const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block), code);
         const __m512 limit = _mm512_add_ps(
             _mm512_mask_blend_ps(own, _mm512_loadu_ps(v.otherLimits + block), _mm512_loadu_ps(v.ownLimits + block)), slack);
