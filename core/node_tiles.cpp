@@ -28,15 +28,19 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
     return lanes;
 }
 
-// The nodes in [from, to) of the tile or tiles of block `block` that hold lanes the filter kept.
-struct NodeRange {
-    int start;
-    int stop;
-};
-inline NodeRange keptTiles(unsigned keep, int block, int from, int to) {
-    const int skip = (keep & 0xFFu) != 0 ? block : block + kLanes;
+// After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
+// kept lanes within [from, to). The first tile with a node that matters, or -1.
+template <NodeTiles::Scan Exact>
+inline int exactWhereKept(const NodeTiles::View& v, unsigned kept, int block, int from, int to,
+                          const double* x, double label, double* d) {
+    kept &= lanesInRange(block, from, to, kBlock);
+    if (kept == 0) return -1;
+    const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
+    const int start = skip > from ? skip : from;
     const int end = block + kBlock < to ? block + kBlock : to;
-    return {skip > from ? skip : from, (keep >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes};
+    const int stop = (kept >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
+    const int first = Exact(v, start, stop, x, label, d);
+    return first < stop ? first : -1;
 }
 
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
@@ -249,12 +253,8 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
         const __m512 limit = _mm512_add_ps(
             _mm512_mask_blend_ps(own, _mm512_loadu_ps(v.otherLimits + block), _mm512_loadu_ps(v.ownLimits + block)), slack);
         const unsigned beyond = _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
-        const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
-        if (keep != 0) {
-            const NodeRange kept = keptTiles(keep, block, from, to);
-            const int first = scanAvx512<Kind>(v, kept.start, kept.stop, x, label, d);
-            if (first < kept.stop) return first;
-        }
+        const int first = exactWhereKept<scanAvx512<Kind>>(v, ~beyond, block, from, to, x, label, d);
+        if (first >= 0) return first;
     }
     return to;
 }
@@ -322,12 +322,8 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
                 _mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at), _mm256_loadu_ps(v.ownLimits + at), own), slack);
             beyond |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ))) << (8 * half);
         }
-        const unsigned keep = ~beyond & lanesInRange(block, from, to, kBlock);
-        if (keep != 0) {
-            const NodeRange kept = keptTiles(keep, block, from, to);
-            const int first = scanAvx2<Kind>(v, kept.start, kept.stop, x, label, d);
-            if (first < kept.stop) return first;
-        }
+        const int first = exactWhereKept<scanAvx2<Kind>>(v, ~beyond, block, from, to, x, label, d);
+        if (first >= 0) return first;
     }
     return to;
 }
