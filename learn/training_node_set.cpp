@@ -245,7 +245,8 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     // should rounding lift r above Rmax, the rest goes node by node.
     auto scanPlainly = [&](int from) {
         int j = from;
-        if (Kind != static_cast<int>(NormKind::General) && tiled_) {
+        // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
+        if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && cover < 0) {
             double d[NodeTiles::kLanes];
             const NodeTiles::Pattern pattern = tiles_.prepare(x, label, roughPattern_.data);
             while (j < M && cover < 0 && r <= rLimit_) {
