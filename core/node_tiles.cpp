@@ -49,9 +49,9 @@ inline bool mayMatter(double distance, double radius, double label, double reach
     return !(distance - kCoverageTolerance > radius) || (!(label == xLabel) && !(distance >= reach));
 }
 
-// Every vector version computes, per lane, the scan's own terms |c_i - x_i| in index order: the
-// sum (p = 1) or the largest (p = +Inf, where max(t, d) is `t > d ? t : d`), from 0.
-// The exact distances of the tile starting at node `first`.
+// The exact distances of the tile starting at node `first`. Every version, vector or not,
+// computes per lane the scan's own terms |c_i - x_i| in index order: the sum (p = 1) or the
+// largest (p = +Inf, where max(t, d) is `t > d ? t : d`), from 0.
 template <int Kind>
 void tileDistances(const NodeTiles::View& v, int first, const double* x, double* distance) {
     const auto n = static_cast<std::size_t>(v.n);
@@ -152,7 +152,7 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
     return to;
 }
 
-// AVX2 and the x86-64 baseline (SSE2): the tile as Width-lane halves or quarters.
+// AVX2 and the x86-64 baseline (SSE2): the tile as two 4-lane halves or four 2-lane quarters.
 template <int Kind>
 __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from, int to, const double* x,
                                              double label, double* d) {
@@ -349,7 +349,7 @@ namespace {
 // The filter's error allowance. Each rough coordinate differs from the true c_i - origin_i by
 // at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126 when
 // flushed to zero; each rough operation adds at most a relative 2^-23 under any rounding mode.
-// A lane's rough value thus exceeds (1 + 2^-23)^n (D + E), D the true distance and E at most
+// A lane's rough value is thus at most (1 + 2^-23)^n (D + E), D the true distance and E at most
 // 2^-23 (span of the centre + span of the pattern) + n 2^-125, while the exact double distance
 // stays above D (1 - 2n 2^-52). Limits carry all of this, and a little more, upwards.
 constexpr double kRoughError = 0x1p-23;
@@ -464,8 +464,8 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
 }
 
 // Node j may matter to a pattern of its own label only while !(d - tolerance > radius), which
-// needs d <= radius + tolerance + 2^-50 (|radius| + tolerance) or so; to one of another label
-// also while d < reach.
+// needs d <= radius + tolerance, give or take a few ulps (1e-12 relative covers them); to one
+// of another label also while d < reach.
 void NodeTiles::setLimits(int j) {
     const double radius = radii_.data[j];
     const double own = radius + kCoverageTolerance + 1e-12 * (std::fabs(radius) + kCoverageTolerance) + 1e-300;
