@@ -84,15 +84,19 @@ struct WorkerTally {
 // nothing of the host, so it may run on any thread.
 void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
                    int end, RecallScratch& scratch, double* results, WorkerTally& tally) {
-    for (int k = begin; k < end; ++k) {
-        int nearest = -1;
-        const int cover = set.classify(in.patterns[k], nearestRule, scratch, nearest, tally.tests);
-        if (cover >= 0) {
-            results[k] = set.labelOf(cover);
-            continue;
+    constexpr int kBlock = EuclideanBlockState::kPatterns;
+    int cover[kBlock], nearest[kBlock];
+    for (int b = begin; b < end; b += kBlock) {
+        const int count = end - b < kBlock ? end - b : kBlock;
+        set.classifyBlock(in.patterns + b, count, nearestRule, scratch, cover, nearest, tally.tests);
+        for (int k = 0; k < count; ++k) {
+            if (cover[k] >= 0) {
+                results[b + k] = set.labelOf(cover[k]);
+                continue;
+            }
+            ++tally.fallbacks;
+            results[b + k] = nearestRule ? set.labelOf(nearest[k]) : in.unknownLabel;
         }
-        ++tally.fallbacks;
-        results[k] = nearestRule ? set.labelOf(nearest) : in.unknownLabel;
     }
 }
 
@@ -162,14 +166,21 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
     bool interrupted = false;
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     if (workers == 1) {
+        constexpr int kBlock = EuclideanBlockState::kPatterns;
+        int covers[kBlock], nearests[kBlock];
         for (int k = 0; k < in.patternCount; ++k) {
             if (hostInterruptPending()) {
                 interrupted = true;
                 break;
             }
-            int nearest = -1;
-            const int cover =
-                set.classify(in.patterns[k], nearestRule, scratch[0], nearest, tallies[0].tests);
+            const int at = k % kBlock;
+            if (at == 0) {
+                const int count = in.patternCount - k < kBlock ? in.patternCount - k : kBlock;
+                set.classifyBlock(in.patterns + k, count, nearestRule, scratch[0], covers, nearests,
+                                  tallies[0].tests);
+            }
+            const int cover = covers[at];
+            const int nearest = nearests[at];
             if (cover >= 0) {
                 results[k] = set.labelOf(cover);
                 if (in.oflag >= 2) {

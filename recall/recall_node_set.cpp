@@ -18,6 +18,15 @@ constexpr int kPlainStart = 16;
 // Radii above this quantile make their nodes candidates for every pattern, so that a few wide
 // spheres do not widen every query.
 constexpr double kRadiusQuantile = 0.98;
+// The Euclidean block scan pays from this many dimensions and nodes on.
+constexpr int kEuclideanMinDimensions = 8;
+constexpr int kEuclideanMinNodes = 256;
+// A grid whose cells list fewer nodes than this share of all nodes beats the block scan.
+constexpr double kGridShareBeatingBlocks = 1.0 / 32.0;
+// Node panels handed to one pattern group before the next group: about 1 MiB of centres.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// A relative allowance for the few roundings where bounds and thresholds are formed.
+constexpr double kRoundingSlack = 1.0 + 0x1p-48;
 
 
 bool allFiniteRows(const double* const* rows, int count, int width) {
@@ -28,7 +37,64 @@ bool allFiniteRows(const double* const* rows, int count, int width) {
     }
     return true;
 }
+
+bool largestMagnitudeWithin(const double* const* rows, int count, int width, double limit) {
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i < width; ++i) {
+            if (!(std::fabs(rows[k][i]) <= limit)) return false;
+        }
+    }
+    return true;
+}
+
+// The least figure D may have, with the pattern's slack added, for a node of `radius` to
+// possibly cover: the coverage test passes only where the exact distance is at most about
+// radius + tolerance, the exact distance is at least relLow times the true one, and D is at
+// least the true square less the node's and the pattern's slack.
+double coverBoundFor(double radius, double relLow, double nodeSlack) {
+    if (std::isnan(radius)) return std::numeric_limits<double>::infinity();  // covers anything
+    const double reach = radius + kCoverageTolerance;
+    double square = EuclideanPanels::kTinySquare;
+    if (reach >= 0) {
+        const double widest = (reach + (std::fabs(radius) + kCoverageTolerance) * 0x1p-48) / relLow;
+        const double squared = widest * widest * kRoundingSlack;
+        if (squared > square) square = squared;
+    }
+    return (square + nodeSlack) * kRoundingSlack;
+}
 }  // namespace
+
+bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
+    const int M = count_;
+    if (!(kit_.pIsTwo && kit_.boundsUsable && n_ >= kEuclideanMinDimensions && M >= kEuclideanMinNodes)) {
+        return true;
+    }
+    if (gridActive_ && cells_.averageLength() <= kGridShareBeatingBlocks * M) return true;
+    // Squares of larger coordinates could overflow the sums the bounds rest on.
+    const double largest = EuclideanPanels::kLargest;
+    if (!largestMagnitudeWithin(in.templates, M, n_, largest) ||
+        !largestMagnitudeWithin(in.patterns, in.patternCount, n_, largest)) {
+        return true;
+    }
+    panels_.init(n_);
+    if (!coverBound_.resize(static_cast<std::size_t>(M), 0.0) ||
+        !nodeSlack_.resize(static_cast<std::size_t>(M), 0.0)) {
+        return false;
+    }
+    for (int t = 0; t < M; ++t) {
+        if (!panels_.append(centres_.data + static_cast<std::size_t>(t) * n_)) return false;
+        nodeSlack_.data[t] = panels_.kappa() * panels_.squaredNorm(t);
+        coverBound_.data[t] = coverBoundFor(radii_.data[t], kit_.relLow, nodeSlack_.data[t]);
+    }
+    const double ratio = kit_.relHigh / kit_.relLow;
+    nearestFactor_ = ratio * ratio * (1.0 + 0x1p-46);
+    // The block scan takes over: the grid would only cost memory.
+    cells_.release();
+    always_.release();
+    gridActive_ = false;
+    euclidean_ = true;
+    return true;
+}
 
 bool RecallNodeSet::suits(const RecallInput& in) {
     return in.oflag <= 2 && allFiniteRows(in.templates, in.nodeCount, in.dimension) &&
@@ -52,7 +118,14 @@ bool RecallNodeSet::build(const RecallInput& in) {
         labels_.data[t] = static_cast<std::int32_t>(in.nodeLabels[t]);
     }
     count_ = M;
+    euclidean_ = false;
+    if (!buildIndex(in)) return false;
+    return buildEuclidean(in);
+}
 
+bool RecallNodeSet::buildIndex(const RecallInput& in) {
+    const int M = in.nodeCount;
+    const std::size_t n = static_cast<std::size_t>(n_);
     // A radius below -tolerance never covers a pattern of finite coordinates: d - 1e-8 is at
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
@@ -160,7 +233,11 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
     const bool rough = tiled_ && count_ > 0;
     if (rough) s.rough = static_cast<float*>(mxCalloc(static_cast<std::size_t>(n_), sizeof(float)));
-    if (s.low != nullptr && s.high != nullptr && (!rough || s.rough != nullptr)) return true;
+    if (euclidean_) s.block = static_cast<EuclideanBlockState*>(mxCalloc(1, sizeof(EuclideanBlockState)));
+    if (s.low != nullptr && s.high != nullptr && (!rough || s.rough != nullptr) &&
+        (!euclidean_ || s.block != nullptr)) {
+        return true;
+    }
     releaseScratch(s);
     return false;
 }
@@ -169,6 +246,7 @@ void RecallNodeSet::releaseScratch(RecallScratch& s) const {
     mxFree(s.low);
     mxFree(s.high);
     mxFree(s.rough);
+    mxFree(s.block);
     s = RecallScratch{};
 }
 
@@ -179,6 +257,10 @@ void RecallNodeSet::release() {
     always_.release();
     cells_.release();
     tiles_.release();
+    panels_.release();
+    coverBound_.release();
+    nodeSlack_.release();
+    euclidean_ = false;
     gridActive_ = false;
     tiled_ = false;
     count_ = 0;
@@ -319,6 +401,151 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     nearest = -1;
     if (cover < 0 && wantNearest && M > 0) nearest = nearestNode(x, s, false);
     return cover;
+}
+
+void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool wantNearest,
+                                  RecallScratch& s, int* cover, int* nearest,
+                                  std::uint64_t& tests) const {
+    if (euclidean_) {
+        classifyEuclidean(patterns, count, wantNearest, s, cover, nearest, tests);
+        return;
+    }
+    for (int k = 0; k < count; ++k) cover[k] = classify(patterns[k], wantNearest, s, nearest[k], tests);
+}
+
+// The block scan: for each group of patterns and panel of nodes, in node order, the figures D
+// decide most nodes at once; exact distances settle the rest. A pattern leaves the scan at
+// its first cover. For the 1-NN rule each pattern keeps the least upper bound so far and the
+// nodes whose lower bound has not exceeded it; the literal choice is among them.
+void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
+                                      RecallScratch& s, int* cover, int* nearest,
+                                      std::uint64_t& tests) const {
+    constexpr int kPanel = EuclideanPanels::kPanel;
+    constexpr int kGroup = EuclideanPanels::kGroup;
+    constexpr int kCandidates = EuclideanBlockState::kCandidates;
+    EuclideanBlockState& b = *s.block;
+    const int M = count_;
+    const std::size_t n = static_cast<std::size_t>(n_);
+    for (int k = 0; k < count; ++k) {
+        cover[k] = -1;
+        nearest[k] = -1;
+        b.norm[k] = panels_.squaredNorm(patterns[k]);
+        b.slack[k] = panels_.kappa() * b.norm[k] + EuclideanPanels::kTinyError;
+        b.leastHigh[k] = std::numeric_limits<double>::infinity();
+        b.candidateCount[k] = 0;
+    }
+    // Where a pattern's 1-NN candidates may lie: a lower bound on D at most this.
+    auto nearestLimit = [&](int k) {
+        double limit = nearestFactor_ * (b.leastHigh[k] + b.slack[k]);
+        if (limit < EuclideanPanels::kTinySquare) limit = EuclideanPanels::kTinySquare;
+        return limit * kRoundingSlack + b.slack[k];
+    };
+    auto keepCandidate = [&](int k, int j, double low) {
+        std::int32_t& kept = b.candidateCount[k];
+        if (kept == kCandidates) {
+            // Full: drop those that a later, nearer node has ruled out.
+            const double limit = nearestLimit(k);
+            int write = 0;
+            for (int e = 0; e < kCandidates; ++e) {
+                if (b.candidateLow[k][e] <= limit) {
+                    b.candidates[k][write] = b.candidates[k][e];
+                    b.candidateLow[k][write++] = b.candidateLow[k][e];
+                }
+            }
+            kept = write;
+        }
+        if (kept >= kCandidates) {
+            kept = kCandidates + 1;  // overflowed: the exact 1-NN scan decides
+            return;
+        }
+        if (kept > kCandidates) return;
+        b.candidates[k][kept] = j;
+        b.candidateLow[k][kept++] = low;
+    };
+
+    const int panels = panels_.panels();
+    std::size_t chunk = kChunkBytes / (n * kPanel * sizeof(double) + 1);
+    if (chunk < 1) chunk = 1;
+    const double* bounds = coverBound_.data;
+    const double* nodeSlack = nodeSlack_.data;
+    for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
+        const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+        int active = 0;
+        for (int k = 0; k < count; ++k) {
+            if (cover[k] < 0) b.active[active++] = k;
+        }
+        if (active == 0) break;
+        for (int g = 0; g < active; g += kGroup) {
+            const int rows = active - g < kGroup ? active - g : kGroup;
+            const double* x[kGroup];
+            double norms[kGroup];
+            for (int r = 0; r < rows; ++r) {
+                x[r] = patterns[b.active[g + r]];
+                norms[r] = b.norm[b.active[g + r]];
+            }
+            for (int q = q0; q < q1; ++q) {
+                panels_.distances(x, norms, rows, q, b.distances);
+                const int first = q * kPanel;
+                const int lanes = M - first < kPanel ? M - first : kPanel;
+                for (int r = 0; r < rows; ++r) {
+                    const int k = b.active[g + r];
+                    if (cover[k] >= 0) continue;
+                    const double* D = b.distances + r * kPanel;
+                    const double slack = b.slack[k];
+                    unsigned mayCover = 0;
+                    for (int l = 0; l < lanes; ++l) {
+                        mayCover |= static_cast<unsigned>(D[l] <= bounds[first + l] + slack) << l;
+                    }
+                    while (mayCover != 0) {
+                        const int j = first + __builtin_ctz(mayCover);
+                        mayCover &= mayCover - 1;
+                        const double d = exactDistance(kit_, centres_.data + j * n, x[r]);
+                        if (!(d - kCoverageTolerance > radii_.data[j])) {
+                            cover[k] = j;
+                            break;
+                        }
+                    }
+                    if (cover[k] >= 0 || !wantNearest) continue;
+                    double least = b.leastHigh[k];
+                    for (int l = 0; l < lanes; ++l) {
+                        const double high = D[l] + nodeSlack[first + l];
+                        least = high < least ? high : least;
+                    }
+                    b.leastHigh[k] = least;
+                    const double limit = nearestLimit(k);
+                    for (int l = 0; l < lanes; ++l) {
+                        const double low = D[l] - nodeSlack[first + l];
+                        if (low <= limit) keepCandidate(k, first + l, low);
+                    }
+                }
+            }
+        }
+    }
+
+    for (int k = 0; k < count; ++k) {
+        if (cover[k] >= 0) {
+            tests += static_cast<std::uint64_t>(cover[k]) + 1;
+            continue;
+        }
+        tests += static_cast<std::uint64_t>(M);
+        if (!wantNearest || M == 0) continue;
+        if (b.candidateCount[k] > kCandidates) {
+            nearest[k] = nearestNode(patterns[k], s, false);
+            continue;
+        }
+        // Candidates are in node order: the first of least exact distance is the literal one.
+        const double limit = nearestLimit(k);
+        double least = 0.0;
+        for (int e = 0; e < b.candidateCount[k]; ++e) {
+            if (!(b.candidateLow[k][e] <= limit)) continue;
+            const int j = b.candidates[k][e];
+            const double d = exactDistance(kit_, centres_.data + j * n, patterns[k]);
+            if (nearest[k] < 0 || d < least) {
+                nearest[k] = j;
+                least = d;
+            }
+        }
+    }
 }
 
 }  // namespace sphnet

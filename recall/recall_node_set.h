@@ -11,14 +11,30 @@
 #include "distance_bounds.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "euclidean_panels.h"
 
 namespace sphnet {
+
+// What the Euclidean block scan keeps per pattern of a block.
+struct EuclideanBlockState {
+    static constexpr int kPatterns = 128;   // patterns per block
+    static constexpr int kCandidates = 16;  // 1-NN candidates kept per pattern
+    double norm[kPatterns];
+    double slack[kPatterns];     // kappa |x|^2 plus the underflow allowance
+    double leastHigh[kPatterns];  // least D + kappa |c|^2 so far
+    std::int32_t active[kPatterns];
+    std::int32_t candidateCount[kPatterns];  // kCandidates + 1 once they overflowed
+    std::int32_t candidates[kPatterns][kCandidates];
+    double candidateLow[kPatterns][kCandidates];
+    double distances[EuclideanPanels::kGroup * EuclideanPanels::kPanel];
+};
 
 // Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
 struct RecallScratch {
     double* low = nullptr;
     double* high = nullptr;
     float* rough = nullptr;  // the pattern for the tiles' filter
+    EuclideanBlockState* block = nullptr;
 };
 
 class RecallNodeSet {
@@ -38,6 +54,11 @@ public:
     int classify(const double* x, bool wantNearest, RecallScratch& scratch, int& nearest,
                  std::uint64_t& tests) const;
 
+    // The same for patterns[0..count), count <= EuclideanBlockState::kPatterns: cover[k] and
+    // nearest[k] (-1 where there is none or it is not wanted).
+    void classifyBlock(const double* const* patterns, int count, bool wantNearest,
+                       RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
+
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
 
@@ -45,6 +66,11 @@ private:
     bool covers(int j, const double* x) const;
     // boundsKnown: scratch already holds every node's bounds for x.
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
+    bool buildIndex(const RecallInput& in);  // the tiles or the grid
+    bool buildEuclidean(const RecallInput& in);
+    void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
+                           RecallScratch& scratch, int* cover, int* nearest,
+                           std::uint64_t& tests) const;
 
     DistanceKit kit_;
     int n_ = 0;
@@ -57,6 +83,12 @@ private:
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
     bool tiled_ = false;  // p = 1 and +Inf
     NodeTiles tiles_;
+    // p = 2 in many dimensions: blocked squared distances bound every node at once.
+    bool euclidean_ = false;
+    EuclideanPanels panels_;
+    HostVector<double> coverBound_;  // per node: D above this plus the pattern's slack cannot cover
+    HostVector<double> nodeSlack_;   // per node: kappa |c|^2
+    double nearestFactor_ = 1.0;     // (relHigh / relLow)^2, rounded up
 };
 
 }  // namespace sphnet

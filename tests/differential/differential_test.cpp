@@ -402,6 +402,41 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
 INSTANTIATE_TEST_SUITE_P(EveryNorm, LargerProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
                          normName);
 
+// ---- Many nodes in many dimensions: the blocked scans ----
+
+// Overlapping classes in 8 to 40 dimensions with a few hundred to a few thousand nodes, now and
+// then far from the origin, where |x|^2 + |c|^2 - 2 x.c loses most of its digits and only the
+// allowance keeps its bounds true, or on a lattice, where distances tie exactly.
+TEST(BlockScans, ManyNodesInManyDimensions) {
+    Generator g(0xb10c5u);
+    const int cases = scaled(10);
+    for (int c = 0; c < cases; ++c) {
+        reference::TrainingProblem t;
+        t.dimension = g.between(8, 40);
+        const int count = g.between(300, 1200);
+        const Layout layout = g.chance(0.3) ? Layout::Grid : g.chance(0.5) ? Layout::Clustered : Layout::Uniform;
+        t.patterns = g.points(count, t.dimension, layout, 1.0);
+        const double offset = g.chance(0.4) ? (g.chance(0.5) ? 1e4 : 3e6) : 0.0;
+        for (auto& row : t.patterns) {
+            for (double& v : row) v += offset;
+        }
+        t.labels = g.labels(count, g.between(2, 4));
+        t.p = g.chance(0.7) ? 2.0 : g.norm(g.between(0, 5));
+        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.05, 0.5);
+        t.margin = g.chance(0.5) ? 0.0 : g.uniform(0.0, 0.1);
+        t.maxPresentations = g.between(1, 4);
+        t.oflag = g.between(0, 1);
+        const Counters start = g.counters();
+        const std::string label = "case " + std::to_string(c);
+        const reference::TrainingResult trained = expectSameTraining(t, start, label);
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, g.between(300, 5000));
+        if (g.chance(0.6)) r.p = 2.0;
+        r.oflag = g.between(0, 2);
+        expectSameRecall(r, g.counters(), label);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // ---- Hand-made boundary cases ----
 
 // Distances that sit on the coverage boundary and on the conflict threshold, where a cheap

@@ -1,0 +1,188 @@
+#include "euclidean_panels.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define SPHNET_PANELS_X86 1
+#endif
+
+namespace sphnet {
+
+namespace {
+
+constexpr int kPanel = EuclideanPanels::kPanel;
+constexpr int kGroup = EuclideanPanels::kGroup;
+
+// dots[r * kPanel + l] = x[r] . (centre of lane l). Any order of summation will do: the
+// allowance holds for all of them.
+void dotsPortable(const double* const* x, int rows, const double* panel, int n, double* dots) {
+    for (int r = 0; r < rows; ++r) {
+        double acc[kPanel] = {};
+        const double* xr = x[r];
+        for (int i = 0; i < n; ++i) {
+            const double xi = xr[i];
+            const double* c = panel + static_cast<std::size_t>(i) * kPanel;
+            for (int l = 0; l < kPanel; ++l) acc[l] += xi * c[l];
+        }
+        std::memcpy(dots + r * kPanel, acc, sizeof acc);
+    }
+}
+
+#if SPHNET_PANELS_X86
+// Rows patterns against sixteen nodes: 2 * Rows accumulators, each coordinate one broadcast per
+// pattern and two multiply-adds.
+template <int Rows>
+__attribute__((target("avx512f"))) void dotsAvx512Rows(const double* const* x, const double* panel,
+                                                       int n, double* dots) {
+    __m512d low[Rows], high[Rows];
+    const double* xr[Rows];
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        low[r] = _mm512_setzero_pd();
+        high[r] = _mm512_setzero_pd();
+        xr[r] = x[r];
+    }
+    for (int i = 0; i < n; ++i) {
+        const __m512d c0 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel);
+        const __m512d c1 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel + 8);
+#pragma GCC unroll 8
+        for (int r = 0; r < Rows; ++r) {
+            const __m512d xi = _mm512_set1_pd(xr[r][i]);
+            low[r] = _mm512_fmadd_pd(xi, c0, low[r]);
+            high[r] = _mm512_fmadd_pd(xi, c1, high[r]);
+        }
+    }
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        _mm512_storeu_pd(dots + r * kPanel, low[r]);
+        _mm512_storeu_pd(dots + r * kPanel + 8, high[r]);
+    }
+}
+
+__attribute__((target("avx512f"))) void dotsAvx512(const double* const* x, int rows,
+                                                   const double* panel, int n, double* dots) {
+    switch (rows) {
+        case 8: dotsAvx512Rows<8>(x, panel, n, dots); return;
+        case 7: dotsAvx512Rows<7>(x, panel, n, dots); return;
+        case 6: dotsAvx512Rows<6>(x, panel, n, dots); return;
+        case 5: dotsAvx512Rows<5>(x, panel, n, dots); return;
+        case 4: dotsAvx512Rows<4>(x, panel, n, dots); return;
+        case 3: dotsAvx512Rows<3>(x, panel, n, dots); return;
+        case 2: dotsAvx512Rows<2>(x, panel, n, dots); return;
+        default: dotsAvx512Rows<1>(x, panel, n, dots); return;
+    }
+}
+
+// Two patterns against sixteen nodes in four-wide vectors: eight accumulators.
+template <int Rows>
+__attribute__((target("avx2,fma"))) void dotsAvx2Rows(const double* const* x, const double* panel,
+                                                      int n, double* dots) {
+    __m256d acc[Rows][4];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) {
+        for (int v = 0; v < 4; ++v) acc[r][v] = _mm256_setzero_pd();
+    }
+    for (int i = 0; i < n; ++i) {
+        const double* c = panel + static_cast<std::size_t>(i) * kPanel;
+        const __m256d c0 = _mm256_loadu_pd(c), c1 = _mm256_loadu_pd(c + 4);
+        const __m256d c2 = _mm256_loadu_pd(c + 8), c3 = _mm256_loadu_pd(c + 12);
+#pragma GCC unroll 2
+        for (int r = 0; r < Rows; ++r) {
+            const __m256d xi = _mm256_broadcast_sd(x[r] + i);
+            acc[r][0] = _mm256_fmadd_pd(xi, c0, acc[r][0]);
+            acc[r][1] = _mm256_fmadd_pd(xi, c1, acc[r][1]);
+            acc[r][2] = _mm256_fmadd_pd(xi, c2, acc[r][2]);
+            acc[r][3] = _mm256_fmadd_pd(xi, c3, acc[r][3]);
+        }
+    }
+    for (int r = 0; r < Rows; ++r) {
+        for (int v = 0; v < 4; ++v) _mm256_storeu_pd(dots + r * kPanel + 4 * v, acc[r][v]);
+    }
+}
+
+__attribute__((target("avx2,fma"))) void dotsAvx2(const double* const* x, int rows,
+                                                  const double* panel, int n, double* dots) {
+    int r = 0;
+    for (; r + 2 <= rows; r += 2) dotsAvx2Rows<2>(x + r, panel, n, dots + r * kPanel);
+    if (r < rows) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kPanel);
+}
+#endif
+
+}  // namespace
+
+bool EuclideanPanels::available(Vectors vectors) {
+    switch (vectors) {
+        case Vectors::Best:
+        case Vectors::Portable: return true;
+#if SPHNET_PANELS_X86
+        case Vectors::Avx512: return __builtin_cpu_supports("avx512f");
+        case Vectors::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#endif
+        default: return false;
+    }
+}
+
+void EuclideanPanels::init(int n, Vectors vectors) {
+    release();
+    n_ = n;
+    // |D - S| <= (2 gamma_n + 3u)(|x|^2 + |c|^2), gamma_n = nu / (1 - nu): n roundings in
+    // each dot product and each norm, three more where D is formed. The last factor covers
+    // gamma_n's denominator and the norms being computed rather than exact.
+    kappa_ = (2.0 * n + 4.0) * 0x1p-53 * (1.0 + 0x1p-20);
+    if (vectors == Vectors::Best) {
+        vectors = available(Vectors::Avx512) ? Vectors::Avx512
+                  : available(Vectors::Avx2) ? Vectors::Avx2
+                                             : Vectors::Portable;
+    }
+    kernel_ = dotsPortable;
+#if SPHNET_PANELS_X86
+    if (vectors == Vectors::Avx512) kernel_ = dotsAvx512;
+    if (vectors == Vectors::Avx2) kernel_ = dotsAvx2;
+#endif
+}
+
+bool EuclideanPanels::append(const double* centre) {
+    const std::size_t n = static_cast<std::size_t>(n_);
+    const int j = count_;
+    const int lane = j % kPanel;
+    if (lane == 0) {
+        // A new panel, zero-filled so that lanes past the last node stay harmless.
+        if (!panels_.resize(panels_.size + n * kPanel, 0.0) || !norms_.resize(norms_.size + kPanel, 0.0)) {
+            return false;
+        }
+    }
+    double* panel = panels_.data + static_cast<std::size_t>(j / kPanel) * n * kPanel;
+    for (std::size_t i = 0; i < n; ++i) panel[i * kPanel + lane] = centre[i];
+    norms_.data[j] = squaredNorm(centre);
+    count_ = j + 1;
+    return true;
+}
+
+double EuclideanPanels::squaredNorm(const double* x) const {
+    double s = 0.0;
+    for (int i = 0; i < n_; ++i) s += x[i] * x[i];
+    return s;
+}
+
+void EuclideanPanels::distances(const double* const* x, const double* xNorms, int rows, int q,
+                                double* out) const {
+    const std::size_t n = static_cast<std::size_t>(n_);
+    double dots[kGroup * kPanel];
+    kernel_(x, rows, panels_.data + static_cast<std::size_t>(q) * n * kPanel, n_, dots);
+    const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
+    for (int r = 0; r < rows; ++r) {
+        for (int l = 0; l < kPanel; ++l) {
+            out[r * kPanel + l] = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
+        }
+    }
+}
+
+void EuclideanPanels::release() {
+    panels_.release();
+    norms_.release();
+    count_ = 0;
+}
+
+}  // namespace sphnet

@@ -1,0 +1,66 @@
+// Node centres in panels of kPanel nodes, stored coordinate by coordinate, with their squared
+// norms, and a blocked kernel that gives the squared Euclidean distances of a group of patterns
+// to a panel as |x|^2 + |c|^2 - 2 x.c: one multiply-add per coordinate of each pattern-node
+// pair, at the vector units' full rate.
+//
+// Such a figure D is not the coverage test's distance, but it is never far from the exact
+// squared distance S: whatever the order of the sums, |D - S| <= kappa (|x|^2 + |c|^2) + tiny
+// (see allowance()). Scans use it to bound every node's distance from both sides and compute
+// the exact distance only where a bound leaves the verdict open.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "node_grid.h"
+
+namespace sphnet {
+
+class EuclideanPanels {
+public:
+    static constexpr int kPanel = 16;  // nodes per panel
+    static constexpr int kGroup = 8;   // patterns per kernel call
+    // Beyond this magnitude a coordinate's square could overflow a sum of squares, and below
+    // kTinySquare a sum of squares may have lost its low terms to underflow: bounds rest on
+    // neither.
+    static constexpr double kLargest = 0x1p480;
+    static constexpr double kTinySquare = 0x1p-800;
+
+    // The instruction sets the kernel is built for; Best is the widest this processor has.
+    enum class Vectors { Best, Portable, Avx2, Avx512 };
+    static bool available(Vectors vectors);
+
+    void init(int n, Vectors vectors = Vectors::Best);
+    // Appends a node's centre (n values, each of magnitude at most kLargest). False when
+    // memory runs out.
+    bool append(const double* centre);
+    int count() const { return count_; }
+    int dimension() const { return n_; }
+    int panels() const { return (count_ + kPanel - 1) / kPanel; }
+    double squaredNorm(int j) const { return norms_.data[j]; }
+
+    // The sum of squares of x's n coordinates, as the kernel's D assumes it.
+    double squaredNorm(const double* x) const;
+    // kappa: |D - S| <= kappa (|x|^2 + |c|^2) + kTinyError for every D the kernel gives.
+    double kappa() const { return kappa_; }
+    static constexpr double kTinyError = 0x1p-1000;
+
+    // D for `rows` (1..kGroup) patterns x[r] with squared norms xNorms[r], against the nodes
+    // of panel q: out[r * kPanel + l] for node q * kPanel + l. Lanes past the last node hold
+    // the distance to a zero centre.
+    void distances(const double* const* x, const double* xNorms, int rows, int q, double* out) const;
+
+    void release();
+
+    using Kernel = void (*)(const double* const* x, int rows, const double* panel, int n, double* dots);
+
+private:
+    Kernel kernel_ = nullptr;
+    int n_ = 0;
+    int count_ = 0;
+    double kappa_ = 0.0;
+    HostVector<double> panels_;  // per panel: n rows of kPanel coordinates
+    HostVector<double> norms_;   // per node, in whole panels (zero past the last node)
+};
+
+}  // namespace sphnet

@@ -1,0 +1,68 @@
+// For a block of upcoming patterns, the nodes that may matter to each of them: the blocked
+// squared distances of EuclideanPanels bound every pattern-node distance at once, and a node is
+// listed for a pattern unless its lower bound exceeds the node's reach for that pattern's label
+// (one reach for patterns of the node's own label, another for the rest). Scans then visit
+// only the listed nodes, in node order, and decide each with the exact distance.
+//
+// Centres never move once made, and radii only shrink but for rare exceptions the caller
+// handles: lists made for a block stay conservative while the patterns are presented in turn.
+#pragma once
+
+#include <cstdint>
+
+#include "euclidean_panels.h"
+#include "node_grid.h"
+
+namespace sphnet {
+
+class NodeCandidates {
+public:
+    // Whether the bounds hold for these coordinates: every magnitude at most kLargest.
+    static bool suits(const double* const* rows, int count, int n);
+
+    // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
+    // coverage test's distance is at least relLow times the true one.
+    void init(int n, double lowScale, double relLow);
+    // Appends a node with its label and its reaches for patterns of its own label and of
+    // others. False when memory runs out.
+    bool append(const double* centre, double label, double ownReach, double otherReach);
+    void update(int j, double ownReach, double otherReach);
+    int count() const { return panels_.count(); }
+    int dimension() const { return panels_.dimension(); }
+
+    // Lists, for patterns[0..patterns) with their labels, the nodes of [0, count()) that may
+    // matter, using both cores where the work is large. A pattern with more than `cap` such
+    // nodes gets no list (overflowed). False when memory runs out.
+    bool collect(const double* const* patterns, const double* labels, int patternCount, int cap);
+    // The list of pattern k of the last collect, in node order; null when it overflowed.
+    const std::int32_t* listOf(int k, std::int32_t& length) const;
+    // The nodes the last collect covered: [0, nodesCovered()).
+    int nodesCovered() const { return covered_; }
+    void release();
+
+private:
+    // Per pattern, room for `cap` node numbers, and how many there are (-1: overflowed).
+    struct Lists {
+        HostVector<std::int32_t> nodes;
+        HostVector<std::int32_t> lengths;
+    };
+    void collectRange(const double* const* patterns, const double* labels, int patternCount,
+                      int firstPanel, int endPanel, Lists& out) const;
+    double boundFor(double reach, double nodeSlack) const;
+
+    EuclideanPanels panels_;
+    double lowScale_ = 1.0;
+    double relLow_ = 1.0;
+    HostVector<double> labels_;
+    HostVector<double> ownBounds_;    // per node: D above this plus the pattern's slack is out
+    HostVector<double> otherBounds_;
+    HostVector<double> nodeSlack_;    // per node: kappa |c|^2
+    // Per collect: the patterns' lists, one set per thread (the second thread takes the later
+    // nodes; its lists are appended to the first's), and the patterns' squared norms.
+    Lists lists_[2];
+    HostVector<double> patternNorms_;
+    int covered_ = 0;
+    int cap_ = 0;
+};
+
+}  // namespace sphnet
