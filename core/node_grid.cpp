@@ -3,45 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "mex_host.h"
 
 namespace sphnet {
-
-template <typename T>
-bool HostVector<T>::reserve(std::size_t wanted) {
-    if (wanted <= capacity) return true;
-    void* block = mxRealloc(data, wanted * sizeof(T));
-    if (block == nullptr) return false;
-    data = static_cast<T*>(block);
-    capacity = wanted;
-    return true;
-}
-
-template <typename T>
-bool HostVector<T>::resize(std::size_t wanted, T fill) {
-    if (wanted > capacity) {
-        std::size_t grown = capacity < 16 ? 16 : capacity;
-        while (grown < wanted) grown *= 2;
-        if (!reserve(grown)) return false;
-    }
-    for (std::size_t i = size; i < wanted; ++i) data[i] = fill;
-    size = wanted;
-    return true;
-}
-
-template <typename T>
-void HostVector<T>::release() {
-    mxFree(data);
-    *this = HostVector<T>{};
-}
-
-template struct HostVector<double>;
-template struct HostVector<float>;
-template struct HostVector<std::int32_t>;
-template struct HostVector<std::int64_t>;
-template struct HostVector<std::uint64_t>;
-template struct HostVector<std::int32_t*>;
 
 namespace {
 // Keys beyond this are clamped: clamping only merges far cells, so queries stay conservative.
@@ -128,16 +94,12 @@ long CellLists::cellsCovered(const double* centre, double extent) const {
 }
 
 bool CellLists::grow() {
-    HostVector<std::int64_t> oldKeys = keys_;
-    HostVector<std::int32_t> oldCounts = counts_;
+    HostVector<std::int64_t> oldKeys = std::move(keys_);
+    HostVector<std::int32_t> oldCounts = std::move(counts_);
     const std::size_t slots = oldCounts.size < 64 ? 64 : oldCounts.size * 2;
-    keys_ = {};
-    counts_ = {};
     if (!keys_.resize(slots * kMaxAxes, kEmpty) || !counts_.resize(slots, 0)) {
-        keys_.release();
-        counts_.release();
-        keys_ = oldKeys;
-        counts_ = oldCounts;
+        keys_ = std::move(oldKeys);
+        counts_ = std::move(oldCounts);
         return false;
     }
     for (std::size_t s = 0; s < oldCounts.size; ++s) {
@@ -147,8 +109,6 @@ bool CellLists::grow() {
                     sizeof(std::int64_t) * kMaxAxes);
         counts_.data[slot] = oldCounts.data[s];
     }
-    oldKeys.release();
-    oldCounts.release();
     return true;
 }
 
@@ -236,25 +196,17 @@ bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape sha
 }
 
 bool ReachLists::grow() {
-    HostVector<std::int64_t> oldKeys = keys_;
-    HostVector<std::int32_t*> oldNodes = nodes_;
-    HostVector<std::int32_t> oldLengths = lengths_;
-    HostVector<std::int32_t> oldCapacities = capacities_;
+    HostVector<std::int64_t> oldKeys = std::move(keys_);
+    HostVector<std::int32_t*> oldNodes = std::move(nodes_);
+    HostVector<std::int32_t> oldLengths = std::move(lengths_);
+    HostVector<std::int32_t> oldCapacities = std::move(capacities_);
     const std::size_t slots = oldNodes.size * 2;
-    keys_ = {};
-    nodes_ = {};
-    lengths_ = {};
-    capacities_ = {};
     if (!keys_.resize(slots * kMaxAxes, kEmpty) || !nodes_.resize(slots, nullptr) ||
         !lengths_.resize(slots, 0) || !capacities_.resize(slots, 0)) {
-        keys_.release();
-        nodes_.release();
-        lengths_.release();
-        capacities_.release();
-        keys_ = oldKeys;
-        nodes_ = oldNodes;
-        lengths_ = oldLengths;
-        capacities_ = oldCapacities;
+        keys_ = std::move(oldKeys);
+        nodes_ = std::move(oldNodes);
+        lengths_ = std::move(oldLengths);
+        capacities_ = std::move(oldCapacities);
         return false;
     }
     // The cells' node arrays move with their slots, uncopied.
@@ -267,10 +219,6 @@ bool ReachLists::grow() {
         lengths_.data[slot] = oldLengths.data[s];
         capacities_.data[slot] = oldCapacities.data[s];
     }
-    oldKeys.release();
-    oldNodes.release();
-    oldLengths.release();
-    oldCapacities.release();
     return true;
 }
 

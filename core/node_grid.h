@@ -1,29 +1,15 @@
 // Uniform grids over up to three coordinates of the node centres, hashed by cell, that list per
 // cell the nodes a pattern in that cell may meet, in node order, so a scan can skip the others
-// and still visit its candidates in order. Every array comes from the host allocator.
+// and still visit its candidates in order. Every array comes from the host allocator and is
+// freed with its owner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "host_buffer.h"
+
 namespace sphnet {
-
-// Growable array of plain values from the host allocator.
-template <typename T>
-struct HostVector {
-    T* data = nullptr;
-    std::size_t size = 0;
-    std::size_t capacity = 0;
-
-    bool reserve(std::size_t wanted);
-    bool resize(std::size_t wanted, T fill);  // new entries take `fill`
-    bool push(T value) {
-        if (size == capacity && !reserve(capacity < 16 ? 16 : capacity * 2)) return false;
-        data[size++] = value;
-        return true;
-    }
-    void release();
-};
 
 // Bits over node numbers, 64 to a word.
 inline void setBit(std::uint64_t* bits, int j) { bits[j >> 6] |= std::uint64_t{1} << (j & 63); }
@@ -87,6 +73,11 @@ public:
     const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
     void release();
 
+    ReachLists() = default;
+    ReachLists(const ReachLists&) = delete;
+    ReachLists& operator=(const ReachLists&) = delete;
+    ~ReachLists() { release(); }
+
 private:
     std::int64_t key(double coordinate) const;
     std::size_t slotOf(const std::int64_t* cell) const;
@@ -98,7 +89,7 @@ private:
     double cellSize_ = 1.0;
     Shape shape_ = Shape::Box;
     HostVector<std::int64_t> keys_;
-    HostVector<std::int32_t*> nodes_;  // per slot: the cell's nodes, in one host block
+    HostVector<std::int32_t*> nodes_;  // per slot: the cell's nodes, in one host block it owns
     HostVector<std::int32_t> lengths_;
     HostVector<std::int32_t> capacities_;
     std::size_t occupied_ = 0;
