@@ -3,50 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "mex_host.h"
 
 namespace sphnet {
 
-template <typename T>
-bool HostVector<T>::reserve(std::size_t wanted) {
-    if (wanted <= capacity) return true;
-    void* block = mxRealloc(data, wanted * sizeof(T));
-    if (block == nullptr) return false;
-    data = static_cast<T*>(block);
-    capacity = wanted;
-    return true;
-}
-
-template <typename T>
-bool HostVector<T>::resize(std::size_t wanted, T fill) {
-    if (wanted > capacity) {
-        std::size_t grown = capacity < 16 ? 16 : capacity;
-        while (grown < wanted) grown *= 2;
-        if (!reserve(grown)) return false;
-    }
-    for (std::size_t i = size; i < wanted; ++i) data[i] = fill;
-    size = wanted;
-    return true;
-}
-
-template <typename T>
-void HostVector<T>::release() {
-    mxFree(data);
-    *this = HostVector<T>{};
-}
-
-template struct HostVector<double>;
-template struct HostVector<float>;
-template struct HostVector<std::int32_t>;
-template struct HostVector<std::int64_t>;
-template struct HostVector<std::uint64_t>;
-template struct HostVector<std::int32_t*>;
-
 namespace {
 // Keys beyond this are clamped: clamping only merges far cells, so queries stay conservative.
 constexpr double kKeyLimit = 1099511627776.0;  // 2^40
-constexpr std::int64_t kEmpty = INT64_MIN;
 // A query visiting more cells than this costs more than scanning the nodes.
 constexpr std::int64_t kMaxCellsPerQuery = 729;
 
@@ -57,40 +22,79 @@ std::int64_t cellKey(double coordinate, double cellSize) {
     return static_cast<std::int64_t>(cell);
 }
 
-// Open addressing over a power-of-two table of cell keys (kMaxAxes to a slot): the slot that
-// holds `cell`, or the empty slot where it belongs.
-std::size_t probeSlot(const std::int64_t* keys, std::size_t slots, const std::int64_t* cell,
-                      int axisCount, int stride) {
+// Where the table's walk for `cell` starts.
+std::size_t hashOf(const std::int64_t* cell, int axisCount) {
     std::uint64_t h = 0x9e3779b97f4a7c15u;
     for (int a = 0; a < axisCount; ++a) {
         h ^= static_cast<std::uint64_t>(cell[a]) + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
         h *= 0xff51afd7ed558ccdu;
     }
     h ^= h >> 29;
-    const std::size_t mask = slots - 1;
-    std::size_t slot = static_cast<std::size_t>(h) & mask;
+    return static_cast<std::size_t>(h);
+}
+}  // namespace
+
+template <int kMaxAxes, typename Value>
+std::size_t CellHash<kMaxAxes, Value>::slotOf(const std::int64_t* cell, int axisCount) const {
+    const std::size_t mask = slots() - 1;
+    std::size_t slot = hashOf(cell, axisCount) & mask;
     for (;;) {
-        const std::int64_t* stored = &keys[slot * static_cast<std::size_t>(stride)];
-        if (stored[0] == kEmpty) return slot;
+        const std::int64_t* stored = &keys_.data[slot * kMaxAxes];
+        if (stored[0] == kFree) return slot;
         bool same = true;
         for (int a = 0; a < axisCount; ++a) same = same && stored[a] == cell[a];
         if (same) return slot;
         slot = (slot + 1) & mask;
     }
 }
-}  // namespace
+
+template <int kMaxAxes, typename Value>
+bool CellHash<kMaxAxes, Value>::claim(const std::int64_t* cell, int axisCount, std::size_t& slot) {
+    if ((occupied_ + 1) * 2 > slots() && !grow(axisCount)) return false;
+    slot = slotOf(cell, axisCount);
+    if (isFree(slot)) {
+        std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
+        ++occupied_;
+    }
+    return true;
+}
+
+// Twice the slots (64 at first); cells keep their values, moved along uncopied.
+template <int kMaxAxes, typename Value>
+bool CellHash<kMaxAxes, Value>::grow(int axisCount) {
+    HostVector<std::int64_t> oldKeys = std::move(keys_);
+    HostVector<Value> oldValues = std::move(values_);
+    const std::size_t slots = oldValues.size < 64 ? 64 : oldValues.size * 2;
+    if (!keys_.resize(slots * kMaxAxes, kFree) || !values_.resize(slots, Value{})) {
+        keys_ = std::move(oldKeys);
+        values_ = std::move(oldValues);
+        return false;
+    }
+    for (std::size_t s = 0; s < oldValues.size; ++s) {
+        const std::int64_t* cell = &oldKeys.data[s * kMaxAxes];
+        if (cell[0] == kFree) continue;
+        const std::size_t slot = slotOf(cell, axisCount);
+        std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
+        values_.data[slot] = oldValues.data[s];
+    }
+    return true;
+}
+
+template <int kMaxAxes, typename Value>
+void CellHash<kMaxAxes, Value>::release() {
+    keys_.release();
+    values_.release();
+    occupied_ = 0;
+}
+
 
 std::int64_t CellLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
 
-std::size_t CellLists::slotOf(const std::int64_t* cell) const {
-    return probeSlot(keys_.data, counts_.size, cell, axisCount_, kMaxAxes);
-}
-
 void CellLists::init(const int* axes, int axisCount, double cellSize) {
+    release();
     axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
     for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
     cellSize_ = cellSize;
-    occupied_ = 0;
 }
 
 template <typename Visit>
@@ -127,151 +131,76 @@ long CellLists::cellsCovered(const double* centre, double extent) const {
     return cells;
 }
 
-bool CellLists::grow() {
-    HostVector<std::int64_t> oldKeys = keys_;
-    HostVector<std::int32_t> oldCounts = counts_;
-    const std::size_t slots = oldCounts.size < 64 ? 64 : oldCounts.size * 2;
-    keys_ = {};
-    counts_ = {};
-    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !counts_.resize(slots, 0)) {
-        keys_.release();
-        counts_.release();
-        keys_ = oldKeys;
-        counts_ = oldCounts;
-        return false;
-    }
-    for (std::size_t s = 0; s < oldCounts.size; ++s) {
-        if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
-        const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
-        std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
-                    sizeof(std::int64_t) * kMaxAxes);
-        counts_.data[slot] = oldCounts.data[s];
-    }
-    oldKeys.release();
-    oldCounts.release();
-    return true;
-}
-
 bool CellLists::count(int, const double* centre, double extent) {
     bool ok = true;
     forEachCell(centre, extent, [&](const std::int64_t* cell) {
-        if (!ok) return;
-        if ((occupied_ + 1) * 2 > counts_.size && !grow()) {
+        std::size_t slot = 0;
+        if (!ok || !cells_.claim(cell, axisCount_, slot)) {
             ok = false;
             return;
         }
-        const std::size_t slot = slotOf(cell);
-        if (keys_.data[slot * kMaxAxes] == kEmpty) {
-            std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
-            ++occupied_;
-        }
-        ++counts_.data[slot];
+        ++cells_.values()[slot];
     });
     return ok;
 }
 
 bool CellLists::finishCounting() {
-    if (counts_.size == 0 && !grow()) return false;
-    if (!offsets_.resize(counts_.size + 1, 0)) return false;
+    if (!cells_.ensureTable(axisCount_)) return false;
+    const std::size_t slots = cells_.slots();
+    std::int32_t* counts = cells_.values();
+    if (!offsets_.resize(slots + 1, 0)) return false;
     std::int32_t total = 0;
-    for (std::size_t s = 0; s < counts_.size; ++s) {
+    for (std::size_t s = 0; s < slots; ++s) {
         offsets_.data[s] = total;
-        total += counts_.data[s];
-        counts_.data[s] = 0;  // refilled by store()
+        total += counts[s];
+        counts[s] = 0;  // refilled by store()
     }
-    offsets_.data[counts_.size] = total;
+    offsets_.data[slots] = total;
     return entries_.resize(static_cast<std::size_t>(total) + 1, 0);
 }
 
 double CellLists::averageLength() const {
     double total = 0;
-    for (std::size_t s = 0; s < counts_.size; ++s) total += counts_.data[s];
-    return occupied_ == 0 ? 0.0 : total / static_cast<double>(occupied_);
+    for (std::size_t s = 0; s < cells_.slots(); ++s) total += cells_.values()[s];
+    return cells_.occupied() == 0 ? 0.0 : total / static_cast<double>(cells_.occupied());
 }
 
 void CellLists::store(int j, const double* centre, double extent) {
     forEachCell(centre, extent, [&](const std::int64_t* cell) {
-        const std::size_t slot = slotOf(cell);
-        entries_.data[offsets_.data[slot] + counts_.data[slot]++] = j;
+        const std::size_t slot = cells_.slotOf(cell, axisCount_);
+        entries_.data[offsets_.data[slot] + cells_.values()[slot]++] = j;
     });
 }
 
 const std::int32_t* CellLists::nodesAt(const double* x, std::int32_t& length) const {
     std::int64_t cell[kMaxAxes] = {0, 0, 0};
     for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
-    const std::size_t slot = slotOf(cell);
-    if (keys_.data[slot * kMaxAxes] == kEmpty) {
+    const std::size_t slot = cells_.slotOf(cell, axisCount_);
+    if (cells_.isFree(slot)) {
         length = 0;
         return nullptr;
     }
-    length = counts_.data[slot];
+    length = cells_.values()[slot];
     return entries_.data + offsets_.data[slot];
 }
 
 void CellLists::release() {
-    keys_.release();
-    counts_.release();
+    cells_.release();
     offsets_.release();
     entries_.release();
-    occupied_ = 0;
 }
 
 // ---- ReachLists ----
 
 std::int64_t ReachLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
 
-std::size_t ReachLists::slotOf(const std::int64_t* cell) const {
-    return probeSlot(keys_.data, nodes_.size, cell, axisCount_, kMaxAxes);
-}
-
 bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape shape) {
+    release();
     axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
     shape_ = shape;
     for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
     cellSize_ = cellSize;
-    occupied_ = 0;
-    const std::size_t slots = 64;
-    return keys_.resize(slots * kMaxAxes, kEmpty) && nodes_.resize(slots, nullptr) &&
-           lengths_.resize(slots, 0) && capacities_.resize(slots, 0);
-}
-
-bool ReachLists::grow() {
-    HostVector<std::int64_t> oldKeys = keys_;
-    HostVector<std::int32_t*> oldNodes = nodes_;
-    HostVector<std::int32_t> oldLengths = lengths_;
-    HostVector<std::int32_t> oldCapacities = capacities_;
-    const std::size_t slots = oldNodes.size * 2;
-    keys_ = {};
-    nodes_ = {};
-    lengths_ = {};
-    capacities_ = {};
-    if (!keys_.resize(slots * kMaxAxes, kEmpty) || !nodes_.resize(slots, nullptr) ||
-        !lengths_.resize(slots, 0) || !capacities_.resize(slots, 0)) {
-        keys_.release();
-        nodes_.release();
-        lengths_.release();
-        capacities_.release();
-        keys_ = oldKeys;
-        nodes_ = oldNodes;
-        lengths_ = oldLengths;
-        capacities_ = oldCapacities;
-        return false;
-    }
-    // The cells' node arrays move with their slots, uncopied.
-    for (std::size_t s = 0; s < oldNodes.size; ++s) {
-        if (oldKeys.data[s * kMaxAxes] == kEmpty) continue;
-        const std::size_t slot = slotOf(&oldKeys.data[s * kMaxAxes]);
-        std::memcpy(&keys_.data[slot * kMaxAxes], &oldKeys.data[s * kMaxAxes],
-                    sizeof(std::int64_t) * kMaxAxes);
-        nodes_.data[slot] = oldNodes.data[s];
-        lengths_.data[slot] = oldLengths.data[s];
-        capacities_.data[slot] = oldCapacities.data[s];
-    }
-    oldKeys.release();
-    oldNodes.release();
-    oldLengths.release();
-    oldCapacities.release();
-    return true;
+    return cells_.ensureTable(axisCount_);
 }
 
 bool ReachLists::insert(int j, const double* centre, double extent, bool& listed) {
@@ -333,43 +262,36 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
 
 // Appends node j to the list of `cell`.
 bool ReachLists::listIn(int j, const std::int64_t* cell) {
-    if ((occupied_ + 1) * 2 > nodes_.size && !grow()) return false;
-    const std::size_t slot = slotOf(cell);
-    if (keys_.data[slot * kMaxAxes] == kEmpty) {
-        std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
-        ++occupied_;
-    }
-    std::int32_t& length = lengths_.data[slot];
-    std::int32_t& capacity = capacities_.data[slot];
-    if (length == capacity) {
+    std::size_t slot = 0;
+    if (!cells_.claim(cell, axisCount_, slot)) return false;
+    CellNodes& listed = cells_.values()[slot];
+    if (listed.length == listed.capacity) {
+        const std::int32_t capacity = listed.capacity;
         const std::int32_t grown = capacity == 0 ? 4 : (capacity > (1 << 29) ? INT32_MAX : capacity * 2);
-        void* block = mxRealloc(nodes_.data[slot], static_cast<std::size_t>(grown) * sizeof(std::int32_t));
+        void* block = mxRealloc(listed.nodes, static_cast<std::size_t>(grown) * sizeof(std::int32_t));
         if (block == nullptr) return false;
-        nodes_.data[slot] = static_cast<std::int32_t*>(block);
-        capacity = grown;
+        listed.nodes = static_cast<std::int32_t*>(block);
+        listed.capacity = grown;
     }
-    nodes_.data[slot][length++] = j;
+    listed.nodes[listed.length++] = j;
     return true;
 }
 
 const std::int32_t* ReachLists::nodesAt(const double* x, std::int32_t& length) const {
     length = 0;
-    if (occupied_ == 0) return nullptr;
+    if (cells_.occupied() == 0) return nullptr;
     std::int64_t cell[kMaxAxes] = {};
     for (int a = 0; a < axisCount_; ++a) cell[a] = key(x[axes_[a]]);
-    const std::size_t slot = slotOf(cell);
-    if (keys_.data[slot * kMaxAxes] == kEmpty) return nullptr;
-    length = lengths_.data[slot];
-    return nodes_.data[slot];
+    const std::size_t slot = cells_.slotOf(cell, axisCount_);
+    if (cells_.isFree(slot)) return nullptr;
+    const CellNodes& listed = cells_.values()[slot];
+    length = listed.length;
+    return listed.nodes;
 }
 
 void ReachLists::release() {
-    for (std::size_t s = 0; s < nodes_.size; ++s) mxFree(nodes_.data[s]);
-    keys_.release();
-    nodes_.release();
-    lengths_.release();
-    capacities_.release();
-    occupied_ = 0;
+    for (std::size_t s = 0; s < cells_.slots(); ++s) mxFree(cells_.values()[s].nodes);
+    cells_.release();
 }
 
 }  // namespace sphnet

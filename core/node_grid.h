@@ -1,34 +1,47 @@
 // Uniform grids over up to three coordinates of the node centres, hashed by cell, that list per
 // cell the nodes a pattern in that cell may meet, in node order, so a scan can skip the others
-// and still visit its candidates in order. Every array comes from the host allocator.
+// and still visit its candidates in order. Every array comes from the host allocator and is
+// freed with its owner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "host_buffer.h"
+
 namespace sphnet {
-
-// Growable array of plain values from the host allocator.
-template <typename T>
-struct HostVector {
-    T* data = nullptr;
-    std::size_t size = 0;
-    std::size_t capacity = 0;
-
-    bool reserve(std::size_t wanted);
-    bool resize(std::size_t wanted, T fill);  // new entries take `fill`
-    bool push(T value) {
-        if (size == capacity && !reserve(capacity < 16 ? 16 : capacity * 2)) return false;
-        data[size++] = value;
-        return true;
-    }
-    void release();
-};
 
 // Bits over node numbers, 64 to a word.
 inline void setBit(std::uint64_t* bits, int j) { bits[j >> 6] |= std::uint64_t{1} << (j & 63); }
 inline bool testBit(const std::uint64_t* bits, int j) { return (bits[j >> 6] >> (j & 63)) & 1u; }
 inline std::size_t bitWords(int count) { return (static_cast<std::size_t>(count) + 63) / 64; }
+
+// Open addressing over a power-of-two table of grid cells, kMaxAxes keys to a cell, each with a
+// Value (plain data, zero for a new cell). At most half the slots are occupied.
+template <int kMaxAxes, typename Value>
+class CellHash {
+public:
+    // The slot that holds `cell`, or the free slot where it belongs. The table must not be empty.
+    std::size_t slotOf(const std::int64_t* cell, int axisCount) const;
+    bool isFree(std::size_t slot) const { return keys_.data[slot * kMaxAxes] == kFree; }
+    // The slot of `cell`, claimed (key stored, value zero) when new; the table grows as needed.
+    // False when memory runs out.
+    bool claim(const std::int64_t* cell, int axisCount, std::size_t& slot);
+    // Makes a table of 64 slots when there is none; false when memory runs out.
+    bool ensureTable(int axisCount) { return slots() != 0 || grow(axisCount); }
+    std::size_t slots() const { return values_.size; }
+    std::size_t occupied() const { return occupied_; }
+    Value* values() const { return values_.data; }
+    void release();
+
+private:
+    static constexpr std::int64_t kFree = INT64_MIN;
+    bool grow(int axisCount);
+
+    HostVector<std::int64_t> keys_;  // per slot kMaxAxes keys; the first kFree: a free slot
+    HostVector<Value> values_;
+    std::size_t occupied_ = 0;
+};
 
 // For a fixed node set: per grid cell, the nodes whose sphere may reach into the cell, in
 // node order. A pattern then looks up its own cell only.
@@ -52,19 +65,15 @@ public:
 
 private:
     std::int64_t key(double coordinate) const;
-    std::size_t slotOf(const std::int64_t* cell) const;
-    bool grow();
     template <typename Visit>
     void forEachCell(const double* centre, double extent, Visit visit) const;
 
     int axes_[kMaxAxes] = {0, 0, 0};
     int axisCount_ = 0;
     double cellSize_ = 1.0;
-    HostVector<std::int64_t> keys_;
-    HostVector<std::int32_t> counts_;
-    HostVector<std::int32_t> offsets_;
+    CellHash<kMaxAxes, std::int32_t> cells_;  // per cell: its entry count
+    HostVector<std::int32_t> offsets_;        // per slot: where its entries start
     HostVector<std::int32_t> entries_;
-    std::size_t occupied_ = 0;
 };
 
 // For a growing node set: per grid cell, the nodes whose reach overlaps the cell, in node
@@ -87,21 +96,27 @@ public:
     const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
     void release();
 
+    ReachLists() = default;
+    ReachLists(const ReachLists&) = delete;
+    ReachLists& operator=(const ReachLists&) = delete;
+    ~ReachLists() { release(); }
+
 private:
+    // A cell's nodes, in one host block that the lists own.
+    struct CellNodes {
+        std::int32_t* nodes;
+        std::int32_t length;
+        std::int32_t capacity;
+    };
+
     std::int64_t key(double coordinate) const;
-    std::size_t slotOf(const std::int64_t* cell) const;
-    bool grow();
     bool listIn(int j, const std::int64_t* cell);
 
     int axes_[kMaxAxes] = {};
     int axisCount_ = 0;
     double cellSize_ = 1.0;
     Shape shape_ = Shape::Box;
-    HostVector<std::int64_t> keys_;
-    HostVector<std::int32_t*> nodes_;  // per slot: the cell's nodes, in one host block
-    HostVector<std::int32_t> lengths_;
-    HostVector<std::int32_t> capacities_;
-    std::size_t occupied_ = 0;
+    CellHash<kMaxAxes, CellNodes> cells_;
 };
 
 }  // namespace sphnet

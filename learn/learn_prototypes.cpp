@@ -5,6 +5,7 @@
 
 #include "arg_checks.h"
 #include "elapsed_clock.h"
+#include "host_buffer.h"
 #include "mex_host.h"
 #include "sphere_node.h"
 #include "training_node_set.h"
@@ -13,30 +14,36 @@ namespace sphnet {
 
 namespace {
 
-// Nodes in creation order. The array comes from the host allocator and grows geometrically,
-// so a run that creates many nodes does not copy the list once per node.
-struct NodeList {
-    SphereNode** nodes = nullptr;
-    int count = 0;
-    int capacity = 0;
+// Nodes in creation order, owned: destroyed with the list. The array comes from the host
+// allocator and grows geometrically, so a run that creates many nodes does not copy the list
+// once per node.
+class NodeList {
+public:
+    NodeList() = default;
+    NodeList(const NodeList&) = delete;
+    NodeList& operator=(const NodeList&) = delete;
+    ~NodeList() {
+        for (int j = 0; j < count(); ++j) SphereNode::destroy(nodes_.data[j]);
+    }
 
+    int count() const { return static_cast<int>(nodes_.size); }
+    SphereNode* operator[](int j) const { return nodes_.data[j]; }
+    // Takes `node` over; false (and the node destroyed) when memory runs out.
     bool append(SphereNode* node) {
-        if (count == capacity) {
-            const int grown = capacity == 0 ? 16 : (capacity > (1 << 29) ? capacity + (1 << 29) : capacity * 2);
-            void* block = mxRealloc(nodes, static_cast<std::size_t>(grown) * sizeof(SphereNode*));
-            if (block == nullptr) return false;
-            nodes = static_cast<SphereNode**>(block);
-            capacity = grown;
+        const std::size_t capacity = nodes_.capacity;
+        if (nodes_.size == capacity) {
+            const std::size_t grown = capacity == 0 ? 16 : (capacity > (1u << 29) ? capacity + (1u << 29) : capacity * 2);
+            if (!nodes_.reserve(grown)) {
+                SphereNode::destroy(node);
+                return false;
+            }
         }
-        nodes[count++] = node;
+        nodes_.data[nodes_.size++] = node;
         return true;
     }
 
-    void destroyAll() {
-        for (int j = 0; j < count; ++j) SphereNode::destroy(nodes[j]);
-        mxFree(nodes);
-        *this = NodeList{};
-    }
+private:
+    HostVector<SphereNode*> nodes_;
 };
 
 void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeNumber) {
@@ -59,8 +66,8 @@ void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeN
 // of its own label that covers it, or -1 with r lowered by every conflict.
 int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag,
                    double& r) {
-    for (int j = 0; j < list.count; ++j) {
-        SphereNode* node = list.nodes[j];
+    for (int j = 0; j < list.count(); ++j) {
+        SphereNode* node = list[j];
         if (static_cast<double>(node->label) == label) {
             if (node->testCoverage(x) != 0) return j;
             if (oflag >= 3) {
@@ -109,16 +116,6 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
               static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
 }
 
-// Hands the nodes over as rows and labels in creation order and destroys them.
-bool exportNodes(NodeList& list, TrainingOutput& out) {
-    const bool ok = handOverNodes(list.count, nodeSettings.n, out, [&](int j, double* row) {
-        list.nodes[j]->exportRow(row);
-        return list.nodes[j]->label;
-    });
-    list.destroyAll();
-    return ok;
-}
-
 // The literal node store: SphereNodes tested one by one, with the full trace.
 class LiteralNodes {
 public:
@@ -128,14 +125,17 @@ public:
     }
     bool add(const double* centre, double radius, std::int32_t label) {
         SphereNode* node = SphereNode::create(centre, radius, label);
-        if (node != nullptr && list_.append(node)) return true;
-        SphereNode::destroy(node);
-        return false;
+        return node != nullptr && list_.append(node);
     }
-    int count() const { return list_.count; }
-    std::int32_t labelOf(int j) const { return list_.nodes[j]->label; }
-    bool exportTo(TrainingOutput& out) { return exportNodes(list_, out); }
-    void release() { list_.destroyAll(); }
+    int count() const { return list_.count(); }
+    std::int32_t labelOf(int j) const { return list_[j]->label; }
+    // Hands the nodes over as rows and labels in creation order.
+    bool exportTo(TrainingOutput& out) {
+        return handOverNodes(count(), nodeSettings.n, out, [&](int j, double* row) {
+            list_[j]->exportRow(row);
+            return list_[j]->label;
+        });
+    }
 
 private:
     NodeList list_;
@@ -143,6 +143,7 @@ private:
 };
 
 // The passes over either node store: both give the same outcomes, trace lines and counters.
+// The store owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
 template <typename Nodes>
 ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& nodes,
                           std::int64_t startSeconds) {
@@ -153,10 +154,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
         createdNone = true;
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
         for (int k = 0; k < in.patternCount; ++k) {
-            if (hostInterruptPending()) {
-                nodes.release();
-                return ProcedureStatus::Interrupted;
-            }
+            if (hostInterruptPending()) return ProcedureStatus::Interrupted;
             const double* x = in.patterns[k];
             const double label = in.labels[k];
             double r = in.rMax;
@@ -169,10 +167,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
                 }
                 continue;
             }
-            if (!nodes.add(x, r, labelToInt(label))) {
-                nodes.release();
-                return ProcedureStatus::OutOfMemory;
-            }
+            if (!nodes.add(x, r, labelToInt(label))) return ProcedureStatus::OutOfMemory;
             createdNone = false;
             if (in.oflag >= 2) {
                 mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
@@ -197,10 +192,7 @@ ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
     const std::int64_t startSeconds = elapsedClockSeconds();
     if (TrainingNodeSet::suits(in)) {
         TrainingNodeSet set;
-        if (!set.init(in)) {
-            set.release();
-            return ProcedureStatus::OutOfMemory;
-        }
+        if (!set.init(in)) return ProcedureStatus::OutOfMemory;
         return runPasses(in, out, set, startSeconds);
     }
     LiteralNodes nodes(in.oflag);

@@ -53,9 +53,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
-    if (!records_.resize(patterns * kRecordWidth, -1) || !recordEpochs_.resize(patterns, 0)) {
-        return false;
-    }
+    if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0})) return false;
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
         // Without patterns n may be near 2^31, with nothing behind it.
@@ -180,198 +178,185 @@ int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
 // The scan with the norm fixed at compile time, so that the per-node work inlines.
 template <int Kind>
 int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) {
-    const int M = count_;
-    const int n = n_;
-    const double* centres = centres_.data;
-    const double* radii = radii_.data;
-    const std::int32_t* labels = labels_.data;
-    const bool bounded = kit_.boundsUsable && n > 0;
-    int cover = -1;
-
-    // Notes a node of another label that a later scan of x must visit again: one that is
-    // inside, or near enough to conflict with some r <= Rmax. Rounding is monotone, so a node
-    // farther than that stays so while its radius does not grow.
+    Scan scan{x, label, r, count_, -1};
     scanListed_ = 0;
-    auto remember = [&](int j) __attribute__((always_inline)) {
-        if (scanListed_ < kRemembered) scanList_[scanListed_] = j;
-        if (scanListed_ <= kRemembered) ++scanListed_;
-    };
-
-    // Decides node j, at exact distance d, as the literal scan would; true when it covers x
-    // with x's own label.
-    auto decide = [&](int j, double d) __attribute__((always_inline)) -> bool {
-        const double radius = radii[j];
-        const bool inside = !(d - kCoverageTolerance > radius);
-        if (static_cast<double>(labels[j]) == label) return inside;
-        if (inside || !(d >= conflictReach(radius))) remember(j);
-        conflict(j, d, inside, r);
-        return false;
-    };
-
-    // Decides node j as the literal scan would; true when it covers x with x's own label.
-    auto visit = [&](int j) __attribute__((always_inline)) -> bool {
-        const double* c = centres + static_cast<std::size_t>(j) * n;
-        const double radius = radii[j];
-        const bool same = static_cast<double>(labels[j]) == label;
-        if (bounded) {
-            // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
-            double lo, hi;
-            if (Kind != static_cast<int>(NormKind::CityBlock) &&
-                distanceBounds<Kind>(kit_, c, x, lo, hi)) {
-                // The rounded differences are monotone in d: a bound's verdict is d's verdict.
-                if (same) {
-                    if (lo - kCoverageTolerance > radius) return false;
-                    if (!(hi - kCoverageTolerance > radius)) return true;
-                } else if (lo - kCoverageTolerance > radius && lo >= r + (radius + margin_)) {
-                    if (!(lo >= conflictReach(radius))) remember(j);
-                    return false;  // outside, and no conflict: NoChange
-                }
-            }
-        }
-        return decide(j, exactDistance<Kind>(kit_, c, x));
-    };
-
-    // Whether a node at distance at least d can matter: cover x, conflict with the present r, or
-    // conflict with some r <= Rmax in a later scan that relies on this one's memory.
-    auto mayMatter = [&](int j, double d) __attribute__((always_inline)) -> bool {
-        const double radius = radii[j];
-        if (!(d - kCoverageTolerance > radius)) return true;
-        if (static_cast<double>(labels[j]) == label) return false;
-        return !(d >= r + (radius + margin_)) || !(d >= conflictReach(radius));
-    };
-
-    // The plain scan from node `from` on. For p = 1 and +Inf the tiles give the exact distances
-    // of eight nodes at a time and pass over the nodes that cannot matter for any r <= Rmax;
-    // should rounding lift r above Rmax, the rest goes node by node.
-    auto scanPlainly = [&](int from) {
-        int j = from;
-        // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
-        if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && cover < 0) {
-            double d[NodeTiles::kLanes];
-            const NodeTiles::Pattern pattern = tiles_.prepare(x, label, roughPattern_.data);
-            while (j < M && cover < 0 && r <= rLimit_) {
-                const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
-                const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
-                for (int q = first > j ? first : j; q < end && cover < 0; ++q) {
-                    if (mayMatter(q, d[q - first]) && decide(q, d[q - first])) cover = q;
-                }
-                j = end;
-            }
-        }
-        for (; j < M && cover < 0; ++j) {
-            if (visit(j)) cover = j;
-        }
-    };
-
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
-    std::int32_t* record = records_.data + static_cast<std::size_t>(k) * kRecordWidth;
-    if (record[0] >= 0 && record[0] < M && recordEpochs_.data[k] == growthEpoch_) {
-        // Only the remembered nodes can matter before the node that ended the last scan.
-        const int end = record[0];
-        for (int e = 0; e < record[1]; ++e) {
-            const int j = record[2 + e];
-            visit(j);
-            if (!(r <= rLimit_)) {  // the memory assumed r <= Rmax: scan the rest plainly
-                next = j + 1;
-                plainOnly = true;
-                break;
+    RememberedScan& remembered = remembered_.data[k];
+    if (remembered.end >= 0 && remembered.end < scan.nodeCount && remembered.epoch == growthEpoch_) {
+        next = replayRemembered<Kind>(scan, remembered, plainOnly);
+    }
+    if (gridActive_ && !plainOnly && scan.cover < 0) next = scanGridLists<Kind>(scan, next);
+    scanPlainly<Kind>(scan, next);
+    rememberScan(remembered, scan.cover, scan.nodeCount);
+    countCoverageTests(scan.cover, scan.nodeCount);
+    return scan.cover;
+}
+
+// Only the remembered nodes can matter before the node that ended the last scan: visits them,
+// then that node.
+template <int Kind>
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan, const RememberedScan& remembered,
+                                                           bool& plainOnly) {
+    for (int e = 0; e < remembered.count; ++e) {
+        const int j = remembered.nodes[e];
+        visit<Kind>(scan, j);
+        if (!(scan.r <= rLimit_)) {  // the memory assumed r <= Rmax: scan the rest plainly
+            plainOnly = true;
+            return j + 1;
+        }
+    }
+    if (visit<Kind>(scan, remembered.end)) scan.cover = remembered.end;
+    return remembered.end + 1;
+}
+
+// Visits, from node `next` on, the nodes listed for x's cell and those outside the lists'
+// guarantee, in node order. Skipping rests on r <= Rmax: should rounding ever lift r above it,
+// the scan goes on plainly from the node after. Where the cell names most nodes anyway (wide
+// spheres), the plain scan costs less and this step leaves it all.
+template <int Kind>
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
+    const int M = scan.nodeCount;
+    if (next >= M) return next;
+    std::int32_t length = 0;
+    const std::int32_t* listed = lists_.nodesAt(scan.x, length);
+    if ((length + alwaysCount_) * 2 > M) return next;
+    int resume = M;
+    // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
+    auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
+        if (visit<Kind>(scan, j)) {
+            scan.cover = j;
+            return true;
+        }
+        if (scan.r <= rLimit_) return false;
+        resume = j + 1;
+        return true;
+    };
+    if (alwaysCount_ == 0) {
+        // The cell's list is in node order: it is the scan itself.
+        for (const std::int32_t* e = std::lower_bound(listed, listed + length, next);
+             e < listed + length; ++e) {
+            if (leavesTheLists(*e)) break;
+        }
+        return resume;
+    }
+    // Merge with the nodes that are candidates everywhere, in node order.
+    std::uint64_t* bits = candidates_.data;
+    const std::size_t words = bitWords(M);
+    std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
+    for (std::int32_t e = 0; e < length; ++e) setBit(bits, listed[e]);
+    // Nodes before `next` have been visited already.
+    std::size_t w = static_cast<std::size_t>(next) / 64;
+    bits[w] &= ~std::uint64_t{0} << (next % 64);
+    for (; w < words && resume == M && scan.cover < 0; ++w) {
+        std::uint64_t word = bits[w];
+        while (word != 0) {
+            const int j = static_cast<int>(w * 64) + lowestBit(word);
+            word &= word - 1;
+            if (leavesTheLists(j)) break;
+        }
+    }
+    return resume;
+}
+
+// The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
+// distances of eight nodes at a time and pass over the nodes that cannot matter for any
+// r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
+template <int Kind>
+SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
+    const int M = scan.nodeCount;
+    int j = from;
+    // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
+    if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
+        double d[NodeTiles::kLanes];
+        const NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data);
+        while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
+            const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+            const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
+            for (int q = first > j ? first : j; q < end && scan.cover < 0; ++q) {
+                if (mayMatter(scan, q, d[q - first]) && decide(scan, q, d[q - first])) scan.cover = q;
+            }
+            j = end;
+        }
+    }
+    for (; j < M && scan.cover < 0; ++j) {
+        if (visit<Kind>(scan, j)) scan.cover = j;
+    }
+}
+
+template <int Kind>
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(Scan& scan, int j) {
+    const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
+    const double radius = radii_.data[j];
+    const bool same = static_cast<double>(labels_.data[j]) == scan.label;
+    if (kit_.boundsUsable && n_ > 0) {
+        // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
+        double lo, hi;
+        if (Kind != static_cast<int>(NormKind::CityBlock) && distanceBounds<Kind>(kit_, c, scan.x, lo, hi)) {
+            // The rounded differences are monotone in d: a bound's verdict is d's verdict.
+            if (same) {
+                if (lo - kCoverageTolerance > radius) return false;
+                if (!(hi - kCoverageTolerance > radius)) return true;
+            } else if (lo - kCoverageTolerance > radius && lo >= scan.r + (radius + margin_)) {
+                if (!(lo >= conflictReach(radius))) remember(j);
+                return false;  // outside, and no conflict: NoChange
             }
         }
-        if (!plainOnly) {
-            if (visit(end)) cover = end;
-            next = end + 1;
-        }
     }
-    if (gridActive_ && !plainOnly && cover < 0) {
-        std::int32_t length = 0;
-        const std::int32_t* listed = next < M ? lists_.nodesAt(x, length) : nullptr;
-        // Where the cell names most nodes anyway (wide spheres), the plain scan costs less.
-        if (next < M && (length + alwaysCount_) * 2 <= M) {
-            int resume = M;
-            // Visits a listed node; true once the scan is over (a cover) or must go on plainly:
-            // skipping rests on r <= Rmax, and should rounding ever lift r above it, the rest of
-            // the nodes are scanned plainly from the node after.
-            auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
-                if (visit(j)) {
-                    cover = j;
-                    return true;
-                }
-                if (r <= rLimit_) return false;
-                resume = j + 1;
-                return true;
-            };
-            if (alwaysCount_ == 0) {
-                // The cell's list is in node order: it is the scan itself.
-                for (const std::int32_t* e = std::lower_bound(listed, listed + length, next);
-                     e < listed + length; ++e) {
-                    if (leavesTheLists(*e)) break;
-                }
-            } else {
-                // Merge with the nodes that are candidates everywhere, in node order.
-                std::uint64_t* bits = candidates_.data;
-                const std::size_t words = bitWords(M);
-                std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
-                for (std::int32_t e = 0; e < length; ++e) setBit(bits, listed[e]);
-                // Nodes before `next` have been visited already.
-                std::size_t w = static_cast<std::size_t>(next) / 64;
-                bits[w] &= ~std::uint64_t{0} << (next % 64);
-                for (; w < words && resume == M && cover < 0; ++w) {
-                    std::uint64_t word = bits[w];
-                    while (word != 0) {
-                        const int j = static_cast<int>(w * 64) + lowestBit(word);
-                        word &= word - 1;
-                        if (leavesTheLists(j)) break;
-                    }
-                }
-            }
-            next = resume;
-        }
+    return decide(scan, j, exactDistance<Kind>(kit_, c, scan.x));
+}
+
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(Scan& scan, int j, double d) {
+    const double radius = radii_.data[j];
+    const bool inside = !(d - kCoverageTolerance > radius);
+    if (static_cast<double>(labels_.data[j]) == scan.label) return inside;
+    if (inside || !(d >= conflictReach(radius))) remember(j);
+    conflict(j, d, inside, scan.r);
+    return false;
+}
+
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::mayMatter(const Scan& scan, int j, double d) const {
+    const double radius = radii_.data[j];
+    if (!(d - kCoverageTolerance > radius)) return true;
+    if (static_cast<double>(labels_.data[j]) == scan.label) return false;
+    return !(d >= scan.r + (radius + margin_)) || !(d >= conflictReach(radius));
+}
+
+// A node to remember is one of another label that is inside, or near enough to conflict with
+// some r <= Rmax. Rounding is monotone, so a node farther than that stays so while its radius
+// does not grow.
+SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j) {
+    if (scanListed_ < kRemembered) scanList_[scanListed_] = j;
+    if (scanListed_ <= kRemembered) ++scanListed_;
+}
+
+// The scan ends at the cover, or at the node x is about to make. Too many nodes to remember:
+// nothing is.
+void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) const {
+    if (scanListed_ > kRemembered) {
+        remembered.end = -1;
+        return;
     }
-    scanPlainly(next);
-    // The scan ends at the cover, or at the node x is about to make.
-    if (scanListed_ <= kRemembered) {
-        record[0] = cover >= 0 ? cover : M;
-        record[1] = scanListed_;
-        for (int e = 0; e < scanListed_; ++e) record[2 + e] = scanList_[e];
-        recordEpochs_.data[k] = growthEpoch_;
-    } else {
-        record[0] = -1;
-    }
-    // Every node up to the cover, or all of them, had its coverage test.
-    const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : M);
+    remembered.end = cover >= 0 ? cover : nodeCount;
+    remembered.count = scanListed_;
+    for (int e = 0; e < scanListed_; ++e) remembered.nodes[e] = scanList_[e];
+    remembered.epoch = growthEpoch_;
+}
+
+void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {
+    const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : nodeCount);
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
     opCounters.flops += cost.flops * tests;
     opCounters.comparisons += cost.comparisons * tests;
-    return cover;
 }
 
 bool TrainingNodeSet::exportTo(TrainingOutput& out) {
     const auto n = static_cast<std::size_t>(n_);
-    const bool ok = handOverNodes(count_, n_, out, [&](int j, double* row) {
+    return handOverNodes(count_, n_, out, [&](int j, double* row) {
         if (n != 0) std::memcpy(row, centres_.data + static_cast<std::size_t>(j) * n, n * sizeof(double));
         row[n] = radii_.data[j];
         return labels_.data[j];
     });
-    release();
-    return ok;
-}
-
-void TrainingNodeSet::release() {
-    centres_.release();
-    radii_.release();
-    labels_.release();
-    listedRadius_.release();
-    always_.release();
-    candidates_.release();
-    tiles_.release();
-    roughPattern_.release();
-    records_.release();
-    recordEpochs_.release();
-    lists_.release();
-    gridActive_ = false;
-    alwaysCount_ = 0;
-    count_ = 0;
 }
 
 }  // namespace sphnet

@@ -5,9 +5,11 @@
 // order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "distance_bounds.h"
+#include "host_buffer.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
 #include "node_grid.h"
@@ -15,31 +17,48 @@
 
 namespace sphnet {
 
+// Rows of node values from the host allocator: each row and the table of rows are freed with
+// their owner unless taken.
+class HostRows {
+public:
+    explicit HostRows(std::size_t count) : rows_(count), count_(count) {}
+    HostRows(const HostRows&) = delete;
+    HostRows& operator=(const HostRows&) = delete;
+    ~HostRows() {
+        if (!rows_) return;
+        for (std::size_t j = 0; j < count_; ++j) mxFree(rows_[j]);
+    }
+    explicit operator bool() const { return static_cast<bool>(rows_); }
+    // Allocates row j of `width` zeroes; null when memory runs out.
+    double* allocate(std::size_t j, std::size_t width) {
+        rows_[j] = static_cast<double*>(mxCalloc(width, sizeof(double)));
+        return rows_[j];
+    }
+    // Hands the table and its rows to the caller.
+    double** take() { return rows_.take(); }
+
+private:
+    HostBlock<double*> rows_;
+    std::size_t count_;
+};
+
 // Hands `count` nodes over to `out` as host rows of n + 1 values and host labels, filled by
 // fill(j, row) which returns node j's label. False, with nothing left allocated, when memory
 // runs out.
 template <typename Fill>
 bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
     const auto slots = static_cast<std::size_t>(count > 0 ? count : 1);
-    auto** rows = static_cast<double**>(mxCalloc(slots, sizeof(double*)));
-    auto* labels = static_cast<double*>(mxCalloc(slots, sizeof(double)));
-    bool ok = rows != nullptr && labels != nullptr;
-    for (int j = 0; ok && j < count; ++j) {
-        rows[j] = static_cast<double*>(mxCalloc(static_cast<std::size_t>(n) + 1, sizeof(double)));
-        ok = rows[j] != nullptr;
-        if (ok) labels[j] = static_cast<double>(fill(j, rows[j]));
-    }
-    if (!ok) {
-        if (rows != nullptr) {
-            for (int j = 0; j < count && rows[j] != nullptr; ++j) mxFree(rows[j]);
-        }
-        mxFree(rows);
-        mxFree(labels);
-        return false;
+    HostRows rows(slots);
+    HostBlock<double> labels(slots);
+    if (!rows || !labels) return false;
+    for (int j = 0; j < count; ++j) {
+        double* row = rows.allocate(static_cast<std::size_t>(j), static_cast<std::size_t>(n) + 1);
+        if (row == nullptr) return false;
+        labels[static_cast<std::size_t>(j)] = static_cast<double>(fill(j, row));
     }
     out.nodeCount = count;
-    out.nodeRows = rows;
-    out.nodeLabels = labels;
+    out.nodeRows = rows.take();
+    out.nodeLabels = labels.take();
     return true;
 }
 
@@ -59,14 +78,55 @@ public:
     bool add(const double* centre, double radius, std::int32_t label);
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
-    // Hands the nodes over as rows and labels in creation order and releases the set.
+    // Hands the nodes over as rows and labels in creation order.
     bool exportTo(TrainingOutput& out);
-    void release();
 
 private:
+    // What the last scan of each pattern found: the node that ended it and the nodes of other
+    // labels before that one within conflict reach. While no radius has grown since, the nodes
+    // between them can neither cover the pattern nor conflict with it (radii only shrank), so
+    // the next scan of the pattern visits just those. Nodes made since come after.
+    static constexpr int kRemembered = 6;
+    struct RememberedScan {
+        std::int32_t end;                   // the node that ended the scan; -1: nothing remembered
+        std::int32_t count;                 // entries in `nodes`
+        std::int32_t nodes[kRemembered];    // the nodes of other labels to visit again
+        std::int64_t epoch;                 // growthEpoch_ when remembered
+    };
+    // One pattern's scan under way.
+    struct Scan {
+        const double* x;
+        double label;
+        double& r;  // the pattern's candidate radius, lowered by conflicts
+        int nodeCount;  // the nodes there were when the scan began
+        int cover;      // the covering node, or -1 so far
+    };
+
     bool startGrid();
     template <int Kind>
     int presentAs(int k, const double* x, double label, double& r);
+    // The steps of a scan, each visiting nodes in node order. Each returns the node the scan
+    // goes on from; `plainOnly` (replay) tells that r rose above Rmax and the rest must be
+    // scanned plainly.
+    template <int Kind>
+    int replayRemembered(Scan& scan, const RememberedScan& remembered, bool& plainOnly);
+    template <int Kind>
+    int scanGridLists(Scan& scan, int next);
+    template <int Kind>
+    void scanPlainly(Scan& scan, int from);
+    // Decides node j as the literal scan would; true when it covers x with x's own label.
+    template <int Kind>
+    bool visit(Scan& scan, int j);
+    // The same, with node j's exact distance d already known.
+    bool decide(Scan& scan, int j, double d);
+    // Whether a node at distance at least d can matter: cover x, conflict with the present r,
+    // or conflict with some r <= Rmax in a later scan that relies on this one's memory.
+    bool mayMatter(const Scan& scan, int j, double d) const;
+    // Notes a node of another label that a later scan of x must visit again.
+    void remember(int j);
+    void rememberScan(RememberedScan& remembered, int cover, int nodeCount) const;
+    // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
+    static void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
     bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
@@ -100,14 +160,7 @@ private:
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 
-    // What the last scan of each pattern found: the node that ended it and the nodes of other
-    // labels before that one within conflict reach. While no radius has grown since, the nodes
-    // between them can neither cover the pattern nor conflict with it (radii only shrank), so
-    // the next scan of the pattern visits just those. Nodes made since come after.
-    static constexpr int kRemembered = 6;
-    static constexpr int kRecordWidth = kRemembered + 2;  // end node, count, nodes
-    HostVector<std::int32_t> records_;        // per pattern: kRecordWidth values; end -1: none
-    HostVector<std::int64_t> recordEpochs_;  // per pattern: growthEpoch_ when recorded
+    HostVector<RememberedScan> remembered_;  // per pattern
     std::int64_t growthEpoch_ = 0;           // radius growths so far
     std::int32_t scanList_[kRemembered] = {};  // the scan under way
     int scanListed_ = 0;                     // kRemembered + 1 once it overflows

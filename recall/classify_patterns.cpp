@@ -6,6 +6,7 @@
 
 #include "arg_checks.h"
 #include "elapsed_clock.h"
+#include "host_buffer.h"
 #include "mex_host.h"
 #include "recall_node_set.h"
 #include "sphere_node.h"
@@ -18,6 +19,18 @@ void destroyNodes(SphereNode** nodes, int count) {
     for (int t = 0; t < count; ++t) SphereNode::destroy(nodes[t]);
     mxFree(nodes);
 }
+
+// The rebuilt nodes, destroyed with their owner.
+struct OwnedNodes {
+    SphereNode** nodes;
+    int count;
+    OwnedNodes(SphereNode** built, int builtCount) : nodes(built), count(builtCount) {}
+    OwnedNodes(const OwnedNodes&) = delete;
+    OwnedNodes& operator=(const OwnedNodes&) = delete;
+    ~OwnedNodes() {
+        if (nodes != nullptr) destroyNodes(nodes, count);
+    }
+};
 
 // Rebuilds the nodes from the template rows. Null when memory runs out.
 SphereNode** buildNodes(const RecallInput& in) {
@@ -135,29 +148,18 @@ void classifyInParallel(const RecallNodeSet& set, const RecallInput& in, bool ne
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
 ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) {
     RecallNodeSet set;
-    if (!set.build(in)) {
-        set.release();
-        return ProcedureStatus::OutOfMemory;
-    }
+    if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
-    auto* results = static_cast<double*>(mxCalloc(slots, sizeof(double)));
+    HostBlock<double> results(slots);
     int workers = 1;
     if (in.oflag <= 1 && in.patternCount >= kParallelMinimum) {
         const unsigned cores = std::thread::hardware_concurrency();
         workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
     }
     RecallScratch scratch[kMaxWorkers];
-    bool ok = results != nullptr;
+    bool ok = static_cast<bool>(results);
     for (int w = 0; ok && w < workers; ++w) ok = set.takeScratch(scratch[w]);
-    auto releaseAll = [&]() {
-        for (int w = 0; w < kMaxWorkers; ++w) set.releaseScratch(scratch[w]);
-        set.release();
-    };
-    if (!ok) {
-        mxFree(results);
-        releaseAll();
-        return ProcedureStatus::OutOfMemory;
-    }
+    if (!ok) return ProcedureStatus::OutOfMemory;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
     const std::uint32_t flopsBefore = opCounters.flops;
@@ -214,7 +216,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
                     break;
                 }
             }
-            classifyInParallel(set, in, nearestRule, begin, end, scratch, workers, results,
+            classifyInParallel(set, in, nearestRule, begin, end, scratch, workers, results.get(),
                                tallies);
         }
     }
@@ -229,17 +231,12 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
     opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
     opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
-    if (interrupted) {
-        mxFree(results);
-        releaseAll();
-        return ProcedureStatus::Interrupted;
-    }
+    if (interrupted) return ProcedureStatus::Interrupted;
 
     hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    releaseAll();
-    *resultsOut = results;
+    *resultsOut = results.take();  // the caller's from here
     return ProcedureStatus::Done;
 }
 
@@ -248,14 +245,12 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
 ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
     configureNodeSettings(in.normType, in.dimension, 0.0);
     if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut);
-    SphereNode** nodes = buildNodes(in);
+    const OwnedNodes owned{buildNodes(in), in.nodeCount};
+    SphereNode* const* nodes = owned.nodes;
     if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
-    auto* results = static_cast<double*>(mxCalloc(slots, sizeof(double)));
-    if (results == nullptr) {
-        destroyNodes(nodes, in.nodeCount);
-        return ProcedureStatus::OutOfMemory;
-    }
+    HostBlock<double> results(slots);
+    if (!results) return ProcedureStatus::OutOfMemory;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
     const std::uint32_t flopsBefore = opCounters.flops;
@@ -264,11 +259,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
     int fallbackCount = 0;
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     for (int k = 0; k < in.patternCount; ++k) {
-        if (hostInterruptPending()) {
-            mxFree(results);
-            destroyNodes(nodes, in.nodeCount);
-            return ProcedureStatus::Interrupted;
-        }
+        if (hostInterruptPending()) return ProcedureStatus::Interrupted;
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
         const int cover = firstCoveringNode(nodes, in.nodeCount, in.patterns[k]);
         if (cover >= 0) {
@@ -300,8 +291,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
     hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    destroyNodes(nodes, in.nodeCount);
-    *resultsOut = results;
+    *resultsOut = results.take();  // the caller's from here
     return ProcedureStatus::Done;
 }
 

@@ -146,8 +146,8 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
 
     // The grid's radius cap: a high quantile of the radii that can cover.
-    auto* sorted = static_cast<double*>(mxCalloc(static_cast<std::size_t>(M), sizeof(double)));
-    if (sorted == nullptr) return false;
+    HostBlock<double> sorted(static_cast<std::size_t>(M));
+    if (!sorted) return false;
     int finite = 0;
     for (int t = 0; t < M; ++t) {
         const double radius = radii_.data[t];
@@ -156,10 +156,9 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     double cap = 0.0;
     if (finite > 0) {
         const int at = static_cast<int>(kRadiusQuantile * (finite - 1));
-        std::nth_element(sorted, sorted + at, sorted + finite);
+        std::nth_element(sorted.get(), sorted.get() + at, sorted.get() + finite);
         cap = sorted[at];
     }
-    mxFree(sorted);
     if (cap < 0) cap = 0;
     double reach = (cap + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
     if (kit_.kind == NormKind::General && reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
@@ -228,42 +227,13 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
 
 bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     const std::size_t M = static_cast<std::size_t>(count_) + 1;
-    s.low = static_cast<double*>(mxCalloc(M, sizeof(double)));
-    s.high = static_cast<double*>(mxCalloc(M, sizeof(double)));
+    s.low = HostBlock<double>(M);
+    s.high = HostBlock<double>(M);
     // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
     const bool rough = tiled_ && count_ > 0;
-    if (rough) s.rough = static_cast<float*>(mxCalloc(static_cast<std::size_t>(n_), sizeof(float)));
-    if (euclidean_) s.block = static_cast<EuclideanBlockState*>(mxCalloc(1, sizeof(EuclideanBlockState)));
-    if (s.low != nullptr && s.high != nullptr && (!rough || s.rough != nullptr) &&
-        (!euclidean_ || s.block != nullptr)) {
-        return true;
-    }
-    releaseScratch(s);
-    return false;
-}
-
-void RecallNodeSet::releaseScratch(RecallScratch& s) const {
-    mxFree(s.low);
-    mxFree(s.high);
-    mxFree(s.rough);
-    mxFree(s.block);
-    s = RecallScratch{};
-}
-
-void RecallNodeSet::release() {
-    centres_.release();
-    radii_.release();
-    labels_.release();
-    always_.release();
-    cells_.release();
-    tiles_.release();
-    panels_.release();
-    coverBound_.release();
-    nodeSlack_.release();
-    euclidean_ = false;
-    gridActive_ = false;
-    tiled_ = false;
-    count_ = 0;
+    if (rough) s.rough = HostBlock<float>(static_cast<std::size_t>(n_));
+    if (euclidean_) s.block = HostBlock<EuclideanBlockState>(1);
+    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block);
 }
 
 // The coverage test's verdict for node j, from bounds where they settle it.
@@ -327,7 +297,7 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     int cover = -1;
     if (tiled_) {
         // Node labels play no part: every node's conflict reach is -Inf.
-        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough);
+        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get());
         double d[NodeTiles::kLanes];
         for (int j = 0; j < M && cover < 0;) {
             const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
@@ -423,7 +393,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     constexpr int kPanel = EuclideanPanels::kPanel;
     constexpr int kGroup = EuclideanPanels::kGroup;
     constexpr int kCandidates = EuclideanBlockState::kCandidates;
-    EuclideanBlockState& b = *s.block;
+    EuclideanBlockState& b = *s.block.get();
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
     for (int k = 0; k < count; ++k) {

@@ -9,6 +9,7 @@
 
 #include "classify_patterns.h"
 #include "distance_bounds.h"
+#include "host_buffer.h"
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "euclidean_panels.h"
@@ -31,10 +32,10 @@ struct EuclideanBlockState {
 
 // Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
 struct RecallScratch {
-    double* low = nullptr;
-    double* high = nullptr;
-    float* rough = nullptr;  // the pattern for the tiles' filter
-    EuclideanBlockState* block = nullptr;
+    HostBlock<double> low;
+    HostBlock<double> high;
+    HostBlock<float> rough;  // the pattern for the tiles' filter
+    HostBlock<EuclideanBlockState> block;
 };
 
 class RecallNodeSet {
@@ -46,8 +47,6 @@ public:
     // nodeSettings must already hold this call's p and n. False when memory runs out.
     bool build(const RecallInput& in);
     bool takeScratch(RecallScratch& scratch) const;
-    void releaseScratch(RecallScratch& scratch) const;
-    void release();
 
     // The first node that covers x, or -1; then, when wanted, `nearest` is the literal 1-NN
     // choice. `tests` grows by the number of coverage tests the literal scan makes.

@@ -1,0 +1,115 @@
+// Owners for memory from the host allocator: a growable array (HostVector) and a single block
+// (HostBlock). Each frees its memory when it goes out of scope; `take()` hands the memory to the
+// caller instead. Both move and never copy, so a block has exactly one owner at any time.
+#pragma once
+
+#include <cstddef>
+
+#include "mex_host.h"
+
+namespace sphnet {
+
+// Growable array of plain values from the host allocator.
+template <typename T>
+struct HostVector {
+    T* data = nullptr;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+
+    HostVector() = default;
+    HostVector(const HostVector&) = delete;
+    HostVector& operator=(const HostVector&) = delete;
+    HostVector(HostVector&& other) noexcept : data(other.data), size(other.size), capacity(other.capacity) {
+        other.forget();
+    }
+    HostVector& operator=(HostVector&& other) noexcept {
+        if (this != &other) {
+            release();
+            data = other.data;
+            size = other.size;
+            capacity = other.capacity;
+            other.forget();
+        }
+        return *this;
+    }
+    ~HostVector() { mxFree(data); }
+
+    bool reserve(std::size_t wanted) {
+        if (wanted <= capacity) return true;
+        void* block = mxRealloc(data, wanted * sizeof(T));
+        if (block == nullptr) return false;
+        data = static_cast<T*>(block);
+        capacity = wanted;
+        return true;
+    }
+    // New entries take `fill`.
+    bool resize(std::size_t wanted, T fill) {
+        if (wanted > capacity) {
+            std::size_t grown = capacity < 16 ? 16 : capacity;
+            while (grown < wanted) grown *= 2;
+            if (!reserve(grown)) return false;
+        }
+        for (std::size_t i = size; i < wanted; ++i) data[i] = fill;
+        size = wanted;
+        return true;
+    }
+    bool push(T value) {
+        if (size == capacity && !reserve(capacity < 16 ? 16 : capacity * 2)) return false;
+        data[size++] = value;
+        return true;
+    }
+    // Frees the memory now; the vector is empty and may grow again.
+    void release() {
+        mxFree(data);
+        forget();
+    }
+    // Hands the memory to the caller, who must free it (or pass it to the host); the vector is
+    // left empty.
+    T* take() {
+        T* block = data;
+        forget();
+        return block;
+    }
+
+private:
+    void forget() {
+        data = nullptr;
+        size = 0;
+        capacity = 0;
+    }
+};
+
+// One zeroed block of `count` values from the host allocator, or none (`get()` null) when
+// memory runs out.
+template <typename T>
+class HostBlock {
+public:
+    HostBlock() = default;
+    explicit HostBlock(std::size_t count) : data_(static_cast<T*>(mxCalloc(count, sizeof(T)))) {}
+    HostBlock(const HostBlock&) = delete;
+    HostBlock& operator=(const HostBlock&) = delete;
+    HostBlock(HostBlock&& other) noexcept : data_(other.take()) {}
+    HostBlock& operator=(HostBlock&& other) noexcept {
+        if (this != &other) {
+            mxFree(data_);
+            data_ = other.take();
+        }
+        return *this;
+    }
+    ~HostBlock() { mxFree(data_); }
+
+    T* get() const { return data_; }
+    T& operator[](std::size_t i) const { return data_[i]; }
+    explicit operator bool() const { return data_ != nullptr; }
+    // Hands the block to the caller, who must free it (or pass it to the host).
+    T* take() {
+        T* block = data_;
+        data_ = nullptr;
+        return block;
+    }
+
+private:
+    T* data_ = nullptr;
+};
+
+}  // namespace sphnet
