@@ -30,6 +30,25 @@ void dotsPortable(const double* const* x, int rows, const double* panel, int n, 
     }
 }
 
+// The selection from D, lane by lane, for every instruction set without a fused version.
+template <EuclideanPanels::Kernel Dots>
+void selectAfter(const double* const* x, const double* xNorms, int rows, const double* panel,
+                 const double* norms, int n, const EuclideanPanels::Selection& s, unsigned* masks,
+                 double* out) {
+    double dots[kGroup * kPanel];
+    Dots(x, rows, panel, n, dots);
+    for (int r = 0; r < rows; ++r) {
+        unsigned mask = 0;
+        for (int l = 0; l < kPanel; ++l) {
+            const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
+            out[r * kPanel + l] = d;
+            const double bound = s.nodeLabels[l] == s.labels[r] ? s.own[l] : s.other[l];
+            mask |= static_cast<unsigned>(d <= bound + s.slack[r]) << l;
+        }
+        masks[r] = mask;
+    }
+}
+
 #if SPHNET_PANELS_X86
 // Rows patterns against sixteen nodes: 2 * Rows accumulators, each coordinate one broadcast per
 // pattern and two multiply-adds.
@@ -72,6 +91,69 @@ __attribute__((target("avx512f"))) void dotsAvx512(const double* const* x, int r
         case 3: dotsAvx512Rows<3>(x, panel, n, dots); return;
         case 2: dotsAvx512Rows<2>(x, panel, n, dots); return;
         default: dotsAvx512Rows<1>(x, panel, n, dots); return;
+    }
+}
+
+// The same products, with the selection made in the registers.
+template <int Rows>
+__attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x, const double* xNorms,
+                                                         const double* panel, const double* norms, int n,
+                                                         const EuclideanPanels::Selection& s,
+                                                         unsigned* masks, double* out) {
+    __m512d low[Rows], high[Rows];
+    const double* xr[Rows];
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        low[r] = _mm512_setzero_pd();
+        high[r] = _mm512_setzero_pd();
+        xr[r] = x[r];
+    }
+    for (int i = 0; i < n; ++i) {
+        const __m512d c0 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel);
+        const __m512d c1 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel + 8);
+#pragma GCC unroll 8
+        for (int r = 0; r < Rows; ++r) {
+            const __m512d xi = _mm512_set1_pd(xr[r][i]);
+            low[r] = _mm512_fmadd_pd(xi, c0, low[r]);
+            high[r] = _mm512_fmadd_pd(xi, c1, high[r]);
+        }
+    }
+    const __m512d norms0 = _mm512_loadu_pd(norms), norms1 = _mm512_loadu_pd(norms + 8);
+    const __m512d own0 = _mm512_loadu_pd(s.own), own1 = _mm512_loadu_pd(s.own + 8);
+    const __m512d other0 = _mm512_loadu_pd(s.other), other1 = _mm512_loadu_pd(s.other + 8);
+    const __m512d labels0 = _mm512_loadu_pd(s.nodeLabels), labels1 = _mm512_loadu_pd(s.nodeLabels + 8);
+    const __m512d minusTwo = _mm512_set1_pd(-2.0);
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        const __m512d xn = _mm512_set1_pd(xNorms[r]);
+        const __m512d label = _mm512_set1_pd(s.labels[r]);
+        const __m512d slack = _mm512_set1_pd(s.slack[r]);
+        // (|x|^2 + |c|^2) - 2 x.c, rounded as the portable version rounds it.
+        const __m512d d0 = _mm512_fmadd_pd(minusTwo, low[r], _mm512_add_pd(xn, norms0));
+        const __m512d d1 = _mm512_fmadd_pd(minusTwo, high[r], _mm512_add_pd(xn, norms1));
+        const __m512d b0 = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(labels0, label, _CMP_EQ_OQ), other0, own0);
+        const __m512d b1 = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(labels1, label, _CMP_EQ_OQ), other1, own1);
+        const unsigned m0 = _mm512_cmp_pd_mask(d0, _mm512_add_pd(b0, slack), _CMP_LE_OQ);
+        const unsigned m1 = _mm512_cmp_pd_mask(d1, _mm512_add_pd(b1, slack), _CMP_LE_OQ);
+        masks[r] = m0 | (m1 << 8);
+        _mm512_storeu_pd(out + r * kPanel, d0);
+        _mm512_storeu_pd(out + r * kPanel + 8, d1);
+    }
+}
+
+__attribute__((target("avx512f"))) void selectAvx512(const double* const* x, const double* xNorms,
+                                                     int rows, const double* panel, const double* norms,
+                                                     int n, const EuclideanPanels::Selection& s,
+                                                     unsigned* masks, double* out) {
+    switch (rows) {
+        case 8: selectAvx512Rows<8>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 7: selectAvx512Rows<7>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 6: selectAvx512Rows<6>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 5: selectAvx512Rows<5>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 4: selectAvx512Rows<4>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 3: selectAvx512Rows<3>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 2: selectAvx512Rows<2>(x, xNorms, panel, norms, n, s, masks, out); return;
+        default: selectAvx512Rows<1>(x, xNorms, panel, norms, n, s, masks, out); return;
     }
 }
 
@@ -137,9 +219,16 @@ void EuclideanPanels::init(int n, Vectors vectors) {
                                              : Vectors::Portable;
     }
     kernel_ = dotsPortable;
+    select_ = selectAfter<dotsPortable>;
 #if SPHNET_PANELS_X86
-    if (vectors == Vectors::Avx512) kernel_ = dotsAvx512;
-    if (vectors == Vectors::Avx2) kernel_ = dotsAvx2;
+    if (vectors == Vectors::Avx512) {
+        kernel_ = dotsAvx512;
+        select_ = selectAvx512;
+    }
+    if (vectors == Vectors::Avx2) {
+        kernel_ = dotsAvx2;
+        select_ = selectAfter<dotsAvx2>;
+    }
 #endif
 }
 
@@ -176,6 +265,17 @@ void EuclideanPanels::distances(const double* const* x, const double* xNorms, in
         for (int l = 0; l < kPanel; ++l) {
             out[r * kPanel + l] = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
         }
+    }
+}
+
+void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q,
+                             const Selection& s, unsigned* masks, double* out) const {
+    const std::size_t n = static_cast<std::size_t>(n_);
+    select_(x, xNorms, rows, panels_.data + static_cast<std::size_t>(q) * n * kPanel,
+            norms_.data + static_cast<std::size_t>(q) * kPanel, n_, s, masks, out);
+    const int lanes = count_ - q * kPanel;
+    if (lanes < kPanel) {
+        for (int r = 0; r < rows; ++r) masks[r] &= (1u << lanes) - 1;
     }
 }
 

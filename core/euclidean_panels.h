@@ -50,12 +50,30 @@ public:
     // the distance to a zero centre.
     void distances(const double* const* x, const double* xNorms, int rows, int q, double* out) const;
 
+    // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
+    // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
+    // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values).
+    // Lanes past the last node are never set. D itself goes to out[r * kPanel + l].
+    struct Selection {
+        const double* own;
+        const double* other;
+        const double* nodeLabels;
+        const double* labels;  // per pattern
+        const double* slack;   // per pattern
+    };
+    void select(const double* const* x, const double* xNorms, int rows, int q, const Selection& s,
+                unsigned* masks, double* out) const;
+
     void release();
 
+    using Select = void (*)(const double* const* x, const double* xNorms, int rows,
+                            const double* panel, const double* norms, int n,
+                            const EuclideanPanels::Selection& s, unsigned* masks, double* out);
     using Kernel = void (*)(const double* const* x, int rows, const double* panel, int n, double* dots);
 
 private:
     Kernel kernel_ = nullptr;
+    Select select_ = nullptr;
     int n_ = 0;
     int count_ = 0;
     double kappa_ = 0.0;

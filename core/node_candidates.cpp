@@ -34,6 +34,7 @@ void NodeCandidates::init(int n, double lowScale, double relLow) {
     panels_.init(n);
     lowScale_ = lowScale;
     relLow_ = relLow;
+    lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);
 }
 
 // The greatest D, less the pattern's slack, at which a node of this reach may still matter: the
@@ -53,11 +54,18 @@ double NodeCandidates::boundFor(double reach, double nodeSlack) const {
 bool NodeCandidates::append(const double* centre, double label, double ownReach, double otherReach) {
     if (!panels_.append(centre)) return false;
     const int j = panels_.count() - 1;
-    const double slack = panels_.kappa() * panels_.squaredNorm(j);
-    if (!labels_.push(label) || !nodeSlack_.push(slack) || !ownBounds_.push(0.0) ||
-        !otherBounds_.push(0.0)) {
-        return false;
+    // Per-node values in whole panels, as the selection reads them; lanes past the last node
+    // are never selected.
+    const std::size_t whole = static_cast<std::size_t>(panels_.panels()) * kPanel;
+    if (whole > labels_.size) {
+        const double never = -std::numeric_limits<double>::infinity();
+        if (!labels_.resize(whole, 0.0) || !nodeSlack_.resize(whole, 0.0) ||
+            !ownBounds_.resize(whole, never) || !otherBounds_.resize(whole, never)) {
+            return false;
+        }
     }
+    labels_.data[j] = label;
+    nodeSlack_.data[j] = panels_.kappa() * panels_.squaredNorm(j);
     update(j, ownReach, otherReach);
     return true;
 }
@@ -69,13 +77,11 @@ void NodeCandidates::update(int j, double ownReach, double otherReach) {
 
 void NodeCandidates::collectRange(const double* const* patterns, const double* labels,
                                   int patternCount, int firstPanel, int endPanel, Lists& out) const {
-    const int nodes = covered_;
     const std::size_t panelBytes = static_cast<std::size_t>(kPanel) * sizeof(double) *
                                    static_cast<std::size_t>(dimension());
     std::size_t chunk = kChunkBytes / (panelBytes + 1);
     if (chunk < 1) chunk = 1;
     for (int k = 0; k < patternCount; ++k) out.lengths.data[k] = 0;
-    double D[kGroup * kPanel];
     for (int q0 = firstPanel; q0 < endPanel; q0 += static_cast<int>(chunk)) {
         const int q1 = q0 + static_cast<int>(chunk) < endPanel ? q0 + static_cast<int>(chunk) : endPanel;
         for (int g = 0; g < patternCount; g += kGroup) {
@@ -85,53 +91,68 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                 slack[r] = panels_.kappa() * patternNorms_.data[g + r] + EuclideanPanels::kTinyError;
             }
             for (int q = q0; q < q1; ++q) {
-                panels_.distances(patterns + g, patternNorms_.data + g, rows, q, D);
                 const int first = q * kPanel;
-                const int lanes = nodes - first < kPanel ? nodes - first : kPanel;
-                const double* own = ownBounds_.data + first;
-                const double* other = otherBounds_.data + first;
-                const double* nodeLabels = labels_.data + first;
+                const EuclideanPanels::Selection selection{ownBounds_.data + first, otherBounds_.data + first,
+                                                           labels_.data + first, labels + g, slack};
+                unsigned masks[kGroup];
+                double D[kGroup * kPanel];
+                panels_.select(patterns + g, patternNorms_.data + g, rows, q, selection, masks, D);
                 for (int r = 0; r < rows; ++r) {
+                    unsigned listed = masks[r];
                     std::int32_t& length = out.lengths.data[g + r];
-                    if (length < 0) continue;
-                    const double label = labels[g + r];
-                    unsigned listed = 0;
-                    for (int l = 0; l < lanes; ++l) {
-                        const double bound = nodeLabels[l] == label ? own[l] : other[l];
-                        listed |= static_cast<unsigned>(D[r * kPanel + l] <= bound + slack[r]) << l;
-                    }
-                    if (listed == 0) continue;
-                    if (length + __builtin_popcount(listed) > cap_) {
-                        length = -1;
-                        continue;
-                    }
-                    std::int32_t* list = out.nodes.data + static_cast<std::size_t>(g + r) * cap_;
-                    while (listed != 0) {
-                        list[length++] = first + __builtin_ctz(listed);
+                    if (listed == 0 || length < 0) continue;
+                    const std::size_t at = static_cast<std::size_t>(g + r) * cap_;
+                    std::int32_t* list = out.nodes.data + at;
+                    float* lows = out.lows.data + at;
+                    while (listed != 0 && length < cap_) {
+                        const int l = __builtin_ctz(listed);
                         listed &= listed - 1;
+                        list[length] = first + l;
+                        lows[length++] = lowerDistance(D[r * kPanel + l], nodeSlack_.data[first + l] + slack[r]);
                     }
+                    if (listed != 0) length = -1;
                 }
             }
         }
     }
 }
 
-bool NodeCandidates::collect(const double* const* patterns, const double* labels, int patternCount,
+// A lower bound, in single precision, on the coverage test's distance from the figure D: the
+// true square is at least D less both slacks; below kTinySquare nothing is certain.
+float NodeCandidates::lowerDistance(double D, double slack) const {
+    const double square = D - slack;
+    if (!(square >= EuclideanPanels::kTinySquare)) return 0.0f;
+    const double low = std::sqrt(square) * lowFactor_;
+    // Where single precision is coarse or runs out, a plainer bound.
+    if (!(low >= 0x1p-100)) return 0.0f;
+    if (!(low <= 0x1p100)) return 0x1p100f;
+    // Rounded to single precision, then down by more than that rounding could have added.
+    return static_cast<float>(low * (1.0 - 0x1p-22));
+}
+
+bool NodeCandidates::reserve(int patterns, int cap) {
+    const std::size_t room = static_cast<std::size_t>(patterns) * static_cast<std::size_t>(cap);
+    for (Lists& l : lists_) {
+        if (!l.nodes.resize(room, 0) || !l.lows.resize(room, 0.0f) ||
+            !l.lengths.resize(static_cast<std::size_t>(patterns), 0)) {
+            return false;
+        }
+    }
+    if (!patternNorms_.resize(static_cast<std::size_t>(patterns), 0.0)) return false;
+    reservedPatterns_ = patterns;
+    reservedCap_ = cap;
+    return true;
+}
+
+void NodeCandidates::collect(const double* const* patterns, const double* labels, int patternCount,
                              int cap) {
     covered_ = panels_.count();
-    cap_ = cap < 1 ? 1 : cap;
-    const std::size_t room = static_cast<std::size_t>(patternCount) * static_cast<std::size_t>(cap_);
-    if (!patternNorms_.resize(static_cast<std::size_t>(patternCount), 0.0)) return false;
+    cap_ = cap < 1 ? 1 : (cap > reservedCap_ ? reservedCap_ : cap);
+    if (patternCount > reservedPatterns_) patternCount = reservedPatterns_;
     for (int k = 0; k < patternCount; ++k) patternNorms_.data[k] = panels_.squaredNorm(patterns[k]);
     const int panels = panels_.panels();
     const double terms = static_cast<double>(patternCount) * covered_ * dimension();
     const int workers = terms >= kParallelTerms && panels >= 2 && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-    for (int w = 0; w < workers; ++w) {
-        if (!lists_[w].nodes.resize(room, 0) ||
-            !lists_[w].lengths.resize(static_cast<std::size_t>(patternCount), 0)) {
-            return false;
-        }
-    }
     const int split = workers == 2 ? panels / 2 : panels;
     std::thread second;
     bool started = false;
@@ -144,7 +165,7 @@ bool NodeCandidates::collect(const double* const* patterns, const double* labels
         }
     }
     collectRange(patterns, labels, patternCount, 0, started ? split : panels, lists_[0]);
-    if (!started) return true;
+    if (!started) return;
     second.join();
     // The later nodes follow the earlier ones.
     for (int k = 0; k < patternCount; ++k) {
@@ -155,17 +176,20 @@ bool NodeCandidates::collect(const double* const* patterns, const double* labels
             length = -1;
             continue;
         }
-        std::int32_t* to = lists_[0].nodes.data + static_cast<std::size_t>(k) * cap_ + length;
-        const std::int32_t* from = lists_[1].nodes.data + static_cast<std::size_t>(k) * cap_;
-        for (std::int32_t e = 0; e < more; ++e) to[e] = from[e];
+        const std::size_t to = static_cast<std::size_t>(k) * cap_ + length;
+        const std::size_t from = static_cast<std::size_t>(k) * cap_;
+        for (std::int32_t e = 0; e < more; ++e) {
+            lists_[0].nodes.data[to + e] = lists_[1].nodes.data[from + e];
+            lists_[0].lows.data[to + e] = lists_[1].lows.data[from + e];
+        }
         length += more;
     }
-    return true;
 }
 
-const std::int32_t* NodeCandidates::listOf(int k, std::int32_t& length) const {
+const std::int32_t* NodeCandidates::listOf(int k, std::int32_t& length, const float*& lows) const {
     length = lists_[0].lengths.data[k];
     if (length < 0) return nullptr;
+    lows = lists_[0].lows.data + static_cast<std::size_t>(k) * cap_;
     return lists_[0].nodes.data + static_cast<std::size_t>(k) * cap_;
 }
 
@@ -177,6 +201,7 @@ void NodeCandidates::release() {
     nodeSlack_.release();
     for (Lists& l : lists_) {
         l.nodes.release();
+        l.lows.release();
         l.lengths.release();
     }
     patternNorms_.release();

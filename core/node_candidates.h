@@ -30,29 +30,37 @@ public:
     int count() const { return panels_.count(); }
     int dimension() const { return panels_.dimension(); }
 
-    // Lists, for patterns[0..patterns) with their labels, the nodes of [0, count()) that may
-    // matter, using both cores where the work is large. A pattern with more than `cap` such
-    // nodes gets no list (overflowed). False when memory runs out.
-    bool collect(const double* const* patterns, const double* labels, int patternCount, int cap);
-    // The list of pattern k of the last collect, in node order; null when it overflowed.
-    const std::int32_t* listOf(int k, std::int32_t& length) const;
+    // Room for collects of up to `patterns` patterns with up to `cap` nodes listed for each, so
+    // that collecting never needs memory. False when memory runs out.
+    bool reserve(int patterns, int cap);
+    // Lists, for patterns[0..patternCount) with their labels, the nodes of [0, count()) that
+    // may matter, using both cores where the work is large. A pattern with more than `cap`
+    // such nodes gets no list (overflowed). Needs patternCount and cap within the reserve.
+    void collect(const double* const* patterns, const double* labels, int patternCount, int cap);
+    // The list of pattern k of the last collect, in node order, and beside each node a lower
+    // bound on its distance as the coverage test computes it; null when it overflowed.
+    const std::int32_t* listOf(int k, std::int32_t& length, const float*& lows) const;
     // The nodes the last collect covered: [0, nodesCovered()).
     int nodesCovered() const { return covered_; }
     void release();
 
 private:
-    // Per pattern, room for `cap` node numbers, and how many there are (-1: overflowed).
+    // Per pattern, room for `cap` node numbers with their lower bounds, and how many there are
+    // (-1: overflowed).
     struct Lists {
         HostVector<std::int32_t> nodes;
+        HostVector<float> lows;
         HostVector<std::int32_t> lengths;
     };
     void collectRange(const double* const* patterns, const double* labels, int patternCount,
                       int firstPanel, int endPanel, Lists& out) const;
     double boundFor(double reach, double nodeSlack) const;
+    float lowerDistance(double D, double slack) const;
 
     EuclideanPanels panels_;
     double lowScale_ = 1.0;
     double relLow_ = 1.0;
+    double lowFactor_ = 1.0;  // relLow * lowScale, rounded down
     HostVector<double> labels_;
     HostVector<double> ownBounds_;    // per node: D above this plus the pattern's slack is out
     HostVector<double> otherBounds_;
@@ -63,6 +71,8 @@ private:
     HostVector<double> patternNorms_;
     int covered_ = 0;
     int cap_ = 0;
+    int reservedPatterns_ = 0;
+    int reservedCap_ = 0;
 };
 
 }  // namespace sphnet

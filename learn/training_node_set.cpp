@@ -17,6 +17,16 @@ constexpr int kGridThreshold = 64;
 // Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
 constexpr double kCellsPerReach = 1.0;
 
+// Blocked lists pay from this many dimensions on; a block holds up to kBlockPatterns patterns,
+// fewer where nodes are many, so that one collect stays near kBlockTerms coordinate terms.
+constexpr int kBlockMinDimensions = 8;
+constexpr int kBlockPatterns = 128;
+constexpr double kBlockTerms = 1 << 27;
+// A pattern with more listed nodes than this share of them scans plainly.
+constexpr int kBlockCapDivisor = 2;
+// The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
+constexpr double kBlockListBytes = 32.0 * (1 << 20);
+
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 }  // namespace
 
@@ -50,10 +60,25 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than the
     // lists skip some.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
+    blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
+               in.patternCount > 0 && NodeCandidates::suits(in.patterns, in.patternCount, n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+    gridUsable_ = !tiled_ && !blocked_ && std::isfinite(reach) && reach > 0 && n_ > 0 &&
+                  in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0})) return false;
+    if (blocked_) {
+        // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
+        // p <= 2 at least the Euclidean one.
+        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow);
+        const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
+        const double room = kBlockListBytes / (2.0 * kBlockPatterns * (sizeof(std::int32_t) + sizeof(float)));
+        const int cap = in.patternCount < room ? in.patternCount : static_cast<int>(room);
+        if (!blockLists_.reserve(block, cap) || !blockPatterns_.resize(block, 0) ||
+            !blockRows_.resize(block, nullptr) || !blockLabels_.resize(block, 0.0)) {
+            return false;
+        }
+    }
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
         // Without patterns n may be near 2^31, with nothing behind it.
@@ -145,6 +170,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     }
     if (!radii_.push(radius) || !labels_.push(label) || !listedRadius_.push(radius)) return false;
     if (tiled_ && !tiles_.append(centre, radius, static_cast<double>(label), conflictReach(radius))) return false;
+    if (blocked_ && !blockLists_.append(centre, label, ownReach(radius), otherReach(radius))) return false;
     const std::size_t words = bitWords(j + 1);
     if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
@@ -163,6 +189,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     applyConflictRule(d, inside, margin_, radius, r);
     if (inside && !(radius <= before)) ++growthEpoch_;
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
+    if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
     if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
 }
@@ -186,6 +213,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     if (remembered.end >= 0 && remembered.end < scan.nodeCount && remembered.epoch == growthEpoch_) {
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
+    if (blocked_ && !plainOnly && scan.cover < 0) next = scanBlockLists<Kind>(scan, k, next);
     if (gridActive_ && !plainOnly && scan.cover < 0) next = scanGridLists<Kind>(scan, next);
     scanPlainly<Kind>(scan, next);
     rememberScan(remembered, scan.cover, scan.nodeCount);
@@ -257,6 +285,84 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
         }
     }
     return resume;
+}
+
+// A coverage test passes where d - tolerance, rounded, is at most the radius: d exceeds
+// radius + tolerance by no more than that difference's rounding.
+double TrainingNodeSet::ownReach(double radius) const {
+    return (radius + kCoverageTolerance) + (std::fabs(radius) + kCoverageTolerance) * 0x1p-50;
+}
+
+// A node of another label matters where it may cover x or conflict with some r <= Rmax.
+double TrainingNodeSet::otherReach(double radius) const {
+    const double conflict = conflictReach(radius);
+    const double cover = ownReach(radius);
+    return conflict > cover ? conflict : cover;
+}
+
+// The next patterns from k on that will scan the nodes: k itself, and those after it that no
+// valid memory spares. Their lists cover the nodes there are now; nodes made while the block
+// is presented come after and are scanned plainly.
+void TrainingNodeSet::collectBlock(int k) {
+    const int nodes = count_;
+    double room = kBlockTerms / (static_cast<double>(nodes) * n_ + 1.0);
+    int block = room >= kBlockPatterns ? kBlockPatterns : static_cast<int>(room) / 8 * 8;
+    if (block < 16) block = 16;
+    if (block > static_cast<int>(blockPatterns_.size)) block = static_cast<int>(blockPatterns_.size);
+    int count = 0;
+    for (int q = k; q < in_->patternCount && count < block; ++q) {
+        const RememberedScan& m = remembered_.data[q];
+        const bool spared = q != k && m.end >= 0 && m.epoch == growthEpoch_;
+        if (spared) continue;
+        blockPatterns_.data[count] = q;
+        blockRows_.data[count] = in_->patterns[q];
+        blockLabels_.data[count] = in_->labels[q];
+        ++count;
+    }
+    blockLists_.collect(blockRows_.data, blockLabels_.data, count, nodes / kBlockCapDivisor + 16);
+    blockPatterns_.size = static_cast<std::size_t>(count);
+    blockEpoch_ = growthEpoch_;
+}
+
+// Visits, from node `next` on, the nodes listed for pattern k. The lists rest on r <= Rmax and
+// on radii no larger than when they were made: should r rise above Rmax, the scan goes on
+// plainly from the node after; should a radius have grown, the block is listed afresh.
+template <int Kind>
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int next) {
+    if (next >= scan.nodeCount) return next;
+    const std::int32_t* first = blockPatterns_.data;
+    const std::int32_t* last = first + blockPatterns_.size;
+    const std::int32_t* at = std::lower_bound(first, last, k);
+    if (at == last || *at != k || blockEpoch_ != growthEpoch_) {
+        collectBlock(k);
+        at = blockPatterns_.data;
+    }
+    std::int32_t length = 0;
+    const float* lows = nullptr;
+    const std::int32_t* listed = blockLists_.listOf(static_cast<int>(at - blockPatterns_.data), length, lows);
+    const int covered = blockLists_.nodesCovered();
+    if (listed == nullptr || next >= covered) return next;
+    for (std::int32_t e = static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
+         e < length; ++e) {
+        const int j = listed[e];
+        // The listed lower bound settles most nodes without their centres: as visit() does
+        // with its own bounds.
+        const double low = lows[e];
+        const double radius = radii_.data[j];
+        if (low - kCoverageTolerance > radius) {
+            if (static_cast<double>(labels_.data[j]) == scan.label) continue;
+            if (low >= scan.r + (radius + margin_)) {
+                if (!(low >= conflictReach(radius))) remember(j);
+                continue;
+            }
+        }
+        if (visit<Kind>(scan, j)) {
+            scan.cover = j;
+            return j + 1;
+        }
+        if (!(scan.r <= rLimit_)) return j + 1;
+    }
+    return covered;
 }
 
 // The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact

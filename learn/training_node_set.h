@@ -12,6 +12,7 @@
 #include "host_buffer.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
+#include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
 
@@ -113,6 +114,13 @@ private:
     template <int Kind>
     int scanGridLists(Scan& scan, int next);
     template <int Kind>
+    int scanBlockLists(Scan& scan, int k, int next);
+    // Lists the nodes that may matter to the next patterns from k on that will scan.
+    void collectBlock(int k);
+    // A node's reaches for the block lists: for patterns of its own label, and of others.
+    double ownReach(double radius) const;
+    double otherReach(double radius) const;
+    template <int Kind>
     void scanPlainly(Scan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
     template <int Kind>
@@ -159,6 +167,15 @@ private:
     HostVector<std::uint64_t> always_;      // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
+
+    // p other than 1 and +Inf in many dimensions: for a block of upcoming patterns, blocked
+    // squared distances list the nodes that may matter to each.
+    bool blocked_ = false;
+    NodeCandidates blockLists_;
+    HostVector<std::int32_t> blockPatterns_;  // the block's patterns, ascending
+    HostVector<const double*> blockRows_;
+    HostVector<double> blockLabels_;
+    std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
 
     HostVector<RememberedScan> remembered_;  // per pattern
     std::int64_t growthEpoch_ = 0;           // radius growths so far

@@ -437,6 +437,51 @@ TEST(BlockScans, ManyNodesInManyDimensions) {
     }
 }
 
+// Patterns placed just inside and just outside a sphere's coverage tolerance, where only the
+// allowance for it keeps a node listed: in training, a pattern beside a node of its own label;
+// in recall, beside a node of a few hundred.
+TEST(BlockScans, PatternsOnTheCoverageTolerance) {
+    Generator g(0x7013u);
+    const double beyond[] = {0.0, 3e-9, 1e-8, 1.2e-8, 3e-8};
+    for (int c = 0; c < scaled(4); ++c) {
+        const int n = g.between(8, 24);
+        const double rMax = g.uniform(0.5, 2.0);
+        reference::TrainingProblem t;
+        t.dimension = n;
+        t.p = 2.0;
+        t.rMax = rMax;
+        t.maxPresentations = 2;
+        reference::RecallProblem r;
+        r.dimension = n;
+        r.p = 2.0;
+        r.nnOption = 1;
+        for (int k = 0; k < 300; ++k) {
+            std::vector<double> centre(n), direction(n);
+            for (double& v : centre) v = g.uniform(-1000.0, 1000.0);
+            for (double& v : direction) v = 0.0;
+            direction[g.between(0, n - 1)] = 1.0;
+            const double radius = g.uniform(0.5, 2.0);
+            const double extra = beyond[g.between(0, 4)];
+            std::vector<double> near = centre;
+            for (int i = 0; i < n; ++i) near[i] += direction[i] * (rMax + extra);
+            t.patterns.push_back(centre);
+            t.patterns.push_back(near);
+            t.labels.push_back(1 + k % 3);
+            t.labels.push_back(1 + k % 3);
+            for (double& v : centre) v *= 1e-3;  // recall's nodes overlap: no grid pays
+            std::vector<double> row = centre;
+            row.push_back(radius);
+            r.templates.push_back(row);
+            r.nodeLabels.push_back(1 + k % 3);
+            for (int i = 0; i < n; ++i) near[i] = centre[i] + direction[i] * (radius + extra);
+            r.patterns.push_back(near);
+        }
+        expectSameTraining(t, g.counters(), "training " + std::to_string(c));
+        expectSameRecall(r, g.counters(), "recall " + std::to_string(c));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // ---- Hand-made boundary cases ----
 
 // Distances that sit on the coverage boundary and on the conflict threshold, where a cheap
