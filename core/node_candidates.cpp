@@ -97,8 +97,9 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                 unsigned masks[kGroup];
                 double D[kGroup * kPanel];
                 panels_.select(patterns + g, patternNorms_.data + g, rows, q, selection, masks, D);
+                const unsigned lanes = covered_ - first >= kPanel ? ~0u : (1u << (covered_ - first)) - 1;
                 for (int r = 0; r < rows; ++r) {
-                    unsigned listed = masks[r];
+                    unsigned listed = masks[r] & lanes;
                     std::int32_t& length = out.lengths.data[g + r];
                     if (listed == 0 || length < 0) continue;
                     const std::size_t at = static_cast<std::size_t>(g + r) * cap_;
@@ -145,12 +146,12 @@ bool NodeCandidates::reserve(int patterns, int cap) {
 }
 
 void NodeCandidates::collect(const double* const* patterns, const double* labels, int patternCount,
-                             int cap) {
-    covered_ = panels_.count();
+                             int cap, int nodes) {
+    covered_ = nodes < panels_.count() ? nodes : panels_.count();
     cap_ = cap < 1 ? 1 : (cap > reservedCap_ ? reservedCap_ : cap);
     if (patternCount > reservedPatterns_) patternCount = reservedPatterns_;
     for (int k = 0; k < patternCount; ++k) patternNorms_.data[k] = panels_.squaredNorm(patterns[k]);
-    const int panels = panels_.panels();
+    const int panels = (covered_ + kPanel - 1) / kPanel;
     const double terms = static_cast<double>(patternCount) * covered_ * dimension();
     const int workers = terms >= kParallelTerms && panels >= 2 && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
     const int split = workers == 2 ? panels / 2 : panels;

@@ -33,10 +33,12 @@ public:
     // Room for collects of up to `patterns` patterns with up to `cap` nodes listed for each, so
     // that collecting never needs memory. False when memory runs out.
     bool reserve(int patterns, int cap);
-    // Lists, for patterns[0..patternCount) with their labels, the nodes of [0, count()) that
+    // Lists, for patterns[0..patternCount) with their labels, the nodes of [0, nodes) that
     // may matter, using both cores where the work is large. A pattern with more than `cap`
-    // such nodes gets no list (overflowed). Needs patternCount and cap within the reserve.
-    void collect(const double* const* patterns, const double* labels, int patternCount, int cap);
+    // such nodes gets no list (overflowed). Needs patternCount and cap within the reserve and
+    // nodes <= count().
+    void collect(const double* const* patterns, const double* labels, int patternCount, int cap,
+                 int nodes);
     // The list of pattern k of the last collect, in node order, and beside each node a lower
     // bound on its distance as the coverage test computes it; null when it overflowed.
     const std::int32_t* listOf(int k, std::int32_t& length, const float*& lows) const;

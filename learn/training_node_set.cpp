@@ -66,7 +66,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     gridUsable_ = !tiled_ && !blocked_ && std::isfinite(reach) && reach > 0 && n_ > 0 &&
                   in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
-    if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0})) return false;
+    if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0, -1})) return false;
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
@@ -310,16 +310,21 @@ void TrainingNodeSet::collectBlock(int k) {
     if (block < 16) block = 16;
     if (block > static_cast<int>(blockPatterns_.size)) block = static_cast<int>(blockPatterns_.size);
     int count = 0;
+    // A scan most likely ends where it ended last time: lists up to the furthest such end
+    // cover the block, and a scan that goes further visits the rest plainly.
+    int reach = 0;
     for (int q = k; q < in_->patternCount && count < block; ++q) {
         const RememberedScan& m = remembered_.data[q];
         const bool spared = q != k && m.end >= 0 && m.epoch == growthEpoch_;
         if (spared) continue;
+        reach = m.lastEnd < 0 || reach < 0 ? -1 : (m.lastEnd + 1 > reach ? m.lastEnd + 1 : reach);
         blockPatterns_.data[count] = q;
         blockRows_.data[count] = in_->patterns[q];
         blockLabels_.data[count] = in_->labels[q];
         ++count;
     }
-    blockLists_.collect(blockRows_.data, blockLabels_.data, count, nodes / kBlockCapDivisor + 16);
+    blockLists_.collect(blockRows_.data, blockLabels_.data, count, nodes / kBlockCapDivisor + 16,
+                        reach < 0 || reach > nodes ? nodes : reach);
     blockPatterns_.size = static_cast<std::size_t>(count);
     blockEpoch_ = growthEpoch_;
 }
@@ -439,6 +444,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j) {
 // The scan ends at the cover, or at the node x is about to make. Too many nodes to remember:
 // nothing is.
 void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) const {
+    remembered.lastEnd = cover >= 0 ? cover : nodeCount;
     if (scanListed_ > kRemembered) {
         remembered.end = -1;
         return;

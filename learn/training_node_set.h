@@ -93,6 +93,7 @@ private:
         std::int32_t count;                 // entries in `nodes`
         std::int32_t nodes[kRemembered];    // the nodes of other labels to visit again
         std::int64_t epoch;                 // growthEpoch_ when remembered
+        std::int32_t lastEnd;               // where the last scan ended, even unremembered; -1: none yet
     };
     // One pattern's scan under way.
     struct Scan {
