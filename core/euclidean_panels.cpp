@@ -39,13 +39,26 @@ void selectAfter(const double* const* x, const double* xNorms, int rows, const d
     Dots(x, rows, panel, n, dots);
     for (int r = 0; r < rows; ++r) {
         unsigned mask = 0;
+        double least = s.nodeSlack != nullptr ? s.least[r] : 0.0;
         for (int l = 0; l < kPanel; ++l) {
             const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
             out[r * kPanel + l] = d;
-            const double bound = s.nodeLabels[l] == s.labels[r] ? s.own[l] : s.other[l];
-            mask |= static_cast<unsigned>(d <= bound + s.slack[r]) << l;
+            const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
+            mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
+            if (s.nodeSlack != nullptr) {
+                const double high = d + s.nodeSlack[l];
+                least = high < least ? high : least;
+            }
         }
         masks[r] = mask;
+        if (s.nodeSlack == nullptr) continue;
+        s.least[r] = least;
+        const double limit = EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]);
+        unsigned near = 0;
+        for (int l = 0; l < kPanel; ++l) {
+            near |= static_cast<unsigned>(out[r * kPanel + l] - s.nodeSlack[l] <= limit) << l;
+        }
+        s.nearMasks[r] = near;
     }
 }
 
@@ -121,23 +134,45 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x,
     const __m512d norms0 = _mm512_loadu_pd(norms), norms1 = _mm512_loadu_pd(norms + 8);
     const __m512d own0 = _mm512_loadu_pd(s.own), own1 = _mm512_loadu_pd(s.own + 8);
     const __m512d other0 = _mm512_loadu_pd(s.other), other1 = _mm512_loadu_pd(s.other + 8);
-    const __m512d labels0 = _mm512_loadu_pd(s.nodeLabels), labels1 = _mm512_loadu_pd(s.nodeLabels + 8);
+    const double* nodeLabels = s.nodeLabels != nullptr ? s.nodeLabels : s.own;
+    const __m512d labels0 = _mm512_loadu_pd(nodeLabels), labels1 = _mm512_loadu_pd(nodeLabels + 8);
     const __m512d minusTwo = _mm512_set1_pd(-2.0);
+    const bool nearest = s.nodeSlack != nullptr;
+    const __m512d nodeSlack0 = nearest ? _mm512_loadu_pd(s.nodeSlack) : minusTwo;
+    const __m512d nodeSlack1 = nearest ? _mm512_loadu_pd(s.nodeSlack + 8) : minusTwo;
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
         const __m512d xn = _mm512_set1_pd(xNorms[r]);
-        const __m512d label = _mm512_set1_pd(s.labels[r]);
+        const __m512d label = _mm512_set1_pd(s.nodeLabels != nullptr ? s.labels[r] : 0.0);
         const __m512d slack = _mm512_set1_pd(s.slack[r]);
         // (|x|^2 + |c|^2) - 2 x.c, rounded as the portable version rounds it.
         const __m512d d0 = _mm512_fmadd_pd(minusTwo, low[r], _mm512_add_pd(xn, norms0));
         const __m512d d1 = _mm512_fmadd_pd(minusTwo, high[r], _mm512_add_pd(xn, norms1));
-        const __m512d b0 = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(labels0, label, _CMP_EQ_OQ), other0, own0);
-        const __m512d b1 = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(labels1, label, _CMP_EQ_OQ), other1, own1);
+        const __mmask8 same0 = s.nodeLabels != nullptr ? _mm512_cmp_pd_mask(labels0, label, _CMP_EQ_OQ) : 0xFF;
+        const __mmask8 same1 = s.nodeLabels != nullptr ? _mm512_cmp_pd_mask(labels1, label, _CMP_EQ_OQ) : 0xFF;
+        const __m512d b0 = _mm512_mask_blend_pd(same0, other0, own0);
+        const __m512d b1 = _mm512_mask_blend_pd(same1, other1, own1);
         const unsigned m0 = _mm512_cmp_pd_mask(d0, _mm512_add_pd(b0, slack), _CMP_LE_OQ);
         const unsigned m1 = _mm512_cmp_pd_mask(d1, _mm512_add_pd(b1, slack), _CMP_LE_OQ);
         masks[r] = m0 | (m1 << 8);
         _mm512_storeu_pd(out + r * kPanel, d0);
         _mm512_storeu_pd(out + r * kPanel + 8, d1);
+        if (!nearest) continue;
+        // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
+        const __m512d high0 = _mm512_add_pd(d0, nodeSlack0);
+        const __m512d high = _mm512_mask_min_pd(high0, 0xFF, high0, _mm512_add_pd(d1, nodeSlack1));
+        const __m256d zero = _mm256_setzero_pd();
+        const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, high, 0),
+                                           _mm512_mask_extractf64x4_pd(zero, 0xF, high, 1));
+        const __m128d two = _mm_min_pd(_mm256_castpd256_pd128(four), _mm256_extractf128_pd(four, 1));
+        const double a = _mm_cvtsd_f64(two), b = _mm_cvtsd_f64(_mm_unpackhi_pd(two, two));
+        const double panelLeast = a < b ? a : b;
+        const double least = panelLeast < s.least[r] ? panelLeast : s.least[r];
+        s.least[r] = least;
+        const __m512d limit = _mm512_set1_pd(EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]));
+        const unsigned n0 = _mm512_cmp_pd_mask(_mm512_sub_pd(d0, nodeSlack0), limit, _CMP_LE_OQ);
+        const unsigned n1 = _mm512_cmp_pd_mask(_mm512_sub_pd(d1, nodeSlack1), limit, _CMP_LE_OQ);
+        s.nearMasks[r] = n0 | (n1 << 8);
     }
 }
 
@@ -275,7 +310,10 @@ void EuclideanPanels::select(const double* const* x, const double* xNorms, int r
             norms_.data + static_cast<std::size_t>(q) * kPanel, n_, s, masks, out);
     const int lanes = count_ - q * kPanel;
     if (lanes < kPanel) {
-        for (int r = 0; r < rows; ++r) masks[r] &= (1u << lanes) - 1;
+        for (int r = 0; r < rows; ++r) {
+            masks[r] &= (1u << lanes) - 1;
+            if (s.nearMasks != nullptr) s.nearMasks[r] &= (1u << lanes) - 1;
+        }
     }
 }
 

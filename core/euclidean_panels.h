@@ -52,15 +52,31 @@ public:
 
     // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
     // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
-    // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values).
-    // Lanes past the last node are never set. D itself goes to out[r * kPanel + l].
+    // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values,
+    // read for all kPanel lanes; without nodeLabels, own serves every pattern). Lanes past the
+    // last node are never set. D itself goes to out[r * kPanel + l].
+    //
+    // With nodeSlack (kappa |c|^2 per node, +Inf past the last node), also the 1-NN bookkeeping:
+    // least[r] falls to the least D + nodeSlack seen, and bit l of nearMasks[r] is set where
+    // D - nodeSlack <= max(nearestFactor (least[r] + slack[r]), kTinySquare) + slack[r],
+    // rounded up: where the node may be the nearest.
     struct Selection {
         const double* own;
         const double* other;
         const double* nodeLabels;
         const double* labels;  // per pattern
         const double* slack;   // per pattern
+        const double* nodeSlack = nullptr;
+        double nearestFactor = 1.0;
+        double* least = nullptr;         // per pattern
+        unsigned* nearMasks = nullptr;   // per pattern
     };
+    // The limit below which D - nodeSlack makes a node a 1-NN candidate.
+    static double nearestLimit(double nearestFactor, double least, double slack) {
+        double limit = nearestFactor * (least + slack);
+        if (limit < kTinySquare) limit = kTinySquare;
+        return limit * (1.0 + 0x1p-48) + slack;
+    }
     void select(const double* const* x, const double* xNorms, int rows, int q, const Selection& s,
                 unsigned* masks, double* out) const;
 

@@ -77,8 +77,12 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
         return true;
     }
     panels_.init(n_);
-    if (!coverBound_.resize(static_cast<std::size_t>(M), 0.0) ||
-        !nodeSlack_.resize(static_cast<std::size_t>(M), 0.0)) {
+    // In whole panels, as the selection reads them: the lanes past the last node never cover
+    // and are never nearest.
+    const std::size_t whole = (static_cast<std::size_t>(M) + EuclideanPanels::kPanel - 1) /
+                              EuclideanPanels::kPanel * EuclideanPanels::kPanel;
+    if (!coverBound_.resize(whole, -std::numeric_limits<double>::infinity()) ||
+        !nodeSlack_.resize(whole, std::numeric_limits<double>::infinity())) {
         return false;
     }
     for (int t = 0; t < M; ++t) {
@@ -404,11 +408,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         b.leastHigh[k] = std::numeric_limits<double>::infinity();
         b.candidateCount[k] = 0;
     }
-    // Where a pattern's 1-NN candidates may lie: a lower bound on D at most this.
     auto nearestLimit = [&](int k) {
-        double limit = nearestFactor_ * (b.leastHigh[k] + b.slack[k]);
-        if (limit < EuclideanPanels::kTinySquare) limit = EuclideanPanels::kTinySquare;
-        return limit * kRoundingSlack + b.slack[k];
+        return EuclideanPanels::nearestLimit(nearestFactor_, b.leastHigh[k], b.slack[k]);
     };
     auto keepCandidate = [&](int k, int j, double low) {
         std::int32_t& kept = b.candidateCount[k];
@@ -436,8 +437,6 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     const int panels = panels_.panels();
     std::size_t chunk = kChunkBytes / (n * kPanel * sizeof(double) + 1);
     if (chunk < 1) chunk = 1;
-    const double* bounds = coverBound_.data;
-    const double* nodeSlack = nodeSlack_.data;
     for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
         const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
         int active = 0;
@@ -448,27 +447,31 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         for (int g = 0; g < active; g += kGroup) {
             const int rows = active - g < kGroup ? active - g : kGroup;
             const double* x[kGroup];
-            double norms[kGroup];
+            double norms[kGroup], slack[kGroup], least[kGroup];
             for (int r = 0; r < rows; ++r) {
-                x[r] = patterns[b.active[g + r]];
-                norms[r] = b.norm[b.active[g + r]];
+                const int k = b.active[g + r];
+                x[r] = patterns[k];
+                norms[r] = b.norm[k];
+                slack[r] = b.slack[k];
+                least[r] = b.leastHigh[k];
             }
+            unsigned covering[kGroup], near[kGroup];
             for (int q = q0; q < q1; ++q) {
-                panels_.distances(x, norms, rows, q, b.distances);
                 const int first = q * kPanel;
-                const int lanes = M - first < kPanel ? M - first : kPanel;
+                EuclideanPanels::Selection selection{coverBound_.data + first, coverBound_.data + first,
+                                                     nullptr, nullptr, slack};
+                if (wantNearest) {
+                    selection.nodeSlack = nodeSlack_.data + first;
+                    selection.nearestFactor = nearestFactor_;
+                    selection.least = least;
+                    selection.nearMasks = near;
+                }
+                panels_.select(x, norms, rows, q, selection, covering, b.distances);
                 for (int r = 0; r < rows; ++r) {
                     const int k = b.active[g + r];
                     if (cover[k] >= 0) continue;
-                    const double* D = b.distances + r * kPanel;
-                    const double slack = b.slack[k];
-                    unsigned mayCover = 0;
-                    for (int l = 0; l < lanes; ++l) {
-                        mayCover |= static_cast<unsigned>(D[l] <= bounds[first + l] + slack) << l;
-                    }
-                    while (mayCover != 0) {
+                    for (unsigned mayCover = covering[r]; mayCover != 0; mayCover &= mayCover - 1) {
                         const int j = first + __builtin_ctz(mayCover);
-                        mayCover &= mayCover - 1;
                         const double d = exactDistance(kit_, centres_.data + j * n, x[r]);
                         if (!(d - kCoverageTolerance > radii_.data[j])) {
                             cover[k] = j;
@@ -476,16 +479,10 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                         }
                     }
                     if (cover[k] >= 0 || !wantNearest) continue;
-                    double least = b.leastHigh[k];
-                    for (int l = 0; l < lanes; ++l) {
-                        const double high = D[l] + nodeSlack[first + l];
-                        least = high < least ? high : least;
-                    }
-                    b.leastHigh[k] = least;
-                    const double limit = nearestLimit(k);
-                    for (int l = 0; l < lanes; ++l) {
-                        const double low = D[l] - nodeSlack[first + l];
-                        if (low <= limit) keepCandidate(k, first + l, low);
+                    b.leastHigh[k] = least[r];
+                    for (unsigned candidates = near[r]; candidates != 0; candidates &= candidates - 1) {
+                        const int l = __builtin_ctz(candidates);
+                        keepCandidate(k, first + l, b.distances[r * kPanel + l] - nodeSlack_.data[first + l]);
                     }
                 }
             }
@@ -505,14 +502,14 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         }
         // Candidates are in node order: the first of least exact distance is the literal one.
         const double limit = nearestLimit(k);
-        double least = 0.0;
+        double leastDistance = 0.0;
         for (int e = 0; e < b.candidateCount[k]; ++e) {
             if (!(b.candidateLow[k][e] <= limit)) continue;
             const int j = b.candidates[k][e];
             const double d = exactDistance(kit_, centres_.data + j * n, patterns[k]);
-            if (nearest[k] < 0 || d < least) {
+            if (nearest[k] < 0 || d < leastDistance) {
                 nearest[k] = j;
-                least = d;
+                leastDistance = d;
             }
         }
     }
