@@ -1,0 +1,10 @@
+function [X, y] = bench_data_clusters(N, n, spread, seed)
+% Ten Gaussian clusters, one class each, with unit noise around centres drawn as spread * randn:
+% spread 0.5 makes the classes overlap, spread 5 separates them well.
+  classes = 10;
+  randn('state', seed);
+  centres = spread * randn(classes, n);
+  rand('state', seed);
+  y = 1 + floor(classes * rand(N, 1));
+  X = centres(y, :) + randn(N, n);
+end
