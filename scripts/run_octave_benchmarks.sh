@@ -4,7 +4,7 @@
 # (scikit-learn, FAISS) on the same nodes and patterns. Installs its own benchmark-only Python
 # packages (never part of the main job) and prints the table.
 #   scripts/run_octave_benchmarks.sh [--quick] [--toolbox DIR] [--only PATTERN]
-#     --quick         N and P divided by 10, fewer repeats, smaller time budgets (about 4 min)
+#     --quick         N divided by 10 and P by 20, fewer repeats, smaller time budgets (about 4 min)
 #     --toolbox DIR   time the modules already built in DIR instead of building build-bench-octave/
 #     --only PATTERN  run only the rows whose name matches the regular expression, e.g.
 #                     'recall overlap', 'n=784', 'issue'

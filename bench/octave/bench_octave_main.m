@@ -5,8 +5,8 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
   addpath(toolbox);
   addpath(literal_toolbox);
   cfg = struct('data_dir', data_dir, 'tmp', tmp, 'peers_command', peers_command, ...
-      'quick', quick, 'repeats', bench_if(quick, 3, 5), 'repeat_seconds', bench_if(quick, 2, 8), ...
-      'literal_seconds', bench_if(quick, 2, 25), 'peer_seconds', bench_if(quick, 1, 8));
+      'quick', quick, 'repeats', bench_if(quick, 3, 5), 'repeat_seconds', bench_if(quick, 1.5, 8), ...
+      'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5));
   specs = bench_rows(quick);
   bench_print_row();
   networks = containers.Map();
