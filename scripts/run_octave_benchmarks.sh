@@ -73,5 +73,5 @@ start=$SECONDS
 cd "$root/bench/octave"
 octave-cli --no-gui --quiet --norc --eval "bench_octave_main('$toolbox', '$build_dir/bench-toolbox', \
 '$root/data', '$tmp', '$python $root/bench/peers.py', $quick, '$only')" 2>&1 |
-    grep -v 'ignoring const execution_exception'
+    grep --line-buffered -v 'ignoring const execution_exception'
 echo "Load average after: $(load); wall time $((SECONDS - start)) s"
