@@ -16,7 +16,9 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
     end
     key = sprintf('%s %d %d %g %g %d', spec.family, spec.n, spec.N, spec.p, spec.margin, ...
         spec.passes);
-    [X, y] = bench_data(spec.family, spec.N, spec.n, 1, cfg);
+    if strcmp(spec.kind, 'train') || !isKey(networks, key)
+      [X, y] = bench_data(spec.family, spec.N, spec.n, 1, cfg);
+    end
     if strcmp(spec.kind, 'train')
       [row, networks(key)] = bench_train_row(spec, X, y, cfg);
     else
@@ -25,13 +27,13 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
             spec.passes, 0);
         networks(key) = struct('nodes', nodes, 'labels', labels);
       end
-      clear X y
       patterns = bench_data(spec.family, spec.P, spec.n, 2, cfg);
       if strcmp(spec.patterns, 'far')
         patterns = 3 * patterns;    % mostly outside every sphere: the 1-NN rule labels them
       end
       row = bench_recall_row(spec, networks(key), patterns, cfg);
     end
+    clear X y patterns
     row.note = strjoin({spec.label, row.note}(!cellfun(@isempty, {spec.label, row.note})), '; ');
     bench_print_row(row);
   end
