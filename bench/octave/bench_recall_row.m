@@ -27,6 +27,9 @@ function row = bench_recall_row(spec, net, X, cfg)
       setfield(cfg, 'repeats', 1));
   row.literal_seconds = literal_seconds;
   row.speedup = literal_seconds / same_seconds;
+  if !isempty(row.literal_note)
+    row.literal_note = sprintf('%s (sphnet %.3g s on it)', row.literal_note, same_seconds);
+  end
   row.mismatch = !isequal(literal{1}, same_labels);
   row.peers = bench_peers(net, p, X, cfg);
 end

@@ -35,6 +35,9 @@ function [row, net] = bench_train_row(spec, X, y, cfg)
       literal_passes), 3, setfield(cfg, 'repeats', 1));
   row.literal_seconds = literal_seconds;
   row.speedup = literal_seconds / same_seconds;
+  if !isempty(row.literal_note)
+    row.literal_note = sprintf('%s (sphnet %.3g s on it)', row.literal_note, same_seconds);
+  end
   row.mismatch = !isequal(literal, same);
 end
 
