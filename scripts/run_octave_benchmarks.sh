@@ -60,8 +60,7 @@ sphnet s: median wall time of repeated Octave calls (whole call, conversions inc
 literal s: the literal scan (tests/differential/reference_rce) as an Octave module on the same
   work; speed-up = literal s / sphnet s on that work. '^' marks a reduced work (see notes): one
   pass, or the first K patterns, where sphnet was timed again on exactly that work (its time in
-  the notes). Outputs are
-  compared with isequal on that work (MISMATCH is printed if they differ).
+  the notes). Outputs are compared with isequal on that work (MISMATCH is printed if they differ).
 peers (recall rows only; '-' for training): 1-NN on the same node centres and labels and the
   same patterns; best peer by fit+predict time, whose time is in "peer s"; sph/peer = sphnet s /
   peer s. The line below each recall row lists every peer (scikit-learn KNeighborsClassifier
