@@ -1,0 +1,40 @@
+function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_command, quick, only)
+% The Octave benchmark table: sphnet_learn and sphnet_recall called from Octave, against the
+% literal scan (as Octave modules too) and nearest-neighbour peers. scripts/run_octave_benchmarks.sh
+% calls this; ONLY is a regular expression matched against each row's name.
+  addpath(toolbox);
+  addpath(literal_toolbox);
+  cfg = struct('data_dir', data_dir, 'tmp', tmp, 'peers_command', peers_command, ...
+      'quick', quick, 'repeats', bench_if(quick, 3, 5), 'repeat_seconds', bench_if(quick, 1.5, 8), ...
+      'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5));
+  specs = bench_rows(quick);
+  bench_print_row();
+  networks = containers.Map();
+  for spec = specs
+    if !isempty(only) && isempty(regexp(spec.name, only, 'once'))
+      continue
+    end
+    key = sprintf('%s %d %d %g %g %d', spec.family, spec.n, spec.N, spec.p, spec.margin, ...
+        spec.passes);
+    if strcmp(spec.kind, 'train') || !isKey(networks, key)
+      [X, y] = bench_data(spec.family, spec.N, spec.n, 1, cfg);
+    end
+    if strcmp(spec.kind, 'train')
+      [row, networks(key)] = bench_train_row(spec, X, y, cfg);
+    else
+      if !isKey(networks, key)       % trained here, untimed, when no training row made it
+        [nodes, labels, ~] = sphnet_learn(X, y, spec.p, bench_rmax(X, spec.p), spec.margin, ...
+            spec.passes, 0);
+        networks(key) = struct('nodes', nodes, 'labels', labels);
+      end
+      patterns = bench_data(spec.family, spec.P, spec.n, 2, cfg);
+      if strcmp(spec.patterns, 'far')
+        patterns = 3 * patterns;    % mostly outside every sphere: the 1-NN rule labels them
+      end
+      row = bench_recall_row(spec, networks(key), patterns, cfg);
+    end
+    clear X y patterns
+    row.note = strjoin({spec.label, row.note}(!cellfun(@isempty, {spec.label, row.note})), '; ');
+    bench_print_row(row);
+  end
+end
