@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -44,7 +45,7 @@ void selectAfter(const double* const* x, const double* xNorms, int rows, const d
             const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
             out[r * kPanel + l] = d;
             const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
-            mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
+            if (s.own != nullptr) mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
             if (s.nodeSlack != nullptr) {
                 const double high = d + s.nodeSlack[l];
                 least = high < least ? high : least;
@@ -132,10 +133,16 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x,
         }
     }
     const __m512d norms0 = _mm512_loadu_pd(norms), norms1 = _mm512_loadu_pd(norms + 8);
-    const __m512d own0 = _mm512_loadu_pd(s.own), own1 = _mm512_loadu_pd(s.own + 8);
-    const __m512d other0 = _mm512_loadu_pd(s.other), other1 = _mm512_loadu_pd(s.other + 8);
+    // Without bounds nothing is selected: -Inf bounds select nothing.
+    const bool selecting = s.own != nullptr;
+    const __m512d never = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
+    const __m512d own0 = selecting ? _mm512_loadu_pd(s.own) : never;
+    const __m512d own1 = selecting ? _mm512_loadu_pd(s.own + 8) : never;
+    const __m512d other0 = selecting ? _mm512_loadu_pd(s.other) : never;
+    const __m512d other1 = selecting ? _mm512_loadu_pd(s.other + 8) : never;
     const double* nodeLabels = s.nodeLabels != nullptr ? s.nodeLabels : s.own;
-    const __m512d labels0 = _mm512_loadu_pd(nodeLabels), labels1 = _mm512_loadu_pd(nodeLabels + 8);
+    const __m512d labels0 = s.nodeLabels != nullptr ? _mm512_loadu_pd(nodeLabels) : never;
+    const __m512d labels1 = s.nodeLabels != nullptr ? _mm512_loadu_pd(nodeLabels + 8) : never;
     const __m512d minusTwo = _mm512_set1_pd(-2.0);
     const bool nearest = s.nodeSlack != nullptr;
     const __m512d nodeSlack0 = nearest ? _mm512_loadu_pd(s.nodeSlack) : minusTwo;

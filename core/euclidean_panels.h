@@ -53,7 +53,8 @@ public:
     // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
     // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
     // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values,
-    // read for all kPanel lanes; without nodeLabels, own serves every pattern). Lanes past the
+    // read for all kPanel lanes; without nodeLabels, own serves every pattern; without own,
+    // no node is selected). Lanes past the
     // last node are never set. D itself goes to out[r * kPanel + l].
     //
     // With nodeSlack (kappa |c|^2 per node, +Inf past the last node), also the 1-NN bookkeeping:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -21,8 +22,6 @@ constexpr double kRadiusQuantile = 0.98;
 // The Euclidean block scan pays from this many dimensions and nodes on.
 constexpr int kEuclideanMinDimensions = 8;
 constexpr int kEuclideanMinNodes = 256;
-// A grid whose cells list fewer nodes than this share of all nodes beats the block scan.
-constexpr double kGridShareBeatingBlocks = 1.0 / 32.0;
 // Node panels handed to one pattern group before the next group: about 1 MiB of centres.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 // A relative allowance for the few roundings where bounds and thresholds are formed.
@@ -69,7 +68,9 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
     if (!(kit_.pIsTwo && kit_.boundsUsable && n_ >= kEuclideanMinDimensions && M >= kEuclideanMinNodes)) {
         return true;
     }
-    if (gridActive_ && cells_.averageLength() <= kGridShareBeatingBlocks * M) return true;
+    // Where the grid pays at all it may find covers faster (each scanning thread finds out
+    // which, see classifyBlock); the panels serve the 1-NN rule.
+    const bool gridFindsCovers = gridActive_;
     // Squares of larger coordinates could overflow the sums the bounds rest on.
     const double largest = EuclideanPanels::kLargest;
     if (!largestMagnitudeWithin(in.templates, M, n_, largest) ||
@@ -92,11 +93,12 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
     }
     const double ratio = kit_.relHigh / kit_.relLow;
     nearestFactor_ = ratio * ratio * (1.0 + 0x1p-46);
+    euclidean_ = true;
+    if (gridFindsCovers) return true;
     // The block scan takes over: the grid would only cost memory.
     cells_.release();
     always_.release();
     gridActive_ = false;
-    euclidean_ = true;
     return true;
 }
 
@@ -380,8 +382,50 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
 void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool wantNearest,
                                   RecallScratch& s, int* cover, int* nearest,
                                   std::uint64_t& tests) const {
+    if (euclidean_ && gridActive_) {
+        // Which finds covers faster depends on how far the cells' lists go: the first blocks
+        // try both ways, alternately; both give the same answers.
+        constexpr int kTrialBlocks = 6;
+        if (s.trialBlocks < kTrialBlocks) {
+            const int way = s.trialBlocks % 2;
+            const auto start = std::chrono::steady_clock::now();
+            classifyBlockAs(way == 1, patterns, count, wantNearest, s, cover, nearest, tests);
+            s.trialSeconds[way] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            s.trialPatterns[way] += count;
+            if (++s.trialBlocks == kTrialBlocks) {
+                s.panelsFaster = s.trialSeconds[1] * s.trialPatterns[0] < s.trialSeconds[0] * s.trialPatterns[1];
+            }
+            return;
+        }
+        classifyBlockAs(s.panelsFaster, patterns, count, wantNearest, s, cover, nearest, tests);
+        return;
+    }
+    classifyBlockAs(euclidean_, patterns, count, wantNearest, s, cover, nearest, tests);
+}
+
+void RecallNodeSet::classifyBlockAs(bool panelsOnly, const double* const* patterns, int count,
+                                    bool wantNearest, RecallScratch& s, int* cover, int* nearest,
+                                    std::uint64_t& tests) const {
+    if (panelsOnly) {
+        classifyEuclidean(patterns, count, wantNearest, s, cover, nearest, tests, false);
+        return;
+    }
     if (euclidean_) {
-        classifyEuclidean(patterns, count, wantNearest, s, cover, nearest, tests);
+        // The grid finds the covers; the panels, the nearest nodes of the rest at once.
+        constexpr int kBlock = EuclideanBlockState::kPatterns;
+        int which[kBlock], restCover[kBlock], restNearest[kBlock];
+        const double* rest[kBlock];
+        int uncovered = 0;
+        for (int k = 0; k < count; ++k) {
+            cover[k] = classify(patterns[k], false, s, nearest[k], tests);
+            if (cover[k] >= 0 || !wantNearest) continue;
+            which[uncovered] = k;
+            rest[uncovered] = patterns[k];
+            restCover[uncovered++] = -1;
+        }
+        if (uncovered == 0) return;
+        classifyEuclidean(rest, uncovered, true, s, restCover, restNearest, tests, true);
+        for (int u = 0; u < uncovered; ++u) nearest[which[u]] = restNearest[u];
         return;
     }
     for (int k = 0; k < count; ++k) cover[k] = classify(patterns[k], wantNearest, s, nearest[k], tests);
@@ -393,7 +437,7 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
 // nodes whose lower bound has not exceeded it; the literal choice is among them.
 void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                                       RecallScratch& s, int* cover, int* nearest,
-                                      std::uint64_t& tests) const {
+                                      std::uint64_t& tests, bool uncoveredOnly) const {
     constexpr int kPanel = EuclideanPanels::kPanel;
     constexpr int kGroup = EuclideanPanels::kGroup;
     constexpr int kCandidates = EuclideanBlockState::kCandidates;
@@ -458,8 +502,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
             unsigned covering[kGroup], near[kGroup];
             for (int q = q0; q < q1; ++q) {
                 const int first = q * kPanel;
-                EuclideanPanels::Selection selection{coverBound_.data + first, coverBound_.data + first,
-                                                     nullptr, nullptr, slack};
+                const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
+                EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
                 if (wantNearest) {
                     selection.nodeSlack = nodeSlack_.data + first;
                     selection.nearestFactor = nearestFactor_;
@@ -494,7 +538,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
             tests += static_cast<std::uint64_t>(cover[k]) + 1;
             continue;
         }
-        tests += static_cast<std::uint64_t>(M);
+        if (!uncoveredOnly) tests += static_cast<std::uint64_t>(M);
         if (!wantNearest || M == 0) continue;
         if (b.candidateCount[k] > kCandidates) {
             nearest[k] = nearestNode(patterns[k], s, false);

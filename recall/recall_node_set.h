@@ -36,6 +36,12 @@ struct RecallScratch {
     HostBlock<double> high;
     HostBlock<float> rough;  // the pattern for the tiles' filter
     HostBlock<EuclideanBlockState> block;
+    // Where both the grid and the panels are built, each thread times a few blocks each way
+    // and goes on with the faster: seconds and patterns per way, grid first.
+    double trialSeconds[2] = {0.0, 0.0};
+    int trialPatterns[2] = {0, 0};
+    int trialBlocks = 0;
+    bool panelsFaster = false;
 };
 
 class RecallNodeSet {
@@ -66,10 +72,14 @@ private:
     // boundsKnown: scratch already holds every node's bounds for x.
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
     bool buildIndex(const RecallInput& in);  // the tiles or the grid
+    // classifyBlock by the panels alone, or else by the grid or tiles (with the panels for the
+    // 1-NN rule where they are built).
+    void classifyBlockAs(bool panelsOnly, const double* const* patterns, int count, bool wantNearest,
+                         RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
     bool buildEuclidean(const RecallInput& in);
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                            RecallScratch& scratch, int* cover, int* nearest,
-                           std::uint64_t& tests) const;
+                           std::uint64_t& tests, bool uncoveredOnly) const;
 
     DistanceKit kit_;
     int n_ = 0;
