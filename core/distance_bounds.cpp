@@ -34,10 +34,12 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     k.relHigh = 1.0 + relative;
     k.pIsTwo = p == 2.0;
     k.pBelowTwo = p < 2.0;
+    // The factors' own rounding (pow within an ulp, and the product with them) is among the
+    // bounds' rounding that relLow and relHigh allow for: no slack of their own.
     const double factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
-    k.lowFactor = factor * (1.0 - 1e-12);
-    k.highFactor = factor * (1.0 + 1e-12);
-    k.l1Factor = std::pow(static_cast<double>(n), 1.0 / p - 1.0) * (1.0 - 1e-12);
+    k.lowFactor = factor;
+    k.highFactor = factor;
+    k.l1Factor = std::pow(static_cast<double>(n), 1.0 / p - 1.0);
     // With the largest term's power above 2^-900, underflowing terms change the sum by less
     // than n * 2^-1074, far inside delta; below 2^900 / n nothing overflows. Squares obey the
     // same limits for the L2 bounds.

@@ -21,9 +21,9 @@ struct DistanceKit {
     bool pBelowTwo = false;
     double relLow = 1.0;   // 1 - (rounding of pow, sums and sqrt, generously)
     double relHigh = 1.0;  // 1 + the same
-    double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2), rounded down
-    double highFactor = 1.0;  // p < 2: n^(1/p - 1/2), rounded up
-    double l1Factor = 0.0;    // p < 2: n^(1/p - 1), rounded down (L1 <= n^(1 - 1/p) Lp)
+    double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2) (L2 <= n^(1/2 - 1/p) Lp)
+    double highFactor = 1.0;  // p < 2: n^(1/p - 1/2) (Lp <= n^(1/p - 1/2) L2)
+    double l1Factor = 0.0;    // p < 2: n^(1/p - 1) (L1 <= n^(1 - 1/p) Lp)
     double tSmall = 0.0;  // below this largest term, pow may underflow: no bound
     double tBig = 0.0;    // above it, pow or squares may overflow: no bound
     double sumSmall = 0.0;  // p = 2: the same limits on the sum of squares

@@ -22,6 +22,14 @@ std::int64_t cellKey(double coordinate, double cellSize) {
     return static_cast<std::int64_t>(cell);
 }
 
+// The keys of the cells within `extent` of coordinate v, widened so that rounding cannot drop
+// the cell of a pattern x with fl(x - v) within extent: v + extent may round below such an x.
+void keyRange(double v, double extent, double cellSize, std::int64_t& lo, std::int64_t& hi) {
+    const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
+    lo = cellKey(v - wide, cellSize);
+    hi = cellKey(v + wide, cellSize);
+}
+
 // Where the table's walk for `cell` starts.
 std::size_t hashOf(const std::int64_t* cell, int axisCount) {
     std::uint64_t h = 0x9e3779b97f4a7c15u;
@@ -99,14 +107,8 @@ void CellLists::init(const int* axes, int axisCount, double cellSize) {
 
 template <typename Visit>
 void CellLists::forEachCell(const double* centre, double extent, Visit visit) const {
-    // Widened as in NodeGrid::markNear: rounding cannot drop a cell within extent.
     std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
-    for (int a = 0; a < axisCount_; ++a) {
-        const double v = centre[axes_[a]];
-        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
-        lo[a] = key(v - wide);
-        hi[a] = key(v + wide);
-    }
+    for (int a = 0; a < axisCount_; ++a) keyRange(centre[axes_[a]], extent, cellSize_, lo[a], hi[a]);
     std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
     for (;;) {
         visit(cell);
@@ -123,9 +125,9 @@ void CellLists::forEachCell(const double* centre, double extent, Visit visit) co
 long CellLists::cellsCovered(const double* centre, double extent) const {
     long cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
-        const double v = centre[axes_[a]];
-        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
-        cells *= static_cast<long>(key(v + wide) - key(v - wide) + 1);
+        std::int64_t lo = 0, hi = 0;
+        keyRange(centre[axes_[a]], extent, cellSize_, lo, hi);
+        cells *= static_cast<long>(hi - lo + 1);
         if (cells > kMaxCellsPerQuery) return -1;
     }
     return cells;
@@ -204,15 +206,12 @@ bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape sha
 }
 
 bool ReachLists::insert(int j, const double* centre, double extent, bool& listed) {
-    // The box first, widened so that rounding cannot drop a cell within extent: key() is
-    // monotone, so a pattern within extent along every axis falls in a cell of the box.
+    // The box first: key() is monotone, so a pattern within extent along every axis falls in a
+    // cell of the box.
     std::int64_t lo[kMaxAxes] = {}, hi[kMaxAxes] = {};
     std::int64_t cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
-        const double v = centre[axes_[a]];
-        const double wide = extent * (1.0 + 1e-12) + std::fabs(v) * 1e-12 + 1e-300;
-        lo[a] = key(v - wide);
-        hi[a] = key(v + wide);
+        keyRange(centre[axes_[a]], extent, cellSize_, lo[a], hi[a]);
         if (hi[a] < lo[a]) hi[a] = lo[a];  // a negative extent still lists the centre's cell
         cells *= hi[a] - lo[a] + 1;
         if (cells > kMaxCellsPerQuery) {
@@ -221,8 +220,11 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
         }
     }
     listed = true;
-    // Per axis and cell, how far the cell lies from the centre, a little less for the rounding
-    // of a pattern's cell key. The outermost keys hold everything beyond: no distance there.
+    // Per axis and cell, how far the cell lies from the centre, less 1e-9 of the coordinates'
+    // size: that covers a pattern's cell key rounding up past the cell's computed start (by an
+    // ulp or two of cellLow) and the rounding of the shape's sum below (a few ulps of each gap),
+    // so the sum needs no slack of its own. The outermost keys hold everything beyond: no
+    // distance there.
     double gaps[kMaxAxes][kMaxCellsPerQuery];
     for (int a = 0; a < axisCount_; ++a) {
         const double v = centre[axes_[a]];
@@ -237,7 +239,6 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
             gaps[a][k - lo[a]] = gap > 0 ? gap : 0.0;
         }
     }
-    const double wide = extent * (1.0 + 1e-9) + 1e-300;
     std::int64_t cell[kMaxAxes] = {};
     std::copy(lo, lo + kMaxAxes, cell);
     for (;;) {
@@ -247,7 +248,7 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
             reachOut = shape_ == Shape::Diamond ? reachOut + g : reachOut + g * g;
         }
         const bool within = shape_ == Shape::Box ||
-                            (shape_ == Shape::Diamond ? reachOut <= wide : reachOut <= wide * wide);
+                            (shape_ == Shape::Diamond ? reachOut <= extent : reachOut <= extent * extent);
         if (within && !listIn(j, cell)) return false;
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {

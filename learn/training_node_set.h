@@ -107,9 +107,9 @@ private:
     bool startGrid();
     template <int Kind>
     int presentAs(int k, const double* x, double label, double& r);
-    // The steps of a scan, each visiting nodes in node order. Each returns the node the scan
-    // goes on from; `plainOnly` (replay) tells that r rose above Rmax and the rest must be
-    // scanned plainly.
+    // The steps of a scan, in this order, each visiting nodes in node order and setting
+    // scan.cover when one covers x. The first two return the node the scan goes on from; the
+    // replay sets `plainOnly` when r rose above Rmax and the rest must be scanned plainly.
     template <int Kind>
     int replayRemembered(Scan& scan, const RememberedScan& remembered, bool& plainOnly);
     template <int Kind>
@@ -133,6 +133,7 @@ private:
     bool mayMatter(const Scan& scan, int j, double d) const;
     // Notes a node of another label that a later scan of x must visit again.
     void remember(int j);
+    // Stores what this scan of the pattern found, for its next one.
     void rememberScan(RememberedScan& remembered, int cover, int nodeCount) const;
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     static void countCoverageTests(int cover, int nodeCount);

@@ -593,6 +593,86 @@ TEST(BoundaryCases, ManyDimensions) {
     }
 }
 
+// Seventy nodes of label 1 far from the origin (rows of n = 2 values, and a radius when given
+// one), so that the fast scans use their grids.
+void addFarNodes(std::vector<std::vector<double>>& rows, std::vector<double>& labels,
+                 double radius = -1.0) {
+    for (int k = 0; k < 70; ++k) {
+        rows.push_back({0.0, 10.0 + 3.0 * k});
+        if (radius >= 0) rows.back().push_back(radius);
+        labels.push_back(1);
+    }
+}
+
+// A node A whose reach ends a hair past the cell boundary at 0, and a pattern on that boundary:
+// the pattern's cell is the first one beyond A's whatever the cell size, so the grid lists A
+// there only if A's listing extent allows for its whole reach. The reach is A's conflict reach
+// Rmax + (Rmax + margin) for a pattern of another label, or its radius plus the tolerance for
+// one A covers. Seventy far nodes come first, so that the grid is in use.
+TEST(BoundaryCases, ReachEndingJustPastACellBoundary) {
+    const double kTolerance = 1e-8;
+    for (double p : {1.0, 2.0, 1.5, kInf}) {
+        for (const double margin : {0.0, 0.5, -1.0}) {  // -1: Rmax 0, A covers the pattern
+            const bool covers = margin < 0;
+            reference::TrainingProblem t;
+            t.dimension = 2;
+            t.p = p;
+            t.rMax = covers ? 0.0 : 1.0;
+            t.margin = covers ? 0.0 : margin;
+            t.maxPresentations = 2;
+            addFarNodes(t.patterns, t.labels);
+            const double reach = covers ? kTolerance : t.rMax + (t.rMax + t.margin);
+            t.patterns.push_back({-reach * (1 - 1e-12), 0.0});  // A
+            t.labels.push_back(1);
+            t.patterns.push_back({0.0, 0.0});
+            t.labels.push_back(covers ? 1 : 2);
+            const reference::TrainingResult trained = expectSameTraining(t, {}, "cell boundary");
+            // A covers the pattern (no node for it), or the pattern's node shrank in conflict.
+            ASSERT_EQ(trained.nodes.size(), covers ? 71u : 72u);
+            if (!covers) {
+                EXPECT_LT(trained.nodes.back()[2], t.rMax);
+            }
+        }
+        reference::RecallProblem r;
+        r.dimension = 2;
+        r.p = p;
+        r.unknownLabel = -1;
+        addFarNodes(r.templates, r.nodeLabels, 1.0);
+        r.templates.push_back({-(1.0 + kTolerance) * (1 - 1e-12), 0.0, 1.0});  // A, radius 1
+        r.nodeLabels.push_back(2);
+        r.patterns = {{0.0, 0.0}};
+        ASSERT_EQ(reference::recall(r, {}).labels, std::vector<double>{2.0});  // A covers it
+        expectSameRecall(r, {}, "cell boundary");
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// For large p, pow underflows: at p = 50 a pattern 1e-7 from a centre has the exact distance 0,
+// so a node covers it although its radius plus the tolerance is far smaller. The pattern sits
+// across the cell boundary at 0 from node A; the grids must list A there all the same.
+TEST(BoundaryCases, DistancesThatUnderflowAcrossACellBoundary) {
+    const double p = 50.0;
+    reference::TrainingProblem t;
+    t.dimension = 2;
+    t.p = p;
+    t.rMax = 0.0;
+    addFarNodes(t.patterns, t.labels);
+    t.patterns.push_back({-5e-8, 0.0});  // A
+    t.patterns.push_back({5e-8, 0.0});
+    t.labels.insert(t.labels.end(), {1, 1});
+    ASSERT_EQ(expectSameTraining(t, {}, "underflow").nodes.size(), 71u);  // A covers the pattern
+    reference::RecallProblem r;
+    r.dimension = 2;
+    r.p = p;
+    r.unknownLabel = -1;
+    addFarNodes(r.templates, r.nodeLabels, 1.0);
+    r.templates.push_back({-5e-8, 0.0, -1e-8});  // A: the least radius that can cover
+    r.nodeLabels.push_back(2);
+    r.patterns = {{5e-8, 0.0}};
+    ASSERT_EQ(reference::recall(r, {}).labels, std::vector<double>{2.0});
+    expectSameRecall(r, {}, "underflow");
+}
+
 TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
     Generator g(99);
     for (int nn = 0; nn <= 1; ++nn) {

@@ -37,7 +37,8 @@ TEST(DistanceBounds, EncloseTheExactDistanceOverNormsAndMagnitudes) {
     std::uniform_int_distribution<int> exponent(-400, 400);
     for (int trial = 0; trial < 20000; ++trial) {
         const int n = trial % 3 == 0 ? 1 + trial % 40 : 1 + trial % 9;
-        const double p = trial % 5 == 0 ? 2.0 : norm(random);
+        // p = 1 sums in another order than the exact distance: its bounds allow for that too.
+        const double p = trial % 5 == 0 ? 2.0 : trial % 5 == 3 ? 1.0 : norm(random);
         const DistanceKit kit = makeDistanceKit(p, n);
         const double scale = std::ldexp(1.0, exponent(random));
         // Now and then every coordinate differs by the same amount: there the L1-based lower

@@ -11,6 +11,7 @@
 #include "node_grid.h"
 #include "standin_host.h"
 
+using sphnet::CellLists;
 using sphnet::ReachLists;
 
 namespace {
@@ -105,6 +106,41 @@ TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
     EXPECT_EQ(box, 7 * 7 * 7);
     if (GetParam() != ReachLists::Shape::Box) {
         EXPECT_LT(entries(GetParam()), box * 3 / 4);
+    }
+    scope.finish();
+}
+
+// A pattern whose computed difference from a centre is within the extent lies in a listed cell,
+// also where rounding works against the lists: (a) v + extent rounds below the pattern while
+// x - v rounds down to the extent; (b) x / cellSize rounds up to k although x lies below the
+// computed start k * cellSize of its cell.
+TEST_P(ReachListsShapes, RoundingAtTheCellEdgeDropsNoNode) {
+    standin::Scope scope;
+    const int axes[1] = {0};
+    struct Case {
+        double v, x, cellSize;
+    };
+    std::vector<Case> cases = {{-1.5e-16, 2.0, 1.0}};
+    for (int k = 1; cases.size() < 2; ++k) {
+        const double x = std::nextafter(k * 0.1, 0.0);
+        if (std::floor(x / 0.1) == k) cases.push_back({x - 1e-7, x, 0.1});
+    }
+    ASSERT_LT(cases[0].v + 2.0, cases[0].x);  // (a) holds
+    for (const Case& c : cases) {
+        const double extent = c.x - c.v;
+        ReachLists reach;
+        ASSERT_TRUE(reach.init(axes, 1, c.cellSize, GetParam()));
+        bool ok = false;
+        ASSERT_TRUE(reach.insert(0, &c.v, extent, ok));
+        EXPECT_TRUE(listed(reach, &c.x, 0)) << "ReachLists, x = " << c.x;
+        CellLists cells;
+        cells.init(axes, 1, c.cellSize);
+        ASSERT_TRUE(cells.count(0, &c.v, extent));
+        ASSERT_TRUE(cells.finishCounting());
+        cells.store(0, &c.v, extent);
+        std::int32_t length = 0;
+        const std::int32_t* nodes = cells.nodesAt(&c.x, length);
+        EXPECT_TRUE(length == 1 && nodes[0] == 0) << "CellLists, x = " << c.x;
     }
     scope.finish();
 }
