@@ -33,6 +33,7 @@ public:
     // Room for collects of up to `patterns` patterns with up to `cap` nodes listed for each, so
     // that collecting never needs memory. False when memory runs out.
     bool reserve(int patterns, int cap);
+    int reservedCap() const { return reservedCap_; }
     // Lists, for patterns[0..patternCount) with their labels, the nodes of [0, nodes) that
     // may matter, using both cores where the work is large. A pattern with more than `cap`
     // such nodes gets no list (overflowed). Needs patternCount and cap within the reserve and

@@ -127,6 +127,7 @@ public:
         SphereNode* node = SphereNode::create(centre, radius, label);
         return node != nullptr && list_.append(node);
     }
+    bool outOfMemory() const { return false; }  // presenting takes no memory
     int count() const { return list_.count(); }
     std::int32_t labelOf(int j) const { return list_[j]->label; }
     // Hands the nodes over as rows and labels in creation order.
@@ -160,6 +161,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
             double r = in.rMax;
             if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
             const int cover = nodes.present(k, x, label, r);
+            if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
             if (cover >= 0) {
                 if (in.oflag >= 2) {
                     mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",

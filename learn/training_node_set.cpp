@@ -73,8 +73,9 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow);
         const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
         const double room = kBlockListBytes / (2.0 * kBlockPatterns * (sizeof(std::int32_t) + sizeof(float)));
-        const int cap = in.patternCount < room ? in.patternCount : static_cast<int>(room);
-        if (!blockLists_.reserve(block, cap) || !blockPatterns_.resize(block, 0) ||
+        blockCapLimit_ = in.patternCount < room ? in.patternCount : static_cast<int>(room);
+        // The lists' room grows with the nodes (see collectBlock).
+        if (!blockLists_.reserve(block, 16) || !blockPatterns_.resize(block, 0) ||
             !blockRows_.resize(block, nullptr) || !blockLabels_.resize(block, 0.0)) {
             return false;
         }
@@ -303,8 +304,18 @@ double TrainingNodeSet::otherReach(double radius) const {
 // The next patterns from k on that will scan the nodes: k itself, and those after it that no
 // valid memory spares. Their lists cover the nodes there are now; nodes made while the block
 // is presented come after and are scanned plainly.
-void TrainingNodeSet::collectBlock(int k) {
+bool TrainingNodeSet::collectBlock(int k) {
     const int nodes = count_;
+    // Room for lists of up to half the nodes, grown in steps.
+    int cap = nodes / kBlockCapDivisor + 16;
+    if (cap > blockCapLimit_) cap = blockCapLimit_;
+    if (cap > blockLists_.reservedCap()) {
+        const int grown = 2 * blockLists_.reservedCap() > cap ? 2 * blockLists_.reservedCap() : cap;
+        if (!blockLists_.reserve(static_cast<int>(blockPatterns_.size),
+                                 grown < blockCapLimit_ ? grown : blockCapLimit_)) {
+            return false;
+        }
+    }
     double room = kBlockTerms / (static_cast<double>(nodes) * n_ + 1.0);
     int block = room >= kBlockPatterns ? kBlockPatterns : static_cast<int>(room) / 8 * 8;
     if (block < 16) block = 16;
@@ -323,10 +334,11 @@ void TrainingNodeSet::collectBlock(int k) {
         blockLabels_.data[count] = in_->labels[q];
         ++count;
     }
-    blockLists_.collect(blockRows_.data, blockLabels_.data, count, nodes / kBlockCapDivisor + 16,
+    blockLists_.collect(blockRows_.data, blockLabels_.data, count, cap,
                         reach < 0 || reach > nodes ? nodes : reach);
-    blockPatterns_.size = static_cast<std::size_t>(count);
+    blockCount_ = count;
     blockEpoch_ = growthEpoch_;
+    return true;
 }
 
 // Visits, from node `next` on, the nodes listed for pattern k. The lists rest on r <= Rmax and
@@ -336,10 +348,14 @@ template <int Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int next) {
     if (next >= scan.nodeCount) return next;
     const std::int32_t* first = blockPatterns_.data;
-    const std::int32_t* last = first + blockPatterns_.size;
+    const std::int32_t* last = first + blockCount_;
     const std::int32_t* at = std::lower_bound(first, last, k);
     if (at == last || *at != k || blockEpoch_ != growthEpoch_) {
-        collectBlock(k);
+        if (!collectBlock(k)) {
+            outOfMemory_ = true;
+            blockCount_ = 0;
+            return scan.nodeCount;  // the scan ends; so does the training
+        }
         at = blockPatterns_.data;
     }
     std::int32_t length = 0;

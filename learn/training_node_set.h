@@ -77,6 +77,8 @@ public:
     int present(int k, const double* x, double label, double& r);
     // Appends a node; false when memory runs out.
     bool add(const double* centre, double radius, std::int32_t label);
+    // Whether a scan ran out of memory for its lists; the training then ends.
+    bool outOfMemory() const { return outOfMemory_; }
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
     // Hands the nodes over as rows and labels in creation order.
@@ -116,8 +118,9 @@ private:
     int scanGridLists(Scan& scan, int next);
     template <int Kind>
     int scanBlockLists(Scan& scan, int k, int next);
-    // Lists the nodes that may matter to the next patterns from k on that will scan.
-    void collectBlock(int k);
+    // Lists the nodes that may matter to the next patterns from k on that will scan. False
+    // when memory runs out.
+    bool collectBlock(int k);
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
@@ -174,10 +177,13 @@ private:
     // squared distances list the nodes that may matter to each.
     bool blocked_ = false;
     NodeCandidates blockLists_;
-    HostVector<std::int32_t> blockPatterns_;  // the block's patterns, ascending
+    HostVector<std::int32_t> blockPatterns_;  // the block's patterns, ascending (room for a block)
+    int blockCount_ = 0;
     HostVector<const double*> blockRows_;
     HostVector<double> blockLabels_;
     std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
+    int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
+    bool outOfMemory_ = false;
 
     HostVector<RememberedScan> remembered_;  // per pattern
     std::int64_t growthEpoch_ = 0;           // radius growths so far

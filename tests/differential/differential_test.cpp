@@ -694,9 +694,9 @@ TEST(BoundaryCases, RecallWithoutNodesOrPatterns) {
 
 // ---- Interrupts and allocation failures on the fast paths ----
 
-reference::TrainingProblem clusteredProblem(Generator& g, int count, double p) {
+reference::TrainingProblem clusteredProblem(Generator& g, int count, double p, int dimension = 3) {
     reference::TrainingProblem t;
-    t.dimension = 3;
+    t.dimension = dimension;
     t.patterns = g.points(count, t.dimension, Layout::Clustered, 1.0);
     t.labels = g.labels(count, 3);
     for (double& v : t.labels) v = std::fabs(std::trunc(v)) + 1;  // whole: the run converges
@@ -751,11 +751,16 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyThePatternsBeforeIt) {
     }
 }
 
-TEST(FastPaths, EveryAllocationFailureEndsCleanly) {
+// In three dimensions the grids serve; in ten, with a few hundred nodes, the panels.
+class AllocationFailures : public ::testing::TestWithParam<int> {};
+
+TEST_P(AllocationFailures, EveryOneEndsCleanly) {
     Generator g(777);
-    const reference::TrainingProblem t = clusteredProblem(g, 300, 2.0);
+    const int dimension = GetParam();
+    reference::TrainingProblem t = clusteredProblem(g, dimension > 3 ? 600 : 300, 2.0, dimension);
+    if (dimension > 3) t.rMax = 0.3;
     const reference::TrainingResult trained = reference::learn(t, {});
-    ASSERT_GT(trained.nodes.size(), 64u);
+    ASSERT_GT(trained.nodes.size(), dimension > 3 ? 256u : 64u);
     reference::RecallProblem r = recallProblemFrom(g, t, trained, 5000);
     r.oflag = 0;
     r.nnOption = 1;
@@ -813,5 +818,7 @@ TEST(FastPaths, EveryAllocationFailureEndsCleanly) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(FastPaths, AllocationFailures, ::testing::Values(3, 10));
 
 }  // namespace
