@@ -7,6 +7,7 @@
 
 #include "mex_host.h"
 #include "sphere_node.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -187,6 +188,9 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     const std::int32_t* labels = labels_.data;
     const bool bounded = kit_.boundsUsable && n > 0;
     int cover = -1;
+    // Reports the work to the pacer every so many nodes; on an interrupt the scan ends there.
+    ScanPacer pace(pacer_, static_cast<std::uint64_t>(n));
+    bool stopped = false;
 
     // Notes a node of another label that a later scan of x must visit again: one that is
     // inside, or near enough to conflict with some r <= Rmax. Rounding is monotone, so a node
@@ -250,7 +254,16 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             double d[NodeTiles::kLanes];
             const NodeTiles::Pattern pattern = tiles_.prepare(x, label, roughPattern_.data);
             while (j < M && cover < 0 && r <= rLimit_) {
-                const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+                if (pace.stopsAt(j)) {
+                    stopped = true;
+                    return;
+                }
+                const int to = pace.due() < M ? pace.due() : M;
+                const int first = tiles_.nextThatMayMatter(pattern, j, to, d);
+                if (first == to) {  // nothing in [j, to) matters
+                    j = to;
+                    continue;
+                }
                 const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
                 for (int q = first > j ? first : j; q < end && cover < 0; ++q) {
                     if (mayMatter(q, d[q - first]) && decide(q, d[q - first])) cover = q;
@@ -259,6 +272,10 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             }
         }
         for (; j < M && cover < 0; ++j) {
+            if (pace.stopsAt(j)) {
+                stopped = true;
+                return;
+            }
             if (visit(j)) cover = j;
         }
     };
@@ -293,6 +310,11 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             // skipping rests on r <= Rmax, and should rounding ever lift r above it, the rest of
             // the nodes are scanned plainly from the node after.
             auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
+                if (pace.stopsAt(j)) {
+                    stopped = true;
+                    resume = j;
+                    return true;
+                }
                 if (visit(j)) {
                     cover = j;
                     return true;
@@ -328,9 +350,11 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
             next = resume;
         }
     }
-    scanPlainly(next);
+    if (!stopped) scanPlainly(next);
     // The scan ends at the cover, or at the node x is about to make.
-    if (scanListed_ <= kRemembered) {
+    if (stopped) {
+        record[0] = -1;
+    } else if (scanListed_ <= kRemembered) {
         record[0] = cover >= 0 ? cover : M;
         record[1] = scanListed_;
         for (int e = 0; e < scanListed_; ++e) record[2 + e] = scanList_[e];
@@ -338,12 +362,14 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     } else {
         record[0] = -1;
     }
-    // Every node up to the cover, or all of them, had its coverage test.
-    const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : M);
+    // Every node up to the cover, or all of them, had its coverage test; after a stop, those
+    // before it.
+    const std::uint32_t tests =
+        static_cast<std::uint32_t>(stopped ? pace.reached() : cover >= 0 ? cover + 1 : M);
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
     opCounters.flops += cost.flops * tests;
     opCounters.comparisons += cost.comparisons * tests;
-    return cover;
+    return stopped ? kScanStopped : cover;
 }
 
 bool TrainingNodeSet::exportTo(TrainingOutput& out) {

@@ -15,6 +15,8 @@
 
 namespace sphnet {
 
+class WorkPacer;
+
 // Hands `count` nodes over to `out` as host rows of n + 1 values and host labels, filled by
 // fill(j, row) which returns node j's label. False, with nothing left allocated, when memory
 // runs out.
@@ -53,8 +55,11 @@ public:
     bool init(const TrainingInput& in);
     // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
     // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
-    // every conflict.
+    // every conflict; kScanStopped when the pacer reported an interrupt during the scan (the
+    // set is then fit only for release()).
     int present(int k, const double* x, double label, double& r);
+    // Paces the scans: each hands its work to `pacer` as it goes (null: no pacing).
+    void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
     // Appends a node; false when memory runs out.
     bool add(const double* centre, double radius, std::int32_t label);
     int count() const { return count_; }
@@ -75,6 +80,7 @@ private:
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
 
     const TrainingInput* in_ = nullptr;
+    WorkPacer* pacer_ = nullptr;
     DistanceKit kit_;
     int n_ = 0;
     int count_ = 0;
