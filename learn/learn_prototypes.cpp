@@ -9,6 +9,7 @@
 #include "mex_host.h"
 #include "sphere_node.h"
 #include "training_node_set.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -63,10 +64,12 @@ void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeN
 }
 
 // Presents pattern k (0-based) to the nodes in creation order. Returns the number of the node
-// of its own label that covers it, or -1 with r lowered by every conflict.
+// of its own label that covers it, or -1 with r lowered by every conflict; kScanStopped when
+// the pacer reports an interrupt first.
 int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag,
-                   double& r) {
+                   double& r, ScanPacer& pace) {
     for (int j = 0; j < list.count(); ++j) {
+        if (pace.stopsAt(j)) return kScanStopped;
         SphereNode* node = list[j];
         if (static_cast<double>(node->label) == label) {
             if (node->testCoverage(x) != 0) return j;
@@ -120,8 +123,11 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
 class LiteralNodes {
 public:
     explicit LiteralNodes(int oflag) : oflag_(oflag) {}
+    void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
     int present(int k, const double* x, double label, double& r) {
-        return presentPattern(list_, k, x, label, oflag_, r);
+        // At oflag 3 nearly every node tested prints a line.
+        ScanPacer pace(pacer_, static_cast<std::uint64_t>(nodeSettings.n) + (oflag_ >= 3 ? kTermsPerTraceLine : 0));
+        return presentPattern(list_, k, x, label, oflag_, r, pace);
     }
     bool add(const double* centre, double radius, std::int32_t label) {
         SphereNode* node = SphereNode::create(centre, radius, label);
@@ -141,13 +147,21 @@ public:
 private:
     NodeList list_;
     int oflag_;
+    WorkPacer* pacer_ = nullptr;
 };
 
 // The passes over either node store: both give the same outcomes, trace lines and counters.
 // The store owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
+// The host is polled before the first pattern and then after every budget of work, counted as
+// the coverage tests of the plain scan times n; a long scan reports its work as it goes and
+// stops when the pacer reports an interrupt.
 template <typename Nodes>
 ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& nodes,
                           std::int64_t startSeconds) {
+    WorkPacer pacer;
+    nodes.setPacer(&pacer);
+    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
+    if (pacer.poll()) return ProcedureStatus::Interrupted;
     int presentations = 0;
     bool createdNone = true;
     do {
@@ -155,13 +169,20 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
         createdNone = true;
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
         for (int k = 0; k < in.patternCount; ++k) {
-            if (hostInterruptPending()) return ProcedureStatus::Interrupted;
             const double* x = in.patterns[k];
             const double label = in.labels[k];
             double r = in.rMax;
             if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
+            const std::uint64_t spentBefore = pacer.spent();
             const int cover = nodes.present(k, x, label, r);
             if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
+            // The plain scan's tests, less what the scan has reported already.
+            const std::uint64_t terms =
+                cover == kScanStopped ? 0 : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
+            const std::uint64_t reported = pacer.spent() - spentBefore;
+            if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
+                return ProcedureStatus::Interrupted;
+            }
             if (cover >= 0) {
                 if (in.oflag >= 2) {
                     mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",

@@ -7,6 +7,7 @@
 
 #include "mex_host.h"
 #include "sphere_node.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -206,7 +207,9 @@ int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
 // The scan with the norm fixed at compile time, so that the per-node work inlines.
 template <int Kind>
 int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) {
-    Scan scan{x, label, r, count_, -1};
+    // Reports the work to the pacer every so many nodes; on an interrupt the scan ends there.
+    ScanPacer pace(pacer_, static_cast<std::uint64_t>(n_));
+    Scan scan{x, label, r, count_, -1, pace, false};
     scanListed_ = 0;
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
@@ -215,8 +218,14 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
     if (blocked_ && !plainOnly && scan.cover < 0) next = scanBlockLists<Kind>(scan, k, next);
-    if (gridActive_ && !plainOnly && scan.cover < 0) next = scanGridLists<Kind>(scan, next);
-    scanPlainly<Kind>(scan, next);
+    if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped) next = scanGridLists<Kind>(scan, next);
+    if (!scan.stopped) scanPlainly<Kind>(scan, next);
+    if (scan.stopped) {
+        // Every node before the stop had its coverage test; nothing is remembered.
+        remembered.end = -1;
+        countCoverageTests(-1, static_cast<int>(pace.reached()));
+        return kScanStopped;
+    }
     rememberScan(remembered, scan.cover, scan.nodeCount);
     countCoverageTests(scan.cover, scan.nodeCount);
     return scan.cover;
@@ -253,6 +262,11 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
     auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
+        if (scan.pace.stopsAt(j)) {
+            scan.stopped = true;
+            resume = j;
+            return true;
+        }
         if (visit<Kind>(scan, j)) {
             scan.cover = j;
             return true;
@@ -366,6 +380,10 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
     for (std::int32_t e = static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
          e < length; ++e) {
         const int j = listed[e];
+        if (scan.pace.stopsAt(j)) {
+            scan.stopped = true;
+            return j;
+        }
         // The listed lower bound settles most nodes without their centres: as visit() does
         // with its own bounds.
         const double low = lows[e];
@@ -398,7 +416,16 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         double d[NodeTiles::kLanes];
         const NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data);
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
-            const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+            if (scan.pace.stopsAt(j)) {
+                scan.stopped = true;
+                return;
+            }
+            const int to = scan.pace.due() < M ? scan.pace.due() : M;
+            const int first = tiles_.nextThatMayMatter(pattern, j, to, d);
+            if (first == to) {  // nothing in [j, to) matters
+                j = to;
+                continue;
+            }
             const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
             for (int q = first > j ? first : j; q < end && scan.cover < 0; ++q) {
                 if (mayMatter(scan, q, d[q - first]) && decide(scan, q, d[q - first])) scan.cover = q;
@@ -407,6 +434,10 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         }
     }
     for (; j < M && scan.cover < 0; ++j) {
+        if (scan.pace.stopsAt(j)) {
+            scan.stopped = true;
+            return;
+        }
         if (visit<Kind>(scan, j)) scan.cover = j;
     }
 }

@@ -18,6 +18,9 @@
 
 namespace sphnet {
 
+class ScanPacer;
+class WorkPacer;
+
 // Rows of node values from the host allocator: each row and the table of rows are freed with
 // their owner unless taken.
 class HostRows {
@@ -73,8 +76,11 @@ public:
     bool init(const TrainingInput& in);
     // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
     // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
-    // every conflict.
+    // every conflict; kScanStopped when the pacer reported an interrupt during the scan (the
+    // training then ends).
     int present(int k, const double* x, double label, double& r);
+    // Paces the scans: each hands its work to `pacer` as it goes (null: no pacing).
+    void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
     // Appends a node; false when memory runs out.
     bool add(const double* centre, double radius, std::int32_t label);
     // Whether a scan ran out of memory for its lists; the training then ends.
@@ -104,6 +110,8 @@ private:
         double& r;  // the pattern's candidate radius, lowered by conflicts
         int nodeCount;  // the nodes there were when the scan began
         int cover;      // the covering node, or -1 so far
+        ScanPacer& pace;  // hands the work on as it goes; says when an interrupt stops the scan
+        bool stopped;
     };
 
     bool startGrid();
@@ -148,6 +156,7 @@ private:
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
 
     const TrainingInput* in_ = nullptr;
+    WorkPacer* pacer_ = nullptr;
     DistanceKit kit_;
     int n_ = 0;
     int count_ = 0;

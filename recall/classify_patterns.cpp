@@ -1,7 +1,6 @@
 #include "classify_patterns.h"
 
 #include <cstdint>
-#include <system_error>
 #include <thread>
 
 #include "arg_checks.h"
@@ -10,6 +9,7 @@
 #include "mex_host.h"
 #include "recall_node_set.h"
 #include "sphere_node.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -49,8 +49,10 @@ SphereNode** buildNodes(const RecallInput& in) {
 }
 
 // Index of the first node that covers x, or -1. Every node tested keeps its distance.
-int firstCoveringNode(SphereNode* const* nodes, int count, const double* x) {
+// kScanStopped when the pacer reports an interrupt first.
+int firstCoveringNode(SphereNode* const* nodes, int count, const double* x, ScanPacer& pace) {
     for (int j = 0; j < count; ++j) {
+        if (pace.stopsAt(j)) return kScanStopped;
         if (nodes[j]->testCoverage(x) != 0) return j;
     }
     return -1;
@@ -81,14 +83,12 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
               static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
 }
 
-// Patterns are handed to the worker threads in chunks; the calling thread polls for an
-// interrupt once per pattern before each chunk, as the plain loop does before each pattern.
-constexpr int kChunk = 1 << 16;
 constexpr int kMaxWorkers = 2;
 // Fewer patterns than this are not worth a thread.
 constexpr int kParallelMinimum = 4096;
 
-struct WorkerTally {
+// One cache line each: the threads update their own after every pattern.
+struct alignas(64) WorkerTally {
     std::uint64_t tests = 0;
     int fallbacks = 0;
 };
@@ -113,36 +113,21 @@ void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearest
     }
 }
 
-// Splits [begin, end) among the workers; the calling thread takes the first share. Should a
-// thread not start, the calling thread does that share too.
-void classifyInParallel(const RecallNodeSet& set, const RecallInput& in, bool nearestRule,
-                        int begin, int end, RecallScratch* scratch, int workers, double* results,
-                        WorkerTally* tallies) {
-    std::thread threads[kMaxWorkers];
-    bool started[kMaxWorkers] = {};
-    const int share = (end - begin + workers - 1) / workers;
-    for (int w = 1; w < workers; ++w) {
-        const int b = begin + w * share < end ? begin + w * share : end;
-        const int e = b + share < end ? b + share : end;
-        try {
-            threads[w] = std::thread(classifyRange, std::cref(set), std::cref(in), nearestRule, b,
-                                     e, std::ref(scratch[w]), results, std::ref(tallies[w]));
-            started[w] = true;
-        } catch (...) {
-            started[w] = false;
-        }
-    }
-    classifyRange(set, in, nearestRule, begin, begin + share < end ? begin + share : end,
-                  scratch[0], results, tallies[0]);
-    for (int w = 1; w < workers; ++w) {
-        const int b = begin + w * share < end ? begin + w * share : end;
-        const int e = b + share < end ? b + share : end;
-        if (started[w]) {
-            threads[w].join();
-        } else {
-            classifyRange(set, in, nearestRule, b, e, scratch[0], results, tallies[0]);
-        }
-    }
+// A pattern's work as the pacer counts it: every node tested in n dimensions, at most.
+std::uint64_t termsPerPattern(const RecallInput& in) {
+    const std::uint64_t nodes = in.nodeCount > 0 ? static_cast<std::uint64_t>(in.nodeCount) : 1;
+    const std::uint64_t n = in.dimension > 0 ? static_cast<std::uint64_t>(in.dimension) : 1;
+    return nodes * n;
+}
+
+// The fewest patterns a sub-chunk takes: whole groups of the blocked scans' width, as many as
+// the pacer's budget holds. Where a pattern's work is large, a sub-chunk of one group exceeds
+// the budget.
+int blockPatterns(const RecallInput& in) {
+    constexpr int kGroup = EuclideanPanels::kGroup;
+    const std::uint64_t fit = pollBudget / termsPerPattern(in) / kGroup * kGroup;
+    if (fit < static_cast<std::uint64_t>(kGroup)) return kGroup;
+    return fit > EuclideanBlockState::kPatterns ? EuclideanBlockState::kPatterns : static_cast<int>(fit);
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
@@ -165,19 +150,15 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
     const std::uint32_t flopsBefore = opCounters.flops;
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
     WorkerTally tallies[kMaxWorkers];
-    bool interrupted = false;
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
-    if (workers == 1) {
-        constexpr int kBlock = EuclideanBlockState::kPatterns;
+    // Patterns go out in sub-chunks of bounded work; the calling thread polls between its own.
+    constexpr int kBlock = EuclideanBlockState::kPatterns;
+    auto traced = [&](int begin, int end, int) {
         int covers[kBlock], nearests[kBlock];
-        for (int k = 0; k < in.patternCount; ++k) {
-            if (hostInterruptPending()) {
-                interrupted = true;
-                break;
-            }
-            const int at = k % kBlock;
+        for (int k = begin; k < end; ++k) {
+            const int at = (k - begin) % kBlock;
             if (at == 0) {
-                const int count = in.patternCount - k < kBlock ? in.patternCount - k : kBlock;
+                const int count = end - k < kBlock ? end - k : kBlock;
                 set.classifyBlock(in.patterns + k, count, nearestRule, scratch[0], covers, nearests,
                                   tallies[0].tests);
             }
@@ -206,20 +187,19 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
                 }
             }
         }
-    } else {
-        for (int begin = 0; begin < in.patternCount && !interrupted; begin += kChunk) {
-            int end = in.patternCount - begin > kChunk ? begin + kChunk : in.patternCount;
-            for (int k = begin; k < end; ++k) {
-                if (hostInterruptPending()) {
-                    end = k;
-                    interrupted = true;
-                    break;
-                }
-            }
-            classifyInParallel(set, in, nearestRule, begin, end, scratch, workers, results.get(),
-                               tallies);
-        }
-    }
+    };
+    auto parallel = [&](int begin, int end, int worker) {
+        classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(), tallies[worker]);
+    };
+    PacedRangeSpec range;
+    range.count = in.patternCount;
+    range.termsPerItem = termsPerPattern(in) + (in.oflag >= 2 ? kTermsPerTraceLine : 0);
+    range.workers = workers;
+    // Whole groups of patterns, so that the blocked scans fill their vectors.
+    range.minItems = blockPatterns(in);
+    WorkPacer pacer;
+    const bool interrupted = workers == 1 ? runPacedRange(range, pacer, traced).interrupted
+                                          : runPacedRange(range, pacer, parallel).interrupted;
 
     std::uint64_t tests = 0;
     int fallbackCount = 0;
@@ -258,10 +238,17 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
     int fallbackCount = 0;
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
-    for (int k = 0; k < in.patternCount; ++k) {
-        if (hostInterruptPending()) return ProcedureStatus::Interrupted;
+    // Polled before the first pattern, then after every budget of work, within a scan too.
+    WorkPacer pacer;
+    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
+    bool interrupted = pacer.poll();
+    for (int k = 0; k < in.patternCount && !interrupted; ++k) {
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
-        const int cover = firstCoveringNode(nodes, in.nodeCount, in.patterns[k]);
+        ScanPacer pace(&pacer, static_cast<std::uint64_t>(in.dimension));
+        const int cover = firstCoveringNode(nodes, in.nodeCount, in.patterns[k], pace);
+        if (cover == kScanStopped) break;
+        const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
+        interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
         if (cover >= 0) {
             results[k] = nodes[cover]->label;
             if (in.oflag >= 2) {
@@ -286,6 +273,8 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
             }
         }
     }
+
+    if (pacer.interrupted()) return ProcedureStatus::Interrupted;
 
     // The host's tally gets what this call did; the printed figures are the running totals.
     hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));

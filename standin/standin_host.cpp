@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "mex_host.h"
@@ -43,6 +45,16 @@ struct CallState {
 };
 
 CallState state;
+
+// Host interfaces are not thread-safe: only the thread that made the call may use them. Calls
+// from any other thread are counted here (the call state itself is no place for a counter that
+// two threads touch) and reported as a fault when the call ends.
+std::thread::id callerThread;
+std::atomic<long> offThreadCalls{0};
+
+void checkThread() {
+    if (std::this_thread::get_id() != callerThread) offThreadCalls.fetch_add(1);
+}
 
 std::size_t elementSize(mxClassID classId) {
     switch (classId) {
@@ -154,9 +166,12 @@ bool allocationRefused() {
 void beginCall(const standin::CallOptions& options) {
     state = CallState{};
     state.options = options;
+    callerThread = std::this_thread::get_id();
+    offThreadCalls.store(0);
 }
 
 standin::CallResult endCall() {
+    if (offThreadCalls.load() != 0) fault("host called from a thread other than the caller's");
     for (auto& block : state.hostBlocks) std::free(block.first);
     state.record.hostBlocksReclaimed = static_cast<long>(state.hostBlocks.size());
     state.hostBlocks.clear();
@@ -207,6 +222,7 @@ double mxGetScalar(const mxArray* a) {
 double* mxGetPr(const mxArray* a) { return reinterpret_cast<double*>(a->real.get()); }
 
 void* mxCalloc(std::size_t count, std::size_t size) {
+    checkThread();
     if (allocationRefused()) return nullptr;
     void* block = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
     if (block != nullptr) state.hostBlocks[block] = count * size;
@@ -214,6 +230,7 @@ void* mxCalloc(std::size_t count, std::size_t size) {
 }
 
 void* mxMalloc(std::size_t bytes) {
+    checkThread();
     if (allocationRefused()) return nullptr;
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block != nullptr) state.hostBlocks[block] = bytes;
@@ -221,6 +238,7 @@ void* mxMalloc(std::size_t bytes) {
 }
 
 void* mxRealloc(void* ptr, std::size_t bytes) {
+    checkThread();
     const auto known = ptr == nullptr ? state.hostBlocks.end() : state.hostBlocks.find(ptr);
     if (ptr != nullptr && known == state.hostBlocks.end()) {
         fault("mxRealloc of a block the host did not hand out");
@@ -235,6 +253,7 @@ void* mxRealloc(void* ptr, std::size_t bytes) {
 }
 
 void mxFree(void* ptr) {
+    checkThread();
     if (ptr == nullptr) return;
     auto it = state.hostBlocks.find(ptr);
     if (it == state.hostBlocks.end()) {
@@ -261,6 +280,7 @@ void mxDestroyArray(mxArray* a) {
 }
 
 int mexPrintf(const char* format, ...) {
+    checkThread();
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -292,6 +312,7 @@ namespace sphnet {
 void hostAddFlops(unsigned long count) { mexAddFlops(static_cast<double>(count)); }
 
 void* hostHeapAllocate(std::size_t bytes) {
+    checkThread();
     if (allocationRefused()) return nullptr;
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block != nullptr) ++state.heapBlocks;
@@ -299,12 +320,14 @@ void* hostHeapAllocate(std::size_t bytes) {
 }
 
 void hostHeapRelease(void* block) {
+    checkThread();
     if (block == nullptr) return;
     --state.heapBlocks;
     std::free(block);
 }
 
 bool hostInterruptPending() {
+    checkThread();
     const long polls = state.record.interruptPolls++;
     return state.options.interruptAfterPolls >= 0 && polls >= state.options.interruptAfterPolls;
 }

@@ -52,7 +52,8 @@ struct CallResult {
     long hostBlocksReclaimed = 0;     // host allocations left for the host to free
     long heapBlocksOutstanding = 0;   // heap blocks still alive after the call: a leak
     long interruptPolls = 0;
-    std::vector<std::string> faults;  // misuse of the host interface (bad free, empty scalar read)
+    std::vector<std::string> faults;  // misuse of the host interface (bad free, empty scalar read,
+                                      // a call from a thread other than the caller's)
 };
 
 CallResult call(MexFunction entry, int nlhs, const std::vector<const mxArray*>& inputs,

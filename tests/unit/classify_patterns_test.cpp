@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "classify_patterns.h"
 #include "sphere_node.h"
 #include "test_support.h"
+#include "work_pacer.h"
 
 using namespace sphnet;
 using testing_support::RowTable;
@@ -324,17 +327,89 @@ TEST_F(ClassifyPatternsTest, EveryAllocationFailureLeavesNothingBehind) {
 }
 
 TEST_F(ClassifyPatternsTest, InterruptReleasesEverything) {
-    RecallSetup setup;
-    setup.host.interruptAfterPolls = 2;
-    setup.oflag = 1;
-    const Recalled r =
-        classify(overlappingPair(1), {1, 2}, RowTable({{0, 0}, {1, 0}, {2, 0}, {3, 0}}), setup);
-    EXPECT_EQ(r.status, ProcedureStatus::Interrupted);
-    EXPECT_EQ(r.host.interruptPolls, 3);
-    EXPECT_EQ(r.host.heapBlocksOutstanding, 0);
-    EXPECT_EQ(r.host.hostBlocksReclaimed, 0);
-    EXPECT_EQ(r.host.flopsTally, 0);
-    EXPECT_EQ(r.host.console.find("summary"), std::string::npos);
+    // A small recall polls before it starts and after its one sub-chunk.
+    for (long polls : {0L, 1L}) {
+        RecallSetup setup;
+        setup.host.interruptAfterPolls = polls;
+        setup.oflag = 1;
+        const Recalled r =
+            classify(overlappingPair(1), {1, 2}, RowTable({{0, 0}, {1, 0}, {2, 0}, {3, 0}}), setup);
+        EXPECT_EQ(r.status, ProcedureStatus::Interrupted) << polls;
+        EXPECT_EQ(r.host.interruptPolls, polls + 1) << polls;
+        EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << polls;
+        EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << polls;
+        EXPECT_TRUE(r.host.faults.empty()) << polls;
+        EXPECT_EQ(r.host.flopsTally, 0) << polls;
+        EXPECT_EQ(r.host.console.find("summary"), std::string::npos) << polls;
+    }
+}
+
+// Random rows of `width` values; the last one is `last` when given.
+RowTable randomRows(int count, int width, std::mt19937& random, double last = kInf) {
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    std::vector<std::vector<double>> rows(static_cast<std::size_t>(count));
+    for (auto& row : rows) {
+        for (int i = 0; i < width; ++i) row.push_back(value(random));
+        if (last != kInf) row.back() = last;
+    }
+    return RowTable(rows);
+}
+
+// 4000 nodes in 64 dimensions, so small that no pattern is covered: every pattern is tested
+// against every node and then takes the 1-NN label, 4000 * 64 terms of work each. Whole runs
+// would take 10^9 terms and more; an interrupt after a few polls must end them after a few
+// budgets of work (2^20 terms), counted by the pacer and by the coverage tests alike.
+TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
+    constexpr int kNodes = 4000;
+    constexpr int kWidth = 64;
+    constexpr std::uint64_t kPerPattern = std::uint64_t{kNodes} * kWidth;
+    std::mt19937 random(2024);
+    const RowTable templates = randomRows(kNodes, kWidth + 1, random, 1e-6);
+    std::vector<double> labels(kNodes);
+    for (int j = 0; j < kNodes; ++j) labels[static_cast<std::size_t>(j)] = j % 7;
+    // Below 4096 patterns recall runs on the calling thread alone; above, on two threads when
+    // the machine has two cores.
+    const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    for (int patternCount : {4000, 20000}) {
+        const RowTable patterns = randomRows(patternCount, kWidth, random);
+        const bool threaded = patternCount >= 4096 && twoCores;
+        for (long polls : {0L, 1L, 3L}) {
+            const std::string what = std::to_string(patternCount) + " patterns, " +
+                                     std::to_string(polls) + " polls";
+            RecallSetup setup;
+            setup.nnOption = 1;
+            setup.host.interruptAfterPolls = polls;
+            opCounters = {};
+            pacingTally = {};
+            const Recalled r = classify(templates, labels, patterns, setup);
+            EXPECT_EQ(r.status, ProcedureStatus::Interrupted) << what;
+            EXPECT_EQ(r.host.interruptPolls, polls + 1) << what;
+            EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << what;
+            EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << what;
+            EXPECT_TRUE(r.host.faults.empty()) << what;  // no host call from the helper thread
+            EXPECT_EQ(r.host.console, "") << what;
+            // Sub-chunks of one group of 8 patterns, the blocked scans' width (8 * 256000
+            // terms): the calling thread handled one per poll that answered no and never went
+            // further than that without polling.
+            const std::uint64_t subChunk = 8 * kPerPattern;
+            EXPECT_EQ(pacingTally.polls, static_cast<std::uint64_t>(polls) + 1) << what;
+            EXPECT_EQ(pacingTally.callingThreadTerms, static_cast<std::uint64_t>(polls) * subChunk) << what;
+            EXPECT_LE(pacingTally.longestStretch, subChunk) << what;
+            // The helper finished at most the sub-chunk it had under way when the stop came.
+            EXPECT_LE(pacingTally.workerTermsAfterStop, subChunk) << what;
+            if (!threaded) {
+                EXPECT_EQ(pacingTally.workerTerms, 0u) << what;
+            }
+            // The coverage tests (one comparison each for p = 2) count the same work.
+            const std::uint64_t work = pacingTally.callingThreadTerms + pacingTally.workerTerms;
+            EXPECT_EQ(std::uint64_t{opCounters.comparisons} * kWidth, work) << what;
+            // On one thread the whole call did no more than that; with a helper, the helper's
+            // share depends on the scheduler, but it stops within one sub-chunk of the stop.
+            if (!threaded) {
+                EXPECT_LE(work, static_cast<std::uint64_t>(polls) * subChunk) << what;
+            }
+        }
+    }
 }
 
 }  // namespace

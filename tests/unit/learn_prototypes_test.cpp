@@ -2,10 +2,16 @@
 // behaviour when memory runs out or the user interrupts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
+#include <string>
 
 #include "learn_prototypes.h"
 #include "test_support.h"
+#include "work_pacer.h"
 
 using namespace sphnet;
 using testing_support::RowTable;
@@ -282,6 +288,84 @@ TEST_F(LearnPrototypesTest, InterruptBetweenPatternsReleasesEverything) {
     EXPECT_EQ(t.host.interruptPolls, 8);
     EXPECT_EQ(t.host.heapBlocksOutstanding, 0);
     EXPECT_EQ(t.host.hostBlocksReclaimed, 0);
+}
+
+// Sets the pacers' budget for one test.
+class PollBudget {
+public:
+    explicit PollBudget(std::uint64_t terms) { pollBudget = terms; }
+    ~PollBudget() { pollBudget = kDefaultPollBudget; }
+};
+
+// 2000 random patterns in 16 dimensions, labels alternating and Rmax so small that every
+// pattern makes a node: pattern k scans k nodes (16k terms), and a run takes 3.2e7 terms a
+// pass. With the budget lowered to 4096 terms, the scans at the interrupt below are some 11000
+// terms long: polling only between patterns, some stretch between two polls would hold a
+// whole scan. The run must stop after at most a budget and a piece of work per poll.
+TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
+    constexpr int kCount = 2000;
+    constexpr int kWidth = 16;
+    constexpr std::uint64_t kBudget = 4096;
+    constexpr long kPolls = 1000;
+    const PollBudget budget(kBudget);
+    std::mt19937 random(99);
+    std::uniform_real_distribution<double> value(0.0, 1.0);
+    std::vector<std::vector<double>> rows(kCount);
+    std::vector<double> labels(kCount);
+    for (int k = 0; k < kCount; ++k) {
+        for (int i = 0; i < kWidth; ++i) rows[static_cast<std::size_t>(k)].push_back(value(random));
+        labels[static_cast<std::size_t>(k)] = 1 + k % 2;
+    }
+    const RowTable patterns(rows);
+    struct Case {
+        double p;
+        int oflag;
+    };
+    // p = 1 and +Inf scan tiles, p = 2 the grid lists, oflag 3 the literal nodes (a line of
+    // trace per node tested counts as kTermsPerTraceLine terms).
+    for (const Case c : {Case{1.0, 0}, Case{std::numeric_limits<double>::infinity(), 1}, Case{2.0, 0},
+                         Case{2.0, 3}}) {
+        const std::string what = "p = " + std::to_string(c.p) + ", oflag " + std::to_string(c.oflag);
+        TrainingSetup setup;
+        setup.p = c.p;
+        setup.rMax = 1e-3;
+        setup.oflag = c.oflag;
+        setup.maxPresentations = 10;
+        setup.host.interruptAfterPolls = kPolls;
+        opCounters = {};
+        pacingTally = {};
+        const Trained t = train(patterns, labels, setup);
+        EXPECT_EQ(t.status, ProcedureStatus::Interrupted) << what;
+        EXPECT_EQ(t.host.interruptPolls, kPolls + 1) << what;
+        EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << what;
+        EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << what;
+        EXPECT_TRUE(t.host.faults.empty()) << what;
+        EXPECT_EQ(pacingTally.polls, static_cast<std::uint64_t>(kPolls) + 1) << what;
+        // The coverage tests made, in terms: at most what the pacer counted, which is at most
+        // a budget and a piece (an eighth of the budget, or one node's terms, and a pattern's
+        // trace line) per poll.
+        const std::uint64_t perTest = coverageCost(c.p, kWidth).comparisons;
+        const std::uint64_t tests = opCounters.comparisons / perTest;
+        const std::uint64_t perNode = kWidth + (c.oflag >= 3 ? kTermsPerTraceLine : 0);
+        const std::uint64_t stretch =
+            kBudget + std::max(kBudget / 8, perNode) + 1 + (c.oflag >= 2 ? kTermsPerTraceLine : 0);
+        EXPECT_LE(tests * kWidth, pacingTally.callingThreadTerms) << what;
+        EXPECT_GE(pacingTally.callingThreadTerms, kPolls * kBudget) << what;
+        // Still in the first pass, pattern k having scanned k nodes: by the stop, scans were
+        // longer than twice the longest stretch, which only polls within scans allow.
+        const auto patternsDone = static_cast<std::uint64_t>(std::sqrt(2.0 * static_cast<double>(tests)));
+        ASSERT_LT(patternsDone, static_cast<std::uint64_t>(kCount)) << what;
+        EXPECT_GT(patternsDone * perNode, 2 * stretch) << what;
+        if (c.p == 2.0 && c.oflag < 3) {
+            // The grid lists skip runs of nodes that cannot matter at no cost, yet the pacer
+            // counts each run, as the plain scan's tests, once the scan has passed it: a stretch
+            // may then hold up to a whole scan's worth of terms, though little real work.
+            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * (stretch + kCount * perNode)) << what;
+        } else {
+            EXPECT_LE(pacingTally.longestStretch, stretch) << what;
+            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * stretch) << what;
+        }
+    }
 }
 
 }  // namespace

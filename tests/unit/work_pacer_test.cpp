@@ -1,0 +1,94 @@
+// The pacer and the paced range runner: polls after a budget of work, scans that report their
+// work as they go, and sub-chunks that cover every item exactly once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "standin_host.h"
+#include "work_pacer.h"
+
+using namespace sphnet;
+
+namespace {
+
+class WorkPacerTest : public ::testing::Test {
+protected:
+    void SetUp() override { pacingTally = {}; }
+    void TearDown() override { pollBudget = kDefaultPollBudget; }
+};
+
+TEST_F(WorkPacerTest, PollsOnceTheBudgetIsUsedUpAndStaysInterrupted) {
+    pollBudget = 100;
+    standin::CallOptions options;
+    options.interruptAfterPolls = 0;  // the first poll answers yes
+    standin::Scope scope(options);
+    {
+        WorkPacer pacer;
+        EXPECT_FALSE(pacer.spend(99));      // no poll yet
+        EXPECT_TRUE(pacer.spend(1));        // 100 terms: the poll answers yes
+        EXPECT_TRUE(pacer.spend(1000));     // and no poll after that
+        EXPECT_TRUE(pacer.poll());
+        EXPECT_EQ(pacer.spent(), 1100u);
+    }
+    EXPECT_EQ(scope.finish().interruptPolls, 1);
+}
+
+TEST_F(WorkPacerTest, ScansReportTheirWorkEveryEighthOfTheBudget) {
+    pollBudget = 800;  // 10 nodes of 10 terms a report
+    standin::Scope scope;
+    WorkPacer pacer;
+    ScanPacer pace(&pacer, 10);
+    int stops = 0;
+    for (int j = 0; j < 95; ++j) stops += pace.stopsAt(j) ? 1 : 0;
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(pace.reached(), 90);
+    EXPECT_EQ(pace.due(), 100);
+    EXPECT_EQ(pacer.spent(), 900u);
+    EXPECT_EQ(scope.finish().interruptPolls, 1);  // at 800 terms
+    // Without a pacer a scan never stops to report.
+    ScanPacer none(nullptr, 10);
+    EXPECT_FALSE(none.stopsAt(1 << 30));
+}
+
+TEST_F(WorkPacerTest, SubChunksCoverEveryItemOnceInOrder) {
+    pollBudget = 1000;
+    for (int workers : {1, 2}) {
+        for (int minItems : {1, 64}) {
+            standin::Scope scope;
+            const int count = 10007;
+            std::vector<std::atomic<int>> hits(count);
+            std::atomic<int> calls{0};
+            std::atomic<bool> badChunk{false};
+            int lastBegin = -1;  // worker 0's sub-chunks come in increasing order
+            const int step = minItems > 10 ? minItems : 10;  // 1000 terms of 100 each
+            auto body = [&](int begin, int end, int worker) {
+                ++calls;
+                if (begin % step != 0 || end - begin > step || end <= begin) badChunk = true;
+                if (worker == 0) {
+                    if (begin <= lastBegin) badChunk = true;
+                    lastBegin = begin;
+                } else if (worker != 1 || workers == 1) {
+                    badChunk = true;
+                }
+                for (int k = begin; k < end; ++k) ++hits[static_cast<std::size_t>(k)];
+            };
+            PacedRangeSpec range;
+            range.count = count;
+            range.termsPerItem = 100;
+            range.workers = workers;
+            range.minItems = minItems;
+            WorkPacer pacer;
+            const PacedRange run = runPacedRange(range, pacer, body);
+            const standin::CallResult host = scope.finish();
+            EXPECT_FALSE(run.interrupted);
+            EXPECT_EQ(run.done, count);
+            EXPECT_FALSE(badChunk);
+            EXPECT_EQ(calls, (count + step - 1) / step);
+            for (int k = 0; k < count; ++k) ASSERT_EQ(hits[static_cast<std::size_t>(k)], 1) << k;
+            EXPECT_TRUE(host.faults.empty());
+        }
+    }
+}
+
+}  // namespace
