@@ -64,12 +64,11 @@ void selectAfter(const double* const* x, const double* xNorms, int rows, const d
 }
 
 #if SPHNET_PANELS_X86
-// Rows patterns against sixteen nodes: 2 * Rows accumulators, each coordinate one broadcast per
-// pattern and two multiply-adds.
+// Rows patterns against sixteen nodes: 2 * Rows accumulators (low: lanes 0-7, high: 8-15), each
+// coordinate one broadcast per pattern and two multiply-adds.
 template <int Rows>
-__attribute__((target("avx512f"))) void dotsAvx512Rows(const double* const* x, const double* panel,
-                                                       int n, double* dots) {
-    __m512d low[Rows], high[Rows];
+__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
+    const double* const* x, const double* panel, int n, __m512d* low, __m512d* high) {
     const double* xr[Rows];
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
@@ -87,6 +86,13 @@ __attribute__((target("avx512f"))) void dotsAvx512Rows(const double* const* x, c
             high[r] = _mm512_fmadd_pd(xi, c1, high[r]);
         }
     }
+}
+
+template <int Rows>
+__attribute__((target("avx512f"))) void dotsAvx512Rows(const double* const* x, const double* panel,
+                                                       int n, double* dots) {
+    __m512d low[Rows], high[Rows];
+    productsAvx512<Rows>(x, panel, n, low, high);
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
         _mm512_storeu_pd(dots + r * kPanel, low[r]);
@@ -115,23 +121,7 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x,
                                                          const EuclideanPanels::Selection& s,
                                                          unsigned* masks, double* out) {
     __m512d low[Rows], high[Rows];
-    const double* xr[Rows];
-#pragma GCC unroll 8
-    for (int r = 0; r < Rows; ++r) {
-        low[r] = _mm512_setzero_pd();
-        high[r] = _mm512_setzero_pd();
-        xr[r] = x[r];
-    }
-    for (int i = 0; i < n; ++i) {
-        const __m512d c0 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel);
-        const __m512d c1 = _mm512_loadu_pd(panel + static_cast<std::size_t>(i) * kPanel + 8);
-#pragma GCC unroll 8
-        for (int r = 0; r < Rows; ++r) {
-            const __m512d xi = _mm512_set1_pd(xr[r][i]);
-            low[r] = _mm512_fmadd_pd(xi, c0, low[r]);
-            high[r] = _mm512_fmadd_pd(xi, c1, high[r]);
-        }
-    }
+    productsAvx512<Rows>(x, panel, n, low, high);
     const __m512d norms0 = _mm512_loadu_pd(norms), norms1 = _mm512_loadu_pd(norms + 8);
     // Without bounds nothing is selected: -Inf bounds select nothing.
     const bool selecting = s.own != nullptr;
