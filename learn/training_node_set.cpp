@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -64,8 +65,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
                in.patternCount > 0 && NodeCandidates::suits(in.patterns, in.patternCount, n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ = !tiled_ && !blocked_ && std::isfinite(reach) && reach > 0 && n_ > 0 &&
-                  in.patternCount > 0;
+    gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0, -1})) return false;
     if (blocked_) {
@@ -217,7 +217,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     if (remembered.end >= 0 && remembered.end < scan.nodeCount && remembered.epoch == growthEpoch_) {
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
-    if (blocked_ && !plainOnly && scan.cover < 0) next = scanBlockLists<Kind>(scan, k, next);
+    if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks()) next = scanBlockLists<Kind>(scan, k, next);
     if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped) next = scanGridLists<Kind>(scan, next);
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {
@@ -300,6 +300,26 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
         }
     }
     return resume;
+}
+
+// Whether the block lists serve this scan rather than the grid's. Which is faster depends on
+// how the nodes lie and changes as they grow: in every period of scans, the first ones time the
+// grid, the next ones the blocks, and the rest go the faster way. Both give the same answers.
+bool TrainingNodeSet::listsByBlocks() {
+    if (!gridActive_) return true;
+    constexpr long kTrialPeriod = 8192;
+    constexpr long kTrialLength = 256;
+    const long phase = scansSeen_++ % kTrialPeriod;
+    if (phase == 0 || phase == kTrialLength || phase == 2 * kTrialLength) {
+        const auto now = std::chrono::steady_clock::now();
+        const double elapsed = std::chrono::duration<double>(now - trialStart_).count();
+        if (phase == kTrialLength) gridSeconds_ = elapsed;
+        if (phase == 2 * kTrialLength) blocksPreferred_ = elapsed < gridSeconds_;
+        trialStart_ = now;
+    }
+    if (phase < kTrialLength) return false;
+    if (phase < 2 * kTrialLength) return true;
+    return blocksPreferred_;
 }
 
 // A coverage test passes where d - tolerance, rounded, is at most the radius: d exceeds

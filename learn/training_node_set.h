@@ -5,6 +5,7 @@
 // order.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -129,6 +130,7 @@ private:
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
     // when memory runs out.
     bool collectBlock(int k);
+    bool listsByBlocks();
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
@@ -192,6 +194,11 @@ private:
     HostVector<double> blockLabels_;
     std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
+    // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
+    long scansSeen_ = 0;
+    std::chrono::steady_clock::time_point trialStart_;
+    double gridSeconds_ = 0.0;
+    bool blocksPreferred_ = true;
     bool outOfMemory_ = false;
 
     HostVector<RememberedScan> remembered_;  // per pattern
