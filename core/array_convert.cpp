@@ -53,8 +53,15 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     const double* pr = mxGetPr(array);
     const auto rowCount = static_cast<std::size_t>(*rows);
     // With no rows there is nothing to copy, however many columns (up to 2^31) are declared.
-    for (int c = 0; *rows > 0 && c < *cols; ++c) {
-        for (int r = 0; r < *rows; ++r) table[r][c] = pr[static_cast<std::size_t>(c) * rowCount + r];
+    // Column by column within bands of rows: each column's stretch is read in order while the
+    // band's rows stay in cache.
+    constexpr int kBand = 64;
+    for (int r0 = 0; r0 < *rows; r0 += kBand) {
+        const int r1 = *rows - r0 > kBand ? r0 + kBand : *rows;
+        for (int c = 0; c < *cols; ++c) {
+            const double* column = pr + static_cast<std::size_t>(c) * rowCount;
+            for (int r = r0; r < r1; ++r) table[r][c] = column[r];
+        }
     }
     return table;
 }
