@@ -480,9 +480,10 @@ void NodeTiles::setLimits(int j) {
     otherLimits_.data[j] = limit(other);
 }
 
-NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch) const {
+NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch,
+                                      int nodesAhead) const {
     Pattern p{x, label, RoughPattern{scratch, 0.0f, 0, false}, false};
-    if (filter_ == nullptr || count_ == 0) return p;
+    if (filter_ == nullptr || count_ == 0 || nodesAhead < kFilterPays) return p;
     double span = 0.0;
     for (int i = 0; i < n_; ++i) {
         const double t = x[i] - origin_.data[i];

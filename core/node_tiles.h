@@ -54,8 +54,12 @@ public:
         RoughPattern rough;
         bool filtered;
     };
-    // `scratch` holds n floats, and must stay while the Pattern is in use.
-    Pattern prepare(const double* x, double label, float* scratch) const;
+    // `scratch` holds n floats, and must stay while the Pattern is in use. The filter is set up
+    // only for a scan over at least kFilterPays nodes: below that, making the pattern's rough
+    // form costs more than the exact scan it would spare.
+    static constexpr int kFilterPays = 2 * kBlock;
+    Pattern prepare(const double* x, double label, float* scratch,
+                    int nodesAhead = kFilterPays) const;
 
     // The first tile holding a node j, from <= j < to, that may matter to the pattern: one that
     // may cover it, !(distance - kCoverageTolerance > radius), or one of another label with
