@@ -381,8 +381,11 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
     // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
     if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
         double d[NodeTiles::kLanes];
-        const NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
+        NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
+            // Once too many nodes are noted for this scan to be remembered, nodes of other
+            // labels matter only within the present r: the filter may use that nearer reach.
+            if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
             const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
             const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
             for (int q = first > j ? first : j; q < end && scan.cover < 0; ++q) {
