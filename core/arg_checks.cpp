@@ -37,22 +37,26 @@ bool dimensionsFitInt(const mxArray* array) {
     return dims[0] < INT_MAX && dims[1] < INT_MAX;
 }
 
+// The loops take the end once: asking the host for it per element costs more than the test.
 bool allFinite(const mxArray* array) {
-    for (const double* v = begin(array); v != end(array); ++v) {
+    const double* last = end(array);
+    for (const double* v = begin(array); v != last; ++v) {
         if (!std::isfinite(*v)) return false;
     }
     return true;
 }
 
 bool anyNaN(const mxArray* array) {
-    for (const double* v = begin(array); v != end(array); ++v) {
+    const double* last = end(array);
+    for (const double* v = begin(array); v != last; ++v) {
         if (std::isnan(*v)) return true;
     }
     return false;
 }
 
 bool allLabelsFitInt32(const mxArray* array) {
-    for (const double* v = begin(array); v != end(array); ++v) {
+    const double* last = end(array);
+    for (const double* v = begin(array); v != last; ++v) {
         // Truncation toward zero keeps every value strictly between these bounds in range.
         if (!(*v > -2147483649.0 && *v < 2147483648.0)) return false;
     }

@@ -52,15 +52,16 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     }
     const double* pr = mxGetPr(array);
     const auto rowCount = static_cast<std::size_t>(*rows);
-    // With no rows there is nothing to copy, however many columns (up to 2^31) are declared.
-    // Column by column within bands of rows: each column's stretch is read in order while the
-    // band's rows stay in cache.
-    constexpr int kBand = 64;
-    for (int r0 = 0; r0 < *rows; r0 += kBand) {
-        const int r1 = *rows - r0 > kBand ? r0 + kBand : *rows;
+    // A band of rows at a time: each column's part of the band is one or two cache lines, and
+    // each row of the band is written in order. Column by column over all rows would touch a
+    // new line of every row for each value. With no rows there is nothing to copy, however
+    // many columns (up to 2^31) are declared.
+    constexpr int kBand = 8;
+    for (int first = 0; first < *rows; first += kBand) {
+        const int last = first + kBand < *rows ? first + kBand : *rows;
         for (int c = 0; c < *cols; ++c) {
             const double* column = pr + static_cast<std::size_t>(c) * rowCount;
-            for (int r = r0; r < r1; ++r) table[r][c] = column[r];
+            for (int r = first; r < last; ++r) table[r][c] = column[r];
         }
     }
     return table;

@@ -238,6 +238,10 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
     const __m512 slack = _mm512_set1_ps(q.slack);
     const __m512i code = _mm512_set1_epi32(q.labelCode);
     const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
+    const bool narrowed = q.reachCut > 0;
+    const __m512 cut = _mm512_set1_ps(q.reachCut);
+    const __m512 raise = _mm512_set1_ps(1.0f + 0x1p-20f);
+    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         const float* rows = v.rough + static_cast<std::size_t>(block) * n;
         // Two running sums: a bound may add in any order, and two chains of additions overlap.
@@ -250,8 +254,15 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
         if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
         const __m512 rough = Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
         const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block), code);
-        const __m512 limit = _mm512_add_ps(
-            _mm512_mask_blend_ps(own, _mm512_loadu_ps(v.otherLimits + block), _mm512_loadu_ps(v.ownLimits + block)), slack);
+        const __m512 ownLimits = _mm512_loadu_ps(v.ownLimits + block);
+        __m512 otherLimits = _mm512_loadu_ps(v.otherLimits + block);
+        if (narrowed) {
+            // Never below the node's own limit: it may still cover x. Masked forms: see stepAvx512.
+            const __m512 raised = _mm512_mask_mul_round_ps(otherLimits, 0xFFFF, otherLimits, raise, kUp);
+            const __m512 cutDown = _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, cut, kUp);
+            otherLimits = _mm512_mask_max_ps(ownLimits, 0xFFFF, ownLimits, cutDown);
+        }
+        const __m512 limit = _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), slack);
         const unsigned beyond = _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
         const int first = exactWhereKept<scanAvx512<Kind>>(v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
@@ -480,9 +491,10 @@ void NodeTiles::setLimits(int j) {
     otherLimits_.data[j] = limit(other);
 }
 
-NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch) const {
-    Pattern p{x, label, RoughPattern{scratch, 0.0f, 0, false}, false};
-    if (filter_ == nullptr || count_ == 0) return p;
+NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch,
+                                      int nodesAhead) const {
+    Pattern p{x, label, RoughPattern{scratch, 0.0f, 0, false, 0.0f}, false};
+    if (filter_ == nullptr || count_ == 0 || nodesAhead < kFilterPays) return p;
     double span = 0.0;
     for (int i = 0; i < n_; ++i) {
         const double t = x[i] - origin_.data[i];
@@ -495,6 +507,18 @@ NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scra
     p.rough.labelCoded = label >= -2147483648.0 && label <= 2147483647.0 && label == std::trunc(label);
     p.rough.labelCode = p.rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
     return p;
+}
+
+// Where a limit for other labels comes from the reach t = rLimit + a (a = radius + margin)
+// rather than the node's own coverage, it is at least (t + E) G with G >= 1 (see setLimits);
+// the reach r + a needs only (t' + E) G, and t - t' >= (rLimit - r) less the two sums'
+// roundings, at most 2^-53 of each, which the limit's own slack (raised by 2^-20 in the
+// filter) holds. The cut is rounded down, and the filter lowers the limits rounding up.
+void NodeTiles::narrowReach(Pattern& p, double rLimit, double r) const {
+    const double cut = (rLimit - r) * (1.0 - 0x1p-40);
+    if (!(cut > 0)) return;
+    p.rough.reachCut = cut >= std::numeric_limits<float>::max() ? std::numeric_limits<float>::max()
+                                                                 : -floatAbove(-cut);
 }
 
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {

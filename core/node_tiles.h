@@ -41,11 +41,14 @@ public:
     }
     // What the filter needs of a pattern: its coordinates less the origin, the slack its own
     // magnitude adds to every limit, and its label as an integer when it is one.
+    // reachCut, when positive, lowers every limit for other labels by that much (see
+    // narrowReach).
     struct RoughPattern {
         const float* x;
         float slack;
         std::int32_t labelCode;
         bool labelCoded;
+        float reachCut;
     };
     // A pattern made ready for the scans, once for all of them.
     struct Pattern {
@@ -54,8 +57,12 @@ public:
         RoughPattern rough;
         bool filtered;
     };
-    // `scratch` holds n floats, and must stay while the Pattern is in use.
-    Pattern prepare(const double* x, double label, float* scratch) const;
+    // `scratch` holds n floats, and must stay while the Pattern is in use. The filter is set up
+    // only for a scan over at least kFilterPays nodes: below that, making the pattern's rough
+    // form costs more than the exact scan it would spare.
+    static constexpr int kFilterPays = 2 * kBlock;
+    Pattern prepare(const double* x, double label, float* scratch,
+                    int nodesAhead = kFilterPays) const;
 
     // The first tile holding a node j, from <= j < to, that may matter to the pattern: one that
     // may cover it, !(distance - kCoverageTolerance > radius), or one of another label with
@@ -63,6 +70,11 @@ public:
     // its nodes in d[kLanes], or `to` when no node in the range matters.
     // Requires to <= the number of nodes.
     int nextThatMayMatter(const Pattern& p, int from, int to, double* d) const;
+    // For a scan that needs the nodes of other labels only within r + (radius + margin), not
+    // within their stored reaches rLimit + (radius + margin), r <= rLimit: lets the filter
+    // rule out the nodes beyond the nearer reach. The exact scan still reports by the stored
+    // reaches.
+    void narrowReach(Pattern& p, double rLimit, double r) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
     void release();

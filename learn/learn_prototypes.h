@@ -16,6 +16,7 @@ struct TrainingInput {
     double margin = 0.0;                   // gap kept between spheres of different labels
     int maxPresentations = 1;              // pass limit, >= 1
     int oflag = 0;                         // verbosity 0..3
+    bool patternsFinite = false;           // true: the caller has checked every coordinate
 };
 
 struct TrainingOutput {

@@ -154,6 +154,7 @@ ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, const Setting
     input.margin = settings.margin;
     input.maxPresentations = settings.maxPresentations;
     input.oflag = settings.oflag;
+    input.patternsFinite = true;  // checkPatterns has rejected NaN and Inf
     TrainingOutput output;
     const ProcedureStatus status = learnPrototypes(input, output);
     if (status != ProcedureStatus::Done) return status;

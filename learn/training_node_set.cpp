@@ -35,6 +35,7 @@ int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 bool TrainingNodeSet::suits(const TrainingInput& in) {
     if (in.oflag >= 3) return false;
     if (!std::isfinite(in.rMax) || !std::isfinite(in.margin)) return false;
+    if (in.patternsFinite) return true;
     for (int k = 0; k < in.patternCount; ++k) {
         for (int i = 0; i < in.dimension; ++i) {
             if (!std::isfinite(in.patterns[k][i])) return false;
@@ -434,12 +435,15 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
     // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
     if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
         double d[NodeTiles::kLanes];
-        const NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data);
+        NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
             if (scan.pace.stopsAt(j)) {
                 scan.stopped = true;
                 return;
             }
+            // Once too many nodes are noted for this scan to be remembered, nodes of other
+            // labels matter only within the present r: the filter may use that nearer reach.
+            if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
             const int to = scan.pace.due() < M ? scan.pace.due() : M;
             const int first = tiles_.nextThatMayMatter(pattern, j, to, d);
             if (first == to) {  // nothing in [j, to) matters

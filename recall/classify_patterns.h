@@ -17,6 +17,7 @@ struct RecallInput {
     int unknownLabel = 0;
     int nnOption = 0;  // 1: uncovered patterns take the nearest node's label
     int oflag = 0;     // verbosity 0..3
+    bool coordinatesFinite = false;  // true: the caller has checked every centre and pattern coordinate
 };
 
 // On Done, *results holds P labels from the host allocator, owned by the caller.

@@ -103,8 +103,9 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
 }
 
 bool RecallNodeSet::suits(const RecallInput& in) {
-    return in.oflag <= 2 && allFiniteRows(in.templates, in.nodeCount, in.dimension) &&
-           allFiniteRows(in.patterns, in.patternCount, in.dimension);
+    if (in.oflag > 2) return false;
+    return in.coordinatesFinite || (allFiniteRows(in.templates, in.nodeCount, in.dimension) &&
+                                    allFiniteRows(in.patterns, in.patternCount, in.dimension));
 }
 
 bool RecallNodeSet::build(const RecallInput& in) {
@@ -303,7 +304,7 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     int cover = -1;
     if (tiled_) {
         // Node labels play no part: every node's conflict reach is -Inf.
-        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get());
+        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
         double d[NodeTiles::kLanes];
         for (int j = 0; j < M && cover < 0;) {
             const int first = tiles_.nextThatMayMatter(pattern, j, M, d);

@@ -167,6 +167,7 @@ ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Sett
     input.unknownLabel = settings.unknownLabel;
     input.nnOption = settings.nnOption;
     input.oflag = settings.oflag;
+    input.coordinatesFinite = true;  // the argument checks have rejected non-finite centres and patterns
     double* results = nullptr;
     const ProcedureStatus status = classifyPatterns(input, &results);
     if (status != ProcedureStatus::Done) return status;

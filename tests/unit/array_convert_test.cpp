@@ -98,6 +98,23 @@ TEST(TableFromHost, RowsAreTheHostRows) {
     EXPECT_EQ(r.hostBlocksReclaimed, 3);  // the pointer array and two rows
 }
 
+TEST(TableFromHost, RowsPastTheFirstBandsAreTheHostRows) {
+    // Rows are copied a band at a time: 19 rows end in a partial band.
+    const int rowCount = 19, colCount = 5;
+    std::vector<double> values(rowCount * colCount);
+    for (std::size_t v = 0; v < values.size(); ++v) values[v] = static_cast<double>(v);
+    const standin::Array host = standin::matrix(rowCount, colCount, values);
+    standin::Scope scope;
+    int rows = -1;
+    int cols = -1;
+    double** table = mxArray2D_to_cArray2D(&rows, &cols, host.get());
+    ASSERT_NE(table, nullptr);
+    for (int r = 0; r < rowCount; ++r) {
+        for (int c = 0; c < colCount; ++c) ASSERT_EQ(table[r][c], values[c * rowCount + r]) << r << "," << c;
+    }
+    scope.finish();
+}
+
 TEST(TableFromHost, EmptyMatricesKeepTheirSizes) {
     struct Case {
         mwSize rows, cols;

@@ -157,6 +157,62 @@ TEST_P(TileScan, NearestAmongInfiniteDistances) {
     scope.finish();
 }
 
+// With the reach narrowed to r + (radius + margin), r below the stored reaches' rLimit, no
+// tile holding a node within that nearer reach (or able to cover) is passed over, even for
+// nodes on its very edge.
+TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
+    const NodeTiles::Vectors vectors = GetParam();
+    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
+    standin::Scope scope;
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double margin = 0.1, rLimit = 2.0;
+    for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
+        for (int n : {4, 8, 13}) {
+            const sphnet::DistanceKit kit = sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            for (int round = 0; round < 200; ++round) {
+                const int count = 40 + static_cast<int>((unit(rng) + 1.0) * 60);
+                const double r = rLimit * unit(rng);
+                std::vector<double> x(n);
+                for (double& v : x) v = 3.0 * unit(rng);
+                NodeTiles tiles;
+                tiles.init(kind, n, vectors);
+                std::vector<Node> nodes(count);
+                for (int j = 0; j < count; ++j) {
+                    Node& node = nodes[j];
+                    node.centre.resize(n);
+                    for (double& v : node.centre) v = 3.0 * unit(rng);
+                    node.label = 2.0;
+                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
+                    node.radius = 0.5 * unit(rng) - 0.3;
+                    if (unit(rng) > 0.9) {
+                        // Just within the nearer reach: the smallest radius that still conflicts.
+                        node.radius = (d - r) - margin;
+                        while (d >= r + (node.radius + margin)) node.radius = std::nextafter(node.radius, INFINITY);
+                    }
+                    node.reach = rLimit + (node.radius + margin);
+                    ASSERT_TRUE(tiles.append(node.centre.data(), node.radius, node.label, node.reach));
+                }
+                std::vector<float> scratch(n);
+                NodeTiles::Pattern pattern = tiles.prepare(x.data(), 1.0, scratch.data(), count);
+                tiles.narrowReach(pattern, rLimit, r);
+                double d[NodeTiles::kLanes];
+                const int first = tiles.nextThatMayMatter(pattern, 0, count, d);
+                int expected = count;
+                for (int j = 0; j < count && expected == count; ++j) {
+                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    Node narrowed = nodes[j];
+                    narrowed.reach = r + (narrowed.radius + margin);
+                    if (mayMatter(narrowed, exact, 1.0)) expected = j - j % NodeTiles::kLanes;
+                }
+                ASSERT_LE(first, expected) << "n=" << n << " r=" << r;
+                tiles.release();
+            }
+        }
+    }
+    scope.finish();
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, TileScan,
                          ::testing::Values(NodeTiles::Vectors::Portable, NodeTiles::Vectors::Sse2,
                                            NodeTiles::Vectors::Avx2, NodeTiles::Vectors::Avx512),
