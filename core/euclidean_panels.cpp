@@ -227,6 +227,9 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const double* const* x, int ro
 }  // namespace
 
 bool EuclideanPanels::available(Vectors vectors) {
+#if SPHNET_PANELS_X86
+    __builtin_cpu_init();  // in case this runs before the library's own initialisers
+#endif
     switch (vectors) {
         case Vectors::Best:
         case Vectors::Portable: return true;

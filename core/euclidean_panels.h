@@ -14,7 +14,22 @@
 
 #include "node_grid.h"
 
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
 namespace sphnet {
+
+// The number of the lowest set bit of a non-zero lane mask.
+inline int lowestLane(unsigned mask) {
+#if defined(_MSC_VER)
+    unsigned long index;
+    _BitScanForward(&index, mask);
+    return static_cast<int>(index);
+#else
+    return __builtin_ctz(mask);
+#endif
+}
 
 class EuclideanPanels {
 public:

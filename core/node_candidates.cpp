@@ -106,7 +106,7 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                     std::int32_t* list = out.nodes.data + at;
                     float* lows = out.lows.data + at;
                     while (listed != 0 && length < cap_) {
-                        const int l = __builtin_ctz(listed);
+                        const int l = lowestLane(listed);
                         listed &= listed - 1;
                         list[length] = first + l;
                         lows[length++] = lowerDistance(D[r * kPanel + l], nodeSlack_.data[first + l] + slack[r]);

@@ -516,7 +516,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                     const int k = b.active[g + r];
                     if (cover[k] >= 0) continue;
                     for (unsigned mayCover = covering[r]; mayCover != 0; mayCover &= mayCover - 1) {
-                        const int j = first + __builtin_ctz(mayCover);
+                        const int j = first + lowestLane(mayCover);
                         const double d = exactDistance(kit_, centres_.data + j * n, x[r]);
                         if (!(d - kCoverageTolerance > radii_.data[j])) {
                             cover[k] = j;
@@ -526,7 +526,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                     if (cover[k] >= 0 || !wantNearest) continue;
                     b.leastHigh[k] = least[r];
                     for (unsigned candidates = near[r]; candidates != 0; candidates &= candidates - 1) {
-                        const int l = __builtin_ctz(candidates);
+                        const int l = lowestLane(candidates);
                         keepCandidate(k, first + l, b.distances[r * kPanel + l] - nodeSlack_.data[first + l]);
                     }
                 }
