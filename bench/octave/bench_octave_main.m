@@ -7,34 +7,34 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
   cfg = struct('data_dir', data_dir, 'tmp', tmp, 'peers_command', peers_command, ...
       'quick', quick, 'repeats', bench_if(quick, 3, 5), 'repeat_seconds', bench_if(quick, 1.5, 8), ...
       'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5));
-  specs = bench_rows(quick);
+  plans = bench_rows(quick);
   bench_print_row();
   networks = containers.Map();
-  for spec = specs
-    if !isempty(only) && isempty(regexp(spec.name, only, 'once'))
+  for plan = plans
+    if !isempty(only) && isempty(regexp(plan.name, only, 'once'))
       continue
     end
-    key = sprintf('%s %d %d %g %g %d', spec.family, spec.n, spec.N, spec.p, spec.margin, ...
-        spec.passes);
-    if strcmp(spec.kind, 'train') || !isKey(networks, key)
-      [X, y] = bench_data(spec.family, spec.N, spec.n, 1, cfg);
+    key = sprintf('%s %d %d %g %g %d', plan.family, plan.n, plan.N, plan.p, plan.margin, ...
+        plan.passes);
+    if strcmp(plan.kind, 'train') || !isKey(networks, key)
+      [X, y] = bench_data(plan.family, plan.N, plan.n, 1, cfg);
     end
-    if strcmp(spec.kind, 'train')
-      [row, networks(key)] = bench_train_row(spec, X, y, cfg);
+    if strcmp(plan.kind, 'train')
+      [row, networks(key)] = bench_train_row(plan, X, y, cfg);
     else
       if !isKey(networks, key)       % trained here, untimed, when no training row made it
-        [nodes, labels, ~] = sphnet_learn(X, y, spec.p, bench_rmax(X, spec.p), spec.margin, ...
-            spec.passes, 0);
+        [nodes, labels, ~] = sphnet_learn(X, y, plan.p, bench_rmax(X, plan.p), plan.margin, ...
+            plan.passes, 0);
         networks(key) = struct('nodes', nodes, 'labels', labels);
       end
-      patterns = bench_data(spec.family, spec.P, spec.n, 2, cfg);
-      if strcmp(spec.patterns, 'far')
+      patterns = bench_data(plan.family, plan.P, plan.n, 2, cfg);
+      if strcmp(plan.patterns, 'far')
         patterns = 3 * patterns;    % mostly outside every sphere: the 1-NN rule labels them
       end
-      row = bench_recall_row(spec, networks(key), patterns, cfg);
+      row = bench_recall_row(plan, networks(key), patterns, cfg);
     end
     clear X y patterns
-    row.note = strjoin({spec.label, row.note}(!cellfun(@isempty, {spec.label, row.note})), '; ');
+    row.note = strjoin({plan.label, row.note}(!cellfun(@isempty, {plan.label, row.note})), '; ');
     bench_print_row(row);
   end
 end

@@ -1,18 +1,18 @@
-function row = bench_recall_row(spec, net, X, cfg)
+function row = bench_recall_row(plan, net, X, cfg)
 % A recall row: sphnet_recall (nn_option 1) timed on all patterns, the literal scan on all of
 % them or on the prefix its budget allows (sphnet timed again on that prefix), and the peers
 % on the same node centres and patterns.
-  p = spec.p;
+  p = plan.p;
   recall_with = @(recall, count) ...
       @() bench_recall_call(recall, net.nodes, net.labels, p, X(1:count, :));
   [seconds, out] = bench_time(recall_with(@sphnet_recall, rows(X)), 2, cfg);
   [labels, fallback] = out{:};
-  row = bench_row_fields(spec, rows(X));
+  row = bench_row_fields(plan, rows(X));
   row.nodes = rows(net.nodes);
   row.fallback = fallback / rows(X);
   row.seconds = seconds;
   row.gterms = rows(X) * rows(net.nodes) * columns(X) / seconds / 1e9;
-  row.note = sprintf('%s patterns, nodes from N=%s', spec.patterns, bench_count_text(spec.N));
+  row.note = sprintf('%s patterns, nodes from N=%s', plan.patterns, bench_count_text(plan.N));
 
   % A covered pattern stops after about half the nodes, a fallback scans them all.
   terms = rows(net.nodes) * columns(X) * (row.fallback + 0.5 * (1 - row.fallback));

@@ -1,4 +1,4 @@
-function specs = bench_rows(quick)
+function plans = bench_rows(quick)
 % The table's rows. Training: kind, data family, n, N, p, margin, max_list_presentations.
 % Recall adds P and where the patterns lie: 'near' (drawn like the training set, mostly inside
 % spheres) or 'far' (three times as spread, mostly labelled by the 1-NN rule); its nodes come
@@ -41,16 +41,16 @@ function specs = bench_rows(quick)
     'recall', 'digits',   64,  1797,  1,   0.1, 50,   1e5, 'far',  ''
   };
   fields = {'kind', 'family', 'n', 'N', 'p', 'margin', 'passes', 'P', 'patterns', 'label'};
-  specs = cell2struct(table, fields, 2)';
-  for k = 1:numel(specs)
-    if quick && !strcmp(specs(k).family, 'digits')
-      specs(k).N = specs(k).N / 10;
+  plans = cell2struct(table, fields, 2)';
+  for k = 1:numel(plans)
+    if quick && !strcmp(plans(k).family, 'digits')
+      plans(k).N = plans(k).N / 10;
     end
     if quick
-      specs(k).P = specs(k).P / 20;
+      plans(k).P = plans(k).P / 20;
     end
-    specs(k).name = sprintf('%s %s n=%d N=%d p=%g margin=%g P=%d %s %s', specs(k).kind, ...
-        specs(k).family, specs(k).n, specs(k).N, specs(k).p, specs(k).margin, specs(k).P, ...
-        specs(k).patterns, specs(k).label);
+    plans(k).name = sprintf('%s %s n=%d N=%d p=%g margin=%g P=%d %s %s', plans(k).kind, ...
+        plans(k).family, plans(k).n, plans(k).N, plans(k).p, plans(k).margin, plans(k).P, ...
+        plans(k).patterns, plans(k).label);
   end
 end

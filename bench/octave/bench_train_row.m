@@ -1,16 +1,16 @@
-function [row, net] = bench_train_row(spec, X, y, cfg)
+function [row, net] = bench_train_row(plan, X, y, cfg)
 % A training row: sphnet_learn timed on the whole run, the literal scan on the whole run, on one
 % pass, or on one pass over a prefix (whichever fits its time budget), both on the same work.
-  p = spec.p;
+  p = plan.p;
   rmax = bench_rmax(X, p);
   learn_with = @(learn, count, passes) ...
-      @() learn(X(1:count, :), y(1:count), p, rmax, spec.margin, passes, 0);
-  [seconds, out] = bench_time(learn_with(@sphnet_learn, rows(X), spec.passes), 3, cfg);
+      @() learn(X(1:count, :), y(1:count), p, rmax, plan.margin, passes, 0);
+  [seconds, out] = bench_time(learn_with(@sphnet_learn, rows(X), plan.passes), 3, cfg);
   [nodes, node_labels, presentations] = out{:};
   net = struct('nodes', nodes, 'labels', node_labels, 'rmax', rmax);
-  row = bench_row_fields(spec, rows(X));
+  row = bench_row_fields(plan, rows(X));
   row.nodes = rows(nodes);
-  converged = presentations < spec.passes;
+  converged = presentations < plan.passes;
   row.passes = sprintf('%d %s', presentations, bench_if(converged, 'conv', 'stop'));
   row.seconds = seconds;
   row.note = sprintf('Rmax %.3g', rmax);
@@ -19,7 +19,7 @@ function [row, net] = bench_train_row(spec, X, y, cfg)
   passes_run = presentations + converged;
   full_terms = 0.5 * rows(nodes) * columns(X) * passes_run;
   [count, prefix_note] = bench_literal_plan(full_terms, rows(X), p, cfg);
-  literal_passes = spec.passes;
+  literal_passes = plan.passes;
   same_seconds = seconds;
   if count < rows(X)
     literal_passes = 1;      % one pass, on the prefix the budget allows
