@@ -57,7 +57,8 @@ struct Problem {
 Problem randomProblem(std::mt19937& rng) {
     auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     Problem problem;
-    problem.n = static_cast<std::size_t>(pick(1, 4));
+    // Now and then 8 to 10 dimensions, where training lists nodes block by block.
+    problem.n = static_cast<std::size_t>(pick(0, 4) == 0 ? pick(8, 10) : pick(1, 4));
     const int count = pick(1, 24);
     const int classes = pick(1, 3);
     const bool grid = pick(0, 1) == 0;
