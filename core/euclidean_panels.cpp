@@ -88,33 +88,7 @@ __attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
     }
 }
 
-template <int Rows>
-__attribute__((target("avx512f"))) void dotsAvx512Rows(const double* const* x, const double* panel,
-                                                       int n, double* dots) {
-    __m512d low[Rows], high[Rows];
-    productsAvx512<Rows>(x, panel, n, low, high);
-#pragma GCC unroll 8
-    for (int r = 0; r < Rows; ++r) {
-        _mm512_storeu_pd(dots + r * kPanel, low[r]);
-        _mm512_storeu_pd(dots + r * kPanel + 8, high[r]);
-    }
-}
-
-__attribute__((target("avx512f"))) void dotsAvx512(const double* const* x, int rows,
-                                                   const double* panel, int n, double* dots) {
-    switch (rows) {
-        case 8: dotsAvx512Rows<8>(x, panel, n, dots); return;
-        case 7: dotsAvx512Rows<7>(x, panel, n, dots); return;
-        case 6: dotsAvx512Rows<6>(x, panel, n, dots); return;
-        case 5: dotsAvx512Rows<5>(x, panel, n, dots); return;
-        case 4: dotsAvx512Rows<4>(x, panel, n, dots); return;
-        case 3: dotsAvx512Rows<3>(x, panel, n, dots); return;
-        case 2: dotsAvx512Rows<2>(x, panel, n, dots); return;
-        default: dotsAvx512Rows<1>(x, panel, n, dots); return;
-    }
-}
-
-// The same products, with the selection made in the registers.
+// The products, with the selection made in the registers.
 template <int Rows>
 __attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x, const double* xNorms,
                                                          const double* panel, const double* norms, int n,
@@ -226,6 +200,15 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const double* const* x, int ro
 
 }  // namespace
 
+bool EuclideanPanels::suits(const double* const* rows, int count, int n) {
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i < n; ++i) {
+            if (!(std::fabs(rows[k][i]) <= kLargest)) return false;
+        }
+    }
+    return true;
+}
+
 bool EuclideanPanels::available(Vectors vectors) {
 #if SPHNET_PANELS_X86
     __builtin_cpu_init();  // in case this runs before the library's own initialisers
@@ -253,17 +236,10 @@ void EuclideanPanels::init(int n, Vectors vectors) {
                   : available(Vectors::Avx2) ? Vectors::Avx2
                                              : Vectors::Portable;
     }
-    kernel_ = dotsPortable;
     select_ = selectAfter<dotsPortable>;
 #if SPHNET_PANELS_X86
-    if (vectors == Vectors::Avx512) {
-        kernel_ = dotsAvx512;
-        select_ = selectAvx512;
-    }
-    if (vectors == Vectors::Avx2) {
-        kernel_ = dotsAvx2;
-        select_ = selectAfter<dotsAvx2>;
-    }
+    if (vectors == Vectors::Avx512) select_ = selectAvx512;
+    if (vectors == Vectors::Avx2) select_ = selectAfter<dotsAvx2>;
 #endif
 }
 
@@ -288,19 +264,6 @@ double EuclideanPanels::squaredNorm(const double* x) const {
     double s = 0.0;
     for (int i = 0; i < n_; ++i) s += x[i] * x[i];
     return s;
-}
-
-void EuclideanPanels::distances(const double* const* x, const double* xNorms, int rows, int q,
-                                double* out) const {
-    const std::size_t n = static_cast<std::size_t>(n_);
-    double dots[kGroup * kPanel];
-    kernel_(x, rows, panels_.data + static_cast<std::size_t>(q) * n * kPanel, n_, dots);
-    const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
-    for (int r = 0; r < rows; ++r) {
-        for (int l = 0; l < kPanel; ++l) {
-            out[r * kPanel + l] = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
-        }
-    }
 }
 
 void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q,

@@ -43,6 +43,8 @@ public:
 
     // The instruction sets the kernel is built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Avx2, Avx512 };
+    // Whether the bounds hold for these rows of n coordinates: every magnitude at most kLargest.
+    static bool suits(const double* const* rows, int count, int n);
     static bool available(Vectors vectors);
 
     void init(int n, Vectors vectors = Vectors::Best);
@@ -60,17 +62,13 @@ public:
     double kappa() const { return kappa_; }
     static constexpr double kTinyError = 0x1p-1000;
 
-    // D for `rows` (1..kGroup) patterns x[r] with squared norms xNorms[r], against the nodes
-    // of panel q: out[r * kPanel + l] for node q * kPanel + l. Lanes past the last node hold
-    // the distance to a zero centre.
-    void distances(const double* const* x, const double* xNorms, int rows, int q, double* out) const;
-
     // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
     // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
     // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values,
     // read for all kPanel lanes; without nodeLabels, own serves every pattern; without own,
     // no node is selected). Lanes past the
-    // last node are never set. D itself goes to out[r * kPanel + l].
+    // last node are never set. D itself goes to out[r * kPanel + l] (past the last node: the
+    // figure for a zero centre).
     //
     // With nodeSlack (kappa |c|^2 per node, +Inf past the last node), also the 1-NN bookkeeping:
     // least[r] falls to the least D + nodeSlack seen, and bit l of nearMasks[r] is set where
@@ -104,7 +102,6 @@ public:
     using Kernel = void (*)(const double* const* x, int rows, const double* panel, int n, double* dots);
 
 private:
-    Kernel kernel_ = nullptr;
     Select select_ = nullptr;
     int n_ = 0;
     int count_ = 0;

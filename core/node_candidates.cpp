@@ -20,15 +20,6 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr double kParallelTerms = 1 << 22;
 }  // namespace
 
-bool NodeCandidates::suits(const double* const* rows, int count, int n) {
-    for (int k = 0; k < count; ++k) {
-        for (int i = 0; i < n; ++i) {
-            if (!(std::fabs(rows[k][i]) <= EuclideanPanels::kLargest)) return false;
-        }
-    }
-    return true;
-}
-
 void NodeCandidates::init(int n, double lowScale, double relLow) {
     release();
     panels_.init(n);

@@ -17,9 +17,6 @@ namespace sphnet {
 
 class NodeCandidates {
 public:
-    // Whether the bounds hold for these coordinates: every magnitude at most kLargest.
-    static bool suits(const double* const* rows, int count, int n);
-
     // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
     // coverage test's distance is at least relLow times the true one.
     void init(int n, double lowScale, double relLow);

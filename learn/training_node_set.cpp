@@ -64,7 +64,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // lists skip some.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
-               in.patternCount > 0 && NodeCandidates::suits(in.patterns, in.patternCount, n_);
+               in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);

@@ -37,15 +37,6 @@ bool allFiniteRows(const double* const* rows, int count, int width) {
     return true;
 }
 
-bool largestMagnitudeWithin(const double* const* rows, int count, int width, double limit) {
-    for (int k = 0; k < count; ++k) {
-        for (int i = 0; i < width; ++i) {
-            if (!(std::fabs(rows[k][i]) <= limit)) return false;
-        }
-    }
-    return true;
-}
-
 // The least figure D may have, with the pattern's slack added, for a node of `radius` to
 // possibly cover: the coverage test passes only where the exact distance is at most about
 // radius + tolerance, the exact distance is at least relLow times the true one, and D is at
@@ -72,9 +63,8 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
     // which, see classifyBlock); the panels serve the 1-NN rule.
     const bool gridFindsCovers = gridActive_;
     // Squares of larger coordinates could overflow the sums the bounds rest on.
-    const double largest = EuclideanPanels::kLargest;
-    if (!largestMagnitudeWithin(in.templates, M, n_, largest) ||
-        !largestMagnitudeWithin(in.patterns, in.patternCount, n_, largest)) {
+    if (!EuclideanPanels::suits(in.templates, M, n_) ||
+        !EuclideanPanels::suits(in.patterns, in.patternCount, n_)) {
         return true;
     }
     panels_.init(n_);
