@@ -261,3 +261,9 @@
 %! [a, b] = sphnet_learn (X, y, 2, 1, 0, 5, 0);
 %!error <SPHNET_LEARN: 3rd input argument \(norm_type\) must be .= 1\.>
 %! [a, b] = sphnet_learn (X, y, 0, 1, 0, 5, 0);
+
+%!demo
+%! ## Two classes in the plane: one sphere per class, and the summary of the run.
+%! X = [0 0; 0.2 0.1; 1 1; 1.1 0.9];
+%! y = [1; 1; 2; 2];
+%! [Nodes, NodeLabels, Presentations] = sphnet_learn (X, y, 2, 1, 0, 10, 1)

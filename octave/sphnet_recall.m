@@ -210,3 +210,13 @@
 %! [a, b] = sphnet_recall (T, L, 2, [0 0], -1, 1, 0);
 %!error <SPHNET_RECALL: 1 output argument required\.>
 %! sphnet_recall (T, L, 2, [0 0], -1, 1, 0);
+
+%!demo
+%! ## Label new points: two lie inside spheres, the third outside every sphere gets its nearest
+%! ## node's label with nn_option 1, unknown_label (-1) with nn_option 0.
+%! X = [0 0; 0.2 0.1; 1 1; 1.1 0.9];
+%! y = [1; 1; 2; 2];
+%! [Nodes, NodeLabels, ~] = sphnet_learn (X, y, 2, 0.3, 0, 10, 0);
+%! P = [0.1 0; 1 1.2; 0.5 0.5];
+%! by_nearest_node = sphnet_recall (Nodes, NodeLabels, 2, P, -1, 1, 0)
+%! unknown_outside = sphnet_recall (Nodes, NodeLabels, 2, P, -1, 0, 0)
