@@ -11,7 +11,7 @@ function [labels, info] = sphnet_predict(model, X, varargin)
 %     model = sphnet_fit(X(1:2:end, :), y(1:2:end), 'Standardize', true);
 %     [labels, info] = sphnet_predict(model, X(2:2:end, :), 'Fallback', 'unknown');
 %     mean(labels == y(2:2:end))           % accuracy, counting unknown as wrong
-%     tabulate(info.status)                % identified, uncertain, unknown
+%     mean(strcmp(info.status, 'unknown')) % share of rows no node covers
 %
 %   Options (names in any case):
 %     'Fallback'      'nearest' (default): uncovered rows take the nearest node's label;
