@@ -37,24 +37,27 @@ try
     printf('%s: installed and loaded\n', layouts{layout});
 
     % Modules come with their help files, under the archprefix; the demo lies under the prefix.
-    for name = {'sphnet_learn', 'sphnet_recall'}
+    for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine'}
       [module_dir, ~, ext] = fileparts(which(name{1}));
       assert(strcmp(ext, '.mex') && strncmp(module_dir, archprefix, numel(archprefix)), ...
              '%s found at %s', name{1}, which(name{1}));
       assert(exist(fullfile(module_dir, [name{1} '.m']), 'file') == 2, 'no help file beside %s', name{1});
       assert(strncmp(strtrim(help(name{1})), upper(name{1}), numel(name{1})), 'no help for %s', name{1});
     end
-    assert(strncmp(which('sphnet_demo'), prefix, numel(prefix)), 'sphnet_demo at %s', which('sphnet_demo'));
+    for name = {'sphnet_demo', 'sphnet_fit', 'sphnet_predict'}
+      assert(strncmp(which(name{1}), prefix, numel(prefix)), '%s at %s', name{1}, which(name{1}));
+    end
 
     [Nodes, NodeLabels, Presentations] = sphnet_learn([0 0; 1 0], [1; 2], 2, 10, 0, 5, 0);
     assert(Nodes, [0 0 0.5; 1 0 0.5]);
     assert(NodeLabels, [1; 2]);
     assert(Presentations, 1);
     assert(sphnet_recall(Nodes, NodeLabels, 2, [0 0; 1 0; 0.9 0], -1, 0, 0), [1; 2; 2]);
+    assert(sphnet_predict(sphnet_fit([0 0; 1 0], {'a'; 'b'}), [0.9 0]), {'b'});
 
     % pkg test runs the %!test and %!error blocks of every installed file.
     report = evalc('pkg test sphnet');
-    for name = {'sphnet_learn', 'sphnet_recall'}
+    for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_fit', 'sphnet_predict'}
       counts = str2double(regexp(report, [name{1} '\.m[ .]+pass\s+(\d+)/(\d+)'], 'tokens', 'once'));
       assert(numel(counts) == 2 && counts(1) == counts(2) && counts(1) > 0, ...
              'pkg test, %s:\n%s', name{1}, report);
@@ -73,7 +76,7 @@ try
 
     if layout == 1
       % Only mexFunction is exported (weak symbols of the C++ library aside).
-      for name = {'sphnet_learn', 'sphnet_recall'}
+      for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine'}
         [status, symbols] = system(['nm -D --defined-only ' which(name{1})]);
         assert(status == 0);
         exported = regexp(symbols, '[0-9a-f]+ [TDBR] (\S+)', 'tokens');
@@ -101,7 +104,7 @@ try
       assert(all([results.accuracy] > 90), 'accuracy below 90%%');
     end
 
-    clear sphnet_learn sphnet_recall  % the next install loads its own modules
+    clear sphnet_learn sphnet_recall sphnet_engine  % the next install loads its own modules
     pkg('unload', 'sphnet');
     pkg('uninstall', '-local', 'sphnet');
     assert(isempty(pkg('list')));
