@@ -24,6 +24,9 @@ void hostAddFlops(unsigned long count);
 void* hostHeapAllocate(std::size_t bytes);
 void hostHeapRelease(void* block);
 
+// Shows what mexPrintf has printed so far, where the host would hold it back.
+void hostFlushConsole();
+
 // Cheap poll: has the user asked to interrupt the running call?
 bool hostInterruptPending();
 

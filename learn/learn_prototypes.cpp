@@ -1,5 +1,6 @@
 #include "learn_prototypes.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
@@ -119,6 +120,13 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
               static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
 }
 
+// A pass's progress line, shown at once: patterns that made a node are those still uncovered.
+void printPassLine(int pass, int nodeCount, int made, std::chrono::steady_clock::time_point start) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    mexPrintf("pass %d: %d nodes, %d patterns made a node, %.2f s\n", pass, nodeCount, made, seconds);
+    hostFlushConsole();
+}
+
 // The literal node store: SphereNodes tested one by one, with the full trace.
 class LiteralNodes {
 public:
@@ -162,11 +170,17 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     nodes.setPacer(&pacer);
     const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
     if (pacer.poll()) return ProcedureStatus::Interrupted;
+    for (int j = 0; j < in.startNodeCount; ++j) {
+        const double* row = in.startRows[j];
+        if (!nodes.add(row, row[in.dimension], labelToInt(in.startLabels[j]))) return ProcedureStatus::OutOfMemory;
+    }
+    const auto passStart = std::chrono::steady_clock::now();
     int presentations = 0;
     bool createdNone = true;
     do {
         ++presentations;
         createdNone = true;
+        const int nodesBefore = nodes.count();
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
         for (int k = 0; k < in.patternCount; ++k) {
             const double* x = in.patterns[k];
@@ -197,6 +211,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
                           labelToInt(label));
             }
         }
+        if (in.passLines) printPassLine(presentations, nodes.count(), nodes.count() - nodesBefore, passStart);
     } while (presentations < in.maxPresentations && !createdNone);
 
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
@@ -205,6 +220,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     if (in.oflag >= 1) printSummary(in, nodes.count(), presentations, createdNone, seconds);
     if (!nodes.exportTo(out)) return ProcedureStatus::OutOfMemory;
     out.presentations = presentations;
+    out.converged = createdNone;
     return ProcedureStatus::Done;
 }
 

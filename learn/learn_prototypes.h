@@ -17,6 +17,12 @@ struct TrainingInput {
     int maxPresentations = 1;              // pass limit, >= 1
     int oflag = 0;                         // verbosity 0..3
     bool patternsFinite = false;           // true: the caller has checked every coordinate
+    // Nodes the list starts with, in this order, before any pattern is presented: training
+    // goes on from them as if the literal scan had made them (conflicts may shrink them).
+    int startNodeCount = 0;
+    const double* const* startRows = nullptr;  // startNodeCount rows of n + 1: centre, radius
+    const double* startLabels = nullptr;       // startNodeCount labels, whole numbers expected
+    bool passLines = false;  // one console line at the end of every pass, flushed at once
 };
 
 struct TrainingOutput {
@@ -24,9 +30,11 @@ struct TrainingOutput {
     double** nodeRows = nullptr;   // nodeCount rows of n + 1 values: centre, then radius
     double* nodeLabels = nullptr;  // nodeCount labels
     int presentations = 0;         // passes reported: the confirming pass of a converged run is not counted
+    bool converged = false;        // the last pass made no node (else the pass limit ended it)
 };
 
-// On Done, nodeRows and nodeLabels come from the host allocator and belong to the caller.
+// On Done, nodeRows and nodeLabels come from the host allocator and belong to the caller; the
+// start nodes come first.
 // On failure nothing is left allocated and the output is untouched.
 ProcedureStatus learnPrototypes(const TrainingInput& input, TrainingOutput& output);
 

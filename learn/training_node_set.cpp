@@ -35,6 +35,11 @@ int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 bool TrainingNodeSet::suits(const TrainingInput& in) {
     if (in.oflag >= 3) return false;
     if (!std::isfinite(in.rMax) || !std::isfinite(in.margin)) return false;
+    for (int j = 0; j < in.startNodeCount; ++j) {
+        for (int i = 0; i <= in.dimension; ++i) {
+            if (!std::isfinite(in.startRows[j][i])) return false;
+        }
+    }
     if (in.patternsFinite) return true;
     for (int k = 0; k < in.patternCount; ++k) {
         for (int i = 0; i < in.dimension; ++i) {
@@ -64,7 +69,8 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // lists skip some.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
-               in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_);
+               in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
+               EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);

@@ -70,7 +70,7 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
 class TrainingNodeSet {
 public:
     // True when the fast scan reproduces the literal one for this input: every coordinate,
-    // Rmax and margin finite, and no per-node trace wanted.
+    // start node value, Rmax and margin finite, and no per-node trace wanted.
     static bool suits(const TrainingInput& in);
 
     // nodeSettings must already hold this call's p, n and margin. False when memory runs out.

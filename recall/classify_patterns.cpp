@@ -1,5 +1,6 @@
 #include "classify_patterns.h"
 
+#include <cmath>
 #include <cstdint>
 #include <thread>
 
@@ -83,6 +84,32 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
               static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
 }
 
+// Pattern k's entries of `info`: the node that decided it (-1: none), the distance to it, and
+// the census of its covering nodes.
+void writeInfo(const RecallInfo& info, int k, int decider, double distance, int covering, bool differ) {
+    if (info.decidingNode != nullptr) info.decidingNode[k] = decider + 1;
+    if (info.distance != nullptr) info.distance[k] = decider >= 0 ? distance : std::nan("");
+    if (info.coverCount != nullptr) info.coverCount[k] = covering;
+    if (info.labelsDisagree != nullptr) info.labelsDisagree[k] = differ ? 1.0 : 0.0;
+}
+
+int decidingNode(int cover, int nearest, bool nearestRule) {
+    return cover >= 0 ? cover : nearestRule ? nearest : -1;
+}
+
+// The info of a block of patterns from `first` on, whose covers and nearest nodes are known.
+void recordBlockInfo(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int first, int count,
+                     const int* cover, const int* nearest, RecallScratch& scratch, const RecallInfo& info) {
+    int covering[EuclideanBlockState::kPatterns];
+    bool differ[EuclideanBlockState::kPatterns];
+    set.coverCensus(in.patterns + first, count, scratch, covering, differ);
+    for (int k = 0; k < count; ++k) {
+        const int decider = decidingNode(cover[k], nearest[k], nearestRule);
+        const double distance = decider >= 0 ? set.distanceTo(decider, in.patterns[first + k]) : 0.0;
+        writeInfo(info, first + k, decider, distance, covering[k], differ[k]);
+    }
+}
+
 constexpr int kMaxWorkers = 2;
 // Fewer patterns than this are not worth a thread.
 constexpr int kParallelMinimum = 4096;
@@ -96,12 +123,14 @@ struct alignas(64) WorkerTally {
 // Classifies patterns [begin, end) into results. Reads only the node set and the input; calls
 // nothing of the host, so it may run on any thread.
 void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
-                   int end, RecallScratch& scratch, double* results, WorkerTally& tally) {
+                   int end, RecallScratch& scratch, double* results, WorkerTally& tally,
+                   const RecallInfo* info) {
     constexpr int kBlock = EuclideanBlockState::kPatterns;
     int cover[kBlock], nearest[kBlock];
     for (int b = begin; b < end; b += kBlock) {
         const int count = end - b < kBlock ? end - b : kBlock;
         set.classifyBlock(in.patterns + b, count, nearestRule, scratch, cover, nearest, tally.tests);
+        if (info != nullptr) recordBlockInfo(set, in, nearestRule, b, count, cover, nearest, scratch, *info);
         for (int k = 0; k < count; ++k) {
             if (cover[k] >= 0) {
                 results[b + k] = set.labelOf(cover[k]);
@@ -131,7 +160,7 @@ int blockPatterns(const RecallInput& in) {
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) {
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, const RecallInfo* info) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
@@ -161,6 +190,9 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
                 const int count = end - k < kBlock ? end - k : kBlock;
                 set.classifyBlock(in.patterns + k, count, nearestRule, scratch[0], covers, nearests,
                                   tallies[0].tests);
+                if (info != nullptr) {
+                    recordBlockInfo(set, in, nearestRule, k, count, covers, nearests, scratch[0], *info);
+                }
             }
             const int cover = covers[at];
             const int nearest = nearests[at];
@@ -189,7 +221,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
         }
     };
     auto parallel = [&](int begin, int end, int worker) {
-        classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(), tallies[worker]);
+        classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(), tallies[worker], info);
     };
     PacedRangeSpec range;
     range.count = in.patternCount;
@@ -220,11 +252,23 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut) 
     return ProcedureStatus::Done;
 }
 
+// The literal census of pattern x's covering nodes, on distances that touch no counter.
+void literalCensus(SphereNode* const* nodes, int count, const double* x, int& covering, bool& differ) {
+    covering = 0;
+    differ = false;
+    std::int32_t firstLabel = 0;
+    for (int j = 0; j < count; ++j) {
+        if (minkowskiDistance(nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius) continue;
+        if (covering++ == 0) firstLabel = nodes[j]->label;
+        differ = differ || nodes[j]->label != firstLabel;
+    }
+}
+
 }  // namespace
 
-ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
+ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info) {
     configureNodeSettings(in.normType, in.dimension, 0.0);
-    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut);
+    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info);
     const OwnedNodes owned{buildNodes(in), in.nodeCount};
     SphereNode* const* nodes = owned.nodes;
     if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
@@ -249,6 +293,14 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut) {
         if (cover == kScanStopped) break;
         const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
+        if (info != nullptr) {
+            // The scan has left every node it tested its distance: the cover's, or all of them.
+            const int decider = decidingNode(cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1, nearestRule);
+            int covering = 0;
+            bool differ = false;
+            literalCensus(nodes, in.nodeCount, in.patterns[k], covering, differ);
+            writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0, covering, differ);
+        }
         if (cover >= 0) {
             results[k] = nodes[cover]->label;
             if (in.oflag >= 2) {

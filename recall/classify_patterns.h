@@ -20,8 +20,18 @@ struct RecallInput {
     bool coordinatesFinite = false;  // true: the caller has checked every centre and pattern coordinate
 };
 
-// On Done, *results holds P labels from the host allocator, owned by the caller.
+// What decided each pattern, and which nodes cover it: caller-allocated arrays of P values
+// each; a null pointer is not filled.
+struct RecallInfo {
+    double* decidingNode;    // 1-based: the first covering node, else the 1-NN node; 0: none
+    double* distance;        // to the deciding node; NaN: none
+    double* coverCount;      // nodes that cover the pattern
+    double* labelsDisagree;  // 1 where covering nodes have different labels, else 0
+};
+
+// On Done, *results holds P labels from the host allocator, owned by the caller, and `info`
+// (when given) is filled; the labels and counters are the same with or without it.
 // On failure nothing is left allocated.
-ProcedureStatus classifyPatterns(const RecallInput& input, double** results);
+ProcedureStatus classifyPatterns(const RecallInput& input, double** results, const RecallInfo* info = nullptr);
 
 }  // namespace sphnet

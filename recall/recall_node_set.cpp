@@ -52,6 +52,12 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
     }
     return (square + nodeSlack) * kRoundingSlack;
 }
+
+// Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
+void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
+    if (covering++ == 0) firstLabel = label;
+    differ = differ || label != firstLabel;
+}
 }  // namespace
 
 bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
@@ -545,6 +551,95 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
             if (nearest[k] < 0 || d < leastDistance) {
                 nearest[k] = j;
                 leastDistance = d;
+            }
+        }
+    }
+}
+
+double RecallNodeSet::distanceTo(int j, const double* x) const {
+    return exactDistance(kit_, centres_.data + static_cast<std::size_t>(j) * n_, x);
+}
+
+// Every covering node, not just the first: the same candidates as classify() (tiles, cell
+// lists and wide nodes, panels, or all nodes), scanned to the end. The order does not matter.
+void RecallNodeSet::coverCensus(const double* const* patterns, int count, RecallScratch& s, int* covering,
+                                bool* differ) const {
+    std::int32_t firstLabel[EuclideanBlockState::kPatterns];
+    for (int k = 0; k < count; ++k) {
+        covering[k] = 0;
+        differ[k] = false;
+    }
+    if (count_ == 0) return;
+    if (euclidean_ && !gridActive_) {
+        coverCensusEuclidean(patterns, count, s, covering, firstLabel, differ);
+        return;
+    }
+    const int M = count_;
+    for (int k = 0; k < count; ++k) {
+        const double* x = patterns[k];
+        auto note = [&](int j) { noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]); };
+        if (tiled_) {
+            const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
+            double d[NodeTiles::kLanes];
+            for (int j = 0; j < M;) {
+                const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+                const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
+                for (int q = first > j ? first : j; q < end; ++q) {
+                    if (!(d[q - first] - kCoverageTolerance > radii_.data[q])) note(q);
+                }
+                j = end;
+            }
+        } else if (gridActive_) {
+            // A node is either listed in cells or wide, never both.
+            std::int32_t length = 0;
+            const std::int32_t* listed = cells_.nodesAt(x, length);
+            for (std::int32_t e = 0; e < length; ++e) {
+                if (covers(listed[e], x)) note(listed[e]);
+            }
+            for (std::size_t e = 0; e < always_.size; ++e) {
+                if (covers(always_.data[e], x)) note(always_.data[e]);
+            }
+        } else {
+            for (int j = 0; j < M; ++j) {
+                if (covers(j, x)) note(j);
+            }
+        }
+    }
+}
+
+// The census by the panels: every node whose figure D leaves coverage open gets its exact
+// distance; chunks of panels stay in cache while every group of patterns passes over them.
+void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& s,
+                                         int* covering, std::int32_t* firstLabel, bool* differ) const {
+    constexpr int kPanel = EuclideanPanels::kPanel;
+    constexpr int kGroup = EuclideanPanels::kGroup;
+    const std::size_t n = static_cast<std::size_t>(n_);
+    double norms[EuclideanBlockState::kPatterns], slack[EuclideanBlockState::kPatterns];
+    for (int k = 0; k < count; ++k) {
+        norms[k] = panels_.squaredNorm(patterns[k]);
+        slack[k] = panels_.kappa() * norms[k] + EuclideanPanels::kTinyError;
+    }
+    const int panels = panels_.panels();
+    std::size_t chunk = kChunkBytes / (n * kPanel * sizeof(double) + 1);
+    if (chunk < 1) chunk = 1;
+    for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
+        const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+        for (int g = 0; g < count; g += kGroup) {
+            const int rows = count - g < kGroup ? count - g : kGroup;
+            unsigned mayCover[kGroup];
+            for (int q = q0; q < q1; ++q) {
+                const int first = q * kPanel;
+                const double* bounds = coverBound_.data + first;
+                const EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
+                panels_.select(patterns + g, norms + g, rows, q, selection, mayCover, s.block.get()->distances);
+                for (int r = 0; r < rows; ++r) {
+                    const int k = g + r;
+                    for (unsigned lanes = mayCover[r]; lanes != 0; lanes &= lanes - 1) {
+                        const int j = first + lowestLane(lanes);
+                        if (distanceTo(j, patterns[k]) - kCoverageTolerance > radii_.data[j]) continue;
+                        noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]);
+                    }
+                }
             }
         }
     }

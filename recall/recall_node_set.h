@@ -64,6 +64,13 @@ public:
     void classifyBlock(const double* const* patterns, int count, bool wantNearest,
                        RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
 
+    // For patterns[0..count), count <= EuclideanBlockState::kPatterns: how many nodes cover
+    // each, and whether their labels differ.
+    void coverCensus(const double* const* patterns, int count, RecallScratch& scratch, int* covering,
+                     bool* differ) const;
+    // The coverage test's distance from node j to x.
+    double distanceTo(int j, const double* x) const;
+
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
 
@@ -77,6 +84,8 @@ private:
     void classifyBlockAs(bool panelsOnly, const double* const* patterns, int count, bool wantNearest,
                          RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
     bool buildEuclidean(const RecallInput& in);
+    void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
+                              int* covering, std::int32_t* firstLabel, bool* differ) const;
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                            RecallScratch& scratch, int* cover, int* nearest,
                            std::uint64_t& tests, bool uncoveredOnly) const;

@@ -326,6 +326,11 @@ void hostHeapRelease(void* block) {
     std::free(block);
 }
 
+void hostFlushConsole() {
+    checkThread();
+    ++state.record.consoleFlushes;
+}
+
 bool hostInterruptPending() {
     checkThread();
     const long polls = state.record.interruptPolls++;

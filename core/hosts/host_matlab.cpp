@@ -12,6 +12,8 @@ namespace sphnet {
 // Current MATLAB releases keep no FLOP tally; mexAddFlops is gone from their API.
 void hostAddFlops(unsigned long) {}
 
+void hostFlushConsole() { mexEvalString("drawnow;"); }
+
 bool hostInterruptPending() { return utIsInterruptPending(); }
 
 void hostRaiseInterrupt(const char* message) {

@@ -52,6 +52,7 @@ struct CallResult {
     long hostBlocksReclaimed = 0;     // host allocations left for the host to free
     long heapBlocksOutstanding = 0;   // heap blocks still alive after the call: a leak
     long interruptPolls = 0;
+    long consoleFlushes = 0;          // times the call asked for its console output to show
     std::vector<std::string> faults;  // misuse of the host interface (bad free, empty scalar read,
                                       // a call from a thread other than the caller's)
 };

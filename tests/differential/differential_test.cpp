@@ -193,9 +193,13 @@ struct Shipped {
 };
 
 Shipped runTraining(const reference::TrainingProblem& t, Counters start) {
-    std::vector<const double*> rows;
+    std::vector<const double*> rows, startRows;
     for (const auto& row : t.patterns) rows.push_back(row.data());
+    for (const auto& row : t.startNodes) startRows.push_back(row.data());
     sphnet::TrainingInput in;
+    in.startNodeCount = static_cast<int>(t.startNodes.size());
+    in.startRows = startRows.data();
+    in.startLabels = t.startLabels.data();
     in.patternCount = static_cast<int>(t.patterns.size());
     in.dimension = t.dimension;
     in.patterns = rows.data();
@@ -224,7 +228,8 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start) {
     return s;
 }
 
-Shipped runRecall(const reference::RecallProblem& r, Counters start) {
+// With `info`, also what decided each pattern and its covering nodes, into `info`.
+Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::RecallResult* info = nullptr) {
     std::vector<const double*> templates, patterns;
     for (const auto& row : r.templates) templates.push_back(row.data());
     for (const auto& row : r.patterns) patterns.push_back(row.data());
@@ -244,7 +249,15 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start) {
     Shipped s;
     standin::Scope scope;
     double* results = nullptr;
-    s.status = sphnet::classifyPatterns(in, &results);
+    sphnet::RecallInfo wanted{nullptr, nullptr, nullptr, nullptr};
+    if (info != nullptr) {
+        for (auto* field : {&info->decidingNode, &info->distance, &info->coverCount, &info->labelsDisagree}) {
+            field->assign(r.patterns.size(), -7.0);
+        }
+        wanted = {info->decidingNode.data(), info->distance.data(), info->coverCount.data(),
+                  info->labelsDisagree.data()};
+    }
+    s.status = sphnet::classifyPatterns(in, &results, info != nullptr ? &wanted : nullptr);
     if (s.status == sphnet::ProcedureStatus::Done) {
         s.recall.labels.assign(results, results + r.patterns.size());
     }
@@ -289,10 +302,20 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
     return want;
 }
 
+// Every other call also asks for the info, which must match the reference's and change nothing else.
 void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label) {
+    static int calls = 0;
+    const bool withInfo = calls++ % 2 == 1;
     const reference::RecallResult want = reference::recall(r, start);
-    const Shipped got = runRecall(r, start);
-    const std::string what = label + " " + describe(r);
+    reference::RecallResult info;
+    const Shipped got = runRecall(r, start, withInfo ? &info : nullptr);
+    const std::string what = label + " " + describe(r) + (withInfo ? " with info" : "");
+    if (withInfo) {
+        EXPECT_EQ(compareValues(want.decidingNode, info.decidingNode), "") << what;
+        EXPECT_EQ(compareValues(want.distance, info.distance), "") << what;
+        EXPECT_EQ(compareValues(want.coverCount, info.coverCount), "") << what;
+        EXPECT_EQ(compareValues(want.labelsDisagree, info.labelsDisagree), "") << what;
+    }
     EXPECT_EQ(got.status, sphnet::ProcedureStatus::Done) << what;
     EXPECT_EQ(compareValues(want.labels, got.recall.labels), "") << what;
     EXPECT_EQ(withoutSeconds(want.console), withoutSeconds(got.recall.console)) << what;
@@ -417,6 +440,53 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
 
 INSTANTIATE_TEST_SUITE_P(EveryNorm, LargerProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
                          normName);
+
+// ---- Training that goes on from the nodes of an earlier one ----
+
+// Trains on A, then on B with A's nodes first (now and then with odd rows among them: wider
+// than Rmax, negative, of a label B lacks): the shipped scans must match the literal one over
+// that list, in every norm and in few and many dimensions.
+class Continuation : public ::testing::TestWithParam<int> {};
+
+TEST_P(Continuation, StartNodesComeFirstAndMatchTheReference) {
+    const int normChoice = GetParam();
+    Generator g(0xc0de0000u + static_cast<unsigned>(normChoice));
+    const int cases = scaled(16);
+    for (int c = 0; c < cases; ++c) {
+        const bool small = c % 2 == 0;
+        reference::TrainingProblem a;
+        a.dimension = small ? g.between(1, 5) : g.between(1, 20);
+        const int count = small ? g.between(1, 40) : g.between(200, 800);
+        a.patterns = g.points(count, a.dimension, small ? static_cast<Layout>(g.between(0, 3)) : Layout::Clustered, 1.0);
+        a.labels = g.labels(count, g.between(2, 4));
+        a.p = g.norm(normChoice);
+        a.rMax = std::sqrt(static_cast<double>(a.dimension)) * g.uniform(0.05, 0.6);
+        a.margin = g.chance(0.5) ? 0.0 : g.uniform(0.0, 0.05);
+        a.maxPresentations = g.between(1, 4);
+        const reference::TrainingResult first = reference::learn(a, {});
+        reference::TrainingProblem b = a;
+        b.startNodes = first.nodes;
+        b.startLabels = first.labels;
+        for (int e = g.chance(0.4) ? g.between(1, 4) : 0; e > 0; --e) {
+            std::vector<double> row = b.startNodes.empty() ? std::vector<double>(a.dimension + 1, 0.0)
+                                                           : b.startNodes[g.between(0, static_cast<int>(b.startNodes.size()) - 1)];
+            row[a.dimension] = g.chance(0.5) ? a.rMax * g.uniform(1.5, 20.0) : -g.uniform(0.0, 1.0);
+            const int at = g.between(0, static_cast<int>(b.startNodes.size()));
+            b.startNodes.insert(b.startNodes.begin() + at, row);
+            b.startLabels.insert(b.startLabels.begin() + at, g.chance(0.5) ? 9.0 : 1.0);
+        }
+        const int more = small ? g.between(0, 40) : g.between(200, 800);
+        b.patterns = g.points(more, a.dimension, Layout::Clustered, 1.0);
+        b.labels = g.labels(more, g.between(2, 5));
+        if (g.chance(0.3)) b.rMax *= g.uniform(0.5, 2.0);
+        b.maxPresentations = g.between(1, 5);
+        b.oflag = small ? g.between(0, 3) : g.between(0, 1);
+        expectSameTraining(b, g.counters(), "case " + std::to_string(c));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryNorm, Continuation, ::testing::Values(0, 1, 2, 3, 4, 5), normName);
 
 // ---- Many nodes in many dimensions: the blocked scans ----
 

@@ -111,6 +111,13 @@ TrainingResult learn(const TrainingProblem& in, Counters counters) {
     TrainingResult res;
     std::string& out = res.console;
     std::vector<Node> nodes;
+    for (std::size_t j = 0; j < in.startNodes.size(); ++j) {
+        Node start;
+        start.label = toLabel(in.startLabels[j]);
+        start.centre.assign(in.startNodes[j].begin(), in.startNodes[j].begin() + in.dimension);
+        start.radius = in.startNodes[j][in.dimension];
+        nodes.push_back(start);
+    }
     const int N = static_cast<int>(in.patterns.size());
     int presentations = 0;
     bool createdNone = true;
@@ -235,6 +242,23 @@ RecallResult recall(const RecallProblem& in, Counters counters) {
     const std::uint32_t flopsBefore = net.counters.flops;
     const bool nearestRule = in.nnOption == 1 && M > 0;
     int fallbackCount = 0;
+    Network census;  // every node's coverage, on counters of its own
+    census.configure(in.p, in.dimension, 0.0);
+    // Runs after the pattern's label is decided: its distances serve nothing else.
+    auto takeCensus = [&](const double* x, int decider) {
+        res.decidingNode.push_back(decider + 1);
+        res.distance.push_back(decider >= 0 ? nodes[decider].lastDistance : std::nan(""));
+        int covering = 0;
+        bool differ = false;
+        std::int32_t first = 0;
+        for (int j = 0; j < M; ++j) {
+            if (census.testCoverage(nodes[j], x) == 0) continue;
+            if (covering++ == 0) first = nodes[j].label;
+            differ = differ || nodes[j].label != first;
+        }
+        res.coverCount.push_back(covering);
+        res.labelsDisagree.push_back(differ ? 1 : 0);
+    };
     if (in.oflag >= 2) print(out, "\nList presentation of %d patterns:\n", P);
     for (int k = 0; k < P; ++k) {
         const double* x = in.patterns[k].data();
@@ -252,6 +276,7 @@ RecallResult recall(const RecallProblem& in, Counters counters) {
                 print(out, "   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
                       nodes[cover].label);
             }
+            takeCensus(x, cover);
             continue;
         }
         ++fallbackCount;
@@ -265,12 +290,14 @@ RecallResult recall(const RecallProblem& in, Counters counters) {
                 print(out, "   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
                       best + 1, nodes[best].label);
             }
+            takeCensus(x, best);
         } else {
             res.labels.push_back(in.unknownLabel);
             if (in.oflag >= 2) {
                 print(out, "   Pattern %d could not be classified (label %d).\n", k + 1,
                       in.unknownLabel);
             }
+            takeCensus(x, -1);
         }
     }
     res.addedFlops = net.counters.flops - flopsBefore;

@@ -23,6 +23,9 @@ struct TrainingProblem {
     double margin = 0.0;
     int maxPresentations = 1;
     int oflag = 0;
+    // The node list starts with these (centre, then radius), in order.
+    std::vector<std::vector<double>> startNodes;
+    std::vector<double> startLabels;
 };
 
 struct TrainingResult {
@@ -52,6 +55,9 @@ struct RecallResult {
     std::string console;
     Counters counters;
     std::uint32_t addedFlops = 0;  // what the call hands to the host's FLOP tally
+    // Per pattern: the node that decided its label (1-based; 0: none), the distance to it (NaN:
+    // none), how many nodes cover it, and 1 where the covering nodes' labels differ.
+    std::vector<double> decidingNode, distance, coverCount, labelsDisagree;
 };
 
 RecallResult recall(const RecallProblem& problem, Counters counters);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <regex>
 #include <string>
 
 #include "learn_prototypes.h"
@@ -167,6 +168,21 @@ TEST_F(LearnPrototypesTest, PassLimitStopsWithSingularLine) {
     EXPECT_EQ(t.presentations, 1);
     EXPECT_EQ(t.host.console.rfind("\nRCE training stopped after 1 list presentation\n", 0), 0u)
         << t.host.console;
+}
+
+TEST_F(LearnPrototypesTest, PassLinesShowEachPassAtOnceAndConvergenceIsReported) {
+    TrainingSetup setup = walkThrough(0);
+    setup.passLines = true;
+    const Trained converged = train(kTwoPatterns, kTwoLabels, setup);
+    EXPECT_TRUE(converged.converged);
+    const std::regex lines("pass 1: 2 nodes, 2 patterns made a node, [0-9]+\\.[0-9]{2} s\n"
+                           "pass 2: 2 nodes, 0 patterns made a node, [0-9]+\\.[0-9]{2} s\n");
+    EXPECT_TRUE(std::regex_match(converged.host.console, lines)) << converged.host.console;
+    EXPECT_EQ(converged.host.consoleFlushes, 2);
+    setup.maxPresentations = 1;
+    const Trained stopped = train(kTwoPatterns, kTwoLabels, setup);
+    EXPECT_FALSE(stopped.converged);
+    EXPECT_EQ(stopped.host.consoleFlushes, 1);
 }
 
 TEST_F(LearnPrototypesTest, NonWholeLabelRunsToThePassLimit) {

@@ -36,6 +36,7 @@ struct Trained {
     std::vector<std::vector<double>> nodes;  // centre, then radius
     std::vector<double> labels;
     int presentations = 0;
+    bool converged = false;
     standin::CallResult host;  // console, allocations, leaks
 };
 
@@ -45,6 +46,7 @@ struct TrainingSetup {
     double margin = 0.0;
     int maxPresentations = 10;
     int oflag = 0;
+    bool passLines = false;
     standin::CallOptions host;
 };
 
@@ -61,6 +63,7 @@ inline Trained train(const RowTable& patterns, const std::vector<double>& labels
     in.margin = setup.margin;
     in.maxPresentations = setup.maxPresentations;
     in.oflag = setup.oflag;
+    in.passLines = setup.passLines;
     sphnet::TrainingOutput out;
     Trained result;
     result.status = sphnet::learnPrototypes(in, out);
@@ -70,6 +73,7 @@ inline Trained train(const RowTable& patterns, const std::vector<double>& labels
             result.labels.push_back(out.nodeLabels[j]);
         }
         result.presentations = out.presentations;
+        result.converged = out.converged;
     }
     result.host = scope.finish();
     return result;
