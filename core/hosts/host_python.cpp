@@ -66,6 +66,15 @@ namespace sphnet {
 // Python keeps no FLOP tally.
 void hostAddFlops(unsigned long) {}
 
+void hostFlushConsole() {
+    InterpreterLock lock;
+    try {
+        pybind11::module_::import("sys").attr("stdout").attr("flush")();
+    } catch (pybind11::error_already_set&) {
+        // A stream that cannot flush loses nothing the call needs.
+    }
+}
+
 // Runs the signal handlers (on the main thread; elsewhere this finds nothing). A handler that
 // raised, KeyboardInterrupt after Ctrl-C, interrupts the call.
 bool hostInterruptPending() {

@@ -155,32 +155,70 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
 
     def fit(self, X, y):
         """Trains a new network on X (n_samples, n_features) with labels y."""
-        X, y = self._validate_data(X, y, dtype=np.float64)
+        return self._train(X, y, None, first=True)
+
+    def partial_fit(self, X, y, classes=None):
+        """Goes on training the current network, its nodes first and in order, on X and y; the
+        first call starts a new one (classes: every label that any call will bring, by default
+        those of y). Standardisation and the automatic Rmax come from the first call's data."""
+        return self._train(X, y, classes, first=not hasattr(self, "centers_"))
+
+    def _train(self, X, y, classes, first):
+        X, y = self._validate_data(X, y, dtype=np.float64, reset=first)
         check_classification_targets(y)
         self._check_settings()
-        self.classes_, codes = np.unique(y, return_inverse=True)
-        if self.standardize:
-            self.mean_, self.scale_ = standardization(X)
-        else:
-            self.mean_, self.scale_ = np.zeros(X.shape[1]), np.ones(X.shape[1])
+        if first:
+            self.classes_ = np.unique(y if classes is None else classes)
+        elif classes is not None and not np.array_equal(np.unique(classes), self.classes_):
+            raise ValueError(f"classes {classes!r} differ from those of the first call, {self.classes_!r}")
+        codes = np.searchsorted(self.classes_, y)
+        if np.any(codes >= self.classes_.size) or np.any(self.classes_[np.minimum(codes, self.classes_.size - 1)] != y):
+            raise ValueError(f"y holds labels outside classes_ {self.classes_!r}")
+        if first:
+            if self.standardize:
+                self.mean_, self.scale_ = standardization(X)
+            else:
+                self.mean_, self.scale_ = np.zeros(X.shape[1]), np.ones(X.shape[1])
         Z = self._scaled(X)
-        self.rmax_ = auto_rmax(Z, float(self.norm)) if _is_auto(self.rmax) else float(self.rmax)
+        if first:
+            self.rmax_ = auto_rmax(Z, float(self.norm)) if _is_auto(self.rmax) else float(self.rmax)
+            start_nodes = start_codes = None
+        else:
+            start_nodes, start_codes = self._node_rows(), self._node_codes()
         nodes, node_codes, passes, converged = _core.learn(
             Z, codes + 1.0, float(self.norm), self.rmax_, float(self.margin), int(self.max_passes),
-            self._verbosity())
+            self._verbosity(), start_nodes, start_codes)
         self._keep_nodes(nodes, node_codes, passes, converged)
         return self
 
     def predict(self, X):
         """Labels for the rows of X."""
-        return self._labels_from_codes(self._recall(X))
+        return self._labels_from_codes(_core.recall(*self._recall_arguments(X)))
 
-    def _recall(self, X):
+    def predict_info(self, X):
+        """Labels and what decided them, per row of X, as a dict of arrays:
+        label; node, the 1-based number of the deciding node (the first covering node, else the
+        nearest with fallback='nearest'; 0: none); distance to it (NaN: none); covered;
+        cover_count, how many nodes cover the row; status, 'identified' (covered, all covering
+        nodes of one label), 'uncertain' (covering nodes disagree) or 'unknown' (not covered)."""
+        found = _core.recall(*self._recall_arguments(X), info=True)
+        covered = found["cover_count"] > 0
+        status = np.where(found["labels_disagree"] != 0, "uncertain", "identified")
+        return {"label": self._labels_from_codes(found["label"]),
+                "node": found["node"].astype(np.intp),
+                "distance": found["distance"],
+                "covered": covered,
+                "cover_count": found["cover_count"].astype(np.intp),
+                "status": np.where(covered, status, "unknown")}
+
+    def _recall_arguments(self, X):
         check_is_fitted(self, "centers_")
         X = self._validate_data(X, dtype=np.float64, reset=False)
-        nodes = np.hstack([self.centers_, self.radii_[:, np.newaxis]])
-        return _core.recall(nodes, self._node_codes(), float(self.norm), self._scaled(X), 0,
-                            self.fallback == "nearest", self._verbosity())
+        return (self._node_rows(), self._node_codes(), float(self.norm), self._scaled(X), 0,
+                self.fallback == "nearest", self._verbosity())
+
+    def _node_rows(self):
+        return np.hstack([self.centers_, self.radii_[:, np.newaxis]])
 
     def _scaled(self, X):
         return (X - self.mean_) / self.scale_ if self.standardize else X

@@ -140,10 +140,19 @@ struct TrainedNodes {
 };
 
 py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax, double margin,
-                int maxPasses, int verbosity) {
+                int maxPasses, int verbosity, py::handle startNodes, py::handle startLabels) {
     const RowTable rows(patterns, "patterns");
     if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
     const CArray labelValues = labelVector(labels, rows.rows(), "labels");
+    // No start nodes: an empty table of the patterns' width.
+    const RowTable start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
+                         "start_nodes");
+    if (start.columns() != rows.columns() + 1) {
+        invalid("start_nodes must have " + std::to_string(rows.columns() + 1) + " columns: centre, radius");
+    }
+    if (!start.all(start.columns(), true)) invalid("start_nodes must be finite");
+    const CArray startLabelValues = labelVector(
+        startLabels.is_none() ? py::array_t<double>(0) : startLabels, start.rows(), "start_labels");
     TrainingInput input;
     input.patternCount = rows.rows();
     input.dimension = rows.columns();
@@ -158,6 +167,10 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     input.maxPresentations = maxPasses;
     input.oflag = verbosityLevel(verbosity);
     input.patternsFinite = true;
+    input.startNodeCount = start.rows();
+    input.startRows = start.table();
+    input.startLabels = startLabelValues.data();
+    input.passLines = input.oflag >= 1;
 
     TrainedNodes trained;
     raiseUnlessDone(runUnlocked([&] { return learnPrototypes(input, trained.output); }));
@@ -171,13 +184,17 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
         for (py::ssize_t c = 0; c < width; ++c) nodeView(j, c) = out.nodeRows[j][c];
         nodeLabels.mutable_data()[j] = out.nodeLabels[j];
     }
-    // Only a run that stopped at the pass limit used up every pass.
-    const bool converged = out.presentations < maxPasses;
-    return py::make_tuple(nodes, nodeLabels, out.presentations, converged);
+    return py::make_tuple(nodes, nodeLabels, out.presentations, out.converged);
 }
 
-py::array_t<double> recall(py::handle nodes, py::handle nodeLabels, double norm, py::handle patterns,
-                           double unknownLabel, bool nearest, int verbosity) {
+// Labels from the host allocator, handed to an array that frees them with itself.
+py::array_t<double> adoptLabels(double* labels, int count) {
+    py::capsule owner(labels, [](void* block) { mxFree(block); });
+    return py::array_t<double>(static_cast<py::ssize_t>(count), labels, owner);
+}
+
+py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::handle patterns,
+                  double unknownLabel, bool nearest, int verbosity, bool withInfo) {
     const RowTable templates(nodes, "nodes");
     if (templates.columns() < 1) invalid("nodes must have a column for the radius");
     const int dimension = templates.columns() - 1;
@@ -206,11 +223,21 @@ py::array_t<double> recall(py::handle nodes, py::handle nodeLabels, double norm,
     input.oflag = verbosityLevel(verbosity);
     input.coordinatesFinite = true;
 
+    const char* const infoNames[] = {"node", "distance", "cover_count", "labels_disagree"};
+    py::dict result;
+    RecallInfo info{nullptr, nullptr, nullptr, nullptr};
+    double** infoSlots[] = {&info.decidingNode, &info.distance, &info.coverCount, &info.labelsDisagree};
+    for (int i = 0; withInfo && i < 4; ++i) {
+        py::array_t<double> values(static_cast<py::ssize_t>(input.patternCount));
+        *infoSlots[i] = values.mutable_data();
+        result[infoNames[i]] = values;
+    }
     double* results = nullptr;
-    raiseUnlessDone(runUnlocked([&] { return classifyPatterns(input, &results); }));
-    // The array takes the block over: freed with it.
-    py::capsule owner(results, [](void* block) { mxFree(block); });
-    return py::array_t<double>(static_cast<py::ssize_t>(input.patternCount), results, owner);
+    raiseUnlessDone(runUnlocked([&] { return classifyPatterns(input, &results, withInfo ? &info : nullptr); }));
+    py::array_t<double> labels = adoptLabels(results, input.patternCount);
+    if (!withInfo) return std::move(labels);
+    result["label"] = labels;
+    return std::move(result);
 }
 
 // The C library's pow, element by element. NumPy's power may use vectorised approximations
@@ -229,12 +256,16 @@ PYBIND11_MODULE(_core, module) {
     module.doc() = "RCE training and recall: the procedures behind sphnet.RCEClassifier";
     module.def("learn", &learn, py::arg("patterns"), py::arg("labels"), py::arg("norm"), py::arg("rmax"),
                py::arg("margin"), py::arg("max_passes"), py::arg("verbosity") = 0,
-               "Trains on N x n patterns with N whole-number labels. Returns (nodes, node_labels, "
-               "passes, converged): nodes has a row per node, its centre and then its radius.");
+               py::arg("start_nodes") = py::none(), py::arg("start_labels") = py::none(),
+               "Trains on N x n patterns with N whole-number labels, going on from start_nodes "
+               "(rows of centre and radius) with start_labels when given. Returns (nodes, "
+               "node_labels, passes, converged): a row per node, start nodes first.");
     module.def("recall", &recall, py::arg("nodes"), py::arg("node_labels"), py::arg("norm"),
                py::arg("patterns"), py::arg("unknown_label") = 0, py::arg("nearest") = true,
-               py::arg("verbosity") = 0,
+               py::arg("verbosity") = 0, py::arg("info") = false,
                "Labels each pattern with the first node covering it, else with the nearest node's "
-               "label (nearest=True) or unknown_label.");
+               "label (nearest=True) or unknown_label. With info=True, a dict of arrays: label, "
+               "node (1-based deciding node, 0: none), distance (NaN: none), cover_count and "
+               "labels_disagree (1 where covering nodes differ in label).");
     module.def("libm_power", &libmPower, py::arg("base"), py::arg("exponent"));
 }
