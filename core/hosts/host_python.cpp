@@ -30,7 +30,6 @@ extern "C" {
 void* mxCalloc(std::size_t count, std::size_t size) {
     return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
 }
-void* mxMalloc(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
 void* mxRealloc(void* ptr, std::size_t bytes) { return std::realloc(ptr, bytes == 0 ? 1 : bytes); }
 void mxFree(void* ptr) { std::free(ptr); }
 
@@ -56,7 +55,8 @@ int mexPrintf(const char* format, ...) {
 
 void mexWarnMsgTxt(const char* text) {
     InterpreterLock lock;
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, text, 1) != 0) PyErr_Clear();  // warnings as errors: still a warning here
+    // Where warnings are turned into errors the call still goes on: the warning is dropped.
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, text, 1) != 0) PyErr_Clear();
 }
 
 }  // extern "C"

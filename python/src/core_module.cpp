@@ -56,7 +56,6 @@ public:
     int rows() const { return rowCount_; }
     int columns() const { return columnCount_; }
     const double* const* table() const { return rows_.data(); }
-    const double* row(int r) const { return rows_[static_cast<std::size_t>(r)]; }
 
     // True when no value in columns [0, columns) is NaN (and, with finiteOnly, none is infinite).
     bool all(int columns, bool finiteOnly) const {

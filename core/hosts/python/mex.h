@@ -11,7 +11,6 @@ typedef struct mxArray_tag mxArray;
 extern "C" {
 
 void* mxCalloc(std::size_t count, std::size_t size);
-void* mxMalloc(std::size_t bytes);
 void* mxRealloc(void* ptr, std::size_t bytes);
 void mxFree(void* ptr);
 
