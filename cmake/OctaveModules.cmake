@@ -1,4 +1,5 @@
-# Octave modules: build/toolbox/sphnet_learn.mex and sphnet_recall.mex with their help files.
+# Octave modules: build/toolbox/sphnet_learn.mex, sphnet_recall.mex and the internal
+# sphnet_engine.mex with their help files.
 # Compiled with the flags Octave's mkoctfile reports, linked the way `mkoctfile --mex` links:
 # the MEX calls stay unresolved until the Octave process loads the module.
 set(SPHNET_TOOLBOX_DIR ${PROJECT_BINARY_DIR}/toolbox)
@@ -18,7 +19,7 @@ execute_process(COMMAND ${MKOCTFILE_EXECUTABLE} -p OCTINCLUDEDIR
 find_program(OCTAVE_EXECUTABLE NAMES octave-cli octave)
 message(STATUS "Octave modules: ${SPHNET_TOOLBOX_DIR} (headers ${OCTAVE_INCLUDE_DIR})")
 
-foreach(fn learn recall)
+foreach(fn learn recall engine)
   string(TOUPPER ${fn} FN)
   set(target sphnet_${fn}_octave)
   add_library(${target} MODULE ${SPHNET_CORE_SOURCES} ${SPHNET_${FN}_SOURCES}
@@ -41,5 +42,6 @@ endforeach()
 file(GLOB SPHNET_DEMO_DATA CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.csv)
 add_custom_target(sphnet_octave_scripts ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${SPHNET_TOOLBOX_DIR}/data
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m ${SPHNET_TOOLBOX_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m
+    ${PROJECT_SOURCE_DIR}/octave/sphnet_fit.m ${PROJECT_SOURCE_DIR}/octave/sphnet_predict.m ${SPHNET_TOOLBOX_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${SPHNET_DEMO_DATA} ${SPHNET_TOOLBOX_DIR}/data)

@@ -1,7 +1,9 @@
 function make_sphnet(outdir)
-% MAKE_SPHNET  Build sphnet_learn and sphnet_recall from the C++ sources, in MATLAB or Octave.
-%   MAKE_SPHNET builds both MEX functions into the folder of this file, beside their help files.
-%   MAKE_SPHNET(OUTDIR) builds them into OUTDIR and copies the help files there.
+% MAKE_SPHNET  Build sphnet_learn, sphnet_recall and sphnet_engine (behind sphnet_fit and
+% sphnet_predict) from the C++ sources, in MATLAB or Octave.
+%   MAKE_SPHNET builds the MEX functions into the folder of this file, beside their help files.
+%   MAKE_SPHNET(OUTDIR) builds them into OUTDIR and copies the help files, sphnet_fit.m and
+%   sphnet_predict.m there.
 %   Then addpath that folder. Needs a C++17 compiler: MATLAB's `mex -setup C++` chooses it;
 %   Octave uses the one mkoctfile was built with.
 %
@@ -36,9 +38,15 @@ end
 host{end + 1} = fullfile(root, 'core', 'hosts', 'heap_malloc.cpp');
 includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
 
-for fn = {'learn', 'recall'}
-  name = ['sphnet_' fn{1}];
-  files = [core, sources(root, fn{1}), host];
+% The engine behind sphnet_fit and sphnet_predict takes both procedures without their entry points.
+procedures = [sources(root, 'learn'), sources(root, 'recall')];
+procedures = procedures(cellfun(@isempty, regexp(procedures, '_mex\.cpp$')));
+modules = {'learn', [sources(root, 'learn'), core, host]; ...
+           'recall', [sources(root, 'recall'), core, host]; ...
+           'engine', [sources(root, 'engine'), procedures, core, host]};
+for m = 1:size(modules, 1)
+  name = ['sphnet_' modules{m, 1}];
+  files = modules{m, 2};
   fprintf('Building %s\n', fullfile(outdir, [name '.' mexext]));
   if in_octave
     flags = [mkoctfile('-p', 'CXXFLAGS') ' -std=c++17 -fvisibility=hidden -fvisibility-inlines-hidden'];
@@ -56,9 +64,11 @@ for fn = {'learn', 'recall'}
     mex('-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -fvisibility=hidden', includes{:}, '-lut', ...
         '-outdir', outdir, '-output', name, files{:});
   end
-  help_file = fullfile(here, [name '.m']);
-  if ~strcmp(fullfile(outdir, [name '.m']), help_file)
-    copyfile(help_file, outdir);
+end
+for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine', 'sphnet_fit', 'sphnet_predict'}
+  file = fullfile(here, [name{1} '.m']);
+  if ~strcmp(fullfile(outdir, [name{1} '.m']), file)
+    copyfile(file, outdir);
   end
 end
 fprintf('Done: addpath(''%s'')\n', outdir);

@@ -4,6 +4,10 @@ function results = sphnet_demo(outdir)
 %   SPHNET_DEMO(OUTDIR) writes them into OUTDIR (created when missing).
 %   RESULTS = SPHNET_DEMO(...) also returns the table as a struct array, one element per data set.
 %
+%   The demo calls the classic pair SPHNET_LEARN and SPHNET_RECALL. For everyday use the model
+%   interface does the same in two calls, with any label type, standardisation and Rmax chosen
+%   for you:  model = sphnet_fit(X, y);  labels = sphnet_predict(model, Xnew);
+%
 %   1. Two interleaved half-moons (300 points, fixed seed) train a network with norm_type 2,
 %      Rmax 0.5 and margin 0. The picture shows the label every point of the plane gets from
 %      SPHNET_RECALL, with nn_option 1 (uncovered points take the nearest node's label) beside
@@ -19,7 +23,7 @@ function results = sphnet_demo(outdir)
 %
 %   Runs unchanged in Octave (headless: it draws with gnuplot into the PNG) and in MATLAB.
 %
-%   See also SPHNET_LEARN, SPHNET_RECALL.
+%   See also SPHNET_FIT, SPHNET_PREDICT, SPHNET_LEARN, SPHNET_RECALL.
 
 if nargin < 1
   outdir = pwd;

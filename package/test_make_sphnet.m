@@ -11,7 +11,7 @@ try
   addpath(fileparts(script));
   make_sphnet(outdir);
   addpath(outdir);  % ahead of the help-only files beside make_sphnet.m
-  for name = {'sphnet_learn', 'sphnet_recall'}
+  for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine'}
     where = which(name{1});
     assert(strcmp(where, fullfile(outdir, [name{1} '.mex'])), 'found %s', where);
     assert(exist(fullfile(outdir, [name{1} '.m']), 'file') == 2, 'help file missing');
@@ -26,7 +26,8 @@ try
   assert(Presentations, 1);
   assert(sphnet_recall(Nodes, NodeLabels, 2, [0.1 0; 0.9 0; 5 0], -1, 1, 0), [1; 2; 2]);
   assert(strncmp(strtrim(help('sphnet_learn')), 'SPHNET_LEARN', 12));
-  printf('make_sphnet: both modules built and called\n');
+  assert(sphnet_predict(sphnet_fit([0 0; 1 0], {'a'; 'b'}), [0.9 0]), {'b'});
+  printf('make_sphnet: the modules built and called\n');
 catch err
   fprintf(stderr, '%s\n', err.message);
   exit(1);

@@ -18,14 +18,15 @@ try
   pkg('load', 'sphnet');
 
   % The modules, their help and the demo come from the installed package.
-  for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_demo'}
+  for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_demo', 'sphnet_fit', 'sphnet_predict'}
     assert(strncmp(which(name{1}), prefix, numel(prefix)), '%s found at %s', name{1}, which(name{1}));
   end
   assert(exist('sphnet_learn') == 3 && exist('sphnet_recall') == 3, 'modules not loadable');
+  assert(sphnet_predict(sphnet_fit([0 0; 1 0], {'a'; 'b'}), [0.9 0]), {'b'});
   assert(strncmp(strtrim(help('sphnet_recall')), 'SPHNET_RECALL', 13));
 
   % Only mexFunction is exported (weak symbols of the C++ library aside).
-  for name = {'sphnet_learn', 'sphnet_recall'}
+  for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine'}
     [status, symbols] = system(['nm -D --defined-only ' which(name{1})]);
     assert(status == 0);
     exported = regexp(symbols, '[0-9a-f]+ [TDBR] (\S+)', 'tokens');

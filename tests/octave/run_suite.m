@@ -17,7 +17,7 @@ addpath(fileparts(mfilename('fullpath')));
 addpath(toolbox);
 
 % exist() returns 3 for a compiled MEX function: a help-only .m file must not answer instead.
-for fn = {'sphnet_learn', 'sphnet_recall'}
+for fn = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine'}
   if (exist(fn{1}) != 3)
     fprintf(stderr, '%s: no compiled module in %s\n', fn{1}, toolbox);
     exit(2);

@@ -1,0 +1,201 @@
+// The internal door of sphnet_fit and sphnet_predict to the training and recall procedures:
+//
+// [nodes, nodeClass, presentations, converged] = sphnet_engine('train', X, classIndex, p, Rmax,
+//     margin, maxPasses, verbose, startNodes, startClass)
+// [class, node, distance, coverCount, disagree] = sphnet_engine('recall', nodes, nodeClass, p,
+//     X, nnOption)
+//
+// Check, convert, call, convert back. Class 0 from recall means no node decided. Every failure
+// ends in one host error with an identifier, raised when nothing of this call needs releasing.
+#include <cmath>
+#include <cstring>
+
+#include "arg_checks.h"
+#include "array_convert.h"
+#include "classify_patterns.h"
+#include "learn_prototypes.h"
+#include "mex_host.h"
+#include "node_matrix_convert.h"
+
+using namespace sphnet;
+
+namespace {
+
+const char kName[] = "sphnet_engine";
+const char kBadArgument[] = "sphnet:engine:badArgument";
+
+enum TrainArgument { T_X = 1, T_CLASS, T_NORM, T_RMAX, T_MARGIN, T_PASSES, T_VERBOSE, T_START_NODES, T_START_CLASS, T_COUNT };
+enum RecallArgument { R_NODES = 1, R_CLASS, R_NORM, R_X, R_NN, R_COUNT };
+
+template <typename... Args>
+bool fail(char* message, const char* format, Args... args) {
+    return reject(message, kName, format, args...);
+}
+
+// A real double scalar within [low, high] (NaN never is); `finite` also rules out infinities.
+bool checkNumber(const mxArray* array, const char* argument, double low, double high, bool finite,
+                 char* message) {
+    if (!checkScalarArgument(array, kName, argument, message)) return false;
+    const double value = mxGetScalar(array);
+    if (!(value >= low && value <= high) || (finite && !std::isfinite(value))) {
+        return fail(message, "%s: %s is out of range.", argument);
+    }
+    return true;
+}
+
+// A real double matrix of finite values; width >= 0 demands that many columns.
+bool checkFiniteMatrix(const mxArray* array, const char* argument, long width, char* message) {
+    if (!checkMatrixArgument(array, kName, argument, message)) return false;
+    if (width >= 0 && static_cast<long>(mxGetN(array)) != width) {
+        return fail(message, "%s: %s must have %ld columns.", argument, width);
+    }
+    if (!allFinite(array)) return fail(message, "%s: %s must not contain NaN or Inf.", argument);
+    return true;
+}
+
+// Class numbers for `count` rows: a vector, or empty when there are no rows.
+bool checkClasses(const mxArray* array, int count, const char* argument, char* message) {
+    if (count == 0 && mxIsDouble(array) && mxGetNumberOfElements(array) == 0) return true;
+    return checkLabelVector(array, count, kName, argument, message);
+}
+
+int rowsOf(const mxArray* array) { return static_cast<int>(mxGetM(array)); }
+
+bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, char* message) {
+    if (nrhs != T_COUNT || nlhs > 4) return fail(message, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
+    if (!checkFiniteMatrix(prhs[T_X], "X", -1, message)) return false;
+    const long n = static_cast<long>(mxGetN(prhs[T_X]));
+    if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", message)) return false;
+    const double inf = INFINITY;
+    if (!checkNumber(prhs[T_NORM], "p", 1, inf, false, message)) return false;
+    if (!checkNumber(prhs[T_RMAX], "Rmax", 0, inf, true, message)) return false;
+    if (!checkNumber(prhs[T_MARGIN], "margin", 0, inf, true, message)) return false;
+    if (!checkNumber(prhs[T_PASSES], "maxPasses", 1, inf, false, message)) return false;
+    if (!checkNumber(prhs[T_VERBOSE], "verbose", 0, 1, true, message)) return false;
+    const mxArray* start = prhs[T_START_NODES];
+    const bool noStart = mxIsDouble(start) && mxGetNumberOfElements(start) == 0;
+    if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, message)) return false;
+    return checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", message);
+}
+
+bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, char* message) {
+    if (nrhs != R_COUNT || nlhs > 5) return fail(message, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
+    const mxArray* nodes = prhs[R_NODES];
+    if (!checkMatrixArgument(nodes, kName, "nodes", message)) return false;
+    if (mxGetN(nodes) < 1) return fail(message, "%s: nodes must have a column for the radius.");
+    if (anyNaN(nodes)) return fail(message, "%s: nodes must not contain NaN.");
+    const long n = static_cast<long>(mxGetN(nodes)) - 1;
+    const double* values = mxGetPr(nodes);
+    const std::size_t centreValues = mxGetM(nodes) * static_cast<std::size_t>(n);
+    for (std::size_t v = 0; v < centreValues; ++v) {
+        if (!std::isfinite(values[v])) return fail(message, "%s: nodes must have finite centres.");
+    }
+    if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", message)) return false;
+    if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, false, message)) return false;
+    if (!checkFiniteMatrix(prhs[R_X], "X", n, message)) return false;
+    return checkNumber(prhs[R_NN], "nnOption", 0, 1, true, message);
+}
+
+ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
+    int rows = 0, cols = 0, classCount = 0, startCount = 0, startCols = 0, startClassCount = 0;
+    double** patterns = mxArray2D_to_cArray2D(&rows, &cols, prhs[T_X]);
+    double* classes = rows > 0 ? mxArray1D_to_cArray1D(&classCount, prhs[T_CLASS]) : nullptr;
+    const bool withStart = mxGetNumberOfElements(prhs[T_START_NODES]) > 0;
+    double** startRows = withStart ? mxArray2D_to_cArray2D(&startCount, &startCols, prhs[T_START_NODES]) : nullptr;
+    double* startClasses = withStart ? mxArray1D_to_cArray1D(&startClassCount, prhs[T_START_CLASS]) : nullptr;
+    if (patterns == nullptr || (rows > 0 && classes == nullptr) ||
+        (withStart && (startRows == nullptr || startClasses == nullptr))) {
+        return ProcedureStatus::OutOfMemory;
+    }
+
+    TrainingInput input;
+    input.patternCount = rows;
+    input.dimension = cols;
+    input.patterns = patterns;
+    input.labels = classes;
+    input.normType = mxGetScalar(prhs[T_NORM]);
+    input.rMax = mxGetScalar(prhs[T_RMAX]);
+    input.margin = mxGetScalar(prhs[T_MARGIN]);
+    input.maxPresentations = truncateToInt(mxGetScalar(prhs[T_PASSES]));
+    input.patternsFinite = true;  // checked
+    input.startNodeCount = startCount;
+    input.startRows = startRows;
+    input.startLabels = startClasses;
+    input.passLines = mxGetScalar(prhs[T_VERBOSE]) != 0;
+    TrainingOutput output;
+    const ProcedureStatus status = learnPrototypes(input, output);
+    if (status != ProcedureStatus::Done) return status;
+
+    plhs[0] = cArray2D_to_mxArray2D(output.nodeCount, cols + 1, output.nodeRows);
+    if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
+    plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
+    if (nlhs > 2) plhs[2] = mxCreateDoubleScalar(output.presentations);
+    if (nlhs > 3) plhs[3] = mxCreateDoubleScalar(output.converged ? 1.0 : 0.0);
+    return ProcedureStatus::Done;
+}
+
+ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
+    int nodeCount = 0, width = 0, classCount = 0, patternCount = 0, cols = 0;
+    double** templates = mxArray2D_to_cArray2D(&nodeCount, &width, prhs[R_NODES]);
+    double* nodeClasses = nodeCount > 0 ? mxArray1D_to_cArray1D(&classCount, prhs[R_CLASS]) : nullptr;
+    double** patterns = mxArray2D_to_cArray2D(&patternCount, &cols, prhs[R_X]);
+    if (templates == nullptr || (nodeCount > 0 && nodeClasses == nullptr) || patterns == nullptr) {
+        return ProcedureStatus::OutOfMemory;
+    }
+    // The info goes straight into the outputs.
+    mxArray* columns[4] = {};
+    double* info[4] = {};
+    for (int f = 0; f < 4; ++f) {
+        if (nlhs <= f + 1) continue;
+        columns[f] = mxCreateDoubleMatrix(static_cast<mwSize>(patternCount), 1, mxREAL);
+        if (columns[f] == nullptr) return ProcedureStatus::OutOfMemory;
+        info[f] = mxGetPr(columns[f]);
+    }
+
+    RecallInput input;
+    input.nodeCount = nodeCount;
+    input.dimension = width - 1;
+    input.templates = templates;
+    input.nodeLabels = nodeClasses;
+    input.normType = mxGetScalar(prhs[R_NORM]);
+    input.patternCount = patternCount;
+    input.patterns = patterns;
+    input.unknownLabel = 0;
+    input.nnOption = mxGetScalar(prhs[R_NN]) != 0 ? 1 : 0;
+    const RecallInfo wanted{info[0], info[1], info[2], info[3]};
+    double* results = nullptr;
+    const ProcedureStatus status = classifyPatterns(input, &results, nlhs > 1 ? &wanted : nullptr);
+    if (status != ProcedureStatus::Done) return status;
+    plhs[0] = cArray1D_to_mxArray1D(patternCount, results);
+    if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
+    for (int f = 0; f < 4; ++f) {
+        if (columns[f] != nullptr) plhs[f + 1] = columns[f];
+    }
+    return ProcedureStatus::Done;
+}
+
+}  // namespace
+
+extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    char message[kMessageSize];
+    char command[8] = {};
+    const bool named = nrhs >= 1 && mxIsChar(prhs[0]) && mxGetNumberOfElements(prhs[0]) < sizeof command &&
+                       mxGetString(prhs[0], command, sizeof command) == 0;
+    const bool training = named && std::strcmp(command, "train") == 0;
+    const bool recalling = named && std::strcmp(command, "recall") == 0;
+    bool valid = false;
+    if (training) {
+        valid = checkTrain(nlhs, nrhs, prhs, message);
+    } else if (recalling) {
+        valid = checkRecall(nlhs, nrhs, prhs, message);
+    } else {
+        fail(message, "%s: the first argument must be 'train' or 'recall' (an internal function of sphnet_fit "
+                      "and sphnet_predict).");
+    }
+    if (!valid) {
+        mexErrMsgIdAndTxt(kBadArgument, "%s", message);
+        return;
+    }
+    const ProcedureStatus status = training ? train(nlhs, plhs, prhs) : recall(nlhs, plhs, prhs);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, "SPHNET_ENGINE");
+}
