@@ -3,11 +3,14 @@
 # build/sphnet-<version>.tar.gz), installs the package into a local prefix (build/octave-packages,
 # the user's own packages stay untouched), and runs sphnet_demo from it: the results table on the
 # console (also in build/demo/sphnet_demo_table.txt), the picture in build/demo/sphnet_demo.png.
+# The Python package is built and installed into build/python-venv (scripts/install_python.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
+scripts/install_python.sh
+build/python-venv/bin/python -c "import sphnet; print('Python package sphnet', sphnet.__version__, 'in build/python-venv')"
 
 archive=$(ls build/sphnet-*.tar.gz)
 mkdir -p build/octave-packages

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, then builds and runs
 #   1. build/       the unit tests and the Octave tests against the modules in build/toolbox;
+#                   then the Python package's tests (tests/python, installed by
+#                   scripts/install_python.sh), comparing it with those modules too;
 #   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. valgrind memcheck over the unit tests and (fewer) property tests of build/;
 #   4. build-fuzz/  (clang) both libFuzzer drivers, each replaying its regressions and then
@@ -13,6 +15,8 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/install_python.sh
+build/python-venv/bin/python -m pytest -q -p no:cacheprovider tests/python
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPHNET_SANITIZE=ON
 cmake --build build-asan -j "$jobs"

@@ -1,0 +1,101 @@
+// Host services under Python. The procedures run with the interpreter lock released; each
+// service that talks to the interpreter takes the lock for as long as it needs it. They are
+// called from the thread that called the procedure only (recall's helper thread never calls
+// the host).
+#include <pybind11/pybind11.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "mex_host.h"
+
+namespace {
+
+// Holds the interpreter lock for a scope, whether or not the thread held it before.
+using InterpreterLock = pybind11::gil_scoped_acquire;
+
+// The exception a signal handler raised at a poll, kept until the procedure has cleaned up.
+// Per thread: each thread's call polls and raises on its own.
+thread_local PyObject* pendingType = nullptr;
+thread_local PyObject* pendingValue = nullptr;
+thread_local PyObject* pendingTraceback = nullptr;
+
+}  // namespace
+
+extern "C" {
+
+// The process heap; zero-sized requests get a block too, so that null always means "no memory".
+void* mxCalloc(std::size_t count, std::size_t size) {
+    return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+}
+void* mxRealloc(void* ptr, std::size_t bytes) { return std::realloc(ptr, bytes == 0 ? 1 : bytes); }
+void mxFree(void* ptr) { std::free(ptr); }
+
+// Console text goes to sys.stdout, so that notebooks and redirections see it.
+int mexPrintf(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (length < 0) {
+        va_end(again);
+        return length;
+    }
+    std::vector<char> text(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    InterpreterLock lock;
+    PySys_FormatStdout("%s", text.data());
+    return length;
+}
+
+void mexWarnMsgTxt(const char* text) {
+    InterpreterLock lock;
+    // Where warnings are turned into errors the call still goes on: the warning is dropped.
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, text, 1) != 0) PyErr_Clear();
+}
+
+}  // extern "C"
+
+namespace sphnet {
+
+// Python keeps no FLOP tally.
+void hostAddFlops(unsigned long) {}
+
+void hostFlushConsole() {
+    InterpreterLock lock;
+    try {
+        pybind11::module_::import("sys").attr("stdout").attr("flush")();
+    } catch (pybind11::error_already_set&) {
+        // A stream that cannot flush loses nothing the call needs.
+    }
+}
+
+// Runs the signal handlers (on the main thread; elsewhere this finds nothing). A handler that
+// raised, KeyboardInterrupt after Ctrl-C, interrupts the call.
+bool hostInterruptPending() {
+    InterpreterLock lock;
+    if (PyErr_CheckSignals() == 0) return false;
+    Py_XDECREF(pendingType);
+    Py_XDECREF(pendingValue);
+    Py_XDECREF(pendingTraceback);
+    PyErr_Fetch(&pendingType, &pendingValue, &pendingTraceback);
+    return true;
+}
+
+void hostRaiseInterrupt(const char* message) {
+    InterpreterLock lock;
+    if (pendingType != nullptr) {
+        PyErr_Restore(pendingType, pendingValue, pendingTraceback);
+        pendingType = pendingValue = pendingTraceback = nullptr;
+    } else {
+        PyErr_SetString(PyExc_KeyboardInterrupt, message);
+    }
+    throw pybind11::error_already_set();
+}
+
+}  // namespace sphnet

@@ -1,0 +1,305 @@
+"""RCEClassifier: the RCE hypersphere network as a scikit-learn estimator.
+
+The network is trained on class numbers 1..K (the sorted unique labels), the way the Octave
+model functions train it, so that both give the same nodes from the same data and settings.
+Standardisation and the automatic Rmax repeat Octave's arithmetic operation for operation:
+sums run row by row, powers use the C library's pow, and sample indices round half away from
+zero.
+"""
+import warnings
+
+import numpy as np
+from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.exceptions import ConvergenceWarning
+from sklearn.utils.multiclass import check_classification_targets
+from sklearn.utils.validation import check_is_fitted
+
+from . import _core
+
+# The automatic Rmax looks at the distances among at most this many training patterns.
+AUTO_RMAX_SAMPLE = 500
+_SUM_BLOCK_ROWS = 4096
+
+
+class NegativeRadiusWarning(UserWarning):
+    """Training left nodes with a negative radius: they cover nothing, but the nearest-node
+    rule still uses them."""
+
+
+def _column_sums(values):
+    """Column sums added row by row, as Octave's sum does; NumPy's may pair the terms."""
+    total = np.zeros((1, values.shape[1]))
+    for start in range(0, values.shape[0], _SUM_BLOCK_ROWS):
+        block = values[start:start + _SUM_BLOCK_ROWS]
+        total = np.add.accumulate(np.concatenate([total, block]), axis=0)[-1:]
+    return total[0]
+
+
+def standardization(X):
+    """Column means and standard deviations (N - 1 in the denominator) as Octave's mean(X, 1)
+    and std(X, 0, 1) compute them; a deviation that is 0 or not finite becomes 1."""
+    n = X.shape[0]
+    mean = _column_sums(X) / n
+    centred = X - mean
+    with np.errstate(divide="ignore", invalid="ignore"):
+        scale = np.sqrt(_column_sums(centred * centred) / (n - 1))
+    scale[~np.isfinite(scale) | (scale == 0)] = 1.0
+    return mean, scale
+
+
+def _octave_linspace(first, last, count):
+    """Octave's linspace: filled from both ends towards the middle."""
+    if count == 1:
+        return np.array([float(last)])
+    values = np.empty(count)
+    values[0], values[-1] = first, last
+    delta = (last - first) / (count - 1)
+    steps = np.arange(1, count // 2, dtype=float) * delta
+    values[1:count // 2] = first + steps
+    values[count - 2:count - 1 - count // 2:-1] = last - steps
+    if count % 2 == 1:
+        values[count // 2] = (first + last) / 2
+    return values
+
+
+def _round_half_away(values):
+    """Octave's round for values >= 0; NumPy's rounds halves to even."""
+    whole = np.floor(values)
+    return whole + (values - whole >= 0.5)
+
+
+def _power(values, exponent):
+    """Octave's .^ by a scalar: exact products for 1, 2 and 3, the C library's pow otherwise."""
+    if exponent == 1:
+        return values
+    if exponent == 2:
+        return values * values
+    if exponent == 3:
+        return values * values * values
+    return _core.libm_power(values, exponent)
+
+
+def pairwise_distances(S, norm):
+    """Distances between all rows i < j of S (in the order of np.triu_indices) in the norm of
+    order `norm`, as Octave's sum(abs(A - B) .^ p, 2) .^ (1 / p) (max(abs(A - B), [], 2) for
+    p = Inf) computes them."""
+    first, second = np.triu_indices(S.shape[0], 1)
+    distance = np.zeros(first.size)
+    for column in range(S.shape[1]):
+        term = np.abs(S[first, column] - S[second, column])
+        distance = np.maximum(distance, term) if np.isinf(norm) else distance + _power(term, norm)
+    return distance if np.isinf(norm) else _power(distance, 1.0 / norm)
+
+
+def auto_rmax(X, norm):
+    """Half the median distance among at most AUTO_RMAX_SAMPLE evenly spaced training patterns
+    (Octave's round(linspace(1, N, m)), 1-based); 1 when that is not a positive number."""
+    count = min(X.shape[0], AUTO_RMAX_SAMPLE)
+    picks = _round_half_away(_octave_linspace(1, X.shape[0], count)).astype(np.intp) - 1
+    distances = np.sort(pairwise_distances(X[picks], norm))
+    middle = distances.size // 2
+    if distances.size == 0:
+        return 1.0
+    median = distances[middle] if distances.size % 2 else (distances[middle - 1] + distances[middle]) / 2
+    rmax = 0.5 * median
+    return float(rmax) if np.isfinite(rmax) and rmax > 0 else 1.0
+
+
+class RCEClassifier(ClassifierMixin, BaseEstimator):
+    """Restricted Coulomb Energy network of hypersphere prototypes.
+
+    Training presents the patterns in order, pass after pass, until a pass creates no node or
+    `max_passes` passes have run. A new pattern not covered by a node of its own label becomes
+    a node of radius `rmax`, shrunk (with the spheres of other labels it meets) to keep
+    `margin` between labels. Prediction gives each pattern the label of the first node, in
+    creation order, whose sphere covers it; outside every sphere, the nearest node's label
+    (fallback='nearest', ties to the earliest node) or `unknown_label` (fallback='unknown').
+
+    Parameters
+    ----------
+    norm : float >= 1 or np.inf, order of the Minkowski distance.
+    rmax : float >= 0 or 'auto' (half the median distance among up to 500 evenly spaced
+        training patterns, after standardisation; 1 if that is not positive).
+    margin : float >= 0, gap kept between spheres of different labels.
+    max_passes : int >= 1, limit on passes over the training set.
+    standardize : bool, train and predict on z-scores of the training columns.
+    fallback : 'nearest' or 'unknown', the label of patterns outside every sphere.
+    unknown_label : the label for fallback='unknown'; None picks np.nan for float labels, -1 for
+        integer labels, False for bool and '' for strings.
+    verbose : bool or 0..3, the core's console trace (1: summaries; 2, 3: per pattern).
+
+    Attributes
+    ----------
+    centers_ : (n_nodes, n_features) node centres in creation order, in the standardised space
+        when standardize=True.
+    radii_ : (n_nodes,) node radii.
+    node_labels_ : (n_nodes,) node labels, from classes_.
+    classes_ : sorted unique training labels.
+    mean_, scale_ : the standardisation (zeros and ones when standardize=False).
+    rmax_ : the Rmax used.
+    n_passes_ : passes reported (a converged run's confirming pass not counted).
+    converged_ : whether the last pass created no node.
+    n_features_in_ : number of features.
+    """
+
+    def __init__(self, norm=2, rmax="auto", margin=0, max_passes=50, standardize=False,
+                 fallback="nearest", unknown_label=None, verbose=False):
+        self.norm = norm
+        self.rmax = rmax
+        self.margin = margin
+        self.max_passes = max_passes
+        self.standardize = standardize
+        self.fallback = fallback
+        self.unknown_label = unknown_label
+        self.verbose = verbose
+
+    def fit(self, X, y):
+        """Trains a new network on X (n_samples, n_features) with labels y."""
+        return self._train(X, y, None, first=True)
+
+    def partial_fit(self, X, y, classes=None):
+        """Goes on training the current network, its nodes first and in order, on X and y; the
+        first call starts a new one (classes: every label that any call will bring, by default
+        those of y). Standardisation and the automatic Rmax come from the first call's data."""
+        return self._train(X, y, classes, first=not hasattr(self, "centers_"))
+
+    def _train(self, X, y, classes, first):
+        X, y = self._validate_data(X, y, dtype=np.float64, reset=first)
+        check_classification_targets(y)
+        self._check_settings()
+        if first:
+            self.classes_ = np.unique(y if classes is None else classes)
+        elif classes is not None and not np.array_equal(np.unique(classes), self.classes_):
+            raise ValueError(f"classes {classes!r} differ from those of the first call, {self.classes_!r}")
+        codes = np.searchsorted(self.classes_, y)
+        if np.any(codes >= self.classes_.size) or np.any(self.classes_[np.minimum(codes, self.classes_.size - 1)] != y):
+            raise ValueError(f"y holds labels outside classes_ {self.classes_!r}")
+        if first:
+            if self.standardize:
+                self.mean_, self.scale_ = standardization(X)
+            else:
+                self.mean_, self.scale_ = np.zeros(X.shape[1]), np.ones(X.shape[1])
+        Z = self._scaled(X)
+        if first:
+            self.rmax_ = auto_rmax(Z, float(self.norm)) if _is_auto(self.rmax) else float(self.rmax)
+            start_nodes = start_codes = None
+        else:
+            start_nodes, start_codes = self._node_rows(), self._node_codes()
+        nodes, node_codes, passes, converged = _core.learn(
+            Z, codes + 1.0, float(self.norm), self.rmax_, float(self.margin), int(self.max_passes),
+            self._verbosity(), start_nodes, start_codes)
+        self._keep_nodes(nodes, node_codes, passes, converged)
+        return self
+
+    def predict(self, X):
+        """Labels for the rows of X."""
+        return self._labels_from_codes(_core.recall(*self._recall_arguments(X)))
+
+    def predict_info(self, X):
+        """Labels and what decided them, per row of X, as a dict of arrays:
+        label; node, the 1-based number of the deciding node (the first covering node, else the
+        nearest with fallback='nearest'; 0: none); distance to it (NaN: none); covered;
+        cover_count, how many nodes cover the row; status, 'identified' (covered, all covering
+        nodes of one label), 'uncertain' (covering nodes disagree) or 'unknown' (not covered)."""
+        found = _core.recall(*self._recall_arguments(X), info=True)
+        covered = found["cover_count"] > 0
+        status = np.where(found["labels_disagree"] != 0, "uncertain", "identified")
+        return {"label": self._labels_from_codes(found["label"]),
+                "node": found["node"].astype(np.intp),
+                "distance": found["distance"],
+                "covered": covered,
+                "cover_count": found["cover_count"].astype(np.intp),
+                "status": np.where(covered, status, "unknown")}
+
+    def _recall_arguments(self, X):
+        check_is_fitted(self, "centers_")
+        X = self._validate_data(X, dtype=np.float64, reset=False)
+        return (self._node_rows(), self._node_codes(), float(self.norm), self._scaled(X), 0,
+                self.fallback == "nearest", self._verbosity())
+
+    def _node_rows(self):
+        return np.hstack([self.centers_, self.radii_[:, np.newaxis]])
+
+    def _scaled(self, X):
+        return (X - self.mean_) / self.scale_ if self.standardize else X
+
+    def _keep_nodes(self, nodes, node_codes, passes, converged):
+        self.centers_ = nodes[:, :-1]
+        self.radii_ = nodes[:, -1].copy()
+        self.node_labels_ = self.classes_[node_codes.astype(np.intp) - 1]
+        self.n_passes_ = int(passes)
+        self.converged_ = bool(converged)
+        if not converged:
+            warnings.warn(f"RCE training stopped at max_passes={self.max_passes} before a pass "
+                          f"created no node; {nodes.shape[0]} nodes", ConvergenceWarning)
+        negative = int(np.count_nonzero(self.radii_ < 0))
+        if negative:
+            warnings.warn(f"{negative} of {nodes.shape[0]} nodes have a negative radius: they "
+                          "cover nothing but still count for the nearest-node rule",
+                          NegativeRadiusWarning)
+
+    def _node_codes(self):
+        # Class numbers 1..K, as the network was trained on them.
+        return np.searchsorted(self.classes_, self.node_labels_) + 1.0
+
+    def _unknown_value(self):
+        if self.unknown_label is not None:
+            return self.unknown_label
+        kind = self.classes_.dtype.kind
+        if kind == "f":
+            return np.nan
+        if kind in "iu":
+            return -1
+        if kind == "b":
+            return False
+        if kind in "US" or all(isinstance(label, str) for label in self.classes_):
+            return ""
+        return None
+
+    def _label_dtype(self):
+        """The classes' dtype, or object where it cannot hold the unknown label."""
+        dtype = self.classes_.dtype
+        if self.fallback == "nearest":
+            return dtype
+        value = self._unknown_value()
+        try:
+            stored = np.array([value]).astype(dtype)
+            fits = stored[0] == value or (_is_nan(value) and _is_nan(stored[0]))
+        except (TypeError, ValueError, OverflowError):
+            fits = False
+        return dtype if fits else np.dtype(object)
+
+    def _labels_from_codes(self, codes):
+        codes = codes.astype(np.intp)
+        labels = self.classes_[np.maximum(codes - 1, 0)].astype(self._label_dtype())
+        labels[codes == 0] = self._unknown_value()
+        return labels
+
+    def _verbosity(self):
+        return int(self.verbose)
+
+    def _check_settings(self):
+        if not _is_number(self.norm) or not self.norm >= 1:
+            raise ValueError(f"norm must be a number >= 1 or np.inf, got {self.norm!r}")
+        if not _is_auto(self.rmax) and (not _is_number(self.rmax) or not self.rmax >= 0):
+            raise ValueError(f"rmax must be 'auto' or a number >= 0, got {self.rmax!r}")
+        if not _is_number(self.margin) or not 0 <= self.margin < np.inf:
+            raise ValueError(f"margin must be a finite number >= 0, got {self.margin!r}")
+        if not _is_number(self.max_passes) or self.max_passes != int(self.max_passes) or self.max_passes < 1:
+            raise ValueError(f"max_passes must be a whole number >= 1, got {self.max_passes!r}")
+        if self.fallback not in ("nearest", "unknown"):
+            raise ValueError(f"fallback must be 'nearest' or 'unknown', got {self.fallback!r}")
+        if self.verbose not in (False, True, 0, 1, 2, 3):
+            raise ValueError(f"verbose must be a bool or 0..3, got {self.verbose!r}")
+
+
+def _is_auto(rmax):
+    return isinstance(rmax, str) and rmax == "auto"
+
+
+def _is_number(value):
+    return isinstance(value, (int, float, np.integer, np.floating)) and not isinstance(value, bool)
+
+
+def _is_nan(value):
+    return isinstance(value, (float, np.floating)) and np.isnan(value)

@@ -1,0 +1,123 @@
+"""RCEClassifier and sphnet._core through the Python host layer."""
+import pathlib
+import signal
+import threading
+
+import numpy as np
+import pytest
+from sklearn.exceptions import ConvergenceWarning
+from sklearn.utils.estimator_checks import check_estimator
+
+from sphnet import RCEClassifier, _core
+
+DATA = pathlib.Path(__file__).resolve().parents[2] / "data"
+
+
+def load(name):
+    table = np.loadtxt(DATA / f"{name}.csv", delimiter=",")
+    return table[:, :-1], table[:, -1]
+
+
+def test_check_estimator():
+    check_estimator(RCEClassifier())
+
+
+def test_partial_fit_goes_on_where_a_pass_ended():
+    X, y = load("iris")
+    labels = np.array(["setosa", "versicolor", "virginica"])[y.astype(int) - 1]
+    with pytest.warns(ConvergenceWarning):
+        model = RCEClassifier(standardize=True, max_passes=1).fit(X, labels)
+    assert not model.converged_
+    with pytest.warns(ConvergenceWarning):
+        model.partial_fit(X, labels)
+        whole = RCEClassifier(standardize=True, max_passes=2).fit(X, labels)
+    np.testing.assert_array_equal(model.centers_, whole.centers_)
+    np.testing.assert_array_equal(model.radii_, whole.radii_)
+    np.testing.assert_array_equal(model.node_labels_, whole.node_labels_)
+    with pytest.raises(ValueError, match="outside classes_"):
+        model.partial_fit(X[:2], ["setosa", "unseen"])
+
+
+@pytest.mark.parametrize("labels, unknown", [
+    (np.array([1.0, 2.0]), np.nan),
+    (np.array([3, 7]), -1),
+    (np.array([True, False]), False),
+    (np.array(["no", "yes"]), ""),
+    (np.array(["no", "yes"], dtype=object), ""),
+])
+def test_unknown_label_follows_the_label_type(labels, unknown):
+    X = np.array([[0.0, 0.0], [4.0, 0.0]])
+    model = RCEClassifier(rmax=1, fallback="unknown").fit(X, labels)
+    predicted = model.predict(np.array([[0.1, 0.0], [2.0, 5.0], [4.0, 0.2]]))
+    assert predicted.dtype == labels.dtype
+    assert predicted[0] == labels[0] and predicted[2] == labels[1]
+    assert predicted[1] == unknown or (np.isnan(unknown) and np.isnan(predicted[1]))
+    custom = RCEClassifier(rmax=1, fallback="unknown", unknown_label="none").fit(X, labels)
+    assert custom.predict([[2.0, 5.0]])[0] == "none"
+
+
+def test_predict_info_against_every_distance():
+    X, y = load("iris")
+    model = RCEClassifier(norm=2, rmax=0.8, standardize=True).fit(X[::2], y[::2])
+    queries = model._scaled(X[1::2])
+    info = model.predict_info(X[1::2])
+    np.testing.assert_array_equal(info["label"], model.predict(X[1::2]))
+    distances = np.linalg.norm(queries[:, np.newaxis, :] - model.centers_[np.newaxis], axis=2)
+    covers = distances <= model.radii_ + 1e-8
+    np.testing.assert_array_equal(info["cover_count"], covers.sum(axis=1))
+    np.testing.assert_array_equal(info["covered"], covers.any(axis=1))
+    deciding = np.where(covers.any(axis=1), covers.argmax(axis=1), distances.argmin(axis=1))
+    np.testing.assert_array_equal(info["node"], deciding + 1)
+    np.testing.assert_allclose(info["distance"], distances[np.arange(len(queries)), deciding], rtol=1e-12)
+    disagree = [len(set(model.node_labels_[row])) > 1 for row in covers]
+    expected = np.where(~covers.any(axis=1), "unknown", np.where(disagree, "uncertain", "identified"))
+    np.testing.assert_array_equal(info["status"], expected)
+    assert set(expected) >= {"identified", "unknown"}
+
+
+def test_array_layouts_read_alike():
+    X, y = load("breast_cancer")
+    nodes, node_labels, _, _ = _core.learn(X, y, 2, 200, 0, 50)
+    np.testing.assert_array_equal(_core.learn(np.asfortranarray(X), y, 2, 200, 0, 50)[0], nodes)
+    # Row views are read in place, other layouts through a C-ordered copy.
+    for view in [np.asfortranarray(X), X[::2], X[::-1], X.astype(np.float32), np.hstack([X, X])[:, ::2]]:
+        np.testing.assert_array_equal(_core.recall(nodes, node_labels, 2, view),
+                                      _core.recall(nodes, node_labels, 2, np.ascontiguousarray(view, np.float64)))
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: _core.learn([[0.0, np.nan]], [1], 2, 1, 0, 5), "NaN or Inf"),
+    (lambda: _core.learn([[0.0]], [1, 2], 2, 1, 0, 5), "one per row"),
+    (lambda: _core.learn([[0.0]], [1], 0.5, 1, 0, 5), "norm"),
+    (lambda: _core.learn([[0.0]], [1], 2, 1, np.inf, 5), "margin"),
+    (lambda: _core.learn([[0.0]], [3e9], 2, 1, 0, 5), "32-bit"),
+    (lambda: _core.recall([[0.0, 1.0]], [1], 2, [[0.0, 1.0]]), "1 columns"),
+    (lambda: _core.recall([[np.inf, 1.0]], [1], 2, [[0.0]]), "finite centres"),
+    (lambda: RCEClassifier(norm=0).fit([[0.0]], [1]), "norm"),
+    (lambda: RCEClassifier(fallback="vote").fit([[0.0]], [1]), "fallback"),
+])
+def test_bad_input_raises_value_error(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+def test_console_text_reaches_sys_stdout(capsys):
+    RCEClassifier(verbose=True).fit([[0.0], [1.0]], [1, 2])
+    out = capsys.readouterr().out
+    assert "pass 1: 2 nodes, 2 patterns made a node" in out
+    assert "RCE training converged after 1 list presentation" in out
+
+
+@pytest.mark.skipif(threading.current_thread() is not threading.main_thread(), reason="signals reach the main thread")
+def test_ctrl_c_interrupts_training(capsys):
+    rng = np.random.default_rng(7)
+    X = rng.standard_normal((40000, 20))
+    y = rng.integers(1, 3, 40000).astype(float)
+    timer = threading.Timer(0.2, signal.raise_signal, (signal.SIGINT,))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            _core.learn(X, y, 2, 3.0, 0, 2, verbosity=1)
+    finally:
+        timer.cancel()
+    assert "pass 1:" not in capsys.readouterr().out  # stopped inside the first pass, not after it
