@@ -4,9 +4,9 @@ function results = sphnet_demo(outdir)
 %   SPHNET_DEMO(OUTDIR) writes them into OUTDIR (created when missing).
 %   RESULTS = SPHNET_DEMO(...) also returns the table as a struct array, one element per data set.
 %
-%   The demo calls the classic pair SPHNET_LEARN and SPHNET_RECALL. For everyday use the model
-%   interface does the same in two calls, with any label type, standardisation and Rmax chosen
-%   for you:  model = sphnet_fit(X, y);  labels = sphnet_predict(model, Xnew);
+%   The table comes from the model interface, model = SPHNET_FIT(X, y, 'Standardize', true)
+%   and [labels, info] = SPHNET_PREDICT(model, Xtest); the picture from the classic pair
+%   SPHNET_LEARN and SPHNET_RECALL that it runs on.
 %
 %   1. Two interleaved half-moons (300 points, fixed seed) train a network with norm_type 2,
 %      Rmax 0.5 and margin 0. The picture shows the label every point of the plane gets from
@@ -14,8 +14,9 @@ function results = sphnet_demo(outdir)
 %      nn_option 0 (uncovered points get unknown_label, drawn grey), the training points and
 %      the spheres (circles).
 %   2. On iris, wine, breast_cancer and digits (shipped in the data folder beside this file):
-%      10-fold cross-validation with a fixed split, z-scores taken from each training fold,
-%      norm_type 2, margin 0 and Rmax half the median distance between training patterns. The
+%      10-fold cross-validation with a fixed split and SPHNET_FIT's defaults: z-scores taken
+%      from each training fold, norm 2, margin 0 and Rmax 'auto' (half the median distance
+%      between up to 500 evenly spaced training patterns). The
 %      table gives the accuracy with nn_option 1, the share of test patterns that no sphere
 %      covered (they fell back to the 1-NN rule), the mean node count and compression, the mean
 %      number of list presentations, the total training and recall time, and, for comparison,
@@ -159,25 +160,22 @@ for i = 1:numel(names)
   for k = 1:folds
     tr = fold ~= k;
     te = fold == k;
-    [Xtr, Xte] = standardise(X(tr, :), X(te, :));
-    Dtr = distances(Xtr, Xtr);
-    Rmax(k) = 0.5 * median(Dtr(:));
-
     t0 = tic;
-    [Nodes, NodeLabels, P] = sphnet_learn(Xtr, y(tr), 2, Rmax(k), 0, 50, 0);
+    model = sphnet_fit(X(tr, :), y(tr), 'Standardize', true);
     train_time = train_time + toc(t0);
     t0 = tic;
-    labels = sphnet_recall(Nodes, NodeLabels, 2, Xte, -1, 1, 0);
+    [labels, info] = sphnet_predict(model, X(te, :));
     recall_time = recall_time + toc(t0);
-    uncovered = sphnet_recall(Nodes, NodeLabels, 2, Xte, -1, 0, 0) == -1;
 
+    Rmax(k) = model.rmax;
     correct = correct + sum(labels == y(te));
-    fallback = fallback + sum(uncovered);
-    nodes(k) = size(Nodes, 1);
+    fallback = fallback + sum(~info.covered);
+    nodes(k) = size(model.centres, 1);
     compression(k) = (1 - (n + 1) * nodes(k) / (sum(tr) * n)) * 100;
-    presentations(k) = P;
+    presentations(k) = model.summary.passes;
 
     % Plain 1-nearest-neighbour on the same fold, for comparison.
+    [Xtr, Xte] = standardise(X(tr, :), X(te, :));
     [~, nearest] = min(distances(Xte, Xtr), [], 2);
     ytr = y(tr);
     nn_correct = nn_correct + sum(ytr(nearest) == y(te));
@@ -201,9 +199,9 @@ end
 
 function text = format_table(results)
 line = repmat('-', 1, 118);
-text = sprintf(['10-fold cross-validation (fixed split), z-scores from each training fold, ' ...
-                'norm_type 2, margin 0,\nRmax = 0.5 x median training distance, ' ...
-                'max_list_presentations 50, nn_option 1.\n']);
+text = sprintf(['10-fold cross-validation (fixed split): model = sphnet_fit(Xtrain, ytrain, ' ...
+                '''Standardize'', true),\nlabels = sphnet_predict(model, Xtest): norm 2, margin 0, ' ...
+                'Rmax ''auto'', MaxPasses 50, fallback ''nearest''.\n']);
 text = [text, line, sprintf('\n')];
 text = [text, sprintf('%-14s %5s %3s %3s %5s %8s %9s %7s %12s %6s %8s %8s %8s\n', ...
   'data set', 'N', 'n', 'cls', 'Rmax', 'accuracy', '1-NN fall', 'nodes', 'compression', ...
