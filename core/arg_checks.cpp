@@ -63,49 +63,63 @@ bool allLabelsFitInt32(const mxArray* array) {
     return true;
 }
 
-bool checkMatrixArgument(const mxArray* array, const char* name, const char* argument,
-                         char* message) {
-    if (!isRealFullDouble(array)) {
-        return reject(message, name, "%s: %s must be a real double matrix.", argument);
+bool allWholeNumbers(const mxArray* array) {
+    const double* last = end(array);
+    for (const double* v = begin(array); v != last; ++v) {
+        if (std::trunc(*v) != *v) return false;
     }
-    if (!isTwoDimensional(array)) {
-        return reject(message, name, "%s: %s must be  a two dimensional array (matrix).",
-                      argument);
-    }
-    if (!dimensionsFitInt(array)) return reject(message, name, "%s: %s is too large.", argument);
     return true;
 }
 
-bool checkLabelVector(const mxArray* array, int count, const char* name, const char* argument,
-                      char* message) {
+bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
+                         const char* mnemonic, ErrorReport& error) {
     if (!isRealFullDouble(array)) {
-        return reject(message, name, "%s: %s must be a real double vector.", argument);
+        return reject(error, entry, mnemonic, "%s: %s must be a real double matrix.", argument);
     }
-    if (!isTwoDimensional(array)) return reject(message, name, "%s: %s must a vector.", argument);
+    if (!isTwoDimensional(array)) {
+        return reject(error, entry, mnemonic, "%s: %s must be  a two dimensional array (matrix).",
+                      argument);
+    }
+    if (!dimensionsFitInt(array)) {
+        return reject(error, entry, mnemonic, "%s: %s is too large.", argument);
+    }
+    return true;
+}
+
+bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
+                      const char* argument, const char* mnemonic, ErrorReport& error) {
+    if (!isRealFullDouble(array)) {
+        return reject(error, entry, mnemonic, "%s: %s must be a real double vector.", argument);
+    }
+    if (!isTwoDimensional(array)) {
+        return reject(error, entry, mnemonic, "%s: %s must a vector.", argument);
+    }
     const mwSize* dims = mxGetDimensions(array);
     const bool row = dims[0] == 1 && dims[1] == count;
     const bool column = dims[1] == 1 && dims[0] == count;
     if (!row && !column) {
-        return reject(message, name, "%s: %s must be of type  %dx1 or 1x%d.", argument, count,
-                      count);
+        return reject(error, entry, mnemonic, "%s: %s must be of type  %dx1 or 1x%d.", argument,
+                      count, count);
     }
-    if (anyNaN(array)) return reject(message, name, "%s: %s must not contain NaN.", argument);
+    if (anyNaN(array)) {
+        return reject(error, entry, mnemonic, "%s: %s must not contain NaN.", argument);
+    }
     if (!allLabelsFitInt32(array)) {
-        return reject(message, name, "%s: %s must lie within the 32-bit integer range.",
+        return reject(error, entry, mnemonic, "%s: %s must lie within the 32-bit integer range.",
                       argument);
     }
     return true;
 }
 
-bool checkScalarArgument(const mxArray* array, const char* name, const char* argument,
-                         char* message) {
+bool checkScalarArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
+                         const char* mnemonic, ErrorReport& error) {
     switch (scalarShape(array)) {
         case ScalarShape::Ok:
             return true;
         case ScalarShape::NotRealDouble:
-            return reject(message, name, "%s: %s must be a real double scalar.", argument);
+            return reject(error, entry, mnemonic, "%s: %s must be a real double scalar.", argument);
         default:
-            return reject(message, name, "%s: %s must be a scalar.", argument);
+            return reject(error, entry, mnemonic, "%s: %s must be a scalar.", argument);
     }
 }
 
@@ -115,15 +129,20 @@ int truncateToInt(double value) {
     return static_cast<int>(value);
 }
 
-void raiseProcedureFailure(ProcedureStatus status, const char* name) {
-    char message[kMessageSize];
+void raiseError(const ErrorReport& error) {
+    // The message goes through "%s": a '%' in it must not be read as a conversion.
+    mexErrMsgIdAndTxt(error.identifier, "%s", error.message);
+    std::abort();  // not reached: mexErrMsgIdAndTxt does not return
+}
+
+void raiseProcedureFailure(ProcedureStatus status, const EntryPoint& entry) {
+    ErrorReport error;
     if (status == ProcedureStatus::Interrupted) {
-        formatMessage(message, "%s: Interrupted by the user.", name);
-        hostRaiseInterrupt(message);
+        formatError(error, entry, "interrupted", "%s: Interrupted by the user.");
+        hostRaiseInterrupt(error.identifier, error.message);
     }
-    formatMessage(message, "%s: Not enough memory available; unable to run!", name);
-    mexErrMsgTxt(message);
-    std::abort();  // not reached: mexErrMsgTxt does not return
+    formatError(error, entry, "outOfMemory", "%s: Not enough memory available; unable to run!");
+    raiseError(error);
 }
 
 }  // namespace sphnet

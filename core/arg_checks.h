@@ -12,12 +12,31 @@ namespace sphnet {
 
 // Every message is formatted into a buffer of this size before it is raised.
 constexpr std::size_t kMessageSize = 1024;
+constexpr std::size_t kIdentifierSize = 64;
 
-// Formats an entry point's message: `format` takes the function's upper-case name first.
+// An entry point as its errors name it: `name` starts every message ("SPHNET_LEARN"),
+// `component` every identifier ("sphnet:learn").
+struct EntryPoint {
+    const char* name;
+    const char* component;
+};
+
+// What an entry point raises: the identifier "<component>:<mnemonic>" and the message.
+struct ErrorReport {
+    char identifier[kIdentifierSize];
+    char message[kMessageSize];
+};
+
+// Formats an entry point's error: `format` takes the function's upper-case name first.
 template <typename... Args>
-void formatMessage(char* buffer, const char* format, const char* name, Args... args) {
-    std::snprintf(buffer, kMessageSize, format, name, args...);
+void formatError(ErrorReport& error, const EntryPoint& entry, const char* mnemonic,
+                 const char* format, Args... args) {
+    std::snprintf(error.identifier, kIdentifierSize, "%s:%s", entry.component, mnemonic);
+    std::snprintf(error.message, kMessageSize, format, entry.name, args...);
 }
+
+// Ends the call with the error. Call it last, when nothing of the call is left to free.
+[[noreturn]] void raiseError(const ErrorReport& error);
 
 // The only arrays whose data the modules read: real, full (non-sparse) doubles.
 bool isRealFullDouble(const mxArray* array);
@@ -37,32 +56,36 @@ bool anyNaN(const mxArray* array);
 // Truncates toward zero into int32 without overflow: the only way a label becomes an int.
 bool allLabelsFitInt32(const mxArray* array);
 
-// Formats the message and returns false: checks end on the first failure.
+// Formats the error and returns false: checks end on the first failure.
 template <typename... Args>
-bool reject(char* message, const char* name, const char* format, Args... args) {
-    formatMessage(message, format, name, args...);
+bool reject(ErrorReport& error, const EntryPoint& entry, const char* mnemonic, const char* format,
+            Args... args) {
+    formatError(error, entry, mnemonic, format, args...);
     return false;
 }
 
 // Checks shared by both entry points. `argument` names the argument as messages do, for
-// example "1st input argument (Patterns)"; `name` is the function's upper-case name.
+// example "1st input argument (Patterns)", and `mnemonic` ends the identifier of every
+// message about it, for example "badPatterns".
 // A real double two-dimensional matrix of int-sized dimensions.
-bool checkMatrixArgument(const mxArray* array, const char* name, const char* argument,
-                         char* message);
+bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
+                         const char* mnemonic, ErrorReport& error);
 // A real double vector of `count` labels, as a row or a column, each convertible to int32.
-bool checkLabelVector(const mxArray* array, int count, const char* name, const char* argument,
-                      char* message);
+bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
+                      const char* argument, const char* mnemonic, ErrorReport& error);
+// Every value a whole number (checkLabelVector has ruled out NaN and values beyond int32).
+bool allWholeNumbers(const mxArray* array);
 // A real double array with a dimension of size 1 that is not empty.
-bool checkScalarArgument(const mxArray* array, const char* name, const char* argument,
-                         char* message);
+bool checkScalarArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
+                         const char* mnemonic, ErrorReport& error);
 
 // Truncation toward zero for integer arguments; values beyond the int range are clamped
 // first so the conversion is always defined. NaN must be rejected before this is called.
 int truncateToInt(double value);
 
-// Ends the call after a procedure failed: a resumed interrupt or the memory message, formatted
-// with the function's upper-case name. Call it last, when nothing of the call is left to free.
-[[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const char* name);
+// Ends the call after a procedure failed: a resumed interrupt or the memory message of `entry`.
+// Call it last, when nothing of the call is left to free.
+[[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const EntryPoint& entry);
 
 inline std::int32_t labelToInt(double label) { return static_cast<std::int32_t>(label); }
 

@@ -5,6 +5,22 @@
 
 namespace sphnet {
 
+double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p, double pInv,
+                             double literalSum) {
+    if (std::isnan(literalSum)) return std::pow(literalSum, pInv);
+    double largest = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const double t = std::fabs(c[i] - x[i]);
+        if (t > largest) largest = t;
+    }
+    // All terms zero: the literal 0. A difference beyond the double range: so is the distance.
+    if (largest == 0.0 || largest == std::numeric_limits<double>::infinity()) return largest;
+    // The largest term becomes exactly 1: the sum lies in [1, n], and the root in [1, n^(1/p)].
+    double sum = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]) / largest, p);
+    return largest * std::pow(sum, pInv);
+}
+
 DistanceKit makeDistanceKit(double p, std::int32_t n) {
     DistanceKit k;
     k.n = n;

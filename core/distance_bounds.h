@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace sphnet {
 
@@ -38,6 +39,25 @@ DistanceKit makeDistanceKit(double p, std::int32_t n);
 #define SPHNET_ALWAYS_INLINE inline
 #endif
 
+// For p other than 1 and +Inf, when the literal sum of powers overflowed or fell below the
+// normal range: the same distance with every term divided by the largest, s * (sum (t_i / s)^p)^(1/p),
+// so that no power overflows or underflows. A difference beyond the double range makes the
+// distance +Inf; a NaN sum stays NaN. Rare: kept out of line.
+double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p, double pInv,
+                             double literalSum);
+
+// The distance of order p (not 1 or +Inf): the literal formula wherever its sum of powers is a
+// normal number, which one test on the sum decides; rescaled where it overflowed or underflowed.
+SPHNET_ALWAYS_INLINE double powerDistance(const double* c, const double* x, std::int32_t n, double p,
+                                          double pInv) {
+    double sum = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]), p);
+    if (!(sum >= std::numeric_limits<double>::min() && sum <= std::numeric_limits<double>::max())) {
+        return rescaledPowerDistance(c, x, n, p, pInv, sum);
+    }
+    return std::pow(sum, pInv);
+}
+
 // The distance exactly as a coverage test computes it: same operations, same order.
 // KindHint, when not -1, fixes the norm at compile time; it must equal k.kind.
 template <int KindHint = -1>
@@ -53,9 +73,7 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
             if (t > d) d = t;
         }
     } else {
-        double sum = 0.0;
-        for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]), k.p);
-        d = std::pow(sum, k.pInv);
+        d = powerDistance(c, x, n, k.p, k.pInv);
     }
     return d;
 }

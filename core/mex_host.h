@@ -31,7 +31,8 @@ void hostFlushConsole();
 bool hostInterruptPending();
 
 // Ends the call after an interrupt, once the caller has released everything it owns. Hosts
-// with an interrupt of their own resume it; others raise `message` as an error.
-[[noreturn]] void hostRaiseInterrupt(const char* message);
+// with an interrupt of their own resume it; others raise `message` as an error with
+// `identifier`.
+[[noreturn]] void hostRaiseInterrupt(const char* identifier, const char* message);
 
 }  // namespace sphnet

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "distance_bounds.h"
 #include "mex_host.h"
 
 namespace sphnet {
@@ -66,9 +67,7 @@ double minkowskiDistance(const double* a, const double* b) {
             if (t > d) d = t;
         }
     } else {
-        double sum = 0.0;
-        for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(a[i] - b[i]), p);
-        d = std::pow(sum, nodeSettings.pInv);
+        d = powerDistance(a, b, n, p, nodeSettings.pInv);
     }
     return d;
 }

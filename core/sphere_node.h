@@ -75,7 +75,8 @@ struct CoverageCost {
 CoverageCost coverageCost(double p, std::int32_t n);
 
 // Minkowski distance of order nodeSettings.p between a and b, in the same summation order and
-// with the same library calls as a coverage test, without touching the counters.
+// with the same library calls as a coverage test (powerDistance for p other than 1 and +Inf),
+// without touching the counters.
 double minkowskiDistance(const double* a, const double* b);
 
 }  // namespace sphnet

@@ -15,7 +15,7 @@ using namespace sphnet;
 
 namespace {
 
-const char kName[] = "SPHNET_LEARN";
+const EntryPoint kEntry{"SPHNET_LEARN", "sphnet:learn"};
 
 enum Input {
     IN_PATTERNS,
@@ -38,48 +38,66 @@ struct Settings {
 };
 
 template <typename... Args>
-bool fail(char* message, const char* format, Args... args) {
-    return reject(message, kName, format, args...);
+bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
+    return reject(error, kEntry, mnemonic, format, args...);
 }
 
-bool checkPatterns(const mxArray* patterns, char* message) {
-    if (!checkMatrixArgument(patterns, kName, "1st input argument (Patterns)", message)) {
+bool checkPatterns(const mxArray* patterns, ErrorReport& error) {
+    if (!checkMatrixArgument(patterns, kEntry, "1st input argument (Patterns)", "badPatterns",
+                             error)) {
         return false;
     }
     // A NaN distance counts as covered: one NaN would poison every node it meets.
     if (!allFinite(patterns)) {
-        return fail(message, "%s: 1st input argument (Patterns) must not contain NaN or Inf.");
+        return fail(error, "badPatterns",
+                    "%s: 1st input argument (Patterns) must not contain NaN or Inf.");
     }
     return true;
 }
 
-bool checkRealScalar(const mxArray* argument, const char* ordinalAndName, char* message) {
-    return checkScalarArgument(argument, kName, ordinalAndName, message);
+bool checkLabels(const mxArray* labels, int patternCount, ErrorReport& error) {
+    if (!checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)",
+                          "badLabels", error)) {
+        return false;
+    }
+    // A node takes its pattern's label truncated: a fractional label never matches its own
+    // node, and training would never settle.
+    if (!allWholeNumbers(labels)) {
+        return fail(error, "badLabels", "%s: 2nd input argument (PLabels) must hold whole numbers.");
+    }
+    return true;
 }
 
-bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message) {
-    if (!checkRealScalar(prhs[IN_NORM_TYPE], "3rd input argument (norm_type)", message)) {
+bool checkSettings(const mxArray* const* prhs, Settings& settings, ErrorReport& error) {
+    if (!checkScalarArgument(prhs[IN_NORM_TYPE], kEntry, "3rd input argument (norm_type)",
+                             "badNormType", error)) {
         return false;
     }
     settings.normType = mxGetScalar(prhs[IN_NORM_TYPE]);
     if (!(settings.normType >= 1)) {
-        return fail(message, "%s: 3rd input argument (norm_type) must be >= 1.");
+        return fail(error, "badNormType", "%s: 3rd input argument (norm_type) must be >= 1.");
     }
 
-    if (!checkRealScalar(prhs[IN_RMAX], "4th input argument (Rmax)", message)) return false;
+    if (!checkScalarArgument(prhs[IN_RMAX], kEntry, "4th input argument (Rmax)", "badRmax",
+                             error)) {
+        return false;
+    }
     settings.rMax = mxGetScalar(prhs[IN_RMAX]);
     if (!(settings.rMax >= 0)) {
-        return fail(message, "%s: 4th input argument (Rmax) must be non-negative.");
+        return fail(error, "badRmax", "%s: 4th input argument (Rmax) must be non-negative.");
     }
 
-    if (!checkRealScalar(prhs[IN_MARGIN], "5th input argument (margin)", message)) return false;
+    if (!checkScalarArgument(prhs[IN_MARGIN], kEntry, "5th input argument (margin)", "badMargin",
+                             error)) {
+        return false;
+    }
     settings.margin = mxGetScalar(prhs[IN_MARGIN]);
     if (!(settings.margin >= 0)) {
-        return fail(message, "%s: 5th input argument (margin) must be non-negative.");
+        return fail(error, "badMargin", "%s: 5th input argument (margin) must be non-negative.");
     }
     // An infinite margin turns every radius into -Inf and then NaN, and a NaN radius covers all.
     if (std::isinf(settings.margin)) {
-        return fail(message, "%s: 5th input argument (margin) must be finite.");
+        return fail(error, "badMargin", "%s: 5th input argument (margin) must be finite.");
     }
 
     const mxArray* limit = prhs[IN_MAX_LIST_PRESENTATIONS];
@@ -87,16 +105,18 @@ bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message
         case ScalarShape::Ok:
             break;
         case ScalarShape::NotRealDouble:
-            return fail(message,
+            return fail(error, "badMaxListPresentations",
                         "%s: 6th input argument (max_list_presentations) must be a real double "
                         "scalar.");
         default:
-            return fail(message, "%s: 6th input argument (max_list_presentations) must be scalar.");
+            return fail(error, "badMaxListPresentations",
+                        "%s: 6th input argument (max_list_presentations) must be scalar.");
     }
     const double limitValue = mxGetScalar(limit);
     // Truncation toward zero reaches 1 exactly when the value is at least 1; NaN fails here.
     if (!(limitValue >= 1)) {
-        return fail(message, "%s: 6th input argument (max_list_presentations) must be >= 1");
+        return fail(error, "badMaxListPresentations",
+                    "%s: 6th input argument (max_list_presentations) must be >= 1");
     }
     settings.maxPresentations = truncateToInt(limitValue);
 
@@ -105,32 +125,34 @@ bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message
         case ScalarShape::Ok:
             break;
         case ScalarShape::NotRealDouble:
-            return fail(message, "%s: 7th input argument (oflag) must be a real double scalar.");
+            return fail(error, "badOflag",
+                        "%s: 7th input argument (oflag) must be a real double scalar.");
         case ScalarShape::NoUnitDimension:
-            return fail(message, "%s: 7th input argument must be scalar.");
+            return fail(error, "badOflag", "%s: 7th input argument must be scalar.");
         default:
-            return fail(message, "%s: 7th input argument (oflag) must be scalar.");
+            return fail(error, "badOflag", "%s: 7th input argument (oflag) must be scalar.");
     }
     const double oflagValue = mxGetScalar(oflag);
     // Truncation toward zero lands in 0..3 exactly for values in (-1, 4); NaN fails here.
     if (!(oflagValue > -1 && oflagValue < 4)) {
-        return fail(message, "%s: 7th input argument (oflag) must be 0,1,2 or 3");
+        return fail(error, "badOflag", "%s: 7th input argument (oflag) must be 0,1,2 or 3");
     }
     settings.oflag = truncateToInt(oflagValue);
     return true;
 }
 
 bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& settings,
-                    char* message) {
-    if (nrhs != IN_COUNT) return fail(message, "%s: %d input arguments required.", IN_COUNT);
-    if (!checkPatterns(prhs[IN_PATTERNS], message)) return false;
-    const int patternCount = static_cast<int>(mxGetDimensions(prhs[IN_PATTERNS])[0]);
-    if (!checkLabelVector(prhs[IN_PLABELS], patternCount, kName, "2nd input argument (PLabels)",
-                          message)) {
-        return false;
+                    ErrorReport& error) {
+    if (nrhs != IN_COUNT) {
+        return fail(error, "inputCount", "%s: %d input arguments required.", IN_COUNT);
     }
-    if (!checkSettings(prhs, settings, message)) return false;
-    if (nlhs != OUT_COUNT) return fail(message, "%s: %d output arguments required.", OUT_COUNT);
+    if (!checkPatterns(prhs[IN_PATTERNS], error)) return false;
+    const int patternCount = static_cast<int>(mxGetDimensions(prhs[IN_PATTERNS])[0]);
+    if (!checkLabels(prhs[IN_PLABELS], patternCount, error)) return false;
+    if (!checkSettings(prhs, settings, error)) return false;
+    if (nlhs != OUT_COUNT) {
+        return fail(error, "outputCount", "%s: %d output arguments required.", OUT_COUNT);
+    }
     return true;
 }
 
@@ -175,13 +197,10 @@ ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, const Setting
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
-    char message[kMessageSize];
+    ErrorReport error;
     Settings settings;
-    if (!checkArguments(nlhs, nrhs, prhs, settings, message)) {
-        mexErrMsgTxt(message);
-        return;
-    }
+    if (!checkArguments(nlhs, nrhs, prhs, settings, error)) raiseError(error);
 
     const ProcedureStatus status = train(plhs, prhs, settings);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kName);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEntry);
 }

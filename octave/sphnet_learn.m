@@ -17,15 +17,15 @@
 %   Training stops after a list presentation that created no node ("converged"), or when
 %   MAX_LIST_PRESENTATIONS presentations have run ("stopped").
 %   A pattern lies inside a node when its distance from the centre exceeds the radius by at most
-%   1e-8. Every input is checked before anything is computed; see Messages below.
+%   1e-8. Distances hold for any finite coordinates: where the sum of powers would overflow or
+%   underflow (e.g. coordinates near 1e200 or 1e-200), each term is scaled by the largest first.
+%   Every input is checked before anything is computed; see Errors below.
 %
 %   Inputs (all real double):
 %     Patterns   N x n matrix, one pattern per row, finite values. Standardise the columns first
 %                (e.g. X = (X - mean(X)) ./ std(X)) so that no coordinate dominates the distance.
-%     PLabels    N x 1 or 1 x N, one class label per pattern: whole numbers in the int32 range.
-%                Node labels are the pattern labels truncated toward zero; a fractional label
-%                (1.7) never equals its node's label (1), so that pattern makes a new node on
-%                every presentation.
+%     PLabels    N x 1 or 1 x N, one class label per pattern: whole numbers in the int32 range
+%                (node labels are int32; a fractional label is rejected).
 %     norm_type  order p of the Minkowski distance, p >= 1: 1 city-block, 2 Euclidean,
 %                Inf maximum (Chebyshev), any other p >= 1 the general power form.
 %     Rmax       largest radius a node can get, Rmax >= 0 (Inf allowed).
@@ -84,34 +84,41 @@
 %   gives Nodes = [0 0 1; 1 1 0.4142], NodeLabels = [1; 2], Presentations = 1 and
 %   Labels = [1; 2; 2] (the last pattern lies in no sphere and takes its nearest node's label).
 %
-%   Messages (each starts with "SPHNET_LEARN: "):
-%       7 input arguments required.
-%       1st input argument (Patterns) must be a real double matrix.
-%       1st input argument (Patterns) must be  a two dimensional array (matrix).
-%       1st input argument (Patterns) is too large.
-%       1st input argument (Patterns) must not contain NaN or Inf.
-%       2nd input argument (PLabels) must be a real double vector.
-%       2nd input argument (PLabels) must a vector.
-%       2nd input argument (PLabels) must be of type  Nx1 or 1xN.   (N = rows of Patterns)
-%       2nd input argument (PLabels) must not contain NaN.
-%       2nd input argument (PLabels) must lie within the 32-bit integer range.
-%       3rd input argument (norm_type) must be a real double scalar. / must be a scalar.
-%       3rd input argument (norm_type) must be >= 1.
-%       4th input argument (Rmax) must be a real double scalar. / must be a scalar.
-%       4th input argument (Rmax) must be non-negative.
-%       5th input argument (margin) must be a real double scalar. / must be a scalar.
-%       5th input argument (margin) must be non-negative.
-%       5th input argument (margin) must be finite.
-%       6th input argument (max_list_presentations) must be a real double scalar.
-%       6th input argument (max_list_presentations) must be scalar.
-%       6th input argument (max_list_presentations) must be >= 1
-%       7th input argument (oflag) must be a real double scalar.
-%       7th input argument (oflag) must be scalar.          (not 2-D, or empty)
-%       7th input argument must be scalar.                  (a matrix with no dimension of size 1)
-%       7th input argument (oflag) must be 0,1,2 or 3
-%       3 output arguments required.
-%       Not enough memory available; unable to run!
-%       Interrupted by the user.                            (MATLAB; Octave reports its own)
+%   Errors: each has an identifier (err.identifier in a catch block), listed here with the
+%   messages that go with it; every message starts with "SPHNET_LEARN: ".
+%     sphnet:learn:inputCount               7 input arguments required.
+%     sphnet:learn:badPatterns              1st input argument (Patterns) must be a real double matrix.
+%                                           ... must be  a two dimensional array (matrix).
+%                                           ... is too large.
+%                                           ... must not contain NaN or Inf.
+%     sphnet:learn:badLabels                2nd input argument (PLabels) must be a real double vector.
+%                                           ... must a vector.
+%                                           ... must be of type  Nx1 or 1xN.   (N = rows of Patterns)
+%                                           ... must not contain NaN.
+%                                           ... must lie within the 32-bit integer range.
+%                                           ... must hold whole numbers.
+%     sphnet:learn:badNormType              3rd input argument (norm_type) must be a real double scalar.
+%                                           ... must be a scalar.
+%                                           ... must be >= 1.
+%     sphnet:learn:badRmax                  4th input argument (Rmax) must be a real double scalar.
+%                                           ... must be a scalar.
+%                                           ... must be non-negative.
+%     sphnet:learn:badMargin                5th input argument (margin) must be a real double scalar.
+%                                           ... must be a scalar.
+%                                           ... must be non-negative.
+%                                           ... must be finite.
+%     sphnet:learn:badMaxListPresentations  6th input argument (max_list_presentations) must be a
+%                                           real double scalar.
+%                                           ... must be scalar.
+%                                           ... must be >= 1
+%     sphnet:learn:badOflag                 7th input argument (oflag) must be a real double scalar.
+%                                           7th input argument (oflag) must be scalar.  (not 2-D, or empty)
+%                                           7th input argument must be scalar.  (no dimension of size 1)
+%                                           7th input argument (oflag) must be 0,1,2 or 3
+%     sphnet:learn:outputCount              3 output arguments required.
+%     sphnet:learn:outOfMemory              Not enough memory available; unable to run!
+%     sphnet:learn:interrupted              Interrupted by the user.  (MATLAB; Octave reports its own)
+%   ("..." repeats the ordinal and name of the line above.)
 %   A scalar argument must be a non-empty real double array with a dimension of size 1.
 %
 %   See also SPHNET_RECALL, SPHNET_DEMO.
@@ -158,11 +165,13 @@
 %! assert (L, [1; 2]);
 
 %!test
-%! ## A fractional label never matches its truncated node label: training runs to the limit.
-%! [N, L, P] = sphnet_learn([0 0], 1.7, 2, 1, 0, 4, 0);
-%! assert (P, 4);
-%! assert (rows (N), 4);
-%! assert (L, ones (4, 1));
+%! ## A fractional label would never match its node's int32 label: it is rejected.
+%! try
+%!   [N, L, P] = sphnet_learn([0 0], 1.7, 2, 1, 0, 4, 0);
+%!   error ('a fractional label must be rejected');
+%! catch err
+%!   assert (err.identifier, 'sphnet:learn:badLabels');
+%! end_try_catch
 
 %!test
 %! ## Two patterns of different labels closer than margin: their nodes get negative radii and

@@ -8,7 +8,7 @@
 %     nn_option 1  the 1-NN rule: the label of the node with the nearest CENTRE (radii play no
 %                  part; ties go to the earlier node). With no nodes at all, unknown_label.
 %     nn_option 0  unknown_label.
-%   Every input is checked before anything is computed; see Messages below.
+%   Every input is checked before anything is computed; see Errors below.
 %
 %   Inputs (all real double):
 %     Templates      M x (n+1) node matrix: row j is node j's centre (n values), then its radius.
@@ -58,37 +58,42 @@
 %   The first call labels [1; 2; 1] (the middle point (0.5, 0.5) lies in no sphere and is
 %   nearest to node 1's centre); the second labels it -1 instead.
 %
-%   Messages (each starts with "SPHNET_RECALL: "):
-%       7 input arguments required.
-%       1st input argument (Templates) must be a real double matrix.
-%       1st input argument (Templates) must be  a two dimensional array (matrix).
-%       1st input argument (Templates) is too large.
-%       1st input argument (Templates) must have a column for the radius.
-%       1st input argument (Templates) must not contain NaN.
-%       1st input argument (Templates) must have finite centres.
-%       2nd input argument (NLabels) must be a real double vector.
-%       2nd input argument (NLabels) must a vector.
-%       2nd input argument (NLabels) must be of type  Mx1 or 1xM.   (M = rows of Templates)
-%       2nd input argument (NLabels) must not contain NaN.
-%       2nd input argument (NLabels) must lie within the 32-bit integer range.
-%       3rd input argument (norm_type) must be a real double scalar. / must be a scalar.
-%       3rd input argument (norm_type) must be >= 1.
-%       4th input argument (Patterns) must be a real double matrix.
-%       4th input argument (Patterns) must be  a two dimensional array (matrix).
-%       4th input argument (Patterns) is too large.
-%       4th input argument (Patterns) must be of type  Pxn.   (P its rows, n = columns of
-%                                                              Templates - 1)
-%       4th input argument (Patterns) must not contain NaN or Inf.
-%       5th input argument (unknown_label) must be a real double scalar. / must be a scalar.
-%       5th input argument (unknown_label) must lie within the 32-bit integer range.
-%       6th input argument (nn_option) must be a real double scalar. / must be a scalar.
-%       6th input argument (nn_option) must be either 0 or 1.
-%       7th input argument (oflag) must be a real double scalar.
-%       7th input argument (oflag) must be scalar.
-%       7th input argument (oflag) must be 0,1,2 or 3.
-%       1 output argument required.
-%       Not enough memory available; unable to run!
-%       Interrupted by the user.                            (MATLAB; Octave reports its own)
+%   Errors: each has an identifier (err.identifier in a catch block), listed here with the
+%   messages that go with it; every message starts with "SPHNET_RECALL: ".
+%     sphnet:recall:inputCount       7 input arguments required.
+%     sphnet:recall:badTemplates     1st input argument (Templates) must be a real double matrix.
+%                                    ... must be  a two dimensional array (matrix).
+%                                    ... is too large.
+%                                    ... must have a column for the radius.
+%                                    ... must not contain NaN.
+%                                    ... must have finite centres.
+%     sphnet:recall:badNodeLabels    2nd input argument (NLabels) must be a real double vector.
+%                                    ... must a vector.
+%                                    ... must be of type  Mx1 or 1xM.   (M = rows of Templates)
+%                                    ... must not contain NaN.
+%                                    ... must lie within the 32-bit integer range.
+%     sphnet:recall:badNormType      3rd input argument (norm_type) must be a real double scalar.
+%                                    ... must be a scalar.
+%                                    ... must be >= 1.
+%     sphnet:recall:badPatterns      4th input argument (Patterns) must be a real double matrix.
+%                                    ... must be  a two dimensional array (matrix).
+%                                    ... is too large.
+%                                    ... must be of type  Pxn.   (P its rows, n = columns of
+%                                                                 Templates - 1)
+%                                    ... must not contain NaN or Inf.
+%     sphnet:recall:badUnknownLabel  5th input argument (unknown_label) must be a real double scalar.
+%                                    ... must be a scalar.
+%                                    ... must lie within the 32-bit integer range.
+%     sphnet:recall:badNnOption      6th input argument (nn_option) must be a real double scalar.
+%                                    ... must be a scalar.
+%                                    ... must be either 0 or 1.
+%     sphnet:recall:badOflag         7th input argument (oflag) must be a real double scalar.
+%                                    ... must be scalar.
+%                                    ... must be 0,1,2 or 3.
+%     sphnet:recall:outputCount      1 output argument required.
+%     sphnet:recall:outOfMemory      Not enough memory available; unable to run!
+%     sphnet:recall:interrupted      Interrupted by the user.  (MATLAB; Octave reports its own)
+%   ("..." repeats the ordinal and name of the line above.)
 %   A scalar argument must be a non-empty real double array with a dimension of size 1.
 %
 %   See also SPHNET_LEARN, SPHNET_DEMO.

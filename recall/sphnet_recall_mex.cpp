@@ -13,7 +13,7 @@ using namespace sphnet;
 
 namespace {
 
-const char kName[] = "SPHNET_RECALL";
+const EntryPoint kEntry{"SPHNET_RECALL", "sphnet:recall"};
 
 enum Input {
     IN_TEMPLATES,
@@ -35,69 +35,77 @@ struct Settings {
 };
 
 template <typename... Args>
-bool fail(char* message, const char* format, Args... args) {
-    return reject(message, kName, format, args...);
+bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
+    return reject(error, kEntry, mnemonic, format, args...);
 }
 
 // Templates come back from users, possibly edited: a NaN anywhere, or an infinite centre,
 // makes a NaN distance, and a NaN distance counts as covering every pattern. Infinite radii
 // are legitimate (training with Rmax = Inf makes them).
-bool checkTemplates(const mxArray* templates, char* message) {
-    if (!checkMatrixArgument(templates, kName, "1st input argument (Templates)", message)) {
+bool checkTemplates(const mxArray* templates, ErrorReport& error) {
+    if (!checkMatrixArgument(templates, kEntry, "1st input argument (Templates)", "badTemplates",
+                             error)) {
         return false;
     }
     const mwSize* dims = mxGetDimensions(templates);
     if (dims[1] < 1) {
-        return fail(message,
+        return fail(error, "badTemplates",
                     "%s: 1st input argument (Templates) must have a column for the radius.");
     }
     if (anyNaN(templates)) {
-        return fail(message, "%s: 1st input argument (Templates) must not contain NaN.");
+        return fail(error, "badTemplates",
+                    "%s: 1st input argument (Templates) must not contain NaN.");
     }
     const double* pr = mxGetPr(templates);
     const mwSize centreValues = dims[0] * (dims[1] - 1);  // column-major: radii come last
     for (mwSize i = 0; i < centreValues; ++i) {
         if (std::isinf(pr[i])) {
-            return fail(message, "%s: 1st input argument (Templates) must have finite centres.");
+            return fail(error, "badTemplates",
+                        "%s: 1st input argument (Templates) must have finite centres.");
         }
     }
     return true;
 }
 
-bool checkPatterns(const mxArray* patterns, int dimension, char* message) {
-    if (!checkMatrixArgument(patterns, kName, "4th input argument (Patterns)", message)) {
+bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
+    if (!checkMatrixArgument(patterns, kEntry, "4th input argument (Patterns)", "badPatterns",
+                             error)) {
         return false;
     }
     const mwSize* dims = mxGetDimensions(patterns);
     if (dims[1] != dimension) {
-        return fail(message, "%s: 4th input argument (Patterns) must be of type  %dx%d.",
+        return fail(error, "badPatterns", "%s: 4th input argument (Patterns) must be of type  %dx%d.",
                     static_cast<int>(dims[0]), dimension);
     }
     if (!allFinite(patterns)) {
-        return fail(message, "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
+        return fail(error, "badPatterns",
+                    "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
     }
     return true;
 }
 
-bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message) {
+bool checkSettings(const mxArray* const* prhs, Settings& settings, ErrorReport& error) {
     const mxArray* unknown = prhs[IN_UNKNOWN_LABEL];
-    if (!checkScalarArgument(unknown, kName, "5th input argument (unknown_label)", message)) {
+    if (!checkScalarArgument(unknown, kEntry, "5th input argument (unknown_label)",
+                             "badUnknownLabel", error)) {
         return false;
     }
     const double unknownValue = mxGetScalar(unknown);
     if (!(unknownValue > -2147483649.0 && unknownValue < 2147483648.0)) {
-        return fail(message,
+        return fail(error, "badUnknownLabel",
                     "%s: 5th input argument (unknown_label) must lie within the 32-bit integer "
                     "range.");
     }
     settings.unknownLabel = truncateToInt(unknownValue);
 
     const mxArray* nn = prhs[IN_NN_OPTION];
-    if (!checkScalarArgument(nn, kName, "6th input argument (nn_option)", message)) return false;
+    if (!checkScalarArgument(nn, kEntry, "6th input argument (nn_option)", "badNnOption", error)) {
+        return false;
+    }
     const double nnValue = mxGetScalar(nn);
     // Truncation toward zero gives 0 or 1 exactly for values in (-1, 2); NaN fails here.
     if (!(nnValue > -1 && nnValue < 2)) {
-        return fail(message, "%s: 6th input argument (nn_option) must be either 0 or 1.");
+        return fail(error, "badNnOption", "%s: 6th input argument (nn_option) must be either 0 or 1.");
     }
     settings.nnOption = truncateToInt(nnValue);
 
@@ -106,40 +114,45 @@ bool checkSettings(const mxArray* const* prhs, Settings& settings, char* message
         case ScalarShape::Ok:
             break;
         case ScalarShape::NotRealDouble:
-            return fail(message, "%s: 7th input argument (oflag) must be a real double scalar.");
+            return fail(error, "badOflag",
+                        "%s: 7th input argument (oflag) must be a real double scalar.");
         default:
-            return fail(message, "%s: 7th input argument (oflag) must be scalar.");
+            return fail(error, "badOflag", "%s: 7th input argument (oflag) must be scalar.");
     }
     const double oflagValue = mxGetScalar(oflag);
     if (!(oflagValue > -1 && oflagValue < 4)) {
-        return fail(message, "%s: 7th input argument (oflag) must be 0,1,2 or 3.");
+        return fail(error, "badOflag", "%s: 7th input argument (oflag) must be 0,1,2 or 3.");
     }
     settings.oflag = truncateToInt(oflagValue);
     return true;
 }
 
 bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& settings,
-                    char* message) {
-    if (nrhs != IN_COUNT) return fail(message, "%s: %d input arguments required.", IN_COUNT);
-    if (!checkTemplates(prhs[IN_TEMPLATES], message)) return false;
+                    ErrorReport& error) {
+    if (nrhs != IN_COUNT) {
+        return fail(error, "inputCount", "%s: %d input arguments required.", IN_COUNT);
+    }
+    if (!checkTemplates(prhs[IN_TEMPLATES], error)) return false;
     const mwSize* templateDims = mxGetDimensions(prhs[IN_TEMPLATES]);
     const int nodeCount = static_cast<int>(templateDims[0]);
     const int dimension = static_cast<int>(templateDims[1]) - 1;
-    if (!checkLabelVector(prhs[IN_NLABELS], nodeCount, kName, "2nd input argument (NLabels)",
-                          message)) {
+    if (!checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",
+                          "badNodeLabels", error)) {
         return false;
     }
-    if (!checkScalarArgument(prhs[IN_NORM_TYPE], kName, "3rd input argument (norm_type)",
-                             message)) {
+    if (!checkScalarArgument(prhs[IN_NORM_TYPE], kEntry, "3rd input argument (norm_type)",
+                             "badNormType", error)) {
         return false;
     }
     settings.normType = mxGetScalar(prhs[IN_NORM_TYPE]);
     if (!(settings.normType >= 1)) {
-        return fail(message, "%s: 3rd input argument (norm_type) must be >= 1.");
+        return fail(error, "badNormType", "%s: 3rd input argument (norm_type) must be >= 1.");
     }
-    if (!checkPatterns(prhs[IN_PATTERNS], dimension, message)) return false;
-    if (!checkSettings(prhs, settings, message)) return false;
-    if (nlhs != OUT_COUNT) return fail(message, "%s: %d output argument required.", OUT_COUNT);
+    if (!checkPatterns(prhs[IN_PATTERNS], dimension, error)) return false;
+    if (!checkSettings(prhs, settings, error)) return false;
+    if (nlhs != OUT_COUNT) {
+        return fail(error, "outputCount", "%s: %d output argument required.", OUT_COUNT);
+    }
     return true;
 }
 
@@ -181,12 +194,9 @@ ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Sett
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
-    char message[kMessageSize];
+    ErrorReport error;
     Settings settings;
-    if (!checkArguments(nlhs, nrhs, prhs, settings, message)) {
-        mexErrMsgTxt(message);
-        return;
-    }
+    if (!checkArguments(nlhs, nrhs, prhs, settings, error)) raiseError(error);
     const ProcedureStatus status = classify(plhs, prhs, settings);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kName);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEntry);
 }

@@ -33,6 +33,7 @@ namespace {
 
 struct HostError {
     std::string text;
+    std::string identifier;
 };
 
 // What the host knows about the call in progress.
@@ -208,7 +209,7 @@ double mxGetScalar(const mxArray* a) {
     if (mxIsEmpty(a)) {
         // Octave raises an error of its own here; a module must never ask.
         fault("mxGetScalar of an empty array");
-        throw HostError{"mxGetScalar: argument is empty"};
+        throw HostError{"mxGetScalar: argument is empty", ""};
     }
     if (a->classId == mxDOUBLE_CLASS) {
         double v;
@@ -297,7 +298,22 @@ int mexPrintf(const char* format, ...) {
     return length;
 }
 
-void mexErrMsgTxt(const char* text) { throw HostError{text}; }
+void mexErrMsgTxt(const char* text) { throw HostError{text, ""}; }
+
+void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
+    // MATLAB takes only "component:mnemonic" identifiers (letters, digits, underscores, colons).
+    const std::string id = identifier;
+    const bool wellFormed = id.find(':') != std::string::npos && id.front() != ':' && id.back() != ':' &&
+                            id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_:") ==
+                                std::string::npos;
+    if (!wellFormed) fault("mexErrMsgIdAndTxt with a malformed identifier: " + id);
+    va_list args;
+    va_start(args, format);
+    char text[4096];
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    throw HostError{text, id};
+}
 
 void mexWarnMsgTxt(const char* text) { state.record.warnings.emplace_back(text); }
 
@@ -337,9 +353,9 @@ bool hostInterruptPending() {
     return state.options.interruptAfterPolls >= 0 && polls >= state.options.interruptAfterPolls;
 }
 
-void hostRaiseInterrupt(const char* message) {
+void hostRaiseInterrupt(const char* identifier, const char* message) {
     state.record.interrupted = true;
-    throw HostError{message};
+    throw HostError{message, identifier};
 }
 
 }  // namespace sphnet
@@ -389,13 +405,14 @@ CallResult call(MexFunction entry, int nlhs, const std::vector<const mxArray*>& 
     beginCall(options);
     std::vector<mxArray*> outputs(static_cast<std::size_t>(std::max(nlhs, 1)) + 1, nullptr);
     bool failed = false;
-    std::string error;
+    std::string error, identifier;
     try {
         entry(nlhs, outputs.data(), static_cast<int>(inputs.size()),
               const_cast<const mxArray**>(inputs.data()));
     } catch (const HostError& e) {
         failed = true;
         error = e.text;
+        identifier = e.identifier;
     }
     std::vector<Array> kept;
     if (!failed) {
@@ -410,6 +427,7 @@ CallResult call(MexFunction entry, int nlhs, const std::vector<const mxArray*>& 
     CallResult result = endCall();
     result.failed = failed;
     result.error = error;
+    result.identifier = identifier;
     result.outputs = std::move(kept);
     return result;
 }

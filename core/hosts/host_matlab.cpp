@@ -16,10 +16,10 @@ void hostFlushConsole() { mexEvalString("drawnow;"); }
 
 bool hostInterruptPending() { return utIsInterruptPending(); }
 
-void hostRaiseInterrupt(const char* message) {
+void hostRaiseInterrupt(const char* identifier, const char* message) {
     utSetInterruptPending(false);
-    mexErrMsgTxt(message);
-    std::abort();  // not reached: mexErrMsgTxt does not return
+    mexErrMsgIdAndTxt(identifier, "%s", message);
+    std::abort();  // not reached: mexErrMsgIdAndTxt does not return
 }
 
 }  // namespace sphnet

@@ -28,14 +28,14 @@ bool hostInterruptPending() {
     return false;  // a signal that was not an interrupt request, now handled
 }
 
-void hostRaiseInterrupt(const char* message) {
+void hostRaiseInterrupt(const char* identifier, const char* message) {
     if (pendingInterrupt) {
         std::exception_ptr interrupt = pendingInterrupt;
         pendingInterrupt = nullptr;
         std::rethrow_exception(interrupt);
     }
-    mexErrMsgTxt(message);
-    std::abort();  // not reached: mexErrMsgTxt does not return
+    mexErrMsgIdAndTxt(identifier, "%s", message);
+    std::abort();  // not reached: mexErrMsgIdAndTxt does not return
 }
 
 }  // namespace sphnet

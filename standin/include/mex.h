@@ -59,6 +59,8 @@ void mxDestroyArray(mxArray* array);
 
 int mexPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void mexErrMsgTxt(const char* text);
+[[noreturn]] void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 void mexWarnMsgTxt(const char* text);
 void mexAddFlops(double count);
 

@@ -44,6 +44,7 @@ struct CallResult {
     bool failed = false;
     bool interrupted = false;
     std::string error;
+    std::string identifier;  // the error's identifier; empty when raised without one
     std::string console;
     std::vector<std::string> warnings;
     std::vector<Array> outputs;

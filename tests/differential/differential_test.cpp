@@ -622,6 +622,53 @@ TEST(BoundaryCases, TinyHugeAndEmptyInputs) {
     }
 }
 
+// Magnitudes where sums of powers overflow or underflow, through the fast scans with hundreds
+// of nodes: training and recall on data scaled by 1e120 to 1e300 (grids in up to four
+// dimensions, tiles, block lists and panels in 8 to 20), and with p = 50 on a 1e-6 scale,
+// where the powers underflow; then the 1-NN rule on a 1e-200 to 1e-306 scale, where no node
+// covers and only the exact tiny distances tell the nearest apart.
+TEST(BoundaryCases, HugeAndTinyMagnitudesThroughTheFastScans) {
+    Generator g(0xf10a7u);
+    for (int c = 0; c < scaled(12); ++c) {
+        const std::string label = "magnitudes " + std::to_string(c);
+        const int n = c % 2 == 0 ? g.between(2, 4) : g.between(8, 20);
+        reference::TrainingProblem t;
+        t.dimension = n;
+        const int count = g.between(300, 700);
+        t.patterns = g.points(count, n, g.chance(0.7) ? Layout::Clustered : Layout::Uniform, 1.0);
+        t.labels = g.labels(count, g.between(2, 4));
+        const bool powersUnderflow = c % 3 == 2;
+        t.p = powersUnderflow ? 50.0 : g.norm(g.between(0, 5));
+        const double factor = powersUnderflow ? 1e-6 : std::pow(10.0, g.between(120, 300));
+        for (auto& row : t.patterns) {
+            for (double& v : row) v *= factor;
+        }
+        t.rMax = factor * std::sqrt(static_cast<double>(n)) * g.uniform(0.05, 0.3);
+        t.margin = g.chance(0.5) ? 0.0 : factor * g.uniform(0.0, 0.05);
+        t.maxPresentations = g.between(1, 3);
+        t.oflag = g.between(0, 1);
+        const reference::TrainingResult trained = expectSameTraining(t, g.counters(), label);
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, g.between(300, 2000));
+        r.oflag = g.between(0, 1);
+        expectSameRecall(r, g.counters(), label);
+
+        reference::RecallProblem tiny;
+        tiny.dimension = n;
+        tiny.p = c % 4 == 0 ? g.norm(g.between(0, 5)) : 2.0;
+        const double scale = std::pow(10.0, -g.between(200, 306));
+        for (auto& row : g.points(g.between(260, 600), n, Layout::Clustered, scale)) {
+            row.push_back(-1.0);  // covers nothing
+            tiny.templates.push_back(row);
+            tiny.nodeLabels.push_back(g.between(1, 5));
+        }
+        tiny.patterns = g.points(g.between(100, 500), n, Layout::Uniform, scale);
+        tiny.nnOption = 1;
+        tiny.unknownLabel = -1;
+        expectSameRecall(tiny, g.counters(), label + " tiny");
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // Rmax and the margin each on a scale of their own: a node made after a conflict with a huge
 // margin has a radius near -margin, and its conflict reach rLimit + (radius + margin) then rests
 // on how that sum rounds. Enough patterns for the fast scan to use its grid lists.
@@ -733,15 +780,16 @@ TEST(BoundaryCases, ReachEndingJustPastACellBoundary) {
     }
 }
 
-// For large p, pow underflows: at p = 50 a pattern 1e-7 from a centre has the exact distance 0,
-// so a node covers it although its radius plus the tolerance is far smaller. The pattern sits
-// across the cell boundary at 0 from node A; the grids must list A there all the same.
-TEST(BoundaryCases, DistancesThatUnderflowAcrossACellBoundary) {
+// For large p the powers underflow: at p = 50 every term of a pattern 1e-7 from a centre falls
+// below the normal range, and the distance, computed with the terms rescaled, is 1e-7. The
+// pattern sits across the cell boundary at 0 from node A, whose radius just covers it; the
+// grids must list A there all the same.
+TEST(BoundaryCases, PowersThatUnderflowAcrossACellBoundary) {
     const double p = 50.0;
     reference::TrainingProblem t;
     t.dimension = 2;
     t.p = p;
-    t.rMax = 0.0;
+    t.rMax = 1e-7;
     addFarNodes(t.patterns, t.labels);
     t.patterns.push_back({-5e-8, 0.0});  // A
     t.patterns.push_back({5e-8, 0.0});
@@ -752,10 +800,10 @@ TEST(BoundaryCases, DistancesThatUnderflowAcrossACellBoundary) {
     r.p = p;
     r.unknownLabel = -1;
     addFarNodes(r.templates, r.nodeLabels, 1.0);
-    r.templates.push_back({-5e-8, 0.0, -1e-8});  // A: the least radius that can cover
+    r.templates.push_back({-5e-8, 0.0, 1e-7});  // A
     r.nodeLabels.push_back(2);
-    r.patterns = {{5e-8, 0.0}};
-    ASSERT_EQ(reference::recall(r, {}).labels, std::vector<double>{2.0});
+    r.patterns = {{5e-8, 0.0}, {5e-8, 1.2e-7}};  // within A's radius and the tolerance; beyond
+    ASSERT_EQ(reference::recall(r, {}).labels, (std::vector<double>{2.0, -1.0}));
     expectSameRecall(r, {}, "underflow");
 }
 

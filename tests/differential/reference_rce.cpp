@@ -1,5 +1,6 @@
 #include "reference_rce.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -57,11 +58,23 @@ struct Network {
             counters.comparisons += 1u;
             double sum = 0.0;
             for (int i = 0; i < n; ++i) sum += std::pow(std::fabs(node.centre[i] - x[i]), p);
-            d = std::pow(sum, pInv);
+            const bool normal = sum >= std::numeric_limits<double>::min() && sum <= std::numeric_limits<double>::max();
+            d = normal || std::isnan(sum) ? std::pow(sum, pInv) : rescaled(node.centre.data(), x);
         }
         node.lastDistance = d;
         node.inside = d - kTolerance > node.radius ? 0 : 1;
         return node.inside;
+    }
+
+    // Where the sum of powers overflowed or fell below the normal range: every term divided by
+    // the largest, m * (sum (t_i / m)^p)^(1/p); an infinite difference makes the distance +Inf.
+    double rescaled(const double* c, const double* x) const {
+        double largest = 0.0;
+        for (int i = 0; i < n; ++i) largest = std::max(largest, std::fabs(c[i] - x[i]));
+        if (largest == 0.0 || largest == kInfinity) return largest;
+        double sum = 0.0;
+        for (int i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]) / largest, p);
+        return largest * std::pow(sum, pInv);
     }
 
     // 0 no change, 1 node shrunk, 2 new radius shrunk, 3 both shrunk.

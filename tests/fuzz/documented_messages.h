@@ -1,4 +1,5 @@
-// The error texts users may see, read from documented_messages.txt, and a matcher for them.
+// The errors users may see, identifier and text, read from documented_messages.txt, and a
+// matcher for them.
 #pragma once
 
 #include <fstream>
@@ -10,21 +11,27 @@ namespace sphnet_testing {
 
 class DocumentedMessages {
   public:
+    // Lines are "identifier text"; # starts a comment.
     explicit DocumentedMessages(const std::string& path) {
         std::ifstream in(path);
         if (!in)
             throw std::runtime_error("cannot read " + path);
         for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line[0] != '#')
-                formats_.push_back(line);
+            if (line.empty() || line[0] == '#')
+                continue;
+            const std::size_t space = line.find(' ');
+            if (space == std::string::npos)
+                throw std::runtime_error("no identifier in " + path + ": " + line);
+            entries_.push_back({line.substr(0, space), line.substr(space + 1)});
         }
-        if (formats_.empty())
+        if (entries_.empty())
             throw std::runtime_error("no messages in " + path);
     }
 
-    bool contains(const std::string& text) const {
-        for (const std::string& format : formats_) {
-            if (matches(format, text))
+    // Whether some line holds exactly this identifier with a format that matches the text.
+    bool contains(const std::string& identifier, const std::string& text) const {
+        for (const Entry& entry : entries_) {
+            if (entry.identifier == identifier && matches(entry.format, text))
                 return true;
         }
         return false;
@@ -55,7 +62,11 @@ class DocumentedMessages {
     }
 
   private:
-    std::vector<std::string> formats_;
+    struct Entry {
+        std::string identifier;
+        std::string format;
+    };
+    std::vector<Entry> entries_;
 };
 
 }  // namespace sphnet_testing

@@ -15,8 +15,9 @@ namespace sphnet_fuzz {
 // Stops the run as a crash, so that libFuzzer keeps the input that broke the rule.
 [[noreturn]] inline void broken(const std::string& what, const standin::CallResult& result) {
     std::fprintf(stderr,
-                 "\n*** broken: %s\n    error: \"%s\"\n    console (first 2000 chars): %s\n",
-                 what.c_str(), result.error.c_str(), result.console.substr(0, 2000).c_str());
+                 "\n*** broken: %s\n    error: %s \"%s\"\n    console (first 2000 chars): %s\n",
+                 what.c_str(), result.identifier.c_str(), result.error.c_str(),
+                 result.console.substr(0, 2000).c_str());
     for (const std::string& f : result.faults)
         std::fprintf(stderr, "    fault: %s\n", f.c_str());
     std::abort();
@@ -51,7 +52,8 @@ inline bool checkCallOutcome(const std::string& name, const standin::CallOptions
     }
     require(result.error.rfind(name + ": ", 0) == 0, "error text without the function's name",
             result);
-    require(documentedMessages().contains(result.error), "undocumented error text", result);
+    require(documentedMessages().contains(result.identifier, result.error),
+            "undocumented error, or one with another identifier", result);
     require(result.outputs.empty(), "a failed call handed back outputs", result);
     if (result.error == name + ": Not enough memory available; unable to run!") {
         require(allocationWasRefused(options, result), "memory message with memory to spare",

@@ -3,6 +3,7 @@
 // the property tests compare the modules against it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,20 @@ namespace sphnet_testing {
 
 constexpr double kTolerance = 1e-8;
 constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Where a sum of powers overflowed or left the normal range: the same distance with every
+// term divided by the largest one, m * (sum (t_i / m)^p)^(1/p).
+inline double referenceRescaledDistance(const double* a, const double* b, std::size_t n, double p) {
+    double largest = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        largest = std::max(largest, std::fabs(a[i] - b[i]));
+    if (largest == 0.0 || largest == kInf)
+        return largest;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += std::pow(std::fabs(a[i] - b[i]) / largest, p);
+    return largest * std::pow(sum, 1.0 / p);
+}
 
 // Minkowski distance of order p, summed in index order.
 inline double referenceDistance(const double* a, const double* b, std::size_t n, double p) {
@@ -33,7 +48,9 @@ inline double referenceDistance(const double* a, const double* b, std::size_t n,
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i)
         sum += std::pow(std::fabs(a[i] - b[i]), p);
-    return std::pow(sum, 1.0 / p);
+    if (std::isnan(sum) || (sum >= std::numeric_limits<double>::min() && std::isfinite(sum)))
+        return std::pow(sum, 1.0 / p);
+    return referenceRescaledDistance(a, b, n, p);
 }
 
 inline bool referenceCovers(double distance, double radius) {

@@ -42,9 +42,13 @@
 %!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must lie within the 32-bit integer range\.$> [N, NL, Pr] = sphnet_learn (P, [1; 2^31; 1], 2, 1, 0, 5, 0)
 %!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must lie within the 32-bit integer range\.$> [N, NL, Pr] = sphnet_learn (P, [1; -2^31 - 1; 1], 2, 1, 0, 5, 0)
 %!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must lie within the 32-bit integer range\.$> [N, NL, Pr] = sphnet_learn (P, [1; Inf; 1], 2, 1, 0, 5, 0)
+## A node keeps its pattern's label truncated: a fractional label would never match its node.
+%!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must hold whole numbers\.$> [N, NL, Pr] = sphnet_learn ([0 0], 1.7, 2, 1, 0, 4, 1)
+%!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must hold whole numbers\.$> [N, NL, Pr] = sphnet_learn (P, [1; 2^31 - 0.5; 1], 2, 1, 0, 5, 0)
+%!error <^sphnet_learn: SPHNET_LEARN: 2nd input argument \(PLabels\) must hold whole numbers\.$> [N, NL, Pr] = sphnet_learn (P, [1; 2; -0.5], 2, 1, 0, 5, 0)
 
-%!test # the label range ends where truncation toward zero still gives an int32
-%! [N, NL, Pr] = sphnet_learn (P, [2^31 - 0.5; -2^31 - 0.5; 1], 2, 0, 0, 1, 0);
+%!test # the label range is that of an int32
+%! [N, NL, Pr] = sphnet_learn (P, [2^31 - 1; -2^31; 1], 2, 0, 0, 1, 0);
 %! assert (NL, [2^31 - 1; -2^31; 1]);
 
 %!test # a row and a column of labels train alike
@@ -144,6 +148,30 @@
 %!error <^sphnet_learn: SPHNET_LEARN: 5th input argument \(margin\) must be non-negative\.$> [N, NL, Pr] = sphnet_learn (P, L, 1, 1, -1, 0, 9)
 %!error <^sphnet_learn: SPHNET_LEARN: 6th input argument \(max_list_presentations\) must be \x3E= 1$> [N, NL, Pr] = sphnet_learn (P, L, 1, 1, 1, 0, 9)
 
+%!test # each error carries the identifier of the argument it is about (see help sphnet_learn)
+%! cases = {'inputCount',              {P, L, 2, 1, 0, 5}
+%!          'badPatterns',             {single(P), L, 2, 1, 0, 5, 0}
+%!          'badLabels',               {P, [1; 1.5; 1], 2, 1, 0, 5, 0}
+%!          'badNormType',             {P, L, 0.5, 1, 0, 5, 0}
+%!          'badRmax',                 {P, L, 2, -1, 0, 5, 0}
+%!          'badMargin',               {P, L, 2, 1, Inf, 5, 0}
+%!          'badMaxListPresentations', {P, L, 2, 1, 0, 0, 0}
+%!          'badOflag',                {P, L, 2, 1, 0, 5, []}};
+%! for k = 1:rows (cases)
+%!   try
+%!     [N, NL, Pr] = sphnet_learn (cases{k, 2}{:});
+%!     error ('the call with a bad %s must fail', cases{k, 1});
+%!   catch err
+%!     assert (err.identifier, ['sphnet:learn:' cases{k, 1}]);
+%!   end_try_catch
+%! end
+%! try
+%!   [N, NL] = sphnet_learn (P, L, 2, 1, 0, 5, 0);
+%!   error ('two outputs must fail');
+%! catch err
+%!   assert (err.identifier, 'sphnet:learn:outputCount');
+%! end_try_catch
+
 %!test # after all the failed calls above, the module still trains, and the inputs are untouched
 %! P0 = P;
 %! L0 = L;
@@ -153,6 +181,7 @@
 %!     error ('the call above must fail');
 %!   catch err
 %!     assert (err.message, 'sphnet_learn: SPHNET_LEARN: 7th input argument (oflag) must be 0,1,2 or 3');
+%!     assert (err.identifier, 'sphnet:learn:badOflag');
 %!   end_try_catch
 %! end
 %! [N, NL, Pr] = sphnet_learn (P, L, 2, 10, 0, 5, 0);

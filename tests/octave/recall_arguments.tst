@@ -123,6 +123,30 @@
 %!error <^sphnet_recall: SPHNET_RECALL: 5th input argument \(unknown_label\) must lie within the 32-bit integer range\.$> r = sphnet_recall (T, NL, 2, X, NaN, 5, 9)
 %!error <^sphnet_recall: SPHNET_RECALL: 6th input argument \(nn_option\) must be either 0 or 1\.$> r = sphnet_recall (T, NL, 2, X, 0, 5, 9)
 
+%!test # each error carries the identifier of the argument it is about (see help sphnet_recall)
+%! cases = {'inputCount',      {T, NL, 2, X, -1, 1}
+%!          'badTemplates',    {single(T), NL, 2, X, -1, 1, 0}
+%!          'badNodeLabels',   {T, [1; NaN], 2, X, -1, 1, 0}
+%!          'badNormType',     {T, NL, 0, X, -1, 1, 0}
+%!          'badPatterns',     {T, NL, 2, zeros(1, 5), -1, 1, 0}
+%!          'badUnknownLabel', {T, NL, 2, X, 2^31, 1, 0}
+%!          'badNnOption',     {T, NL, 2, X, -1, 2, 0}
+%!          'badOflag',        {T, NL, 2, X, -1, 1, 4}};
+%! for k = 1:rows (cases)
+%!   try
+%!     r = sphnet_recall (cases{k, 2}{:});
+%!     error ('the call with a bad %s must fail', cases{k, 1});
+%!   catch err
+%!     assert (err.identifier, ['sphnet:recall:' cases{k, 1}]);
+%!   end_try_catch
+%! end
+%! try
+%!   [r, s] = sphnet_recall (T, NL, 2, X, -1, 1, 0);
+%!   error ('two outputs must fail');
+%! catch err
+%!   assert (err.identifier, 'sphnet:recall:outputCount');
+%! end_try_catch
+
 %!test # after the failed calls the module still classifies, and its inputs are untouched
 %! T0 = T;
 %! X0 = X;
@@ -131,6 +155,7 @@
 %!   error ('the call above must fail');
 %! catch err
 %!   assert (err.message, 'sphnet_recall: SPHNET_RECALL: 7th input argument (oflag) must be 0,1,2 or 3.');
+%!   assert (err.identifier, 'sphnet:recall:badOflag');
 %! end_try_catch
 %! assert (sphnet_recall (T, NL, 2, X, -1, 1, 0), [1; 2; 2]);
 %! assert (T, T0);

@@ -92,16 +92,19 @@ function sphnet_soak (toolbox, message_file, calls)
   endif
 endfunction
 
-## The documented messages as anchored regular expressions; %d is a whole number.
+## The documented errors: per line an identifier, and the text as an anchored regular
+## expression; %d is a whole number.
 function formats = documented_formats (file)
   lines = strsplit (fileread (file), "\n");
-  formats = {};
+  formats = struct ("id", {}, "text", {});
   for i = 1:numel (lines)
     line = lines{i};
     if (isempty (line) || line(1) == "#")
       continue;
     endif
-    formats{end+1} = ["^" strrep(regexptranslate("escape", line), "%d", "-?[0-9]+") "$"];
+    [id, text] = strtok (line, " ");
+    text = ["^" strrep(regexptranslate("escape", text(2:end)), "%d", "-?[0-9]+") "$"];
+    formats(end+1) = struct ("id", id, "text", text);
   endfor
 endfunction
 
@@ -110,7 +113,8 @@ function kb = resident_kb ()
   kb = str2double (regexp (status, 'VmRSS:\s*(\d+)', "tokens", "once"){1});
 endfunction
 
-## Calls fn with nout outputs; an error must be "<name>: " followed by a documented message.
+## Calls fn with nout outputs; an error must be "<name>: " followed by a documented message,
+## with its documented identifier.
 function [ok, out] = invoke (fn, name, args, nout, formats)
   out = cell (1, nout);
   try
@@ -127,8 +131,9 @@ function [ok, out] = invoke (fn, name, args, nout, formats)
       error ("soak: %s failed without its prefix: %s", name, err.message);
     endif
     text = err.message(numel (prefix)+1:end);
-    if (! any (cellfun (@(f) ! isempty (regexp (text, f, "once")), formats)))
-      error ("soak: undocumented error from %s: %s", name, err.message);
+    documented = arrayfun (@(f) strcmp (f.id, err.identifier) && ! isempty (regexp (text, f.text, "once")), formats);
+    if (! any (documented))
+      error ("soak: undocumented error from %s: %s %s", name, err.identifier, err.message);
     endif
   end_try_catch
 endfunction

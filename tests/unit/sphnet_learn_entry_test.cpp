@@ -52,6 +52,7 @@ CallResult learn(const Arguments& args, int nlhs = 3, const CallOptions& options
 void expectRejected(const CallResult& r, const std::string& message, const std::string& what) {
     EXPECT_TRUE(r.failed) << what;
     EXPECT_EQ(r.error, message) << what;
+    EXPECT_TRUE(testing_support::documentedError(r)) << what << ": identifier " << r.identifier;
     EXPECT_EQ(r.allocationAttempts, 0) << what;
     EXPECT_TRUE(r.faults.empty()) << what << ": " << (r.faults.empty() ? "" : r.faults[0]);
     EXPECT_TRUE(r.outputs.empty()) << what;
@@ -191,6 +192,11 @@ TEST(LearnEntry, UnsafeInputIsRejectedBeforeItIsRead) {
          "SPHNET_LEARN: 2nd input argument (PLabels) must lie within the 32-bit integer range."},
         {"label Inf", PLABELS, {2, 1}, {kInf, 1},
          "SPHNET_LEARN: 2nd input argument (PLabels) must lie within the 32-bit integer range."},
+        // A node keeps its pattern's label truncated: it would never match a fractional one.
+        {"label 1.5", PLABELS, {2, 1}, {1, 1.5},
+         "SPHNET_LEARN: 2nd input argument (PLabels) must hold whole numbers."},
+        {"label -2^31 - 0.5", PLABELS, {1, 2}, {1, -2147483648.5},
+         "SPHNET_LEARN: 2nd input argument (PLabels) must hold whole numbers."},
         {"norm_type NaN", NORM_TYPE, {1, 1}, {kNaN},
          "SPHNET_LEARN: 3rd input argument (norm_type) must be >= 1."},
         {"Rmax NaN", RMAX, {1, 1}, {kNaN},
@@ -360,17 +366,12 @@ TEST(LearnEntry, OutputsAreNodesLabelsAndPresentations) {
     }
 }
 
-TEST(LearnEntry, LabelsAtTheEdgesOfThe32BitRangeTruncate) {
+TEST(LearnEntry, LabelsAtTheEdgesOfThe32BitRangeAreKept) {
     Arguments args = walkThrough();
-    args.set(PLABELS, column({2147483647.9, -2147483648.9}));
+    args.set(PLABELS, column({2147483647.0, -2147483648.0}));
     const CallResult r = learn(args);
     ASSERT_FALSE(r.failed) << r.error;
-    // Labels that are not whole never match their node: later passes add nodes, the first two
-    // are the ones to look at.
-    const std::vector<double> labels = standin::data(r.outputs[1].get());
-    ASSERT_GE(labels.size(), 2u);
-    EXPECT_EQ(labels[0], 2147483647.0);
-    EXPECT_EQ(labels[1], -2147483648.0);
+    EXPECT_EQ(standin::data(r.outputs[1].get()), (std::vector<double>{2147483647.0, -2147483648.0}));
 }
 
 TEST(LearnEntry, EmptyTrainingSetGivesEmptyOutputs) {
@@ -448,6 +449,7 @@ TEST(LearnEntry, EveryAllocationFailureEndsWithTheMemoryMessage) {
             const std::string at = what + ", allocation " + std::to_string(k);
             if (r.failed) {
                 EXPECT_EQ(r.error, kMemoryMessage) << at;
+                EXPECT_EQ(r.identifier, "sphnet:learn:outOfMemory") << at;
                 EXPECT_TRUE(r.outputs.empty()) << at;
             } else {
                 ASSERT_EQ(r.outputs.size(), 3u) << at;
@@ -490,15 +492,17 @@ TEST(LearnEntry, RejectedCallsDoNotDependOnMemory) {
 }
 
 TEST(LearnEntry, InterruptEndsTheCallAndReleasesTheNodes) {
-    // Non-whole labels never converge: only the interrupt ends this run.
+    // A margin wider than the patterns lie apart: every pass makes new nodes, and only the
+    // interrupt ends this run.
     Arguments args = walkThrough(2);
-    args.set(PLABELS, column({1.5, 2.5}));
+    args.set(MARGIN, scalar(5));
     args.set(MAX_LIST_PRESENTATIONS, scalar(1e9));
     for (long polls : {0L, 1L, 5L, 40L}) {
         const CallResult r = learn(args, 3, CallOptions{0, polls});
         EXPECT_TRUE(r.failed) << polls;
         EXPECT_TRUE(r.interrupted) << polls;
         EXPECT_EQ(r.error, "SPHNET_LEARN: Interrupted by the user.") << polls;
+        EXPECT_EQ(r.identifier, "sphnet:learn:interrupted") << polls;
         EXPECT_EQ(r.heapBlocksOutstanding, 0) << polls;
         EXPECT_TRUE(r.faults.empty()) << polls;
         EXPECT_TRUE(r.outputs.empty()) << polls;

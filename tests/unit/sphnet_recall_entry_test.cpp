@@ -56,6 +56,7 @@ std::vector<double> labelsOf(const CallResult& r) {
 void expectRejected(const CallResult& r, const std::string& message, const std::string& what) {
     EXPECT_TRUE(r.failed) << what;
     EXPECT_EQ(r.error, message) << what;
+    EXPECT_TRUE(testing_support::documentedError(r)) << what << ": identifier " << r.identifier;
     EXPECT_EQ(r.allocationAttempts, 0) << what;
     EXPECT_TRUE(r.faults.empty()) << what << ": " << (r.faults.empty() ? "" : r.faults[0]);
     EXPECT_TRUE(r.outputs.empty()) << what;
@@ -430,6 +431,7 @@ TEST(RecallEntry, EveryAllocationFailureEndsWithTheMemoryMessage) {
             const std::string at = what + ", allocation " + std::to_string(k);
             if (r.failed) {
                 EXPECT_EQ(r.error, kMemoryMessage) << at;
+                EXPECT_EQ(r.identifier, "sphnet:recall:outOfMemory") << at;
                 EXPECT_TRUE(r.outputs.empty()) << at;
             } else {
                 EXPECT_EQ(labelsOf(r), labelsOf(clean)) << at;
@@ -473,6 +475,7 @@ TEST(RecallEntry, InterruptEndsTheCallAndReleasesTheNodes) {
         EXPECT_TRUE(r.failed) << polls;
         EXPECT_TRUE(r.interrupted) << polls;
         EXPECT_EQ(r.error, "SPHNET_RECALL: Interrupted by the user.") << polls;
+        EXPECT_EQ(r.identifier, "sphnet:recall:interrupted") << polls;
         EXPECT_EQ(r.heapBlocksOutstanding, 0) << polls;
         EXPECT_TRUE(r.faults.empty()) << polls;
         EXPECT_TRUE(r.outputs.empty()) << polls;

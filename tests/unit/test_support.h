@@ -7,11 +7,19 @@
 #include <utility>
 #include <vector>
 
+#include "documented_messages.h"
 #include "learn_prototypes.h"
 #include "sphere_node.h"
 #include "standin_host.h"
 
 namespace testing_support {
+
+// Whether a failed call's error, identifier and text together, is one that
+// documented_messages.txt lists.
+inline bool documentedError(const standin::CallResult& r) {
+    static const sphnet_testing::DocumentedMessages documented(SPHNET_DOCUMENTED_MESSAGES);
+    return documented.contains(r.identifier, r.error);
+}
 
 // Summaries end with "in N seconds"; N depends on where whole-second boundaries fall.
 inline std::string withoutSeconds(const std::string& text) {
