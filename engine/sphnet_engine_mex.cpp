@@ -21,79 +21,80 @@ using namespace sphnet;
 
 namespace {
 
-const char kName[] = "sphnet_engine";
-const char kBadArgument[] = "sphnet:engine:badArgument";
+// Internal: its messages name the function as Octave shows it, lower case.
+const EntryPoint kEngine = {"sphnet_engine", "sphnet:engine"};
+const char kBadArgument[] = "badArgument";
 
 enum TrainArgument { T_X = 1, T_CLASS, T_NORM, T_RMAX, T_MARGIN, T_PASSES, T_VERBOSE, T_START_NODES, T_START_CLASS, T_COUNT };
 enum RecallArgument { R_NODES = 1, R_CLASS, R_NORM, R_X, R_NN, R_COUNT };
 
 template <typename... Args>
-bool fail(char* message, const char* format, Args... args) {
-    return reject(message, kName, format, args...);
+bool fail(ErrorReport& error, const char* format, Args... args) {
+    return reject(error, kEngine, kBadArgument, format, args...);
 }
 
 // A real double scalar within [low, high] (NaN never is); `finite` also rules out infinities.
 bool checkNumber(const mxArray* array, const char* argument, double low, double high, bool finite,
-                 char* message) {
-    if (!checkScalarArgument(array, kName, argument, message)) return false;
+                 ErrorReport& error) {
+    if (!checkScalarArgument(array, kEngine, argument, kBadArgument, error)) return false;
     const double value = mxGetScalar(array);
     if (!(value >= low && value <= high) || (finite && !std::isfinite(value))) {
-        return fail(message, "%s: %s is out of range.", argument);
+        return fail(error, "%s: %s is out of range.", argument);
     }
     return true;
 }
 
 // A real double matrix of finite values; width >= 0 demands that many columns.
-bool checkFiniteMatrix(const mxArray* array, const char* argument, long width, char* message) {
-    if (!checkMatrixArgument(array, kName, argument, message)) return false;
+bool checkFiniteMatrix(const mxArray* array, const char* argument, long width, ErrorReport& error) {
+    if (!checkMatrixArgument(array, kEngine, argument, kBadArgument, error)) return false;
     if (width >= 0 && static_cast<long>(mxGetN(array)) != width) {
-        return fail(message, "%s: %s must have %ld columns.", argument, width);
+        return fail(error, "%s: %s must have %ld columns.", argument, width);
     }
-    if (!allFinite(array)) return fail(message, "%s: %s must not contain NaN or Inf.", argument);
+    if (!allFinite(array)) return fail(error, "%s: %s must not contain NaN or Inf.", argument);
     return true;
 }
 
 // Class numbers for `count` rows: a vector, or empty when there are no rows.
-bool checkClasses(const mxArray* array, int count, const char* argument, char* message) {
+bool checkClasses(const mxArray* array, int count, const char* argument, ErrorReport& error) {
     if (count == 0 && mxIsDouble(array) && mxGetNumberOfElements(array) == 0) return true;
-    return checkLabelVector(array, count, kName, argument, message);
+    return checkLabelVector(array, count, kEngine, argument, kBadArgument, error);
 }
 
 int rowsOf(const mxArray* array) { return static_cast<int>(mxGetM(array)); }
 
-bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, char* message) {
-    if (nrhs != T_COUNT || nlhs > 4) return fail(message, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
-    if (!checkFiniteMatrix(prhs[T_X], "X", -1, message)) return false;
+bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& error) {
+    if (nrhs != T_COUNT || nlhs > 4) return fail(error, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
+    if (!checkFiniteMatrix(prhs[T_X], "X", -1, error)) return false;
     const long n = static_cast<long>(mxGetN(prhs[T_X]));
-    if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", message)) return false;
+    if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", error)) return false;
     const double inf = INFINITY;
-    if (!checkNumber(prhs[T_NORM], "p", 1, inf, false, message)) return false;
-    if (!checkNumber(prhs[T_RMAX], "Rmax", 0, inf, true, message)) return false;
-    if (!checkNumber(prhs[T_MARGIN], "margin", 0, inf, true, message)) return false;
-    if (!checkNumber(prhs[T_PASSES], "maxPasses", 1, inf, false, message)) return false;
-    if (!checkNumber(prhs[T_VERBOSE], "verbose", 0, 1, true, message)) return false;
+    if (!checkNumber(prhs[T_NORM], "p", 1, inf, false, error)) return false;
+    if (!checkNumber(prhs[T_RMAX], "Rmax", 0, inf, true, error)) return false;
+    if (!checkNumber(prhs[T_MARGIN], "margin", 0, inf, true, error)) return false;
+    if (!checkNumber(prhs[T_PASSES], "maxPasses", 1, inf, false, error)) return false;
+    if (!checkNumber(prhs[T_VERBOSE], "verbose", 0, 1, true, error)) return false;
     const mxArray* start = prhs[T_START_NODES];
     const bool noStart = mxIsDouble(start) && mxGetNumberOfElements(start) == 0;
-    if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, message)) return false;
-    return checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", message);
+    if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, error)) return false;
+    return checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", error);
 }
 
-bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, char* message) {
-    if (nrhs != R_COUNT || nlhs > 5) return fail(message, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
+bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& error) {
+    if (nrhs != R_COUNT || nlhs > 5) return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
     const mxArray* nodes = prhs[R_NODES];
-    if (!checkMatrixArgument(nodes, kName, "nodes", message)) return false;
-    if (mxGetN(nodes) < 1) return fail(message, "%s: nodes must have a column for the radius.");
-    if (anyNaN(nodes)) return fail(message, "%s: nodes must not contain NaN.");
+    if (!checkMatrixArgument(nodes, kEngine, "nodes", kBadArgument, error)) return false;
+    if (mxGetN(nodes) < 1) return fail(error, "%s: nodes must have a column for the radius.");
+    if (anyNaN(nodes)) return fail(error, "%s: nodes must not contain NaN.");
     const long n = static_cast<long>(mxGetN(nodes)) - 1;
     const double* values = mxGetPr(nodes);
     const std::size_t centreValues = mxGetM(nodes) * static_cast<std::size_t>(n);
     for (std::size_t v = 0; v < centreValues; ++v) {
-        if (!std::isfinite(values[v])) return fail(message, "%s: nodes must have finite centres.");
+        if (!std::isfinite(values[v])) return fail(error, "%s: nodes must have finite centres.");
     }
-    if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", message)) return false;
-    if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, false, message)) return false;
-    if (!checkFiniteMatrix(prhs[R_X], "X", n, message)) return false;
-    return checkNumber(prhs[R_NN], "nnOption", 0, 1, true, message);
+    if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", error)) return false;
+    if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, false, error)) return false;
+    if (!checkFiniteMatrix(prhs[R_X], "X", n, error)) return false;
+    return checkNumber(prhs[R_NN], "nnOption", 0, 1, true, error);
 }
 
 ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
@@ -177,7 +178,7 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
 }  // namespace
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    char message[kMessageSize];
+    ErrorReport error;
     char command[8] = {};
     const bool named = nrhs >= 1 && mxIsChar(prhs[0]) && mxGetNumberOfElements(prhs[0]) < sizeof command &&
                        mxGetString(prhs[0], command, sizeof command) == 0;
@@ -185,17 +186,16 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     const bool recalling = named && std::strcmp(command, "recall") == 0;
     bool valid = false;
     if (training) {
-        valid = checkTrain(nlhs, nrhs, prhs, message);
+        valid = checkTrain(nlhs, nrhs, prhs, error);
     } else if (recalling) {
-        valid = checkRecall(nlhs, nrhs, prhs, message);
+        valid = checkRecall(nlhs, nrhs, prhs, error);
     } else {
-        fail(message, "%s: the first argument must be 'train' or 'recall' (an internal function of sphnet_fit "
+        fail(error, "%s: the first argument must be 'train' or 'recall' (an internal function of sphnet_fit "
                       "and sphnet_predict).");
     }
     if (!valid) {
-        mexErrMsgIdAndTxt(kBadArgument, "%s", message);
-        return;
+        raiseError(error);
     }
     const ProcedureStatus status = training ? train(nlhs, plhs, prhs) : recall(nlhs, plhs, prhs);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, "SPHNET_ENGINE");
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEngine);
 }

@@ -23,7 +23,9 @@
 %
 %   Inputs (all real double):
 %     Patterns   N x n matrix, one pattern per row, finite values. Standardise the columns first
-%                (e.g. X = (X - mean(X)) ./ std(X)) so that no coordinate dominates the distance.
+%                so that no coordinate dominates the distance, keeping constant columns finite:
+%                  mu = mean(X);  sigma = std(X);  sigma(sigma == 0) = 1;  X = (X - mu) ./ sigma;
+%                (SPHNET_FIT does this for you with 'Standardize', true.)
 %     PLabels    N x 1 or 1 x N, one class label per pattern: whole numbers in the int32 range
 %                (node labels are int32; a fractional label is rejected).
 %     norm_type  order p of the Minkowski distance, p >= 1: 1 city-block, 2 Euclidean,
@@ -121,11 +123,19 @@
 %   ("..." repeats the ordinal and name of the line above.)
 %   A scalar argument must be a non-empty real double array with a dimension of size 1.
 %
-%   See also SPHNET_RECALL, SPHNET_DEMO.
+%   See also SPHNET_FIT, SPHNET_PREDICT, SPHNET_RECALL, SPHNET_DEMO.
 
 %!shared X, y
 %! X = [0 0; 0.2 0.1; 1 1; 1.1 0.9];
 %! y = [1; 1; 2; 2];
+
+%!test
+%! ## The help's standardisation recipe keeps the constant columns of digits finite.
+%! recipe = regexp (help ('sphnet_learn'), 'mu = mean\(X\);[^\n]*', 'match', 'once');
+%! D = csvread (fullfile (fileparts (which ('sphnet_demo')), 'data', 'digits.csv'));
+%! X = D(:, 1:end-1);
+%! eval (recipe);
+%! assert (! isempty (recipe) && any (std (D(:, 1:end-1)) == 0) && all (isfinite (X(:))));
 
 %!test
 %! ## Two patterns of different labels, Rmax 10: node 1 is shrunk to half the distance, and

@@ -87,7 +87,8 @@ bool hostInterruptPending() {
     return true;
 }
 
-void hostRaiseInterrupt(const char* message) {
+// Python exceptions carry no identifier: the interrupt is a KeyboardInterrupt.
+void hostRaiseInterrupt(const char* /*identifier*/, const char* message) {
     InterpreterLock lock;
     if (pendingType != nullptr) {
         PyErr_Restore(pendingType, pendingValue, pendingTraceback);

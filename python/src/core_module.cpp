@@ -112,7 +112,7 @@ int verbosityLevel(int verbosity) {
 // everything it held.
 void raiseUnlessDone(ProcedureStatus status) {
     if (status == ProcedureStatus::Done) return;
-    if (status == ProcedureStatus::Interrupted) hostRaiseInterrupt("Interrupted by the user.");
+    if (status == ProcedureStatus::Interrupted) hostRaiseInterrupt("sphnet:interrupted", "Interrupted by the user.");
     PyErr_SetString(PyExc_MemoryError, "sphnet: Not enough memory available; unable to run!");
     throw py::error_already_set();
 }
