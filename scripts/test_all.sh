@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, then builds and runs
 #   1. build/       the unit tests and the Octave tests against the modules in build/toolbox;
-#                   then the Python package's tests (tests/python, installed by
+#                   build-make/ assembles the Octave package with CMake's default generator,
+#                   which must give the same archive as Ninja; then the Python package's tests (tests/python, installed by
 #                   scripts/install_python.sh), comparing it with those modules too;
 #   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. valgrind memcheck over the unit tests and (fewer) property tests of build/;
@@ -15,6 +16,11 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+# The package must come out the same with CMake's default generator, whose own Makefiles
+# share folder names with the package's.
+cmake -S . -B build-make -DSPHNET_TESTS=OFF -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF >/dev/null
+cmake --build build-make --target sphnet_package >/dev/null
+cmp <(tar -xzOf build/sphnet-*.tar.gz) <(tar -xzOf build-make/sphnet-*.tar.gz)
 scripts/install_python.sh
 build/python-venv/bin/python -m pytest -q -p no:cacheprovider tests/python
 
