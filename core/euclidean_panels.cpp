@@ -381,7 +381,7 @@ double EuclideanPanels::squaredNorm(const double* x) const {
     return s;
 }
 
-void EuclideanPanels::round(const double* x, float* out) const {
+void EuclideanPanels::roundToSingle(const double* x, float* out) const {
     const double* origin = origin_.data;  // null in double precision: from zero
     for (int i = 0; i < n_; ++i) out[i] = static_cast<float>(origin != nullptr ? x[i] - origin[i] : x[i]);
 }

@@ -78,7 +78,7 @@ public:
     double squaredNorm(const double* x) const;
     // x's n coordinates from the origin, rounded to float: how single-precision panels read a
     // pattern.
-    void round(const double* x, float* out) const;
+    void roundToSingle(const double* x, float* out) const;
     // |D - S| <= kappa() (|x|^2 + |c|^2) + tinyError() for every D the kernel gives.
     double kappa() const { return kappa_; }
     double tinyError() const { return tinyError_; }
@@ -106,7 +106,7 @@ public:
         double nearestFactor = 1.0;
         double* least = nullptr;         // per pattern
         unsigned* nearMasks = nullptr;   // per pattern
-        // Per pattern, its coordinates by round(): what single-precision panels read for x.
+        // Per pattern, its coordinates by roundToSingle(): what single-precision panels read for x.
         const float* const* single = nullptr;
     };
     // The limit below which D - nodeSlack makes a node a 1-NN candidate.

@@ -458,7 +458,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         nearest[k] = -1;
         b.norm[k] = panels_.squaredNorm(patterns[k]);
         b.slack[k] = panels_.kappa() * b.norm[k] + panels_.tinyError();
-        if (single != nullptr) panels_.round(patterns[k], single + k * n);
+        if (single != nullptr) panels_.roundToSingle(patterns[k], single + k * n);
         b.leastHigh[k] = std::numeric_limits<double>::infinity();
         b.candidateCount[k] = 0;
     }

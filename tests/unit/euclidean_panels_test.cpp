@@ -87,7 +87,7 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
                 // Some patterns sit on a node: D near 0, where cancellation is worst.
                 if (r % 4 == 0) xs[r] = centres[r];
                 x[r] = xs[r].data();
-                panels.round(x[r], rounded[r].data());
+                panels.roundToSingle(x[r], rounded[r].data());
                 single[r] = rounded[r].data();
                 norms[r] = panels.squaredNorm(x[r]);
                 slack[r] = panels.kappa() * norms[r] + panels.tinyError();
