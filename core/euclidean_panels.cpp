@@ -16,24 +16,28 @@ namespace {
 constexpr int kPanel = EuclideanPanels::kPanel;
 constexpr int kGroup = EuclideanPanels::kGroup;
 
-// dots[r * kPanel + l] = x[r] . (centre of lane l). Any order of summation will do: the
-// allowance holds for all of them.
-void dotsPortable(const double* const* x, int rows, const double* panel, int n, double* dots) {
+template <class T>
+using DotsOf = void (*)(const T* const* x, int rows, const T* panel, int n, double* dots);
+
+// dots[r * kPanel + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
+// do: the allowance holds for all of them.
+template <class T>
+void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* dots) {
     for (int r = 0; r < rows; ++r) {
-        double acc[kPanel] = {};
-        const double* xr = x[r];
+        T acc[kPanel] = {};
+        const T* xr = x[r];
         for (int i = 0; i < n; ++i) {
-            const double xi = xr[i];
-            const double* c = panel + static_cast<std::size_t>(i) * kPanel;
+            const T xi = xr[i];
+            const T* c = panel + static_cast<std::size_t>(i) * kPanel;
             for (int l = 0; l < kPanel; ++l) acc[l] += xi * c[l];
         }
-        std::memcpy(dots + r * kPanel, acc, sizeof acc);
+        for (int l = 0; l < kPanel; ++l) dots[r * kPanel + l] = acc[l];
     }
 }
 
 // The selection from D, lane by lane, for every instruction set without a fused version.
-template <EuclideanPanels::Kernel Dots>
-void selectAfter(const double* const* x, const double* xNorms, int rows, const double* panel,
+template <class T, DotsOf<T> Dots>
+void selectAfter(const T* const* x, const double* xNorms, int rows, const T* panel,
                  const double* norms, int n, const EuclideanPanels::Selection& s, unsigned* masks,
                  double* out) {
     double dots[kGroup * kPanel];
@@ -88,10 +92,40 @@ __attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
     }
 }
 
-// The products, with the selection made in the registers.
+// The same in single precision: Rows accumulators of sixteen floats, each coordinate one
+// broadcast per pattern and one multiply-add; the sums are widened to double at the end.
 template <int Rows>
-__attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x, const double* xNorms,
-                                                         const double* panel, const double* norms, int n,
+__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
+    const float* const* x, const float* panel, int n, __m512d* low, __m512d* high) {
+    __m512 acc[Rows];
+    const float* xr[Rows];
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        acc[r] = _mm512_setzero_ps();
+        xr[r] = x[r];
+    }
+    for (int i = 0; i < n; ++i) {
+        const __m512 c = _mm512_loadu_ps(panel + static_cast<std::size_t>(i) * kPanel);
+#pragma GCC unroll 8
+        for (int r = 0; r < Rows; ++r) acc[r] = _mm512_fmadd_ps(_mm512_set1_ps(xr[r][i]), c, acc[r]);
+    }
+    // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
+    const __m256d zero = _mm256_setzero_pd();
+    const __m512d none = _mm512_setzero_pd();
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r) {
+        const __m512d both = _mm512_castps_pd(acc[r]);
+        const __m256 first = _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 0));
+        const __m256 second = _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 1));
+        low[r] = _mm512_mask_cvtps_pd(none, 0xFF, first);
+        high[r] = _mm512_mask_cvtps_pd(none, 0xFF, second);
+    }
+}
+
+// The products, with the selection made in the registers.
+template <class T, int Rows>
+__attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, const double* xNorms,
+                                                         const T* panel, const double* norms, int n,
                                                          const EuclideanPanels::Selection& s,
                                                          unsigned* masks, double* out) {
     __m512d low[Rows], high[Rows];
@@ -147,19 +181,20 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const double* const* x,
     }
 }
 
-__attribute__((target("avx512f"))) void selectAvx512(const double* const* x, const double* xNorms,
-                                                     int rows, const double* panel, const double* norms,
-                                                     int n, const EuclideanPanels::Selection& s,
+template <class T>
+__attribute__((target("avx512f"))) void selectAvx512(const T* const* x, const double* xNorms, int rows,
+                                                     const T* panel, const double* norms, int n,
+                                                     const EuclideanPanels::Selection& s,
                                                      unsigned* masks, double* out) {
     switch (rows) {
-        case 8: selectAvx512Rows<8>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 7: selectAvx512Rows<7>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 6: selectAvx512Rows<6>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 5: selectAvx512Rows<5>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 4: selectAvx512Rows<4>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 3: selectAvx512Rows<3>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 2: selectAvx512Rows<2>(x, xNorms, panel, norms, n, s, masks, out); return;
-        default: selectAvx512Rows<1>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 8: selectAvx512Rows<T, 8>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 7: selectAvx512Rows<T, 7>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 6: selectAvx512Rows<T, 6>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 5: selectAvx512Rows<T, 5>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 4: selectAvx512Rows<T, 4>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 3: selectAvx512Rows<T, 3>(x, xNorms, panel, norms, n, s, masks, out); return;
+        case 2: selectAvx512Rows<T, 2>(x, xNorms, panel, norms, n, s, masks, out); return;
+        default: selectAvx512Rows<T, 1>(x, xNorms, panel, norms, n, s, masks, out); return;
     }
 }
 
@@ -190,11 +225,39 @@ __attribute__((target("avx2,fma"))) void dotsAvx2Rows(const double* const* x, co
     }
 }
 
-__attribute__((target("avx2,fma"))) void dotsAvx2(const double* const* x, int rows,
-                                                  const double* panel, int n, double* dots) {
+// Four patterns in single precision, eight floats to a vector: eight accumulators.
+template <int Rows>
+__attribute__((target("avx2,fma"))) void dotsAvx2Rows(const float* const* x, const float* panel,
+                                                      int n, double* dots) {
+    __m256 acc[Rows][2];
+#pragma GCC unroll 4
+    for (int r = 0; r < Rows; ++r) acc[r][0] = acc[r][1] = _mm256_setzero_ps();
+    for (int i = 0; i < n; ++i) {
+        const float* c = panel + static_cast<std::size_t>(i) * kPanel;
+        const __m256 c0 = _mm256_loadu_ps(c), c1 = _mm256_loadu_ps(c + 8);
+#pragma GCC unroll 4
+        for (int r = 0; r < Rows; ++r) {
+            const __m256 xi = _mm256_broadcast_ss(x[r] + i);
+            acc[r][0] = _mm256_fmadd_ps(xi, c0, acc[r][0]);
+            acc[r][1] = _mm256_fmadd_ps(xi, c1, acc[r][1]);
+        }
+    }
+    for (int r = 0; r < Rows; ++r) {
+        for (int v = 0; v < 2; ++v) {
+            double* d = dots + r * kPanel + 8 * v;
+            _mm256_storeu_pd(d, _mm256_cvtps_pd(_mm256_castps256_ps128(acc[r][v])));
+            _mm256_storeu_pd(d + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(acc[r][v], 1)));
+        }
+    }
+}
+
+template <class T>
+__attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, const T* panel, int n,
+                                                  double* dots) {
+    constexpr int kRows = sizeof(T) == sizeof(float) ? 4 : 2;
     int r = 0;
-    for (; r + 2 <= rows; r += 2) dotsAvx2Rows<2>(x + r, panel, n, dots + r * kPanel);
-    if (r < rows) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kPanel);
+    for (; r + kRows <= rows; r += kRows) dotsAvx2Rows<kRows>(x + r, panel, n, dots + r * kPanel);
+    for (; r < rows; ++r) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kPanel);
 }
 #endif
 
@@ -204,6 +267,17 @@ bool EuclideanPanels::suits(const double* const* rows, int count, int n) {
     for (int k = 0; k < count; ++k) {
         for (int i = 0; i < n; ++i) {
             if (!(std::fabs(rows[k][i]) <= kLargest)) return false;
+        }
+    }
+    return true;
+}
+
+bool EuclideanPanels::suitsSingle(const double* const* rows, int count, int n, const double* origin) {
+    if (n > kSingleMaxDimensions) return false;
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i < n; ++i) {
+            const double magnitude = std::fabs(rows[k][i] - origin[i]);
+            if (magnitude != 0.0 && !(magnitude >= kSingleSmallest && magnitude <= kSingleLargest)) return false;
         }
     }
     return true;
@@ -224,37 +298,74 @@ bool EuclideanPanels::available(Vectors vectors) {
     }
 }
 
-void EuclideanPanels::init(int n, Vectors vectors) {
+bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const double* origin) {
     release();
     n_ = n;
+    precision_ = precision;
+    if (precision == Precision::Single) {
+        if (!origin_.resize(static_cast<std::size_t>(n), 0.0)) return false;
+        if (origin != nullptr) std::memcpy(origin_.data, origin, static_cast<std::size_t>(n) * sizeof(double));
+    }
     // |D - S| <= (2 gamma_n + 3u)(|x|^2 + |c|^2), gamma_n = nu / (1 - nu): n roundings in
     // each dot product and each norm, three more where D is formed. The last factor covers
     // gamma_n's denominator and the norms being computed rather than exact.
     kappa_ = (2.0 * n + 4.0) * 0x1p-53 * (1.0 + 0x1p-20);
+    tinyError_ = kTinyError;
+    if (precision == Precision::Single) {
+        // Rounding both inputs moves each product by at most (2v + v^2) of it, and the float
+        // sums add gamma_n(v) of the rounded products (v = 2^-24, rounded products at most
+        // (1 + v)^2 the exact ones); with sum |x_i c_i| <= (|x|^2 + |c|^2) / 2 this bounds 2 x.c.
+        // The double norms and the forming of D keep their share (an extra u for 2|x.c|
+        // being up to 1 + n v times the norms), and the shift to the origin at most 8u: each
+        // difference is off by u of itself, or by 2^-1074 where it underflows. Float sums that
+        // underflow lose at most 2^-126 per rounding, n roundings per dot product.
+        constexpr double v = 0x1p-24;
+        const double gamma = n * v / (1.0 - n * v);
+        kappa_ = ((2.0 * v + v * v) + gamma * (1.0 + v) * (1.0 + v) + (n + 12.0) * 0x1p-53 * (1.0 + 0x1p-20)) *
+                 (1.0 + 0x1p-40);
+        tinyError_ = n * 0x1p-124 + kTinyError;
+    }
     if (vectors == Vectors::Best) {
         vectors = available(Vectors::Avx512) ? Vectors::Avx512
                   : available(Vectors::Avx2) ? Vectors::Avx2
                                              : Vectors::Portable;
     }
-    select_ = selectAfter<dotsPortable>;
+    selectDouble_ = selectAfter<double, dotsPortable<double>>;
+    selectSingle_ = selectAfter<float, dotsPortable<float>>;
 #if SPHNET_PANELS_X86
-    if (vectors == Vectors::Avx512) select_ = selectAvx512;
-    if (vectors == Vectors::Avx2) select_ = selectAfter<dotsAvx2>;
+    if (vectors == Vectors::Avx512) {
+        selectDouble_ = selectAvx512<double>;
+        selectSingle_ = selectAvx512<float>;
+    }
+    if (vectors == Vectors::Avx2) {
+        selectDouble_ = selectAfter<double, dotsAvx2<double>>;
+        selectSingle_ = selectAfter<float, dotsAvx2<float>>;
+    }
 #endif
+    return true;
 }
 
 bool EuclideanPanels::append(const double* centre) {
     const std::size_t n = static_cast<std::size_t>(n_);
     const int j = count_;
     const int lane = j % kPanel;
+    const bool single = precision_ == Precision::Single;
     if (lane == 0) {
         // A new panel, zero-filled so that lanes past the last node stay harmless.
-        if (!panels_.resize(panels_.size + n * kPanel, 0.0) || !norms_.resize(norms_.size + kPanel, 0.0)) {
+        const std::size_t grown = static_cast<std::size_t>(panels() + 1) * n * kPanel;
+        if (!(single ? singlePanels_.resize(grown, 0.0f) : panels_.resize(grown, 0.0)) ||
+            !norms_.resize(norms_.size + kPanel, 0.0)) {
             return false;
         }
     }
-    double* panel = panels_.data + static_cast<std::size_t>(j / kPanel) * n * kPanel;
-    for (std::size_t i = 0; i < n; ++i) panel[i * kPanel + lane] = centre[i];
+    const std::size_t at = static_cast<std::size_t>(j / kPanel) * n * kPanel + lane;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (single) {
+            singlePanels_.data[at + i * kPanel] = static_cast<float>(centre[i] - origin_.data[i]);
+        } else {
+            panels_.data[at + i * kPanel] = centre[i];
+        }
+    }
     norms_.data[j] = squaredNorm(centre);
     count_ = j + 1;
     return true;
@@ -262,15 +373,28 @@ bool EuclideanPanels::append(const double* centre) {
 
 double EuclideanPanels::squaredNorm(const double* x) const {
     double s = 0.0;
+    if (precision_ == Precision::Single) {
+        for (int i = 0; i < n_; ++i) s += (x[i] - origin_.data[i]) * (x[i] - origin_.data[i]);
+        return s;
+    }
     for (int i = 0; i < n_; ++i) s += x[i] * x[i];
     return s;
 }
 
+void EuclideanPanels::roundToSingle(const double* x, float* out) const {
+    const double* origin = origin_.data;  // null in double precision: from zero
+    for (int i = 0; i < n_; ++i) out[i] = static_cast<float>(origin != nullptr ? x[i] - origin[i] : x[i]);
+}
+
 void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q,
                              const Selection& s, unsigned* masks, double* out) const {
-    const std::size_t n = static_cast<std::size_t>(n_);
-    select_(x, xNorms, rows, panels_.data + static_cast<std::size_t>(q) * n * kPanel,
-            norms_.data + static_cast<std::size_t>(q) * kPanel, n_, s, masks, out);
+    const std::size_t first = static_cast<std::size_t>(q) * static_cast<std::size_t>(n_) * kPanel;
+    const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
+    if (precision_ == Precision::Single) {
+        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, norms, n_, s, masks, out);
+    } else {
+        selectDouble_(x, xNorms, rows, panels_.data + first, norms, n_, s, masks, out);
+    }
     const int lanes = count_ - q * kPanel;
     if (lanes < kPanel) {
         for (int r = 0; r < rows; ++r) {
@@ -282,6 +406,8 @@ void EuclideanPanels::select(const double* const* x, const double* xNorms, int r
 
 void EuclideanPanels::release() {
     panels_.release();
+    singlePanels_.release();
+    origin_.release();
     norms_.release();
     count_ = 0;
 }

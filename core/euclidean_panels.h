@@ -5,8 +5,13 @@
 //
 // Such a figure D is not the coverage test's distance, but it is never far from the exact
 // squared distance S: whatever the order of the sums, |D - S| <= kappa (|x|^2 + |c|^2) + tiny
-// (see allowance()). Scans use it to bound every node's distance from both sides and compute
-// the exact distance only where a bound leaves the verdict open.
+// (see kappa() and tinyError()). Scans use it to bound every node's distance from both sides
+// and compute the exact distance only where a bound leaves the verdict open.
+//
+// In single precision the centres and patterns are measured from an origin among the centres
+// (distances stay the same, the norms the allowance grows with shrink), rounded to float, and
+// their products summed in float, sixteen to a vector: twice the double rate, for a wider
+// allowance that covers the shift and the rounding of the inputs and of the float sums.
 #pragma once
 
 #include <cstddef>
@@ -43,11 +48,24 @@ public:
 
     // The instruction sets the kernel is built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Avx2, Avx512 };
+    enum class Precision { Double, Single };
     // Whether the bounds hold for these rows of n coordinates: every magnitude at most kLargest.
     static bool suits(const double* const* rows, int count, int n);
+    // Whether they hold in single precision too, measured from origin (n values): n at most
+    // kSingleMaxDimensions and every coordinate less the origin's zero or of magnitude in
+    // [kSingleSmallest, kSingleLargest], so that rounded values and their products are normal
+    // floats and no float sum can overflow.
+    static constexpr double kSingleSmallest = 0x1p-60;
+    static constexpr double kSingleLargest = 0x1p50;
+    static constexpr int kSingleMaxDimensions = 1 << 20;
+    static bool suitsSingle(const double* const* rows, int count, int n, const double* origin);
     static bool available(Vectors vectors);
 
-    void init(int n, Vectors vectors = Vectors::Best);
+    // Single precision measures from origin (n values, copied); double precision from zero.
+    // False when memory runs out.
+    bool init(int n, Vectors vectors = Vectors::Best, Precision precision = Precision::Double,
+              const double* origin = nullptr);
+    Precision precision() const { return precision_; }
     // Appends a node's centre (n values, each of magnitude at most kLargest). False when
     // memory runs out.
     bool append(const double* centre);
@@ -56,11 +74,15 @@ public:
     int panels() const { return (count_ + kPanel - 1) / kPanel; }
     double squaredNorm(int j) const { return norms_.data[j]; }
 
-    // The sum of squares of x's n coordinates, as the kernel's D assumes it.
+    // The sum of squares of x's n coordinates, from the origin, as the kernel's D assumes it.
     double squaredNorm(const double* x) const;
-    // kappa: |D - S| <= kappa (|x|^2 + |c|^2) + kTinyError for every D the kernel gives.
+    // x's n coordinates from the origin, rounded to float: how single-precision panels read a
+    // pattern.
+    void roundToSingle(const double* x, float* out) const;
+    // |D - S| <= kappa() (|x|^2 + |c|^2) + tinyError() for every D the kernel gives.
     double kappa() const { return kappa_; }
-    static constexpr double kTinyError = 0x1p-1000;
+    double tinyError() const { return tinyError_; }
+    static constexpr double kTinyError = 0x1p-1000;  // tinyError() in double precision
 
     // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
     // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
@@ -84,6 +106,8 @@ public:
         double nearestFactor = 1.0;
         double* least = nullptr;         // per pattern
         unsigned* nearMasks = nullptr;   // per pattern
+        // Per pattern, its coordinates by roundToSingle(): what single-precision panels read for x.
+        const float* const* single = nullptr;
     };
     // The limit below which D - nodeSlack makes a node a 1-NN candidate.
     static double nearestLimit(double nearestFactor, double least, double slack) {
@@ -96,18 +120,26 @@ public:
 
     void release();
 
-    using Select = void (*)(const double* const* x, const double* xNorms, int rows,
-                            const double* panel, const double* norms, int n,
-                            const EuclideanPanels::Selection& s, unsigned* masks, double* out);
-    using Kernel = void (*)(const double* const* x, int rows, const double* panel, int n, double* dots);
+    // A kernel for coordinates of type T: the products of a group of patterns with a panel
+    // and the selection from them.
+    template <class T>
+    using SelectOf = void (*)(const T* const* x, const double* xNorms, int rows, const T* panel,
+                              const double* norms, int n, const Selection& s, unsigned* masks,
+                              double* out);
 
 private:
-    Select select_ = nullptr;
+    SelectOf<double> selectDouble_ = nullptr;
+    SelectOf<float> selectSingle_ = nullptr;
+    Precision precision_ = Precision::Double;
     int n_ = 0;
     int count_ = 0;
     double kappa_ = 0.0;
-    HostVector<double> panels_;  // per panel: n rows of kPanel coordinates
+    double tinyError_ = kTinyError;
+    // Per panel: n rows of kPanel coordinates, in the chosen precision.
+    HostVector<double> panels_;
+    HostVector<float> singlePanels_;
     HostVector<double> norms_;   // per node, in whole panels (zero past the last node)
+    HostVector<double> origin_;  // single precision only
 };
 
 }  // namespace sphnet

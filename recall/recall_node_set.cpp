@@ -73,7 +73,22 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
         !EuclideanPanels::suits(in.patterns, in.patternCount, n_)) {
         return true;
     }
-    panels_.init(n_);
+    // Single precision (faster than double in every dimension measured, 8 to 256) wherever the
+    // data suit it, measured from the centres' mean.
+    HostBlock<double> origin(static_cast<std::size_t>(n_));
+    if (!origin) return false;
+    for (int i = 0; i < n_; ++i) origin[i] = 0.0;
+    for (int t = 0; t < M; ++t) {
+        for (int i = 0; i < n_; ++i) origin[i] += centres_.data[static_cast<std::size_t>(t) * n_ + i];
+    }
+    for (int i = 0; i < n_; ++i) origin[i] /= M;
+    const bool single = EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
+                        EuclideanPanels::suitsSingle(in.patterns, in.patternCount, n_, origin.get());
+    if (!panels_.init(n_, EuclideanPanels::Vectors::Best,
+                      single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
+                      origin.get())) {
+        return false;
+    }
     // In whole panels, as the selection reads them: the lanes past the last node never cover
     // and are never nearest.
     const std::size_t whole = (static_cast<std::size_t>(M) + EuclideanPanels::kPanel - 1) /
@@ -235,8 +250,10 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
     const bool rough = tiled_ && count_ > 0;
     if (rough) s.rough = HostBlock<float>(static_cast<std::size_t>(n_));
+    const bool single = euclidean_ && panels_.precision() == EuclideanPanels::Precision::Single;
     if (euclidean_) s.block = HostBlock<EuclideanBlockState>(1);
-    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block);
+    if (single) s.single = HostBlock<float>(static_cast<std::size_t>(EuclideanBlockState::kPatterns) * n_);
+    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block) && (!single || s.single);
 }
 
 // The coverage test's verdict for node j, from bounds where they settle it.
@@ -441,11 +458,13 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     EuclideanBlockState& b = *s.block.get();
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
+    float* single = panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
     for (int k = 0; k < count; ++k) {
         cover[k] = -1;
         nearest[k] = -1;
         b.norm[k] = panels_.squaredNorm(patterns[k]);
-        b.slack[k] = panels_.kappa() * b.norm[k] + EuclideanPanels::kTinyError;
+        b.slack[k] = panels_.kappa() * b.norm[k] + panels_.tinyError();
+        if (single != nullptr) panels_.roundToSingle(patterns[k], single + k * n);
         b.leastHigh[k] = std::numeric_limits<double>::infinity();
         b.candidateCount[k] = 0;
     }
@@ -488,10 +507,12 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         for (int g = 0; g < active; g += kGroup) {
             const int rows = active - g < kGroup ? active - g : kGroup;
             const double* x[kGroup];
+            const float* xSingle[kGroup];
             double norms[kGroup], slack[kGroup], least[kGroup];
             for (int r = 0; r < rows; ++r) {
                 const int k = b.active[g + r];
                 x[r] = patterns[k];
+                xSingle[r] = single != nullptr ? single + k * n : nullptr;
                 norms[r] = b.norm[k];
                 slack[r] = b.slack[k];
                 least[r] = b.leastHigh[k];
@@ -501,6 +522,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                 const int first = q * kPanel;
                 const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
                 EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
+                selection.single = xSingle;
                 if (wantNearest) {
                     selection.nodeSlack = nodeSlack_.data + first;
                     selection.nearestFactor = nearestFactor_;

@@ -36,6 +36,7 @@ struct RecallScratch {
     HostBlock<double> high;
     HostBlock<float> rough;  // the pattern for the tiles' filter
     HostBlock<EuclideanBlockState> block;
+    HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
     // Where both the grid and the panels are built, each thread times a few blocks each way
     // and goes on with the faster: seconds and patterns per way, grid first.
     double trialSeconds[2] = {0.0, 0.0};

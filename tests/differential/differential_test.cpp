@@ -492,7 +492,8 @@ INSTANTIATE_TEST_SUITE_P(EveryNorm, Continuation, ::testing::Values(0, 1, 2, 3, 
 
 // Overlapping classes in 8 to 40 dimensions with a few hundred to a few thousand nodes, now and
 // then far from the origin, where |x|^2 + |c|^2 - 2 x.c loses most of its digits and only the
-// allowance keeps its bounds true, or on a lattice, where distances tie exactly.
+// allowance keeps its bounds true, on a lattice, where distances tie exactly, or scaled beyond
+// the range recall's single-precision panels take.
 TEST(BlockScans, ManyNodesInManyDimensions) {
     Generator g(0xb10c5u);
     const int cases = scaled(10);
@@ -503,13 +504,14 @@ TEST(BlockScans, ManyNodesInManyDimensions) {
         const Layout layout = g.chance(0.3) ? Layout::Grid : g.chance(0.5) ? Layout::Clustered : Layout::Uniform;
         t.patterns = g.points(count, t.dimension, layout, 1.0);
         const double offset = g.chance(0.4) ? (g.chance(0.5) ? 1e4 : 3e6) : 0.0;
+        const double scale = g.chance(0.2) ? (g.chance(0.5) ? 1e17 : 1e-20) : 1.0;
         for (auto& row : t.patterns) {
-            for (double& v : row) v += offset;
+            for (double& v : row) v = (v + offset) * scale;
         }
         t.labels = g.labels(count, g.between(2, 4));
         t.p = g.chance(0.7) ? 2.0 : g.norm(g.between(0, 5));
-        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.05, 0.5);
-        t.margin = g.chance(0.5) ? 0.0 : g.uniform(0.0, 0.1);
+        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.05, 0.5) * scale;
+        t.margin = g.chance(0.5) ? 0.0 : g.uniform(0.0, 0.1) * scale;
         t.maxPresentations = g.between(1, 4);
         t.oflag = g.between(0, 1);
         const Counters start = g.counters();
