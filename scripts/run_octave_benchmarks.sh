@@ -68,6 +68,10 @@ peers (recall rows only; '-' for training): 1-NN on the same node centres and la
   '*': timed on a prefix of the patterns and scaled to all of them (the whole set would exceed
   the peer's time budget).
 Gterm/s: P * nodes * n / sphnet s / 1e9, the brute-force-equivalent rate (recall).
+memory: one more sphnet call in a fresh octave-cli, its inputs loaded, the resident high-water
+  mark reset ("5" to /proc/self/clear_refs): peak = inputs + what the call added (outputs
+  included), against 2 x (inputs + outputs) + a fixed scratch budget: 33 MiB for training (its
+  block candidate lists take at most 32 MiB), 1 MiB for recall (block state of 30 kB a thread).
 HEADER
 start=$SECONDS
 cd "$root/bench/octave"

@@ -4,9 +4,13 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
 % calls this; ONLY is a regular expression matched against each row's name.
   addpath(toolbox);
   addpath(literal_toolbox);
-  cfg = struct('data_dir', data_dir, 'tmp', tmp, 'peers_command', peers_command, ...
+  cfg = struct('toolbox', toolbox, 'data_dir', data_dir, 'tmp', tmp, 'peers_command', peers_command, ...
       'quick', quick, 'repeats', bench_if(quick, 3, 5), 'repeat_seconds', bench_if(quick, 1.5, 8), ...
-      'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5));
+      'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5), ...
+      'train_scratch_bytes', 33 * 2^20, 'recall_scratch_bytes', 2^20);
+  % Scratch beyond a second copy of inputs and outputs: training's block lists take at most
+  % 32 MiB (learn/training_node_set.cpp), recall 30 kB of block state per thread
+  % (recall/recall_node_set.h); 1 MiB more covers the second thread and host bookkeeping.
   plans = bench_rows(quick);
   bench_print_row();
   networks = containers.Map();

@@ -30,6 +30,16 @@ function bench_print_row(row)
         number_text(q.fit_predict), number_text(q.predict)), row.peers, 'UniformOutput', false);
     printf('%8s peers, fit+predict (predict alone) s: %s\n', '', strjoin(parts, '  '));
   end
+  if !isempty(row.memory)
+    m = row.memory;
+    limit = 2 * (m.inputs + m.outputs) + m.budget;
+    printf('%8s memory: peak %s = inputs %s + added %s; 2 x (inputs + outputs %s) + scratch %s = %s: %s  [%s]\n', ...
+        '', bench_bytes_text(m.inputs + m.added), bench_bytes_text(m.inputs), ...
+        bench_bytes_text(m.added), bench_bytes_text(m.inputs + m.outputs), ...
+        bench_bytes_text(m.budget), bench_bytes_text(limit), ...
+        bench_if(isnan(m.added), 'not measured', bench_if(m.inputs + m.added <= limit, 'ok', 'OVER')), ...
+        m.parts);
+  end
   if row.mismatch
     printf('\n!!!!!!!! MISMATCH: sphnet and the literal scan differ on the row above !!!!!!!!\n\n');
   end

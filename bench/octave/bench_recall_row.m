@@ -13,6 +13,9 @@ function row = bench_recall_row(plan, net, X, cfg)
   row.seconds = seconds;
   row.gterms = rows(X) * rows(net.nodes) * columns(X) / seconds / 1e9;
   row.note = sprintf('%s patterns, nodes from N=%s', plan.patterns, bench_count_text(plan.N));
+  row = bench_memory_fields(row, 'sphnet_recall', {net.nodes, net.labels, p, X, -1, 1, 0}, ...
+      {'Templates', net.nodes, 'NLabels', net.labels, 'Patterns', X}, {'Labels', labels}, ...
+      cfg.recall_scratch_bytes, cfg);
 
   % A covered pattern stops after about half the nodes, a fallback scans them all.
   terms = rows(net.nodes) * columns(X) * (row.fallback + 0.5 * (1 - row.fallback));

@@ -14,6 +14,10 @@ function [row, net] = bench_train_row(plan, X, y, cfg)
   row.passes = sprintf('%d %s', presentations, bench_if(converged, 'conv', 'stop'));
   row.seconds = seconds;
   row.note = sprintf('Rmax %.3g', rmax);
+  row = bench_memory_fields(row, 'sphnet_learn', {X, y, p, rmax, plan.margin, plan.passes, 0}, ...
+      {'Patterns', X, 'PLabels', y}, ...
+      {'Nodes', nodes, 'NodeLabels', node_labels, 'Presentations', presentations}, ...
+      cfg.train_scratch_bytes, cfg);
 
   % Literal work: coverage tests against about half the nodes per pattern and pass.
   passes_run = presentations + converged;

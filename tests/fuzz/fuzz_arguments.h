@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <vector>
@@ -106,6 +107,94 @@ inline double tameValue(FuzzedDataProvider&) {
 
 inline double tameLabel(FuzzedDataProvider&) {
     return static_cast<double>(tameSource()() % 4);
+}
+
+// Large well-formed sets made from a seed and a few parameters rather than value by value, so
+// that runs reach the blocked scans (8 and more dimensions, hundreds to thousands of rows).
+// Rows lie around a few cluster centres, all at one magnitude scale: ordinary, tiny, huge,
+// below where squares underflow or beyond where they may overflow. Values sit on a grid of
+// quarters (exact distances, ties) or anywhere; some rows repeat earlier ones, with their
+// label or another.
+class SetGenerator {
+public:
+    SetGenerator(FuzzedDataProvider& in, int minDimension, int maxDimension) {
+        static const double scales[] = {1.0,      1.0,      1.0,       0x1p-10,  0x1p10,
+                                        0x1p-405, 0x1p470,  0x1p-1060, 0x1p-500, 0x1p500};
+        static const double spreads[] = {0.0, 1.0 / 64, 0.25, 1.0, 4.0};
+        source_.seed(in.ConsumeIntegral<std::uint64_t>());
+        n_ = in.ConsumeIntegralInRange<int>(minDimension, maxDimension);
+        scale_ = scales[in.ConsumeIntegralInRange<std::size_t>(0, std::size(scales) - 1)];
+        spread_ = spreads[in.ConsumeIntegralInRange<std::size_t>(0, std::size(spreads) - 1)];
+        quarters_ = in.ConsumeBool();
+        repeatPercent_ = in.ConsumeIntegralInRange<int>(0, 3) * 10;
+        relabelPercent_ = in.ConsumeIntegralInRange<int>(0, 2) * 15;
+        classes_ = in.ConsumeIntegralInRange<int>(1, 5);
+        centres_.resize(static_cast<std::size_t>(in.ConsumeIntegralInRange<int>(1, 12) * n_));
+        for (double& c : centres_)
+            c = std::uniform_real_distribution<double>(-4.0, 4.0)(source_);
+    }
+
+    int dimension() const { return n_; }
+    double scale() const { return scale_; }
+    // A number in [0, 1) from the seed.
+    double uniform() { return std::uniform_real_distribution<double>(0.0, 1.0)(source_); }
+
+    // `count` rows, column-major, `stretch` times as far from their centres as the set's
+    // spread, and their labels: the cluster's class, or now and then another.
+    void fill(std::size_t count, double stretch, std::vector<double>& values,
+              std::vector<double>& labels) {
+        const std::size_t n = static_cast<std::size_t>(n_);
+        const std::size_t clusters = centres_.size() / n;
+        values.assign(count * n, 0.0);
+        labels.assign(count, 0.0);
+        std::normal_distribution<double> noise(0.0, spread_ * stretch);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k > 0 && static_cast<int>(source_() % 100) < repeatPercent_) {
+                const std::size_t from = source_() % k;
+                for (std::size_t i = 0; i < n; ++i)
+                    values[i * count + k] = values[i * count + from];
+                labels[k] = labels[from];
+            } else {
+                const std::size_t cluster = source_() % clusters;
+                for (std::size_t i = 0; i < n; ++i) {
+                    double v = centres_[cluster * n + i] + noise(source_);
+                    if (quarters_)
+                        v = std::round(v * 4.0) / 4.0;
+                    values[i * count + k] = v * scale_;
+                }
+                labels[k] = static_cast<double>(cluster % static_cast<std::size_t>(classes_));
+            }
+            if (static_cast<int>(source_() % 100) < relabelPercent_)
+                labels[k] = static_cast<double>(source_() % static_cast<std::uint64_t>(classes_));
+        }
+    }
+
+private:
+    std::mt19937_64 source_;
+    int n_ = 0;
+    double scale_ = 1.0;
+    double spread_ = 0.0;
+    bool quarters_ = false;
+    int repeatPercent_ = 0;
+    int relabelPercent_ = 0;
+    int classes_ = 1;
+    std::vector<double> centres_;  // clusters x n, row by row
+};
+
+// A norm of each family: Euclidean most often (its panels), city block, maximum, general.
+inline double generatedNorm(FuzzedDataProvider& in) {
+    static const double norms[] = {2.0, 2.0, 2.0, 1.0, kInf, 1.5, 3.0, 1.0000001, 7.0};
+    return norms[in.ConsumeIntegralInRange<std::size_t>(0, std::size(norms) - 1)];
+}
+
+// A count in [low, high] with count * costPerItem at most `budget` (but at least `low`): the
+// checks' brute-force scans stay within a few million terms per run.
+inline std::size_t boundedCount(FuzzedDataProvider& in, std::size_t low, std::size_t high,
+                                double costPerItem, double budget) {
+    const double affordable = budget / costPerItem;
+    if (affordable < static_cast<double>(high))
+        high = affordable > static_cast<double>(low) ? static_cast<std::size_t>(affordable) : low;
+    return in.ConsumeIntegralInRange<std::size_t>(low, high);
 }
 
 // Sizes that decide something: the int range edges, with no data behind them.

@@ -12,6 +12,7 @@
 
 #include "fuzz_arguments.h"
 #include "fuzz_checks.h"
+#include "reference_rce.h"
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -159,48 +160,77 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     }
 }
 
-}  // namespace
+// A generated training set (SetGenerator) with settings on its scale: a norm of each family,
+// Rmax from none to wide, a margin from none to huge, one or two passes, quiet levels.
+void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
+    SetGenerator set(in, 6, 20);
+    // The module and the literal trainer each cost up to N^2 n terms a pass.
+    const std::size_t count = boundedCount(in, 16, 600, std::sqrt(set.dimension()), 650.0);
+    const double p = generatedNorm(in);
+    static const double radii[] = {0.0, 0x1p-30, 0.25, 1.0, 2.0, 4.0, 8.0, 32.0};
+    static const double margins[] = {0.0, 0.0, 0.0, 0.25, 2.0};
+    const double rMax = set.scale() * radii[in.ConsumeIntegralInRange<std::size_t>(0, std::size(radii) - 1)];
+    const std::size_t marginChoice = in.ConsumeIntegralInRange<std::size_t>(0, std::size(margins));
+    const double margin = marginChoice == std::size(margins) ? 1e300 : set.scale() * margins[marginChoice];
+    std::vector<double> values, labels;
+    set.fill(count, 1.0, values, labels);
+    const auto n = static_cast<std::size_t>(set.dimension());
+    owned.push_back(standin::matrix(count, n, values));
+    owned.push_back(in.ConsumeBool() ? standin::matrix(count, 1, labels) : standin::matrix(1, count, labels));
+    for (double setting : {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
+                           static_cast<double>(in.ConsumeIntegralInRange<int>(0, 2))}) {
+        owned.push_back(standin::scalar(setting));
+    }
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzedDataProvider in(data, size);
-    // Now and then a set large enough for training to grow its node grid (64 nodes and more).
-    const bool large = in.ConsumeIntegralInRange<int>(0, 31) == 0;
-    if (large)
-        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
-    const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 120)
-                                      : in.ConsumeIntegralInRange<mwSize>(0, 10);
-    const mwSize dimension =
-        large ? in.ConsumeIntegralInRange<mwSize>(1, 3) : in.ConsumeIntegralInRange<mwSize>(0, 5);
-    const int nrhs = makeCount(in, 7);
-    const int nlhs = makeCount(in, 3);
-    const standin::CallOptions options = makeCallOptions(in);
+// The literal trainer's node set for a well-formed call must be the module's, bit for bit.
+void compareWithLiteral(const std::vector<const mxArray*>& args, const standin::CallResult& r) {
+    reference::TrainingProblem problem;
+    const std::size_t count = mxGetM(args[0]);
+    const std::size_t n = mxGetN(args[0]);
+    const double* values = mxGetPr(args[0]);
+    problem.dimension = static_cast<int>(n);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::vector<double> row(n);
+        for (std::size_t i = 0; i < n; ++i)
+            row[i] = values[i * count + k];
+        problem.patterns.push_back(row);
+        problem.labels.push_back(mxGetPr(args[1])[k]);
+    }
+    problem.p = mxGetScalar(args[2]);
+    problem.rMax = mxGetScalar(args[3]);
+    problem.margin = mxGetScalar(args[4]);
+    problem.maxPresentations = static_cast<int>(mxGetScalar(args[5]));
+    const reference::TrainingResult literal = reference::learn(problem, {});
+    const std::size_t k = literal.nodes.size();
+    const mxArray* nodes = r.outputs[0].get();
+    require(mxGetM(nodes) == k && mxGetPr(r.outputs[2].get())[0] == literal.presentations,
+            "node or presentation count differs from the literal trainer", r);
+    for (std::size_t j = 0; j < k; ++j) {
+        bool same = mxGetPr(r.outputs[1].get())[j] == literal.labels[j];
+        for (std::size_t i = 0; i <= n; ++i)
+            same = same && std::memcmp(&mxGetPr(nodes)[i * k + j], &literal.nodes[j][i], sizeof(double)) == 0;
+        require(same, "node " + std::to_string(j + 1) + " differs from the literal trainer's", r);
+    }
+}
 
-    std::vector<standin::Array> owned;
-    owned.push_back(makeArgument(in, patternCount, dimension, large ? tameValue : anyValue));
-    const auto labels = large ? tameLabel : labelValue;
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labels)
-                                     : makeArgument(in, 1, patternCount, labels));
-    owned.push_back(makeScalarArgument(in, normValue));
-    owned.push_back(makeScalarArgument(in, smallNonNegative));
-    owned.push_back(makeScalarArgument(in, smallNonNegative));
-    owned.push_back(makeScalarArgument(in, anyValue));
-    boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
-    owned.push_back(makeScalarArgument(in, verbosity));
-    while (static_cast<int>(owned.size()) < nrhs)
-        owned.push_back(makeScalarArgument(in, anyValue));
-
-    std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i)
-        args.push_back(owned[static_cast<std::size_t>(i)].get());
+// Calls sphnet_learn, checks the outcome, and compares a successful run with the literal
+// trainer (generated sets) or with the same call at oflag 3.
+void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::CallOptions& options,
+                  bool literal) {
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
     if (!checkCallOutcome("SPHNET_LEARN", options, result))
-        return 0;
+        return;
     checkSuccess(args, nlhs, result);
+    if (literal) {
+        compareWithLiteral(args, result);
+        return;
+    }
 
     // Verbosity changes the printing only. Level 3 takes the plain node-by-node scan, the
     // quieter levels may take a faster route: both must give the same node set, bit for bit.
     if (static_cast<int>(mxGetScalar(args[6])) == 3)
-        return 0;
+        return;
     const standin::Array loud = standin::scalar(3);
     args[6] = loud.get();
     const standin::CallResult plain = standin::call(mexFunction, nlhs, args);
@@ -214,5 +244,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::memcmp(mxGetPr(a), mxGetPr(b), mxGetNumberOfElements(a) * sizeof(double)) == 0,
             "output " + std::to_string(i + 1) + " differs between oflag levels", plain);
     }
+}
+
+std::vector<const mxArray*> pointers(const std::vector<standin::Array>& owned, int count) {
+    std::vector<const mxArray*> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(owned[static_cast<std::size_t>(i)].get());
+    return args;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    std::vector<standin::Array> owned;
+    // A quarter of the runs train on a generated set, well formed and large enough for the
+    // blocked scans; the rest spell every argument out.
+    const int route = in.ConsumeIntegralInRange<int>(0, 31);
+    if (route >= 1 && route <= 8) {
+        const standin::CallOptions options = makeCallOptions(in);
+        generatedArguments(in, owned);
+        std::vector<const mxArray*> args = pointers(owned, 7);
+        callAndCheck(args, 3, options, true);
+        return 0;
+    }
+    // Now and then a set large enough for training to grow its node grid (64 nodes and more).
+    const bool large = route == 0;
+    if (large)
+        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 120)
+                                      : in.ConsumeIntegralInRange<mwSize>(0, 10);
+    const mwSize dimension =
+        large ? in.ConsumeIntegralInRange<mwSize>(1, 3) : in.ConsumeIntegralInRange<mwSize>(0, 5);
+    const int nrhs = makeCount(in, 7);
+    const int nlhs = makeCount(in, 3);
+    const standin::CallOptions options = makeCallOptions(in);
+
+    owned.push_back(makeArgument(in, patternCount, dimension, large ? tameValue : anyValue));
+    const auto labels = large ? tameLabel : labelValue;
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labels)
+                                     : makeArgument(in, 1, patternCount, labels));
+    owned.push_back(makeScalarArgument(in, normValue));
+    owned.push_back(makeScalarArgument(in, smallNonNegative));
+    owned.push_back(makeScalarArgument(in, smallNonNegative));
+    owned.push_back(makeScalarArgument(in, anyValue));
+    boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
+    owned.push_back(makeScalarArgument(in, verbosity));
+    while (static_cast<int>(owned.size()) < nrhs)
+        owned.push_back(makeScalarArgument(in, anyValue));
+
+    std::vector<const mxArray*> args = pointers(owned, nrhs);
+    callAndCheck(args, nlhs, options, false);
     return 0;
 }

@@ -134,36 +134,85 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     }
 }
 
+// A generated node set (SetGenerator) with patterns around the same clusters, some of them
+// three times as far out: radii on the set's scale, shrunken, negative, zero or infinite; a norm
+// of each family, the 1-NN rule on or off, quiet levels.
+void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
+    SetGenerator set(in, 6, 20);
+    const auto n = static_cast<std::size_t>(set.dimension());
+    const std::size_t nodeCount = in.ConsumeIntegralInRange<std::size_t>(64, 3000);
+    // The reference scans every node for every pattern.
+    const std::size_t patternCount =
+        boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 1e6);
+    const double p = generatedNorm(in);
+    const int radiusMode = in.ConsumeIntegralInRange<int>(0, 4);
+    static const double widths[] = {0x1p-30, 0.25, 1.0, 4.0, 16.0};
+    const double width = set.scale() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
+    std::vector<double> centres, nodeLabels;
+    set.fill(nodeCount, 1.0, centres, nodeLabels);
+    std::vector<double> templates(centres);
+    for (std::size_t j = 0; j < nodeCount; ++j) {
+        double radius = width * set.uniform();
+        const int mode = radiusMode < 4 ? radiusMode : static_cast<int>(set.uniform() * 4);
+        if (mode == 1)
+            radius = -radius;  // shrunk past zero by conflicts: covers nothing
+        if (mode == 2)
+            radius = set.uniform() < 0.1 ? kInf : 0.0;
+        templates.push_back(radius);
+    }
+    std::vector<double> patterns, unused;
+    set.fill(patternCount, in.ConsumeBool() ? 1.0 : 3.0, patterns, unused);
+    owned.push_back(standin::matrix(nodeCount, n + 1, templates));
+    owned.push_back(in.ConsumeBool() ? standin::matrix(nodeCount, 1, nodeLabels)
+                                     : standin::matrix(1, nodeCount, nodeLabels));
+    owned.push_back(standin::scalar(p));
+    owned.push_back(standin::matrix(patternCount, n, patterns));
+    owned.push_back(standin::scalar(-1));
+    owned.push_back(standin::scalar(in.ConsumeIntegralInRange<int>(0, 1)));
+    owned.push_back(standin::scalar(in.ConsumeIntegralInRange<int>(0, 2)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    // Now and then enough nodes for recall to build its grid over the centres (64 and more).
-    const bool large = in.ConsumeIntegralInRange<int>(0, 7) == 0;
-    if (large)
-        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
-    const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
-                                   : in.ConsumeIntegralInRange<mwSize>(0, 8);
-    const mwSize columns =
-        large ? in.ConsumeIntegralInRange<mwSize>(1, 4) : in.ConsumeIntegralInRange<mwSize>(0, 5);
-    const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
-    const int nrhs = makeCount(in, 7);
-    const int nlhs = makeCount(in, 1);
-    const standin::CallOptions options = makeCallOptions(in);
-
     std::vector<standin::Array> owned;
-    owned.push_back(makeArgument(in, nodeCount, columns, large ? tameValue : anyValue));
-    const auto labels = large ? tameLabel : labelValue;
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labels)
-                                     : makeArgument(in, 1, nodeCount, labels));
-    owned.push_back(makeScalarArgument(in, normValue));
-    owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0,
-                                 large ? tameValue : anyValue));
-    owned.push_back(makeScalarArgument(in, smallWhole));
-    owned.push_back(makeScalarArgument(in, nnChoice));
-    owned.push_back(makeScalarArgument(in, verbosity));
-    while (static_cast<int>(owned.size()) < nrhs)
-        owned.push_back(makeScalarArgument(in, anyValue));
+    int nrhs = 7;
+    int nlhs = 1;
+    standin::CallOptions options;
+    // A quarter of the runs recall from a generated node set, well formed and large enough for
+    // the panels (p = 2, n >= 8, 256 nodes and more); the rest spell every argument out.
+    const int route = in.ConsumeIntegralInRange<int>(0, 7);
+    if (route == 1 || route == 2) {
+        options = makeCallOptions(in);
+        generatedArguments(in, owned);
+    } else {
+        // Now and then enough nodes for recall to build its grid over the centres (64 and more).
+        const bool large = route == 0;
+        if (large)
+            tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+        const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
+                                       : in.ConsumeIntegralInRange<mwSize>(0, 8);
+        const mwSize columns =
+            large ? in.ConsumeIntegralInRange<mwSize>(1, 4) : in.ConsumeIntegralInRange<mwSize>(0, 5);
+        const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
+        nrhs = makeCount(in, 7);
+        nlhs = makeCount(in, 1);
+        options = makeCallOptions(in);
+
+        owned.push_back(makeArgument(in, nodeCount, columns, large ? tameValue : anyValue));
+        const auto labels = large ? tameLabel : labelValue;
+        owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labels)
+                                         : makeArgument(in, 1, nodeCount, labels));
+        owned.push_back(makeScalarArgument(in, normValue));
+        owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0,
+                                     large ? tameValue : anyValue));
+        owned.push_back(makeScalarArgument(in, smallWhole));
+        owned.push_back(makeScalarArgument(in, nnChoice));
+        owned.push_back(makeScalarArgument(in, verbosity));
+        while (static_cast<int>(owned.size()) < nrhs)
+            owned.push_back(makeScalarArgument(in, anyValue));
+    }
 
     std::vector<const mxArray*> args;
     for (int i = 0; i < nrhs; ++i)
