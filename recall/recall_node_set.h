@@ -27,7 +27,7 @@ struct EuclideanBlockState {
     std::int32_t candidateCount[kPatterns];  // kCandidates + 1 once they overflowed
     std::int32_t candidates[kPatterns][kCandidates];
     double candidateLow[kPatterns][kCandidates];
-    double distances[EuclideanPanels::kGroup * EuclideanPanels::kPanel];
+    double distances[EuclideanPanels::kGroup * EuclideanPanels::kLanes];
 };
 
 // Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
