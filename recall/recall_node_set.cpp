@@ -406,16 +406,21 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
                                   std::uint64_t& tests) const {
     if (euclidean_ && gridActive_) {
         // Which finds covers faster depends on how far the cells' lists go: the first blocks
-        // try both ways, alternately; both give the same answers.
+        // try both ways, alternately, panels first; both give the same answers. Each way is
+        // judged by its quickest block per pattern, the one least disturbed by other work on
+        // the machine, and a way twice as slow as the other at its best is dropped at once.
         constexpr int kTrialBlocks = 6;
         if (s.trialBlocks < kTrialBlocks) {
-            const int way = s.trialBlocks % 2;
+            const int way = s.trialBlocks % 2 == 0 ? 1 : 0;
             const auto start = std::chrono::steady_clock::now();
             classifyBlockAs(way == 1, patterns, count, wantNearest, s, cover, nearest, tests);
-            s.trialSeconds[way] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            s.trialPatterns[way] += count;
-            if (++s.trialBlocks == kTrialBlocks) {
-                s.panelsFaster = s.trialSeconds[1] * s.trialPatterns[0] < s.trialSeconds[0] * s.trialPatterns[1];
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            s.trialBest[way] = std::min(s.trialBest[way], seconds / count);
+            const double grid = s.trialBest[0], panels = s.trialBest[1];
+            const bool clear = grid > 2.0 * panels || panels > 2.0 * grid;
+            if (++s.trialBlocks >= 2 && (clear || s.trialBlocks == kTrialBlocks)) {
+                s.panelsFaster = panels < grid;
+                s.trialBlocks = kTrialBlocks;
             }
             return;
         }
