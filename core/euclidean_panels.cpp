@@ -251,32 +251,13 @@ __attribute__((target("avx512f"))) void selectAvx512Width(const T* const* x, con
                                                           const double* norms, int n,
                                                           const EuclideanPanels::Selection& s,
                                                           unsigned* masks, double* out) {
-    switch (rows) {
-        case 8:
-            selectAvx512Rows<T, 8, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 7:
-            selectAvx512Rows<T, 7, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 6:
-            selectAvx512Rows<T, 6, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 5:
-            selectAvx512Rows<T, 5, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 4:
-            selectAvx512Rows<T, 4, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 3:
-            selectAvx512Rows<T, 3, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        case 2:
-            selectAvx512Rows<T, 2, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-        default:
-            selectAvx512Rows<T, 1, Width>(x, xNorms, panel, norms, n, s, masks, out);
-            return;
-    }
+    using Kernel = void (*)(const T* const*, const double*, const T*, const double*, int,
+                            const EuclideanPanels::Selection&, unsigned*, double*);
+    static constexpr Kernel kByRows[kGroup] = {
+        selectAvx512Rows<T, 1, Width>, selectAvx512Rows<T, 2, Width>, selectAvx512Rows<T, 3, Width>,
+        selectAvx512Rows<T, 4, Width>, selectAvx512Rows<T, 5, Width>, selectAvx512Rows<T, 6, Width>,
+        selectAvx512Rows<T, 7, Width>, selectAvx512Rows<T, 8, Width>};
+    kByRows[rows - 1](x, xNorms, panel, norms, n, s, masks, out);  // rows: 1 to kGroup
 }
 
 template <class T>
