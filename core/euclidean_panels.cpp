@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -15,11 +16,12 @@ namespace {
 
 constexpr int kPanel = EuclideanPanels::kPanel;
 constexpr int kGroup = EuclideanPanels::kGroup;
+constexpr int kLanes = EuclideanPanels::kLanes;
 
 template <class T>
 using DotsOf = void (*)(const T* const* x, int rows, const T* panel, int n, double* dots);
 
-// dots[r * kPanel + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
+// dots[r * kLanes + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
 // do: the allowance holds for all of them.
 template <class T>
 void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* dots) {
@@ -31,23 +33,25 @@ void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* do
             const T* c = panel + static_cast<std::size_t>(i) * kPanel;
             for (int l = 0; l < kPanel; ++l) acc[l] += xi * c[l];
         }
-        for (int l = 0; l < kPanel; ++l) dots[r * kPanel + l] = acc[l];
+        for (int l = 0; l < kPanel; ++l) dots[r * kLanes + l] = acc[l];
     }
 }
 
 // The selection from D, lane by lane, for every instruction set without a fused version.
 template <class T, DotsOf<T> Dots>
-void selectAfter(const T* const* x, const double* xNorms, int rows, const T* panel,
+void selectAfter(const T* const* x, const double* xNorms, int rows, const T* panel, int width,
                  const double* norms, int n, const EuclideanPanels::Selection& s, unsigned* masks,
                  double* out) {
-    double dots[kGroup * kPanel];
-    Dots(x, rows, panel, n, dots);
+    double dots[kGroup * kLanes];
+    const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
+    for (int w = 0; w < width; ++w) Dots(x, rows, panel + w * panelSize, n, dots + w * kPanel);
+    const int lanes = width * kPanel;
     for (int r = 0; r < rows; ++r) {
         unsigned mask = 0;
         double least = s.nodeSlack != nullptr ? s.least[r] : 0.0;
-        for (int l = 0; l < kPanel; ++l) {
-            const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kPanel + l];
-            out[r * kPanel + l] = d;
+        for (int l = 0; l < lanes; ++l) {
+            const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kLanes + l];
+            out[r * kLanes + l] = d;
             const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
             if (s.own != nullptr) mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
             if (s.nodeSlack != nullptr) {
@@ -60,8 +64,8 @@ void selectAfter(const T* const* x, const double* xNorms, int rows, const T* pan
         s.least[r] = least;
         const double limit = EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]);
         unsigned near = 0;
-        for (int l = 0; l < kPanel; ++l) {
-            near |= static_cast<unsigned>(out[r * kPanel + l] - s.nodeSlack[l] <= limit) << l;
+        for (int l = 0; l < lanes; ++l) {
+            near |= static_cast<unsigned>(out[r * kLanes + l] - s.nodeSlack[l] <= limit) << l;
         }
         s.nearMasks[r] = near;
     }
@@ -92,109 +96,181 @@ __attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
     }
 }
 
-// The same in single precision: Rows accumulators of sixteen floats, each coordinate one
-// broadcast per pattern and one multiply-add; the sums are widened to double at the end.
-template <int Rows>
-__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
-    const float* const* x, const float* panel, int n, __m512d* low, __m512d* high) {
-    __m512 acc[Rows];
+// The same in single precision, against Width panels at once (acc[w * Rows + r]): each
+// coordinate Width panel loads and Rows broadcasts serve Width * Rows multiply-adds of sixteen
+// floats.
+template <int Rows, int Width>
+__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(const float* const* x,
+                                                                             const float* panel,
+                                                                             std::size_t panelSize,
+                                                                             int n, __m512* acc) {
     const float* xr[Rows];
+#pragma GCC unroll 16
+    for (int a = 0; a < Width * Rows; ++a)
+        acc[a] = _mm512_setzero_ps();
 #pragma GCC unroll 8
-    for (int r = 0; r < Rows; ++r) {
-        acc[r] = _mm512_setzero_ps();
+    for (int r = 0; r < Rows; ++r)
         xr[r] = x[r];
-    }
     for (int i = 0; i < n; ++i) {
-        const __m512 c = _mm512_loadu_ps(panel + static_cast<std::size_t>(i) * kPanel);
+        __m512 c[Width];
+#pragma GCC unroll 2
+        for (int w = 0; w < Width; ++w)
+            c[w] = _mm512_loadu_ps(panel + w * panelSize + static_cast<std::size_t>(i) * kPanel);
 #pragma GCC unroll 8
-        for (int r = 0; r < Rows; ++r) acc[r] = _mm512_fmadd_ps(_mm512_set1_ps(xr[r][i]), c, acc[r]);
-    }
-    // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
-    const __m256d zero = _mm256_setzero_pd();
-    const __m512d none = _mm512_setzero_pd();
-#pragma GCC unroll 8
-    for (int r = 0; r < Rows; ++r) {
-        const __m512d both = _mm512_castps_pd(acc[r]);
-        const __m256 first = _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 0));
-        const __m256 second = _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 1));
-        low[r] = _mm512_mask_cvtps_pd(none, 0xFF, first);
-        high[r] = _mm512_mask_cvtps_pd(none, 0xFF, second);
+        for (int r = 0; r < Rows; ++r) {
+            const __m512 xi = _mm512_set1_ps(xr[r][i]);
+#pragma GCC unroll 2
+            for (int w = 0; w < Width; ++w)
+                acc[w * Rows + r] = _mm512_fmadd_ps(xi, c[w], acc[w * Rows + r]);
+        }
     }
 }
 
-// The products, with the selection made in the registers.
-template <class T, int Rows>
+// Sixteen float sums widened to double, lanes 0-7 and 8-15.
+__attribute__((target("avx512f"), always_inline)) inline void widen(__m512 sums, __m512d& low,
+                                                                    __m512d& high) {
+    // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
+    const __m256d zero = _mm256_setzero_pd();
+    const __m512d none = _mm512_setzero_pd();
+    const __m512d both = _mm512_castps_pd(sums);
+    low = _mm512_mask_cvtps_pd(none, 0xFF,
+                               _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 0)));
+    high = _mm512_mask_cvtps_pd(none, 0xFF,
+                                _mm256_castpd_ps(_mm512_mask_extractf64x4_pd(zero, 0xF, both, 1)));
+}
+
+// Pattern r against the sixteen lanes from `at` on, from their dot products: D to out, the
+// lanes that may cover into `cover`, and D + nodeSlack folded into the pattern's running least.
+__attribute__((target("avx512f"), always_inline)) inline void decideAvx512(
+    const EuclideanPanels::Selection& s, const double* xNorms, const double* norms, int r, int at,
+    __m512d dot0, __m512d dot1, unsigned& cover, __m512d& least, double* out) {
+    const __m512d xn = _mm512_set1_pd(xNorms[r]);
+    const __m512d minusTwo = _mm512_set1_pd(-2.0);
+    // (|x|^2 + |c|^2) - 2 x.c, rounded as the portable version rounds it.
+    const __m512d d0 =
+        _mm512_fmadd_pd(minusTwo, dot0, _mm512_add_pd(xn, _mm512_loadu_pd(norms + at)));
+    const __m512d d1 =
+        _mm512_fmadd_pd(minusTwo, dot1, _mm512_add_pd(xn, _mm512_loadu_pd(norms + at + 8)));
+    _mm512_storeu_pd(out + r * kLanes + at, d0);
+    _mm512_storeu_pd(out + r * kLanes + at + 8, d1);
+    if (s.own != nullptr) {
+        __m512d b0 = _mm512_loadu_pd(s.own + at), b1 = _mm512_loadu_pd(s.own + at + 8);
+        if (s.nodeLabels != nullptr) {
+            const __m512d label = _mm512_set1_pd(s.labels[r]);
+            const __mmask8 same0 =
+                _mm512_cmp_pd_mask(_mm512_loadu_pd(s.nodeLabels + at), label, _CMP_EQ_OQ);
+            const __mmask8 same1 =
+                _mm512_cmp_pd_mask(_mm512_loadu_pd(s.nodeLabels + at + 8), label, _CMP_EQ_OQ);
+            b0 = _mm512_mask_blend_pd(same0, _mm512_loadu_pd(s.other + at), b0);
+            b1 = _mm512_mask_blend_pd(same1, _mm512_loadu_pd(s.other + at + 8), b1);
+        }
+        const __m512d slack = _mm512_set1_pd(s.slack[r]);
+        const unsigned m0 = _mm512_cmp_pd_mask(d0, _mm512_add_pd(b0, slack), _CMP_LE_OQ);
+        const unsigned m1 = _mm512_cmp_pd_mask(d1, _mm512_add_pd(b1, slack), _CMP_LE_OQ);
+        cover |= (m0 | (m1 << 8)) << at;
+    }
+    if (s.nodeSlack != nullptr) {
+        const __m512d high0 = _mm512_add_pd(d0, _mm512_loadu_pd(s.nodeSlack + at));
+        const __m512d high1 = _mm512_add_pd(d1, _mm512_loadu_pd(s.nodeSlack + at + 8));
+        least =
+            _mm512_mask_min_pd(least, 0xFF, least, _mm512_mask_min_pd(high0, 0xFF, high0, high1));
+    }
+}
+
+// The products of Rows patterns with Width panels, with the selection made in the registers.
+template <class T, int Rows, int Width>
 __attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, const double* xNorms,
                                                          const T* panel, const double* norms, int n,
                                                          const EuclideanPanels::Selection& s,
                                                          unsigned* masks, double* out) {
-    __m512d low[Rows], high[Rows];
-    productsAvx512<Rows>(x, panel, n, low, high);
-    const __m512d norms0 = _mm512_loadu_pd(norms), norms1 = _mm512_loadu_pd(norms + 8);
-    // Without bounds nothing is selected: -Inf bounds select nothing.
-    const bool selecting = s.own != nullptr;
-    const __m512d never = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
-    const __m512d own0 = selecting ? _mm512_loadu_pd(s.own) : never;
-    const __m512d own1 = selecting ? _mm512_loadu_pd(s.own + 8) : never;
-    const __m512d other0 = selecting ? _mm512_loadu_pd(s.other) : never;
-    const __m512d other1 = selecting ? _mm512_loadu_pd(s.other + 8) : never;
-    const double* nodeLabels = s.nodeLabels != nullptr ? s.nodeLabels : s.own;
-    const __m512d labels0 = s.nodeLabels != nullptr ? _mm512_loadu_pd(nodeLabels) : never;
-    const __m512d labels1 = s.nodeLabels != nullptr ? _mm512_loadu_pd(nodeLabels + 8) : never;
-    const __m512d minusTwo = _mm512_set1_pd(-2.0);
-    const bool nearest = s.nodeSlack != nullptr;
-    const __m512d nodeSlack0 = nearest ? _mm512_loadu_pd(s.nodeSlack) : minusTwo;
-    const __m512d nodeSlack1 = nearest ? _mm512_loadu_pd(s.nodeSlack + 8) : minusTwo;
+    unsigned cover[Rows] = {};
+    __m512d least[Rows];
+#pragma GCC unroll 8
+    for (int r = 0; r < Rows; ++r)
+        least[r] = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
+    if constexpr (std::is_same_v<T, float>) {
+        __m512 acc[Width * Rows];
+        productsAvx512<Rows, Width>(x, panel, panelSize, n, acc);
+#pragma GCC unroll 2
+        for (int w = 0; w < Width; ++w) {
+#pragma GCC unroll 8
+            for (int r = 0; r < Rows; ++r) {
+                __m512d low, high;
+                widen(acc[w * Rows + r], low, high);
+                decideAvx512(s, xNorms, norms, r, w * kPanel, low, high, cover[r], least[r], out);
+            }
+        }
+    } else {
+        for (int w = 0; w < Width; ++w) {
+            __m512d low[Rows], high[Rows];
+            productsAvx512<Rows>(x, panel + w * panelSize, n, low, high);
+#pragma GCC unroll 8
+            for (int r = 0; r < Rows; ++r) {
+                decideAvx512(s, xNorms, norms, r, w * kPanel, low[r], high[r], cover[r], least[r],
+                             out);
+            }
+        }
+    }
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
-        const __m512d xn = _mm512_set1_pd(xNorms[r]);
-        const __m512d label = _mm512_set1_pd(s.nodeLabels != nullptr ? s.labels[r] : 0.0);
-        const __m512d slack = _mm512_set1_pd(s.slack[r]);
-        // (|x|^2 + |c|^2) - 2 x.c, rounded as the portable version rounds it.
-        const __m512d d0 = _mm512_fmadd_pd(minusTwo, low[r], _mm512_add_pd(xn, norms0));
-        const __m512d d1 = _mm512_fmadd_pd(minusTwo, high[r], _mm512_add_pd(xn, norms1));
-        const __mmask8 same0 = s.nodeLabels != nullptr ? _mm512_cmp_pd_mask(labels0, label, _CMP_EQ_OQ) : 0xFF;
-        const __mmask8 same1 = s.nodeLabels != nullptr ? _mm512_cmp_pd_mask(labels1, label, _CMP_EQ_OQ) : 0xFF;
-        const __m512d b0 = _mm512_mask_blend_pd(same0, other0, own0);
-        const __m512d b1 = _mm512_mask_blend_pd(same1, other1, own1);
-        const unsigned m0 = _mm512_cmp_pd_mask(d0, _mm512_add_pd(b0, slack), _CMP_LE_OQ);
-        const unsigned m1 = _mm512_cmp_pd_mask(d1, _mm512_add_pd(b1, slack), _CMP_LE_OQ);
-        masks[r] = m0 | (m1 << 8);
-        _mm512_storeu_pd(out + r * kPanel, d0);
-        _mm512_storeu_pd(out + r * kPanel + 8, d1);
-        if (!nearest) continue;
+        masks[r] = cover[r];
+        if (s.nodeSlack == nullptr)
+            continue;
         // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
-        const __m512d high0 = _mm512_add_pd(d0, nodeSlack0);
-        const __m512d high = _mm512_mask_min_pd(high0, 0xFF, high0, _mm512_add_pd(d1, nodeSlack1));
         const __m256d zero = _mm256_setzero_pd();
-        const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, high, 0),
-                                           _mm512_mask_extractf64x4_pd(zero, 0xF, high, 1));
-        const __m128d two = _mm_min_pd(_mm256_castpd256_pd128(four), _mm256_extractf128_pd(four, 1));
+        const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, least[r], 0),
+                                           _mm512_mask_extractf64x4_pd(zero, 0xF, least[r], 1));
+        const __m128d two =
+            _mm_min_pd(_mm256_castpd256_pd128(four), _mm256_extractf128_pd(four, 1));
         const double a = _mm_cvtsd_f64(two), b = _mm_cvtsd_f64(_mm_unpackhi_pd(two, two));
         const double panelLeast = a < b ? a : b;
-        const double least = panelLeast < s.least[r] ? panelLeast : s.least[r];
-        s.least[r] = least;
-        const __m512d limit = _mm512_set1_pd(EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]));
-        const unsigned n0 = _mm512_cmp_pd_mask(_mm512_sub_pd(d0, nodeSlack0), limit, _CMP_LE_OQ);
-        const unsigned n1 = _mm512_cmp_pd_mask(_mm512_sub_pd(d1, nodeSlack1), limit, _CMP_LE_OQ);
-        s.nearMasks[r] = n0 | (n1 << 8);
+        const double rowLeast = panelLeast < s.least[r] ? panelLeast : s.least[r];
+        s.least[r] = rowLeast;
+        const __m512d limit =
+            _mm512_set1_pd(EuclideanPanels::nearestLimit(s.nearestFactor, rowLeast, s.slack[r]));
+        unsigned near = 0;
+#pragma GCC unroll 2
+        for (int w = 0; w < Width; ++w) {
+            const int at = w * kPanel;
+            const __m512d d0 = _mm512_loadu_pd(out + r * kLanes + at),
+                          d1 = _mm512_loadu_pd(out + r * kLanes + at + 8);
+            const unsigned n0 = _mm512_cmp_pd_mask(
+                _mm512_sub_pd(d0, _mm512_loadu_pd(s.nodeSlack + at)), limit, _CMP_LE_OQ);
+            const unsigned n1 = _mm512_cmp_pd_mask(
+                _mm512_sub_pd(d1, _mm512_loadu_pd(s.nodeSlack + at + 8)), limit, _CMP_LE_OQ);
+            near |= (n0 | (n1 << 8)) << at;
+        }
+        s.nearMasks[r] = near;
     }
 }
 
+template <class T, int Width>
+__attribute__((target("avx512f"))) void selectAvx512Width(const T* const* x, const double* xNorms,
+                                                          int rows, const T* panel,
+                                                          const double* norms, int n,
+                                                          const EuclideanPanels::Selection& s,
+                                                          unsigned* masks, double* out) {
+    using Kernel = void (*)(const T* const*, const double*, const T*, const double*, int,
+                            const EuclideanPanels::Selection&, unsigned*, double*);
+    static constexpr Kernel kByRows[kGroup] = {
+        selectAvx512Rows<T, 1, Width>, selectAvx512Rows<T, 2, Width>, selectAvx512Rows<T, 3, Width>,
+        selectAvx512Rows<T, 4, Width>, selectAvx512Rows<T, 5, Width>, selectAvx512Rows<T, 6, Width>,
+        selectAvx512Rows<T, 7, Width>, selectAvx512Rows<T, 8, Width>};
+    kByRows[rows - 1](x, xNorms, panel, norms, n, s, masks, out);  // rows: 1 to kGroup
+}
+
 template <class T>
-__attribute__((target("avx512f"))) void selectAvx512(const T* const* x, const double* xNorms, int rows,
-                                                     const T* panel, const double* norms, int n,
+__attribute__((target("avx512f"))) void selectAvx512(const T* const* x, const double* xNorms,
+                                                     int rows, const T* panel, int width,
+                                                     const double* norms, int n,
                                                      const EuclideanPanels::Selection& s,
                                                      unsigned* masks, double* out) {
-    switch (rows) {
-        case 8: selectAvx512Rows<T, 8>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 7: selectAvx512Rows<T, 7>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 6: selectAvx512Rows<T, 6>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 5: selectAvx512Rows<T, 5>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 4: selectAvx512Rows<T, 4>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 3: selectAvx512Rows<T, 3>(x, xNorms, panel, norms, n, s, masks, out); return;
-        case 2: selectAvx512Rows<T, 2>(x, xNorms, panel, norms, n, s, masks, out); return;
-        default: selectAvx512Rows<T, 1>(x, xNorms, panel, norms, n, s, masks, out); return;
+    if (width == EuclideanPanels::kWidest) {
+        selectAvx512Width<T, EuclideanPanels::kWidest>(x, xNorms, rows, panel, norms, n, s, masks,
+                                                       out);
+    } else {
+        selectAvx512Width<T, 1>(x, xNorms, rows, panel, norms, n, s, masks, out);
     }
 }
 
@@ -221,7 +297,7 @@ __attribute__((target("avx2,fma"))) void dotsAvx2Rows(const double* const* x, co
         }
     }
     for (int r = 0; r < Rows; ++r) {
-        for (int v = 0; v < 4; ++v) _mm256_storeu_pd(dots + r * kPanel + 4 * v, acc[r][v]);
+        for (int v = 0; v < 4; ++v) _mm256_storeu_pd(dots + r * kLanes + 4 * v, acc[r][v]);
     }
 }
 
@@ -244,7 +320,7 @@ __attribute__((target("avx2,fma"))) void dotsAvx2Rows(const float* const* x, con
     }
     for (int r = 0; r < Rows; ++r) {
         for (int v = 0; v < 2; ++v) {
-            double* d = dots + r * kPanel + 8 * v;
+            double* d = dots + r * kLanes + 8 * v;
             _mm256_storeu_pd(d, _mm256_cvtps_pd(_mm256_castps256_ps128(acc[r][v])));
             _mm256_storeu_pd(d + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(acc[r][v], 1)));
         }
@@ -256,8 +332,8 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, c
                                                   double* dots) {
     constexpr int kRows = sizeof(T) == sizeof(float) ? 4 : 2;
     int r = 0;
-    for (; r + kRows <= rows; r += kRows) dotsAvx2Rows<kRows>(x + r, panel, n, dots + r * kPanel);
-    for (; r < rows; ++r) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kPanel);
+    for (; r + kRows <= rows; r += kRows) dotsAvx2Rows<kRows>(x + r, panel, n, dots + r * kLanes);
+    for (; r < rows; ++r) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kLanes);
 }
 #endif
 
@@ -386,17 +462,17 @@ void EuclideanPanels::roundToSingle(const double* x, float* out) const {
     for (int i = 0; i < n_; ++i) out[i] = static_cast<float>(origin != nullptr ? x[i] - origin[i] : x[i]);
 }
 
-void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q,
+void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q, int width,
                              const Selection& s, unsigned* masks, double* out) const {
     const std::size_t first = static_cast<std::size_t>(q) * static_cast<std::size_t>(n_) * kPanel;
     const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
     if (precision_ == Precision::Single) {
-        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, norms, n_, s, masks, out);
+        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, width, norms, n_, s, masks, out);
     } else {
-        selectDouble_(x, xNorms, rows, panels_.data + first, norms, n_, s, masks, out);
+        selectDouble_(x, xNorms, rows, panels_.data + first, width, norms, n_, s, masks, out);
     }
     const int lanes = count_ - q * kPanel;
-    if (lanes < kPanel) {
+    if (lanes < width * kPanel) {
         for (int r = 0; r < rows; ++r) {
             masks[r] &= (1u << lanes) - 1;
             if (s.nearMasks != nullptr) s.nearMasks[r] &= (1u << lanes) - 1;

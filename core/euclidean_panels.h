@@ -40,6 +40,9 @@ class EuclideanPanels {
 public:
     static constexpr int kPanel = 16;  // nodes per panel
     static constexpr int kGroup = 8;   // patterns per kernel call
+    // Panels per kernel call at most: each coordinate loaded serves more patterns' products.
+    static constexpr int kWidest = 2;
+    static constexpr int kLanes = kWidest * kPanel;  // nodes per kernel call at most
     // Beyond this magnitude a coordinate's square could overflow a sum of squares, and below
     // kTinySquare a sum of squares may have lost its low terms to underflow: bounds rest on
     // neither.
@@ -84,12 +87,13 @@ public:
     double tinyError() const { return tinyError_; }
     static constexpr double kTinyError = 0x1p-1000;  // tinyError() in double precision
 
-    // Which nodes of panel q may matter to each of `rows` patterns: bit l of masks[r] is set
+    // Which nodes of panels q to q + width - 1 (width 1 or kWidest, within panels()) may matter
+    // to each of `rows` patterns, lane l being node q kPanel + l: bit l of masks[r] is set
     // where D <= bound + slack[r], bound being own[l] for a node whose label equals labels[r]
     // and other[l] for the rest (own, other and nodeLabels are the panel's per-node values,
-    // read for all kPanel lanes; without nodeLabels, own serves every pattern; without own,
+    // read for all width kPanel lanes; without nodeLabels, own serves every pattern; without own,
     // no node is selected). Lanes past the
-    // last node are never set. D itself goes to out[r * kPanel + l] (past the last node: the
+    // last node are never set. D itself goes to out[r * kLanes + l] (past the last node: the
     // figure for a zero centre).
     //
     // With nodeSlack (kappa |c|^2 per node, +Inf past the last node), also the 1-NN bookkeeping:
@@ -115,17 +119,17 @@ public:
         if (limit < kTinySquare) limit = kTinySquare;
         return limit * (1.0 + 0x1p-48) + slack;
     }
-    void select(const double* const* x, const double* xNorms, int rows, int q, const Selection& s,
-                unsigned* masks, double* out) const;
+    void select(const double* const* x, const double* xNorms, int rows, int q, int width,
+                const Selection& s, unsigned* masks, double* out) const;
 
     void release();
 
-    // A kernel for coordinates of type T: the products of a group of patterns with a panel
-    // and the selection from them.
+    // A kernel for coordinates of type T: the products of a group of patterns with `width`
+    // consecutive panels and the selection from them.
     template <class T>
     using SelectOf = void (*)(const T* const* x, const double* xNorms, int rows, const T* panel,
-                              const double* norms, int n, const Selection& s, unsigned* masks,
-                              double* out);
+                              int width, const double* norms, int n, const Selection& s,
+                              unsigned* masks, double* out);
 
 private:
     SelectOf<double> selectDouble_ = nullptr;

@@ -86,8 +86,8 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                 const EuclideanPanels::Selection selection{ownBounds_.data + first, otherBounds_.data + first,
                                                            labels_.data + first, labels + g, slack};
                 unsigned masks[kGroup];
-                double D[kGroup * kPanel];
-                panels_.select(patterns + g, patternNorms_.data + g, rows, q, selection, masks, D);
+                double D[kGroup * EuclideanPanels::kLanes];
+                panels_.select(patterns + g, patternNorms_.data + g, rows, q, 1, selection, masks, D);
                 const unsigned lanes = covered_ - first >= kPanel ? ~0u : (1u << (covered_ - first)) - 1;
                 for (int r = 0; r < rows; ++r) {
                     unsigned listed = masks[r] & lanes;
@@ -100,7 +100,7 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                         const int l = lowestLane(listed);
                         listed &= listed - 1;
                         list[length] = first + l;
-                        lows[length++] = lowerDistance(D[r * kPanel + l], nodeSlack_.data[first + l] + slack[r]);
+                        lows[length++] = lowerDistance(D[r * EuclideanPanels::kLanes + l], nodeSlack_.data[first + l] + slack[r]);
                     }
                     if (listed != 0) length = -1;
                 }

@@ -53,6 +53,14 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
     return (square + nodeSlack) * kRoundingSlack;
 }
 
+// Panels handed to one pattern group before the next: about kChunkBytes of centres, in whole
+// kernel calls.
+std::size_t panelChunk(std::size_t n) {
+    const std::size_t panels = kChunkBytes / (n * EuclideanPanels::kPanel * sizeof(double) + 1);
+    return panels < EuclideanPanels::kWidest ? EuclideanPanels::kWidest
+                                             : panels / EuclideanPanels::kWidest * EuclideanPanels::kWidest;
+}
+
 // Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
 void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
     if (covering++ == 0) firstLabel = label;
@@ -398,16 +406,21 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
                                   std::uint64_t& tests) const {
     if (euclidean_ && gridActive_) {
         // Which finds covers faster depends on how far the cells' lists go: the first blocks
-        // try both ways, alternately; both give the same answers.
+        // try both ways, alternately, panels first; both give the same answers. Each way is
+        // judged by its quickest block per pattern, the one least disturbed by other work on
+        // the machine, and a way twice as slow as the other at its best is dropped at once.
         constexpr int kTrialBlocks = 6;
         if (s.trialBlocks < kTrialBlocks) {
-            const int way = s.trialBlocks % 2;
+            const int way = s.trialBlocks % 2 == 0 ? 1 : 0;
             const auto start = std::chrono::steady_clock::now();
             classifyBlockAs(way == 1, patterns, count, wantNearest, s, cover, nearest, tests);
-            s.trialSeconds[way] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            s.trialPatterns[way] += count;
-            if (++s.trialBlocks == kTrialBlocks) {
-                s.panelsFaster = s.trialSeconds[1] * s.trialPatterns[0] < s.trialSeconds[0] * s.trialPatterns[1];
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            s.trialBest[way] = std::min(s.trialBest[way], seconds / count);
+            const double grid = s.trialBest[0], panels = s.trialBest[1];
+            const bool clear = grid > 2.0 * panels || panels > 2.0 * grid;
+            if (++s.trialBlocks >= 2 && (clear || s.trialBlocks == kTrialBlocks)) {
+                s.panelsFaster = panels < grid;
+                s.trialBlocks = kTrialBlocks;
             }
             return;
         }
@@ -495,8 +508,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     };
 
     const int panels = panels_.panels();
-    std::size_t chunk = kChunkBytes / (n * kPanel * sizeof(double) + 1);
-    if (chunk < 1) chunk = 1;
+    const std::size_t chunk = panelChunk(n);
     for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
         const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
         int active = 0;
@@ -518,7 +530,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                 least[r] = b.leastHigh[k];
             }
             unsigned covering[kGroup], near[kGroup];
-            for (int q = q0; q < q1; ++q) {
+            for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
+                const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
                 const int first = q * kPanel;
                 const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
                 EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
@@ -529,7 +542,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                     selection.least = least;
                     selection.nearMasks = near;
                 }
-                panels_.select(x, norms, rows, q, selection, covering, b.distances);
+                panels_.select(x, norms, rows, q, width, selection, covering, b.distances);
                 for (int r = 0; r < rows; ++r) {
                     const int k = b.active[g + r];
                     if (cover[k] >= 0) continue;
@@ -545,7 +558,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                     b.leastHigh[k] = least[r];
                     for (unsigned candidates = near[r]; candidates != 0; candidates &= candidates - 1) {
                         const int l = lowestLane(candidates);
-                        keepCandidate(k, first + l, b.distances[r * kPanel + l] - nodeSlack_.data[first + l]);
+                        keepCandidate(k, first + l,
+                                      b.distances[r * EuclideanPanels::kLanes + l] - nodeSlack_.data[first + l]);
                     }
                 }
             }
@@ -642,18 +656,19 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
         slack[k] = panels_.kappa() * norms[k] + EuclideanPanels::kTinyError;
     }
     const int panels = panels_.panels();
-    std::size_t chunk = kChunkBytes / (n * kPanel * sizeof(double) + 1);
-    if (chunk < 1) chunk = 1;
+    const std::size_t chunk = panelChunk(n);
     for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
         const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
         for (int g = 0; g < count; g += kGroup) {
             const int rows = count - g < kGroup ? count - g : kGroup;
             unsigned mayCover[kGroup];
-            for (int q = q0; q < q1; ++q) {
+            for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
+                const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
                 const int first = q * kPanel;
                 const double* bounds = coverBound_.data + first;
                 const EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
-                panels_.select(patterns + g, norms + g, rows, q, selection, mayCover, s.block.get()->distances);
+                panels_.select(patterns + g, norms + g, rows, q, width, selection, mayCover,
+                               s.block.get()->distances);
                 for (int r = 0; r < rows; ++r) {
                     const int k = g + r;
                     for (unsigned lanes = mayCover[r]; lanes != 0; lanes &= lanes - 1) {

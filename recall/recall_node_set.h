@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "classify_patterns.h"
 #include "distance_bounds.h"
@@ -27,7 +28,7 @@ struct EuclideanBlockState {
     std::int32_t candidateCount[kPatterns];  // kCandidates + 1 once they overflowed
     std::int32_t candidates[kPatterns][kCandidates];
     double candidateLow[kPatterns][kCandidates];
-    double distances[EuclideanPanels::kGroup * EuclideanPanels::kPanel];
+    double distances[EuclideanPanels::kGroup * EuclideanPanels::kLanes];
 };
 
 // Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
@@ -38,9 +39,8 @@ struct RecallScratch {
     HostBlock<EuclideanBlockState> block;
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
     // Where both the grid and the panels are built, each thread times a few blocks each way
-    // and goes on with the faster: seconds and patterns per way, grid first.
-    double trialSeconds[2] = {0.0, 0.0};
-    int trialPatterns[2] = {0, 0};
+    // and goes on with the faster: per way (grid first) the least seconds per pattern of a block.
+    double trialBest[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
     int trialBlocks = 0;
     bool panelsFaster = false;
 };

@@ -3,6 +3,7 @@
 // nodes its rule names, from the D it hands back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -97,22 +98,26 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
             if (c.precision == P::Single) {
                 ASSERT_TRUE(EuclideanPanels::suitsSingle(x, 8, n, origin.data()));
             }
-            for (int rows = 1; rows <= 8; rows += 7) {
-                for (int q = 0; q < panels.panels(); ++q) {
+            // One panel per call, and the widest calls with a narrower one for the last panel.
+            for (int call = 0; call < 4; ++call) {
+                const int widest = call < 2 ? 1 : EuclideanPanels::kWidest;
+                const int rows = call % 2 == 0 ? 1 : 8;
+                for (int q = 0; q < panels.panels(); q += widest) {
+                    const int width = std::min(widest, panels.panels() - q);
                     unsigned masks[8], near[8];
-                    double D[8 * kPanel];
+                    double D[8 * EuclideanPanels::kLanes];
                     double before[8];
                     std::copy(least, least + 8, before);
                     EuclideanPanels::Selection s{own.data() + q * kPanel, other.data() + q * kPanel,
                                                  labels.data() + q * kPanel, rowLabels, slack,
                                                  nodeSlack.data() + q * kPanel, 1.0, least, near, single};
-                    panels.select(x, norms, rows, q, s, masks, D);
+                    panels.select(x, norms, rows, q, width, s, masks, D);
                     for (int r = 0; r < rows; ++r) {
                         double expectedLeast = before[r];
                         unsigned expectedMask = 0, expectedNear = 0;
-                        for (int l = 0; l < kPanel && q * kPanel + l < nodes; ++l) {
+                        for (int l = 0; l < width * kPanel && q * kPanel + l < nodes; ++l) {
                             const int j = q * kPanel + l;
-                            const double d = D[r * kPanel + l];
+                            const double d = D[r * EuclideanPanels::kLanes + l];
                             long double exact = 0;
                             for (int i = 0; i < n; ++i) {
                                 const long double t = static_cast<long double>(x[r][i]) - centres[j][i];
@@ -130,13 +135,14 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
                             if (d <= bound + slack[r]) expectedMask |= 1u << l;
                             expectedLeast = std::min(expectedLeast, d + nodeSlack[j]);
                         }
-                        EXPECT_EQ(masks[r], expectedMask) << "n " << n << " panel " << q << " row " << r;
+                        EXPECT_EQ(masks[r], expectedMask) << "n " << n << " panel " << q << " width " << width;
                         EXPECT_EQ(least[r], expectedLeast);
                         const double limit = EuclideanPanels::nearestLimit(1.0, least[r], slack[r]);
-                        for (int l = 0; l < kPanel && q * kPanel + l < nodes; ++l) {
-                            if (D[r * kPanel + l] - nodeSlack[q * kPanel + l] <= limit) expectedNear |= 1u << l;
+                        for (int l = 0; l < width * kPanel && q * kPanel + l < nodes; ++l) {
+                            const double low = D[r * EuclideanPanels::kLanes + l] - nodeSlack[q * kPanel + l];
+                            if (low <= limit) expectedNear |= 1u << l;
                         }
-                        EXPECT_EQ(near[r], expectedNear);
+                        EXPECT_EQ(near[r], expectedNear) << "width " << width;
                     }
                 }
             }
