@@ -55,13 +55,13 @@ template <int Kind>
 struct TreeQueries {
     static constexpr NormKind kind = static_cast<NormKind>(Kind);
 
-    static double boxBound(const NodeTree& t, int b, const double* x) {
+    SPHNET_ALWAYS_INLINE static double boxBound(const NodeTree& t, int b, const double* x) {
         const double* low = t.boxLow(b);
         return boxLowerBound<Kind>(t.kit_, low, low + t.n_, x);
     }
 
     // Lane `lane` of the leaf starting at `first` covers x.
-    static bool laneCovers(const NodeTree& t, const double* rows, int lane, const LeafSums& s,
+    SPHNET_ALWAYS_INLINE static bool laneCovers(const NodeTree& t, const double* rows, int lane, const LeafSums& s,
                            double radius, const double* x) {
         if (kind == NormKind::CityBlock) return !(s.l1[lane] - kCoverageTolerance > radius);
         if (kind == NormKind::Maximum) return !(s.largest[lane] - kCoverageTolerance > radius);
@@ -82,7 +82,7 @@ struct TreeQueries {
     // Every covering node numbered below limit() reaches note(j); branches whose lowest node is
     // not below it are passed over.
     template <typename Note>
-    static void walkCovers(const NodeTree& t, const double* x, Note& note) {
+    SPHNET_ALWAYS_INLINE static void walkCovers(const NodeTree& t, const double* x, Note& note) {
         int stack[kStackDepth];
         int top = 0;
         stack[top++] = 0;
@@ -110,7 +110,7 @@ struct TreeQueries {
         }
     }
 
-    static int nearest(const NodeTree& t, const double* x) {
+    SPHNET_ALWAYS_INLINE static int nearest(const NodeTree& t, const double* x) {
         struct Pending {
             int branch;
             double bound;
@@ -169,10 +169,33 @@ struct TreeQueries {
     }
 };
 
+// The walks again for processors with AVX2: the leaf scans take four lanes per instruction.
+// Each lane still adds its own terms in index order, and no multiply-add is fused, so every
+// value is the same as the portable walk's.
+template <int Kind, typename Note>
+__attribute__((target("avx2"))) void walkCoversAvx2(const NodeTree& t, const double* x, Note& note) {
+    TreeQueries<Kind>::walkCovers(t, x, note);
+}
+template <int Kind>
+__attribute__((target("avx2"))) int nearestAvx2(const NodeTree& t, const double* x) {
+    return TreeQueries<Kind>::nearest(t, x);
+}
+
+template <int Kind, typename Note>
+void walkCovers(const NodeTree& t, bool wide, const double* x, Note& note) {
+    if (wide) {
+        walkCoversAvx2<Kind>(t, x, note);
+    } else {
+        TreeQueries<Kind>::walkCovers(t, x, note);
+    }
+}
+
 bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count) {
     kit_ = kit;
     n_ = kit.n;
     count_ = 0;
+    __builtin_cpu_init();
+    wide_ = __builtin_cpu_supports("avx2");
     branches_.size = 0;
     if (count <= 0 || !suits(n_, count)) return true;
     const std::size_t n = static_cast<std::size_t>(n_);
@@ -261,9 +284,9 @@ int NodeTree::firstCover(const double* x) const {
         void operator()(int j) { best = j; }
     } first;
     switch (kit_.kind) {
-        case NormKind::CityBlock: TreeQueries<0>::walkCovers(*this, x, first); break;
-        case NormKind::Maximum: TreeQueries<1>::walkCovers(*this, x, first); break;
-        default: TreeQueries<2>::walkCovers(*this, x, first); break;
+        case NormKind::CityBlock: walkCovers<0>(*this, wide_, x, first); break;
+        case NormKind::Maximum: walkCovers<1>(*this, wide_, x, first); break;
+        default: walkCovers<2>(*this, wide_, x, first); break;
     }
     return first.best == INT_MAX ? -1 : first.best;
 }
@@ -282,9 +305,9 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
     } census{labels};
     if (count_ > 0) {
         switch (kit_.kind) {
-            case NormKind::CityBlock: TreeQueries<0>::walkCovers(*this, x, census); break;
-            case NormKind::Maximum: TreeQueries<1>::walkCovers(*this, x, census); break;
-            default: TreeQueries<2>::walkCovers(*this, x, census); break;
+            case NormKind::CityBlock: walkCovers<0>(*this, wide_, x, census); break;
+            case NormKind::Maximum: walkCovers<1>(*this, wide_, x, census); break;
+            default: walkCovers<2>(*this, wide_, x, census); break;
         }
     }
     covering = census.covering;
@@ -294,9 +317,9 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
 int NodeTree::nearest(const double* x) const {
     if (count_ == 0) return -1;
     switch (kit_.kind) {
-        case NormKind::CityBlock: return TreeQueries<0>::nearest(*this, x);
-        case NormKind::Maximum: return TreeQueries<1>::nearest(*this, x);
-        default: return TreeQueries<2>::nearest(*this, x);
+        case NormKind::CityBlock: return wide_ ? nearestAvx2<0>(*this, x) : TreeQueries<0>::nearest(*this, x);
+        case NormKind::Maximum: return wide_ ? nearestAvx2<1>(*this, x) : TreeQueries<1>::nearest(*this, x);
+        default: return wide_ ? nearestAvx2<2>(*this, x) : TreeQueries<2>::nearest(*this, x);
     }
 }
 

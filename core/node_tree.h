@@ -57,6 +57,7 @@ private:
     }
 
     DistanceKit kit_;
+    bool wide_ = false;  // the processor has AVX2
     int n_ = 0;
     int count_ = 0;
     HostVector<Branch> branches_;
