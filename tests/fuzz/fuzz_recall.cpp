@@ -138,14 +138,15 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    // Now and then enough nodes for recall to build its grid over the centres (64 and more).
+    // Now and then enough nodes for recall to build its grid over the centres (64 and more),
+    // or in 4 to 8 dimensions its tree.
     const bool large = in.ConsumeIntegralInRange<int>(0, 7) == 0;
     if (large)
         tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
     const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
                                    : in.ConsumeIntegralInRange<mwSize>(0, 8);
     const mwSize columns =
-        large ? in.ConsumeIntegralInRange<mwSize>(1, 4) : in.ConsumeIntegralInRange<mwSize>(0, 5);
+        large ? in.ConsumeIntegralInRange<mwSize>(1, 9) : in.ConsumeIntegralInRange<mwSize>(0, 5);
     const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
     const int nrhs = makeCount(in, 7);
     const int nlhs = makeCount(in, 1);
