@@ -267,15 +267,6 @@ int NodeTree::buildBranch(const double* centres, const double* radii, int first,
     return b;
 }
 
-void NodeTree::release() {
-    branches_.release();
-    boxes_.release();
-    order_.release();
-    radii_.release();
-    leafCentres_.release();
-    count_ = 0;
-}
-
 int NodeTree::firstCover(const double* x) const {
     if (count_ == 0) return -1;
     struct First {

@@ -27,7 +27,6 @@ public:
     // Centres: `count` rows of kit.n values; radii: per node (NaN covers anything). Both are
     // read only while building. False when memory runs out.
     bool build(const DistanceKit& kit, const double* centres, const double* radii, int count);
-    void release();
 
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;
