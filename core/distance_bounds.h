@@ -78,6 +78,67 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
     return d;
 }
 
+// General p, from the terms' sum l1, Euclidean length l2 and largest term linf, where linf lies
+// in [tSmall, tBig]: a lower and an upper bound on the exact distance. Every operation is
+// monotone in the terms, so terms no larger than c's give a lower bound for c too.
+SPHNET_ALWAYS_INLINE double generalLowerBound(const DistanceKit& k, double l1, double l2, double linf) {
+    if (k.pBelowTwo) {
+        // Of the two lower bounds, L1 n^(1/p - 1) is the closer one in many dimensions.
+        const double viaL1 = l1 * k.l1Factor;
+        return (viaL1 > l2 ? viaL1 : l2) * k.relLow;
+    }
+    const double viaL2 = l2 * k.lowFactor;
+    return (viaL2 > linf ? viaL2 : linf) * k.relLow;
+}
+SPHNET_ALWAYS_INLINE double generalUpperBound(const DistanceKit& k, double l1, double l2) {
+    if (k.pBelowTwo) {
+        const double viaL2 = l2 * k.highFactor;
+        return (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
+    }
+    return l2 * k.relHigh;
+}
+
+// General p: a lower bound on exactDistance(c, x) for every c whose terms |c_i - x_i| are at
+// least those with sum l1, sum of squares `squares` and largest linf. Above tBig the largest
+// term alone bounds the distance (the rescaled form keeps it whole); below tSmall nothing is
+// certified.
+SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const DistanceKit& k, double l1, double squares,
+                                                     double linf) {
+    if (!k.boundsUsable) return 0.0;
+    if (linf >= k.tSmall && linf <= k.tBig) return generalLowerBound(k, l1, std::sqrt(squares), linf);
+    return linf > k.tBig ? linf * k.relLow : 0.0;
+}
+
+// A lower bound on exactDistance(c, x) for every c in the box [lo, hi]. The box point nearest x
+// has terms no larger than any c's (rounding is monotone), and they go through the exact
+// distance's own operations in its order (p = 1, +Inf), or through the certified lower bound.
+template <int KindHint = -1>
+SPHNET_ALWAYS_INLINE double boxLowerBound(const DistanceKit& k, const double* lo, const double* hi,
+                                          const double* x) {
+    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
+    const std::int32_t n = k.n;
+    double l1 = 0.0, squares = 0.0, linf = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        // lo - x where x lies below the box, x - hi above it, else 0 (lo <= hi: at most one
+        // of the two is positive); without branches.
+        const double below = lo[i] - x[i], above = x[i] - hi[i];
+        const double outside = below > above ? below : above;
+        const double t = outside > 0.0 ? outside : 0.0;
+        if (kind == NormKind::CityBlock) {
+            l1 += t;
+        } else if (kind == NormKind::Maximum) {
+            if (t > linf) linf = t;
+        } else {
+            l1 += t;
+            squares += t * t;
+            linf = t > linf ? t : linf;
+        }
+    }
+    if (kind == NormKind::CityBlock) return l1;
+    if (kind == NormKind::Maximum) return linf;
+    return generalLowerBoundOfTerms(k, l1, squares, linf);
+}
+
 // General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
 // (tiny or huge terms); the caller then computes the exact distance.
 template <int KindHint = -1>
@@ -164,17 +225,8 @@ SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, 
     }
     if (linf >= k.tSmall && linf <= k.tBig) {
         const double l2 = std::sqrt(s);
-        if (k.pBelowTwo) {
-            // Of the two lower bounds, L1 n^(1/p - 1) is the closer one in many dimensions.
-            const double viaL1 = l1 * k.l1Factor;
-            lo = (viaL1 > l2 ? viaL1 : l2) * k.relLow;
-            const double viaL2 = l2 * k.highFactor;
-            hi = (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
-        } else {
-            const double viaL2 = l2 * k.lowFactor;
-            lo = (viaL2 > linf ? viaL2 : linf) * k.relLow;
-            hi = l2 * k.relHigh;
-        }
+        lo = generalLowerBound(k, l1, l2, linf);
+        hi = generalUpperBound(k, l1, l2);
         return true;
     }
     if (linf == 0.0) {

@@ -157,6 +157,11 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
     always_.size = 0;
+    tiled_ = false;
+    // The tree finds every nearest node; covers it finds faster where few spheres reach a
+    // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
+    treeActive_ = !kit_.pIsTwo && NodeTree::suits(n_, M);
+    if (treeActive_ && !tree_.build(kit_, centres_.data, radii_.data, M)) return false;
     // p = 1 and +Inf where tiles pay: exact distances eight at a time; no node conflicts here.
     tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
     if (tiled_) {
@@ -323,6 +328,12 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                             std::uint64_t& tests) const {
     const int M = count_;
     int cover = -1;
+    if (treeActive_ && s.treeCovers) {
+        cover = tree_.firstCover(x);
+        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
+        nearest = cover < 0 && wantNearest ? tree_.nearest(x) : -1;
+        return cover;
+    }
     if (tiled_) {
         // Node labels play no part: every node's conflict reach is -Inf.
         const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
@@ -339,7 +350,8 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
             j = end;
         }
         tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
-        nearest = cover < 0 && wantNearest && M > 0 ? tiles_.nearest(x) : -1;
+        nearest = -1;
+        if (cover < 0 && wantNearest && M > 0) nearest = treeActive_ ? tree_.nearest(x) : tiles_.nearest(x);
         return cover;
     }
     if (gridActive_) {
@@ -367,7 +379,7 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                 break;
             }
         }
-    } else if (wantNearest && kit_.boundsUsable) {
+    } else if (wantNearest && kit_.boundsUsable && !treeActive_) {
         // Keeps every node's bounds: an uncovered pattern's 1-NN choice reuses them.
         const std::size_t n = static_cast<std::size_t>(n_);
         for (int j = 0; j < M && cover < 0; ++j) {
@@ -397,18 +409,19 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;
-    if (cover < 0 && wantNearest && M > 0) nearest = nearestNode(x, s, false);
+    if (cover < 0 && wantNearest && M > 0) nearest = treeActive_ ? tree_.nearest(x) : nearestNode(x, s, false);
     return cover;
 }
 
 void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool wantNearest,
                                   RecallScratch& s, int* cover, int* nearest,
                                   std::uint64_t& tests) const {
-    if (euclidean_ && gridActive_) {
-        // Which finds covers faster depends on how far the cells' lists go: the first blocks
-        // try both ways, alternately, panels first; both give the same answers. Each way is
-        // judged by its quickest block per pattern, the one least disturbed by other work on
-        // the machine, and a way twice as slow as the other at its best is dropped at once.
+    if ((euclidean_ && gridActive_) || treeActive_) {
+        // Which finds covers faster depends on how far the cells' lists go, or how many
+        // spheres reach a pattern: the first blocks try both ways, alternately, the second way
+        // (panels or tree) first; both give the same answers. Each way is judged by its
+        // quickest block per pattern, the one least disturbed by other work on the machine, and
+        // a way twice as slow as the other at its best is dropped at once.
         constexpr int kTrialBlocks = 6;
         if (s.trialBlocks < kTrialBlocks) {
             const int way = s.trialBlocks % 2 == 0 ? 1 : 0;
@@ -419,20 +432,22 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
             const double grid = s.trialBest[0], panels = s.trialBest[1];
             const bool clear = grid > 2.0 * panels || panels > 2.0 * grid;
             if (++s.trialBlocks >= 2 && (clear || s.trialBlocks == kTrialBlocks)) {
-                s.panelsFaster = panels < grid;
+                s.secondFaster = panels < grid;
                 s.trialBlocks = kTrialBlocks;
             }
             return;
         }
-        classifyBlockAs(s.panelsFaster, patterns, count, wantNearest, s, cover, nearest, tests);
+        classifyBlockAs(s.secondFaster, patterns, count, wantNearest, s, cover, nearest, tests);
         return;
     }
     classifyBlockAs(euclidean_, patterns, count, wantNearest, s, cover, nearest, tests);
 }
 
-void RecallNodeSet::classifyBlockAs(bool panelsOnly, const double* const* patterns, int count,
+void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* patterns, int count,
                                     bool wantNearest, RecallScratch& s, int* cover, int* nearest,
                                     std::uint64_t& tests) const {
+    s.treeCovers = treeActive_ && secondWay;
+    const bool panelsOnly = euclidean_ && secondWay;
     if (panelsOnly) {
         classifyEuclidean(patterns, count, wantNearest, s, cover, nearest, tests, false);
         return;
@@ -596,8 +611,8 @@ double RecallNodeSet::distanceTo(int j, const double* x) const {
     return exactDistance(kit_, centres_.data + static_cast<std::size_t>(j) * n_, x);
 }
 
-// Every covering node, not just the first: the same candidates as classify() (tiles, cell
-// lists and wide nodes, panels, or all nodes), scanned to the end. The order does not matter.
+// Every covering node, not just the first: the same candidates as classify() (tree, tiles,
+// cell lists and wide nodes, panels, or all nodes), scanned to the end. The order does not matter.
 void RecallNodeSet::coverCensus(const double* const* patterns, int count, RecallScratch& s, int* covering,
                                 bool* differ) const {
     std::int32_t firstLabel[EuclideanBlockState::kPatterns];
@@ -614,7 +629,9 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
     for (int k = 0; k < count; ++k) {
         const double* x = patterns[k];
         auto note = [&](int j) { noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]); };
-        if (tiled_) {
+        if (treeActive_) {
+            tree_.coverCensus(x, labels_.data, covering[k], differ[k]);
+        } else if (tiled_) {
             const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
             double d[NodeTiles::kLanes];
             for (int j = 0; j < M;) {

@@ -1,6 +1,7 @@
-// The node set for fast recall: centres stored contiguously, for p = 1 and +Inf also in tiles
-// for a vector scan; otherwise a grid over centres that names the nodes that may cover a
-// pattern, and certified distance bounds that spare most exact distances. Classifying a pattern
+// The node set for fast recall: centres stored contiguously; for p other than 2 with many nodes
+// in few dimensions, a k-d tree over them; else for p = 1 and +Inf tiles for a vector scan,
+// otherwise a grid over centres that names the nodes that may cover a pattern, and certified
+// distance bounds that spare most exact distances. Classifying a pattern
 // gives exactly the literal scan's cover, nearest node and number of coverage tests.
 // Classification only reads the set, so threads may share it.
 #pragma once
@@ -13,6 +14,7 @@
 #include "host_buffer.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "node_tree.h"
 #include "euclidean_panels.h"
 
 namespace sphnet {
@@ -38,11 +40,13 @@ struct RecallScratch {
     HostBlock<float> rough;  // the pattern for the tiles' filter
     HostBlock<EuclideanBlockState> block;
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
-    // Where both the grid and the panels are built, each thread times a few blocks each way
-    // and goes on with the faster: per way (grid first) the least seconds per pattern of a block.
+    // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
+    // scan, or the tree), each thread times a few blocks each way and goes on with the faster:
+    // per way (the panels or the tree second) the least seconds per pattern of a block.
     double trialBest[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
     int trialBlocks = 0;
-    bool panelsFaster = false;
+    bool secondFaster = false;
+    bool treeCovers = false;  // the tree finds this block's covers
 };
 
 class RecallNodeSet {
@@ -79,10 +83,11 @@ private:
     bool covers(int j, const double* x) const;
     // boundsKnown: scratch already holds every node's bounds for x.
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
-    bool buildIndex(const RecallInput& in);  // the tiles or the grid
-    // classifyBlock by the panels alone, or else by the grid or tiles (with the panels for the
-    // 1-NN rule where they are built).
-    void classifyBlockAs(bool panelsOnly, const double* const* patterns, int count, bool wantNearest,
+    bool buildIndex(const RecallInput& in);  // the tree, the tiles or the grid
+    // classifyBlock by the second way (the panels alone, or the tree's cover search), or else
+    // by the grid, tiles or plain scan (with the panels or the tree for the 1-NN rule where
+    // they are built).
+    void classifyBlockAs(bool secondWay, const double* const* patterns, int count, bool wantNearest,
                          RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
     bool buildEuclidean(const RecallInput& in);
     void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
@@ -102,6 +107,8 @@ private:
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
     bool tiled_ = false;  // p = 1 and +Inf
     NodeTiles tiles_;
+    bool treeActive_ = false;  // p other than 2, many nodes in few dimensions
+    NodeTree tree_;
     // p = 2 in many dimensions: blocked squared distances bound every node at once.
     bool euclidean_ = false;
     EuclideanPanels panels_;

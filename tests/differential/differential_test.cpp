@@ -570,6 +570,55 @@ TEST(BlockScans, PatternsOnTheCoverageTolerance) {
     }
 }
 
+// Many nodes in 4 to 16 dimensions for every norm: the tree's cover and nearest-node searches.
+// Centres on a lattice or duplicated make distances tie exactly; radii are sometimes negative
+// (mostly, on the lattice), infinite or NaN; patterns sit on centres, on lattice points, exactly at a node's radius plus
+// or minus the coverage tolerance along one axis, or far away; all of it also at huge and tiny
+// magnitudes. More than six blocks of patterns, so both cover searches run in the trial.
+TEST(TreeSearch, ManyNodesInFewDimensions) {
+    Generator g(0x7a3eu);
+    const double beyond[] = {-1e-8, 0.0, 1e-8, 2e-8};
+    for (int c = 0; c < scaled(16); ++c) {
+        const std::string label = "tree " + std::to_string(c);
+        const int n = g.between(4, 16);
+        const double scale = c % 4 == 3 ? std::pow(10.0, (c % 8 == 3 ? 1 : -1) * g.between(100, 300)) : 1.0;
+        reference::RecallProblem r;
+        r.dimension = n;
+        r.p = g.norm(c % 6 == 1 ? 5 : c % 6);
+        const Layout layout = c % 3 == 0 ? Layout::Grid : c % 3 == 1 ? Layout::Duplicates : Layout::Clustered;
+        const int count = g.between(300, 2500);
+        // On the lattice most radii are negative: the 1-NN rule meets exact ties there.
+        const int negativeShare = layout == Layout::Grid ? 14 : 1;
+        for (auto& row : g.points(count, n, layout, scale)) {
+            const int kind = g.between(-negativeShare, 19);
+            // An infinite or NaN radius covers every pattern: only now and then.
+            const bool wide = kind <= 2 && g.chance(0.002);
+            row.push_back(wide ? (kind == 1 ? kInf : std::nan("")) : kind <= 0 ? -1.0 * scale : g.uniform(0.0, 0.4) * scale);
+            r.templates.push_back(row);
+            r.nodeLabels.push_back(g.between(1, 4));
+        }
+        const int patterns = g.between(1000, 1800);
+        for (int k = 0; k < patterns; ++k) {
+            const auto& node = r.templates[g.between(0, count - 1)];
+            std::vector<double> x(node.begin(), node.begin() + n);
+            const int kind = g.between(0, 3);
+            if (kind == 1 && std::isfinite(node[n])) {
+                x[g.between(0, n - 1)] += node[n] + beyond[g.between(0, 3)] * (scale > 1 ? scale : 1.0);
+            } else if (kind == 2) {
+                x = g.points(1, n, Layout::Grid, scale)[0];
+            } else if (kind == 3) {
+                for (double& v : x) v = g.uniform(-4.0, 4.0) * scale;
+            }
+            r.patterns.push_back(x);
+        }
+        r.nnOption = g.chance(0.8) ? 1 : 0;
+        r.unknownLabel = -1;
+        r.oflag = g.between(0, 2);
+        expectSameRecall(r, g.counters(), label);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // ---- Hand-made boundary cases ----
 
 // Distances that sit on the coverage boundary and on the conflict threshold, where a cheap
@@ -911,7 +960,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
     }
 }
 
-// In three dimensions the grids serve; in ten, with a few hundred nodes, the panels.
+// In three dimensions the grids serve; in ten, with a few hundred nodes, the panels; in eight,
+// recall with p = 1.5 builds the tree (its training is the ten's case again, so only recall).
 class AllocationFailures : public ::testing::TestWithParam<int> {};
 
 TEST_P(AllocationFailures, EveryOneEndsCleanly) {
@@ -924,13 +974,15 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
     reference::RecallProblem r = recallProblemFrom(g, t, trained, 5000);
     r.oflag = 0;
     r.nnOption = 1;
+    const bool recallByTree = dimension == 8;
+    if (recallByTree) r.p = 1.5;
 
     const Shipped cleanTraining = runTraining(t, {});
     ASSERT_EQ(cleanTraining.status, sphnet::ProcedureStatus::Done);
     const Shipped cleanRecall = runRecall(r, {});
     ASSERT_EQ(cleanRecall.status, sphnet::ProcedureStatus::Done);
     const long step = scale() < 1 ? 7 : 1;
-    for (int which = 0; which < 2; ++which) {
+    for (int which = recallByTree ? 1 : 0; which < 2; ++which) {
         const long attempts = (which == 0 ? cleanTraining : cleanRecall).host.allocationAttempts;
         ASSERT_GT(attempts, 3);
         for (long k = 1; k <= attempts; k += step) {
@@ -979,6 +1031,6 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FastPaths, AllocationFailures, ::testing::Values(3, 10));
+INSTANTIATE_TEST_SUITE_P(FastPaths, AllocationFailures, ::testing::Values(3, 10, 8));
 
 }  // namespace

@@ -181,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int nlhs = 1;
     standin::CallOptions options;
     // A quarter of the runs recall from a generated node set, well formed and large enough for
-    // the panels (p = 2, n >= 8, 256 nodes and more); the rest spell every argument out.
+    // the panels (p = 2, n >= 8, 256 nodes and more) or the tree (other p, up to 16
+    // dimensions); the rest spell every argument out.
     const int route = in.ConsumeIntegralInRange<int>(0, 7);
     if (route == 1 || route == 2) {
         options = makeCallOptions(in);

@@ -2,7 +2,9 @@
 // coverage or conflict test differently from the plain scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -56,3 +58,41 @@ TEST(DistanceBounds, EncloseTheExactDistanceOverNormsAndMagnitudes) {
 }
 
 }  // namespace
+
+// The tree passes over a box when this bound rules it out: it must not exceed the exact
+// distance to any centre in the box. At the box point nearest x, p = 1 and +Inf leave it no
+// slack at all (it is that point's exact distance); for other p, with one term outside the box
+// the root of the power often rounds below the term itself, which only the allowance covers,
+// at ordinary and at huge magnitudes.
+TEST(DistanceBounds, BoxBoundStaysBelowTheExactDistanceToEveryPointOfTheBox) {
+    std::mt19937_64 random(20261209);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_real_distribution<double> norm(1.0, 6.0);
+    std::uniform_int_distribution<int> exponent(-300, 1000);
+    const double norms[] = {1.0, std::numeric_limits<double>::infinity(), 1.5, 3.0, 0.0};
+    for (int trial = 0; trial < 40000; ++trial) {
+        const int n = 1 + trial % 16;
+        const double p = norms[trial % 5] != 0.0 ? norms[trial % 5] : norm(random);
+        const DistanceKit kit = makeDistanceKit(p, n);
+        const double scale = std::ldexp(1.0, trial % 3 == 0 ? exponent(random) : 0);
+        const bool oneTermOutside = trial % 2 == 0;
+        std::vector<double> lo(n), hi(n), x(n), nearestPoint(n), inside(n);
+        for (int i = 0; i < n; ++i) {
+            lo[i] = unit(random) * scale;
+            hi[i] = lo[i] + std::fabs(unit(random)) * scale;
+            const bool outside = oneTermOutside ? i == 0 : random() % 2 == 0;
+            x[i] = outside ? (random() % 2 == 0 ? lo[i] : hi[i]) + unit(random) * scale
+                           : lo[i] + (hi[i] - lo[i]) * 0.5;
+            nearestPoint[i] = std::min(std::max(x[i], lo[i]), hi[i]);
+            inside[i] = lo[i] + (hi[i] - lo[i]) * std::fabs(unit(random));
+        }
+        const double bound = boxLowerBound(kit, lo.data(), hi.data(), x.data());
+        const double exact = exactDistance(kit, nearestPoint.data(), x.data());
+        EXPECT_LE(bound, exact) << "p = " << p << " n = " << n << " trial " << trial;
+        if (kit.kind != NormKind::General) {
+            EXPECT_EQ(bound, exact) << "p = " << p << " trial " << trial;
+        }
+        EXPECT_LE(bound, exactDistance(kit, inside.data(), x.data())) << "p = " << p << " trial " << trial;
+        if (::testing::Test::HasFailure()) return;
+    }
+}
