@@ -1,5 +1,6 @@
 #include "array_convert.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace sphnet {
@@ -34,6 +35,9 @@ double* mxArray1D_to_cArray1D(int* count, const mxArray* array) {
     return vector;
 }
 
+constexpr std::size_t kPointersPerLine = 64 / sizeof(double*);
+static_assert(sizeof(double*) == sizeof(double), "row pointers and values share one block");
+
 double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     if (mxGetNumberOfDimensions(array) != 2) {
         *rows = 0;
@@ -44,14 +48,19 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     const mwSize* dims = mxGetDimensions(array);
     *rows = static_cast<int>(dims[0]);
     *cols = static_cast<int>(dims[1]);
-    auto** table = static_cast<double**>(hostCalloc(*rows, sizeof(double*)));
-    if (table == nullptr) return nullptr;
-    for (int r = 0; r < *rows; ++r) {
-        table[r] = static_cast<double*>(hostCalloc(*cols, sizeof(double)));
-        if (table[r] == nullptr) return nullptr;
-    }
-    const double* pr = mxGetPr(array);
+    // One host block: the row pointers, then the rows one after another. A block per row
+    // would cost the host a bookkeeping entry each, as much again as a short row.
     const auto rowCount = static_cast<std::size_t>(*rows);
+    const std::size_t rowValues = static_cast<std::size_t>(*cols);
+    // Whole cache lines of pointers, so that the rows start as aligned as the block.
+    const std::size_t pointerSlots = (rowCount + kPointersPerLine - 1) / kPointersPerLine * kPointersPerLine;
+    if (rowValues != 0 && rowCount > (SIZE_MAX / sizeof(double) - pointerSlots) / rowValues) return nullptr;
+    const std::size_t slots = pointerSlots + rowCount * rowValues;
+    auto** table = static_cast<double**>(mxCalloc(slots > 0 ? slots : 1, sizeof(double)));
+    if (table == nullptr) return nullptr;
+    double* values = reinterpret_cast<double*>(table + pointerSlots);
+    for (std::size_t r = 0; r < rowCount; ++r) table[r] = values + r * rowValues;
+    const double* pr = mxGetPr(array);
     // A band of rows at a time: each column's part of the band is one or two cache lines, and
     // each row of the band is written in order. Column by column over all rows would touch a
     // new line of every row for each value. With no rows there is nothing to copy, however

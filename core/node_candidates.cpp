@@ -124,13 +124,20 @@ float NodeCandidates::lowerDistance(double D, double slack) const {
 
 bool NodeCandidates::reserve(int patterns, int cap) {
     const std::size_t room = static_cast<std::size_t>(patterns) * static_cast<std::size_t>(cap);
+    reservedPatterns_ = 0;
+    reservedCap_ = 0;
     for (Lists& l : lists_) {
-        if (!l.nodes.resize(room, 0) || !l.lows.resize(room, 0.0f) ||
-            !l.lengths.resize(static_cast<std::size_t>(patterns), 0)) {
+        // Collects write every entry they read: old lists need not live beside the new ones.
+        if (room > l.nodes.capacity) {
+            l.nodes.release();
+            l.lows.release();
+        }
+        if (!l.nodes.reserve(room) || !l.lows.reserve(room) ||
+            !l.lengths.reserve(static_cast<std::size_t>(patterns))) {
             return false;
         }
     }
-    if (!patternNorms_.resize(static_cast<std::size_t>(patterns), 0.0)) return false;
+    if (!patternNorms_.reserve(static_cast<std::size_t>(patterns))) return false;
     reservedPatterns_ = patterns;
     reservedCap_ = cap;
     return true;

@@ -74,7 +74,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
     const auto patterns = static_cast<std::size_t>(in.patternCount);
-    if (!remembered_.resize(patterns, RememberedScan{-1, 0, {}, 0, -1})) return false;
+    if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
@@ -196,7 +196,10 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     double& radius = radii_.data[j];
     const double before = radius;
     applyConflictRule(d, inside, margin_, radius, r);
-    if (inside && !(radius <= before)) ++growthEpoch_;
+    if (inside && !(radius <= before) && static_cast<std::uint32_t>(++growthEpoch_) == 0) {
+        // Memories keep 32 bits of the epoch: at the wrap, old ones would pass for new.
+        for (std::size_t k = 0; k < remembered_.size; ++k) remembered_.data[k].count = -1;
+    }
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
@@ -221,7 +224,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
     RememberedScan& remembered = remembered_.data[k];
-    if (remembered.end >= 0 && remembered.end < scan.nodeCount && remembered.epoch == growthEpoch_) {
+    if (stillValid(remembered) && remembered.lastEnd < scan.nodeCount) {
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
     if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks()) next = scanBlockLists<Kind>(scan, k, next);
@@ -229,7 +232,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {
         // Every node before the stop had its coverage test; nothing is remembered.
-        remembered.end = -1;
+        remembered.count = -1;
         countCoverageTests(-1, static_cast<int>(pace.reached()));
         return kScanStopped;
     }
@@ -251,8 +254,8 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan, const Rem
             return j + 1;
         }
     }
-    if (visit<Kind>(scan, remembered.end)) scan.cover = remembered.end;
-    return remembered.end + 1;
+    if (visit<Kind>(scan, remembered.lastEnd)) scan.cover = remembered.lastEnd;
+    return remembered.lastEnd + 1;
 }
 
 // Visits, from node `next` on, the nodes listed for x's cell and those outside the lists'
@@ -367,7 +370,7 @@ bool TrainingNodeSet::collectBlock(int k) {
     int reach = 0;
     for (int q = k; q < in_->patternCount && count < block; ++q) {
         const RememberedScan& m = remembered_.data[q];
-        const bool spared = q != k && m.end >= 0 && m.epoch == growthEpoch_;
+        const bool spared = q != k && stillValid(m);
         if (spared) continue;
         reach = m.lastEnd < 0 || reach < 0 ? -1 : (m.lastEnd + 1 > reach ? m.lastEnd + 1 : reach);
         blockPatterns_.data[count] = q;
@@ -523,13 +526,12 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j) {
 void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) const {
     remembered.lastEnd = cover >= 0 ? cover : nodeCount;
     if (scanListed_ > kRemembered) {
-        remembered.end = -1;
+        remembered.count = -1;
         return;
     }
-    remembered.end = cover >= 0 ? cover : nodeCount;
     remembered.count = scanListed_;
     for (int e = 0; e < scanListed_; ++e) remembered.nodes[e] = scanList_[e];
-    remembered.epoch = growthEpoch_;
+    remembered.epoch = static_cast<std::uint32_t>(growthEpoch_);
 }
 
 void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {

@@ -98,12 +98,14 @@ private:
     // the next scan of the pattern visits just those. Nodes made since come after.
     static constexpr int kRemembered = 6;
     struct RememberedScan {
-        std::int32_t end;                   // the node that ended the scan; -1: nothing remembered
-        std::int32_t count;                 // entries in `nodes`
+        std::int32_t lastEnd;               // where the last scan ended (cover or new node); -1: none yet
+        std::int32_t count;                 // entries in `nodes`; -1: nothing remembered
         std::int32_t nodes[kRemembered];    // the nodes of other labels to visit again
-        std::int64_t epoch;                 // growthEpoch_ when remembered
-        std::int32_t lastEnd;               // where the last scan ended, even unremembered; -1: none yet
+        std::uint32_t epoch;                // growthEpoch_ when remembered, its low 32 bits
     };
+    bool stillValid(const RememberedScan& m) const {
+        return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
+    }
     // One pattern's scan under way.
     struct Scan {
         const double* x;
