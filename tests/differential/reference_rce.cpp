@@ -259,6 +259,7 @@ RecallResult recall(const RecallProblem& in, Counters counters) {
     census.configure(in.p, in.dimension, 0.0);
     // Runs after the pattern's label is decided: its distances serve nothing else.
     auto takeCensus = [&](const double* x, int decider) {
+        if (!in.census) return;
         res.decidingNode.push_back(decider + 1);
         res.distance.push_back(decider >= 0 ? nodes[decider].lastDistance : std::nan(""));
         int covering = 0;

@@ -48,6 +48,7 @@ struct RecallProblem {
     int unknownLabel = 0;
     int nnOption = 0;
     int oflag = 0;
+    bool census = true;  // also count every node that covers each pattern (the info fields)
 };
 
 struct RecallResult {
