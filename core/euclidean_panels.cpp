@@ -339,24 +339,16 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, c
 
 }  // namespace
 
-bool EuclideanPanels::suits(const double* const* rows, int count, int n) {
-    for (int k = 0; k < count; ++k) {
-        for (int i = 0; i < n; ++i) {
-            if (!(std::fabs(rows[k][i]) <= kLargest)) return false;
-        }
-    }
-    return true;
+bool EuclideanPanels::suits(const RowView& rows, int count, int n) {
+    return rows.allValues(count, n, [](int, double v) { return std::fabs(v) <= kLargest; });
 }
 
-bool EuclideanPanels::suitsSingle(const double* const* rows, int count, int n, const double* origin) {
+bool EuclideanPanels::suitsSingle(const RowView& rows, int count, int n, const double* origin) {
     if (n > kSingleMaxDimensions) return false;
-    for (int k = 0; k < count; ++k) {
-        for (int i = 0; i < n; ++i) {
-            const double magnitude = std::fabs(rows[k][i] - origin[i]);
-            if (magnitude != 0.0 && !(magnitude >= kSingleSmallest && magnitude <= kSingleLargest)) return false;
-        }
-    }
-    return true;
+    return rows.allValues(count, n, [origin](int i, double v) {
+        const double magnitude = std::fabs(v - origin[i]);
+        return magnitude == 0.0 || (magnitude >= kSingleSmallest && magnitude <= kSingleLargest);
+    });
 }
 
 bool EuclideanPanels::available(Vectors vectors) {

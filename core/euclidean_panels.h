@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "node_grid.h"
+#include "row_view.h"
 
 #if defined(_MSC_VER)
 #include <intrin.h>
@@ -53,7 +54,7 @@ public:
     enum class Vectors { Best, Portable, Avx2, Avx512 };
     enum class Precision { Double, Single };
     // Whether the bounds hold for these rows of n coordinates: every magnitude at most kLargest.
-    static bool suits(const double* const* rows, int count, int n);
+    static bool suits(const RowView& rows, int count, int n);
     // Whether they hold in single precision too, measured from origin (n values): n at most
     // kSingleMaxDimensions and every coordinate less the origin's zero or of magnitude in
     // [kSingleSmallest, kSingleLargest], so that rounded values and their products are normal
@@ -61,7 +62,7 @@ public:
     static constexpr double kSingleSmallest = 0x1p-60;
     static constexpr double kSingleLargest = 0x1p50;
     static constexpr int kSingleMaxDimensions = 1 << 20;
-    static bool suitsSingle(const double* const* rows, int count, int n, const double* origin);
+    static bool suitsSingle(const RowView& rows, int count, int n, const double* origin);
     static bool available(Vectors vectors);
 
     // Single precision measures from origin (n values, copied); double precision from zero.
