@@ -1,5 +1,6 @@
 #include "node_tiles.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -9,6 +10,12 @@
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define SPHNET_TILES_X86 1
+#endif
+
+#if defined(__GNUC__)
+#define SPHNET_TILES_INLINE inline __attribute__((always_inline))
+#else
+#define SPHNET_TILES_INLINE inline
 #endif
 
 namespace sphnet {
@@ -30,18 +37,20 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
 
 // After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
 // kept lanes within [from, to). The first tile with a node that matters, or -1.
-template <NodeTiles::Scan Exact>
-inline int exactWhereKept(const NodeTiles::View& v, unsigned kept, int block, int from, int to,
-                          const double* x, double label, double* d) {
+SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::View& v, unsigned kept, int block,
+                                       int from, int to, const double* x, double label, double* d) {
     kept &= lanesInRange(block, from, to, kBlock);
     if (kept == 0) return -1;
     const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
     const int start = skip > from ? skip : from;
     const int end = block + kBlock < to ? block + kBlock : to;
     const int stop = (kept >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
-    const int first = Exact(v, start, stop, x, label, d);
+    const int first = exact(v, start, stop, x, label, d);
     return first < stop ? first : -1;
 }
+
+// Verdicts made ahead are published, and a cancellation looked for, this often (in blocks).
+constexpr int kBlocksBetweenLooks = 8;
 
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
@@ -230,44 +239,62 @@ __attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const f
     return Kind == kCityBlock ? _mm512_add_ps(rough, t) : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
 }
 
+// The filter's verdict on the block of kBlock nodes from node `block` on: bit l set when node
+// block + l lies beyond its limit and cannot matter.
+template <int Kind>
+__attribute__((target("avx512f"))) inline unsigned beyondAvx512(const NodeTiles::View& v,
+                                                                 const NodeTiles::RoughPattern& q, int block) {
+    const auto n = static_cast<std::size_t>(v.n);
+    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
+    const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+    // Two running sums: a bound may add in any order, and two chains of additions overlap.
+    __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
+        odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
+    }
+    if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
+    const __m512 rough = Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
+    const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
+    const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block),
+                                                       _mm512_set1_epi32(q.labelCode));
+    const __m512 ownLimits = _mm512_loadu_ps(v.ownLimits + block);
+    __m512 otherLimits = _mm512_loadu_ps(v.otherLimits + block);
+    if (q.reachCut > 0) {
+        // Never below the node's own limit: it may still cover x. Masked forms: see stepAvx512.
+        const __m512 raised =
+            _mm512_mask_mul_round_ps(otherLimits, 0xFFFF, otherLimits, _mm512_set1_ps(1.0f + 0x1p-20f), kUp);
+        const __m512 cutDown = _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, _mm512_set1_ps(q.reachCut), kUp);
+        otherLimits = _mm512_mask_max_ps(ownLimits, 0xFFFF, ownLimits, cutDown);
+    }
+    const __m512 limit = _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), _mm512_set1_ps(q.slack));
+    return _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
+}
+
 template <int Kind>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
                                                     const NodeTiles::RoughPattern& q, int from,
                                                     int to, const double* x, double label, double* d) {
-    const auto n = static_cast<std::size_t>(v.n);
-    const __m512 slack = _mm512_set1_ps(q.slack);
-    const __m512i code = _mm512_set1_epi32(q.labelCode);
-    const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
-    const bool narrowed = q.reachCut > 0;
-    const __m512 cut = _mm512_set1_ps(q.reachCut);
-    const __m512 raise = _mm512_set1_ps(1.0f + 0x1p-20f);
-    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const float* rows = v.rough + static_cast<std::size_t>(block) * n;
-        // Two running sums: a bound may add in any order, and two chains of additions overlap.
-        __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
-        std::size_t i = 0;
-        for (; i + 2 <= n; i += 2) {
-            even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
-            odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
-        }
-        if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
-        const __m512 rough = Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
-        const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block), code);
-        const __m512 ownLimits = _mm512_loadu_ps(v.ownLimits + block);
-        __m512 otherLimits = _mm512_loadu_ps(v.otherLimits + block);
-        if (narrowed) {
-            // Never below the node's own limit: it may still cover x. Masked forms: see stepAvx512.
-            const __m512 raised = _mm512_mask_mul_round_ps(otherLimits, 0xFFFF, otherLimits, raise, kUp);
-            const __m512 cutDown = _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, cut, kUp);
-            otherLimits = _mm512_mask_max_ps(ownLimits, 0xFFFF, ownLimits, cutDown);
-        }
-        const __m512 limit = _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), slack);
-        const unsigned beyond = _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
-        const int first = exactWhereKept<scanAvx512<Kind>>(v, ~beyond, block, from, to, x, label, d);
+        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyondAvx512<Kind>(v, q, block), block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
+}
+
+template <int Kind>
+__attribute__((target("avx512f"))) void verdictsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                       int from, int to, std::uint16_t* kept, std::atomic<int>& made,
+                                                       const std::atomic<bool>& cancelled) {
+    int b = 0;
+    for (int block = from; block < to; block += kBlock) {
+        kept[b++] = static_cast<std::uint16_t>(~beyondAvx512<Kind>(v, q, block));
+        if (b % kBlocksBetweenLooks != 0) continue;
+        made.store(b, std::memory_order_release);
+        if (cancelled.load(std::memory_order_relaxed)) return;
+    }
+    made.store(b, std::memory_order_release);
 }
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
@@ -306,37 +333,57 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
-                                               const NodeTiles::RoughPattern& q, int from, int to,
-                                               const double* x, double label, double* d) {
+__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                           int block) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const __m256 slack = _mm256_set1_ps(q.slack);
     const __m256i code = _mm256_set1_epi32(q.labelCode);
     const __m256 coded = _mm256_castsi256_ps(_mm256_set1_epi32(q.labelCoded ? -1 : 0));
+    const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+    __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
+    for (std::size_t i = 0; i < n; ++i) {
+        const __m256 xi = _mm256_set1_ps(q.x[i]);
+        const __m256 tLow = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
+        const __m256 tHigh = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
+        low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
+        high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
+    }
+    unsigned beyond = 0;
+    for (int half = 0; half < 2; ++half) {
+        const int at = block + 8 * half;
+        const __m256 own = _mm256_and_ps(coded, _mm256_castsi256_ps(_mm256_cmpeq_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
+        const __m256 limit = _mm256_add_ps(
+            _mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at), _mm256_loadu_ps(v.ownLimits + at), own), slack);
+        beyond |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ))) << (8 * half);
+    }
+    return beyond;
+}
+
+template <int Kind>
+__attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
+                                               const NodeTiles::RoughPattern& q, int from, int to,
+                                               const double* x, double label, double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const float* rows = v.rough + static_cast<std::size_t>(block) * n;
-        __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
-        for (std::size_t i = 0; i < n; ++i) {
-            const __m256 xi = _mm256_set1_ps(q.x[i]);
-            const __m256 tLow = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
-            const __m256 tHigh = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
-            low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
-            high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
-        }
-        unsigned beyond = 0;
-        for (int half = 0; half < 2; ++half) {
-            const int at = block + 8 * half;
-            const __m256 own = _mm256_and_ps(coded, _mm256_castsi256_ps(_mm256_cmpeq_epi32(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
-            const __m256 limit = _mm256_add_ps(
-                _mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at), _mm256_loadu_ps(v.ownLimits + at), own), slack);
-            beyond |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ))) << (8 * half);
-        }
-        const int first = exactWhereKept<scanAvx2<Kind>>(v, ~beyond, block, from, to, x, label, d);
+        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2<Kind>(v, q, block), block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
+}
+
+template <int Kind>
+__attribute__((target("avx2"))) void verdictsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                  int from, int to, std::uint16_t* kept, std::atomic<int>& made,
+                                                       const std::atomic<bool>& cancelled) {
+    int b = 0;
+    for (int block = from; block < to; block += kBlock) {
+        kept[b++] = static_cast<std::uint16_t>(~beyondAvx2<Kind>(v, q, block));
+        if (b % kBlocksBetweenLooks != 0) continue;
+        made.store(b, std::memory_order_release);
+        if (cancelled.load(std::memory_order_relaxed)) return;
+    }
+    made.store(b, std::memory_order_release);
 }
 #endif
 
@@ -413,6 +460,16 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
     return nullptr;
 }
 
+template <int Kind>
+NodeTiles::Verdicts verdictsFor(NodeTiles::Vectors vectors) {
+#if SPHNET_TILES_X86
+    if (vectors == NodeTiles::Vectors::Avx512) return verdictsAvx512<Kind>;
+    if (vectors == NodeTiles::Vectors::Avx2) return verdictsAvx2<Kind>;
+#endif
+    (void)vectors;
+    return nullptr;
+}
+
 }  // namespace
 
 void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
@@ -428,8 +485,12 @@ void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
     filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
+    verdicts_ = cityBlock ? verdictsFor<kCityBlock>(vectors) : verdictsFor<kMaximum>(vectors);
     nearest_ = cityBlock ? nearestFor<kCityBlock>(vectors) : nearestFor<kMaximum>(vectors);
-    if (n <= 0 || n > kLargestFilteredDimension) filter_ = nullptr;
+    if (n <= 0 || n > kLargestFilteredDimension) {
+        filter_ = nullptr;
+        verdicts_ = nullptr;
+    }
 }
 
 bool NodeTiles::append(const double* centre, double radius, double label, double reach) {
@@ -521,14 +582,29 @@ void NodeTiles::narrowReach(Pattern& p, double rLimit, double r) const {
                                                                  : -floatAbove(-cut);
 }
 
+NodeTiles::View NodeTiles::view() const {
+    return View{centres_.data, radii_.data,    labels_.data,      reaches_.data,   n_,
+                rough_.data,   ownLimits_.data, otherLimits_.data, labelCodes_.data};
+}
+
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
     if (from >= to) return to;
-    const View view{centres_.data, radii_.data,      labels_.data,      reaches_.data,
-                    n_,            rough_.data,      ownLimits_.data,   otherLimits_.data,
-                    labelCodes_.data};
     // A pattern without a rough form (huge, or prepared before the first node) scans exactly.
-    return p.filtered ? filter_(view, p.rough, from, to, p.x, p.label, d)
-                      : scan_(view, from, to, p.x, p.label, d);
+    return p.filtered ? filter_(view(), p.rough, from, to, p.x, p.label, d) : scan_(view(), from, to, p.x, p.label, d);
+}
+
+void NodeTiles::makeVerdicts(const RoughPattern& q, int from, int to, std::uint16_t* kept, std::atomic<int>& made,
+                             const std::atomic<bool>& cancelled) const {
+    verdicts_(view(), q, from, to, kept, made, cancelled);
+}
+
+int NodeTiles::nextKept(const Pattern& p, const std::uint16_t* kept, int keptFrom, int from, int to, double* d) const {
+    const View v = view();
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const int first = exactWhereKept(scan_, v, kept[(block - keptFrom) / kBlock], block, from, to, p.x, p.label, d);
+        if (first >= 0) return first;
+    }
+    return to;
 }
 
 int NodeTiles::nearest(const double* x) const {

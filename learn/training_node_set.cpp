@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
+#include <climits>
+#include <thread>
 #include <cstring>
 #include <limits>
 
@@ -24,6 +26,14 @@ constexpr double kCellsPerReach = 1.0;
 constexpr int kBlockMinDimensions = 8;
 constexpr int kBlockPatterns = 128;
 constexpr double kBlockTerms = 1 << 27;
+// Tile scans of at least this many terms are split between two threads: below it, handing the
+// far part over costs about as much as it saves.
+constexpr double kSplitTerms = 1 << 14;
+// The near part's share: this thread also tests the nodes the filter keeps.
+constexpr double kNearShare = 0.5;
+// Where the other thread's verdicts are not ready, this thread filters so many blocks itself
+// before it looks again.
+constexpr int kOwnBlocks = 8;
 // A pattern with more listed nodes than this share of them scans plainly.
 constexpr int kBlockCapDivisor = 2;
 // The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
@@ -92,6 +102,9 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         tiles_.init(kit_.kind, n_);
         // Without patterns n may be near 2^31, with nothing behind it.
         if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
+        // Long scans are split between two threads; without a second thread, one does all.
+        const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
+        if (mostTerms >= kSplitTerms && std::thread::hardware_concurrency() >= 2) standby_.start();
     }
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
@@ -437,6 +450,52 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
 // The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
 // distances of eight nodes at a time and pass over the nodes that cannot matter for any
 // r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
+namespace {
+
+// The far part of one tile scan, from node `from` on, filtered on the standby thread, which
+// publishes its verdicts block by block; the scan uses those made when it gets there and
+// filters the rest itself. The job ends with the scan.
+class SplitScan {
+public:
+    explicit SplitScan(StandbyThread& standby) : standby_(standby) {}
+    SplitScan(const SplitScan&) = delete;
+    SplitScan& operator=(const SplitScan&) = delete;
+    ~SplitScan() { standby_.end(); }
+
+    int from = INT_MAX;  // no split: the whole scan is this thread's
+
+    void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to,
+               HostVector<std::uint16_t>& verdicts) {
+        const auto blocks = static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
+        if (blocks > verdicts.size && !verdicts.resize(blocks, 0)) return;  // no room: no split
+        job_.tiles = &tiles;
+        job_.rough = rough;
+        job_.from = at;
+        job_.to = to;
+        job_.kept = verdicts.data;
+        job_.made.store(0, std::memory_order_relaxed);
+        standby_.post(job_);
+        from = at;
+    }
+    // The nodes from `from` up to this one have their verdicts.
+    int readyUpTo() const { return from + job_.made.load(std::memory_order_acquire) * NodeTiles::kBlock; }
+    const std::uint16_t* verdicts() const { return job_.kept; }
+
+private:
+    struct Job {
+        const NodeTiles* tiles = nullptr;
+        NodeTiles::RoughPattern rough{};
+        int from = 0, to = 0;
+        std::uint16_t* kept = nullptr;
+        std::atomic<int> made{0};
+        void operator()(const std::atomic<bool>& cancelled) { tiles->makeVerdicts(rough, from, to, kept, made, cancelled); }
+    };
+    StandbyThread& standby_;
+    Job job_;
+};
+
+}  // namespace
+
 template <int Kind>
 SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
     const int M = scan.nodeCount;
@@ -445,6 +504,12 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
     if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
         double d[NodeTiles::kLanes];
         NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
+        // A long scan: the second thread filters the far part while this one scans the near.
+        SplitScan split(standby_);
+        if (standby_.running() && static_cast<double>(M - j) * n_ >= kSplitTerms && tiles_.makesVerdicts(pattern)) {
+            const int at = j + (M - j) * kNearShare;
+            split.begin(tiles_, pattern.rough, at - at % NodeTiles::kBlock, M, splitVerdicts_);
+        }
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
             if (scan.pace.stopsAt(j)) {
                 scan.stopped = true;
@@ -453,8 +518,21 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             // Once too many nodes are noted for this scan to be remembered, nodes of other
             // labels matter only within the present r: the filter may use that nearer reach.
             if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
-            const int to = scan.pace.due() < M ? scan.pace.due() : M;
-            const int first = tiles_.nextThatMayMatter(pattern, j, to, d);
+            int to = scan.pace.due() < M ? scan.pace.due() : M;
+            int first;
+            if (j < split.from) {
+                if (to > split.from) to = split.from;
+                first = tiles_.nextThatMayMatter(pattern, j, to, d);
+            } else if (j < split.readyUpTo()) {
+                const int ready = split.readyUpTo();
+                if (to > ready) to = ready;
+                first = tiles_.nextKept(pattern, split.verdicts(), split.from, j, to, d);
+            } else {
+                // The other thread has not got this far: a few blocks here, then look again.
+                const int own = j - j % NodeTiles::kBlock + kOwnBlocks * NodeTiles::kBlock;
+                if (to > own) to = own;
+                first = tiles_.nextThatMayMatter(pattern, j, to, d);
+            }
             if (first == to) {  // nothing in [j, to) matters
                 j = to;
                 continue;

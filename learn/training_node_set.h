@@ -16,6 +16,7 @@
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "standby_thread.h"
 
 namespace sphnet {
 
@@ -173,6 +174,10 @@ private:
     bool tiled_ = false;
     NodeTiles tiles_;
     HostVector<float> roughPattern_;  // the pattern under way, for the tiles' filter
+    // A long tile scan's far part is filtered on a second thread while this one scans the near
+    // part: the verdicts land in splitVerdicts_.
+    StandbyThread standby_;
+    HostVector<std::uint16_t> splitVerdicts_;
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;

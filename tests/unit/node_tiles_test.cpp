@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <random>
 #include <string>
@@ -108,13 +111,26 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 const int to = from + static_cast<int>((unit(rng) + 1.0) * 0.5 * (count - from));
                 double d[NodeTiles::kLanes];
                 std::vector<float> scratch(n);
-                const int first = tiles.nextThatMayMatter(tiles.prepare(x.data(), xLabel, scratch.data()), from, to, d);
+                const NodeTiles::Pattern pattern = tiles.prepare(x.data(), xLabel, scratch.data());
+                const int first = tiles.nextThatMayMatter(pattern, from, to, d);
                 int expected = to;
                 for (int j = from; j < to && expected == to; ++j) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     if (mayMatter(nodes[j], exact, xLabel)) expected = j - j % NodeTiles::kLanes;
                 }
                 ASSERT_EQ(first, expected) << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
+                // The same scan on verdicts made ahead, as when a scan is split between threads.
+                if (tiles.makesVerdicts(pattern)) {
+                    const int at = from - from % NodeTiles::kBlock;
+                    std::vector<std::uint16_t> kept(static_cast<std::size_t>(count / NodeTiles::kBlock + 1));
+                    std::atomic<int> made{0};
+                    const std::atomic<bool> cancelled{false};
+                    tiles.makeVerdicts(pattern.rough, at, to, kept.data(), made, cancelled);
+                    EXPECT_EQ(at + made.load() * NodeTiles::kBlock >= to, true);
+                    double dKept[NodeTiles::kLanes];
+                    ASSERT_EQ(tiles.nextKept(pattern, kept.data(), at, from, to, dKept), expected) << "verdicts, n=" << n;
+                    if (expected < to) EXPECT_EQ(0, std::memcmp(d, dKept, sizeof d));
+                }
                 for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes; ++j) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     ASSERT_EQ(d[j - first], exact) << "node " << j << " n=" << n;

@@ -1,0 +1,57 @@
+// A second thread kept ready for the length of one procedure, for jobs too short to start a
+// thread each (a part of one pattern's scan): the calling thread posts a job, goes on with its
+// own work, using what the job publishes as it goes, and ends the job when it no longer needs
+// it. The calling thread never waits for a job to make progress, only, when it ends one, for
+// the job to notice. Between jobs the thread spins a little, then sleeps. Jobs must not call
+// the host.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+
+namespace sphnet {
+
+class StandbyThread {
+public:
+    StandbyThread() = default;
+    StandbyThread(const StandbyThread&) = delete;
+    StandbyThread& operator=(const StandbyThread&) = delete;
+    ~StandbyThread();
+
+    // False when no thread could be started: the caller then does every job itself.
+    bool start();
+    bool running() const { return thread_.joinable(); }
+
+    // Posts job(cancelled), a callable that must outlive the job and should return soon once
+    // `cancelled` reads true. One job at a time.
+    template <typename F>
+    void post(F& job) {
+        object_ = static_cast<void*>(&job);
+        call_ = [](void* o, const std::atomic<bool>& cancelled) {
+            (*static_cast<std::remove_reference_t<F>*>(o))(cancelled);
+        };
+        publish();
+    }
+    // Returns once the posted job has stopped, or is withdrawn unbegun.
+    void end();
+
+private:
+    enum State : int { kIdle, kPosted, kRunning, kDone, kQuit };
+    void publish();
+    void serve();
+
+    std::thread thread_;
+    std::atomic<int> state_{kIdle};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> asleep_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    void* object_ = nullptr;
+    void (*call_)(void*, const std::atomic<bool>&) = nullptr;
+    bool pending_ = false;
+};
+
+}  // namespace sphnet
