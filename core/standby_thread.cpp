@@ -12,6 +12,9 @@ namespace {
 // another faster than that while a scan is worth splitting.
 constexpr int kSpinsBeforeSleep = 1 << 12;
 
+// A job that has begun notices a cancellation within this many pauses when it has a core.
+constexpr int kPromptSpins = 1 << 10;
+
 inline void relax() {
 #if defined(__x86_64__) || defined(_M_X64)
     _mm_pause();
@@ -80,18 +83,29 @@ void StandbyThread::serve() {
     }
 }
 
-void StandbyThread::end() {
-    if (!pending_) return;
+bool StandbyThread::end() {
+    if (!pending_) return true;
+    pending_ = false;
     cancelled_.store(true, std::memory_order_release);
     int expected = kPosted;
-    if (!state_.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel)) {
-        // Begun: it looks for the cancellation often. Yielding lets it run should it share
-        // this core.
-        while (state_.load(std::memory_order_acquire) != kDone) std::this_thread::yield();
+    bool prompt = true;
+    if (state_.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel)) {
+        prompt = false;  // never begun
+    } else {
+        // Begun: it looks for the cancellation often. Should it not answer at once, its thread
+        // is likely off its core: yielding lets it run should it share this one.
+        for (int spins = 0; state_.load(std::memory_order_acquire) != kDone; ++spins) {
+            if (spins < kPromptSpins) {
+                relax();
+            } else {
+                prompt = false;
+                std::this_thread::yield();
+            }
+        }
         state_.store(kIdle, std::memory_order_release);
     }
     cancelled_.store(false, std::memory_order_relaxed);
-    pending_ = false;
+    return prompt;
 }
 
 }  // namespace sphnet

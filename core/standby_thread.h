@@ -35,8 +35,10 @@ public:
         };
         publish();
     }
-    // Returns once the posted job has stopped, or is withdrawn unbegun.
-    void end();
+    // Returns once the posted job has stopped, or is withdrawn unbegun: true when that was at
+    // once, false when the job had not begun or took long to notice (its thread was likely
+    // waiting for a core).
+    bool end();
 
 private:
     enum State : int { kIdle, kPosted, kRunning, kDone, kQuit };

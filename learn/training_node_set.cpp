@@ -454,18 +454,33 @@ namespace {
 
 // The far part of one tile scan, from node `from` on, filtered on the standby thread, which
 // publishes its verdicts block by block; the scan uses those made when it gets there and
-// filters the rest itself. The job ends with the scan.
+// filters the rest itself. The job ends with the scan. Where the other thread falls behind
+// (the machine's cores are busy with other work), splits pause for a while, longer each time.
 class SplitScan {
 public:
-    explicit SplitScan(StandbyThread& standby) : standby_(standby) {}
+    SplitScan(StandbyThread& standby, SplitPause& pause) : standby_(standby), pause_(pause) {}
     SplitScan(const SplitScan&) = delete;
     SplitScan& operator=(const SplitScan&) = delete;
-    ~SplitScan() { standby_.end(); }
+    ~SplitScan() {
+        if (from == INT_MAX) return;
+        const bool prompt = standby_.end();
+        if (prompt && !behind_) {
+            pause_.inARow = 0;
+        } else {
+            if (pause_.inARow < kLongestPause) ++pause_.inARow;
+            pause_.patterns = 1 << pause_.inARow;
+        }
+    }
 
     int from = INT_MAX;  // no split: the whole scan is this thread's
 
+    // Splits the scan at node `at`, unless splits pause.
     void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to,
                HostVector<std::uint16_t>& verdicts) {
+        if (pause_.patterns > 0) {
+            --pause_.patterns;
+            return;
+        }
         const auto blocks = static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
         if (blocks > verdicts.size && !verdicts.resize(blocks, 0)) return;  // no room: no split
         job_.tiles = &tiles;
@@ -477,11 +492,21 @@ public:
         standby_.post(job_);
         from = at;
     }
-    // The nodes from `from` up to this one have their verdicts.
-    int readyUpTo() const { return from + job_.made.load(std::memory_order_acquire) * NodeTiles::kBlock; }
+    // The nodes from `from` up to this one have their verdicts. The first look tells whether
+    // the other thread kept up.
+    int readyUpTo() {
+        const int made = job_.made.load(std::memory_order_acquire);
+        if (!looked_) {
+            looked_ = true;
+            behind_ = made == 0;
+        }
+        return from + made * NodeTiles::kBlock;
+    }
     const std::uint16_t* verdicts() const { return job_.kept; }
 
 private:
+    // Patterns a pause lasts, at most: 2^kLongestPause.
+    static constexpr int kLongestPause = 12;
     struct Job {
         const NodeTiles* tiles = nullptr;
         NodeTiles::RoughPattern rough{};
@@ -491,7 +516,10 @@ private:
         void operator()(const std::atomic<bool>& cancelled) { tiles->makeVerdicts(rough, from, to, kept, made, cancelled); }
     };
     StandbyThread& standby_;
+    SplitPause& pause_;
     Job job_;
+    bool looked_ = false;
+    bool behind_ = false;
 };
 
 }  // namespace
@@ -505,7 +533,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         double d[NodeTiles::kLanes];
         NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
         // A long scan: the second thread filters the far part while this one scans the near.
-        SplitScan split(standby_);
+        SplitScan split(standby_, splitPause_);
         if (standby_.running() && static_cast<double>(M - j) * n_ >= kSplitTerms && tiles_.makesVerdicts(pattern)) {
             const int at = j + (M - j) * kNearShare;
             split.begin(tiles_, pattern.rough, at - at % NodeTiles::kBlock, M, splitVerdicts_);
@@ -523,8 +551,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             if (j < split.from) {
                 if (to > split.from) to = split.from;
                 first = tiles_.nextThatMayMatter(pattern, j, to, d);
-            } else if (j < split.readyUpTo()) {
-                const int ready = split.readyUpTo();
+            } else if (const int ready = split.readyUpTo(); j < ready) {
                 if (to > ready) to = ready;
                 first = tiles_.nextKept(pattern, split.verdicts(), split.from, j, to, d);
             } else {

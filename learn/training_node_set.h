@@ -68,6 +68,13 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
     return true;
 }
 
+// Scans split between two threads pause for so many more patterns, after so many pauses in a
+// row (see scanPlainly).
+struct SplitPause {
+    int patterns = 0;
+    int inARow = 0;
+};
+
 class TrainingNodeSet {
 public:
     // True when the fast scan reproduces the literal one for this input: every coordinate,
@@ -178,6 +185,7 @@ private:
     // part: the verdicts land in splitVerdicts_.
     StandbyThread standby_;
     HostVector<std::uint16_t> splitVerdicts_;
+    SplitPause splitPause_;
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;
