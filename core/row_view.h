@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "host_buffer.h"
 
@@ -48,14 +49,29 @@ public:
     // each, one after another. Column by column, so that each column's part is read in order.
     void rows(int first, int count, int cols, const double** out, double* buffer) const {
         if (rowsInPlace()) {
-            for (int k = 0; k < count; ++k) out[k] = row(first + k, cols, nullptr);
+            for (int k = 0; k < count; ++k) out[k] = inPlaceRow(first + k);
             return;
         }
-        for (int c = 0; c < cols; ++c) {
-            const double* column = data_ + first * rowStep_ + c * colStep_;
-            for (int k = 0; k < count; ++k) buffer[static_cast<std::ptrdiff_t>(k) * cols + c] = column[k * rowStep_];
-        }
+        gather(first, count, cols, buffer);
         for (int k = 0; k < count; ++k) out[k] = buffer + static_cast<std::ptrdiff_t>(k) * cols;
+    }
+    // Rows [first, first + count) copied into `out`, `cols` values each, one after another. A
+    // band of rows at a time, so that both the columns read and the rows written stay in cache.
+    void copyRows(int first, int count, int cols, double* out) const {
+        constexpr int kBand = 8;
+        const auto width = static_cast<std::size_t>(cols > 0 ? cols : 0);
+        for (int k = 0; k < count; k += kBand) {
+            const int band = count - k < kBand ? count - k : kBand;
+            double* to = out + static_cast<std::size_t>(k) * width;
+            if (!rowsInPlace()) {
+                gather(first + k, band, cols, to);
+                continue;
+            }
+            for (int b = 0; b < band; ++b) {
+                const double* from = inPlaceRow(first + k + b);
+                if (width != 0) std::memcpy(to + b * width, from, width * sizeof(double));
+            }
+        }
     }
     // True when pred(c, value) holds for every value of rows [0, rowCount); read in the order
     // the memory holds the values, stopping at the first that fails.
@@ -63,7 +79,7 @@ public:
     bool allValues(int rowCount, int cols, Pred&& pred) const {
         if (rowsInPlace()) {
             for (int r = 0; r < rowCount; ++r) {
-                const double* values = row(r, cols, nullptr);
+                const double* values = inPlaceRow(r);
                 for (int c = 0; c < cols; ++c) {
                     if (!pred(c, values[c])) return false;
                 }
@@ -79,6 +95,17 @@ public:
     }
 
 private:
+    // Row r where rowsInPlace().
+    const double* inPlaceRow(int r) const { return table_ != nullptr ? table_[r] : data_ + r * rowStep_; }
+    // Strided rows into `buffer`, one after another: column by column, each column's part read
+    // in order.
+    void gather(int first, int count, int cols, double* buffer) const {
+        for (int c = 0; c < cols; ++c) {
+            const double* column = data_ + first * rowStep_ + c * colStep_;
+            for (int k = 0; k < count; ++k) buffer[static_cast<std::ptrdiff_t>(k) * cols + c] = column[k * rowStep_];
+        }
+    }
+
     const double* const* table_ = nullptr;
     const double* data_ = nullptr;
     std::ptrdiff_t rowStep_ = 0;
@@ -86,16 +113,18 @@ private:
 };
 
 // A few rows of a view at a time, as a row table: room for `capacity` row pointers, and for
-// as many rows of `cols` values when the view's rows are not in place.
+// as many rows of `cols` values when the view's rows are not in place (none for capacity 0:
+// a matrix without rows may declare any number of columns).
 class RowWindow {
 public:
     bool reserve(const RowView& view, int capacity, int cols) {
         const auto rowSlots = static_cast<std::size_t>(capacity > 0 ? capacity : 1);
         pointers_ = HostBlock<const double*>(rowSlots);
-        if (!view.rowsInPlace()) values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
+        const bool gathers = !view.rowsInPlace() && capacity > 0;
+        if (gathers) values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
         capacity_ = capacity;
         cols_ = cols;
-        return pointers_ && (view.rowsInPlace() || values_);
+        return pointers_ && (!gathers || values_);
     }
     int capacity() const { return capacity_; }
     // Rows [first, first + count) of `view`, count <= capacity; valid until the next call.

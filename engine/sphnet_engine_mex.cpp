@@ -136,13 +136,9 @@ ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
 }
 
 ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
-    int nodeCount = 0, width = 0, classCount = 0, patternCount = 0, cols = 0;
-    double** templates = mxArray2D_to_cArray2D(&nodeCount, &width, prhs[R_NODES]);
-    double* nodeClasses = nodeCount > 0 ? mxArray1D_to_cArray1D(&classCount, prhs[R_CLASS]) : nullptr;
-    double** patterns = mxArray2D_to_cArray2D(&patternCount, &cols, prhs[R_X]);
-    if (templates == nullptr || (nodeCount > 0 && nodeClasses == nullptr) || patterns == nullptr) {
-        return ProcedureStatus::OutOfMemory;
-    }
+    // Read in place: the procedure gathers the few rows it works on at a time.
+    const int nodeCount = rowsOf(prhs[R_NODES]);
+    const int patternCount = rowsOf(prhs[R_X]);
     // The info goes straight into the outputs.
     mxArray* columns[4] = {};
     double* info[4] = {};
@@ -155,12 +151,12 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
 
     RecallInput input;
     input.nodeCount = nodeCount;
-    input.dimension = width - 1;
-    input.templates = templates;
-    input.nodeLabels = nodeClasses;
+    input.dimension = static_cast<int>(mxGetN(prhs[R_NODES])) - 1;
+    input.templates = RowView::columnMajor(mxGetPr(prhs[R_NODES]), nodeCount);
+    input.nodeLabels = nodeCount > 0 ? mxGetPr(prhs[R_CLASS]) : nullptr;
     input.normType = mxGetScalar(prhs[R_NORM]);
     input.patternCount = patternCount;
-    input.patterns = patterns;
+    input.patterns = RowView::columnMajor(mxGetPr(prhs[R_X]), patternCount);
     input.unknownLabel = 0;
     input.nnOption = mxGetScalar(prhs[R_NN]) != 0 ? 1 : 0;
     const RecallInfo wanted{info[0], info[1], info[2], info[3]};

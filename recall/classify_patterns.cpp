@@ -33,13 +33,20 @@ struct OwnedNodes {
     }
 };
 
+// Rows of `view` one at a time: room for one row unless there are none.
+bool reserveOneRow(RowWindow& window, const RowView& view, int rowCount, int cols) {
+    return window.reserve(view, rowCount > 0 ? 1 : 0, cols);
+}
+
 // Rebuilds the nodes from the template rows. Null when memory runs out.
 SphereNode** buildNodes(const RecallInput& in) {
+    RowWindow window;
+    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1)) return nullptr;
     const auto slots = static_cast<std::size_t>(in.nodeCount > 0 ? in.nodeCount : 1);
     auto** nodes = static_cast<SphereNode**>(mxCalloc(slots, sizeof(SphereNode*)));
     if (nodes == nullptr) return nullptr;
     for (int t = 0; t < in.nodeCount; ++t) {
-        const double* row = in.templates[t];
+        const double* row = window.take(in.templates, t, 1)[0];
         nodes[t] = SphereNode::create(row, row[in.dimension], labelToInt(in.nodeLabels[t]));
         if (nodes[t] == nullptr) {
             destroyNodes(nodes, t);
@@ -97,15 +104,16 @@ int decidingNode(int cover, int nearest, bool nearestRule) {
     return cover >= 0 ? cover : nearestRule ? nearest : -1;
 }
 
-// The info of a block of patterns from `first` on, whose covers and nearest nodes are known.
-void recordBlockInfo(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int first, int count,
+// The info of a block of patterns, rows[0..count) from `first` on, whose covers and nearest
+// nodes are known.
+void recordBlockInfo(const RecallNodeSet& set, const double* const* rows, bool nearestRule, int first, int count,
                      const int* cover, const int* nearest, RecallScratch& scratch, const RecallInfo& info) {
     int covering[EuclideanBlockState::kPatterns];
     bool differ[EuclideanBlockState::kPatterns];
-    set.coverCensus(in.patterns + first, count, scratch, covering, differ);
+    set.coverCensus(rows, count, scratch, covering, differ);
     for (int k = 0; k < count; ++k) {
         const int decider = decidingNode(cover[k], nearest[k], nearestRule);
-        const double distance = decider >= 0 ? set.distanceTo(decider, in.patterns[first + k]) : 0.0;
+        const double distance = decider >= 0 ? set.distanceTo(decider, rows[k]) : 0.0;
         writeInfo(info, first + k, decider, distance, covering[k], differ[k]);
     }
 }
@@ -129,8 +137,9 @@ void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearest
     int cover[kBlock], nearest[kBlock];
     for (int b = begin; b < end; b += kBlock) {
         const int count = end - b < kBlock ? end - b : kBlock;
-        set.classifyBlock(in.patterns + b, count, nearestRule, scratch, cover, nearest, tally.tests);
-        if (info != nullptr) recordBlockInfo(set, in, nearestRule, b, count, cover, nearest, scratch, *info);
+        const double* const* rows = scratch.patterns.take(in.patterns, b, count);
+        set.classifyBlock(rows, count, nearestRule, scratch, cover, nearest, tally.tests);
+        if (info != nullptr) recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
         for (int k = 0; k < count; ++k) {
             if (cover[k] >= 0) {
                 results[b + k] = set.labelOf(cover[k]);
@@ -172,7 +181,11 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
     }
     RecallScratch scratch[kMaxWorkers];
     bool ok = static_cast<bool>(results);
-    for (int w = 0; ok && w < workers; ++w) ok = set.takeScratch(scratch[w]);
+    constexpr int kBlock = EuclideanBlockState::kPatterns;
+    const int blockRows = in.patternCount < kBlock ? in.patternCount : kBlock;
+    for (int w = 0; ok && w < workers; ++w) {
+        ok = set.takeScratch(scratch[w]) && scratch[w].patterns.reserve(in.patterns, blockRows, in.dimension);
+    }
     if (!ok) return ProcedureStatus::OutOfMemory;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
@@ -181,17 +194,16 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
     WorkerTally tallies[kMaxWorkers];
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     // Patterns go out in sub-chunks of bounded work; the calling thread polls between its own.
-    constexpr int kBlock = EuclideanBlockState::kPatterns;
     auto traced = [&](int begin, int end, int) {
         int covers[kBlock], nearests[kBlock];
         for (int k = begin; k < end; ++k) {
             const int at = (k - begin) % kBlock;
             if (at == 0) {
                 const int count = end - k < kBlock ? end - k : kBlock;
-                set.classifyBlock(in.patterns + k, count, nearestRule, scratch[0], covers, nearests,
-                                  tallies[0].tests);
+                const double* const* rows = scratch[0].patterns.take(in.patterns, k, count);
+                set.classifyBlock(rows, count, nearestRule, scratch[0], covers, nearests, tallies[0].tests);
                 if (info != nullptr) {
-                    recordBlockInfo(set, in, nearestRule, k, count, covers, nearests, scratch[0], *info);
+                    recordBlockInfo(set, rows, nearestRule, k, count, covers, nearests, scratch[0], *info);
                 }
             }
             const int cover = covers[at];
@@ -274,7 +286,10 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
     if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
-    if (!results) return ProcedureStatus::OutOfMemory;
+    RowWindow pattern;
+    if (!results || !reserveOneRow(pattern, in.patterns, in.patternCount, in.dimension)) {
+        return ProcedureStatus::OutOfMemory;
+    }
 
     const std::int64_t startSeconds = elapsedClockSeconds();
     const std::uint32_t flopsBefore = opCounters.flops;
@@ -289,7 +304,8 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
     for (int k = 0; k < in.patternCount && !interrupted; ++k) {
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
         ScanPacer pace(&pacer, static_cast<std::uint64_t>(in.dimension));
-        const int cover = firstCoveringNode(nodes, in.nodeCount, in.patterns[k], pace);
+        const double* x = pattern.take(in.patterns, k, 1)[0];
+        const int cover = firstCoveringNode(nodes, in.nodeCount, x, pace);
         if (cover == kScanStopped) break;
         const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
@@ -298,7 +314,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
             const int decider = decidingNode(cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1, nearestRule);
             int covering = 0;
             bool differ = false;
-            literalCensus(nodes, in.nodeCount, in.patterns[k], covering, differ);
+            literalCensus(nodes, in.nodeCount, x, covering, differ);
             writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0, covering, differ);
         }
         if (cover >= 0) {

@@ -3,17 +3,18 @@
 #pragma once
 
 #include "procedure_status.h"
+#include "row_view.h"
 
 namespace sphnet {
 
 struct RecallInput {
     int nodeCount = 0;                         // M
     int dimension = 0;                         // n
-    const double* const* templates = nullptr;  // M rows of n + 1 values: centre, then radius
+    RowView templates;                         // M rows of n + 1 values: centre, then radius
     const double* nodeLabels = nullptr;        // M labels
     double normType = 2.0;                     // p >= 1, or +Inf
     int patternCount = 0;                      // P
-    const double* const* patterns = nullptr;   // P rows of n values
+    RowView patterns;                          // P rows of n values
     int unknownLabel = 0;
     int nnOption = 0;  // 1: uncovered patterns take the nearest node's label
     int oflag = 0;     // verbosity 0..3

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
-#include <cstring>
 #include <limits>
 
 #include "mex_host.h"
@@ -28,13 +27,8 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr double kRoundingSlack = 1.0 + 0x1p-48;
 
 
-bool allFiniteRows(const double* const* rows, int count, int width) {
-    for (int k = 0; k < count; ++k) {
-        for (int i = 0; i < width; ++i) {
-            if (!std::isfinite(rows[k][i])) return false;
-        }
-    }
-    return true;
+bool allFiniteRows(const RowView& rows, int count, int width) {
+    return rows.allValues(count, width, [](int, double v) { return std::isfinite(v); });
 }
 
 // The least figure D may have, with the pattern's slack added, for a node of `radius` to
@@ -138,9 +132,9 @@ bool RecallNodeSet::build(const RecallInput& in) {
         !labels_.resize(static_cast<std::size_t>(M) + 1, 0)) {
         return false;
     }
+    in.templates.copyRows(0, M, n_, centres_.data);
     for (int t = 0; t < M; ++t) {
-        if (n != 0) std::memcpy(centres_.data + t * n, in.templates[t], n * sizeof(double));
-        radii_.data[t] = in.templates[t][n_];
+        radii_.data[t] = in.templates.at(t, n_);
         labels_.data[t] = static_cast<std::int32_t>(in.nodeLabels[t]);
     }
     count_ = M;
@@ -167,7 +161,7 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
         for (int t = 0; t < M; ++t) {
-            if (!tiles_.append(in.templates[t], radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
+            if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
                 return false;
             }
         }

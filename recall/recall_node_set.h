@@ -15,6 +15,7 @@
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "node_tree.h"
+#include "row_view.h"
 #include "euclidean_panels.h"
 
 namespace sphnet {
@@ -40,6 +41,7 @@ struct RecallScratch {
     HostBlock<float> rough;  // the pattern for the tiles' filter
     HostBlock<EuclideanBlockState> block;
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
+    RowWindow patterns;       // the block's patterns as rows, taken from the caller's view
     // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
     // scan, or the tree), each thread times a few blocks each way and goes on with the faster:
     // per way (the panels or the tree second) the least seconds per pattern of a block.

@@ -157,26 +157,20 @@ bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& se
 }
 
 ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Settings& settings) {
-    int nodeCount = 0;
-    int columns = 0;
-    double** templates = mxArray2D_to_cArray2D(&nodeCount, &columns, prhs[IN_TEMPLATES]);
-    if (templates == nullptr) return ProcedureStatus::OutOfMemory;
-    int labelCount = 0;
-    double* nodeLabels = mxArray1D_to_cArray1D(&labelCount, prhs[IN_NLABELS]);
-    if (nodeLabels == nullptr) return ProcedureStatus::OutOfMemory;
-    int patternCount = 0;
-    int dimension = 0;
-    double** patterns = mxArray2D_to_cArray2D(&patternCount, &dimension, prhs[IN_PATTERNS]);
-    if (patterns == nullptr) return ProcedureStatus::OutOfMemory;
+    // Read in place: the procedure gathers the few rows it works on at a time.
+    const mxArray* templates = prhs[IN_TEMPLATES];
+    const mxArray* patterns = prhs[IN_PATTERNS];
+    const int nodeCount = static_cast<int>(mxGetM(templates));
+    const int patternCount = static_cast<int>(mxGetM(patterns));
 
     RecallInput input;
     input.nodeCount = nodeCount;
-    input.dimension = dimension;
-    input.templates = templates;
-    input.nodeLabels = nodeLabels;
+    input.dimension = static_cast<int>(mxGetN(templates)) - 1;
+    input.templates = RowView::columnMajor(mxGetPr(templates), nodeCount);
+    input.nodeLabels = mxGetPr(prhs[IN_NLABELS]);
     input.normType = settings.normType;
     input.patternCount = patternCount;
-    input.patterns = patterns;
+    input.patterns = RowView::columnMajor(mxGetPr(patterns), patternCount);
     input.unknownLabel = settings.unknownLabel;
     input.nnOption = settings.nnOption;
     input.oflag = settings.oflag;

@@ -29,15 +29,16 @@ std::mutex procedureTurn;
 
 [[noreturn]] void invalid(const std::string& message) { throw py::value_error(message); }
 
-// The rows of a 2-D array as the procedures take them: pointers into the array itself when
-// it holds float64 rows of contiguous values (C order, row slices), else into one C-ordered
-// float64 copy.
-class RowTable {
+// The rows of a 2-D array as the procedures read them: in place wherever the array holds
+// native float64 at whole-value steps (C or Fortran order, slices), else from one C-ordered
+// float64 copy. With `pointers`, also a table of row pointers (training takes one); then only
+// arrays whose rows hold contiguous values are read in place.
+class ArrayRows {
 public:
-    RowTable(py::handle object, const char* name) {
+    ArrayRows(py::handle object, const char* name, bool pointers = false) {
         py::array array = py::array::ensure(object);
         if (!array || array.ndim() != 2) invalid(std::string(name) + " must be a 2-D array");
-        if (!readableInPlace(array)) {
+        if (!readableInPlace(array, pointers)) {
             array = CArray::ensure(array);
             if (!array) invalid(std::string(name) + " must hold real numbers");
         }
@@ -47,38 +48,39 @@ public:
         }
         rowCount_ = static_cast<int>(array_.shape(0));
         columnCount_ = static_cast<int>(array_.shape(1));
-        const auto* base = static_cast<const char*>(array_.data());
+        constexpr auto kValue = static_cast<py::ssize_t>(sizeof(double));
+        const py::ssize_t colStep = columnCount_ <= 1 ? 1 : array_.strides(1) / kValue;
+        view_ = RowView::strided(static_cast<const double*>(array_.data()), array_.strides(0) / kValue, colStep);
+        if (!pointers) return;
         rows_.resize(static_cast<std::size_t>(rowCount_));
-        for (int r = 0; r < rowCount_; ++r) {
-            rows_[r] = reinterpret_cast<const double*>(base + r * array_.strides(0));
-        }
+        view_.rows(0, rowCount_, columnCount_, rows_.data(), nullptr);  // in place: no buffer needed
     }
     int rows() const { return rowCount_; }
     int columns() const { return columnCount_; }
+    const RowView& view() const { return view_; }
     const double* const* table() const { return rows_.data(); }
 
     // True when no value in columns [0, columns) is NaN (and, with finiteOnly, none is infinite).
     bool all(int columns, bool finiteOnly) const {
-        for (const double* row : rows_) {
-            for (int c = 0; c < columns; ++c) {
-                if (finiteOnly ? !std::isfinite(row[c]) : std::isnan(row[c])) return false;
-            }
-        }
-        return true;
+        return view_.allValues(rowCount_, columns, [finiteOnly](int, double v) {
+            return finiteOnly ? std::isfinite(v) : !std::isnan(v);
+        });
     }
 
 private:
-    static bool readableInPlace(const py::array& array) {
+    static bool readableInPlace(const py::array& array, bool rowsContiguous) {
         if (!py::array_t<double>::check_(array)) return false;  // native-order float64
-        const bool rowContiguous = array.shape(1) <= 1 || array.strides(1) == sizeof(double);
+        constexpr auto kValue = static_cast<py::ssize_t>(sizeof(double));
+        const bool contiguous = array.shape(1) <= 1 || array.strides(1) == kValue;
         const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(double) == 0 &&
-                             array.strides(0) % static_cast<py::ssize_t>(sizeof(double)) == 0;
-        return rowContiguous && aligned;
+                             array.strides(0) % kValue == 0 && array.strides(1) % kValue == 0;
+        return aligned && (contiguous || !rowsContiguous);
     }
 
-    py::array array_;  // keeps the values alive while the rows point into them
+    py::array array_;  // keeps the values alive while the view reads them
     int rowCount_ = 0;
     int columnCount_ = 0;
+    RowView view_;
     std::vector<const double*> rows_;
 };
 
@@ -140,12 +142,12 @@ struct TrainedNodes {
 
 py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax, double margin,
                 int maxPasses, int verbosity, py::handle startNodes, py::handle startLabels) {
-    const RowTable rows(patterns, "patterns");
+    const ArrayRows rows(patterns, "patterns", true);
     if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
     const CArray labelValues = labelVector(labels, rows.rows(), "labels");
     // No start nodes: an empty table of the patterns' width.
-    const RowTable start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
-                         "start_nodes");
+    const ArrayRows start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
+                          "start_nodes", true);
     if (start.columns() != rows.columns() + 1) {
         invalid("start_nodes must have " + std::to_string(rows.columns() + 1) + " columns: centre, radius");
     }
@@ -194,13 +196,13 @@ py::array_t<double> adoptLabels(double* labels, int count) {
 
 py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::handle patterns,
                   double unknownLabel, bool nearest, int verbosity, bool withInfo) {
-    const RowTable templates(nodes, "nodes");
+    const ArrayRows templates(nodes, "nodes");
     if (templates.columns() < 1) invalid("nodes must have a column for the radius");
     const int dimension = templates.columns() - 1;
     if (!templates.all(templates.columns(), false)) invalid("nodes must not contain NaN");
     if (!templates.all(dimension, true)) invalid("nodes must have finite centres");
     const CArray labelValues = labelVector(nodeLabels, templates.rows(), "node_labels");
-    const RowTable rows(patterns, "patterns");
+    const ArrayRows rows(patterns, "patterns");
     if (rows.columns() != dimension) {
         invalid("patterns must have " + std::to_string(dimension) + " columns, as the nodes' centres");
     }
@@ -212,11 +214,11 @@ py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::hand
     RecallInput input;
     input.nodeCount = templates.rows();
     input.dimension = dimension;
-    input.templates = templates.table();
+    input.templates = templates.view();
     input.nodeLabels = labelValues.data();
     input.normType = normOrder(norm);
     input.patternCount = rows.rows();
-    input.patterns = rows.table();
+    input.patterns = rows.view();
     input.unknownLabel = static_cast<int>(unknownLabel);
     input.nnOption = nearest ? 1 : 0;
     input.oflag = verbosityLevel(verbosity);

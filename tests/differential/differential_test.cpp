@@ -228,22 +228,53 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start) {
     return s;
 }
 
-// With `info`, also what decided each pattern and its covering nodes, into `info`.
-Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::RecallResult* info = nullptr) {
-    std::vector<const double*> templates, patterns;
-    for (const auto& row : r.templates) templates.push_back(row.data());
-    for (const auto& row : r.patterns) patterns.push_back(row.data());
+// A recall problem as the procedure takes it: rows by pointer, or each matrix stored column
+// after column, as the hosts hold them.
+class RecallInputOf {
+public:
+    RecallInputOf(const reference::RecallProblem& r, bool columnMajor) {
+        const int nodes = static_cast<int>(r.templates.size());
+        const int patterns = static_cast<int>(r.patterns.size());
+        in.nodeCount = nodes;
+        in.dimension = r.dimension;
+        in.nodeLabels = r.nodeLabels.data();
+        in.normType = r.p;
+        in.patternCount = patterns;
+        in.unknownLabel = r.unknownLabel;
+        in.nnOption = r.nnOption;
+        in.oflag = r.oflag;
+        if (columnMajor) {
+            in.templates = sphnet::RowView::columnMajor(columns(r.templates, r.dimension + 1, templateValues_), nodes);
+            in.patterns = sphnet::RowView::columnMajor(columns(r.patterns, r.dimension, patternValues_), patterns);
+            return;
+        }
+        for (const auto& row : r.templates) templateRows_.push_back(row.data());
+        for (const auto& row : r.patterns) patternRows_.push_back(row.data());
+        in.templates = templateRows_.data();
+        in.patterns = patternRows_.data();
+    }
+    RecallInputOf(const RecallInputOf&) = delete;
+    RecallInputOf& operator=(const RecallInputOf&) = delete;
+
     sphnet::RecallInput in;
-    in.nodeCount = static_cast<int>(r.templates.size());
-    in.dimension = r.dimension;
-    in.templates = templates.data();
-    in.nodeLabels = r.nodeLabels.data();
-    in.normType = r.p;
-    in.patternCount = static_cast<int>(r.patterns.size());
-    in.patterns = patterns.data();
-    in.unknownLabel = r.unknownLabel;
-    in.nnOption = r.nnOption;
-    in.oflag = r.oflag;
+
+private:
+    static const double* columns(const std::vector<std::vector<double>>& rows, int width, std::vector<double>& out) {
+        out.assign(rows.size() * static_cast<std::size_t>(width), 0.0);
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            for (int c = 0; c < width; ++c) out[c * rows.size() + k] = rows[k][c];
+        }
+        return out.data();
+    }
+    std::vector<const double*> templateRows_, patternRows_;
+    std::vector<double> templateValues_, patternValues_;
+};
+
+// With `info`, also what decided each pattern and its covering nodes, into `info`.
+Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::RecallResult* info = nullptr,
+                  bool columnMajor = false) {
+    const RecallInputOf input(r, columnMajor);
+    const sphnet::RecallInput& in = input.in;
     sphnet::opCounters.flops = start.flops;
     sphnet::opCounters.comparisons = start.comparisons;
     Shipped s;
@@ -302,14 +333,17 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
     return want;
 }
 
-// Every other call also asks for the info, which must match the reference's and change nothing else.
+// Every other call also asks for the info, which must match the reference's and change nothing
+// else; every third reads the matrices column-major, as the hosts pass them.
 void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label) {
     static int calls = 0;
-    const bool withInfo = calls++ % 2 == 1;
+    const bool withInfo = calls % 2 == 1;
+    const bool columnMajor = calls++ % 3 == 2;
     const reference::RecallResult want = reference::recall(r, start);
     reference::RecallResult info;
-    const Shipped got = runRecall(r, start, withInfo ? &info : nullptr);
-    const std::string what = label + " " + describe(r) + (withInfo ? " with info" : "");
+    const Shipped got = runRecall(r, start, withInfo ? &info : nullptr, columnMajor);
+    const std::string what = label + " " + describe(r) + (withInfo ? " with info" : "") +
+                             (columnMajor ? " column-major" : "");
     if (withInfo) {
         EXPECT_EQ(compareValues(want.decidingNode, info.decidingNode), "") << what;
         EXPECT_EQ(compareValues(want.distance, info.distance), "") << what;
@@ -920,22 +954,10 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
             standin::CallOptions options;
             options.interruptAfterPolls = polls;
             sphnet::opCounters = {};
-            std::vector<const double*> templates, patterns;
-            for (const auto& row : r.templates) templates.push_back(row.data());
-            for (const auto& row : r.patterns) patterns.push_back(row.data());
-            sphnet::RecallInput in;
-            in.nodeCount = static_cast<int>(r.templates.size());
-            in.dimension = r.dimension;
-            in.templates = templates.data();
-            in.nodeLabels = r.nodeLabels.data();
-            in.normType = r.p;
-            in.patternCount = static_cast<int>(r.patterns.size());
-            in.patterns = patterns.data();
-            in.nnOption = r.nnOption;
-            in.oflag = r.oflag;
+            const RecallInputOf input(r, false);
             standin::Scope scope(options);
             double* results = nullptr;
-            const sphnet::ProcedureStatus status = sphnet::classifyPatterns(in, &results);
+            const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input.in, &results);
             const standin::CallResult host = scope.finish();
             EXPECT_EQ(status, sphnet::ProcedureStatus::Interrupted) << polls;
             EXPECT_EQ(host.interruptPolls, polls + 1) << polls;
@@ -979,7 +1001,7 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
 
     const Shipped cleanTraining = runTraining(t, {});
     ASSERT_EQ(cleanTraining.status, sphnet::ProcedureStatus::Done);
-    const Shipped cleanRecall = runRecall(r, {});
+    const Shipped cleanRecall = runRecall(r, {}, nullptr, true);
     ASSERT_EQ(cleanRecall.status, sphnet::ProcedureStatus::Done);
     const long step = scale() < 1 ? 7 : 1;
     for (int which = recallByTree ? 1 : 0; which < 2; ++which) {
@@ -988,7 +1010,7 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
         for (long k = 1; k <= attempts; k += step) {
             standin::CallOptions options;
             options.failAllocation = k;
-            std::vector<const double*> rows, templates;
+            std::vector<const double*> rows;
             sphnet::ProcedureStatus status;
             standin::Scope scope(options);
             if (which == 0) {
@@ -1005,19 +1027,10 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
                 sphnet::TrainingOutput out;
                 status = sphnet::learnPrototypes(in, out);
             } else {
-                for (const auto& row : r.templates) templates.push_back(row.data());
-                for (const auto& row : r.patterns) rows.push_back(row.data());
-                sphnet::RecallInput in;
-                in.nodeCount = static_cast<int>(r.templates.size());
-                in.dimension = r.dimension;
-                in.templates = templates.data();
-                in.nodeLabels = r.nodeLabels.data();
-                in.normType = r.p;
-                in.patternCount = static_cast<int>(r.patterns.size());
-                in.patterns = rows.data();
-                in.nnOption = 1;
+                // Column-major, as the hosts pass them: the blocks are gathered into windows.
+                const RecallInputOf input(r, true);
                 double* results = nullptr;
-                status = sphnet::classifyPatterns(in, &results);
+                status = sphnet::classifyPatterns(input.in, &results);
             }
             const standin::CallResult host = scope.finish();
             const std::string what = (which == 0 ? "training" : "recall") +

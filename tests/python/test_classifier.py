@@ -79,10 +79,13 @@ def test_array_layouts_read_alike():
     X, y = load("breast_cancer")
     nodes, node_labels, _, _ = _core.learn(X, y, 2, 200, 0, 50)
     np.testing.assert_array_equal(_core.learn(np.asfortranarray(X), y, 2, 200, 0, 50)[0], nodes)
-    # Row views are read in place, other layouts through a C-ordered copy.
+    # Recall reads float64 at whole-value steps in place (gathering rows that are not contiguous),
+    # other layouts through a C-ordered copy.
     for view in [np.asfortranarray(X), X[::2], X[::-1], X.astype(np.float32), np.hstack([X, X])[:, ::2]]:
         np.testing.assert_array_equal(_core.recall(nodes, node_labels, 2, view),
                                       _core.recall(nodes, node_labels, 2, np.ascontiguousarray(view, np.float64)))
+    np.testing.assert_array_equal(_core.recall(np.asfortranarray(nodes), node_labels, 2, X),
+                                  _core.recall(nodes, node_labels, 2, X))
 
 
 @pytest.mark.parametrize("call, message", [
