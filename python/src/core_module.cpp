@@ -29,15 +29,18 @@ std::mutex procedureTurn;
 
 [[noreturn]] void invalid(const std::string& message) { throw py::value_error(message); }
 
-// The rows of a 2-D array as the procedures take them: pointers into the array itself when
-// it holds float64 rows of contiguous values (C order, row slices), else into one C-ordered
-// float64 copy.
+// The rows of a 2-D array as the procedures read them: in place when it holds aligned
+// float64 values with contiguous rows (C order, row slices) or, read as a view, contiguous
+// columns (Fortran order); else from one C-ordered float64 copy. Training reads the view;
+// recall takes a table of row pointers.
 class RowTable {
 public:
-    RowTable(py::handle object, const char* name) {
+    enum class Reading { Table, View };
+
+    RowTable(py::handle object, const char* name, Reading reading = Reading::Table) {
         py::array array = py::array::ensure(object);
         if (!array || array.ndim() != 2) invalid(std::string(name) + " must be a 2-D array");
-        if (!readableInPlace(array)) {
+        if (!readableInPlace(array, reading)) {
             array = CArray::ensure(array);
             if (!array) invalid(std::string(name) + " must hold real numbers");
         }
@@ -47,38 +50,42 @@ public:
         }
         rowCount_ = static_cast<int>(array_.shape(0));
         columnCount_ = static_cast<int>(array_.shape(1));
-        const auto* base = static_cast<const char*>(array_.data());
+        const auto* base = static_cast<const double*>(array_.data());
+        // A single row or column may carry any stride: it is never stepped over.
+        const py::ssize_t rowStep = rowCount_ <= 1 ? columnCount_ : array_.strides(0) / py::ssize_t{sizeof(double)};
+        const py::ssize_t colStep = columnCount_ <= 1 ? 1 : array_.strides(1) / py::ssize_t{sizeof(double)};
+        view_ = RowView::strided(base, rowStep, colStep);
+        if (reading == Reading::View) return;
         rows_.resize(static_cast<std::size_t>(rowCount_));
-        for (int r = 0; r < rowCount_; ++r) {
-            rows_[r] = reinterpret_cast<const double*>(base + r * array_.strides(0));
-        }
+        for (int r = 0; r < rowCount_; ++r) rows_[r] = view_.row(r, columnCount_, nullptr);
     }
     int rows() const { return rowCount_; }
     int columns() const { return columnCount_; }
     const double* const* table() const { return rows_.data(); }
+    const RowView& view() const { return view_; }
 
     // True when no value in columns [0, columns) is NaN (and, with finiteOnly, none is infinite).
     bool all(int columns, bool finiteOnly) const {
-        for (const double* row : rows_) {
-            for (int c = 0; c < columns; ++c) {
-                if (finiteOnly ? !std::isfinite(row[c]) : std::isnan(row[c])) return false;
-            }
-        }
-        return true;
+        return view_.allValues(rowCount_, columns, [finiteOnly](int, double value) {
+            return finiteOnly ? std::isfinite(value) : !std::isnan(value);
+        });
     }
 
 private:
-    static bool readableInPlace(const py::array& array) {
+    static bool readableInPlace(const py::array& array, Reading reading) {
         if (!py::array_t<double>::check_(array)) return false;  // native-order float64
-        const bool rowContiguous = array.shape(1) <= 1 || array.strides(1) == sizeof(double);
+        const auto step = static_cast<py::ssize_t>(sizeof(double));
         const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(double) == 0 &&
-                             array.strides(0) % static_cast<py::ssize_t>(sizeof(double)) == 0;
-        return rowContiguous && aligned;
+                             array.strides(0) % step == 0 && array.strides(1) % step == 0;
+        const bool rowContiguous = array.shape(1) <= 1 || array.strides(1) == step;
+        const bool columnContiguous = array.shape(0) <= 1 || array.strides(0) == step;
+        return aligned && (rowContiguous || (reading == Reading::View && columnContiguous));
     }
 
     py::array array_;  // keeps the values alive while the rows point into them
     int rowCount_ = 0;
     int columnCount_ = 0;
+    RowView view_;
     std::vector<const double*> rows_;
 };
 
@@ -132,20 +139,19 @@ struct TrainedNodes {
     TrainedNodes(const TrainedNodes&) = delete;
     TrainedNodes& operator=(const TrainedNodes&) = delete;
     ~TrainedNodes() {
-        for (int j = 0; output.nodeRows != nullptr && j < output.nodeCount; ++j) mxFree(output.nodeRows[j]);
-        mxFree(output.nodeRows);
+        mxFree(output.nodeValues);
         mxFree(output.nodeLabels);
     }
 };
 
 py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax, double margin,
                 int maxPasses, int verbosity, py::handle startNodes, py::handle startLabels) {
-    const RowTable rows(patterns, "patterns");
+    const RowTable rows(patterns, "patterns", RowTable::Reading::View);
     if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
     const CArray labelValues = labelVector(labels, rows.rows(), "labels");
     // No start nodes: an empty table of the patterns' width.
     const RowTable start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
-                         "start_nodes");
+                         "start_nodes", RowTable::Reading::View);
     if (start.columns() != rows.columns() + 1) {
         invalid("start_nodes must have " + std::to_string(rows.columns() + 1) + " columns: centre, radius");
     }
@@ -155,7 +161,7 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     TrainingInput input;
     input.patternCount = rows.rows();
     input.dimension = rows.columns();
-    input.patterns = rows.table();
+    input.patterns = rows.view();
     input.labels = labelValues.data();
     input.normType = normOrder(norm);
     if (!(rmax >= 0)) invalid("rmax must be non-negative");
@@ -167,7 +173,7 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     input.oflag = verbosityLevel(verbosity);
     input.patternsFinite = true;
     input.startNodeCount = start.rows();
-    input.startRows = start.table();
+    input.startRows = start.view();
     input.startLabels = startLabelValues.data();
     input.passLines = input.oflag >= 1;
 
@@ -178,9 +184,8 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     const py::ssize_t width = static_cast<py::ssize_t>(input.dimension) + 1;
     py::array_t<double> nodes({static_cast<py::ssize_t>(out.nodeCount), width});
     py::array_t<double> nodeLabels(out.nodeCount);
-    auto nodeView = nodes.mutable_unchecked<2>();
     for (int j = 0; j < out.nodeCount; ++j) {
-        for (py::ssize_t c = 0; c < width; ++c) nodeView(j, c) = out.nodeRows[j][c];
+        out.nodeRow(j, static_cast<int>(width), nodes.mutable_data(j));
         nodeLabels.mutable_data()[j] = out.nodeLabels[j];
     }
     return py::make_tuple(nodes, nodeLabels, out.presentations, out.converged);
