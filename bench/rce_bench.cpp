@@ -111,7 +111,8 @@ TrainRun trainShipped(const Data& d, double p, double rMax, int passes, bool kee
         run.presentations = out.presentations;
         if (keepRows) {
             for (int j = 0; j < out.nodeCount; ++j) {
-                run.nodeRows.emplace_back(out.nodeRows[j], out.nodeRows[j] + d.n + 1);
+                run.nodeRows.emplace_back(static_cast<std::size_t>(d.n) + 1);
+                out.nodeRow(j, d.n + 1, run.nodeRows.back().data());
             }
         }
     }

@@ -76,12 +76,16 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     return table;
 }
 
-mxArray* cArray1D_to_mxArray1D(int count, double* vector) {
-    const mwSize dims[2] = {count, 1};
+mxArray* cArray1D_to_mxArray1D(int count, double* vector) { return cColumns_to_mxArray2D(count, 1, vector); }
+
+mxArray* cColumns_to_mxArray2D(int rows, int cols, double* values) {
+    const mwSize dims[2] = {rows, cols};
     mxArray* array = mxCreateNumericArray(2, dims, mxDOUBLE_CLASS, mxREAL);
     if (array == nullptr) return nullptr;
-    if (count > 0) std::memcpy(mxGetPr(array), vector, static_cast<std::size_t>(count) * sizeof(double));
-    mxFree(vector);
+    // With no rows there is nothing to copy, however many columns (up to 2^31) there are.
+    const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(rows > 0 ? cols : 0);
+    if (count > 0) std::memcpy(mxGetPr(array), values, count * sizeof(double));
+    mxFree(values);
     return array;
 }
 

@@ -13,5 +13,8 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array);
 
 // Makes a count x 1 column and frees `vector` into it; on failure `vector` stays untouched.
 mxArray* cArray1D_to_mxArray1D(int count, double* vector);
+// Makes a rows x cols matrix from values held column by column, as the host holds them, and
+// frees `values` into it; on failure `values` stays untouched.
+mxArray* cColumns_to_mxArray2D(int rows, int cols, double* values);
 
 }  // namespace sphnet

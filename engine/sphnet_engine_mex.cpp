@@ -15,7 +15,6 @@
 #include "classify_patterns.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
-#include "node_matrix_convert.h"
 
 using namespace sphnet;
 
@@ -98,36 +97,30 @@ bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& er
 }
 
 ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
-    int rows = 0, cols = 0, classCount = 0, startCount = 0, startCols = 0, startClassCount = 0;
-    double** patterns = mxArray2D_to_cArray2D(&rows, &cols, prhs[T_X]);
-    double* classes = rows > 0 ? mxArray1D_to_cArray1D(&classCount, prhs[T_CLASS]) : nullptr;
-    const bool withStart = mxGetNumberOfElements(prhs[T_START_NODES]) > 0;
-    double** startRows = withStart ? mxArray2D_to_cArray2D(&startCount, &startCols, prhs[T_START_NODES]) : nullptr;
-    double* startClasses = withStart ? mxArray1D_to_cArray1D(&startClassCount, prhs[T_START_CLASS]) : nullptr;
-    if (patterns == nullptr || (rows > 0 && classes == nullptr) ||
-        (withStart && (startRows == nullptr || startClasses == nullptr))) {
-        return ProcedureStatus::OutOfMemory;
-    }
-
+    // Read in place: the checks have made sure of their shapes.
+    const int rows = rowsOf(prhs[T_X]);
+    const int cols = static_cast<int>(mxGetN(prhs[T_X]));
+    const mxArray* start = prhs[T_START_NODES];
+    const int startCount = mxGetNumberOfElements(start) > 0 ? rowsOf(start) : 0;
     TrainingInput input;
     input.patternCount = rows;
     input.dimension = cols;
-    input.patterns = patterns;
-    input.labels = classes;
+    input.patterns = RowView::columnMajor(mxGetPr(prhs[T_X]), rows);
+    input.labels = mxGetPr(prhs[T_CLASS]);
     input.normType = mxGetScalar(prhs[T_NORM]);
     input.rMax = mxGetScalar(prhs[T_RMAX]);
     input.margin = mxGetScalar(prhs[T_MARGIN]);
     input.maxPresentations = truncateToInt(mxGetScalar(prhs[T_PASSES]));
     input.patternsFinite = true;  // checked
     input.startNodeCount = startCount;
-    input.startRows = startRows;
-    input.startLabels = startClasses;
+    input.startRows = RowView::columnMajor(mxGetPr(start), startCount);
+    input.startLabels = mxGetPr(prhs[T_START_CLASS]);
     input.passLines = mxGetScalar(prhs[T_VERBOSE]) != 0;
     TrainingOutput output;
     const ProcedureStatus status = learnPrototypes(input, output);
     if (status != ProcedureStatus::Done) return status;
 
-    plhs[0] = cArray2D_to_mxArray2D(output.nodeCount, cols + 1, output.nodeRows);
+    plhs[0] = cColumns_to_mxArray2D(output.nodeCount, cols + 1, output.nodeValues);
     if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
     plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
     if (nlhs > 2) plhs[2] = mxCreateDoubleScalar(output.presentations);

@@ -170,8 +170,17 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     nodes.setPacer(&pacer);
     const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
     if (pacer.poll()) return ProcedureStatus::Interrupted;
+    // Room for one row where the rows are not in place: a start node's, then each pattern's.
+    const auto rowValues = static_cast<std::size_t>(in.dimension) + 1;
+    const bool gathers = (in.startNodeCount > 0 && !in.startRows.rowsInPlace()) ||
+                         (in.patternCount > 0 && !in.patterns.rowsInPlace());
+    HostBlock<double> rowBuffer;
+    if (gathers) {
+        rowBuffer = HostBlock<double>(rowValues);
+        if (!rowBuffer) return ProcedureStatus::OutOfMemory;
+    }
     for (int j = 0; j < in.startNodeCount; ++j) {
-        const double* row = in.startRows[j];
+        const double* row = in.startRows.row(j, in.dimension + 1, rowBuffer.get());
         if (!nodes.add(row, row[in.dimension], labelToInt(in.startLabels[j]))) return ProcedureStatus::OutOfMemory;
     }
     const auto passStart = std::chrono::steady_clock::now();
@@ -183,7 +192,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
         const int nodesBefore = nodes.count();
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
         for (int k = 0; k < in.patternCount; ++k) {
-            const double* x = in.patterns[k];
+            const double* x = in.patterns.row(k, in.dimension, rowBuffer.get());
             const double label = in.labels[k];
             double r = in.rMax;
             if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);

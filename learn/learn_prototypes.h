@@ -2,14 +2,17 @@
 // trace and the training summary on the host console.
 #pragma once
 
+#include <cstddef>
+
 #include "procedure_status.h"
+#include "row_view.h"
 
 namespace sphnet {
 
 struct TrainingInput {
     int patternCount = 0;                  // N
     int dimension = 0;                     // n
-    const double* const* patterns = nullptr;  // N rows of n values
+    RowView patterns;                      // N rows of n values
     const double* labels = nullptr;        // N labels, whole numbers expected
     double normType = 2.0;                 // p >= 1, or +Inf
     double rMax = 1.0;                     // radius of a new node before any conflict
@@ -20,20 +23,28 @@ struct TrainingInput {
     // Nodes the list starts with, in this order, before any pattern is presented: training
     // goes on from them as if the literal scan had made them (conflicts may shrink them).
     int startNodeCount = 0;
-    const double* const* startRows = nullptr;  // startNodeCount rows of n + 1: centre, radius
+    RowView startRows;                     // startNodeCount rows of n + 1: centre, radius
     const double* startLabels = nullptr;       // startNodeCount labels, whole numbers expected
     bool passLines = false;  // one console line at the end of every pass, flushed at once
 };
 
 struct TrainingOutput {
     int nodeCount = 0;
-    double** nodeRows = nullptr;   // nodeCount rows of n + 1 values: centre, then radius
+    // nodeCount x (n + 1) values column by column, as the hosts hold matrices: the centres'
+    // n coordinates, then the radii.
+    double* nodeValues = nullptr;
     double* nodeLabels = nullptr;  // nodeCount labels
     int presentations = 0;         // passes reported: the confirming pass of a converged run is not counted
     bool converged = false;        // the last pass made no node (else the pass limit ended it)
+
+    // Node j's `width` (n + 1) values into `row`: centre, then radius.
+    void nodeRow(int j, int width, double* row) const {
+        const auto rows = static_cast<std::size_t>(nodeCount);
+        for (int c = 0; c < width; ++c) row[c] = nodeValues[static_cast<std::size_t>(c) * rows + static_cast<std::size_t>(j)];
+    }
 };
 
-// On Done, nodeRows and nodeLabels come from the host allocator and belong to the caller; the
+// On Done, nodeValues and nodeLabels come from the host allocator and belong to the caller; the
 // start nodes come first.
 // On failure nothing is left allocated and the output is untouched.
 ProcedureStatus learnPrototypes(const TrainingInput& input, TrainingOutput& output);

@@ -9,7 +9,6 @@
 #include "array_convert.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
-#include "node_matrix_convert.h"
 
 using namespace sphnet;
 
@@ -156,21 +155,17 @@ bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& se
     return true;
 }
 
-// Converts, trains and fills the output slots. False means out of memory or interrupted.
+// Trains on the host's matrices read in place and fills the output slots. False means out of
+// memory or interrupted.
 ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, const Settings& settings) {
-    int rows = 0;
-    int cols = 0;
-    double** patterns = mxArray2D_to_cArray2D(&rows, &cols, prhs[IN_PATTERNS]);
-    if (patterns == nullptr) return ProcedureStatus::OutOfMemory;
-    int labelCount = 0;
-    double* labels = mxArray1D_to_cArray1D(&labelCount, prhs[IN_PLABELS]);
-    if (labels == nullptr) return ProcedureStatus::OutOfMemory;
-
+    const mxArray* patterns = prhs[IN_PATTERNS];
+    const int rows = static_cast<int>(mxGetM(patterns));
+    const int cols = static_cast<int>(mxGetN(patterns));
     TrainingInput input;
     input.patternCount = rows;
     input.dimension = cols;
-    input.patterns = patterns;
-    input.labels = labels;
+    input.patterns = RowView::columnMajor(mxGetPr(patterns), rows);
+    input.labels = mxGetPr(prhs[IN_PLABELS]);
     input.normType = settings.normType;
     input.rMax = settings.rMax;
     input.margin = settings.margin;
@@ -181,7 +176,7 @@ ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, const Setting
     const ProcedureStatus status = learnPrototypes(input, output);
     if (status != ProcedureStatus::Done) return status;
 
-    plhs[OUT_NODES] = cArray2D_to_mxArray2D(output.nodeCount, cols + 1, output.nodeRows);
+    plhs[OUT_NODES] = cColumns_to_mxArray2D(output.nodeCount, cols + 1, output.nodeValues);
     if (plhs[OUT_NODES] == nullptr) return ProcedureStatus::OutOfMemory;
     plhs[OUT_NODE_LABELS] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
     if (plhs[OUT_NODE_LABELS] == nullptr) return ProcedureStatus::OutOfMemory;

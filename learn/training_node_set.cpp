@@ -45,18 +45,9 @@ int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 bool TrainingNodeSet::suits(const TrainingInput& in) {
     if (in.oflag >= 3) return false;
     if (!std::isfinite(in.rMax) || !std::isfinite(in.margin)) return false;
-    for (int j = 0; j < in.startNodeCount; ++j) {
-        for (int i = 0; i <= in.dimension; ++i) {
-            if (!std::isfinite(in.startRows[j][i])) return false;
-        }
-    }
-    if (in.patternsFinite) return true;
-    for (int k = 0; k < in.patternCount; ++k) {
-        for (int i = 0; i < in.dimension; ++i) {
-            if (!std::isfinite(in.patterns[k][i])) return false;
-        }
-    }
-    return true;
+    const auto finite = [](int, double value) { return std::isfinite(value); };
+    if (!in.startRows.allValues(in.startNodeCount, in.dimension + 1, finite)) return false;
+    return in.patternsFinite || in.patterns.allValues(in.patternCount, in.dimension, finite);
 }
 
 bool TrainingNodeSet::init(const TrainingInput& in) {
@@ -97,6 +88,7 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
             !blockRows_.resize(block, nullptr) || !blockLabels_.resize(block, 0.0)) {
             return false;
         }
+        if (!in.patterns.rowsInPlace() && !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0)) return false;
     }
     if (tiled_) {
         tiles_.init(kit_.kind, n_);
@@ -112,8 +104,9 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     axisCount_ = 0;
     for (int i = 0; i < n_; ++i) {
         double lo = 0, hi = 0;
+        // Coordinate i of every pattern: one column, in order, of a column-major matrix.
         for (int k = 0; k < in.patternCount; ++k) {
-            const double v = in.patterns[k][i];
+            const double v = in.patterns.at(k, i);
             if (k == 0 || v < lo) lo = v;
             if (k == 0 || v > hi) hi = v;
         }
@@ -387,7 +380,9 @@ bool TrainingNodeSet::collectBlock(int k) {
         if (spared) continue;
         reach = m.lastEnd < 0 || reach < 0 ? -1 : (m.lastEnd + 1 > reach ? m.lastEnd + 1 : reach);
         blockPatterns_.data[count] = q;
-        blockRows_.data[count] = in_->patterns[q];
+        // Rows not in place are gathered into the block's own room.
+        double* room = blockValues_.data == nullptr ? nullptr : blockValues_.data + static_cast<std::size_t>(count) * n_;
+        blockRows_.data[count] = in_->patterns.row(q, n_, room);
         blockLabels_.data[count] = in_->labels[q];
         ++count;
     }
@@ -646,7 +641,29 @@ void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {
     opCounters.comparisons += cost.comparisons * tests;
 }
 
+// The lists, tiles and memories serve only the scans: freed before the nodes are handed over,
+// so that the copy made for the caller does not come on top of them.
+void TrainingNodeSet::releaseScanState() {
+    remembered_.release();
+    listedRadius_.release();
+    always_.release();
+    candidates_.release();
+    roughPattern_.release();
+    lists_.release();
+    tiles_ = NodeTiles();
+    blockLists_ = NodeCandidates();
+    blockPatterns_.release();
+    blockRows_.release();
+    blockLabels_.release();
+    blockValues_.release();
+    gridActive_ = false;
+    tiled_ = false;
+    blocked_ = false;
+    blockCount_ = 0;
+}
+
 bool TrainingNodeSet::exportTo(TrainingOutput& out) {
+    releaseScanState();
     const auto n = static_cast<std::size_t>(n_);
     return handOverNodes(count_, n_, out, [&](int j, double* row) {
         if (n != 0) std::memcpy(row, centres_.data + static_cast<std::size_t>(j) * n, n * sizeof(double));

@@ -23,47 +23,32 @@ namespace sphnet {
 class ScanPacer;
 class WorkPacer;
 
-// Rows of node values from the host allocator: each row and the table of rows are freed with
-// their owner unless taken.
-class HostRows {
-public:
-    explicit HostRows(std::size_t count) : rows_(count), count_(count) {}
-    HostRows(const HostRows&) = delete;
-    HostRows& operator=(const HostRows&) = delete;
-    ~HostRows() {
-        if (!rows_) return;
-        for (std::size_t j = 0; j < count_; ++j) mxFree(rows_[j]);
-    }
-    explicit operator bool() const { return static_cast<bool>(rows_); }
-    // Allocates row j of `width` zeroes; null when memory runs out.
-    double* allocate(std::size_t j, std::size_t width) {
-        rows_[j] = static_cast<double*>(mxCalloc(width, sizeof(double)));
-        return rows_[j];
-    }
-    // Hands the table and its rows to the caller.
-    double** take() { return rows_.take(); }
-
-private:
-    HostBlock<double*> rows_;
-    std::size_t count_;
-};
-
-// Hands `count` nodes over to `out` as host rows of n + 1 values and host labels, filled by
-// fill(j, row) which returns node j's label. False, with nothing left allocated, when memory
-// runs out.
+// Hands `count` nodes over to `out` as one host block of their values column by column and
+// host labels; fill(j, row) writes node j's n + 1 values (centre, radius) to `row` and returns
+// its label. A band of nodes at a time, so that each column's part of the band is written in
+// one go. False, with nothing left allocated, when memory runs out.
 template <typename Fill>
 bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
-    const auto slots = static_cast<std::size_t>(count > 0 ? count : 1);
-    HostRows rows(slots);
-    HostBlock<double> labels(slots);
-    if (!rows || !labels) return false;
-    for (int j = 0; j < count; ++j) {
-        double* row = rows.allocate(static_cast<std::size_t>(j), static_cast<std::size_t>(n) + 1);
-        if (row == nullptr) return false;
-        labels[static_cast<std::size_t>(j)] = static_cast<double>(fill(j, row));
+    constexpr int kBand = 8;
+    const auto rows = static_cast<std::size_t>(count);
+    const std::size_t width = static_cast<std::size_t>(n) + 1;
+    // With no nodes there is nothing to hold, however wide a row (n may be near 2^31).
+    HostBlock<double> values(count > 0 ? rows * width : 1);
+    HostBlock<double> labels(count > 0 ? rows : 1);
+    HostBlock<double> band(count > 0 ? kBand * width : 1);
+    if (!values || !labels || !band) return false;
+    for (int first = 0; first < count; first += kBand) {
+        const int last = first + kBand < count ? first + kBand : count;
+        for (int j = first; j < last; ++j) {
+            labels[static_cast<std::size_t>(j)] = static_cast<double>(fill(j, band.get() + (j - first) * width));
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            double* column = values.get() + c * rows;
+            for (int j = first; j < last; ++j) column[j] = band[(j - first) * width + c];
+        }
     }
     out.nodeCount = count;
-    out.nodeRows = rows.take();
+    out.nodeValues = values.take();
     out.nodeLabels = labels.take();
     return true;
 }
@@ -96,10 +81,11 @@ public:
     bool outOfMemory() const { return outOfMemory_; }
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
-    // Hands the nodes over as rows and labels in creation order.
+    // Hands the nodes over in creation order, having freed what only the scans need.
     bool exportTo(TrainingOutput& out);
 
 private:
+    void releaseScanState();
     // What the last scan of each pattern found: the node that ended it and the nodes of other
     // labels before that one within conflict reach. While no radius has grown since, the nodes
     // between them can neither cover the pattern nor conflict with it (radii only shrank), so
@@ -206,6 +192,7 @@ private:
     HostVector<std::int32_t> blockPatterns_;  // the block's patterns, ascending (room for a block)
     int blockCount_ = 0;
     HostVector<const double*> blockRows_;
+    HostVector<double> blockValues_;  // the block's rows, where the patterns' are not in place
     HostVector<double> blockLabels_;
     std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget

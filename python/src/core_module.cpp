@@ -31,14 +31,13 @@ std::mutex procedureTurn;
 
 // The rows of a 2-D array as the procedures read them: in place wherever the array holds
 // native float64 at whole-value steps (C or Fortran order, slices), else from one C-ordered
-// float64 copy. With `pointers`, also a table of row pointers (training takes one); then only
-// arrays whose rows hold contiguous values are read in place.
+// float64 copy.
 class ArrayRows {
 public:
-    ArrayRows(py::handle object, const char* name, bool pointers = false) {
+    ArrayRows(py::handle object, const char* name) {
         py::array array = py::array::ensure(object);
         if (!array || array.ndim() != 2) invalid(std::string(name) + " must be a 2-D array");
-        if (!readableInPlace(array, pointers)) {
+        if (!readableInPlace(array)) {
             array = CArray::ensure(array);
             if (!array) invalid(std::string(name) + " must hold real numbers");
         }
@@ -48,17 +47,16 @@ public:
         }
         rowCount_ = static_cast<int>(array_.shape(0));
         columnCount_ = static_cast<int>(array_.shape(1));
+        const auto* base = static_cast<const double*>(array_.data());
+        // A single row or column may carry any stride: it is never stepped over.
         constexpr auto kValue = static_cast<py::ssize_t>(sizeof(double));
+        const py::ssize_t rowStep = rowCount_ <= 1 ? columnCount_ : array_.strides(0) / kValue;
         const py::ssize_t colStep = columnCount_ <= 1 ? 1 : array_.strides(1) / kValue;
-        view_ = RowView::strided(static_cast<const double*>(array_.data()), array_.strides(0) / kValue, colStep);
-        if (!pointers) return;
-        rows_.resize(static_cast<std::size_t>(rowCount_));
-        view_.rows(0, rowCount_, columnCount_, rows_.data(), nullptr);  // in place: no buffer needed
+        view_ = RowView::strided(base, rowStep, colStep);
     }
     int rows() const { return rowCount_; }
     int columns() const { return columnCount_; }
     const RowView& view() const { return view_; }
-    const double* const* table() const { return rows_.data(); }
 
     // True when no value in columns [0, columns) is NaN (and, with finiteOnly, none is infinite).
     bool all(int columns, bool finiteOnly) const {
@@ -68,20 +66,17 @@ public:
     }
 
 private:
-    static bool readableInPlace(const py::array& array, bool rowsContiguous) {
+    static bool readableInPlace(const py::array& array) {
         if (!py::array_t<double>::check_(array)) return false;  // native-order float64
         constexpr auto kValue = static_cast<py::ssize_t>(sizeof(double));
-        const bool contiguous = array.shape(1) <= 1 || array.strides(1) == kValue;
-        const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(double) == 0 &&
-                             array.strides(0) % kValue == 0 && array.strides(1) % kValue == 0;
-        return aligned && (contiguous || !rowsContiguous);
+        return reinterpret_cast<std::uintptr_t>(array.data()) % alignof(double) == 0 &&
+               array.strides(0) % kValue == 0 && array.strides(1) % kValue == 0;
     }
 
     py::array array_;  // keeps the values alive while the view reads them
     int rowCount_ = 0;
     int columnCount_ = 0;
     RowView view_;
-    std::vector<const double*> rows_;
 };
 
 // A vector of `count` labels, each a whole number within the 32-bit range after truncation.
@@ -134,20 +129,19 @@ struct TrainedNodes {
     TrainedNodes(const TrainedNodes&) = delete;
     TrainedNodes& operator=(const TrainedNodes&) = delete;
     ~TrainedNodes() {
-        for (int j = 0; output.nodeRows != nullptr && j < output.nodeCount; ++j) mxFree(output.nodeRows[j]);
-        mxFree(output.nodeRows);
+        mxFree(output.nodeValues);
         mxFree(output.nodeLabels);
     }
 };
 
 py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax, double margin,
                 int maxPasses, int verbosity, py::handle startNodes, py::handle startLabels) {
-    const ArrayRows rows(patterns, "patterns", true);
-    if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
+    const ArrayRows rows(patterns, "patterns");
+    if (!rows.all(rows.columns())) invalid("patterns must not contain NaN or Inf");
     const CArray labelValues = labelVector(labels, rows.rows(), "labels");
     // No start nodes: an empty table of the patterns' width.
     const ArrayRows start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
-                          "start_nodes", true);
+                          "start_nodes");
     if (start.columns() != rows.columns() + 1) {
         invalid("start_nodes must have " + std::to_string(rows.columns() + 1) + " columns: centre, radius");
     }
@@ -157,7 +151,7 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     TrainingInput input;
     input.patternCount = rows.rows();
     input.dimension = rows.columns();
-    input.patterns = rows.table();
+    input.patterns = rows.view();
     input.labels = labelValues.data();
     input.normType = normOrder(norm);
     if (!(rmax >= 0)) invalid("rmax must be non-negative");
@@ -169,7 +163,7 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     input.oflag = verbosityLevel(verbosity);
     input.patternsFinite = true;
     input.startNodeCount = start.rows();
-    input.startRows = start.table();
+    input.startRows = start.view();
     input.startLabels = startLabelValues.data();
     input.passLines = input.oflag >= 1;
 
@@ -180,9 +174,8 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     const py::ssize_t width = static_cast<py::ssize_t>(input.dimension) + 1;
     py::array_t<double> nodes({static_cast<py::ssize_t>(out.nodeCount), width});
     py::array_t<double> nodeLabels(out.nodeCount);
-    auto nodeView = nodes.mutable_unchecked<2>();
     for (int j = 0; j < out.nodeCount; ++j) {
-        for (py::ssize_t c = 0; c < width; ++c) nodeView(j, c) = out.nodeRows[j][c];
+        out.nodeRow(j, static_cast<int>(width), nodes.mutable_data(j));
         nodeLabels.mutable_data()[j] = out.nodeLabels[j];
     }
     return py::make_tuple(nodes, nodeLabels, out.presentations, out.converged);

@@ -128,7 +128,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (int j = 0; j < out.nodeCount; ++j) {
-            nodes.emplace_back(out.nodeRows[j], out.nodeRows[j] + dimension + 1);
+            nodes.emplace_back(static_cast<std::size_t>(dimension) + 1);
+            out.nodeRow(j, dimension + 1, nodes.back().data());
             nodeLabels.push_back(out.nodeLabels[j]);
         }
         presentations = out.presentations;

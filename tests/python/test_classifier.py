@@ -79,6 +79,13 @@ def test_array_layouts_read_alike():
     X, y = load("breast_cancer")
     nodes, node_labels, _, _ = _core.learn(X, y, 2, 200, 0, 50)
     np.testing.assert_array_equal(_core.learn(np.asfortranarray(X), y, 2, 200, 0, 50)[0], nodes)
+    # Training reads row and column views in place, start nodes too.
+    start = nodes[:5]
+    for view, labels in [(np.asfortranarray(X), y), (X[::-2], y[::-2]), (np.hstack([X, X])[:, ::2], y)]:
+        for start_view in [start, np.asfortranarray(start)]:
+            np.testing.assert_array_equal(
+                _core.learn(view, labels, 2, 200, 0, 50, 0, start_view, node_labels[:5])[0],
+                _core.learn(np.ascontiguousarray(view), labels, 2, 200, 0, 50, 0, start, node_labels[:5])[0])
     # Recall reads float64 at whole-value steps in place (gathering rows that are not contiguous),
     # other layouts through a C-ordered copy.
     for view in [np.asfortranarray(X), X[::2], X[::-1], X.astype(np.float32), np.hstack([X, X])[:, ::2]]:

@@ -1,12 +1,11 @@
-// Host matrices to vectors and row tables and back: shapes, element order, warnings, and what
-// happens to the caller's memory when the host runs out.
+// Host matrices to vectors and row tables, and vectors and column-major values back: shapes,
+// element order, warnings, and what happens to the caller's memory when the host runs out.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "array_convert.h"
-#include "node_matrix_convert.h"
 #include "standin_host.h"
 #include "test_support.h"
 
@@ -190,45 +189,40 @@ TEST(VectorToHost, FailedCreationLeavesTheVectorToTheCaller) {
     EXPECT_EQ(r.hostBlocksReclaimed, 0);
 }
 
-// A row table from the host allocator, as the procedures hand it over.
-double** hostTable(const std::vector<std::vector<double>>& rows) {
-    auto** table = static_cast<double**>(mxCalloc(rows.size() + 1, sizeof(double*)));
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        table[r] = static_cast<double*>(mxCalloc(rows[r].size() + 1, sizeof(double)));
-        for (std::size_t c = 0; c < rows[r].size(); ++c) table[r][c] = rows[r][c];
-    }
-    return table;
+// Values from the host allocator, as the procedures hand them over.
+double* hostValues(const std::vector<double>& values) {
+    auto* block = static_cast<double*>(mxCalloc(values.size() + 1, sizeof(double)));
+    for (std::size_t i = 0; i < values.size(); ++i) block[i] = values[i];
+    return block;
 }
 
-TEST(TableToHost, FillsColumnByColumnAndTakesTheTable) {
+TEST(ColumnsToHost, KeepsTheColumnOrderAndTakesTheValues) {
     standin::Scope scope;
-    mxArray* host = cArray2D_to_mxArray2D(2, 3, hostTable({{1, 2, 3}, {4, 5, 6}}));
+    mxArray* host = cColumns_to_mxArray2D(2, 3, hostValues({1, 4, 2, 5, 3, 6}));
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(standin::rows(host), 2u);
     EXPECT_EQ(standin::cols(host), 3u);
     EXPECT_EQ(standin::data(host), (std::vector<double>{1, 4, 2, 5, 3, 6}));
     const standin::CallResult r = scope.finish();
-    EXPECT_EQ(r.hostBlocksReclaimed, 0) << "rows and pointer array must be freed";
+    EXPECT_EQ(r.hostBlocksReclaimed, 0) << "the values must be freed into the matrix";
     EXPECT_TRUE(r.faults.empty());
 }
 
-TEST(TableToHost, NoRowsGivesAnEmptyMatrixWithItsColumns) {
+TEST(ColumnsToHost, NoRowsGivesAnEmptyMatrixWithItsColumns) {
     standin::Scope scope;
-    mxArray* host = cArray2D_to_mxArray2D(0, 5, hostTable({}));
+    mxArray* host = cColumns_to_mxArray2D(0, 5, hostValues({}));
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(standin::rows(host), 0u);
     EXPECT_EQ(standin::cols(host), 5u);
     EXPECT_EQ(scope.finish().hostBlocksReclaimed, 0);
 }
 
-TEST(TableToHost, FailedCreationLeavesTheTableToTheCaller) {
-    standin::Scope scope({4});  // pointer array and two rows come first
-    double** table = hostTable({{1, 2}, {3, 4}});
-    EXPECT_EQ(cArray2D_to_mxArray2D(2, 2, table), nullptr);
-    EXPECT_EQ(table[1][1], 4);
-    mxFree(table[0]);
-    mxFree(table[1]);
-    mxFree(table);
+TEST(ColumnsToHost, FailedCreationLeavesTheValuesToTheCaller) {
+    standin::Scope scope({2});  // the values are allocation 1, the host array allocation 2
+    double* values = hostValues({1, 3, 2, 4});
+    EXPECT_EQ(cColumns_to_mxArray2D(2, 2, values), nullptr);
+    EXPECT_EQ(values[3], 4);
+    mxFree(values);
     const standin::CallResult r = scope.finish();
     EXPECT_TRUE(r.faults.empty());
     EXPECT_EQ(r.hostBlocksReclaimed, 0);

@@ -77,7 +77,8 @@ inline Trained train(const RowTable& patterns, const std::vector<double>& labels
     result.status = sphnet::learnPrototypes(in, out);
     if (result.status == sphnet::ProcedureStatus::Done) {
         for (int j = 0; j < out.nodeCount; ++j) {
-            result.nodes.emplace_back(out.nodeRows[j], out.nodeRows[j] + in.dimension + 1);
+            result.nodes.emplace_back(static_cast<std::size_t>(in.dimension) + 1);
+            out.nodeRow(j, in.dimension + 1, result.nodes.back().data());
             result.labels.push_back(out.nodeLabels[j]);
         }
         result.presentations = out.presentations;
