@@ -1,6 +1,5 @@
 #include "node_tiles.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -48,9 +47,6 @@ SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::V
     const int first = exact(v, start, stop, x, label, d);
     return first < stop ? first : -1;
 }
-
-// Verdicts made ahead are published, and a cancellation looked for, this often (in blocks).
-constexpr int kBlocksBetweenLooks = 8;
 
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
@@ -241,11 +237,12 @@ __attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const f
 
 // The filter's verdict on the block of kBlock nodes from node `block` on: bit l set when node
 // block + l lies beyond its limit and cannot matter.
+// The filter's rough values of the block of kBlock nodes from node `block` on: sums (or
+// largest terms) of |c_i - x_i| in single precision.
 template <int Kind>
-__attribute__((target("avx512f"))) inline unsigned beyondAvx512(const NodeTiles::View& v,
-                                                                 const NodeTiles::RoughPattern& q, int block) {
+__attribute__((target("avx512f"))) inline __m512 roughAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                             int block) {
     const auto n = static_cast<std::size_t>(v.n);
-    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     const float* rows = v.rough + static_cast<std::size_t>(block) * n;
     // Two running sums: a bound may add in any order, and two chains of additions overlap.
     __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
@@ -255,7 +252,13 @@ __attribute__((target("avx512f"))) inline unsigned beyondAvx512(const NodeTiles:
         odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
     }
     if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
-    const __m512 rough = Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
+    return Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
+}
+
+// The block's limits for this pattern: beyond them a node cannot matter.
+__attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                              int block) {
+    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
     const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block),
                                                        _mm512_set1_epi32(q.labelCode));
@@ -268,8 +271,7 @@ __attribute__((target("avx512f"))) inline unsigned beyondAvx512(const NodeTiles:
         const __m512 cutDown = _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, _mm512_set1_ps(q.reachCut), kUp);
         otherLimits = _mm512_mask_max_ps(ownLimits, 0xFFFF, ownLimits, cutDown);
     }
-    const __m512 limit = _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), _mm512_set1_ps(q.slack));
-    return _mm512_cmp_ps_mask(rough, limit, _CMP_GT_OQ);
+    return _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), _mm512_set1_ps(q.slack));
 }
 
 template <int Kind>
@@ -277,24 +279,32 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
                                                     const NodeTiles::RoughPattern& q, int from,
                                                     int to, const double* x, double label, double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyondAvx512<Kind>(v, q, block), block, from, to, x, label, d);
+        const unsigned beyond = _mm512_cmp_ps_mask(roughAvx512<Kind>(v, q, block), limitsAvx512(v, q, block), _CMP_GT_OQ);
+        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
 }
 
 template <int Kind>
-__attribute__((target("avx512f"))) void verdictsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                       int from, int to, std::uint16_t* kept, std::atomic<int>& made,
-                                                       const std::atomic<bool>& cancelled) {
-    int b = 0;
-    for (int block = from; block < to; block += kBlock) {
-        kept[b++] = static_cast<std::uint16_t>(~beyondAvx512<Kind>(v, q, block));
-        if (b % kBlocksBetweenLooks != 0) continue;
-        made.store(b, std::memory_order_release);
-        if (cancelled.load(std::memory_order_relaxed)) return;
+__attribute__((target("avx512f"))) void roughSumsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                        int from, int to, float* sums) {
+    for (int block = from; block < to; block += kBlock) _mm512_storeu_ps(sums + (block - from), roughAvx512<Kind>(v, q, block));
+}
+
+// The filter on rough values made ahead (sums[0] for node sumsFrom), against the limits as
+// they are now.
+template <int Kind>
+__attribute__((target("avx512f"))) int filterSumsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                        const float* sums, int sumsFrom, int from, int to,
+                                                        const double* x, double label, double* d) {
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const __m512 rough = _mm512_loadu_ps(sums + (block - sumsFrom));
+        const unsigned beyond = _mm512_cmp_ps_mask(rough, limitsAvx512(v, q, block), _CMP_GT_OQ);
+        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
+        if (first >= 0) return first;
     }
-    made.store(b, std::memory_order_release);
+    return to;
 }
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
@@ -333,15 +343,13 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                           int block) {
+__attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q, int block,
+                                                      __m256& low, __m256& high) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-    const __m256 slack = _mm256_set1_ps(q.slack);
-    const __m256i code = _mm256_set1_epi32(q.labelCode);
-    const __m256 coded = _mm256_castsi256_ps(_mm256_set1_epi32(q.labelCoded ? -1 : 0));
     const float* rows = v.rough + static_cast<std::size_t>(block) * n;
-    __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
+    low = _mm256_setzero_ps();
+    high = _mm256_setzero_ps();
     for (std::size_t i = 0; i < n; ++i) {
         const __m256 xi = _mm256_set1_ps(q.x[i]);
         const __m256 tLow = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
@@ -349,6 +357,14 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
         low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
         high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
     }
+}
+
+// Lanes of the block beyond their limits, from its two halves' rough values.
+__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                           int block, __m256 low, __m256 high) {
+    const __m256 slack = _mm256_set1_ps(q.slack);
+    const __m256i code = _mm256_set1_epi32(q.labelCode);
+    const __m256 coded = _mm256_castsi256_ps(_mm256_set1_epi32(q.labelCoded ? -1 : 0));
     unsigned beyond = 0;
     for (int half = 0; half < 2; ++half) {
         const int at = block + 8 * half;
@@ -366,24 +382,36 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
                                                const NodeTiles::RoughPattern& q, int from, int to,
                                                const double* x, double label, double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2<Kind>(v, q, block), block, from, to, x, label, d);
+        __m256 low, high;
+        roughAvx2<Kind>(v, q, block, low, high);
+        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high), block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) void verdictsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                  int from, int to, std::uint16_t* kept, std::atomic<int>& made,
-                                                       const std::atomic<bool>& cancelled) {
-    int b = 0;
+__attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q, int from,
+                                                   int to, float* sums) {
     for (int block = from; block < to; block += kBlock) {
-        kept[b++] = static_cast<std::uint16_t>(~beyondAvx2<Kind>(v, q, block));
-        if (b % kBlocksBetweenLooks != 0) continue;
-        made.store(b, std::memory_order_release);
-        if (cancelled.load(std::memory_order_relaxed)) return;
+        __m256 low, high;
+        roughAvx2<Kind>(v, q, block, low, high);
+        _mm256_storeu_ps(sums + (block - from), low);
+        _mm256_storeu_ps(sums + (block - from) + 8, high);
     }
-    made.store(b, std::memory_order_release);
+}
+
+template <int Kind>
+__attribute__((target("avx2"))) int filterSumsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+                                                   const float* sums, int sumsFrom, int from, int to, const double* x,
+                                                   double label, double* d) {
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const float* at = sums + (block - sumsFrom);
+        const unsigned beyond = beyondAvx2(v, q, block, _mm256_loadu_ps(at), _mm256_loadu_ps(at + 8));
+        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyond, block, from, to, x, label, d);
+        if (first >= 0) return first;
+    }
+    return to;
 }
 #endif
 
@@ -460,14 +488,21 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
     return nullptr;
 }
 
+// The filter's two steps for split scans, where the filter has them.
 template <int Kind>
-NodeTiles::Verdicts verdictsFor(NodeTiles::Vectors vectors) {
+void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::RoughSums& sums, NodeTiles::SumsFilter& filter) {
+    sums = nullptr;
+    filter = nullptr;
 #if SPHNET_TILES_X86
-    if (vectors == NodeTiles::Vectors::Avx512) return verdictsAvx512<Kind>;
-    if (vectors == NodeTiles::Vectors::Avx2) return verdictsAvx2<Kind>;
+    if (vectors == NodeTiles::Vectors::Avx512) {
+        sums = roughSumsAvx512<Kind>;
+        filter = filterSumsAvx512<Kind>;
+    } else if (vectors == NodeTiles::Vectors::Avx2) {
+        sums = roughSumsAvx2<Kind>;
+        filter = filterSumsAvx2<Kind>;
+    }
 #endif
     (void)vectors;
-    return nullptr;
 }
 
 }  // namespace
@@ -485,11 +520,16 @@ void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
     filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
-    verdicts_ = cityBlock ? verdictsFor<kCityBlock>(vectors) : verdictsFor<kMaximum>(vectors);
+    if (cityBlock) {
+        splitStepsFor<kCityBlock>(vectors, roughSums_, sumsFilter_);
+    } else {
+        splitStepsFor<kMaximum>(vectors, roughSums_, sumsFilter_);
+    }
     nearest_ = cityBlock ? nearestFor<kCityBlock>(vectors) : nearestFor<kMaximum>(vectors);
     if (n <= 0 || n > kLargestFilteredDimension) {
         filter_ = nullptr;
-        verdicts_ = nullptr;
+        roughSums_ = nullptr;
+        sumsFilter_ = nullptr;
     }
 }
 
@@ -593,18 +633,13 @@ int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) 
     return p.filtered ? filter_(view(), p.rough, from, to, p.x, p.label, d) : scan_(view(), from, to, p.x, p.label, d);
 }
 
-void NodeTiles::makeVerdicts(const RoughPattern& q, int from, int to, std::uint16_t* kept, std::atomic<int>& made,
-                             const std::atomic<bool>& cancelled) const {
-    verdicts_(view(), q, from, to, kept, made, cancelled);
+void NodeTiles::makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const {
+    roughSums_(view(), q, from, to, sums);
 }
 
-int NodeTiles::nextKept(const Pattern& p, const std::uint16_t* kept, int keptFrom, int from, int to, double* d) const {
-    const View v = view();
-    for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const int first = exactWhereKept(scan_, v, kept[(block - keptFrom) / kBlock], block, from, to, p.x, p.label, d);
-        if (first >= 0) return first;
-    }
-    return to;
+int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to, double* d) const {
+    if (from >= to) return to;
+    return sumsFilter_(view(), p.rough, sums, sumsFrom, from, to, p.x, p.label, d);
 }
 
 int NodeTiles::nearest(const double* x) const {

@@ -6,7 +6,6 @@
 // every rounding; only the rest get exact distances. Every array comes from the host allocator.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,17 +75,15 @@ public:
     // rule out the nodes beyond the nearer reach. The exact scan still reports by the stored
     // reaches.
     void narrowReach(Pattern& p, double rLimit, double r) const;
-    // Verdicts made ahead, for a scan split between two threads: the filter's verdicts on the
-    // nodes from `from` (a multiple of kBlock) up to `to`, bit l of kept[b] set when node
-    // from + b * kBlock + l may matter, in order, `made` (release) counting the blocks done.
-    // They read only what those nodes hold, so they may be made on another thread while the
-    // scan below `from` updates the nodes there; appending must wait for them to stop. Made
-    // with an older reach cut they only keep more. They stop soon after `cancelled` reads true.
-    bool makesVerdicts(const Pattern& p) const { return p.filtered && verdicts_ != nullptr; }
-    void makeVerdicts(const RoughPattern& q, int from, int to, std::uint16_t* kept, std::atomic<int>& made,
-                      const std::atomic<bool>& cancelled) const;
-    // As nextThatMayMatter over [from, to), with the verdicts kept[] made from node keptFrom on.
-    int nextKept(const Pattern& p, const std::uint16_t* kept, int keptFrom, int from, int to, double* d) const;
+    // The filter in two steps, for a scan split between two threads. First the rough values
+    // of the nodes from `from` (a multiple of kBlock) up to `to`, one float per node into
+    // sums[0...]: they read only the nodes' rough centres, so they may be made on another
+    // thread while the scan updates nodes' radii; appending must wait for them. Then, as
+    // nextThatMayMatter over [from, to), the filter on rough values made ahead (sums[0] for
+    // node sumsFrom) against the limits as they are at that moment.
+    bool splits(const Pattern& p) const { return p.filtered && roughSums_ != nullptr; }
+    void makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const;
+    int nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to, double* d) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
     void release();
@@ -110,8 +107,9 @@ public:
     using Nearest = int (*)(const View& v, int count, const double* x);
     using Filter = int (*)(const View& v, const RoughPattern& rough, int from, int to,
                            const double* x, double label, double* d);
-    using Verdicts = void (*)(const View& v, const RoughPattern& rough, int from, int to, std::uint16_t* kept,
-                              std::atomic<int>& made, const std::atomic<bool>& cancelled);
+    using RoughSums = void (*)(const View& v, const RoughPattern& rough, int from, int to, float* sums);
+    using SumsFilter = int (*)(const View& v, const RoughPattern& rough, const float* sums, int sumsFrom, int from,
+                               int to, const double* x, double label, double* d);
 
 private:
     void setLimits(int j);
@@ -119,7 +117,8 @@ private:
 
     Scan scan_ = nullptr;      // the version for this norm and processor
     Filter filter_ = nullptr;  // where the processor has wide vectors
-    Verdicts verdicts_ = nullptr;
+    RoughSums roughSums_ = nullptr;
+    SumsFilter sumsFilter_ = nullptr;
     Nearest nearest_ = nullptr;
     int n_ = 0;
     int count_ = 0;

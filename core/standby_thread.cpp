@@ -25,7 +25,9 @@ inline void relax() {
 
 }  // namespace
 
-StandbyThread::~StandbyThread() {
+StandbyThread::~StandbyThread() { stop(); }
+
+void StandbyThread::stop() {
     end();
     if (!thread_.joinable()) return;
     {
@@ -34,6 +36,7 @@ StandbyThread::~StandbyThread() {
     }
     wake_.notify_one();
     thread_.join();
+    state_.store(kIdle, std::memory_order_relaxed);
 }
 
 bool StandbyThread::start() {
@@ -51,7 +54,8 @@ void StandbyThread::publish() {
     state_.store(kPosted, std::memory_order_seq_cst);
     // The thread marks itself asleep before it checks the state under the lock, so either it
     // sees this job or this sees it asleep.
-    if (asleep_.load(std::memory_order_seq_cst)) {
+    woken_ = asleep_.load(std::memory_order_seq_cst);
+    if (woken_) {
         { std::lock_guard<std::mutex> lock(mutex_); }
         wake_.notify_one();
     }
@@ -105,7 +109,8 @@ bool StandbyThread::end() {
         state_.store(kIdle, std::memory_order_release);
     }
     cancelled_.store(false, std::memory_order_relaxed);
-    return prompt;
+    // A thread just woken is slow to start for want of work, not of a core.
+    return prompt || woken_;
 }
 
 }  // namespace sphnet

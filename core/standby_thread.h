@@ -35,10 +35,12 @@ public:
         };
         publish();
     }
-    // Returns once the posted job has stopped, or is withdrawn unbegun: true when that was at
-    // once, false when the job had not begun or took long to notice (its thread was likely
+    // Returns once the posted job has stopped, or is withdrawn unbegun: false when the thread,
+    // ready when the job came, had not begun it or took long to notice the end (it was likely
     // waiting for a core).
     bool end();
+    // Stops the thread; jobs posted from now on run nowhere until start() again.
+    void stop();
 
 private:
     enum State : int { kIdle, kPosted, kRunning, kDone, kQuit };
@@ -54,6 +56,7 @@ private:
     void* object_ = nullptr;
     void (*call_)(void*, const std::atomic<bool>&) = nullptr;
     bool pending_ = false;
+    bool woken_ = false;  // the posted job had to wake the thread
 };
 
 }  // namespace sphnet

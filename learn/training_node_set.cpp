@@ -29,11 +29,11 @@ constexpr double kBlockTerms = 1 << 27;
 // Tile scans of at least this many terms are split between two threads: below it, handing the
 // far part over costs about as much as it saves.
 constexpr double kSplitTerms = 1 << 14;
-// The near part's share: this thread also tests the nodes the filter keeps.
-constexpr double kNearShare = 0.5;
-// Where the other thread's verdicts are not ready, this thread filters so many blocks itself
-// before it looks again.
-constexpr int kOwnBlocks = 8;
+// A split scan's chunks: about this many terms each, and at most kMostChunks of them.
+constexpr double kChunkTerms = 1 << 13;
+// How long this thread waits for a chunk the other thread is filtering before it filters the
+// chunk's nodes itself (in pauses, a few microseconds).
+constexpr int kChunkWaitSpins = 1 << 8;
 // A pattern with more listed nodes than this share of them scans plainly.
 constexpr int kBlockCapDivisor = 2;
 // The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
@@ -447,13 +447,17 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
 // r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 namespace {
 
-// The far part of one tile scan, from node `from` on, filtered on the standby thread, which
-// publishes its verdicts block by block; the scan uses those made when it gets there and
-// filters the rest itself. The job ends with the scan. Where the other thread falls behind
-// (the machine's cores are busy with other work), splits pause for a while, longer each time.
+// One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks;
+// each thread claims the next chunk nobody has claimed and makes the filter's rough values on
+// it, the bulk of the filter's work. This thread filters the chunks in node order on those
+// values, against the limits of the moment: where the chunk it needs is still under way on the
+// other thread, it makes a later one meanwhile. A scan that ends early wastes
+// a chunk or two. Where the other thread falls behind (the machine's cores are busy with other
+// work), this thread filters that chunk itself and splits pause for a while, longer each time.
 class SplitScan {
 public:
-    SplitScan(StandbyThread& standby, SplitPause& pause) : standby_(standby), pause_(pause) {}
+    SplitScan(StandbyThread& standby, SplitPause& pause, SplitChunks& chunks)
+        : standby_(standby), pause_(pause), job_(chunks) {}
     SplitScan(const SplitScan&) = delete;
     SplitScan& operator=(const SplitScan&) = delete;
     ~SplitScan() {
@@ -468,53 +472,114 @@ public:
     }
 
     int from = INT_MAX;  // no split: the whole scan is this thread's
+    int chunkNodes = 0;
 
-    // Splits the scan at node `at`, unless splits pause.
-    void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to,
-               HostVector<std::uint16_t>& verdicts) {
+    // Shares the scan of nodes [at, to) (at a multiple of kBlock), unless splits pause.
+    void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to, int n,
+               HostVector<float>& sums) {
         if (pause_.patterns > 0) {
             --pause_.patterns;
             return;
         }
         const auto blocks = static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
-        if (blocks > verdicts.size && !verdicts.resize(blocks, 0)) return;  // no room: no split
+        const std::size_t values = blocks * NodeTiles::kBlock;
+        if (values > sums.size && !sums.resize(values, 0.0f)) return;  // no room: no split
+        int chunk = static_cast<int>(kChunkTerms / (static_cast<double>(n) * NodeTiles::kBlock)) + 1;
+        const int fewest = static_cast<int>((blocks + SplitChunks::kMost - 1) / SplitChunks::kMost);
+        chunkNodes = (chunk > fewest ? chunk : fewest) * NodeTiles::kBlock;
         job_.tiles = &tiles;
         job_.rough = rough;
         job_.from = at;
         job_.to = to;
-        job_.kept = verdicts.data;
-        job_.made.store(0, std::memory_order_relaxed);
-        standby_.post(job_);
+        job_.chunkNodes = chunkNodes;
+        job_.count = (to - at + chunkNodes - 1) / chunkNodes;
+        job_.sums = sums.data;
+        for (int c = 0; c < job_.count; ++c) job_.chunks.state[c].store(kFree, std::memory_order_relaxed);
+        standby_.post(job_);  // publishes the states above
         from = at;
     }
-    // The nodes from `from` up to this one have their verdicts. The first look tells whether
-    // the other thread kept up.
-    int readyUpTo() {
-        const int made = job_.made.load(std::memory_order_acquire);
-        if (!looked_) {
-            looked_ = true;
-            behind_ = made == 0;
+
+    // Whether the rough values of node j's chunk are there to use: made here if need be, or,
+    // where the other thread is slow to finish them, false (the caller then filters the chunk
+    // itself).
+    bool ready(int j, const NodeTiles::RoughPattern& rough) {
+        const int c = (j - from) / chunkNodes;
+        if (c == usableChunk_) return true;
+        if (c == ownChunk_) return false;
+        for (int spins = 0;;) {
+            const int state = job_.chunks.state[c].load(std::memory_order_acquire);
+            if (state == kMade) {
+                usableChunk_ = c;
+                return true;
+            }
+            if (state == kFree && job_.claim(c)) {
+                job_.make(c, rough);
+                usableChunk_ = c;
+                return true;
+            }
+            // The other thread has it: make a later one meanwhile, or wait a little.
+            if (const int later = job_.claimAfter(c); later >= 0) {
+                job_.make(later, rough);
+            } else if (++spins > kChunkWaitSpins) {
+                behind_ = true;
+                ownChunk_ = c;
+                return false;
+            } else {
+                relaxBriefly();
+            }
         }
-        return from + made * NodeTiles::kBlock;
     }
-    const std::uint16_t* verdicts() const { return job_.kept; }
+    int chunkEnd(int j) const {
+        const int end = from + ((j - from) / chunkNodes + 1) * chunkNodes;
+        return end < job_.to ? end : job_.to;
+    }
+    const float* sums() const { return job_.sums; }
 
 private:
-    // Patterns a pause lasts, at most: 2^kLongestPause.
-    static constexpr int kLongestPause = 12;
+    enum : int { kFree, kClaimed, kMade };
+    static constexpr int kLongestPause = 12;  // a pause lasts 2^12 patterns at most
+    static void relaxBriefly() {
+#if defined(__x86_64__)
+        __builtin_ia32_pause();
+#endif
+    }
     struct Job {
+        explicit Job(SplitChunks& states) : chunks(states) {}
+        SplitChunks& chunks;
         const NodeTiles* tiles = nullptr;
         NodeTiles::RoughPattern rough{};
-        int from = 0, to = 0;
-        std::uint16_t* kept = nullptr;
-        std::atomic<int> made{0};
-        void operator()(const std::atomic<bool>& cancelled) { tiles->makeVerdicts(rough, from, to, kept, made, cancelled); }
+        int from = 0, to = 0, chunkNodes = 0, count = 0;
+        float* sums = nullptr;
+
+        bool claim(int c) {
+            int free = kFree;
+            return chunks.state[c].compare_exchange_strong(free, kClaimed, std::memory_order_acq_rel);
+        }
+        int claimAfter(int c) {
+            for (int later = c + 1; later < count; ++later) {
+                if (chunks.state[later].load(std::memory_order_relaxed) == kFree && claim(later)) return later;
+            }
+            return -1;
+        }
+        void make(int c, const NodeTiles::RoughPattern& q) {
+            const int first = from + c * chunkNodes;
+            const int last = first + chunkNodes < to ? first + chunkNodes : to;
+            tiles->makeRoughSums(q, first, last, sums + (first - from));
+            chunks.state[c].store(kMade, std::memory_order_release);
+        }
+        // The other thread: every chunk nobody has claimed, in order, until cancelled.
+        void operator()(const std::atomic<bool>& cancelled) {
+            for (int c = 1; c < count && !cancelled.load(std::memory_order_relaxed); ++c) {
+                if (chunks.state[c].load(std::memory_order_relaxed) == kFree && claim(c)) make(c, rough);
+            }
+        }
     };
     StandbyThread& standby_;
     SplitPause& pause_;
     Job job_;
-    bool looked_ = false;
     bool behind_ = false;
+    int usableChunk_ = -1;  // the chunk whose rough values are known to be made
+    int ownChunk_ = -1;     // the chunk this thread filters itself, the other being slow with it
 };
 
 }  // namespace
@@ -528,10 +593,9 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         double d[NodeTiles::kLanes];
         NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
         // A long scan: the second thread filters the far part while this one scans the near.
-        SplitScan split(standby_, splitPause_);
-        if (standby_.running() && static_cast<double>(M - j) * n_ >= kSplitTerms && tiles_.makesVerdicts(pattern)) {
-            const int at = j + (M - j) * kNearShare;
-            split.begin(tiles_, pattern.rough, at - at % NodeTiles::kBlock, M, splitVerdicts_);
+        SplitScan split(standby_, splitPause_, splitChunks_);
+        if (standby_.running() && static_cast<double>(M - j) * n_ >= kSplitTerms && tiles_.splits(pattern)) {
+            split.begin(tiles_, pattern.rough, j - j % NodeTiles::kBlock, M, n_, splitSums_);
         }
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
             if (scan.pace.stopsAt(j)) {
@@ -543,16 +607,12 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
             int to = scan.pace.due() < M ? scan.pace.due() : M;
             int first;
-            if (j < split.from) {
-                if (to > split.from) to = split.from;
-                first = tiles_.nextThatMayMatter(pattern, j, to, d);
-            } else if (const int ready = split.readyUpTo(); j < ready) {
-                if (to > ready) to = ready;
-                first = tiles_.nextKept(pattern, split.verdicts(), split.from, j, to, d);
+            if (j >= split.from) {
+                const int end = split.chunkEnd(j);
+                if (to > end) to = end;
+                first = split.ready(j, pattern.rough) ? tiles_.nextBySums(pattern, split.sums(), split.from, j, to, d)
+                                                      : tiles_.nextThatMayMatter(pattern, j, to, d);
             } else {
-                // The other thread has not got this far: a few blocks here, then look again.
-                const int own = j - j % NodeTiles::kBlock + kOwnBlocks * NodeTiles::kBlock;
-                if (to > own) to = own;
                 first = tiles_.nextThatMayMatter(pattern, j, to, d);
             }
             if (first == to) {  // nothing in [j, to) matters
@@ -644,6 +704,8 @@ void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {
 // The lists, tiles and memories serve only the scans: freed before the nodes are handed over,
 // so that the copy made for the caller does not come on top of them.
 void TrainingNodeSet::releaseScanState() {
+    standby_.stop();
+    splitSums_.release();
     remembered_.release();
     listedRadius_.release();
     always_.release();

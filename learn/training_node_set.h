@@ -5,6 +5,7 @@
 // order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,11 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
 struct SplitPause {
     int patterns = 0;
     int inARow = 0;
+};
+// Per chunk of a split scan: free, claimed by a thread, or its rough values made.
+struct SplitChunks {
+    static constexpr int kMost = 256;
+    std::atomic<int> state[kMost];
 };
 
 class TrainingNodeSet {
@@ -167,11 +173,12 @@ private:
     bool tiled_ = false;
     NodeTiles tiles_;
     HostVector<float> roughPattern_;  // the pattern under way, for the tiles' filter
-    // A long tile scan's far part is filtered on a second thread while this one scans the near
-    // part: the verdicts land in splitVerdicts_.
+    // Long tile scans share their filtering with a second thread: the rough values land in
+    // splitSums_, chunk by chunk (see SplitScan).
     StandbyThread standby_;
-    HostVector<std::uint16_t> splitVerdicts_;
+    HostVector<float> splitSums_;
     SplitPause splitPause_;
+    SplitChunks splitChunks_;
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;

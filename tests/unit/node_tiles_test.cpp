@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <cmath>
@@ -119,17 +118,16 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                     if (mayMatter(nodes[j], exact, xLabel)) expected = j - j % NodeTiles::kLanes;
                 }
                 ASSERT_EQ(first, expected) << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
-                // The same scan on verdicts made ahead, as when a scan is split between threads.
-                if (tiles.makesVerdicts(pattern)) {
+                // The same scan on rough values made ahead, as when a scan is split between threads.
+                if (tiles.splits(pattern)) {
                     const int at = from - from % NodeTiles::kBlock;
-                    std::vector<std::uint16_t> kept(static_cast<std::size_t>(count / NodeTiles::kBlock + 1));
-                    std::atomic<int> made{0};
-                    const std::atomic<bool> cancelled{false};
-                    tiles.makeVerdicts(pattern.rough, at, to, kept.data(), made, cancelled);
-                    EXPECT_EQ(at + made.load() * NodeTiles::kBlock >= to, true);
-                    double dKept[NodeTiles::kLanes];
-                    ASSERT_EQ(tiles.nextKept(pattern, kept.data(), at, from, to, dKept), expected) << "verdicts, n=" << n;
-                    if (expected < to) EXPECT_EQ(0, std::memcmp(d, dKept, sizeof d));
+                    std::vector<float> sums(static_cast<std::size_t>(count + NodeTiles::kBlock));
+                    tiles.makeRoughSums(pattern.rough, at, to, sums.data());
+                    double dAhead[NodeTiles::kLanes];
+                    ASSERT_EQ(tiles.nextBySums(pattern, sums.data(), at, from, to, dAhead), expected) << "sums, n=" << n;
+                    if (expected < to) {
+                        EXPECT_EQ(0, std::memcmp(d, dAhead, sizeof d));
+                    }
                 }
                 for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes; ++j) {
                     const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
