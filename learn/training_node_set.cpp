@@ -26,9 +26,10 @@ constexpr double kCellsPerReach = 1.0;
 constexpr int kBlockMinDimensions = 8;
 constexpr int kBlockPatterns = 128;
 constexpr double kBlockTerms = 1 << 27;
-// Tile scans of at least this many terms are split between two threads: below it, handing the
-// far part over costs about as much as it saves.
+// Tile scans of at least this many terms, in this many dimensions, are split between two
+// threads: in fewer, filtering a node on values made ahead costs nearly as much as making them.
 constexpr double kSplitTerms = 1 << 14;
+constexpr int kSplitMinDimensions = 16;
 // A split scan's chunks: about this many terms each, and at most kMostChunks of them.
 constexpr double kChunkTerms = 1 << 13;
 // How long this thread waits for a chunk the other thread is filtering before it filters the
@@ -96,7 +97,9 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
         // Long scans are split between two threads; without a second thread, one does all.
         const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
-        if (mostTerms >= kSplitTerms && std::thread::hardware_concurrency() >= 2) standby_.start();
+        if (n_ >= kSplitMinDimensions && mostTerms >= kSplitTerms && std::thread::hardware_concurrency() >= 2) {
+            standby_.start();
+        }
     }
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
@@ -320,7 +323,9 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
 
 // Whether the block lists serve this scan rather than the grid's. Which is faster depends on
 // how the nodes lie and changes as they grow: in every period of scans, the first ones time the
-// grid, the next ones the blocks, and the rest go the faster way. Both give the same answers.
+// grid, the next ones the blocks; the rest keep to the grid while it is faster. Once the blocks
+// are faster the grid goes for good: with every node listed in many cells, its upkeep grows
+// with the nodes (few nodes over many patterns is where it wins). Both give the same answers.
 bool TrainingNodeSet::listsByBlocks() {
     if (!gridActive_) return true;
     constexpr long kTrialPeriod = 8192;
@@ -330,12 +335,24 @@ bool TrainingNodeSet::listsByBlocks() {
         const auto now = std::chrono::steady_clock::now();
         const double elapsed = std::chrono::duration<double>(now - trialStart_).count();
         if (phase == kTrialLength) gridSeconds_ = elapsed;
-        if (phase == 2 * kTrialLength) blocksPreferred_ = elapsed < gridSeconds_;
+        if (phase == 2 * kTrialLength && elapsed < gridSeconds_) {
+            // The blocks are faster: the grid only costs upkeep and memory from here on.
+            dropGrid();
+            return true;
+        }
         trialStart_ = now;
     }
-    if (phase < kTrialLength) return false;
-    if (phase < 2 * kTrialLength) return true;
-    return blocksPreferred_;
+    return phase >= kTrialLength && phase < 2 * kTrialLength;
+}
+
+void TrainingNodeSet::dropGrid() {
+    lists_.release();
+    listedRadius_.release();
+    always_.release();
+    alwaysCount_ = 0;
+    candidates_.release();
+    gridActive_ = false;
+    gridUsable_ = false;
 }
 
 // A coverage test passes where d - tolerance, rounded, is at most the radius: d exceeds

@@ -118,6 +118,7 @@ private:
     };
 
     bool startGrid();
+    void dropGrid();
     template <int Kind>
     int presentAs(int k, const double* x, double label, double& r);
     // The steps of a scan, in this order, each visiting nodes in node order and setting
@@ -207,7 +208,6 @@ private:
     long scansSeen_ = 0;
     std::chrono::steady_clock::time_point trialStart_;
     double gridSeconds_ = 0.0;
-    bool blocksPreferred_ = true;
     bool outOfMemory_ = false;
 
     HostVector<RememberedScan> remembered_;  // per pattern
