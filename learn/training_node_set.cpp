@@ -38,7 +38,7 @@ constexpr int kChunkWaitSpins = 1 << 8;
 // A pattern with more listed nodes than this share of them scans plainly.
 constexpr int kBlockCapDivisor = 2;
 // The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
-constexpr double kBlockListBytes = 32.0 * (1 << 20);
+constexpr double kBlockListBytes = 24.0 * (1 << 20);
 
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 }  // namespace

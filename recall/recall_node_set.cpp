@@ -252,19 +252,15 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
 
 bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     const std::size_t M = static_cast<std::size_t>(count_) + 1;
-    // Only the bounds scan for covers keeps every node's bounds, for the 1-NN choice after it.
-    const bool keepsBounds = kit_.boundsUsable && !euclidean_ && !tiled_ && !gridActive_ && !treeActive_;
-    if (keepsBounds) {
-        s.low = HostBlock<double>(M);
-        s.high = HostBlock<double>(M);
-    }
+    s.low = HostBlock<double>(M);
+    s.high = HostBlock<double>(M);
     // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
     const bool rough = tiled_ && count_ > 0;
     if (rough) s.rough = HostBlock<float>(static_cast<std::size_t>(n_));
     const bool single = euclidean_ && panels_.precision() == EuclideanPanels::Precision::Single;
     if (euclidean_) s.block = HostBlock<EuclideanBlockState>(1);
     if (single) s.single = HostBlock<float>(static_cast<std::size_t>(EuclideanBlockState::kPatterns) * n_);
-    return (!keepsBounds || (s.low && s.high)) && (!rough || s.rough) && (!euclidean_ || s.block) && (!single || s.single);
+    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block) && (!single || s.single);
 }
 
 // The coverage test's verdict for node j, from bounds where they settle it.
@@ -298,29 +294,21 @@ int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKno
         }
         return best;
     }
-    // Bounds left by the coverage scan, or made here twice over (once for the least upper
-    // bound, once to pass over the nodes beyond it) rather than kept for every node.
-    auto boundsOf = [&](int j, double& lo, double& hi) {
-        if (boundsKnown) {
-            lo = s.low[j];
-            hi = s.high[j];
-            return;
-        }
-        const double* c = centres_.data + j * n;
-        if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
-    };
     double leastHigh = std::numeric_limits<double>::infinity();
     for (int j = 0; j < M; ++j) {
-        double lo, hi;
-        boundsOf(j, lo, hi);
-        if (hi < leastHigh) leastHigh = hi;
+        if (!boundsKnown) {
+            const double* c = centres_.data + j * n;
+            double lo, hi;
+            if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+            s.low[j] = lo;
+            s.high[j] = hi;
+        }
+        if (s.high[j] < leastHigh) leastHigh = s.high[j];
     }
     int best = -1;
     double bestDistance = 0.0;
     for (int j = 0; j < M; ++j) {
-        double lo, hi;
-        boundsOf(j, lo, hi);
-        if (!(lo <= leastHigh)) continue;
+        if (!(s.low[j] <= leastHigh)) continue;
         const double d = exactDistance(kit_, centres_.data + j * n, x);
         if (best < 0 || d < bestDistance) {
             best = j;
@@ -385,7 +373,7 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                 break;
             }
         }
-    } else if (wantNearest && s.low) {  // room for every node's bounds (see takeScratch)
+    } else if (wantNearest && kit_.boundsUsable && !treeActive_) {
         // Keeps every node's bounds: an uncovered pattern's 1-NN choice reuses them.
         const std::size_t n = static_cast<std::size_t>(n_);
         for (int j = 0; j < M && cover < 0; ++j) {

@@ -9,7 +9,8 @@ function bench_octave_main(toolbox, literal_toolbox, data_dir, tmp, peers_comman
       'literal_seconds', bench_if(quick, 1.5, 15), 'peer_seconds', bench_if(quick, 0.5, 5), ...
       'train_scratch_bytes', 33 * 2^20, 'recall_scratch_bytes', 2 * 2^20);
   % Scratch beyond a second copy of inputs and outputs: training's block lists take at most
-  % 32 MiB (learn/training_node_set.cpp); recall 30 kB of block state per thread
+  % 24 MiB (learn/training_node_set.cpp), the rest is room for per-node scan state beyond the
+  % output's second copy; recall 30 kB of block state per thread
   % (recall/recall_node_set.h). Loading a module adds about 0.9 MB and recall's second thread
   % about 0.2 MB (measured: a recall of 10 patterns against 300 nodes, n=8, adds 1.1 MB).
   plans = bench_rows(quick);
