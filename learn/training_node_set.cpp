@@ -28,10 +28,10 @@ constexpr int kBlockPatterns = 128;
 constexpr double kBlockTerms = 1 << 27;
 // Tile scans of at least this many terms, in this many dimensions, are split between two
 // threads: in fewer, filtering a node on values made ahead costs nearly as much as making them.
-constexpr double kSplitTerms = 1 << 14;
+constexpr double kSplitTerms = 1 << 15;
 constexpr int kSplitMinDimensions = 16;
 // A split scan's chunks: about this many terms each, and at most kMostChunks of them.
-constexpr double kChunkTerms = 1 << 13;
+constexpr double kChunkTerms = 1 << 14;
 // How long this thread waits for a chunk the other thread is filtering before it filters the
 // chunk's nodes itself (in pauses, a few microseconds).
 constexpr int kChunkWaitSpins = 1 << 8;
