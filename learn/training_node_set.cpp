@@ -39,6 +39,8 @@ constexpr int kChunkWaitSpins = 1 << 8;
 constexpr int kBlockCapDivisor = 2;
 // The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
 constexpr double kBlockListBytes = 24.0 * (1 << 20);
+// Training drops the grid once the block lists beat it with at least this many nodes.
+constexpr int kGridDropNodes = 8192;
 
 int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
 }  // namespace
@@ -323,9 +325,10 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
 
 // Whether the block lists serve this scan rather than the grid's. Which is faster depends on
 // how the nodes lie and changes as they grow: in every period of scans, the first ones time the
-// grid, the next ones the blocks; the rest keep to the grid while it is faster. Once the blocks
-// are faster the grid goes for good: with every node listed in many cells, its upkeep grows
-// with the nodes (few nodes over many patterns is where it wins). Both give the same answers.
+// grid, the next ones the blocks, and the rest go the faster way. Once the blocks are faster
+// among many nodes the grid goes for good: every node is listed in many cells, so its upkeep
+// grows with the nodes (few nodes over many patterns is where it wins). Both give the same
+// answers.
 bool TrainingNodeSet::listsByBlocks() {
     if (!gridActive_) return true;
     constexpr long kTrialPeriod = 8192;
@@ -335,14 +338,19 @@ bool TrainingNodeSet::listsByBlocks() {
         const auto now = std::chrono::steady_clock::now();
         const double elapsed = std::chrono::duration<double>(now - trialStart_).count();
         if (phase == kTrialLength) gridSeconds_ = elapsed;
-        if (phase == 2 * kTrialLength && elapsed < gridSeconds_) {
-            // The blocks are faster: the grid only costs upkeep and memory from here on.
-            dropGrid();
-            return true;
+        if (phase == 2 * kTrialLength) {
+            blocksPreferred_ = elapsed < gridSeconds_;
+            // Among many nodes the grid only costs upkeep and memory from here on.
+            if (blocksPreferred_ && count_ >= kGridDropNodes) {
+                dropGrid();
+                return true;
+            }
         }
         trialStart_ = now;
     }
-    return phase >= kTrialLength && phase < 2 * kTrialLength;
+    if (phase < kTrialLength) return false;
+    if (phase < 2 * kTrialLength) return true;
+    return blocksPreferred_;
 }
 
 void TrainingNodeSet::dropGrid() {
@@ -464,13 +472,15 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
 // r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 namespace {
 
-// One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks;
-// each thread claims the next chunk nobody has claimed and makes the filter's rough values on
-// it, the bulk of the filter's work. This thread filters the chunks in node order on those
-// values, against the limits of the moment: where the chunk it needs is still under way on the
-// other thread, it makes a later one meanwhile. A scan that ends early wastes
-// a chunk or two. Where the other thread falls behind (the machine's cores are busy with other
-// work), this thread filters that chunk itself and splits pause for a while, longer each time.
+// One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks.
+// The other thread claims them one after another and makes the filter's rough values, the bulk
+// of the filter's work; this thread goes through the chunks in node order: a chunk nobody has
+// begun it claims and filters plainly (stopping at the first node that matters), a chunk with
+// its values made it filters on them against the limits of the moment, and while the one it
+// needs is under way it makes a later one. Where the other thread falls behind (the machine's
+// cores busy with other work), this thread filters that chunk itself; where it falls behind, or
+// scans end before they use its work (a cover comes early), splits pause for a while, longer
+// each time.
 class SplitScan {
 public:
     SplitScan(StandbyThread& standby, SplitPause& pause, SplitChunks& chunks)
@@ -480,7 +490,8 @@ public:
     ~SplitScan() {
         if (from == INT_MAX) return;
         const bool prompt = standby_.end();
-        if (prompt && !behind_) {
+        // A scan that ended before it reached the other thread's work gained nothing from it.
+        if (prompt && !behind_ && usedAhead_) {
             pause_.inARow = 0;
         } else {
             if (pause_.inARow < kLongestPause) ++pause_.inARow;
@@ -516,9 +527,9 @@ public:
         from = at;
     }
 
-    // Whether the rough values of node j's chunk are there to use: made here if need be, or,
-    // where the other thread is slow to finish them, false (the caller then filters the chunk
-    // itself).
+    // Whether the rough values of node j's chunk are there to use; false where nobody had
+    // begun the chunk or the other thread is slow to finish it: the caller then filters the
+    // chunk itself.
     bool ready(int j, const NodeTiles::RoughPattern& rough) {
         const int c = (j - from) / chunkNodes;
         if (c == usableChunk_) return true;
@@ -527,12 +538,14 @@ public:
             const int state = job_.chunks.state[c].load(std::memory_order_acquire);
             if (state == kMade) {
                 usableChunk_ = c;
+                usedAhead_ = true;
                 return true;
             }
             if (state == kFree && job_.claim(c)) {
-                job_.make(c, rough);
-                usableChunk_ = c;
-                return true;
+                // Nobody has begun it: the plain filter, which stops at the first node that
+                // matters, serves better than values made for the whole chunk.
+                ownChunk_ = c;
+                return false;
             }
             // The other thread has it: make a later one meanwhile, or wait a little.
             if (const int later = job_.claimAfter(c); later >= 0) {
@@ -554,7 +567,7 @@ public:
 
 private:
     enum : int { kFree, kClaimed, kMade };
-    static constexpr int kLongestPause = 12;  // a pause lasts 2^12 patterns at most
+    static constexpr int kLongestPause = 6;  // a pause lasts 2^6 patterns at most
     static void relaxBriefly() {
 #if defined(__x86_64__)
         __builtin_ia32_pause();
@@ -595,8 +608,9 @@ private:
     SplitPause& pause_;
     Job job_;
     bool behind_ = false;
+    bool usedAhead_ = false;  // this scan used rough values made ahead
     int usableChunk_ = -1;  // the chunk whose rough values are known to be made
-    int ownChunk_ = -1;     // the chunk this thread filters itself, the other being slow with it
+    int ownChunk_ = -1;     // the chunk this thread filters itself
 };
 
 }  // namespace

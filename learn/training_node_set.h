@@ -208,6 +208,7 @@ private:
     long scansSeen_ = 0;
     std::chrono::steady_clock::time_point trialStart_;
     double gridSeconds_ = 0.0;
+    bool blocksPreferred_ = true;
     bool outOfMemory_ = false;
 
     HostVector<RememberedScan> remembered_;  // per pattern
