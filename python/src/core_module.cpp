@@ -137,7 +137,7 @@ struct TrainedNodes {
 py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax, double margin,
                 int maxPasses, int verbosity, py::handle startNodes, py::handle startLabels) {
     const ArrayRows rows(patterns, "patterns");
-    if (!rows.all(rows.columns())) invalid("patterns must not contain NaN or Inf");
+    if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
     const CArray labelValues = labelVector(labels, rows.rows(), "labels");
     // No start nodes: an empty table of the patterns' width.
     const ArrayRows start(startNodes.is_none() ? py::array_t<double>(std::vector<py::ssize_t>{0, rows.columns() + 1}) : startNodes,
