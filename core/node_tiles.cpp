@@ -235,8 +235,6 @@ __attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const f
     return Kind == kCityBlock ? _mm512_add_ps(rough, t) : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
 }
 
-// The filter's verdict on the block of kBlock nodes from node `block` on: bit l set when node
-// block + l lies beyond its limit and cannot matter.
 // The filter's rough values of the block of kBlock nodes from node `block` on: sums (or
 // largest terms) of |c_i - x_i| in single precision.
 template <int Kind>

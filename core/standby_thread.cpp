@@ -15,15 +15,15 @@ constexpr int kSpinsBeforeSleep = 1 << 12;
 // A job that has begun notices a cancellation within this many pauses when it has a core.
 constexpr int kPromptSpins = 1 << 10;
 
-inline void relax() {
+}  // namespace
+
+void spinPause() {
 #if defined(__x86_64__) || defined(_M_X64)
     _mm_pause();
 #else
     std::this_thread::yield();
 #endif
 }
-
-}  // namespace
 
 StandbyThread::~StandbyThread() { stop(); }
 
@@ -66,7 +66,7 @@ void StandbyThread::serve() {
         int state = state_.load(std::memory_order_acquire);
         for (int spins = 0; state != kPosted && state != kQuit; state = state_.load(std::memory_order_acquire)) {
             if (++spins < kSpinsBeforeSleep) {
-                relax();
+                spinPause();
                 continue;
             }
             std::unique_lock<std::mutex> lock(mutex_);
@@ -100,7 +100,7 @@ bool StandbyThread::end() {
         // is likely off its core: yielding lets it run should it share this one.
         for (int spins = 0; state_.load(std::memory_order_acquire) != kDone; ++spins) {
             if (spins < kPromptSpins) {
-                relax();
+                spinPause();
             } else {
                 prompt = false;
                 std::this_thread::yield();

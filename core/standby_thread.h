@@ -14,6 +14,9 @@
 
 namespace sphnet {
 
+// One short pause in a loop that waits for another thread.
+void spinPause();
+
 class StandbyThread {
 public:
     StandbyThread() = default;

@@ -555,7 +555,7 @@ public:
                 ownChunk_ = c;
                 return false;
             } else {
-                relaxBriefly();
+                spinPause();
             }
         }
     }
@@ -568,11 +568,6 @@ public:
 private:
     enum : int { kFree, kClaimed, kMade };
     static constexpr int kLongestPause = 6;  // a pause lasts 2^6 patterns at most
-    static void relaxBriefly() {
-#if defined(__x86_64__)
-        __builtin_ia32_pause();
-#endif
-    }
     struct Job {
         explicit Job(SplitChunks& states) : chunks(states) {}
         SplitChunks& chunks;

@@ -55,7 +55,7 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
 }
 
 // Scans split between two threads pause for so many more patterns, after so many pauses in a
-// row (see scanPlainly).
+// row (see SplitScan).
 struct SplitPause {
     int patterns = 0;
     int inARow = 0;
