@@ -6,6 +6,7 @@
 
 #include "procedure_status.h"
 #include "row_view.h"
+#include "search_plan.h"
 
 namespace sphnet {
 
@@ -26,6 +27,7 @@ struct TrainingInput {
     RowView startRows;                     // startNodeCount rows of n + 1: centre, radius
     const double* startLabels = nullptr;       // startNodeCount labels, whole numbers expected
     bool passLines = false;  // one console line at the end of every pass, flushed at once
+    SearchPlan plan;         // forces a search path (tests); the default lets the engine choose
 };
 
 struct TrainingOutput {

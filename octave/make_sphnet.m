@@ -26,7 +26,7 @@ outdir = pwd;
 cd(old_dir);
 in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
 
-core = sources(root, 'core');
+core = [sources(root, 'core'), sources(root, fullfile('core', 'search'))];
 if in_octave
   host = {fullfile(root, 'core', 'hosts', 'host_octave.cpp')};
 else
@@ -36,7 +36,7 @@ else
   end
 end
 host{end + 1} = fullfile(root, 'core', 'hosts', 'heap_malloc.cpp');
-includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
+includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'core', 'search')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
 
 % The engine behind sphnet_fit and sphnet_predict takes both procedures without their entry points.
 procedures = [sources(root, 'learn'), sources(root, 'recall')];

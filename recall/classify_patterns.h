@@ -4,6 +4,7 @@
 
 #include "procedure_status.h"
 #include "row_view.h"
+#include "search_plan.h"
 
 namespace sphnet {
 
@@ -19,6 +20,7 @@ struct RecallInput {
     int nnOption = 0;  // 1: uncovered patterns take the nearest node's label
     int oflag = 0;     // verbosity 0..3
     bool coordinatesFinite = false;  // true: the caller has checked every centre and pattern coordinate
+    SearchPlan plan;                 // forces a search path (tests); the default lets the engine choose
 };
 
 // What decided each pattern, and which nodes cover it: caller-allocated arrays of P values

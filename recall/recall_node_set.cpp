@@ -662,9 +662,17 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
     constexpr int kGroup = EuclideanPanels::kGroup;
     const std::size_t n = static_cast<std::size_t>(n_);
     double norms[EuclideanBlockState::kPatterns], slack[EuclideanBlockState::kPatterns];
+    // Single-precision panels read each pattern rounded to float, with their own allowance.
+    float* single = panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
+    const float* xSingle[EuclideanBlockState::kPatterns];
     for (int k = 0; k < count; ++k) {
         norms[k] = panels_.squaredNorm(patterns[k]);
-        slack[k] = panels_.kappa() * norms[k] + EuclideanPanels::kTinyError;
+        slack[k] = panels_.kappa() * norms[k] + panels_.tinyError();
+        xSingle[k] = nullptr;
+        if (single != nullptr) {
+            panels_.roundToSingle(patterns[k], single + k * n);
+            xSingle[k] = single + k * n;
+        }
     }
     const int panels = panels_.panels();
     const std::size_t chunk = panelChunk(n);
@@ -677,7 +685,8 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
                 const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
                 const int first = q * kPanel;
                 const double* bounds = coverBound_.data + first;
-                const EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
+                EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
+                selection.single = xSingle + g;
                 panels_.select(patterns + g, norms + g, rows, q, width, selection, mayCover,
                                s.block.get()->distances);
                 for (int r = 0; r < rows; ++r) {

@@ -353,9 +353,10 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
 
 // Every other call also asks for the info, which must match the reference's and change nothing
 // else; every third reads the matrices column-major, as the hosts pass them.
-void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label) {
+void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label,
+                      bool alwaysInfo = false) {
     static int calls = 0;
-    const bool withInfo = calls % 2 == 1;
+    const bool withInfo = alwaysInfo || calls % 2 == 1;
     const bool columnMajor = calls++ % 3 == 2;
     const reference::RecallResult want = reference::recall(r, start);
     reference::RecallResult info;
@@ -573,6 +574,30 @@ TEST(BlockScans, ManyNodesInManyDimensions) {
         if (g.chance(0.6)) r.p = 2.0;
         r.oflag = g.between(0, 2);
         expectSameRecall(r, g.counters(), label);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// Integer-valued data in 31 to 128 dimensions, unscaled, with a few hundred nodes: the census
+// behind recall's info runs on single-precision panels, which read every pattern rounded.
+TEST(BlockScans, InfoOnIntegerDataInManyDimensions) {
+    Generator g(0x1d16u);
+    for (int c = 0; c < scaled(3); ++c) {
+        reference::TrainingProblem t;
+        t.dimension = g.between(31, 128);
+        const int count = g.between(300, 700);
+        for (int k = 0; k < count; ++k) {
+            std::vector<double> row(t.dimension);
+            for (double& v : row) v = g.between(0, 16);
+            t.patterns.push_back(row);
+        }
+        t.labels = g.labels(count, 10);
+        t.rMax = 0.5 * std::sqrt(static_cast<double>(t.dimension)) * g.uniform(2.0, 8.0);
+        const std::string label = "case " + std::to_string(c);
+        const reference::TrainingResult trained = expectSameTraining(t, g.counters(), label);
+        reference::RecallProblem r = recallProblemFrom(g, t, trained, g.between(1, 300));
+        r.p = 2.0;
+        expectSameRecall(r, g.counters(), label, true);
         if (::testing::Test::HasFailure()) return;
     }
 }

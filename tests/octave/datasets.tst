@@ -39,3 +39,21 @@
 %!test check_dataset ('wine', 0.88);
 %!test check_dataset ('breast_cancer', 0.92);
 %!test check_dataset ('digits', 0.92);
+
+## The model interface on unscaled digits (integers 0..16 in 64 columns): the info's cover
+## census runs on single-precision panels. The labels and every covering count must match the
+## classic recall and the literal census, for many rows and for one.
+%!test
+%!  [X, y] = octest_load_dataset ('digits');
+%!  tr = mod (1:rows (X), 3) != 0;
+%!  model = sphnet_fit (X(tr, :), y(tr));
+%!  nodes = [model.centres, model.radii];
+%!  for te = {find(! tr), find(! tr, 1)}
+%!    P = X(te{1}, :);
+%!    [labels, info] = sphnet_predict (model, P);
+%!    assert (labels, model.classes(sphnet_recall (nodes, model.nodeClass, 2, P, -1, 1, 0)));
+%!    for k = 1:rows (P)
+%!      covers = octest_distances (nodes, P(k, :), 2) - 1e-8 <= model.radii;
+%!      assert (info.coverCount(k), sum (covers));
+%!    endfor
+%!  endfor

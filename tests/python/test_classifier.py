@@ -56,12 +56,15 @@ def test_unknown_label_follows_the_label_type(labels, unknown):
     assert custom.predict([[2.0, 5.0]])[0] == "none"
 
 
-def test_predict_info_against_every_distance():
-    X, y = load("iris")
-    model = RCEClassifier(norm=2, rmax=0.8, standardize=True).fit(X[::2], y[::2])
+# Unscaled digits (integers in 64 columns) put the cover census on single-precision panels.
+@pytest.mark.parametrize("name, options", [("iris", dict(rmax=0.8, standardize=True)), ("digits", {})])
+def test_predict_info_against_every_distance(name, options):
+    X, y = load(name)
+    model = RCEClassifier(norm=2, **options).fit(X[::2], y[::2])
     queries = model._scaled(X[1::2])
     info = model.predict_info(X[1::2])
     np.testing.assert_array_equal(info["label"], model.predict(X[1::2]))
+    assert model.predict_info(X[1:2])["cover_count"][0] == info["cover_count"][0]
     distances = np.linalg.norm(queries[:, np.newaxis, :] - model.centers_[np.newaxis], axis=2)
     covers = distances <= model.radii_ + 1e-8
     np.testing.assert_array_equal(info["cover_count"], covers.sum(axis=1))

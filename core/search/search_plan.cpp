@@ -1,0 +1,93 @@
+#include "search_plan.h"
+
+#include <cstddef>
+#include <sstream>
+
+namespace sphnet {
+
+namespace {
+
+template <class Enum>
+struct Word {
+    const char* text;
+    Enum value;
+};
+
+constexpr Word<SearchStructure> kStructures[] = {
+    {"auto", SearchStructure::Auto},   {"plain", SearchStructure::Plain},
+    {"grid", SearchStructure::Grid},   {"tiles", SearchStructure::Tiles},
+    {"tree", SearchStructure::Tree},   {"panels", SearchStructure::Panels},
+    {"lists", SearchStructure::BlockLists}};
+constexpr Word<PanelPrecision> kPrecisions[] = {
+    {"auto", PanelPrecision::Auto}, {"double", PanelPrecision::Double}, {"single", PanelPrecision::Single}};
+constexpr Word<InstructionSet> kInstructionSets[] = {
+    {"auto", InstructionSet::Auto}, {"portable", InstructionSet::Portable}, {"sse2", InstructionSet::Sse2},
+    {"avx2", InstructionSet::Avx2}, {"avx512", InstructionSet::Avx512}};
+constexpr Word<ThreadUse> kThreadUses[] = {
+    {"auto", ThreadUse::Auto}, {"one", ThreadUse::One}, {"two", ThreadUse::Two}};
+
+template <class Enum, std::size_t N>
+bool lookUp(const Word<Enum> (&words)[N], const std::string& text, Enum& value) {
+    for (const Word<Enum>& w : words) {
+        if (text == w.text) {
+            value = w.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+template <class Enum, std::size_t N>
+const char* nameOf(const Word<Enum> (&words)[N], Enum value) {
+    for (const Word<Enum>& w : words) {
+        if (w.value == value) return w.text;
+    }
+    return "auto";
+}
+
+}  // namespace
+
+bool parseSearchPlan(const std::string& text, SearchPlan& plan) {
+    SearchPlan parsed;
+    std::string spaced = text;
+    for (char& c : spaced) {
+        if (c == ',') c = ' ';
+    }
+    std::istringstream words(spaced);
+    std::string word;
+    while (words >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals == std::string::npos) return false;
+        const std::string key = word.substr(0, equals), value = word.substr(equals + 1);
+        bool known = false;
+        if (key == "cover") known = lookUp(kStructures, value, parsed.firstCover);
+        if (key == "foreign") known = lookUp(kStructures, value, parsed.foreignInReach);
+        if (key == "nearest") known = lookUp(kStructures, value, parsed.nearest);
+        if (key == "census") known = lookUp(kStructures, value, parsed.census);
+        if (key == "precision") known = lookUp(kPrecisions, value, parsed.precision);
+        if (key == "isa") known = lookUp(kInstructionSets, value, parsed.instructions);
+        if (key == "threads") known = lookUp(kThreadUses, value, parsed.threads);
+        if (!known) return false;
+    }
+    plan = parsed;
+    return true;
+}
+
+std::string describeSearchPlan(const SearchPlan& plan) {
+    std::ostringstream out;
+    auto add = [&](const char* key, const char* value) {
+        if (std::string(value) == "auto") return;
+        if (out.tellp() > 0) out << ' ';
+        out << key << '=' << value;
+    };
+    add("cover", nameOf(kStructures, plan.firstCover));
+    add("foreign", nameOf(kStructures, plan.foreignInReach));
+    add("nearest", nameOf(kStructures, plan.nearest));
+    add("census", nameOf(kStructures, plan.census));
+    add("precision", nameOf(kPrecisions, plan.precision));
+    add("isa", nameOf(kInstructionSets, plan.instructions));
+    add("threads", nameOf(kThreadUses, plan.threads));
+    return out.str();
+}
+
+}  // namespace sphnet

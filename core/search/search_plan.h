@@ -1,0 +1,62 @@
+// Which mechanism answers each question a scan asks. The default (every field Auto) leaves the
+// choice to the engine: the data's shape and, where two ways both suit, a timing trial. Tests,
+// fuzzers and benchmarks set a plan to force one path, so that every path can be run and
+// compared with the literal scan. Not a user option.
+//
+// A forced structure that cannot answer exactly for the input at hand (the tiles for p = 2, the
+// panels on coordinates beyond their range, a tree over no nodes) gives way to the plain scan,
+// which always can; answers, counters and trace lines never depend on the plan.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sphnet {
+
+// The structures that can answer a question.
+enum class SearchStructure : std::uint8_t {
+    Auto,        // the engine's own choice
+    Plain,       // every node in node order, with certified distance bounds where they hold
+    Grid,        // cell lists over the centres (recall), or over the reaches (training)
+    Tiles,       // p = 1 and +Inf: exact distances eight to sixteen nodes at a time
+    Tree,        // the k-d tree over the centres (recall, p other than 2)
+    Panels,      // blocked squared distances of a group of patterns to panels of nodes (p = 2)
+    BlockLists,  // training: blocked distances list the nodes that may matter to upcoming patterns
+};
+
+enum class PanelPrecision : std::uint8_t { Auto, Double, Single };
+
+// The instruction set of the vector kernels; one the processor lacks gives way to the widest
+// it has below it.
+enum class InstructionSet : std::uint8_t { Auto, Portable, Sse2, Avx2, Avx512 };
+
+// Whether work is shared between two threads: recall's pattern ranges, training's split scans.
+enum class ThreadUse : std::uint8_t { Auto, One, Two };
+
+struct SearchPlan {
+    SearchStructure firstCover = SearchStructure::Auto;  // recall: the lowest-numbered cover
+    // Training's scan: the nodes of another label within reach of x, and the first own-label
+    // cover, found together in node order.
+    SearchStructure foreignInReach = SearchStructure::Auto;
+    SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule
+    SearchStructure census = SearchStructure::Auto;   // recall's cover census (info)
+    PanelPrecision precision = PanelPrecision::Auto;
+    InstructionSet instructions = InstructionSet::Auto;
+    ThreadUse threads = ThreadUse::Auto;
+
+    bool isDefault() const {
+        return firstCover == SearchStructure::Auto && foreignInReach == SearchStructure::Auto &&
+               nearest == SearchStructure::Auto && census == SearchStructure::Auto &&
+               precision == PanelPrecision::Auto && instructions == InstructionSet::Auto &&
+               threads == ThreadUse::Auto;
+    }
+};
+
+// "cover=tree nearest=plain census=panels foreign=lists precision=single isa=avx2 threads=two":
+// space- or comma-separated key=value words, any subset, in any order; an empty text is the
+// default plan. False (with `plan` untouched) on an unknown key or value.
+bool parseSearchPlan(const std::string& text, SearchPlan& plan);
+// The plan in the same words, Auto fields left out ("" for the default plan).
+std::string describeSearchPlan(const SearchPlan& plan);
+
+}  // namespace sphnet
