@@ -7,7 +7,7 @@
 #     --quick         N divided by 10 and P by 20, fewer repeats, smaller time budgets (about 4 min)
 #     --toolbox DIR   time the modules already built in DIR instead of building build-bench-octave/
 #     --only PATTERN  run only the rows whose name matches the regular expression, e.g.
-#                     'recall overlap', 'n=784', 'issue'
+#                     'recall overlap', 'n=784', 'target'
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$root/build-bench-octave"
