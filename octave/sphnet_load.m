@@ -53,6 +53,12 @@ function model = sphnet_load(file)
   model = candidate;
 end
 
+%!function write_bytes(file, data)
+%!  fid = fopen(file, 'w');
+%!  fwrite(fid, data);
+%!  fclose(fid);
+%!endfunction
+
 %!shared file, model
 %! file = [tempname() '.mat'];
 %! model = sphnet_fit([0 0; 1 0; 0 1], [1; 2; 2]);
@@ -66,15 +72,14 @@ end
 %! fclose(fid);
 %! contents = load(file);
 %! plain = @(s) save('-v7', file, '-struct', 's');
-%! cases = {@() fwrite(fopen(file, 'w'), bytes(1:end - 20)), 'unreadable';
-%!          @() fwrite(fopen(file, 'w'), 'a,b\n1,2\n'), 'unreadable';
+%! cases = {@() write_bytes(file, bytes(1:end - 20)), 'unreadable';
+%!          @() write_bytes(file, "a,b\n1,2\n"), 'unreadable';
 %!          @() plain(struct('x', 1)), 'notModel';
 %!          @() plain(setfield(contents, 'sphnet_format', 2)), 'newerFormat';
 %!          @() plain(rmfield(contents, 'radii')), 'badModel';
 %!          @() plain(setfield(contents, 'nodeClass', [1; 2; 5])), 'badModel'};
 %! for k = 1:rows(cases)
 %!   cases{k, 1}();
-%!   fclose('all');
 %!   try
 %!     sphnet_load(file);
 %!     error('accepted');
