@@ -545,7 +545,7 @@ end
 %!     catch err
 %!       raised = err.identifier;
 %!     end
-%!     assert(strcmp(raised, ids{w}), cases{k, 2}(w) == 1, sprintf('case %d, %s', k, ids{w}));
+%!     assert(strcmp(raised, ids{w}) == (cases{k, 2}(w) == 1), sprintf('case %d, %s', k, ids{w}));
 %!   end
 %! end
 
@@ -619,7 +619,7 @@ end
 %!   catch err
 %!     raised = err.identifier;
 %!   end
-%!   assert(strcmp(raised, 'sphnet:fit:tinyScale'), cases{k, 2}, sprintf('case %d', k));
+%!   assert(strcmp(raised, 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
 %! end
 %!warning <below 1e-4.*1e-8 tolerance.*'Standardize'> sphnet_fit(1e-6 * X, y);
 
