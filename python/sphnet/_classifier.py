@@ -131,8 +131,10 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
     Parameters
     ----------
     norm : float >= 1 or np.inf, order of the Minkowski distance.
-    rmax : float >= 0 or 'auto' (half the median distance among up to 500 evenly spaced
-        training patterns, after standardisation; 1 if that is not positive).
+    rmax : float >= 0, np.inf (a new node covers everything until conflicts shrink it, as in
+        Octave) or 'auto' (half the median distance among up to 500 evenly spaced training
+        patterns, after standardisation; 1 if that is not positive). A TinyScaleWarning says
+        when that median, or the rmax given, is below 1e-4.
     margin : float >= 0, gap kept between spheres of different labels.
     max_passes : int >= 1, limit on passes over the training set.
     standardize : bool, train and predict on z-scores of the training columns.
@@ -147,12 +149,15 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
         when standardize=True.
     radii_ : (n_nodes,) node radii.
     node_labels_ : (n_nodes,) node labels, from classes_.
-    classes_ : sorted unique training labels.
+    classes_ : sorted unique training labels (labels new in later partial_fit calls appended).
     mean_, scale_ : the standardisation (zeros and ones when standardize=False).
     rmax_ : the Rmax used.
     n_passes_ : passes reported (a converged run's confirming pass not counted).
     converged_ : whether the last pass created no node.
     n_features_in_ : number of features.
+
+    save(path) writes the fitted model as a model file that sphnet.load, and Octave's
+    sphnet_load, read back.
     """
 
     def __init__(self, norm=2, rmax="auto", margin=0, max_passes=50, standardize=False,
