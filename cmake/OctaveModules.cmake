@@ -43,5 +43,7 @@ file(GLOB SPHNET_DEMO_DATA CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.csv)
 add_custom_target(sphnet_octave_scripts ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${SPHNET_TOOLBOX_DIR}/data
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/octave/sphnet_demo.m
-    ${PROJECT_SOURCE_DIR}/octave/sphnet_fit.m ${PROJECT_SOURCE_DIR}/octave/sphnet_predict.m ${SPHNET_TOOLBOX_DIR}
+    ${PROJECT_SOURCE_DIR}/octave/sphnet_fit.m ${PROJECT_SOURCE_DIR}/octave/sphnet_predict.m
+    ${PROJECT_SOURCE_DIR}/octave/sphnet_tune.m ${PROJECT_SOURCE_DIR}/octave/sphnet_save.m
+    ${PROJECT_SOURCE_DIR}/octave/sphnet_load.m ${SPHNET_TOOLBOX_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${SPHNET_DEMO_DATA} ${SPHNET_TOOLBOX_DIR}/data)

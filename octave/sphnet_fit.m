@@ -16,11 +16,13 @@ function model = sphnet_fit(X, y, varargin)
 %
 %   MODEL = SPHNET_FIT(X, Y, Name, Value, ...) with options (names in any case):
 %     'Norm'        order p of the Minkowski distance, p >= 1 (Inf: maximum). Default 2.
-%     'Rmax'        radius of a new node before conflicts shrink it, finite and >= 0, or
+%     'Rmax'        radius of a new node before conflicts shrink it, >= 0, or
 %                   'auto' (default): half the median distance between the rows of the
 %                   (standardised) training data, measured on at most 500 of them, rows
 %                   round(linspace(1, N, min(N, 500))), all pairs. When that is not a positive
-%                   finite number (all rows equal, or N < 2), Rmax is 1.
+%                   finite number (all rows equal, or N < 2), Rmax is 1. Inf, as SPHNET_LEARN
+%                   reads it: a new node covers everything until conflicts shrink it (not
+%                   with 'Start').
 %     'Margin'      gap kept between spheres of different classes, finite and >= 0. Default 0.
 %                   Keep it well below Rmax (a warning says when Margin exceeds Rmax: the two
 %                   are easily swapped) and below the spacing of the classes: patterns of
@@ -53,10 +55,14 @@ function model = sphnet_fit(X, y, varargin)
 %
 %   Warnings: sphnet:fit:notConverged (the pass limit ended training),
 %   sphnet:fit:negativeRadius (training made nodes of negative radius),
-%   sphnet:fit:marginExceedsRmax (Margin > 0 and Rmax < Margin).
-%   Errors: sphnet:fit:badX, sphnet:fit:nonFiniteX, sphnet:fit:badLabels,
-%   sphnet:fit:labelCount, sphnet:fit:badOption, sphnet:fit:badOptionValue,
-%   sphnet:fit:badStart, sphnet:fit:startConflict, sphnet:fit:wrongColumns.
+%   sphnet:fit:marginExceedsRmax (Margin > 0 and Rmax < Margin),
+%   sphnet:fit:tinyScale (the median distance the automatic Rmax measures, or the Rmax given,
+%   is below 1e-4: within a factor 1e4 of the 1e-8 coverage tolerance; 'Standardize' helps).
+%   Errors: sphnet:fit:badX (also X without rows or columns), sphnet:fit:nonFiniteX,
+%   sphnet:fit:badLabels, sphnet:fit:labelCount, sphnet:fit:badOption (names: not a string,
+%   unknown, without value), sphnet:fit:badOptionValue (wrong type, size or range),
+%   sphnet:fit:badStart, sphnet:fit:startConflict, sphnet:fit:wrongColumns,
+%   sphnet:fit:infiniteStart (Start with Rmax Inf or with nodes of infinite radius).
 %
 %   The model's nodes are the same as those of SPHNET_LEARN on the class numbers (on the
 %   standardised data, when asked); SPHNET_PREDICT gives the labels SPHNET_RECALL gives.
@@ -90,10 +96,15 @@ function model = sphnet_fit(X, y, varargin)
 
   if ischar(opts.rmax)
     if isempty(start)
-      opts.rmax = auto_rmax(X, opts.norm);
+      [opts.rmax, typical] = auto_rmax(X, opts.norm);
+      if typical > 0 && typical < tiny_scale
+        warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
+      end
     else
       opts.rmax = start.rmax;
     end
+  elseif opts.rmax < tiny_scale
+    warn_tiny_scale(sprintf('Rmax (%g)', opts.rmax));
   end
   if isempty(opts.margin)
     opts.margin = 0;
@@ -115,9 +126,21 @@ function model = sphnet_fit(X, y, varargin)
     startNodes = [start.centres, start.radii];
     startClass = start.nodeClass;
     negativeBefore = sum(start.radii < 0);
+    if ~all(isfinite(start.radii)) || opts.rmax == Inf
+      error('sphnet:fit:infiniteStart', ['sphnet_fit: training cannot go on from a Start model ' ...
+            'with Rmax Inf or nodes of infinite radius.']);
+    end
   end
-  [nodes, nodeClass, passes, converged] = sphnet_engine('train', X, classIdx, opts.norm, ...
-      opts.rmax, opts.margin, opts.maxPasses, double(opts.verbose), startNodes, startClass);
+  if opts.rmax == Inf
+    % The engine takes a finite Rmax only; the classic trainer reads Inf as spheres that cover
+    % everything until conflicts shrink them. Without start nodes both run the same procedure.
+    [nodes, nodeClass, passes] = sphnet_learn(X, classIdx, opts.norm, Inf, opts.margin, ...
+                                              opts.maxPasses, double(opts.verbose));
+    converged = passes < opts.maxPasses;
+  else
+    [nodes, nodeClass, passes, converged] = sphnet_engine('train', X, classIdx, opts.norm, ...
+        opts.rmax, opts.margin, opts.maxPasses, double(opts.verbose), startNodes, startClass);
+  end
 
   K = class_count(classes);
   model.kind = 'sphnet model';
@@ -149,9 +172,22 @@ function model = sphnet_fit(X, y, varargin)
   end
 end
 
+% Below this typical distance or Rmax, the 1e-8 coverage tolerance is within a factor 1e4 of
+% the spheres' own size.
+function t = tiny_scale()
+  t = 1e-4;
+end
+
+function warn_tiny_scale(what)
+  warning('sphnet:fit:tinyScale', ['sphnet_fit: %s is below 1e-4, within a factor 1e4 of the ' ...
+          '1e-8 tolerance by which spheres cover patterns: that tolerance, not the radii, would ' ...
+          'decide. Scale the data up or use ''Standardize'', true.'], what);
+end
+
 function X = as_double_matrix(X)
-  if ~((isnumeric(X) || islogical(X)) && isreal(X) && ndims(X) == 2) || size(X, 1) == 0
-    error('sphnet:fit:badX', 'sphnet_fit: X must be a non-empty real numeric or logical matrix.');
+  if ~((isnumeric(X) || islogical(X)) && isreal(X) && ndims(X) == 2) || any(size(X) == 0)
+    error('sphnet:fit:badX', ['sphnet_fit: X must be a real numeric or logical matrix with at ' ...
+          'least one row and one column.']);
   end
   X = double(full(X));
   if ~all(isfinite(X(:)))
@@ -165,46 +201,59 @@ function opts = parse_options(args)
   if mod(numel(args), 2) ~= 0
     error('sphnet:fit:badOption', 'sphnet_fit: options must come in Name, Value pairs.');
   end
+  fields = struct('norm', 'norm', 'rmax', 'rmax', 'margin', 'margin', 'maxpasses', 'maxPasses', ...
+                  'standardize', 'standardize', 'verbose', 'verbose', 'start', 'start');
   for k = 1:2:numel(args)
     name = args{k};
     value = args{k + 1};
-    if ~(ischar(name) && size(name, 1) == 1)
-      error('sphnet:fit:badOption', 'sphnet_fit: option names must be strings.');
+    if ~(ischar(name) && rows(name) == 1)
+      error('sphnet:fit:badOption', 'sphnet_fit: option names must be strings (option %d).', (k + 1) / 2);
     end
     switch lower(name)
       case 'norm'
         ok = is_real_scalar(value) && value >= 1;
-        opts.norm = double(value);
+        expected = 'a number >= 1 (Inf allowed)';
       case 'rmax'
-        ok = (ischar(value) && strcmpi(value, 'auto')) || ...
-             (is_real_scalar(value) && isfinite(value) && value >= 0);
-        opts.rmax = value;
-        if ~ischar(value)
-          opts.rmax = double(value);
-        end
+        ok = (ischar(value) && strcmpi(value, 'auto')) || (is_real_scalar(value) && value >= 0);
+        expected = '''auto'' or a number >= 0 (Inf allowed)';
       case 'margin'
         ok = is_real_scalar(value) && isfinite(value) && value >= 0;
-        opts.margin = double(value);
+        expected = 'a finite number >= 0';
       case 'maxpasses'
-        ok = is_real_scalar(value) && value >= 1 && (value == round(value));
-        opts.maxPasses = double(value);
-      case 'standardize'
+        ok = is_real_scalar(value) && value >= 1 && value == round(value);
+        expected = 'a whole number >= 1 (Inf allowed)';
+      case {'standardize', 'verbose'}
         ok = is_flag(value);
-        opts.standardize = ok && logical(value);
+        expected = 'true or false';
       case 'start'
-        ok = true;
-        opts.start = value;
-      case 'verbose'
-        ok = is_flag(value);
-        opts.verbose = ok && logical(value);
+        ok = (isstruct(value) && ~isempty(value)) || (isa(value, 'double') && isempty(value));
+        expected = 'a model made by sphnet_fit, or []';
       otherwise
         error('sphnet:fit:badOption', ['sphnet_fit: unknown option ''%s''; options are Norm, ' ...
               'Rmax, Margin, MaxPasses, Standardize, Start and Verbose.'], name);
     end
     if ~ok
-      error('sphnet:fit:badOptionValue', 'sphnet_fit: bad value for option ''%s''; see help sphnet_fit.', name);
+      error('sphnet:fit:badOptionValue', 'sphnet_fit: option ''%s'' must be %s; got %s.', ...
+            name, expected, describe(value));
     end
+    if isnumeric(value) || islogical(value)
+      value = full(double(value));
+    end
+    opts.(fields.(lower(name))) = value;
     opts.given{end + 1} = lower(name);
+  end
+  opts.standardize = logical(opts.standardize);
+  opts.verbose = logical(opts.verbose);
+end
+
+% A short account of a value for messages.
+function text = describe(value)
+  if ischar(value) && rows(value) <= 1
+    text = sprintf('''%s''', value);
+  elseif (isnumeric(value) || islogical(value)) && isscalar(value) && isreal(value)
+    text = sprintf('%s %g', class(value), value);
+  else
+    text = sprintf('a %dx%d %s', rows(value), columns(value), class(value));
   end
 end
 
@@ -245,6 +294,7 @@ function [classes, idx] = class_numbers(y, N, start)
   elseif ischar(y)
     count = size(y, 1);
   elseif (isnumeric(y) || islogical(y)) && isreal(y) && isvector(y)
+    y = full(y);
     if any(isnan(y))
       error('sphnet:fit:badLabels', 'sphnet_fit: Y must not contain NaN.');
     end
@@ -305,10 +355,11 @@ function s = column_scaling(X)
 end
 
 % Half the median pairwise distance among at most 500 evenly spaced rows; 1 when that is not a
-% positive finite number.
-function rmax = auto_rmax(X, p)
+% positive finite number. TYPICAL is that median (NaN for fewer than two rows).
+function [rmax, typical] = auto_rmax(X, p)
   N = size(X, 1);
   rmax = 1;
+  typical = NaN;
   if N < 2
     return;
   end
@@ -324,7 +375,8 @@ function rmax = auto_rmax(X, p)
       d{i} = sum(diffs .^ p, 2) .^ (1 / p);
     end
   end
-  rmax = 0.5 * median(vertcat(d{:}));
+  typical = median(vertcat(d{:}));
+  rmax = 0.5 * typical;
   if ~(isfinite(rmax) && rmax > 0)
     rmax = 1;
   end
@@ -493,7 +545,7 @@ end
 %!     catch err
 %!       raised = err.identifier;
 %!     end
-%!     assert(strcmp(raised, ids{w}), cases{k, 2}(w) == 1, sprintf('case %d, %s', k, ids{w}));
+%!     assert(strcmp(raised, ids{w}) == (cases{k, 2}(w) == 1), sprintf('case %d, %s', k, ids{w}));
 %!   end
 %! end
 
@@ -517,6 +569,59 @@ end
 %!error id=sphnet:fit:wrongColumns sphnet_fit([1 2], 1, 'Start', sphnet_fit([1; 2], [1; 2]))
 %!error id=sphnet:fit:startConflict sphnet_fit([1; 2], [1; 2], 'Norm', 1, 'Start', sphnet_fit([1; 2], [1; 2]))
 %!error id=sphnet:fit:startConflict sphnet_fit([1; 2], [1; 2], 'Standardize', true, 'Start', sphnet_fit([1; 2], [1; 2]))
+
+%!error id=sphnet:fit:badX sphnet_fit(zeros(5, 0), (1:5)')
+%!error id=sphnet:fit:badOption sphnet_fit([1; 2], [1; 2], {'Norm'}, 2)
+%!error id=sphnet:fit:badOption sphnet_fit([1; 2], [1; 2], 2, 2)
+%!error id=sphnet:fit:badOptionValue sphnet_fit([1; 2], [1; 2], 'Start', {})
+%!error id=sphnet:fit:infiniteStart sphnet_fit([1; 2], [1; 2], 'Start', sphnet_fit([1; 2], [1; 1], 'Rmax', Inf))
+
+%!test
+%! ## A value of the wrong type, size or range ends in badOptionValue for every option, never
+%! ## in an error of Octave's own; numeric classes, logical and sparse scalars are read as double.
+%! wrong = {{1}, struct('a', 1), 'big', 1i, [], NaN, [1 2], @sin, -Inf};
+%! for name = {'Norm', 'Rmax', 'Margin', 'MaxPasses', 'Standardize', 'Verbose'}
+%!   for k = 1:numel(wrong)
+%!     try
+%!       sphnet_fit(X, y, name{1}, wrong{k});
+%!       error('accepted');
+%!     catch err
+%!       assert(err.identifier, 'sphnet:fit:badOptionValue', sprintf('%s, value %d: %s', name{1}, k, err.message));
+%!     end
+%!   end
+%! end
+%! odd = sphnet_fit(X, y, 'norm', single(3), "RMAX", sparse(1.5), 'Margin', int8(0), ...
+%!                  'MaxPasses', uint8(50), 'Standardize', 0, 'Verbose', false);
+%! assert(odd, sphnet_fit(X, y, 'Norm', 3, 'Rmax', 1.5));
+
+%!test
+%! ## Rmax Inf reads as in the classic trainer: a new node covers everything until conflicts
+%! ## shrink it.
+%! [N, NL, Pr] = sphnet_learn(X, y, 2, Inf, 0.1, 50, 0);
+%! model = sphnet_fit(X, y, 'Rmax', Inf, 'Margin', 0.1);
+%! assert([model.centres, model.radii], N);
+%! assert([model.nodeClass; model.summary.passes], [NL; Pr]);
+%! assert(model.summary.converged && model.rmax == Inf);
+%! assert(sphnet_fit(X, ones(6, 1), 'Rmax', Inf).radii, Inf);
+
+%!test
+%! ## tinyScale: data whose typical distance, or an Rmax, is below 1e-4 warns, unless
+%! ## standardising rescales the data first.
+%! state = warning();
+%! restore = onCleanup(@() warning(state));
+%! warning('error', 'sphnet:fit:tinyScale');
+%! cases = {{1e-6 * X, y}, true; {X, y, 'Rmax', 5e-5}, true; {1e-6 * X, y, 'Standardize', true}, false;
+%!          {1e-3 * X, y}, false; {[X; X; X], [y; y; y]}, false};
+%! for k = 1:rows(cases)
+%!   raised = '';
+%!   try
+%!     sphnet_fit(cases{k, 1}{:});
+%!   catch err
+%!     raised = err.identifier;
+%!   end
+%!   assert(strcmp(raised, 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
+%! end
+%!warning <below 1e-4.*1e-8 tolerance.*'Standardize'> sphnet_fit(1e-6 * X, y);
 
 %!test
 %! ## Every shipped data set works with no options: train on every other row, predict the rest.

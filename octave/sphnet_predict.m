@@ -107,18 +107,27 @@ function [nearest, unknown] = parse_options(args, classes)
   for k = 1:2:numel(args)
     name = args{k};
     value = args{k + 1};
-    if ~(ischar(name) && size(name, 1) == 1)
-      error('sphnet:predict:badOption', 'sphnet_predict: option names must be strings.');
+    if ~(ischar(name) && rows(name) == 1)
+      error('sphnet:predict:badOption', 'sphnet_predict: option names must be strings (option %d).', (k + 1) / 2);
     end
     switch lower(name)
       case 'fallback'
-        ok = ischar(value) && any(strcmpi(value, {'nearest', 'unknown'}));
+        ok = ischar(value) && rows(value) == 1 && any(strcmpi(value, {'nearest', 'unknown'}));
         nearest = ok && strcmpi(value, 'nearest');
+        expected = '''nearest'' or ''unknown''';
       case 'unknownlabel'
         if ischar(classes) || iscell(classes)
-          ok = ischar(value) && size(value, 1) <= 1;
+          ok = ischar(value) && rows(value) <= 1;
+          expected = 'a string, as the labels are';
         else
-          ok = (isnumeric(value) || islogical(value)) && isreal(value) && isscalar(value);
+          % A value the labels' class holds exactly: no silent rounding or saturation.
+          ok = (isnumeric(value) || islogical(value)) && isreal(value) && isscalar(value) && ...
+               ((isfloat(classes) && isnan(value)) || (~isnan(value) && ...
+                                                        isequal(cast(full(value), class(classes)), value)));
+          expected = sprintf('a scalar that a %s label can hold', class(classes));
+          if ok
+            value = cast(full(value), class(classes));
+          end
         end
         unknown = value;
       otherwise
@@ -126,7 +135,7 @@ function [nearest, unknown] = parse_options(args, classes)
               'Fallback and UnknownLabel.'], name);
     end
     if ~ok
-      error('sphnet:predict:badOptionValue', 'sphnet_predict: bad value for option ''%s''; see help sphnet_predict.', name);
+      error('sphnet:predict:badOptionValue', 'sphnet_predict: option ''%s'' must be %s.', name, expected);
     end
   end
 end
@@ -143,24 +152,59 @@ function check_model(model)
   r = model.radii;
   idx = model.nodeClass;
   classes = model.classes;
-  if ischar(classes)
-    K = size(classes, 1);
-  else
-    K = numel(classes);
-  end
-  M = size(c, 1);
+  [M, n] = size(c);
   s = model.standardize;
-  sound = isa(c, 'double') && isreal(c) && ndims(c) == 2 && all(isfinite(c(:))) && ...
-          isa(r, 'double') && isreal(r) && isequal(size(r), [M, 1]) && ~any(isnan(r)) && ...
-          isa(idx, 'double') && isequal(size(idx), [M, 1]) && all(idx == round(idx)) && ...
-          all(idx >= 1 & idx <= K) && ...
-          isnumeric(model.norm) && isscalar(model.norm) && model.norm >= 1 && ...
-          (isempty(s) || (isstruct(s) && isfield(s, 'mu') && isfield(s, 'sigma') && ...
-                          isequal(size(s.mu), [1, size(c, 2)]) && isequal(size(s.sigma), [1, size(c, 2)])));
-  if ~sound
-    error('sphnet:predict:badModel', ['sphnet_predict: MODEL is damaged: its nodes, classes, ' ...
-          'norm or scaling do not fit together.']);
+  real_double = @(v) isa(v, 'double') && isreal(v) && ~issparse(v);
+  number = @(v, low) real_double(v) && isscalar(v) && v >= low;  % NaN never is
+  if ~(real_double(c) && ndims(c) == 2 && M >= 1 && n >= 1 && all(isfinite(c(:))))
+    damaged('centres: a real double matrix of finite values, a row per node');
   end
+  if ~(real_double(r) && isequal(size(r), [M, 1]) && ~any(isnan(r)))
+    damaged('radii: a real double column, one per node, without NaN');
+  end
+  if ~(number(model.norm, 1) && number(model.rmax, 0) && number(model.margin, 0) && isfinite(model.margin))
+    damaged('norm, rmax, margin: real double scalars, norm >= 1, rmax >= 0, margin finite >= 0');
+  end
+  if iscellstr(classes) && iscolumn(classes)
+    K = numel(classes);
+    distinct = numel(unique(classes)) == K;
+  elseif ischar(classes) && ndims(classes) == 2
+    K = rows(classes);
+    distinct = rows(unique(cellstr(classes))) == K;
+  elseif (isnumeric(classes) || islogical(classes)) && isreal(classes) && iscolumn(classes) && ~issparse(classes)
+    K = numel(classes);
+    distinct = ~any(isnan(classes)) && numel(unique(classes)) == K;
+  else
+    K = 0;
+    distinct = false;
+  end
+  if ~(K >= 1 && distinct)
+    damaged('classes: distinct labels in a column, a char matrix or a cell column of strings');
+  end
+  if ~(real_double(idx) && isequal(size(idx), [M, 1]) && all(idx == round(idx) & idx >= 1 & idx <= K))
+    damaged('nodeClass: a class number 1..K per node');
+  end
+  if ischar(classes)
+    expected = classes(idx, :);
+  else
+    expected = classes(idx);
+  end
+  if ~(strcmp(class(model.labels), class(classes)) && isequal(model.labels, expected))
+    damaged('labels: the classes of the nodes');
+  end
+  if ~(isempty(s) && isa(s, 'double')) && ~(isstruct(s) && isscalar(s) && isfield(s, 'mu') && ...
+       isfield(s, 'sigma') && real_double(s.mu) && real_double(s.sigma) && ...
+       isequal(size(s.mu), [1, n]) && isequal(size(s.sigma), [1, n]) && ...
+       all(isfinite(s.mu)) && all(isfinite(s.sigma) & s.sigma > 0))
+    damaged('standardize: [] or mu and sigma, 1 x n each, finite, sigma > 0');
+  end
+  if ~(isstruct(model.summary) && isscalar(model.summary))
+    damaged('summary: a struct');
+  end
+end
+
+function damaged(what)
+  error('sphnet:predict:badModel', 'sphnet_predict: MODEL is damaged; expected %s.', what);
 end
 
 %!shared model, X, y
@@ -249,6 +293,33 @@ end
 %!error id=sphnet:predict:badOption sphnet_predict(model, [1 2], 'Fallback')
 %!error id=sphnet:predict:badOptionValue sphnet_predict(model, [1 2], 'Fallback', 'vote')
 %!error id=sphnet:predict:badOptionValue sphnet_predict(model, [1 2], 'UnknownLabel', 'x')
+
+%!test
+%! ## Wrong option values and damaged models end in sphnet:predict identifiers, never in an
+%! ## error of Octave's own.
+%! flags = sphnet_fit(X, y > 1);
+%! for value = {{1}, struct('a', 1), 1i, [], NaN, [1 2], @sin, 'x', 2}
+%!   for name = {'Fallback', 'UnknownLabel'}
+%!     try
+%!       sphnet_predict(flags, [1 2], 'Fallback', 'unknown', name{1}, value{1});
+%!       error('accepted');
+%!     catch err
+%!       assert(err.identifier, 'sphnet:predict:badOptionValue', sprintf('%s: %s', name{1}, err.message));
+%!     end
+%!   end
+%! end
+%! damage = {'version', 2; 'norm', 'two'; 'norm', 0.5; 'rmax', NaN; 'margin', -1; 'centres', {1};
+%!           'centres', zeros(3, 0); 'radii', 'abc'; 'radii', [1; 2]; 'nodeClass', 1.5 * model.nodeClass;
+%!           'classes', {1; 2; 3}; 'classes', [1; 1; 2]; 'classes', [1 2 3]; 'labels', flipud(model.labels);
+%!           'standardize', struct('mu', 1); 'standardize', {}; 'summary', 5};
+%! for k = 1:rows(damage)
+%!   try
+%!     sphnet_predict(setfield(model, damage{k, :}), [1 2]);
+%!     error('accepted');
+%!   catch err
+%!     assert(err.identifier, 'sphnet:predict:badModel', sprintf('%s: %s', damage{k, 1}, err.message));
+%!   end
+%! end
 
 %!test
 %! ## The internal engine refuses malformed calls with its own identifier, never crashing.

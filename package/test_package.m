@@ -44,7 +44,7 @@ try
       assert(exist(fullfile(module_dir, [name{1} '.m']), 'file') == 2, 'no help file beside %s', name{1});
       assert(strncmp(strtrim(help(name{1})), upper(name{1}), numel(name{1})), 'no help for %s', name{1});
     end
-    for name = {'sphnet_demo', 'sphnet_fit', 'sphnet_predict'}
+    for name = {'sphnet_demo', 'sphnet_fit', 'sphnet_predict', 'sphnet_tune', 'sphnet_save', 'sphnet_load'}
       assert(strncmp(which(name{1}), prefix, numel(prefix)), '%s at %s', name{1}, which(name{1}));
     end
 
@@ -57,7 +57,8 @@ try
 
     % pkg test runs the %!test and %!error blocks of every installed file.
     report = evalc('pkg test sphnet');
-    for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_fit', 'sphnet_predict'}
+    for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_fit', 'sphnet_predict', 'sphnet_tune', ...
+                'sphnet_save', 'sphnet_load'}
       counts = str2double(regexp(report, [name{1} '\.m[ .]+pass\s+(\d+)/(\d+)'], 'tokens', 'once'));
       assert(numel(counts) == 2 && counts(1) == counts(2) && counts(1) > 0, ...
              'pkg test, %s:\n%s', name{1}, report);

@@ -14,16 +14,25 @@ from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
-from . import _core
+from . import _core, _model_file
 
 # The automatic Rmax looks at the distances among at most this many training patterns.
 AUTO_RMAX_SAMPLE = 500
+# A typical distance or Rmax below this lies within a factor 1e4 of the 1e-8 tolerance by which
+# spheres cover patterns.
+TINY_SCALE = 1e-4
 _SUM_BLOCK_ROWS = 4096
 
 
 class NegativeRadiusWarning(UserWarning):
     """Training left nodes with a negative radius: they cover nothing, but the nearest-node
     rule still uses them."""
+
+
+class TinyScaleWarning(UserWarning):
+    """The data's typical distance (the median the automatic Rmax measures) or the rmax given
+    is below 1e-4, within a factor 1e4 of the 1e-8 coverage tolerance: that tolerance, not the
+    radii, would decide which patterns a sphere covers. standardize=True helps."""
 
 
 def _column_sums(values):
@@ -91,17 +100,21 @@ def pairwise_distances(S, norm):
     return distance if np.isinf(norm) else _power(distance, 1.0 / norm)
 
 
-def auto_rmax(X, norm):
-    """Half the median distance among at most AUTO_RMAX_SAMPLE evenly spaced training patterns
-    (Octave's round(linspace(1, N, m)), 1-based); 1 when that is not a positive number."""
+def typical_distance(X, norm):
+    """The median distance among at most AUTO_RMAX_SAMPLE evenly spaced training patterns
+    (Octave's round(linspace(1, N, m)), 1-based); NaN for fewer than two patterns."""
     count = min(X.shape[0], AUTO_RMAX_SAMPLE)
     picks = _round_half_away(_octave_linspace(1, X.shape[0], count)).astype(np.intp) - 1
     distances = np.sort(pairwise_distances(X[picks], norm))
     middle = distances.size // 2
     if distances.size == 0:
-        return 1.0
-    median = distances[middle] if distances.size % 2 else (distances[middle - 1] + distances[middle]) / 2
-    rmax = 0.5 * median
+        return np.nan
+    return distances[middle] if distances.size % 2 else (distances[middle - 1] + distances[middle]) / 2
+
+
+def auto_rmax(X, norm):
+    """Half the typical distance; 1 when that is not a positive number."""
+    rmax = 0.5 * typical_distance(X, norm)
     return float(rmax) if np.isfinite(rmax) and rmax > 0 else 1.0
 
 
@@ -118,8 +131,10 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
     Parameters
     ----------
     norm : float >= 1 or np.inf, order of the Minkowski distance.
-    rmax : float >= 0 or 'auto' (half the median distance among up to 500 evenly spaced
-        training patterns, after standardisation; 1 if that is not positive).
+    rmax : float >= 0, np.inf (a new node covers everything until conflicts shrink it, as in
+        Octave) or 'auto' (half the median distance among up to 500 evenly spaced training
+        patterns, after standardisation; 1 if that is not positive). A TinyScaleWarning says
+        when that median, or the rmax given, is below 1e-4.
     margin : float >= 0, gap kept between spheres of different labels.
     max_passes : int >= 1, limit on passes over the training set.
     standardize : bool, train and predict on z-scores of the training columns.
@@ -134,12 +149,15 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
         when standardize=True.
     radii_ : (n_nodes,) node radii.
     node_labels_ : (n_nodes,) node labels, from classes_.
-    classes_ : sorted unique training labels.
+    classes_ : sorted unique training labels (labels new in later partial_fit calls appended).
     mean_, scale_ : the standardisation (zeros and ones when standardize=False).
     rmax_ : the Rmax used.
     n_passes_ : passes reported (a converged run's confirming pass not counted).
     converged_ : whether the last pass created no node.
     n_features_in_ : number of features.
+
+    save(path) writes the fitted model as a model file that sphnet.load, and Octave's
+    sphnet_load, read back.
     """
 
     def __init__(self, norm=2, rmax="auto", margin=0, max_passes=50, standardize=False,
@@ -158,38 +176,73 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
         return self._train(X, y, None, first=True)
 
     def partial_fit(self, X, y, classes=None):
-        """Goes on training the current network, its nodes first and in order, on X and y; the
-        first call starts a new one (classes: every label that any call will bring, by default
-        those of y). Standardisation and the automatic Rmax come from the first call's data."""
+        """Goes on training the current network, its nodes first and in order, on X and y, as
+        sphnet_fit's 'Start' does; the first call starts a new one.
+
+        classes: on the first call, the labels to know from the start (sorted; by default those
+        of y; y must lie within them). Later calls may bring labels not seen before, in y (or in
+        classes): they are appended to classes_ in sorted order after the known ones, so
+        classes_ is sorted only until then. Their type must be that of the known labels.
+        Standardisation and the automatic Rmax come from the first call's data."""
         return self._train(X, y, classes, first=not hasattr(self, "centers_"))
 
     def _train(self, X, y, classes, first):
+        # Nothing of the estimator changes until training has succeeded.
         X, y = self._validate_data(X, y, dtype=np.float64, reset=first)
         check_classification_targets(y)
         self._check_settings()
         if first:
-            self.classes_ = np.unique(y if classes is None else classes)
-        elif classes is not None and not np.array_equal(np.unique(classes), self.classes_):
-            raise ValueError(f"classes {classes!r} differ from those of the first call, {self.classes_!r}")
-        codes = np.searchsorted(self.classes_, y)
-        if np.any(codes >= self.classes_.size) or np.any(self.classes_[np.minimum(codes, self.classes_.size - 1)] != y):
-            raise ValueError(f"y holds labels outside classes_ {self.classes_!r}")
-        if first:
-            if self.standardize:
-                self.mean_, self.scale_ = standardization(X)
-            else:
-                self.mean_, self.scale_ = np.zeros(X.shape[1]), np.ones(X.shape[1])
-        Z = self._scaled(X)
-        if first:
-            self.rmax_ = auto_rmax(Z, float(self.norm)) if _is_auto(self.rmax) else float(self.rmax)
-            start_nodes = start_codes = None
+            known = np.unique(y if classes is None else classes)
         else:
+            known = self._with_new_classes(y if classes is None else np.concatenate([np.unique(classes), y]))
+            if not np.all(np.isfinite(self.radii_)):
+                raise ValueError("training cannot go on from nodes of infinite radius (rmax=inf)")
+        codes = _codes_of(known, y)
+        if not first:
+            mean, scale, rmax = self.mean_, self.scale_, self.rmax_
             start_nodes, start_codes = self._node_rows(), self._node_codes()
+        elif self.standardize:
+            mean, scale = standardization(X)
+        else:
+            mean, scale = np.zeros(X.shape[1]), np.ones(X.shape[1])
+        Z = (X - mean) / scale if self.standardize else X
+        if first:
+            start_nodes = start_codes = None
+            if _is_auto(self.rmax):
+                typical = typical_distance(Z, float(self.norm))
+                rmax = auto_rmax(Z, float(self.norm))
+                if 0 < typical < TINY_SCALE:
+                    _warn_tiny_scale(f"the data's typical distance ({typical:g})")
+            else:
+                rmax = float(self.rmax)
+                if rmax < TINY_SCALE:
+                    _warn_tiny_scale(f"rmax ({rmax:g})")
         nodes, node_codes, passes, converged = _core.learn(
-            Z, codes + 1.0, float(self.norm), self.rmax_, float(self.margin), int(self.max_passes),
+            Z, codes, float(self.norm), rmax, float(self.margin), int(self.max_passes),
             self._verbosity(), start_nodes, start_codes)
+        self.classes_, self.mean_, self.scale_, self.rmax_ = known, mean, scale, rmax
         self._keep_nodes(nodes, node_codes, passes, converged)
         return self
+
+    def _with_new_classes(self, labels):
+        """classes_ with the labels not in it appended, sorted, as sphnet_fit's 'Start' does."""
+        labels = np.unique(labels)
+        if _label_group(labels) != _label_group(self.classes_):
+            raise ValueError(f"labels {labels!r} are not of the type of classes_ {self.classes_!r}")
+        fresh = np.setdiff1d(labels, self.classes_)
+        if fresh.size == 0:
+            return self.classes_
+        merged = np.concatenate([self.classes_, fresh])
+        if merged.dtype.kind != self.classes_.dtype.kind:
+            raise ValueError(f"new labels {fresh!r} are not of the type of classes_ {self.classes_!r}")
+        return merged
+
+    def save(self, path):
+        """Writes the fitted model to path as a model file that sphnet.load and Octave's
+        sphnet_load read: a MAT file holding the fields of sphnet_fit's model struct and the
+        file format's version. Labels must be numbers, bools or strings."""
+        check_is_fitted(self, "centers_")
+        _model_file.save(self, path)
 
     def predict(self, X):
         """Labels for the rows of X."""
@@ -240,7 +293,7 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
 
     def _node_codes(self):
         # Class numbers 1..K, as the network was trained on them.
-        return np.searchsorted(self.classes_, self.node_labels_) + 1.0
+        return _codes_of(self.classes_, self.node_labels_)
 
     def _unknown_value(self):
         if self.unknown_label is not None:
@@ -285,12 +338,41 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError(f"rmax must be 'auto' or a number >= 0, got {self.rmax!r}")
         if not _is_number(self.margin) or not 0 <= self.margin < np.inf:
             raise ValueError(f"margin must be a finite number >= 0, got {self.margin!r}")
-        if not _is_number(self.max_passes) or self.max_passes != int(self.max_passes) or self.max_passes < 1:
+        if not _is_number(self.max_passes) or not 1 <= self.max_passes < np.inf or self.max_passes != int(self.max_passes):
             raise ValueError(f"max_passes must be a whole number >= 1, got {self.max_passes!r}")
+        if self.standardize not in (False, True):
+            raise ValueError(f"standardize must be a bool, got {self.standardize!r}")
         if self.fallback not in ("nearest", "unknown"):
             raise ValueError(f"fallback must be 'nearest' or 'unknown', got {self.fallback!r}")
         if self.verbose not in (False, True, 0, 1, 2, 3):
             raise ValueError(f"verbose must be a bool or 0..3, got {self.verbose!r}")
+
+
+def _codes_of(classes, labels):
+    """Class numbers 1..K of labels in classes (which need not be sorted), as floats."""
+    labels = np.asarray(labels)
+    if labels.size and _label_group(labels) != _label_group(classes):
+        raise ValueError(f"y holds labels outside classes_ {classes!r}")
+    order = np.argsort(classes, kind="stable")
+    ordered = classes[order]
+    spot = np.minimum(np.searchsorted(ordered, labels), ordered.size - 1)
+    if np.any(ordered[spot] != labels):
+        raise ValueError(f"y holds labels outside classes_ {classes!r}")
+    return order[spot] + 1.0
+
+
+def _label_group(labels):
+    """Labels that can share one classes_: numbers, bools or strings."""
+    kind = labels.dtype.kind
+    if kind == "O" and all(isinstance(label, str) for label in labels.ravel()):
+        kind = "U"
+    return {"i": "f", "u": "f", "S": "U"}.get(kind, kind)
+
+
+def _warn_tiny_scale(what):
+    warnings.warn(f"{what} is below 1e-4, within a factor 1e4 of the 1e-8 tolerance by which spheres "
+                  "cover patterns: that tolerance, not the radii, would decide. Scale the data up or use "
+                  "standardize=True", TinyScaleWarning, stacklevel=4)
 
 
 def _is_auto(rmax):

@@ -2,13 +2,16 @@
 import pathlib
 import signal
 import threading
+import warnings
 
 import numpy as np
 import pytest
+import scipy.io
 from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.estimator_checks import check_estimator
 
-from sphnet import RCEClassifier, _core
+import sphnet
+from sphnet import RCEClassifier, TinyScaleWarning, _core
 
 DATA = pathlib.Path(__file__).resolve().parents[2] / "data"
 
@@ -34,8 +37,8 @@ def test_partial_fit_goes_on_where_a_pass_ended():
     np.testing.assert_array_equal(model.centers_, whole.centers_)
     np.testing.assert_array_equal(model.radii_, whole.radii_)
     np.testing.assert_array_equal(model.node_labels_, whole.node_labels_)
-    with pytest.raises(ValueError, match="outside classes_"):
-        model.partial_fit(X[:2], ["setosa", "unseen"])
+    with pytest.raises(ValueError, match="outside classes_"):  # the first call's classes hold every label of y
+        RCEClassifier().partial_fit(X[:2], ["setosa", "unseen"], classes=["setosa", "virginica"])
 
 
 @pytest.mark.parametrize("labels, unknown", [
@@ -134,3 +137,71 @@ def test_ctrl_c_interrupts_training(capsys):
     finally:
         timer.cancel()
     assert "pass 1:" not in capsys.readouterr().out  # stopped inside the first pass, not after it
+
+
+def test_settings_of_wrong_type_raise_value_error():
+    # As sphnet_fit's options: every setting refuses values of the wrong type, size or range.
+    X, y = [[0.0, 0.0], [1.0, 1.0]], [1, 2]
+    for setting in ("norm", "rmax", "margin", "max_passes", "standardize", "verbose"):
+        for value in ([1], {"a": 1}, "big", 1j, None, np.nan, [1, 2], np.sin, -np.inf, np.inf):
+            if value is np.inf and setting in ("norm", "rmax"):
+                continue  # allowed
+            with pytest.raises(ValueError, match=setting):
+                RCEClassifier(**{setting: value}).fit(X, y)
+    with pytest.raises(ValueError, match="0 feature"):
+        RCEClassifier().fit(np.zeros((5, 0)), np.arange(5))
+
+
+def test_tiny_scale_warns_unless_standardized():
+    X, y = load("iris")
+    for options, data, tiny in [({}, 1e-6 * X, True), ({"rmax": 5e-5}, X, True),
+                                ({"standardize": True}, 1e-6 * X, False), ({}, 1e-3 * X, False)]:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            RCEClassifier(**options).fit(data, y)
+        found = [w for w in caught if issubclass(w.category, TinyScaleWarning)]
+        assert bool(found) == tiny, options
+    assert "1e-8 tolerance" in str(found[0].message) if tiny else True
+    assert issubclass(TinyScaleWarning, UserWarning)
+
+
+def test_partial_fit_appends_new_classes():
+    # Later calls may bring new labels: appended to classes_, sorted, after the known ones; the
+    # nodes are those of a model that knew every class from the start.
+    X, y = load("iris")
+    labels = np.array(["setosa", "versicolor", "virginica"])[y.astype(int) - 1]
+    late = RCEClassifier(rmax=0.5).partial_fit(X[50:], labels[50:]).partial_fit(X, labels)
+    known = RCEClassifier(rmax=0.5).partial_fit(X[50:], labels[50:], classes=labels).partial_fit(X, labels)
+    assert list(late.classes_) == ["versicolor", "virginica", "setosa"]
+    assert list(known.classes_) == ["setosa", "versicolor", "virginica"]
+    for field in ("centers_", "radii_", "node_labels_"):
+        np.testing.assert_array_equal(getattr(late, field), getattr(known, field))
+    np.testing.assert_array_equal(late.predict(X), known.predict(X))
+    with pytest.raises(ValueError, match="type"):
+        late.partial_fit(X[:1], [3])
+    assert list(late.classes_) == ["versicolor", "virginica", "setosa"]  # untouched by the refusal
+
+
+def test_model_files_round_trip_and_refuse_damage(tmp_path):
+    X, y = load("wine")
+    path = tmp_path / "model.mat"
+    for labels in (y, y.astype(np.int32), y > 1, np.array(["a", "bb", "c"])[y.astype(int) - 1]):
+        model = RCEClassifier(norm=1.5, standardize=True).fit(X, labels)
+        model.save(path)
+        loaded = sphnet.load(path)
+        assert loaded.classes_.dtype == model.classes_.dtype
+        for field in ("centers_", "radii_", "node_labels_", "mean_", "scale_", "rmax_", "n_passes_"):
+            np.testing.assert_array_equal(getattr(loaded, field), getattr(model, field), err_msg=field)
+        np.testing.assert_array_equal(loaded.predict(X + 0.25), model.predict(X + 0.25))
+    contents = scipy.io.loadmat(path, mat_dtype=True)
+    whole = path.read_bytes()
+    damage = [("cannot be read", lambda: path.write_bytes(whole[:-20])),
+              ("cannot be read", lambda: path.write_text("1,2\n3,4\n")),
+              ("no sphnet model", lambda: scipy.io.savemat(path, {"x": 1.0})),
+              ("format 2", lambda: scipy.io.savemat(path, {**contents, "sphnet_format": 2.0})),
+              ("lacks the model fields radii", lambda: scipy.io.savemat(path, {k: v for k, v in contents.items() if k != "radii"})),
+              ("nodeClass", lambda: scipy.io.savemat(path, {**contents, "nodeClass": contents["nodeClass"] + 5}))]
+    for message, spoil in damage:
+        spoil()
+        with pytest.raises(ValueError, match=message):
+            sphnet.load(path)
