@@ -1,7 +1,8 @@
 // The node set for fast recall: centres stored contiguously; for p other than 2 with many nodes
 // in few dimensions, a k-d tree over them; else for p = 1 and +Inf tiles for a vector scan,
 // otherwise a grid over centres that names the nodes that may cover a pattern, and certified
-// distance bounds that spare most exact distances. Classifying a pattern
+// distance bounds that spare most exact distances. The input's search plan may force any of
+// them (or the panels, or the plain scan) per question instead. Classifying a pattern
 // gives exactly the literal scan's cover, nearest node and number of coverage tests.
 // Classification only reads the set, so threads may share it.
 #pragma once

@@ -38,7 +38,7 @@ struct SearchPlan {
     // Training's scan: the nodes of another label within reach of x, and the first own-label
     // cover, found together in node order.
     SearchStructure foreignInReach = SearchStructure::Auto;
-    SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule
+    SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule (never by the grid)
     SearchStructure census = SearchStructure::Auto;   // recall's cover census (info)
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
