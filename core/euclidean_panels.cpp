@@ -366,6 +366,15 @@ bool EuclideanPanels::available(Vectors vectors) {
     }
 }
 
+EuclideanPanels::Vectors EuclideanPanels::vectorsFor(InstructionSet instructions) {
+    switch (availableInstructions(instructions)) {
+        case InstructionSet::Auto: return Vectors::Best;
+        case InstructionSet::Avx512: return Vectors::Avx512;
+        case InstructionSet::Avx2: return Vectors::Avx2;
+        default: return Vectors::Portable;
+    }
+}
+
 bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const double* origin) {
     release();
     n_ = n;

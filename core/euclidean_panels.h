@@ -19,6 +19,7 @@
 
 #include "node_grid.h"
 #include "row_view.h"
+#include "search_plan.h"
 
 #if defined(_MSC_VER)
 #include <intrin.h>
@@ -64,6 +65,9 @@ public:
     static constexpr int kSingleMaxDimensions = 1 << 20;
     static bool suitsSingle(const RowView& rows, int count, int n, const double* origin);
     static bool available(Vectors vectors);
+    // The kernel for a plan's instruction set (availableInstructions): Auto gives Best, Sse2
+    // the portable kernel.
+    static Vectors vectorsFor(InstructionSet instructions);
 
     // Single precision measures from origin (n values, copied); double precision from zero.
     // False when memory runs out.

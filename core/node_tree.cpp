@@ -74,7 +74,7 @@ struct TreeQueries {
             !(generalUpperBound(k, s.l1[lane], std::sqrt(s.squares[lane])) - kCoverageTolerance > radius)) {
             return true;
         }
-        double centre[16];
+        double centre[NodeTree::kMaxDimensions];
         gatherLane(rows, t.n_, lane, centre);
         return !(exactDistance<Kind>(k, centre, x) - kCoverageTolerance > radius);
     }
@@ -145,7 +145,7 @@ struct TreeQueries {
                         const double low = generalLowerBoundOfTerms(t.kit_, sums.l1[lane], sums.squares[lane],
                                                                     sums.largest[lane]);
                         if (!mayImprove(low, j)) continue;
-                        double centre[16];
+                        double centre[NodeTree::kMaxDimensions];
                         gatherLane(rows, t.n_, lane, centre);
                         d = exactDistance<Kind>(t.kit_, centre, x);
                     }
@@ -190,14 +190,16 @@ void walkCovers(const NodeTree& t, bool wide, const double* x, Note& note) {
     }
 }
 
-bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count) {
+bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count,
+                     InstructionSet instructions) {
     kit_ = kit;
     n_ = kit.n;
     count_ = 0;
     __builtin_cpu_init();
-    wide_ = __builtin_cpu_supports("avx2");
+    const InstructionSet level = availableInstructions(instructions);
+    wide_ = level == InstructionSet::Auto ? __builtin_cpu_supports("avx2") : level >= InstructionSet::Avx2;
     branches_.size = 0;
-    if (count <= 0 || !suits(n_, count)) return true;
+    if (count <= 0 || !fits(n_)) return true;
     const std::size_t n = static_cast<std::size_t>(n_);
     const std::size_t leaves = (static_cast<std::size_t>(count) + kLeaf - 1) / kLeaf;
     const std::size_t branchCount = 2 * leaves - 1;

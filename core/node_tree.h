@@ -12,6 +12,7 @@
 
 #include "distance_bounds.h"
 #include "host_buffer.h"
+#include "search_plan.h"
 
 namespace sphnet {
 
@@ -22,11 +23,18 @@ public:
     // Whether the tree pays for `count` nodes in n dimensions: in many dimensions a box bound
     // rules out little, few nodes are scanned as fast plainly, and in fewer than four
     // dimensions a grid over the coordinates names hardly any node that does not matter.
-    static bool suits(int n, int count) { return n >= 4 && n <= 16 && count >= 64; }
+    static bool suits(int n, int count) { return n >= 4 && fits(n) && count >= 64; }
+    // Whether the tree can answer at all in n dimensions: its leaf scans gather a centre into
+    // kMaxDimensions values. Queries on a tree built for other n find nothing.
+    static constexpr int kMaxDimensions = 16;
+    static bool fits(int n) { return n >= 1 && n <= kMaxDimensions; }
 
     // Centres: `count` rows of kit.n values; radii: per node (NaN covers anything). Both are
-    // read only while building. False when memory runs out.
-    bool build(const DistanceKit& kit, const double* centres, const double* radii, int count);
+    // read only while building. The walks use AVX2 where `instructions`
+    // (availableInstructions) reach it; Auto: wherever the processor has it. False when memory
+    // runs out.
+    bool build(const DistanceKit& kit, const double* centres, const double* radii, int count,
+               InstructionSet instructions = InstructionSet::Auto);
 
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;

@@ -169,13 +169,18 @@ int blockPatterns(const RecallInput& in) {
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, const RecallInfo* info) {
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, const RecallInfo* info,
+                                    RecallPaths* paths) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
+    // Trace lines come in pattern order from one thread; else the plan may ask for two even
+    // for few patterns.
     int workers = 1;
-    if (in.oflag <= 1 && in.patternCount >= kParallelMinimum) {
+    if (in.oflag <= 1 && in.plan.threads == ThreadUse::Two) {
+        workers = kMaxWorkers;
+    } else if (in.oflag <= 1 && in.plan.threads == ThreadUse::Auto && in.patternCount >= kParallelMinimum) {
         const unsigned cores = std::thread::hardware_concurrency();
         workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
     }
@@ -251,6 +256,15 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
         tests += t.tests;
         fallbackCount += t.fallbacks;
     }
+    if (paths != nullptr) {
+        for (int w = 0; w < workers; ++w) {
+            paths->cover |= scratch[w].ranCover;
+            paths->nearest |= scratch[w].ranNearest;
+            paths->census |= scratch[w].ranCensus;
+        }
+        paths->precision = set.panelPrecision();
+        paths->workers = workers;
+    }
     // Every coverage test costs the same: the totals come out as if counted one by one.
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
     opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
@@ -278,9 +292,12 @@ void literalCensus(SphereNode* const* nodes, int count, const double* x, int& co
 
 }  // namespace
 
-ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info) {
+ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info,
+                                 RecallPaths* paths) {
     configureNodeSettings(in.normType, in.dimension, 0.0);
-    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info);
+    if (paths != nullptr) *paths = RecallPaths{};
+    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths);
+    if (paths != nullptr) paths->workers = 1;
     const OwnedNodes owned{buildNodes(in), in.nodeCount};
     SphereNode* const* nodes = owned.nodes;
     if (nodes == nullptr) return ProcedureStatus::OutOfMemory;

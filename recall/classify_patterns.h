@@ -32,9 +32,23 @@ struct RecallInfo {
     double* labelsDisagree;  // 1 where covering nodes have different labels, else 0
 };
 
+// Which structures answered a call's questions, for tests that force a plan: per question, bit
+// bit(s) for each structure s that answered at least one pattern; none where the question
+// never came up (no patterns or nodes, every pattern covered, no 1-NN rule, no info) or the
+// literal scan ran (verbosity 3, coordinates not all finite).
+struct RecallPaths {
+    unsigned cover = 0;
+    unsigned nearest = 0;
+    unsigned census = 0;
+    PanelPrecision precision = PanelPrecision::Auto;  // the panels', where they were built
+    int workers = 0;  // the threads the patterns were shared between
+    static unsigned bit(SearchStructure s) { return 1u << static_cast<unsigned>(s); }
+};
+
 // On Done, *results holds P labels from the host allocator, owned by the caller, and `info`
 // (when given) is filled; the labels and counters are the same with or without it.
-// On failure nothing is left allocated.
-ProcedureStatus classifyPatterns(const RecallInput& input, double** results, const RecallInfo* info = nullptr);
+// On failure nothing is left allocated. `paths`, when given, tells what answered.
+ProcedureStatus classifyPatterns(const RecallInput& input, double** results, const RecallInfo* info = nullptr,
+                                 RecallPaths* paths = nullptr);
 
 }  // namespace sphnet

@@ -60,23 +60,29 @@ void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool
     if (covering++ == 0) firstLabel = label;
     differ = differ || label != firstLabel;
 }
+// The tiles' kernels for a plan's instruction set.
+NodeTiles::Vectors tilesVectors(InstructionSet instructions) {
+    switch (availableInstructions(instructions)) {
+        case InstructionSet::Portable: return NodeTiles::Vectors::Portable;
+        case InstructionSet::Sse2: return NodeTiles::Vectors::Sse2;
+        case InstructionSet::Avx2: return NodeTiles::Vectors::Avx2;
+        case InstructionSet::Avx512: return NodeTiles::Vectors::Avx512;
+        default: return NodeTiles::Vectors::Best;
+    }
+}
 }  // namespace
 
-bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
+bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
     const int M = count_;
-    if (!(kit_.pIsTwo && kit_.boundsUsable && n_ >= kEuclideanMinDimensions && M >= kEuclideanMinNodes)) {
-        return true;
-    }
-    // Where the grid pays at all it may find covers faster (each scanning thread finds out
-    // which, see classifyBlock); the panels serve the 1-NN rule.
-    const bool gridFindsCovers = gridActive_;
+    if (!(kit_.pIsTwo && kit_.boundsUsable && n_ >= 1 && M >= 1)) return true;
+    if (!forced && !(n_ >= kEuclideanMinDimensions && M >= kEuclideanMinNodes)) return true;
     // Squares of larger coordinates could overflow the sums the bounds rest on.
     if (!EuclideanPanels::suits(in.templates, M, n_) ||
         !EuclideanPanels::suits(in.patterns, in.patternCount, n_)) {
         return true;
     }
     // Single precision (faster than double in every dimension measured, 8 to 256) wherever the
-    // data suit it, measured from the centres' mean.
+    // data suit it, measured from the centres' mean, unless the plan asks for double.
     HostBlock<double> origin(static_cast<std::size_t>(n_));
     if (!origin) return false;
     for (int i = 0; i < n_; ++i) origin[i] = 0.0;
@@ -84,9 +90,10 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
         for (int i = 0; i < n_; ++i) origin[i] += centres_.data[static_cast<std::size_t>(t) * n_ + i];
     }
     for (int i = 0; i < n_; ++i) origin[i] /= M;
-    const bool single = EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
+    const bool single = in.plan.precision != PanelPrecision::Double &&
+                        EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
                         EuclideanPanels::suitsSingle(in.patterns, in.patternCount, n_, origin.get());
-    if (!panels_.init(n_, EuclideanPanels::Vectors::Best,
+    if (!panels_.init(n_, EuclideanPanels::vectorsFor(instructions_),
                       single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
                       origin.get())) {
         return false;
@@ -107,12 +114,12 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in) {
     const double ratio = kit_.relHigh / kit_.relLow;
     nearestFactor_ = ratio * ratio * (1.0 + 0x1p-46);
     euclidean_ = true;
-    if (gridFindsCovers) return true;
-    // The block scan takes over: the grid would only cost memory.
-    cells_.release();
-    always_.release();
-    gridActive_ = false;
     return true;
+}
+
+PanelPrecision RecallNodeSet::panelPrecision() const {
+    if (!euclidean_) return PanelPrecision::Auto;
+    return panels_.precision() == EuclideanPanels::Precision::Single ? PanelPrecision::Single : PanelPrecision::Double;
 }
 
 bool RecallNodeSet::suits(const RecallInput& in) {
@@ -139,35 +146,126 @@ bool RecallNodeSet::build(const RecallInput& in) {
     }
     count_ = M;
     euclidean_ = false;
-    if (!buildIndex(in)) return false;
-    return buildEuclidean(in);
+    gridActive_ = false;
+    always_.size = 0;
+    tiled_ = false;
+    treeActive_ = false;
+    instructions_ = availableInstructions(in.plan.instructions);
+    coverFirst_ = SearchStructure::Plain;
+    coverSecond_ = SearchStructure::Auto;
+    coverTrial_ = false;
+    secondOnly_ = false;
+    nearest_ = census_ = SearchStructure::Plain;
+    const SearchPlan& plan = in.plan;
+    if (plan.firstCover == SearchStructure::Auto || plan.nearest == SearchStructure::Auto ||
+        plan.census == SearchStructure::Auto) {
+        // The engine's own choice for the questions the plan leaves open.
+        if (!buildIndex(in) || !buildEuclidean(in, false)) return false;
+        if (treeActive_ || (euclidean_ && gridActive_)) {
+            // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
+            coverFirst_ = tiled_ ? SearchStructure::Tiles : gridActive_ ? SearchStructure::Grid : SearchStructure::Plain;
+            coverSecond_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
+            coverTrial_ = true;
+        } else if (euclidean_) {
+            coverSecond_ = SearchStructure::Panels;
+            secondOnly_ = true;
+        } else {
+            coverFirst_ = tiled_ ? SearchStructure::Tiles : gridActive_ ? SearchStructure::Grid : SearchStructure::Plain;
+        }
+        nearest_ = treeActive_   ? SearchStructure::Tree
+                   : euclidean_ ? SearchStructure::Panels
+                   : tiled_     ? SearchStructure::Tiles
+                                : SearchStructure::Plain;
+        census_ = euclidean_ && !gridActive_ ? SearchStructure::Panels
+                  : treeActive_              ? SearchStructure::Tree
+                  : tiled_                   ? SearchStructure::Tiles
+                  : gridActive_              ? SearchStructure::Grid
+                                             : SearchStructure::Plain;
+    }
+    // The questions the plan settles: no trial for covers, and no structure for the 1-NN rule
+    // that only finds covers.
+    if (plan.firstCover != SearchStructure::Auto) {
+        SearchStructure way = plan.firstCover;
+        if (!prepare(in, way)) return false;
+        coverTrial_ = false;
+        secondOnly_ = way == SearchStructure::Tree || way == SearchStructure::Panels;
+        coverFirst_ = secondOnly_ ? SearchStructure::Plain : way;
+        coverSecond_ = secondOnly_ ? way : SearchStructure::Auto;
+    }
+    if (plan.nearest != SearchStructure::Auto) {
+        nearest_ = plan.nearest == SearchStructure::Grid ? SearchStructure::Plain : plan.nearest;
+        if (!prepare(in, nearest_)) return false;
+    }
+    if (plan.census != SearchStructure::Auto) {
+        census_ = plan.census;
+        if (!prepare(in, census_)) return false;
+    }
+    return true;
+}
+
+bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
+    const int M = count_;
+    bool ok = true;
+    switch (way) {
+        case SearchStructure::Grid:
+            if (!gridActive_) ok = buildGrid(true);
+            if (!gridActive_) way = SearchStructure::Plain;
+            break;
+        case SearchStructure::Tiles:
+            if (!tiled_ && kit_.kind != NormKind::General && n_ >= 1 && M >= 1) ok = buildTiles();
+            if (!tiled_) way = SearchStructure::Plain;
+            break;
+        case SearchStructure::Tree:
+            if (!treeActive_ && NodeTree::fits(n_) && M >= 1) ok = buildTree();
+            if (!treeActive_) way = SearchStructure::Plain;
+            break;
+        case SearchStructure::Panels:
+            if (!euclidean_) ok = buildEuclidean(in, true);
+            if (!euclidean_) way = SearchStructure::Plain;
+            break;
+        default: way = SearchStructure::Plain; break;
+    }
+    return ok;
+}
+
+bool RecallNodeSet::buildTree() {
+    treeActive_ = true;
+    return tree_.build(kit_, centres_.data, radii_.data, count_, instructions_);
+}
+
+// p = 1 and +Inf: exact distances eight at a time; no node conflicts here.
+bool RecallNodeSet::buildTiles() {
+    const std::size_t n = static_cast<std::size_t>(n_);
+    tiled_ = true;
+    tiles_.init(kit_.kind, n_, tilesVectors(instructions_));
+    for (int t = 0; t < count_; ++t) {
+        if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RecallNodeSet::buildIndex(const RecallInput& in) {
     const int M = in.nodeCount;
+    // The tree finds every nearest node; covers it finds faster where few spheres reach a
+    // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
+    if (!kit_.pIsTwo && NodeTree::suits(n_, M) && !buildTree()) return false;
+    // p = 1 and +Inf where tiles pay.
+    if (kit_.kind != NormKind::General && NodeTiles::suits(n_)) return buildTiles();
+    if (M < kGridThreshold) return true;
+    return buildGrid(false);
+}
+
+bool RecallNodeSet::buildGrid(bool forced) {
+    const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
     // A radius below -tolerance never covers a pattern of finite coordinates: d - 1e-8 is at
     // least -1e-8. Such nodes matter only to the 1-NN rule.
     auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
     gridActive_ = false;
     always_.size = 0;
-    tiled_ = false;
-    // The tree finds every nearest node; covers it finds faster where few spheres reach a
-    // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
-    treeActive_ = !kit_.pIsTwo && NodeTree::suits(n_, M);
-    if (treeActive_ && !tree_.build(kit_, centres_.data, radii_.data, M)) return false;
-    // p = 1 and +Inf where tiles pay: exact distances eight at a time; no node conflicts here.
-    tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
-    if (tiled_) {
-        tiles_.init(kit_.kind, n_);
-        for (int t = 0; t < M; ++t) {
-            if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
-                return false;
-            }
-        }
-        return true;
-    }
-    if (M < kGridThreshold || n_ == 0) return true;
+    if (M == 0 || n_ == 0) return true;
     if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
 
     // The grid's radius cap: a high quantile of the radii that can cover.
@@ -237,7 +335,7 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     }
     // Where the spheres are wide against the spread of the centres, every cell lists most
     // nodes and the lists save nothing over the plain scan.
-    if (cells_.averageLength() * 4.0 > M) {
+    if (!forced && cells_.averageLength() * 4.0 > M) {
         cells_.release();
         always_.release();
         return true;
@@ -318,17 +416,29 @@ int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKno
     return best;
 }
 
+int RecallNodeSet::nearestOf(const double* x, RecallScratch& s) const {
+    switch (nearest_) {
+        case SearchStructure::Tree:
+            s.ranNearest |= RecallPaths::bit(SearchStructure::Tree);
+            return tree_.nearest(x);
+        case SearchStructure::Tiles:
+            s.ranNearest |= RecallPaths::bit(SearchStructure::Tiles);
+            return tiles_.nearest(x);
+        default:
+            s.ranNearest |= RecallPaths::bit(SearchStructure::Plain);
+            return nearestNode(x, s, false);
+    }
+}
+
 int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s, int& nearest,
                             std::uint64_t& tests) const {
     const int M = count_;
     int cover = -1;
-    if (treeActive_ && s.treeCovers) {
+    if (s.treeCovers) {
+        s.ranCover |= RecallPaths::bit(SearchStructure::Tree);
         cover = tree_.firstCover(x);
-        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
-        nearest = cover < 0 && wantNearest ? tree_.nearest(x) : -1;
-        return cover;
-    }
-    if (tiled_) {
+    } else if (coverFirst_ == SearchStructure::Tiles) {
+        s.ranCover |= RecallPaths::bit(SearchStructure::Tiles);
         // Node labels play no part: every node's conflict reach is -Inf.
         const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
         double d[NodeTiles::kLanes];
@@ -343,12 +453,8 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
             }
             j = end;
         }
-        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
-        nearest = -1;
-        if (cover < 0 && wantNearest && M > 0) nearest = treeActive_ ? tree_.nearest(x) : tiles_.nearest(x);
-        return cover;
-    }
-    if (gridActive_) {
+    } else if (coverFirst_ == SearchStructure::Grid) {
+        s.ranCover |= RecallPaths::bit(SearchStructure::Grid);
         // Only the nodes listed for x's cell, and those too wide for any list, can cover x:
         // the first of them in node order that does is the literal scan's cover.
         // A cover among the first few nodes is found before the cell lookup would pay.
@@ -373,7 +479,8 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
                 break;
             }
         }
-    } else if (wantNearest && kit_.boundsUsable && !treeActive_) {
+    } else if (wantNearest && kit_.boundsUsable && nearest_ == SearchStructure::Plain) {
+        s.ranCover |= RecallPaths::bit(SearchStructure::Plain);
         // Keeps every node's bounds: an uncovered pattern's 1-NN choice reuses them.
         const std::size_t n = static_cast<std::size_t>(n_);
         for (int j = 0; j < M && cover < 0; ++j) {
@@ -391,9 +498,13 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
         }
         tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
         nearest = -1;
-        if (cover < 0 && M > 0) nearest = nearestNode(x, s, true);
+        if (cover < 0 && M > 0) {
+            s.ranNearest |= RecallPaths::bit(SearchStructure::Plain);
+            nearest = nearestNode(x, s, true);
+        }
         return cover;
     } else {
+        s.ranCover |= RecallPaths::bit(SearchStructure::Plain);
         for (int j = 0; j < M; ++j) {
             if (covers(j, x)) {
                 cover = j;
@@ -403,14 +514,14 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;
-    if (cover < 0 && wantNearest && M > 0) nearest = treeActive_ ? tree_.nearest(x) : nearestNode(x, s, false);
+    if (cover < 0 && wantNearest && M > 0) nearest = nearestOf(x, s);
     return cover;
 }
 
 void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool wantNearest,
                                   RecallScratch& s, int* cover, int* nearest,
                                   std::uint64_t& tests) const {
-    if ((euclidean_ && gridActive_) || treeActive_) {
+    if (coverTrial_) {
         // Which finds covers faster depends on how far the cells' lists go, or how many
         // spheres reach a pattern: the first blocks try both ways, alternately, the second way
         // (panels or tree) first; both give the same answers. Each way is judged by its
@@ -434,27 +545,31 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
         classifyBlockAs(s.secondFaster, patterns, count, wantNearest, s, cover, nearest, tests);
         return;
     }
-    classifyBlockAs(euclidean_, patterns, count, wantNearest, s, cover, nearest, tests);
+    classifyBlockAs(secondOnly_, patterns, count, wantNearest, s, cover, nearest, tests);
 }
 
 void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* patterns, int count,
                                     bool wantNearest, RecallScratch& s, int* cover, int* nearest,
                                     std::uint64_t& tests) const {
-    s.treeCovers = treeActive_ && secondWay;
-    const bool panelsOnly = euclidean_ && secondWay;
-    if (panelsOnly) {
-        classifyEuclidean(patterns, count, wantNearest, s, cover, nearest, tests, false);
+    s.treeCovers = secondWay && coverSecond_ == SearchStructure::Tree;
+    const bool nearestByPanels = wantNearest && nearest_ == SearchStructure::Panels;
+    if (secondWay && coverSecond_ == SearchStructure::Panels) {
+        classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests, false);
+        if (!wantNearest || nearestByPanels || count_ == 0) return;
+        for (int k = 0; k < count; ++k) {
+            if (cover[k] < 0) nearest[k] = nearestOf(patterns[k], s);
+        }
         return;
     }
-    if (euclidean_) {
-        // The grid finds the covers; the panels, the nearest nodes of the rest at once.
+    if (nearestByPanels) {
+        // classify() finds the covers; the panels, the nearest nodes of the rest at once.
         constexpr int kBlock = EuclideanBlockState::kPatterns;
         int which[kBlock], restCover[kBlock], restNearest[kBlock];
         const double* rest[kBlock];
         int uncovered = 0;
         for (int k = 0; k < count; ++k) {
             cover[k] = classify(patterns[k], false, s, nearest[k], tests);
-            if (cover[k] >= 0 || !wantNearest) continue;
+            if (cover[k] >= 0) continue;
             which[uncovered] = k;
             rest[uncovered] = patterns[k];
             restCover[uncovered++] = -1;
@@ -575,6 +690,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         }
     }
 
+    if (!uncoveredOnly) s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
     for (int k = 0; k < count; ++k) {
         if (cover[k] >= 0) {
             tests += static_cast<std::uint64_t>(cover[k]) + 1;
@@ -582,6 +698,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         }
         if (!uncoveredOnly) tests += static_cast<std::uint64_t>(M);
         if (!wantNearest || M == 0) continue;
+        s.ranNearest |= RecallPaths::bit(SearchStructure::Panels);
         if (b.candidateCount[k] > kCandidates) {
             nearest[k] = nearestNode(patterns[k], s, false);
             continue;
@@ -615,7 +732,8 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
         differ[k] = false;
     }
     if (count_ == 0) return;
-    if (euclidean_ && !gridActive_) {
+    s.ranCensus |= RecallPaths::bit(census_);
+    if (census_ == SearchStructure::Panels) {
         coverCensusEuclidean(patterns, count, s, covering, firstLabel, differ);
         return;
     }
@@ -623,9 +741,9 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
     for (int k = 0; k < count; ++k) {
         const double* x = patterns[k];
         auto note = [&](int j) { noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]); };
-        if (treeActive_) {
+        if (census_ == SearchStructure::Tree) {
             tree_.coverCensus(x, labels_.data, covering[k], differ[k]);
-        } else if (tiled_) {
+        } else if (census_ == SearchStructure::Tiles) {
             const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
             double d[NodeTiles::kLanes];
             for (int j = 0; j < M;) {
@@ -636,7 +754,7 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
                 }
                 j = end;
             }
-        } else if (gridActive_) {
+        } else if (census_ == SearchStructure::Grid) {
             // A node is either listed in cells or wide, never both.
             std::int32_t length = 0;
             const std::int32_t* listed = cells_.nodesAt(x, length);

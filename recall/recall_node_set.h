@@ -1,7 +1,8 @@
 // The node set for fast recall: centres stored contiguously; for p other than 2 with many nodes
 // in few dimensions, a k-d tree over them; else for p = 1 and +Inf tiles for a vector scan,
 // otherwise a grid over centres that names the nodes that may cover a pattern, and certified
-// distance bounds that spare most exact distances. Classifying a pattern
+// distance bounds that spare most exact distances. The input's search plan may force any of
+// them (or the panels, or the plain scan) per question instead. Classifying a pattern
 // gives exactly the literal scan's cover, nearest node and number of coverage tests.
 // Classification only reads the set, so threads may share it.
 #pragma once
@@ -49,6 +50,10 @@ struct RecallScratch {
     int trialBlocks = 0;
     bool secondFaster = false;
     bool treeCovers = false;  // the tree finds this block's covers
+    // The structures that answered on this thread, per question (RecallPaths' bits).
+    unsigned ranCover = 0;
+    unsigned ranNearest = 0;
+    unsigned ranCensus = 0;
 };
 
 class RecallNodeSet {
@@ -57,7 +62,8 @@ public:
     // coordinate finite, and no per-node trace wanted.
     static bool suits(const RecallInput& in);
 
-    // nodeSettings must already hold this call's p and n. False when memory runs out.
+    // nodeSettings must already hold this call's p and n. Builds what in.plan forces, and for
+    // the questions it leaves open the engine's own choice. False when memory runs out.
     bool build(const RecallInput& in);
     bool takeScratch(RecallScratch& scratch) const;
 
@@ -80,18 +86,31 @@ public:
 
     int count() const { return count_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
+    // The panels' precision, Auto where there are none.
+    PanelPrecision panelPrecision() const;
 
 private:
     bool covers(int j, const double* x) const;
     // boundsKnown: scratch already holds every node's bounds for x.
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
-    bool buildIndex(const RecallInput& in);  // the tree, the tiles or the grid
-    // classifyBlock by the second way (the panels alone, or the tree's cover search), or else
-    // by the grid, tiles or plain scan (with the panels or the tree for the 1-NN rule where
-    // they are built).
+    // x's 1-NN node by the per-pattern structure chosen for the rule.
+    int nearestOf(const double* x, RecallScratch& scratch) const;
+    // The engine's own choice of structures, built: the tree, the tiles or the grid, and the
+    // panels, where the data's shape says they pay.
+    bool buildIndex(const RecallInput& in);
+    bool buildTree();
+    bool buildTiles();
+    // forced: whether or not the grid pays. The grid stays off where it cannot answer.
+    bool buildGrid(bool forced);
+    // Makes `way` ready to answer, building it where it is not yet built; where it cannot
+    // answer exactly for this input, `way` becomes Plain. False when memory runs out.
+    bool prepare(const RecallInput& in, SearchStructure& way);
+    // classifyBlock by the second way (the panels or the tree's cover search), or else by the
+    // grid, tiles or plain scan; the 1-NN rule by the structure chosen for it.
     void classifyBlockAs(bool secondWay, const double* const* patterns, int count, bool wantNearest,
                          RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
-    bool buildEuclidean(const RecallInput& in);
+    // forced: whether or not the panels pay. They stay off where their bounds cannot hold.
+    bool buildEuclidean(const RecallInput& in, bool forced);
     void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
                               int* covering, std::int32_t* firstLabel, bool* differ) const;
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
@@ -99,6 +118,16 @@ private:
                            std::uint64_t& tests, bool uncoveredOnly) const;
 
     DistanceKit kit_;
+    InstructionSet instructions_ = InstructionSet::Auto;
+    // How each question is answered. Covers: classify()'s scan (Plain, Grid or Tiles) and the
+    // block's second way (Tree, Panels, or Auto for none), either one alone or, where a timing
+    // trial picks, whichever proves faster on each thread.
+    SearchStructure coverFirst_ = SearchStructure::Plain;
+    SearchStructure coverSecond_ = SearchStructure::Auto;
+    bool coverTrial_ = false;
+    bool secondOnly_ = false;
+    SearchStructure nearest_ = SearchStructure::Plain;  // Plain, Tiles, Tree or Panels
+    SearchStructure census_ = SearchStructure::Plain;   // Plain, Grid, Tiles, Tree or Panels
     int n_ = 0;
     int count_ = 0;
     HostVector<double> centres_;
@@ -109,7 +138,7 @@ private:
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
     bool tiled_ = false;  // p = 1 and +Inf
     NodeTiles tiles_;
-    bool treeActive_ = false;  // p other than 2, many nodes in few dimensions
+    bool treeActive_ = false;  // p other than 2, many nodes in few dimensions (or forced)
     NodeTree tree_;
     // p = 2 in many dimensions: blocked squared distances bound every node at once.
     bool euclidean_ = false;

@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <sstream>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#define SPHNET_PLAN_X86 1
+#endif
+
 namespace sphnet {
 
 namespace {
@@ -88,6 +92,20 @@ std::string describeSearchPlan(const SearchPlan& plan) {
     add("isa", nameOf(kInstructionSets, plan.instructions));
     add("threads", nameOf(kThreadUses, plan.threads));
     return out.str();
+}
+
+InstructionSet availableInstructions(InstructionSet requested) {
+    if (requested == InstructionSet::Auto) return requested;
+#if SPHNET_PLAN_X86
+    __builtin_cpu_init();  // in case this runs before the library's own initialisers
+    if (requested == InstructionSet::Avx512 && __builtin_cpu_supports("avx512f")) return InstructionSet::Avx512;
+    if (requested >= InstructionSet::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        return InstructionSet::Avx2;
+    }
+    return requested >= InstructionSet::Sse2 ? InstructionSet::Sse2 : InstructionSet::Portable;
+#else
+    return InstructionSet::Portable;
+#endif
 }
 
 }  // namespace sphnet

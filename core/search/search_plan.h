@@ -38,7 +38,7 @@ struct SearchPlan {
     // Training's scan: the nodes of another label within reach of x, and the first own-label
     // cover, found together in node order.
     SearchStructure foreignInReach = SearchStructure::Auto;
-    SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule
+    SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule (never by the grid)
     SearchStructure census = SearchStructure::Auto;   // recall's cover census (info)
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
@@ -58,5 +58,11 @@ struct SearchPlan {
 bool parseSearchPlan(const std::string& text, SearchPlan& plan);
 // The plan in the same words, Auto fields left out ("" for the default plan).
 std::string describeSearchPlan(const SearchPlan& plan);
+
+// The instruction set a vector kernel takes for `requested`: the widest this processor runs
+// that is no wider (Avx2 counts with its fused multiply-add, as every such processor has it;
+// Sse2 with every x86-64 one; Portable anywhere). Auto stays Auto: each structure then takes
+// its own widest. Each structure translates the level into its own kernels.
+InstructionSet availableInstructions(InstructionSet requested);
 
 }  // namespace sphnet

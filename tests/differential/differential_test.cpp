@@ -286,10 +286,12 @@ private:
     std::vector<double> templateValues_, patternValues_;
 };
 
-// With `info`, also what decided each pattern and its covering nodes, into `info`.
+// With `info`, also what decided each pattern and its covering nodes, into `info`; under
+// `plan`, telling what answered into `paths` when given.
 Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::RecallResult* info = nullptr,
-                  bool columnMajor = false) {
-    const RecallInputOf input(r, columnMajor);
+                  bool columnMajor = false, const sphnet::SearchPlan& plan = {}, sphnet::RecallPaths* paths = nullptr) {
+    RecallInputOf input(r, columnMajor);
+    input.in.plan = plan;
     const sphnet::RecallInput& in = input.in;
     sphnet::opCounters.flops = start.flops;
     sphnet::opCounters.comparisons = start.comparisons;
@@ -304,7 +306,7 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::
         wanted = {info->decidingNode.data(), info->distance.data(), info->coverCount.data(),
                   info->labelsDisagree.data()};
     }
-    s.status = sphnet::classifyPatterns(in, &results, info != nullptr ? &wanted : nullptr);
+    s.status = sphnet::classifyPatterns(in, &results, info != nullptr ? &wanted : nullptr, paths);
     if (s.status == sphnet::ProcedureStatus::Done) {
         s.recall.labels.assign(results, results + r.patterns.size());
     }
@@ -352,17 +354,20 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
 }
 
 // Every other call also asks for the info, which must match the reference's and change nothing
-// else; every third reads the matrices column-major, as the hosts pass them.
+// else; every third reads the matrices column-major, as the hosts pass them. `known`: the
+// reference's result for r and start, when already at hand.
 void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label,
-                      bool alwaysInfo = false) {
+                      bool alwaysInfo = false, const sphnet::SearchPlan& plan = {},
+                      sphnet::RecallPaths* paths = nullptr, const reference::RecallResult* known = nullptr) {
     static int calls = 0;
     const bool withInfo = alwaysInfo || calls % 2 == 1;
     const bool columnMajor = calls++ % 3 == 2;
-    const reference::RecallResult want = reference::recall(r, start);
+    const reference::RecallResult want = known != nullptr ? *known : reference::recall(r, start);
     reference::RecallResult info;
-    const Shipped got = runRecall(r, start, withInfo ? &info : nullptr, columnMajor);
+    const Shipped got = runRecall(r, start, withInfo ? &info : nullptr, columnMajor, plan, paths);
     const std::string what = label + " " + describe(r) + (withInfo ? " with info" : "") +
-                             (columnMajor ? " column-major" : "");
+                             (columnMajor ? " column-major" : "") +
+                             (plan.isDefault() ? "" : " plan: " + sphnet::describeSearchPlan(plan));
     if (withInfo) {
         EXPECT_EQ(compareValues(want.decidingNode, info.decidingNode), "") << what;
         EXPECT_EQ(compareValues(want.distance, info.distance), "") << what;
@@ -1089,5 +1094,182 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FastPaths, AllocationFailures, ::testing::Values(3, 10, 8));
+
+
+// ---- Recall under every search plan ----
+
+// A recall problem for the forced search paths: patterns on a node's centre, near it, on or
+// just past its radius along one axis, in the nodes' box or far out; integer coordinates and
+// radii (exact ties at the radius), or clustered reals times `scale`. One pattern far beyond
+// the panels' range where `huge`.
+struct PlanCase {
+    const char* name;
+    double p;
+    int n, nodes, patterns;
+    bool integers;
+    double scale;
+    bool huge;
+    bool singleFits;  // single-precision panels can take the data
+};
+
+reference::RecallProblem planProblem(Generator& g, const PlanCase& c) {
+    reference::RecallProblem r;
+    const int n = c.n;
+    r.dimension = n;
+    r.p = c.p;
+    const auto centres = g.points(c.nodes, n, Layout::Clustered, 1.0);
+    for (int t = 0; t < c.nodes; ++t) {
+        std::vector<double> row(n + 1);
+        for (int i = 0; i < n; ++i) row[i] = c.integers ? g.between(0, 16) : centres[t][i] * c.scale;
+        row[n] = c.integers ? g.between(-1, 8) : g.chance(0.05) ? -c.scale : g.uniform(0.0, 0.3) * c.scale;
+        r.templates.push_back(row);
+        r.nodeLabels.push_back(g.between(1, 4));
+    }
+    const double beyond[] = {-1e-8, 0.0, 1e-8, 2e-8};
+    for (int k = 0; k < c.patterns; ++k) {
+        const auto& node = r.templates[g.between(0, c.nodes - 1)];
+        std::vector<double> x(node.begin(), node.begin() + n);
+        const int kind = g.between(0, 4);
+        if (kind == 1 && node[n] >= 0) {
+            x[g.between(0, n - 1)] += c.integers ? node[n] + g.between(-1, 1) : node[n] + beyond[g.between(0, 3)] * c.scale;
+        } else if (kind == 2) {
+            for (int e = 0; e < 3; ++e) x[g.between(0, n - 1)] += c.integers ? g.between(-1, 1) : g.uniform(-0.05, 0.05) * c.scale;
+        } else if (kind == 3) {
+            for (double& v : x) v = c.integers ? g.between(0, 16) : g.uniform(-1.0, 1.0) * c.scale;
+        } else if (kind == 4) {
+            for (double& v : x) v = g.uniform(-4.0, 4.0) * c.scale;
+        }
+        r.patterns.push_back(x);
+    }
+    if (c.huge) r.patterns[g.between(0, c.patterns - 1)][0] = 1e200;
+    r.unknownLabel = -1;
+    return r;
+}
+
+// Every recall plan against the literal reference, with info: per problem, every combination
+// of the structures for the cover, the 1-NN rule and the census that can answer there (and
+// Auto), then each structure that cannot, which must give way to the plain scan; each vector
+// structure alone under every instruction set (and for the panels, every precision); threads
+// and verbosity drawn along. Where a question is forced and came up, only the structure
+// forced (or the plain scan it gave way to) may have answered it.
+TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
+    using S = sphnet::SearchStructure;
+    using sphnet::PanelPrecision;
+    const PlanCase cases[] = {
+        {"p2 integers", 2.0, 40, 260, 150, true, 1.0, false, true},
+        {"p2 large", 2.0, 12, 200, 150, false, 1e17, false, false},
+        {"p2 huge", 2.0, 9, 80, 60, false, 1.0, true, false},
+        {"p1", 1.0, 7, 200, 150, false, 1.0, false, true},
+        {"pInf", kInf, 2, 200, 150, false, 3.0, false, true},
+        {"p1.5", 1.5, 4, 150, 120, false, 1.0, false, true},
+    };
+    const S everyStructure[] = {S::Auto, S::Plain, S::Grid, S::Tiles, S::Tree, S::Panels, S::BlockLists};
+    const PanelPrecision precisions[] = {PanelPrecision::Auto, PanelPrecision::Double, PanelPrecision::Single};
+    const sphnet::InstructionSet instructionSets[] = {sphnet::InstructionSet::Auto, sphnet::InstructionSet::Portable,
+                                                      sphnet::InstructionSet::Sse2, sphnet::InstructionSet::Avx2,
+                                                      sphnet::InstructionSet::Avx512};
+    const sphnet::ThreadUse threadUses[] = {sphnet::ThreadUse::Auto, sphnet::ThreadUse::One, sphnet::ThreadUse::Two};
+    Generator g(0x91a4u);
+    for (const PlanCase& c : cases) {
+        reference::RecallProblem r = planProblem(g, c);
+        const Counters start = g.counters();
+        // The reference's results per verbosity and 1-NN option, made as needed.
+        reference::RecallResult wants[3][2];
+        bool made[3][2] = {};
+        bool anyUncovered = false;
+        // Which structures can answer a question here.
+        auto answers = [&](S s, bool nearest) {
+            switch (s) {
+                case S::Plain: return true;
+                case S::Grid: return !nearest;
+                case S::Tiles: return c.p == 1.0 || c.p == kInf;
+                case S::Tree: return c.n <= 16;
+                case S::Panels: return c.p == 2.0 && !c.huge;
+                default: return false;
+            }
+        };
+        std::vector<S> coverWays, nearestWays;
+        for (S s : everyStructure) {
+            if (s == S::Auto || answers(s, false)) coverWays.push_back(s);
+            if (s == S::Auto || answers(s, true)) nearestWays.push_back(s);
+        }
+        auto run = [&](sphnet::SearchPlan plan) {
+            r.oflag = g.between(0, 2);
+            r.nnOption = g.chance(0.85) ? 1 : 0;
+            reference::RecallResult& want = wants[r.oflag][r.nnOption];
+            if (!made[r.oflag][r.nnOption]) {
+                want = reference::recall(r, start);
+                made[r.oflag][r.nnOption] = true;
+                for (double covering : want.coverCount) anyUncovered = anyUncovered || covering == 0;
+            }
+            sphnet::RecallPaths paths;
+            {
+                // Sub-chunks of 32 patterns: both threads take some.
+                const std::uint64_t terms = 32 * static_cast<std::uint64_t>(c.nodes) * c.n;
+                PollBudget budget(plan.threads == sphnet::ThreadUse::Two ? terms : sphnet::kDefaultPollBudget);
+                expectSameRecall(r, start, c.name, true, plan, &paths, &want);
+            }
+            const std::string what = std::string(c.name) + " plan: " + sphnet::describeSearchPlan(plan) +
+                                     " oflag=" + std::to_string(r.oflag) + " nn=" + std::to_string(r.nnOption);
+            auto expected = [&](S forced, bool nearest) {
+                return sphnet::RecallPaths::bit(answers(forced, nearest) ? forced : S::Plain);
+            };
+            if (plan.firstCover != S::Auto) {
+                EXPECT_EQ(paths.cover, expected(plan.firstCover, false)) << what;
+            }
+            if (plan.nearest != S::Auto) {
+                EXPECT_EQ(paths.nearest, r.nnOption == 1 && anyUncovered ? expected(plan.nearest, true) : 0u) << what;
+            }
+            if (plan.census != S::Auto) {
+                EXPECT_EQ(paths.census, expected(plan.census, false)) << what;
+            }
+            if ((paths.cover | paths.nearest | paths.census) & sphnet::RecallPaths::bit(S::Panels)) {
+                const bool single = plan.precision != PanelPrecision::Double && c.singleFits;
+                EXPECT_EQ(paths.precision, single ? PanelPrecision::Single : PanelPrecision::Double) << what;
+            }
+            const bool two = plan.threads == sphnet::ThreadUse::Two && r.oflag <= 1;
+            EXPECT_EQ(paths.workers, two ? 2 : 1) << what;
+        };
+        auto drawRest = [&](sphnet::SearchPlan& plan) {
+            plan.precision = precisions[g.between(0, 2)];
+            plan.instructions = instructionSets[g.between(0, 4)];
+            plan.threads = threadUses[g.between(0, 2)];
+        };
+        for (S cover : coverWays) {
+            for (S nearest : nearestWays) {
+                for (S census : coverWays) {
+                    sphnet::SearchPlan plan;
+                    plan.firstCover = cover;
+                    plan.nearest = nearest;
+                    plan.census = census;
+                    drawRest(plan);
+                    run(plan);
+                    if (::testing::Test::HasFailure()) return;
+                }
+            }
+        }
+        for (S s : everyStructure) {
+            for (int question = 0; question < 3; ++question) {
+                if (s == S::Auto || answers(s, question == 1)) continue;
+                sphnet::SearchPlan plan;
+                (question == 0 ? plan.firstCover : question == 1 ? plan.nearest : plan.census) = s;
+                drawRest(plan);
+                run(plan);
+            }
+        }
+        for (S s : {S::Tiles, S::Tree, S::Panels}) {
+            if (!answers(s, true)) continue;
+            for (int i = 0; i < (s == S::Panels ? 15 : 5); ++i) {
+                sphnet::SearchPlan plan;
+                plan.firstCover = plan.nearest = plan.census = s;
+                plan.instructions = instructionSets[i % 5];
+                plan.precision = s == S::Panels ? precisions[i / 5] : PanelPrecision::Auto;
+                plan.threads = threadUses[(i + i / 5) % 3];
+                run(plan);
+            }
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+}
 
 }  // namespace
