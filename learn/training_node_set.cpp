@@ -542,7 +542,9 @@ public:
     int chunkNodes = 0;
 
     // Shares the scan of nodes [at, to) (at a multiple of kBlock), unless splits pause.
-    // Forced, it shares it regardless of pauses, in chunks of one block where there is room.
+    // Forced, it shares it regardless of pauses, in chunks of one block where there is room,
+    // and this thread filters every chunk on rough values, making them for the chunks nobody
+    // had begun: each step of the split runs whoever wins the races.
     void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to, int n,
                HostVector<float>& sums, bool forced) {
         if (pause_.patterns > 0 && !forced) {
@@ -562,6 +564,7 @@ public:
         job_.chunkNodes = chunkNodes;
         job_.count = (to - at + chunkNodes - 1) / chunkNodes;
         job_.sums = sums.data;
+        forced_ = forced;
         for (int c = 0; c < job_.count; ++c) job_.chunks.state[c].store(kFree, std::memory_order_relaxed);
         standby_.post(job_);  // publishes the states above
         from = at;
@@ -584,6 +587,10 @@ public:
             if (state == kFree && job_.claim(c)) {
                 // Nobody has begun it: the plain filter, which stops at the first node that
                 // matters, serves better than values made for the whole chunk.
+                if (forced_) {
+                    job_.make(c, rough);
+                    continue;
+                }
                 ownChunk_ = c;
                 return false;
             }
@@ -642,6 +649,7 @@ private:
     StandbyThread& standby_;
     SplitPause& pause_;
     Job job_;
+    bool forced_ = false;
     bool behind_ = false;
     bool usedAhead_ = false;  // this scan used rough values made ahead
     int usableChunk_ = -1;  // the chunk whose rough values are known to be made
