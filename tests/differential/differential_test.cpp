@@ -779,7 +779,6 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     if (threads == ThreadUse::Two && lists) {
                         EXPECT_GT(ran.sharedCollects, 0) << what;
                     }
-                    if (getenv("PT_DEBUG")) printf("%s nodes=%zu rem=%ld grid=%ld lists=%ld tiles=%ld split=%ld shared=%ld isa=%d/%d\n", what.c_str(), t.startNodes.size(), ran.remembered, ran.grid, ran.blockLists, ran.tiles, ran.splitScans, ran.sharedCollects, (int)tileIsa, (int)panelIsa);
                     if (::testing::Test::HasFailure()) return;
                 }
             }
