@@ -20,9 +20,34 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr double kParallelTerms = 1 << 22;
 }  // namespace
 
-void NodeCandidates::init(int n, double lowScale, double relLow) {
+EuclideanPanels::Vectors NodeCandidates::vectorsFor(InstructionSet wanted) {
+    using Vectors = EuclideanPanels::Vectors;
+    switch (wanted) {
+        case InstructionSet::Avx512:
+            if (EuclideanPanels::available(Vectors::Avx512)) return Vectors::Avx512;
+            [[fallthrough]];
+        case InstructionSet::Avx2:
+            if (EuclideanPanels::available(Vectors::Avx2)) return Vectors::Avx2;
+            [[fallthrough]];
+        case InstructionSet::Sse2:
+        case InstructionSet::Portable: return Vectors::Portable;
+        default: return Vectors::Best;
+    }
+}
+
+void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
-    panels_.init(n);
+    using Vectors = EuclideanPanels::Vectors;
+    Vectors vectors = vectorsFor(instructions);
+    if (vectors == Vectors::Best) {
+        vectors = EuclideanPanels::available(Vectors::Avx512) ? Vectors::Avx512
+                  : EuclideanPanels::available(Vectors::Avx2) ? Vectors::Avx2
+                                                              : Vectors::Portable;
+    }
+    instructions_ = vectors == Vectors::Avx512 ? InstructionSet::Avx512
+                    : vectors == Vectors::Avx2 ? InstructionSet::Avx2
+                                               : InstructionSet::Portable;
+    panels_.init(n, vectors);
     lowScale_ = lowScale;
     relLow_ = relLow;
     lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);
@@ -143,15 +168,16 @@ bool NodeCandidates::reserve(int patterns, int cap) {
     return true;
 }
 
-void NodeCandidates::collect(const double* const* patterns, const double* labels, int patternCount,
-                             int cap, int nodes) {
+bool NodeCandidates::collect(const double* const* patterns, const double* labels, int patternCount,
+                             int cap, int nodes, ThreadUse threads) {
     covered_ = nodes < panels_.count() ? nodes : panels_.count();
     cap_ = cap < 1 ? 1 : (cap > reservedCap_ ? reservedCap_ : cap);
     if (patternCount > reservedPatterns_) patternCount = reservedPatterns_;
     for (int k = 0; k < patternCount; ++k) patternNorms_.data[k] = panels_.squaredNorm(patterns[k]);
     const int panels = (covered_ + kPanel - 1) / kPanel;
     const double terms = static_cast<double>(patternCount) * covered_ * dimension();
-    const int workers = terms >= kParallelTerms && panels >= 2 && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    const bool large = terms >= kParallelTerms && std::thread::hardware_concurrency() >= 2;
+    const int workers = panels >= 2 && threads != ThreadUse::One && (large || threads == ThreadUse::Two) ? 2 : 1;
     const int split = workers == 2 ? panels / 2 : panels;
     std::thread second;
     bool started = false;
@@ -164,7 +190,7 @@ void NodeCandidates::collect(const double* const* patterns, const double* labels
         }
     }
     collectRange(patterns, labels, patternCount, 0, started ? split : panels, lists_[0]);
-    if (!started) return;
+    if (!started) return false;
     second.join();
     // The later nodes follow the earlier ones.
     for (int k = 0; k < patternCount; ++k) {
@@ -183,6 +209,7 @@ void NodeCandidates::collect(const double* const* patterns, const double* labels
         }
         length += more;
     }
+    return true;
 }
 
 const std::int32_t* NodeCandidates::listOf(int k, std::int32_t& length, const float*& lows) const {

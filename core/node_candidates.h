@@ -12,6 +12,7 @@
 
 #include "euclidean_panels.h"
 #include "node_grid.h"
+#include "search_plan.h"
 
 namespace sphnet {
 
@@ -19,7 +20,13 @@ class NodeCandidates {
 public:
     // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
     // coverage test's distance is at least relLow times the true one.
-    void init(int n, double lowScale, double relLow);
+    // `instructions`: the panels' kernels (see vectorsFor).
+    void init(int n, double lowScale, double relLow, InstructionSet instructions = InstructionSet::Auto);
+    // The widest kernel this processor has at or below `wanted` (Best for Auto); the panels
+    // have no SSE2 kernel, so Sse2 means the portable one.
+    static EuclideanPanels::Vectors vectorsFor(InstructionSet wanted);
+    // The kernels in use, as the plan names them.
+    InstructionSet instructions() const { return instructions_; }
     // Appends a node with its label and its reaches for patterns of its own label and of
     // others. False when memory runs out.
     bool append(const double* centre, double label, double ownReach, double otherReach);
@@ -32,11 +39,12 @@ public:
     bool reserve(int patterns, int cap);
     int reservedCap() const { return reservedCap_; }
     // Lists, for patterns[0..patternCount) with their labels, the nodes of [0, nodes) that
-    // may matter, using both cores where the work is large. A pattern with more than `cap`
-    // such nodes gets no list (overflowed). Needs patternCount and cap within the reserve and
-    // nodes <= count().
-    void collect(const double* const* patterns, const double* labels, int patternCount, int cap,
-                 int nodes);
+    // may matter, using both cores where the work is large (threads Auto), never (One), or
+    // wherever there are two panels (Two). A pattern with more than `cap` such nodes gets no
+    // list (overflowed). Needs patternCount and cap within the reserve and nodes <= count().
+    // True when the work was shared between two threads.
+    bool collect(const double* const* patterns, const double* labels, int patternCount, int cap,
+                 int nodes, ThreadUse threads = ThreadUse::Auto);
     // The list of pattern k of the last collect, in node order, and beside each node a lower
     // bound on its distance as the coverage test computes it; null when it overflowed.
     const std::int32_t* listOf(int k, std::int32_t& length, const float*& lows) const;
@@ -58,6 +66,7 @@ private:
     float lowerDistance(double D, double slack) const;
 
     EuclideanPanels panels_;
+    InstructionSet instructions_ = InstructionSet::Auto;
     double lowScale_ = 1.0;
     double relLow_ = 1.0;
     double lowFactor_ = 1.0;  // relLow * lowScale, rounded down

@@ -428,6 +428,18 @@ bool NodeTiles::available(Vectors vectors) {
 #endif
 }
 
+NodeTiles::Vectors NodeTiles::vectorsFor(InstructionSet wanted) {
+    // From the set asked for down to the portable loops, the first the processor has.
+    constexpr Vectors kDownward[] = {Vectors::Avx512, Vectors::Avx2, Vectors::Sse2, Vectors::Portable};
+    constexpr InstructionSet kNames[] = {InstructionSet::Avx512, InstructionSet::Avx2, InstructionSet::Sse2,
+                                         InstructionSet::Portable};
+    if (wanted == InstructionSet::Auto) return Vectors::Best;
+    int at = 0;
+    while (kNames[at] != wanted) ++at;
+    while (at < 3 && !available(kDownward[at])) ++at;
+    return kDownward[at];
+}
+
 namespace {
 
 // The filter's error allowance. Each rough coordinate differs from the true c_i - origin_i by
@@ -514,6 +526,10 @@ void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
                   : available(Vectors::Sse2) ? Vectors::Sse2
                                              : Vectors::Portable;
     }
+    instructions_ = vectors == Vectors::Avx512 ? InstructionSet::Avx512
+                    : vectors == Vectors::Avx2 ? InstructionSet::Avx2
+                    : vectors == Vectors::Sse2 ? InstructionSet::Sse2
+                                               : InstructionSet::Portable;
     const bool cityBlock = kind == NormKind::CityBlock;
     constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);

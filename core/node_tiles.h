@@ -11,6 +11,7 @@
 
 #include "distance_bounds.h"
 #include "node_grid.h"
+#include "search_plan.h"
 
 namespace sphnet {
 
@@ -28,6 +29,10 @@ public:
     // The instruction sets a scan can be built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };
     static bool available(Vectors vectors);
+    // The widest instruction set this processor has at or below `wanted` (Best for Auto).
+    static Vectors vectorsFor(InstructionSet wanted);
+    // The one a scan runs on, as the plan names it.
+    InstructionSet instructions() const { return instructions_; }
 
     // kind is CityBlock or Maximum; `vectors` must be available.
     void init(NormKind kind, int n, Vectors vectors = Vectors::Best);
@@ -120,6 +125,7 @@ private:
     RoughSums roughSums_ = nullptr;
     SumsFilter sumsFilter_ = nullptr;
     Nearest nearest_ = nullptr;
+    InstructionSet instructions_ = InstructionSet::Auto;
     int n_ = 0;
     int count_ = 0;
     HostVector<double> centres_;  // per tile: n_ rows of kLanes values

@@ -142,6 +142,7 @@ public:
         return node != nullptr && list_.append(node);
     }
     bool outOfMemory() const { return false; }  // presenting takes no memory
+    TrainingPaths paths() const { return {}; }
     int count() const { return list_.count(); }
     std::int32_t labelOf(int j) const { return list_[j]->label; }
     // Hands the nodes over as rows and labels in creation order.
@@ -230,6 +231,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     if (!nodes.exportTo(out)) return ProcedureStatus::OutOfMemory;
     out.presentations = presentations;
     out.converged = createdNone;
+    out.paths = nodes.paths();
     return ProcedureStatus::Done;
 }
 

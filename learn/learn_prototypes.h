@@ -30,6 +30,20 @@ struct TrainingInput {
     SearchPlan plan;         // forces a search path (tests); the default lets the engine choose
 };
 
+// Which search paths a run's scans took (for tests that force one): how many scans walked each
+// structure (one scan may take several in turn: a memory, then lists, then the plain rest), and
+// the kernels the tiles and the block lists' panels ran on (Auto: not built).
+struct TrainingPaths {
+    long remembered = 0;   // replayed what the pattern's last scan found
+    long grid = 0;         // walked the list of x's cell of the reach lists
+    long blockLists = 0;   // walked x's block list
+    long tiles = 0;        // went over nodes by tiles
+    long splitScans = 0;   // tile scans shared with the second thread
+    long sharedCollects = 0;  // block lists collected on two threads
+    InstructionSet tileInstructions = InstructionSet::Auto;
+    InstructionSet panelInstructions = InstructionSet::Auto;
+};
+
 struct TrainingOutput {
     int nodeCount = 0;
     // nodeCount x (n + 1) values column by column, as the hosts hold matrices: the centres'
@@ -38,6 +52,7 @@ struct TrainingOutput {
     double* nodeLabels = nullptr;  // nodeCount labels
     int presentations = 0;         // passes reported: the confirming pass of a converged run is not counted
     bool converged = false;        // the last pass made no node (else the pass limit ended it)
+    TrainingPaths paths;
 
     // Node j's `width` (n + 1) values into `row`: centre, then radius.
     void nodeRow(int j, int width, double* row) const {

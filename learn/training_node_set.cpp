@@ -53,6 +53,25 @@ bool TrainingNodeSet::suits(const TrainingInput& in) {
     return in.patternsFinite || in.patterns.allValues(in.patternCount, in.dimension, finite);
 }
 
+// A forced structure serves where it answers exactly: the tiles for p = 1 and +Inf, the block
+// lists where the distance bounds hold and the panels take every coordinate, the grid where
+// its reach is finite. The tree and the panels are recall's; training's plain scan stands in.
+SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const {
+    const bool general = kit_.kind == NormKind::General;
+    const bool panelsServe = general && kit_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
+                             EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
+                             EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
+    switch (in.plan.foreignInReach) {
+        case SearchStructure::Auto: return SearchStructure::Auto;
+        case SearchStructure::Grid:
+            return std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0 ? SearchStructure::Grid
+                                                                                       : SearchStructure::Plain;
+        case SearchStructure::Tiles: return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
+        case SearchStructure::BlockLists: return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
+        default: return SearchStructure::Plain;
+    }
+}
+
 bool TrainingNodeSet::init(const TrainingInput& in) {
     in_ = &in;
     n_ = in.dimension;
@@ -69,20 +88,30 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         if (reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
     }
     reach_ = reach;
-    // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than the
-    // lists skip some.
-    tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
-    blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
-               in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
-               EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
-    // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+    structure_ = chooseStructure(in);
+    threads_ = in.plan.threads;
+    paths_ = TrainingPaths();
+    if (structure_ == SearchStructure::Auto) {
+        // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than
+        // the lists skip some.
+        tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
+        blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
+                   in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
+                   EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
+        // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
+        gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+    } else {
+        tiled_ = structure_ == SearchStructure::Tiles;
+        blocked_ = structure_ == SearchStructure::BlockLists;
+        gridUsable_ = structure_ == SearchStructure::Grid;
+    }
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
-        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow);
+        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow, in.plan.instructions);
+        paths_.panelInstructions = blockLists_.instructions();
         const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
         const double room = kBlockListBytes / (2.0 * kBlockPatterns * (sizeof(std::int32_t) + sizeof(float)));
         blockCapLimit_ = in.patternCount < room ? in.patternCount : static_cast<int>(room);
@@ -94,14 +123,18 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         if (!in.patterns.rowsInPlace() && !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0)) return false;
     }
     if (tiled_) {
-        tiles_.init(kit_.kind, n_);
+        tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
+        paths_.tileInstructions = tiles_.instructions();
         // Without patterns n may be near 2^31, with nothing behind it.
         if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
         // Long scans are split between two threads; without a second thread, one does all.
+        // Forced, every scan with two chunks of work is split.
         const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
-        if (n_ >= kSplitMinDimensions && mostTerms >= kSplitTerms && std::thread::hardware_concurrency() >= 2) {
-            standby_.start();
-        }
+        const bool splits = threads_ == ThreadUse::Two
+                                ? in.patternCount > 0
+                                : threads_ == ThreadUse::Auto && n_ >= kSplitMinDimensions && mostTerms >= kSplitTerms &&
+                                      std::thread::hardware_concurrency() >= 2;
+        if (splits) standby_.start();
     }
     if (!gridUsable_) return true;
     // The grid runs along the (up to four) coordinates that vary most.
@@ -129,7 +162,8 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
             axes_[at] = i;
         }
     }
-    return true;
+    // Forced, the grid serves from the first node on.
+    return structure_ != SearchStructure::Grid || startGrid();
 }
 
 bool TrainingNodeSet::startGrid() {
@@ -236,6 +270,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     bool plainOnly = false;
     RememberedScan& remembered = remembered_.data[k];
     if (stillValid(remembered) && remembered.lastEnd < scan.nodeCount) {
+        ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
     if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks()) next = scanBlockLists<Kind>(scan, k, next);
@@ -272,14 +307,15 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan, const Rem
 // Visits, from node `next` on, the nodes listed for x's cell and those outside the lists'
 // guarantee, in node order. Skipping rests on r <= Rmax: should rounding ever lift r above it,
 // the scan goes on plainly from the node after. Where the cell names most nodes anyway (wide
-// spheres), the plain scan costs less and this step leaves it all.
+// spheres), the plain scan costs less and this step leaves it all, unless the plan forces the grid.
 template <int Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
     const int M = scan.nodeCount;
     if (next >= M) return next;
     std::int32_t length = 0;
     const std::int32_t* listed = lists_.nodesAt(scan.x, length);
-    if ((length + alwaysCount_) * 2 > M) return next;
+    if ((length + alwaysCount_) * 2 > M && structure_ != SearchStructure::Grid) return next;
+    ++paths_.grid;
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
     auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
@@ -411,8 +447,10 @@ bool TrainingNodeSet::collectBlock(int k) {
         blockLabels_.data[count] = in_->labels[q];
         ++count;
     }
-    blockLists_.collect(blockRows_.data, blockLabels_.data, count, cap,
-                        reach < 0 || reach > nodes ? nodes : reach);
+    if (blockLists_.collect(blockRows_.data, blockLabels_.data, count, cap,
+                            reach < 0 || reach > nodes ? nodes : reach, threads_)) {
+        ++paths_.sharedCollects;
+    }
     blockCount_ = count;
     blockEpoch_ = growthEpoch_;
     return true;
@@ -440,6 +478,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
     const std::int32_t* listed = blockLists_.listOf(static_cast<int>(at - blockPatterns_.data), length, lows);
     const int covered = blockLists_.nodesCovered();
     if (listed == nullptr || next >= covered) return next;
+    ++paths_.blockLists;
     for (std::int32_t e = static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
          e < length; ++e) {
         const int j = listed[e];
@@ -503,16 +542,19 @@ public:
     int chunkNodes = 0;
 
     // Shares the scan of nodes [at, to) (at a multiple of kBlock), unless splits pause.
+    // Forced, it shares it regardless of pauses, in chunks of one block where there is room,
+    // and this thread filters every chunk on rough values, making them for the chunks nobody
+    // had begun: each step of the split runs whoever wins the races.
     void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to, int n,
-               HostVector<float>& sums) {
-        if (pause_.patterns > 0) {
+               HostVector<float>& sums, bool forced) {
+        if (pause_.patterns > 0 && !forced) {
             --pause_.patterns;
             return;
         }
         const auto blocks = static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
         const std::size_t values = blocks * NodeTiles::kBlock;
         if (values > sums.size && !sums.resize(values, 0.0f)) return;  // no room: no split
-        int chunk = static_cast<int>(kChunkTerms / (static_cast<double>(n) * NodeTiles::kBlock)) + 1;
+        int chunk = forced ? 1 : static_cast<int>(kChunkTerms / (static_cast<double>(n) * NodeTiles::kBlock)) + 1;
         const int fewest = static_cast<int>((blocks + SplitChunks::kMost - 1) / SplitChunks::kMost);
         chunkNodes = (chunk > fewest ? chunk : fewest) * NodeTiles::kBlock;
         job_.tiles = &tiles;
@@ -522,6 +564,7 @@ public:
         job_.chunkNodes = chunkNodes;
         job_.count = (to - at + chunkNodes - 1) / chunkNodes;
         job_.sums = sums.data;
+        forced_ = forced;
         for (int c = 0; c < job_.count; ++c) job_.chunks.state[c].store(kFree, std::memory_order_relaxed);
         standby_.post(job_);  // publishes the states above
         from = at;
@@ -544,6 +587,10 @@ public:
             if (state == kFree && job_.claim(c)) {
                 // Nobody has begun it: the plain filter, which stops at the first node that
                 // matters, serves better than values made for the whole chunk.
+                if (forced_) {
+                    job_.make(c, rough);
+                    continue;
+                }
                 ownChunk_ = c;
                 return false;
             }
@@ -602,6 +649,7 @@ private:
     StandbyThread& standby_;
     SplitPause& pause_;
     Job job_;
+    bool forced_ = false;
     bool behind_ = false;
     bool usedAhead_ = false;  // this scan used rough values made ahead
     int usableChunk_ = -1;  // the chunk whose rough values are known to be made
@@ -620,9 +668,15 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
         // A long scan: the second thread filters the far part while this one scans the near.
         SplitScan split(standby_, splitPause_, splitChunks_);
-        if (standby_.running() && static_cast<double>(M - j) * n_ >= kSplitTerms && tiles_.splits(pattern)) {
-            split.begin(tiles_, pattern.rough, j - j % NodeTiles::kBlock, M, n_, splitSums_);
+        const int splitFrom = j - j % NodeTiles::kBlock;
+        // Forced, a scan splits wherever its nodes fill more than one chunk of one block.
+        const bool forced = threads_ == ThreadUse::Two;
+        if (standby_.running() && tiles_.splits(pattern) &&
+            (forced ? M - splitFrom > NodeTiles::kBlock : static_cast<double>(M - j) * n_ >= kSplitTerms)) {
+            split.begin(tiles_, pattern.rough, splitFrom, M, n_, splitSums_, forced);
+            if (split.from != INT_MAX) ++paths_.splitScans;
         }
+        ++paths_.tiles;
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
             if (scan.pace.stopsAt(j)) {
                 scan.stopped = true;

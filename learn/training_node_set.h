@@ -73,6 +73,8 @@ public:
     static bool suits(const TrainingInput& in);
 
     // nodeSettings must already hold this call's p, n and margin. False when memory runs out.
+    // The input's plan may force the structure, the kernels and the use of a second thread;
+    // a structure that cannot answer exactly for this input gives way to the plain scan.
     bool init(const TrainingInput& in);
     // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
     // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
@@ -86,6 +88,7 @@ public:
     // Whether a scan ran out of memory for its lists; the training then ends.
     bool outOfMemory() const { return outOfMemory_; }
     int count() const { return count_; }
+    const TrainingPaths& paths() const { return paths_; }
     std::int32_t labelOf(int j) const { return labels_.data[j]; }
     // Hands the nodes over in creation order, having freed what only the scans need.
     bool exportTo(TrainingOutput& out);
@@ -117,6 +120,9 @@ private:
         bool stopped;
     };
 
+    // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
+    // Plain, Grid, Tiles or BlockLists that serves this input.
+    SearchStructure chooseStructure(const TrainingInput& in) const;
     bool startGrid();
     void dropGrid();
     template <int Kind>
@@ -162,6 +168,9 @@ private:
 
     const TrainingInput* in_ = nullptr;
     WorkPacer* pacer_ = nullptr;
+    SearchStructure structure_ = SearchStructure::Auto;
+    ThreadUse threads_ = ThreadUse::Auto;
+    TrainingPaths paths_;
     DistanceKit kit_;
     int n_ = 0;
     int count_ = 0;

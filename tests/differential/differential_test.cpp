@@ -3,6 +3,7 @@
 // for bit. SPHNET_DIFFERENTIAL_SCALE (default 1) scales the number of problems.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -190,6 +191,7 @@ struct Shipped {
     reference::TrainingResult training;
     reference::RecallResult recall;
     standin::CallResult host;
+    sphnet::TrainingPaths paths;  // training: the paths its scans took
 };
 
 // The rows' values column after column, as a host holds a matrix.
@@ -202,8 +204,9 @@ std::vector<double> columnsOf(const std::vector<std::vector<double>>& rows, int 
 }
 
 // Patterns and start nodes as row tables, or (columnMajor) read through a column-major view as
-// the host modules read them.
-Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool columnMajor = false) {
+// the host modules read them. `plan` forces the scans' paths.
+Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool columnMajor = false,
+                    const sphnet::SearchPlan& plan = {}) {
     std::vector<const double*> rows, startRows;
     for (const auto& row : t.patterns) rows.push_back(row.data());
     for (const auto& row : t.startNodes) startRows.push_back(row.data());
@@ -224,12 +227,14 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool co
     in.margin = t.margin;
     in.maxPresentations = t.maxPresentations;
     in.oflag = t.oflag;
+    in.plan = plan;
     sphnet::opCounters.flops = start.flops;
     sphnet::opCounters.comparisons = start.comparisons;
     Shipped s;
     standin::Scope scope;
     sphnet::TrainingOutput out;
     s.status = sphnet::learnPrototypes(in, out);
+    s.paths = out.paths;
     if (s.status == sphnet::ProcedureStatus::Done) {
         for (int j = 0; j < out.nodeCount; ++j) {
             s.training.nodes.emplace_back(static_cast<std::size_t>(t.dimension) + 1);
@@ -332,14 +337,20 @@ std::string describe(const reference::RecallProblem& r) {
 }
 
 // Trains with both and compares everything; returns the reference result for further use.
+// With a plan, the shipped scans take the paths it forces, and `ran` gets the paths they took;
+// `known`, where given, is the reference's result for this problem, made once for many plans.
 reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t, Counters start,
-                                             const std::string& label) {
-    const reference::TrainingResult want = reference::learn(t, start);
+                                             const std::string& label, const sphnet::SearchPlan& plan = {},
+                                             sphnet::TrainingPaths* ran = nullptr,
+                                             const reference::TrainingResult* known = nullptr) {
+    const reference::TrainingResult want = known != nullptr ? *known : reference::learn(t, start);
     // Every third call reads the patterns as the host modules do.
     static int calls = 0;
     const bool columnMajor = calls++ % 3 == 2;
-    const Shipped got = runTraining(t, start, columnMajor);
-    const std::string what = label + " " + describe(t) + (columnMajor ? " column-major" : "");
+    const Shipped got = runTraining(t, start, columnMajor, plan);
+    if (ran != nullptr) *ran = got.paths;
+    const std::string what = label + " " + describe(t) + (columnMajor ? " column-major" : "") +
+                             (plan.isDefault() ? "" : " plan: " + sphnet::describeSearchPlan(plan));
     EXPECT_EQ(got.status, sphnet::ProcedureStatus::Done) << what;
     EXPECT_EQ(compareRows(want.nodes, got.training.nodes), "") << what;
     EXPECT_EQ(compareValues(want.labels, got.training.labels), "") << what;
@@ -698,6 +709,99 @@ TEST(TreeSearch, ManyNodesInFewDimensions) {
         r.oflag = g.between(0, 2);
         expectSameRecall(r, g.counters(), label);
         if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// ---- Every training plan against the literal scan ----
+
+// Each plan forces the training scan's structure, its kernels and its use of a second thread;
+// whatever it forces, nodes, labels, passes, console and counters stay the literal scan's. The
+// problems are chosen so that each structure serves one of them: overlapping classes for p = 2
+// and 1.5 in 8 to 40 dimensions (grid, block lists), for p = 1 and +Inf in 4 to 32 (tiles,
+// split scans), each going on from start nodes (one of them wider than Rmax), with a margin
+// and a pass limit; under AVX2, scans report their work every few nodes, cutting the tile scans
+// and their chunks short. Where the forced structure serves, it must have run, and nothing else.
+TEST(TrainingPlans, EveryPlanMatchesTheReference) {
+    using sphnet::InstructionSet;
+    using sphnet::SearchStructure;
+    using sphnet::ThreadUse;
+    Generator g(0x9a7a11u);
+    for (const double p : {2.0, 1.5, 1.0, kInf}) {
+        const bool tiled = p == 1.0 || p == kInf;
+        reference::TrainingProblem t;
+        t.dimension = tiled ? g.between(4, 32) : g.between(8, 40);
+        t.p = p;
+        // Fewer patterns where the suite runs scaled down (under the sanitizers).
+        const int drawn = g.between(300, 450);
+        const int count = scale() < 1 ? std::max(150, static_cast<int>(drawn * scale())) : drawn;
+        t.patterns = g.points(count, t.dimension, Layout::Clustered, 1.0);
+        t.labels = g.labels(count, 3);
+        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.04, 0.08) * (p == kInf ? 0.4 : 1.0);
+        t.margin = t.rMax * g.uniform(0.02, 0.2);
+        t.maxPresentations = 1;
+        // Start nodes: an earlier pass over the first patterns, with one wider than Rmax.
+        reference::TrainingProblem head = t;
+        head.patterns.resize(count / 4);
+        head.labels.resize(count / 4);
+        const reference::TrainingResult earlier = reference::learn(head, {});
+        t.startNodes = earlier.nodes;
+        t.startLabels = earlier.labels;
+        t.startNodes.insert(t.startNodes.begin() + 1, t.patterns[count / 2]);
+        t.startNodes[1].push_back(t.rMax * 3.0);
+        t.startLabels.insert(t.startLabels.begin() + 1, 1.0);
+        t.maxPresentations = g.between(2, 3);
+        t.oflag = g.between(0, 2);
+        const Counters start = g.counters();
+        const reference::TrainingResult want = reference::learn(t, start);
+        for (const SearchStructure structure :
+             {SearchStructure::Auto, SearchStructure::Plain, SearchStructure::Grid, SearchStructure::Tiles,
+              SearchStructure::Tree, SearchStructure::Panels, SearchStructure::BlockLists}) {
+            for (const InstructionSet isa : {InstructionSet::Auto, InstructionSet::Portable, InstructionSet::Sse2,
+                                             InstructionSet::Avx2, InstructionSet::Avx512}) {
+                for (const ThreadUse threads : {ThreadUse::Auto, ThreadUse::One, ThreadUse::Two}) {
+                    // The tree and the panels are recall's: training scans plainly, once is enough.
+                    const bool recallOnly = structure == SearchStructure::Tree || structure == SearchStructure::Panels;
+                    if (recallOnly && (isa != InstructionSet::Auto || threads != ThreadUse::Auto)) continue;
+                    sphnet::SearchPlan plan;
+                    plan.foreignInReach = structure;
+                    plan.instructions = isa;
+                    plan.threads = threads;
+                    sphnet::TrainingPaths ran;
+                    {
+                        const PollBudget budget(isa == InstructionSet::Avx2 ? 100 : sphnet::kDefaultPollBudget);
+                        expectSameTraining(t, start, "plans", plan, &ran, &want);
+                    }
+                    const std::string what = "p=" + bits(p) + " " + sphnet::describeSearchPlan(plan);
+                    const bool tiles = structure == SearchStructure::Tiles && tiled;
+                    const bool lists = structure == SearchStructure::BlockLists && !tiled;
+                    EXPECT_GT(ran.remembered, 0) << what;
+                    if (structure != SearchStructure::Auto) {
+                        EXPECT_EQ(ran.grid > 0, structure == SearchStructure::Grid) << what;
+                        EXPECT_EQ(ran.tiles > 0, tiles) << what;
+                        EXPECT_EQ(ran.blockLists > 0, lists) << what;
+                    }
+                    // The kernels asked for, or the widest below them this processor has.
+                    const InstructionSet tileIsa = ran.tileInstructions, panelIsa = ran.panelInstructions;
+                    if (tiles) {
+                        EXPECT_TRUE(isa == InstructionSet::Auto ? tileIsa != isa : tileIsa <= isa) << what;
+                    }
+                    if (lists) {
+                        EXPECT_TRUE(isa == InstructionSet::Auto ? panelIsa != isa : panelIsa <= isa) << what;
+                    }
+                    if (threads == ThreadUse::One) {
+                        EXPECT_EQ(ran.splitScans + ran.sharedCollects, 0) << what;
+                    }
+                    // Splits need the filter, which the wide kernels have.
+                    if (threads == ThreadUse::Two && tiles && tileIsa >= InstructionSet::Avx2) {
+                        EXPECT_GT(ran.splitScans, 0) << what;
+                    }
+                    if (threads == ThreadUse::Two && lists) {
+                        EXPECT_GT(ran.sharedCollects, 0) << what;
+                    }
+                    if (::testing::Test::HasFailure()) return;
+                }
+            }
+        }
     }
 }
 

@@ -227,6 +227,26 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
     scope.finish();
 }
 
+// A plan's instruction set picks these kernels where the processor has them, else the widest
+// it has below them.
+TEST_P(TileScan, PlanPicksTheWidestAvailableKernelsAtOrBelowItsOwn) {
+    using sphnet::InstructionSet;
+    const NodeTiles::Vectors vectors = GetParam();
+    const InstructionSet asked = vectors == NodeTiles::Vectors::Avx512 ? InstructionSet::Avx512
+                                 : vectors == NodeTiles::Vectors::Avx2 ? InstructionSet::Avx2
+                                 : vectors == NodeTiles::Vectors::Sse2 ? InstructionSet::Sse2
+                                                                       : InstructionSet::Portable;
+    const NodeTiles::Vectors got = NodeTiles::vectorsFor(asked);
+    EXPECT_TRUE(NodeTiles::available(got)) << vectorsName(vectors);
+    if (NodeTiles::available(vectors)) {
+        EXPECT_EQ(got, vectors) << vectorsName(vectors);
+    } else {
+        EXPECT_LT(static_cast<int>(got), static_cast<int>(vectors)) << vectorsName(vectors);
+        EXPECT_NE(got, NodeTiles::Vectors::Best) << vectorsName(vectors);
+    }
+    EXPECT_EQ(NodeTiles::vectorsFor(InstructionSet::Auto), NodeTiles::Vectors::Best);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, TileScan,
                          ::testing::Values(NodeTiles::Vectors::Portable, NodeTiles::Vectors::Sse2,
                                            NodeTiles::Vectors::Avx2, NodeTiles::Vectors::Avx512),
