@@ -20,25 +20,10 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr double kParallelTerms = 1 << 22;
 }  // namespace
 
-EuclideanPanels::Vectors NodeCandidates::vectorsFor(InstructionSet wanted) {
-    using Vectors = EuclideanPanels::Vectors;
-    switch (wanted) {
-        case InstructionSet::Avx512:
-            if (EuclideanPanels::available(Vectors::Avx512)) return Vectors::Avx512;
-            [[fallthrough]];
-        case InstructionSet::Avx2:
-            if (EuclideanPanels::available(Vectors::Avx2)) return Vectors::Avx2;
-            [[fallthrough]];
-        case InstructionSet::Sse2:
-        case InstructionSet::Portable: return Vectors::Portable;
-        default: return Vectors::Best;
-    }
-}
-
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
     using Vectors = EuclideanPanels::Vectors;
-    Vectors vectors = vectorsFor(instructions);
+    Vectors vectors = EuclideanPanels::vectorsFor(instructions);
     if (vectors == Vectors::Best) {
         vectors = EuclideanPanels::available(Vectors::Avx512) ? Vectors::Avx512
                   : EuclideanPanels::available(Vectors::Avx2) ? Vectors::Avx2

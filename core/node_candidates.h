@@ -20,11 +20,8 @@ class NodeCandidates {
 public:
     // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
     // coverage test's distance is at least relLow times the true one.
-    // `instructions`: the panels' kernels (see vectorsFor).
+    // `instructions`: the panels' kernels (see EuclideanPanels::vectorsFor).
     void init(int n, double lowScale, double relLow, InstructionSet instructions = InstructionSet::Auto);
-    // The widest kernel this processor has at or below `wanted` (Best for Auto); the panels
-    // have no SSE2 kernel, so Sse2 means the portable one.
-    static EuclideanPanels::Vectors vectorsFor(InstructionSet wanted);
     // The kernels in use, as the plan names them.
     InstructionSet instructions() const { return instructions_; }
     // Appends a node with its label and its reaches for patterns of its own label and of

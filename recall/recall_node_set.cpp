@@ -60,16 +60,6 @@ void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool
     if (covering++ == 0) firstLabel = label;
     differ = differ || label != firstLabel;
 }
-// The tiles' kernels for a plan's instruction set.
-NodeTiles::Vectors tilesVectors(InstructionSet instructions) {
-    switch (availableInstructions(instructions)) {
-        case InstructionSet::Portable: return NodeTiles::Vectors::Portable;
-        case InstructionSet::Sse2: return NodeTiles::Vectors::Sse2;
-        case InstructionSet::Avx2: return NodeTiles::Vectors::Avx2;
-        case InstructionSet::Avx512: return NodeTiles::Vectors::Avx512;
-        default: return NodeTiles::Vectors::Best;
-    }
-}
 }  // namespace
 
 bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
@@ -237,7 +227,7 @@ bool RecallNodeSet::buildTree() {
 bool RecallNodeSet::buildTiles() {
     const std::size_t n = static_cast<std::size_t>(n_);
     tiled_ = true;
-    tiles_.init(kit_.kind, n_, tilesVectors(instructions_));
+    tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(instructions_));
     for (int t = 0; t < count_; ++t) {
         if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
             return false;
