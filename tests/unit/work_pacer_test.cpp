@@ -1,8 +1,11 @@
 // The pacer and the paced range runner: polls after a budget of work, scans that report their
-// work as they go, and sub-chunks that cover every item exactly once.
+// work as they go, sub-chunks that cover every item exactly once, and a body that throws.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "standin_host.h"
@@ -89,6 +92,33 @@ TEST_F(WorkPacerTest, SubChunksCoverEveryItemOnceInOrder) {
             EXPECT_TRUE(host.faults.empty());
         }
     }
+}
+
+TEST_F(WorkPacerTest, AThrowingBodyStopsAndJoinsTheHelperBeforeTheExceptionLeaves) {
+    pollBudget = 1000;  // 1000 sub-chunks of 1000 items
+    standin::Scope scope;
+    std::atomic<bool> thrown{false};
+    std::atomic<int> helperChunks{0};
+    auto body = [&](int, int, int worker) {
+        if (worker == 0) {
+            thrown = true;
+            throw std::runtime_error("body failed");
+        }
+        while (!thrown) std::this_thread::yield();
+        ++helperChunks;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    PacedRangeSpec range;
+    range.count = 1000000;
+    range.workers = 2;
+    WorkPacer pacer;
+    EXPECT_THROW(runPacedRange(range, pacer, body), std::runtime_error);
+    // Joined: the helper makes no more calls. Stopped: it took a few sub-chunks, not the rest.
+    const int seen = helperChunks;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(helperChunks, seen);
+    EXPECT_LT(seen, 500);
+    EXPECT_TRUE(scope.finish().faults.empty());
 }
 
 }  // namespace
