@@ -154,8 +154,8 @@ void checkTraining(const std::vector<const mxArray*>& a, int nlhs, const standin
     require(k >= starts, "start nodes were dropped", r);
     // The literal trainer, where its cost stays moderate.
     const double work = static_cast<double>(count) * static_cast<double>(k) * static_cast<double>(n + 1) *
-                        std::min(limit, 3.0);
-    if (nlhs < 3 || work > 3e7 || limit > 50)
+                        std::min(limit, 2.0);
+    if (nlhs < 3 || work > 1e7 || limit > 50)
         return;
     reference::TrainingProblem problem;
     problem.dimension = static_cast<int>(n);
@@ -227,7 +227,7 @@ standin::Array labelsArgument(FuzzedDataProvider& in, const std::vector<double>&
 int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
     SetGenerator set(in, 4, 300, true);
     const auto n = static_cast<std::size_t>(set.dimension());
-    const std::size_t count = boundedCount(in, 16, 600, static_cast<double>(n), 8000.0);
+    const std::size_t count = boundedCount(in, 16, 600, static_cast<double>(n), 4000.0);
     const std::size_t starts =
         in.ConsumeBool() ? boundedCount(in, 1, 3000, static_cast<double>(count * n), 3e6) : 0;
     static const double radii[] = {0.0, 0x1p-30, 0.25, 1.0, 4.0, 16.0};
@@ -260,7 +260,7 @@ int generatedRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
     SetGenerator set(in, 4, 300, true);
     const auto n = static_cast<std::size_t>(set.dimension());
     const std::size_t nodeCount = in.ConsumeIntegralInRange<std::size_t>(64, 3000);
-    const std::size_t patternCount = boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 2e6);
+    const std::size_t patternCount = boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 6e5);
     const double p = generatedNorm(in);
     std::vector<double> templates, nodeLabels, patterns, unused;
     set.fill(nodeCount, 1.0, templates, nodeLabels);

@@ -81,7 +81,7 @@ def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c.integer(7, 0, 7)  # no injected failure
     whole_set(c, rng, n, levels, offset, factor)
     c.integer(nodes, 64, 3000)
-    high = bounded_high(1, 256, nodes * n, 2e6)
+    high = bounded_high(1, 256, nodes * n, 6e5)
     c.integer(min(high, 64), 1, high)
     c.integer(NORMS[p], 0, 8)
     c.integer(rng.choice([1, 2, 3]), 0, 4)  # radius width
@@ -100,7 +100,7 @@ def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
     c.integer(rng.choice([5, 7]), 0, 7)
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
-    high = bounded_high(16, 600, n, 8000)
+    high = bounded_high(16, 600, n, 4000)
     count = min(high, rng.choice([60, 200, 600]))
     c.integer(count, 16, high)
     c.boolean(starts > 0)
@@ -129,7 +129,7 @@ def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
     c.integer(nodes, 64, 3000)
-    high = bounded_high(1, 256, nodes * n, 2e6)
+    high = bounded_high(1, 256, nodes * n, 6e5)
     c.integer(min(high, 64), 1, high)
     c.boolean(rng.random() < 0.5)
     c.integer(rng.choice([1, 2, 3]), 0, 4)  # radius width
@@ -147,7 +147,7 @@ def python_train(rng, n, p, levels=16, offset=0, factor=1):
     c.integer(rng.choice([5, 7]), 0, 7)
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
-    high = bounded_high(16, 600, n, 8000)
+    high = bounded_high(16, 600, n, 4000)
     c.integer(min(high, rng.choice([60, 200, 600])), 16, high)
     c.boolean(rng.random() < 0.5)  # Fortran order
     c.integer(NORMS[p], 0, 8)
