@@ -75,9 +75,16 @@ def plan(c, rng):
         c.integer(rng.randrange(count), 0, count - 1)
 
 
+def engine_plan(c, rng):
+    c.integer(1, 0, 3)  # a plan argument
+    c.integer(3, 0, 15)  # drawn, not malformed
+    plan(c, rng)
+    c.boolean(False)  # words apart by spaces
+
+
 def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c = Choices()
-    c.integer(rng.choice([4, 6]), 0, 7)
+    c.integer(6, 0, 7)
     c.integer(7, 0, 7)  # no injected failure
     whole_set(c, rng, n, levels, offset, factor)
     c.integer(nodes, 64, 3000)
@@ -90,14 +97,13 @@ def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c.boolean(True)
     c.integer(1, 0, 1)  # 1-NN rule
     c.integer(5, 1, 5)  # every output
-    c.integer(1, 0, 3)  # a plan
-    plan(c, rng)
+    engine_plan(c, rng)
     return c.data()
 
 
 def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
     c = Choices()
-    c.integer(rng.choice([5, 7]), 0, 7)
+    c.integer(7, 0, 7)
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
     high = bounded_high(16, 600, n, 4000)
@@ -118,14 +124,13 @@ def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
         c.integer(0, 0, 4)
         c.boolean(False)
     c.integer(4, 3, 4)
-    c.integer(1, 0, 3)
-    plan(c, rng)
+    engine_plan(c, rng)
     return c.data()
 
 
 def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c = Choices()
-    c.integer(rng.choice([4, 6]), 0, 7)
+    c.integer(6, 0, 7)
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
     c.integer(nodes, 64, 3000)
@@ -144,7 +149,7 @@ def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
 
 def python_train(rng, n, p, levels=16, offset=0, factor=1):
     c = Choices()
-    c.integer(rng.choice([5, 7]), 0, 7)
+    c.integer(7, 0, 7)
     c.integer(7, 0, 7)
     whole_set(c, rng, n, levels, offset, factor)
     high = bounded_high(16, 600, n, 4000)
