@@ -259,7 +259,8 @@ int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned
 int generatedRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
     SetGenerator set(in, 4, 300, true);
     const auto n = static_cast<std::size_t>(set.dimension());
-    const std::size_t nodeCount = in.ConsumeIntegralInRange<std::size_t>(64, 3000);
+    // Up to 300 000 generated values: the set's generation stays a small part of a run.
+    const std::size_t nodeCount = boundedCount(in, 64, 3000, static_cast<double>(n), 3e5);
     const std::size_t patternCount = boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 6e5);
     const double p = generatedNorm(in);
     std::vector<double> templates, nodeLabels, patterns, unused;

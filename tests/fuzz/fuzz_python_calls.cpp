@@ -390,7 +390,7 @@ void recall(FuzzedDataProvider& in, bool generated, Call& call) {
     if (generated) {
         SetGenerator set(in, 4, 300, true);
         n = set.dimension();
-        m = static_cast<std::int64_t>(in.ConsumeIntegralInRange<std::size_t>(64, 3000));
+        m = static_cast<std::int64_t>(boundedCount(in, 64, 3000, static_cast<double>(n), 3e5));
         count = static_cast<std::int64_t>(boundedCount(in, 1, 256, static_cast<double>(m * n), 6e5));
         std::vector<double> centres, labels, patterns, unused;
         set.fill(static_cast<std::size_t>(m), 1.0, centres, labels);
