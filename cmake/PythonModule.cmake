@@ -13,7 +13,7 @@ find_package(pybind11 CONFIG REQUIRED)
 
 set(SPHNET_PYTHON_MODULE_DIR ${PROJECT_BINARY_DIR}/python/sphnet)
 pybind11_add_module(sphnet_python MODULE
-  ${PROJECT_SOURCE_DIR}/python/src/core_module.cpp
+  ${PROJECT_SOURCE_DIR}/python/src/core_module.cpp ${PROJECT_SOURCE_DIR}/python/src/core_calls.cpp
   ${SPHNET_NUMERIC_CORE_SOURCES} ${SPHNET_LEARN_ALGORITHM_SOURCES} ${SPHNET_RECALL_PROCEDURE_SOURCES}
   ${PROJECT_SOURCE_DIR}/core/hosts/host_python.cpp ${PROJECT_SOURCE_DIR}/core/hosts/heap_malloc.cpp)
 target_include_directories(sphnet_python PRIVATE ${PROJECT_SOURCE_DIR}/core/hosts/python ${SPHNET_INCLUDE_DIRS})

@@ -5,16 +5,21 @@
 // [class, node, distance, coverCount, disagree] = sphnet_engine('recall', nodes, nodeClass, p,
 //     X, nnOption)
 //
+// Tests may add one more argument to either call, a search plan text (see search_plan.h) that
+// forces the structures the procedures search with; it is not a user option.
+//
 // Check, convert, call, convert back. Class 0 from recall means no node decided. Every failure
 // ends in one host error with an identifier, raised when nothing of this call needs releasing.
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "arg_checks.h"
 #include "array_convert.h"
 #include "classify_patterns.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
+#include "search_plan.h"
 
 using namespace sphnet;
 
@@ -61,8 +66,20 @@ bool checkClasses(const mxArray* array, int count, const char* argument, ErrorRe
 
 int rowsOf(const mxArray* array) { return static_cast<int>(mxGetM(array)); }
 
-bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& error) {
-    if (nrhs != T_COUNT || nlhs > 4) return fail(error, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
+// The optional trailing plan text: a char row of plan words (parseSearchPlan).
+bool readPlan(const mxArray* array, SearchPlan& plan, ErrorReport& error) {
+    bool read = false;
+    if (mxIsChar(array) && mxGetNumberOfDimensions(array) == 2 && mxGetM(array) <= 1) {
+        std::string text(mxGetNumberOfElements(array) + 1, '\0');
+        read = mxGetString(array, &text[0], static_cast<mwSize>(text.size())) == 0;
+        text.pop_back();
+        read = read && parseSearchPlan(text, plan);
+    }
+    return read || fail(error, "%s: plan must be a search plan text.");
+}
+
+bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan, ErrorReport& error) {
+    if ((nrhs != T_COUNT && nrhs != T_COUNT + 1) || nlhs > 4) return fail(error, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
     if (!checkFiniteMatrix(prhs[T_X], "X", -1, error)) return false;
     const long n = static_cast<long>(mxGetN(prhs[T_X]));
     if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", error)) return false;
@@ -75,11 +92,12 @@ bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& err
     const mxArray* start = prhs[T_START_NODES];
     const bool noStart = mxIsDouble(start) && mxGetNumberOfElements(start) == 0;
     if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, error)) return false;
-    return checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", error);
+    if (!checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", error)) return false;
+    return nrhs == T_COUNT || readPlan(prhs[T_COUNT], plan, error);
 }
 
-bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& error) {
-    if (nrhs != R_COUNT || nlhs > 5) return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
+bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan, ErrorReport& error) {
+    if ((nrhs != R_COUNT && nrhs != R_COUNT + 1) || nlhs > 5) return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
     const mxArray* nodes = prhs[R_NODES];
     if (!checkMatrixArgument(nodes, kEngine, "nodes", kBadArgument, error)) return false;
     if (mxGetN(nodes) < 1) return fail(error, "%s: nodes must have a column for the radius.");
@@ -93,10 +111,11 @@ bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& er
     if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", error)) return false;
     if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, false, error)) return false;
     if (!checkFiniteMatrix(prhs[R_X], "X", n, error)) return false;
-    return checkNumber(prhs[R_NN], "nnOption", 0, 1, true, error);
+    if (!checkNumber(prhs[R_NN], "nnOption", 0, 1, true, error)) return false;
+    return nrhs == R_COUNT || readPlan(prhs[R_COUNT], plan, error);
 }
 
-ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
+ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs, const SearchPlan& plan) {
     // Read in place: the checks have made sure of their shapes.
     const int rows = rowsOf(prhs[T_X]);
     const int cols = static_cast<int>(mxGetN(prhs[T_X]));
@@ -116,19 +135,26 @@ ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
     input.startRows = RowView::columnMajor(mxGetPr(start), startCount);
     input.startLabels = mxGetPr(prhs[T_START_CLASS]);
     input.passLines = mxGetScalar(prhs[T_VERBOSE]) != 0;
+    input.plan = plan;
     TrainingOutput output;
     const ProcedureStatus status = learnPrototypes(input, output);
     if (status != ProcedureStatus::Done) return status;
 
     plhs[0] = cColumns_to_mxArray2D(output.nodeCount, cols + 1, output.nodeValues);
     if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
-    plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
-    if (nlhs > 2) plhs[2] = mxCreateDoubleScalar(output.presentations);
-    if (nlhs > 3) plhs[3] = mxCreateDoubleScalar(output.converged ? 1.0 : 0.0);
+    // A host has room for max(nlhs, 1) outputs; blocks not handed over are the host's to reclaim.
+    if (nlhs > 1) {
+        plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
+        if (plhs[1] == nullptr) return ProcedureStatus::OutOfMemory;
+    }
+    if (nlhs > 2 && (plhs[2] = mxCreateDoubleScalar(output.presentations)) == nullptr) return ProcedureStatus::OutOfMemory;
+    if (nlhs > 3 && (plhs[3] = mxCreateDoubleScalar(output.converged ? 1.0 : 0.0)) == nullptr) {
+        return ProcedureStatus::OutOfMemory;
+    }
     return ProcedureStatus::Done;
 }
 
-ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
+ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs, const SearchPlan& plan) {
     // Read in place: the procedure gathers the few rows it works on at a time.
     const int nodeCount = rowsOf(prhs[R_NODES]);
     const int patternCount = rowsOf(prhs[R_X]);
@@ -152,6 +178,7 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
     input.patterns = RowView::columnMajor(mxGetPr(prhs[R_X]), patternCount);
     input.unknownLabel = 0;
     input.nnOption = mxGetScalar(prhs[R_NN]) != 0 ? 1 : 0;
+    input.plan = plan;
     const RecallInfo wanted{info[0], info[1], info[2], info[3]};
     double* results = nullptr;
     const ProcedureStatus status = classifyPatterns(input, &results, nlhs > 1 ? &wanted : nullptr);
@@ -174,10 +201,11 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     const bool training = named && std::strcmp(command, "train") == 0;
     const bool recalling = named && std::strcmp(command, "recall") == 0;
     bool valid = false;
+    SearchPlan plan;
     if (training) {
-        valid = checkTrain(nlhs, nrhs, prhs, error);
+        valid = checkTrain(nlhs, nrhs, prhs, plan, error);
     } else if (recalling) {
-        valid = checkRecall(nlhs, nrhs, prhs, error);
+        valid = checkRecall(nlhs, nrhs, prhs, plan, error);
     } else {
         fail(error, "%s: the first argument must be 'train' or 'recall' (an internal function of sphnet_fit "
                       "and sphnet_predict).");
@@ -185,6 +213,6 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     if (!valid) {
         raiseError(error);
     }
-    const ProcedureStatus status = training ? train(nlhs, plhs, prhs) : recall(nlhs, plhs, prhs);
+    const ProcedureStatus status = training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
     if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEngine);
 }

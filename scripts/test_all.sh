@@ -6,8 +6,9 @@
 #                   scripts/install_python.sh), comparing it with those modules too;
 #   2. build-asan/  the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. valgrind memcheck over the unit tests and (fewer) property tests of build/;
-#   4. build-fuzz/  (clang) both libFuzzer drivers, each replaying its regressions and then
-#                   fuzzing for 60 s (scripts/fuzz_long.sh fuzzes for longer).
+#   4. build-fuzz/  (clang) the four libFuzzer drivers (sphnet_learn, sphnet_recall, the engine
+#                   module, the Python extension's calls), each replaying its regressions and
+#                   then fuzzing for 45 s (scripts/fuzz_long.sh fuzzes for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -32,7 +33,9 @@ valgrind --error-exitcode=1 --leak-check=full --quiet build/tests/unit/unit_test
 SPHNET_PROBLEMS_PER_NORM=100 valgrind --error-exitcode=1 --leak-check=full --quiet \
     build/tests/property/property_tests --gtest_brief=1
 
+# Four fuzzers of 45 s each, two at a time (one a core).
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DSPHNET_FUZZ=ON -DSPHNET_FUZZ_SECONDS=60 -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF
-cmake --build build-fuzz -j "$jobs" --target sphnet_fuzz_learn sphnet_fuzz_recall
-ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L fuzz
+    -DSPHNET_FUZZ=ON -DSPHNET_FUZZ_SECONDS=45 -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF
+cmake --build build-fuzz -j "$jobs" --target sphnet_fuzz_learn sphnet_fuzz_recall sphnet_fuzz_engine \
+    sphnet_fuzz_python_calls
+ctest --test-dir build-fuzz --output-on-failure -j 2 -L fuzz

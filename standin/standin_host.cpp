@@ -204,6 +204,22 @@ mxClassID mxGetClassID(const mxArray* a) { return a->classId; }
 bool mxIsDouble(const mxArray* a) { return a->classId == mxDOUBLE_CLASS; }
 bool mxIsComplex(const mxArray* a) { return a->complex; }
 bool mxIsSparse(const mxArray* a) { return a->sparse; }
+bool mxIsChar(const mxArray* a) { return a->classId == mxCHAR_CLASS; }
+
+int mxGetString(const mxArray* a, char* buffer, mwSize bufferLength) {
+    if (bufferLength <= 0) return 1;
+    const std::size_t capacity = static_cast<std::size_t>(bufferLength) - 1;
+    const bool text = a->classId == mxCHAR_CLASS && !a->sparse;
+    const std::size_t count = text ? mxGetNumberOfElements(a) : 0;
+    const std::size_t copied = std::min(count, capacity);
+    for (std::size_t i = 0; i < copied; ++i) {
+        std::int16_t c;
+        std::memcpy(&c, a->real.get() + 2 * i, sizeof c);
+        buffer[i] = static_cast<char>(c);
+    }
+    buffer[copied] = '\0';
+    return text && copied == count ? 0 : 1;
+}
 
 double mxGetScalar(const mxArray* a) {
     if (mxIsEmpty(a)) {
@@ -271,6 +287,17 @@ mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classid
     mxArray* a = newArray(classid, std::vector<mwSize>(dims, dims + ndim), flag == mxCOMPLEX,
                           false, {});
     state.createdArrays.insert(a);
+    return a;
+}
+
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag) {
+    const mwSize dims[2] = {m, n};
+    return mxCreateNumericArray(2, dims, mxDOUBLE_CLASS, flag);
+}
+
+mxArray* mxCreateDoubleScalar(double value) {
+    mxArray* a = mxCreateDoubleMatrix(1, 1, mxREAL);
+    if (a != nullptr) std::memcpy(a->real.get(), &value, sizeof value);
     return a;
 }
 
@@ -386,6 +413,12 @@ Array matrix(std::size_t r, std::size_t c, const std::vector<double>& columnMajo
 Array scalar(double value) { return matrix(1, 1, {value}); }
 
 Array column(const std::vector<double>& values) { return matrix(values.size(), 1, values); }
+
+Array text(const std::string& characters) {
+    std::vector<double> codes;
+    for (char c : characters) codes.push_back(static_cast<unsigned char>(c));
+    return array(mxCHAR_CLASS, {1, static_cast<mwSize>(characters.size())}, false, false, codes);
+}
 
 Array array(mxClassID classId, const std::vector<mwSize>& dims, bool complex, bool sparse,
             const std::vector<double>& realData) {

@@ -45,6 +45,10 @@ mxClassID mxGetClassID(const mxArray* array);
 bool mxIsDouble(const mxArray* array);
 bool mxIsComplex(const mxArray* array);
 bool mxIsSparse(const mxArray* array);
+bool mxIsChar(const mxArray* array);
+// The characters of a char array into `buffer` with a terminating zero: 0, or 1 when the
+// array is not char or does not fit (the buffer then holds what fits).
+int mxGetString(const mxArray* array, char* buffer, mwSize bufferLength);
 double mxGetScalar(const mxArray* array);
 double* mxGetPr(const mxArray* array);
 
@@ -55,6 +59,8 @@ void mxFree(void* ptr);
 
 mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classid,
                               mxComplexity flag);
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag);
+mxArray* mxCreateDoubleScalar(double value);
 void mxDestroyArray(mxArray* array);
 
 int mexPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));

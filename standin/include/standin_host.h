@@ -25,6 +25,8 @@ Array matrix(std::initializer_list<std::initializer_list<double>> rows);
 Array matrix(std::size_t rows, std::size_t cols, const std::vector<double>& columnMajor);
 Array scalar(double value);
 Array column(const std::vector<double>& values);
+// A 1 x N char array.
+Array text(const std::string& characters);
 // Any class, shape, complexity or sparsity; real data zero-filled, or set from `realData`
 // (converted to the class's element type) when given.
 Array array(mxClassID classId, const std::vector<mwSize>& dims, bool complex = false,

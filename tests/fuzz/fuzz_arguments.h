@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -115,9 +116,13 @@ inline double tameLabel(FuzzedDataProvider&) {
 // below where squares underflow or beyond where they may overflow. Values sit on a grid of
 // quarters (exact distances, ties) or anywhere; some rows repeat earlier ones, with their
 // label or another.
+//
+// With `wholeLevels`, the set may instead be whole numbers in [0, levels] (pixel counts, ratings),
+// then shifted by an offset and scaled: the unscaled data users pass, where single-precision
+// panels round and offsets cancel.
 class SetGenerator {
 public:
-    SetGenerator(FuzzedDataProvider& in, int minDimension, int maxDimension) {
+    SetGenerator(FuzzedDataProvider& in, int minDimension, int maxDimension, bool wholeLevels = false) {
         static const double scales[] = {1.0,      1.0,      1.0,       0x1p-10,  0x1p10,
                                         0x1p-405, 0x1p470,  0x1p-1060, 0x1p-500, 0x1p500};
         static const double spreads[] = {0.0, 1.0 / 64, 0.25, 1.0, 4.0};
@@ -130,12 +135,24 @@ public:
         relabelPercent_ = in.ConsumeIntegralInRange<int>(0, 2) * 15;
         classes_ = in.ConsumeIntegralInRange<int>(1, 5);
         centres_.resize(static_cast<std::size_t>(in.ConsumeIntegralInRange<int>(1, 12) * n_));
+        if (wholeLevels) {
+            static const double levels[] = {0.0, 1.0, 4.0, 16.0, 255.0};
+            static const double offsets[] = {0.0, 0.0, 100.0, -1000.0, 1e6, 0x1p40};
+            static const double factors[] = {1.0, 1.0, 0.01, 3.0, 1e-3, 1e4};
+            levels_ = levels[in.ConsumeIntegralInRange<std::size_t>(0, std::size(levels) - 1)];
+            offset_ = offsets[in.ConsumeIntegralInRange<std::size_t>(0, std::size(offsets) - 1)];
+            scale_ = levels_ > 0 ? factors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(factors) - 1)]
+                                 : scale_;
+        }
+        const double low = levels_ > 0 ? 0.0 : -4.0, high = levels_ > 0 ? levels_ : 4.0;
         for (double& c : centres_)
-            c = std::uniform_real_distribution<double>(-4.0, 4.0)(source_);
+            c = std::uniform_real_distribution<double>(low, high)(source_);
     }
 
     int dimension() const { return n_; }
     double scale() const { return scale_; }
+    // A distance typical between rows of the set: radii and widths are drawn as multiples of it.
+    double reach() const { return levels_ > 0 ? scale_ * levels_ * std::sqrt(static_cast<double>(n_)) / 4 : scale_; }
     // A number in [0, 1) from the seed.
     double uniform() { return std::uniform_real_distribution<double>(0.0, 1.0)(source_); }
 
@@ -147,7 +164,7 @@ public:
         const std::size_t clusters = centres_.size() / n;
         values.assign(count * n, 0.0);
         labels.assign(count, 0.0);
-        std::normal_distribution<double> noise(0.0, spread_ * stretch);
+        std::normal_distribution<double> noise(0.0, spread_ * stretch * (levels_ > 0 ? levels_ / 4 : 1.0));
         for (std::size_t k = 0; k < count; ++k) {
             if (k > 0 && static_cast<int>(source_() % 100) < repeatPercent_) {
                 const std::size_t from = source_() % k;
@@ -158,9 +175,14 @@ public:
                 const std::size_t cluster = source_() % clusters;
                 for (std::size_t i = 0; i < n; ++i) {
                     double v = centres_[cluster * n + i] + noise(source_);
-                    if (quarters_)
-                        v = std::round(v * 4.0) / 4.0;
-                    values[i * count + k] = v * scale_;
+                    if (levels_ > 0) {
+                        v = offset_ + scale_ * std::min(std::max(std::round(v), 0.0), levels_);
+                    } else {
+                        if (quarters_)
+                            v = std::round(v * 4.0) / 4.0;
+                        v *= scale_;
+                    }
+                    values[i * count + k] = v;
                 }
                 labels[k] = static_cast<double>(cluster % static_cast<std::size_t>(classes_));
             }
@@ -178,6 +200,8 @@ private:
     int repeatPercent_ = 0;
     int relabelPercent_ = 0;
     int classes_ = 1;
+    double levels_ = 0;  // whole numbers in [0, levels_] when positive
+    double offset_ = 0;
     std::vector<double> centres_;  // clusters x n, row by row
 };
 

@@ -2,7 +2,8 @@
 // argument and output counts, every argument's class, storage, shape and values, and sometimes
 // a refused allocation or an interrupt. Any call must end in success or a documented error;
 // a successful one must have validated its arguments and hand back a well-formed node set, the
-// same one the call gives at the most verbose level.
+// same one the call gives at the most verbose level, and the same one training called directly
+// gives with a search plan drawn from the input.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +13,9 @@
 
 #include "fuzz_arguments.h"
 #include "fuzz_checks.h"
+#include "learn_prototypes.h"
 #include "reference_rce.h"
+#include "search_plan_draw.h"
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -214,14 +217,50 @@ void compareWithLiteral(const std::vector<const mxArray*>& args, const standin::
     }
 }
 
+// The same training called directly with `plan`: the node set, the pass count and the FLOP
+// tally must be the module's.
+void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallResult& r,
+                   const sphnet::SearchPlan& plan) {
+    const int count = static_cast<int>(mxGetM(args[0]));
+    sphnet::TrainingInput input;
+    input.patternCount = count;
+    input.dimension = static_cast<int>(mxGetN(args[0]));
+    input.patterns = sphnet::RowView::columnMajor(mxGetPr(args[0]), count);
+    input.labels = mxGetPr(args[1]);
+    input.normType = mxGetScalar(args[2]);
+    input.rMax = mxGetScalar(args[3]);
+    input.margin = mxGetScalar(args[4]);
+    input.maxPresentations = static_cast<int>(std::min(mxGetScalar(args[5]), 2147483647.0));
+    input.oflag = static_cast<int>(mxGetScalar(args[6]));
+    input.patternsFinite = true;
+    input.plan = plan;
+    standin::Scope scope;
+    sphnet::TrainingOutput output;
+    const sphnet::ProcedureStatus status = sphnet::learnPrototypes(input, output);
+    const std::size_t k = static_cast<std::size_t>(output.nodeCount);
+    const std::size_t values = k * (static_cast<std::size_t>(input.dimension) + 1);
+    const bool same = status == sphnet::ProcedureStatus::Done && mxGetM(r.outputs[0].get()) == k &&
+                      std::memcmp(output.nodeValues, mxGetPr(r.outputs[0].get()), values * sizeof(double)) == 0 &&
+                      std::memcmp(output.nodeLabels, mxGetPr(r.outputs[1].get()), k * sizeof(double)) == 0 &&
+                      output.presentations == mxGetPr(r.outputs[2].get())[0];
+    if (status == sphnet::ProcedureStatus::Done) {
+        mxFree(output.nodeValues);
+        mxFree(output.nodeLabels);
+    }
+    const standin::CallResult direct = scope.finish();
+    require(same, "training with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other nodes", direct);
+    require(direct.flopsTally == r.flopsTally, "the plan changed the FLOP tally", direct);
+}
+
 // Calls sphnet_learn, checks the outcome, and compares a successful run with the literal
-// trainer (generated sets) or with the same call at oflag 3.
+// trainer (generated sets) or with the same call at oflag 3, and with training under `plan`.
 void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::CallOptions& options,
-                  bool literal) {
+                  bool literal, const sphnet::SearchPlan& plan) {
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
     if (!checkCallOutcome("SPHNET_LEARN", options, result))
         return;
     checkSuccess(args, nlhs, result);
+    checkWithPlan(args, result, plan);
     if (literal) {
         compareWithLiteral(args, result);
         return;
@@ -265,7 +304,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const standin::CallOptions options = makeCallOptions(in);
         generatedArguments(in, owned);
         std::vector<const mxArray*> args = pointers(owned, 7);
-        callAndCheck(args, 3, options, true);
+        // Drawn last, so that inputs kept from before there was a plan decode as they did.
+        const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);
+        callAndCheck(args, 3, options, true, plan);
         return 0;
     }
     // Now and then a set large enough for training to grow its node grid (64 nodes and more).
@@ -294,6 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         owned.push_back(makeScalarArgument(in, anyValue));
 
     std::vector<const mxArray*> args = pointers(owned, nrhs);
-    callAndCheck(args, nlhs, options, false);
+    const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);
+    callAndCheck(args, nlhs, options, false, plan);
     return 0;
 }

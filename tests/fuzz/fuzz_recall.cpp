@@ -2,15 +2,19 @@
 // argument and output counts, every argument's class, storage, shape and values, and sometimes
 // a refused allocation or an interrupt. Any call must end in success or a documented error; a
 // successful one must have validated its arguments and give every pattern the label a
-// brute-force scan of the nodes gives, with the host's FLOP tally matching the scans made.
+// brute-force scan of the nodes gives, with the host's FLOP tally matching the scans made; and
+// recall called directly with a search plan drawn from the input must give the same.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "fuzz_arguments.h"
+#include "classify_patterns.h"
 #include "fuzz_checks.h"
 #include "reference_model.h"
+#include "search_plan_draw.h"
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -134,6 +138,37 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     }
 }
 
+// The same recall called directly with `plan`: the labels and the FLOP tally must be the module's.
+void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallResult& r,
+                   const sphnet::SearchPlan& plan) {
+    const int nodeCount = static_cast<int>(mxGetM(args[0]));
+    const int patternCount = static_cast<int>(mxGetM(args[3]));
+    sphnet::RecallInput input;
+    input.nodeCount = nodeCount;
+    input.dimension = static_cast<int>(mxGetN(args[0])) - 1;
+    input.templates = sphnet::RowView::columnMajor(mxGetPr(args[0]), nodeCount);
+    input.nodeLabels = mxGetPr(args[1]);
+    input.normType = mxGetScalar(args[2]);
+    input.patternCount = patternCount;
+    input.patterns = sphnet::RowView::columnMajor(mxGetPr(args[3]), patternCount);
+    input.unknownLabel = static_cast<int>(mxGetScalar(args[4]));
+    input.nnOption = static_cast<int>(mxGetScalar(args[5]));
+    input.oflag = static_cast<int>(mxGetScalar(args[6]));
+    input.coordinatesFinite = true;
+    input.plan = plan;
+    standin::Scope scope;
+    double* labels = nullptr;
+    const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input, &labels);
+    const bool same = status == sphnet::ProcedureStatus::Done &&
+                      std::memcmp(labels, mxGetPr(r.outputs[0].get()),
+                                  static_cast<std::size_t>(patternCount) * sizeof(double)) == 0;
+    if (status == sphnet::ProcedureStatus::Done)
+        mxFree(labels);
+    const standin::CallResult direct = scope.finish();
+    require(same, "recall with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other labels", direct);
+    require(direct.flopsTally == r.flopsTally, "the plan changed the FLOP tally", direct);
+}
+
 // A generated node set (SetGenerator) with patterns around the same clusters, some of them
 // three times as far out: radii on the set's scale, shrunken, negative, zero or infinite; a norm
 // of each family, the 1-NN rule on or off, quiet levels.
@@ -218,8 +253,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const mxArray*> args;
     for (int i = 0; i < nrhs; ++i)
         args.push_back(owned[static_cast<std::size_t>(i)].get());
+    // Drawn last, so that inputs kept from before there was a plan decode as they did.
+    const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (checkCallOutcome("SPHNET_RECALL", options, result))
+    if (checkCallOutcome("SPHNET_RECALL", options, result)) {
         checkSuccess(args, nlhs, result);
+        checkWithPlan(args, result, plan);
+    }
     return 0;
 }

@@ -13,7 +13,9 @@
 //    own label;
 //  - recall of any pattern is the label of the lowest-numbered covering node found by brute
 //    force, the 1-NN choice is the nearest centre with ties to the earlier node, and the trace
-//    and the counters match the scans a brute-force recall makes.
+//    and the counters match the scans a brute-force recall makes;
+//  - the engine module (sphnet_fit, sphnet_predict), given a search plan drawn per problem,
+//    trains the same nodes and recalls the same labels and deciding nodes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -27,6 +29,7 @@
 
 #include "documented_messages.h"
 #include "reference_model.h"
+#include "search_plan_draw.h"
 #include "standin_host.h"
 
 namespace {
@@ -272,7 +275,8 @@ bool hasForeignTwin(const Problem& problem, std::size_t q) {
 
 class RandomProblems : public ::testing::TestWithParam<double> {
   protected:
-    RandomProblems() : learn_(SPHNET_LEARN_MODULE), recall_(SPHNET_RECALL_MODULE) {}
+    RandomProblems()
+        : learn_(SPHNET_LEARN_MODULE), recall_(SPHNET_RECALL_MODULE), engine_(SPHNET_ENGINE_MODULE) {}
 
     // Totals printed by a call that does no work, so later calls can be measured from them.
     Totals learnBaseline() {
@@ -305,11 +309,13 @@ class RandomProblems : public ::testing::TestWithParam<double> {
 
     standin::Module learn_;
     standin::Module recall_;
+    standin::Module engine_;
 };
 
 TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
     const double p = GetParam();
     std::mt19937 rng(20261208u + static_cast<unsigned>(p == kInf ? 99 : p * 10));
+    std::mt19937_64 planSource(rng());  // its own source: the problems stay as they were
     Totals learnTotals = learnBaseline();
     Totals recallTotals = recallBaseline();
     int converged = 0;
@@ -427,6 +433,28 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             }
         }
 
+        // The engine with a search plan trains the same nodes (it takes finite Rmax only).
+        const std::string planText = sphnet::describeSearchPlan(sphnet_testing::drawSearchPlanFromSeed(planSource()));
+        SCOPED_TRACE("plan \"" + planText + "\"");
+        const standin::Array plan = standin::text(planText);
+        const standin::Array train = standin::text("train");
+        const standin::Array quiet = standin::scalar(0);
+        const standin::Array none = standin::matrix(0, 0, {});
+        const standin::CallResult viaEngine = standin::call(
+            engine_.entry(), 4,
+            {train.get(), patterns.get(), labels.get(), norm.get(), rMax.get(), margin.get(), limit.get(),
+             quiet.get(), none.get(), none.get(), plan.get()});
+        if (std::isinf(problem.rMax)) {
+            EXPECT_EQ(viaEngine.error, "sphnet_engine: Rmax is out of range.");
+        } else {
+            ASSERT_FALSE(viaEngine.failed) << viaEngine.error;
+            ASSERT_EQ(viaEngine.outputs.size(), 4u);
+            EXPECT_EQ(standin::data(viaEngine.outputs[0].get()), nodeData);
+            EXPECT_EQ(standin::data(viaEngine.outputs[1].get()), nodeLabels);
+            EXPECT_EQ(standin::data(viaEngine.outputs[2].get())[0], presentations);
+            EXPECT_EQ(standin::data(viaEngine.outputs[3].get())[0], isConverged ? 1.0 : 0.0);
+        }
+
         // A converged run with whole labels is a fixed point of training.
         if (isConverged)
             ++converged;
@@ -467,6 +495,15 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             ASSERT_EQ(r.heapBlocksOutstanding, 0);
             const std::vector<double> got = standin::data(r.outputs[0].get());
             ASSERT_EQ(got.size(), queries.size());
+            const standin::Array command = standin::text("recall");
+            const standin::CallResult viaEngine =
+                standin::call(engine_.entry(), 5,
+                              {command.get(), trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
+                               queryMatrix.get(), nnOption.get(), plan.get()});
+            ASSERT_FALSE(viaEngine.failed) << viaEngine.error;
+            ASSERT_EQ(viaEngine.outputs.size(), 5u);
+            const std::vector<double> engineLabels = standin::data(viaEngine.outputs[0].get());
+            const std::vector<double> engineNodes = standin::data(viaEngine.outputs[1].get());
             std::uint64_t tests = 0;
             std::uint64_t fallbacks = 0;
             for (std::size_t q = 0; q < queries.size(); ++q) {
@@ -475,6 +512,9 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
                 tests += expected.tests;
                 fallbacks += expected.fallback ? 1 : 0;
                 EXPECT_EQ(got[q], expected.label) << "pattern " << q + 1 << " nn_option " << nn;
+                // The engine's class 0 is "no node decided"; the problems' labels start at 1.
+                EXPECT_EQ(engineLabels[q], expected.node < 0 ? 0.0 : expected.label) << "engine, pattern " << q + 1;
+                EXPECT_EQ(engineNodes[q], expected.node + 1) << "engine, pattern " << q + 1;
                 char line[160];
                 const int number = static_cast<int>(q) + 1;
                 const int label = static_cast<int>(expected.label);
