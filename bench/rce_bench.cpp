@@ -159,8 +159,8 @@ const char* normName(double p) {
 }
 
 void printRow(const char* kind, int count, int n, double p, int nodes, double fastSeconds,
-              double tests, double refSeconds, double fastSameWork, const char* refNote,
-              long peak, double inputMiB) {
+              double tests, double refSeconds, double fastSameWork, const char* refNote, long peak,
+              double inputMiB) {
     std::printf("%-6s %8d %3d %4s %6d %10.4f %10.3g %10.4f %9.1fx  %-22s %8.1f %8.1f\n", kind,
                 count, n, normName(p), nodes, fastSeconds, tests / fastSeconds, refSeconds,
                 refSeconds / fastSameWork, refNote, peak / 1024.0, inputMiB);
@@ -310,8 +310,7 @@ void recallWorkload(int count, int n, double p, int target, int refPatterns, int
     char note[64];
     std::snprintf(note, sizeof note, "ref: first %d pats", refPatterns);
     printRow("recall", count, n, p, static_cast<int>(templates.size()), fast,
-             static_cast<double>(tests), ref, fastPrefix, note, peak,
-             count * n * 8.0 / (1 << 20));
+             static_cast<double>(tests), ref, fastPrefix, note, peak, count * n * 8.0 / (1 << 20));
     std::printf("       %.3g patterns/s\n", count / fast);
     std::fflush(stdout);
 }
@@ -350,7 +349,8 @@ int main(int argc, char** argv) {
     bool quick = false;
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "--quick") == 0) quick = true;
-        if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc) onlyWorkload = std::atoi(argv[++a]);
+        if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc)
+            onlyWorkload = std::atoi(argv[++a]);
     }
     std::printf("%-6s %8s %3s %4s %6s %10s %10s %10s %10s  %-22s %8s %8s\n", "what", "N|P", "n",
                 "p", "nodes", "time s", "tests/s", "ref s", "speed-up", "reference timed on",
@@ -368,7 +368,8 @@ int main(int argc, char** argv) {
             for (int r = 0; r < reps; ++r) reference::learn(t, {});
         });
         const TrainRun run = trainShipped(d, 2.0, 0.3, 10, false);
-        const double tests = static_cast<double>(run.comparisons) / sphnet::coverageCost(2.0, 2).comparisons;
+        const double tests =
+            static_cast<double>(run.comparisons) / sphnet::coverageCost(2.0, 2).comparisons;
         printRow("train", 10, 2, 2.0, run.nodes, fast / reps, tests, ref / reps, fast / reps,
                  "ref: same, 20000 runs", peakKiB(), 10 * 3 * 8.0 / (1 << 20));
     });

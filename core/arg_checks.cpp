@@ -7,15 +7,21 @@
 namespace sphnet {
 
 namespace {
-const double* begin(const mxArray* array) { return mxGetPr(array); }
-const double* end(const mxArray* array) { return mxGetPr(array) + mxGetNumberOfElements(array); }
+const double* begin(const mxArray* array) {
+    return mxGetPr(array);
+}
+const double* end(const mxArray* array) {
+    return mxGetPr(array) + mxGetNumberOfElements(array);
+}
 }  // namespace
 
 bool isRealFullDouble(const mxArray* array) {
     return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
 }
 
-bool isTwoDimensional(const mxArray* array) { return mxGetNumberOfDimensions(array) == 2; }
+bool isTwoDimensional(const mxArray* array) {
+    return mxGetNumberOfDimensions(array) == 2;
+}
 
 bool hasUnitDimension(const mxArray* array) {
     if (!isTwoDimensional(array)) return false;

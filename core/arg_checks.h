@@ -87,6 +87,8 @@ int truncateToInt(double value);
 // Call it last, when nothing of the call is left to free.
 [[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const EntryPoint& entry);
 
-inline std::int32_t labelToInt(double label) { return static_cast<std::int32_t>(label); }
+inline std::int32_t labelToInt(double label) {
+    return static_cast<std::int32_t>(label);
+}
 
 }  // namespace sphnet

@@ -53,8 +53,10 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     const auto rowCount = static_cast<std::size_t>(*rows);
     const std::size_t rowValues = static_cast<std::size_t>(*cols);
     // Whole cache lines of pointers, so that the rows start as aligned as the block.
-    const std::size_t pointerSlots = (rowCount + kPointersPerLine - 1) / kPointersPerLine * kPointersPerLine;
-    if (rowValues != 0 && rowCount > (SIZE_MAX / sizeof(double) - pointerSlots) / rowValues) return nullptr;
+    const std::size_t pointerSlots =
+        (rowCount + kPointersPerLine - 1) / kPointersPerLine * kPointersPerLine;
+    if (rowValues != 0 && rowCount > (SIZE_MAX / sizeof(double) - pointerSlots) / rowValues)
+        return nullptr;
     const std::size_t slots = pointerSlots + rowCount * rowValues;
     auto** table = static_cast<double**>(mxCalloc(slots > 0 ? slots : 1, sizeof(double)));
     if (table == nullptr) return nullptr;
@@ -76,14 +78,17 @@ double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array) {
     return table;
 }
 
-mxArray* cArray1D_to_mxArray1D(int count, double* vector) { return cColumns_to_mxArray2D(count, 1, vector); }
+mxArray* cArray1D_to_mxArray1D(int count, double* vector) {
+    return cColumns_to_mxArray2D(count, 1, vector);
+}
 
 mxArray* cColumns_to_mxArray2D(int rows, int cols, double* values) {
     const mwSize dims[2] = {rows, cols};
     mxArray* array = mxCreateNumericArray(2, dims, mxDOUBLE_CLASS, mxREAL);
     if (array == nullptr) return nullptr;
     // With no rows there is nothing to copy, however many columns (up to 2^31) there are.
-    const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(rows > 0 ? cols : 0);
+    const std::size_t count =
+        static_cast<std::size_t>(rows) * static_cast<std::size_t>(rows > 0 ? cols : 0);
     if (count > 0) std::memcpy(mxGetPr(array), values, count * sizeof(double));
     mxFree(values);
     return array;

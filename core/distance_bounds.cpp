@@ -5,8 +5,8 @@
 
 namespace sphnet {
 
-double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p, double pInv,
-                             double literalSum) {
+double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p,
+                             double pInv, double literalSum) {
     if (std::isnan(literalSum)) return std::pow(literalSum, pInv);
     double largest = 0.0;
     for (std::int32_t i = 0; i < n; ++i) {

@@ -20,14 +20,14 @@ struct DistanceKit {
     bool boundsUsable = false;
     bool pIsTwo = false;
     bool pBelowTwo = false;
-    double relLow = 1.0;   // 1 - (rounding of pow, sums and sqrt, generously)
-    double relHigh = 1.0;  // 1 + the same
+    double relLow = 1.0;      // 1 - (rounding of pow, sums and sqrt, generously)
+    double relHigh = 1.0;     // 1 + the same
     double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2) (L2 <= n^(1/2 - 1/p) Lp)
     double highFactor = 1.0;  // p < 2: n^(1/p - 1/2) (Lp <= n^(1/p - 1/2) L2)
     double l1Factor = 0.0;    // p < 2: n^(1/p - 1) (L1 <= n^(1 - 1/p) Lp)
-    double tSmall = 0.0;  // below this largest term, pow may underflow: no bound
-    double tBig = 0.0;    // above it, pow or squares may overflow: no bound
-    double sumSmall = 0.0;  // p = 2: the same limits on the sum of squares
+    double tSmall = 0.0;      // below this largest term, pow may underflow: no bound
+    double tBig = 0.0;        // above it, pow or squares may overflow: no bound
+    double sumSmall = 0.0;    // p = 2: the same limits on the sum of squares
     double sumBig = 0.0;
 };
 
@@ -40,16 +40,16 @@ DistanceKit makeDistanceKit(double p, std::int32_t n);
 #endif
 
 // For p other than 1 and +Inf, when the literal sum of powers overflowed or fell below the
-// normal range: the same distance with every term divided by the largest, s * (sum (t_i / s)^p)^(1/p),
-// so that no power overflows or underflows. A difference beyond the double range makes the
-// distance +Inf; a NaN sum stays NaN. Rare: kept out of line.
-double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p, double pInv,
-                             double literalSum);
+// normal range: the same distance with every term divided by the largest, s * (sum (t_i /
+// s)^p)^(1/p), so that no power overflows or underflows. A difference beyond the double range makes
+// the distance +Inf; a NaN sum stays NaN. Rare: kept out of line.
+double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, double p,
+                             double pInv, double literalSum);
 
 // The distance of order p (not 1 or +Inf): the literal formula wherever its sum of powers is a
 // normal number, which one test on the sum decides; rescaled where it overflowed or underflowed.
-SPHNET_ALWAYS_INLINE double powerDistance(const double* c, const double* x, std::int32_t n, double p,
-                                          double pInv) {
+SPHNET_ALWAYS_INLINE double powerDistance(const double* c, const double* x, std::int32_t n,
+                                          double p, double pInv) {
     double sum = 0.0;
     for (std::int32_t i = 0; i < n; ++i) sum += std::pow(std::fabs(c[i] - x[i]), p);
     if (!(sum >= std::numeric_limits<double>::min() && sum <= std::numeric_limits<double>::max())) {
@@ -81,7 +81,8 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
 // General p, from the terms' sum l1, Euclidean length l2 and largest term linf, where linf lies
 // in [tSmall, tBig]: a lower and an upper bound on the exact distance. Every operation is
 // monotone in the terms, so terms no larger than c's give a lower bound for c too.
-SPHNET_ALWAYS_INLINE double generalLowerBound(const DistanceKit& k, double l1, double l2, double linf) {
+SPHNET_ALWAYS_INLINE double generalLowerBound(const DistanceKit& k, double l1, double l2,
+                                              double linf) {
     if (k.pBelowTwo) {
         // Of the two lower bounds, L1 n^(1/p - 1) is the closer one in many dimensions.
         const double viaL1 = l1 * k.l1Factor;
@@ -102,10 +103,11 @@ SPHNET_ALWAYS_INLINE double generalUpperBound(const DistanceKit& k, double l1, d
 // least those with sum l1, sum of squares `squares` and largest linf. Above tBig the largest
 // term alone bounds the distance (the rescaled form keeps it whole); below tSmall nothing is
 // certified.
-SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const DistanceKit& k, double l1, double squares,
-                                                     double linf) {
+SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const DistanceKit& k, double l1,
+                                                     double squares, double linf) {
     if (!k.boundsUsable) return 0.0;
-    if (linf >= k.tSmall && linf <= k.tBig) return generalLowerBound(k, l1, std::sqrt(squares), linf);
+    if (linf >= k.tSmall && linf <= k.tBig)
+        return generalLowerBound(k, l1, std::sqrt(squares), linf);
     return linf > k.tBig ? linf * k.relLow : 0.0;
 }
 

@@ -8,6 +8,8 @@ namespace sphnet {
 
 std::int64_t elapsedClockMilliseconds();
 
-inline std::int64_t elapsedClockSeconds() { return elapsedClockMilliseconds() / 1000; }
+inline std::int64_t elapsedClockSeconds() {
+    return elapsedClockMilliseconds() / 1000;
+}
 
 }  // namespace sphnet

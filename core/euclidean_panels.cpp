@@ -53,7 +53,8 @@ void selectAfter(const T* const* x, const double* xNorms, int rows, const T* pan
             const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kLanes + l];
             out[r * kLanes + l] = d;
             const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
-            if (s.own != nullptr) mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
+            if (s.own != nullptr)
+                mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
             if (s.nodeSlack != nullptr) {
                 const double high = d + s.nodeSlack[l];
                 least = high < least ? high : least;
@@ -75,8 +76,10 @@ void selectAfter(const T* const* x, const double* xNorms, int rows, const T* pan
 // Rows patterns against sixteen nodes: 2 * Rows accumulators (low: lanes 0-7, high: 8-15), each
 // coordinate one broadcast per pattern and two multiply-adds.
 template <int Rows>
-__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(
-    const double* const* x, const double* panel, int n, __m512d* low, __m512d* high) {
+__attribute__((target("avx512f"), always_inline)) inline void productsAvx512(const double* const* x,
+                                                                             const double* panel,
+                                                                             int n, __m512d* low,
+                                                                             __m512d* high) {
     const double* xr[Rows];
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
@@ -106,11 +109,9 @@ __attribute__((target("avx512f"), always_inline)) inline void productsAvx512(con
                                                                              int n, __m512* acc) {
     const float* xr[Rows];
 #pragma GCC unroll 16
-    for (int a = 0; a < Width * Rows; ++a)
-        acc[a] = _mm512_setzero_ps();
+    for (int a = 0; a < Width * Rows; ++a) acc[a] = _mm512_setzero_ps();
 #pragma GCC unroll 8
-    for (int r = 0; r < Rows; ++r)
-        xr[r] = x[r];
+    for (int r = 0; r < Rows; ++r) xr[r] = x[r];
     for (int i = 0; i < n; ++i) {
         __m512 c[Width];
 #pragma GCC unroll 2
@@ -215,8 +216,7 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, cons
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
         masks[r] = cover[r];
-        if (s.nodeSlack == nullptr)
-            continue;
+        if (s.nodeSlack == nullptr) continue;
         // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
         const __m256d zero = _mm256_setzero_pd();
         const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, least[r], 0),
@@ -328,8 +328,8 @@ __attribute__((target("avx2,fma"))) void dotsAvx2Rows(const float* const* x, con
 }
 
 template <class T>
-__attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, const T* panel, int n,
-                                                  double* dots) {
+__attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, const T* panel,
+                                                  int n, double* dots) {
     constexpr int kRows = sizeof(T) == sizeof(float) ? 4 : 2;
     int r = 0;
     for (; r + kRows <= rows; r += kRows) dotsAvx2Rows<kRows>(x + r, panel, n, dots + r * kLanes);
@@ -357,21 +357,29 @@ bool EuclideanPanels::available(Vectors vectors) {
 #endif
     switch (vectors) {
         case Vectors::Best:
-        case Vectors::Portable: return true;
+        case Vectors::Portable:
+            return true;
 #if SPHNET_PANELS_X86
-        case Vectors::Avx512: return __builtin_cpu_supports("avx512f");
-        case Vectors::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case Vectors::Avx512:
+            return __builtin_cpu_supports("avx512f");
+        case Vectors::Avx2:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
-        default: return false;
+        default:
+            return false;
     }
 }
 
 EuclideanPanels::Vectors EuclideanPanels::vectorsFor(InstructionSet instructions) {
     switch (availableInstructions(instructions)) {
-        case InstructionSet::Auto: return Vectors::Best;
-        case InstructionSet::Avx512: return Vectors::Avx512;
-        case InstructionSet::Avx2: return Vectors::Avx2;
-        default: return Vectors::Portable;
+        case InstructionSet::Auto:
+            return Vectors::Best;
+        case InstructionSet::Avx512:
+            return Vectors::Avx512;
+        case InstructionSet::Avx2:
+            return Vectors::Avx2;
+        default:
+            return Vectors::Portable;
     }
 }
 
@@ -381,7 +389,8 @@ bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const do
     precision_ = precision;
     if (precision == Precision::Single) {
         if (!origin_.resize(static_cast<std::size_t>(n), 0.0)) return false;
-        if (origin != nullptr) std::memcpy(origin_.data, origin, static_cast<std::size_t>(n) * sizeof(double));
+        if (origin != nullptr)
+            std::memcpy(origin_.data, origin, static_cast<std::size_t>(n) * sizeof(double));
     }
     // |D - S| <= (2 gamma_n + 3u)(|x|^2 + |c|^2), gamma_n = nu / (1 - nu): n roundings in
     // each dot product and each norm, three more where D is formed. The last factor covers
@@ -398,7 +407,8 @@ bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const do
         // underflow lose at most 2^-126 per rounding, n roundings per dot product.
         constexpr double v = 0x1p-24;
         const double gamma = n * v / (1.0 - n * v);
-        kappa_ = ((2.0 * v + v * v) + gamma * (1.0 + v) * (1.0 + v) + (n + 12.0) * 0x1p-53 * (1.0 + 0x1p-20)) *
+        kappa_ = ((2.0 * v + v * v) + gamma * (1.0 + v) * (1.0 + v) +
+                  (n + 12.0) * 0x1p-53 * (1.0 + 0x1p-20)) *
                  (1.0 + 0x1p-40);
         tinyError_ = n * 0x1p-124 + kTinyError;
     }
@@ -460,15 +470,17 @@ double EuclideanPanels::squaredNorm(const double* x) const {
 
 void EuclideanPanels::roundToSingle(const double* x, float* out) const {
     const double* origin = origin_.data;  // null in double precision: from zero
-    for (int i = 0; i < n_; ++i) out[i] = static_cast<float>(origin != nullptr ? x[i] - origin[i] : x[i]);
+    for (int i = 0; i < n_; ++i)
+        out[i] = static_cast<float>(origin != nullptr ? x[i] - origin[i] : x[i]);
 }
 
-void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q, int width,
-                             const Selection& s, unsigned* masks, double* out) const {
+void EuclideanPanels::select(const double* const* x, const double* xNorms, int rows, int q,
+                             int width, const Selection& s, unsigned* masks, double* out) const {
     const std::size_t first = static_cast<std::size_t>(q) * static_cast<std::size_t>(n_) * kPanel;
     const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
     if (precision_ == Precision::Single) {
-        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, width, norms, n_, s, masks, out);
+        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, width, norms, n_, s,
+                      masks, out);
     } else {
         selectDouble_(x, xNorms, rows, panels_.data + first, width, norms, n_, s, masks, out);
     }

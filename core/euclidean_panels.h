@@ -39,7 +39,7 @@ inline int lowestLane(unsigned mask) {
 }
 
 class EuclideanPanels {
-public:
+  public:
     static constexpr int kPanel = 16;  // nodes per panel
     static constexpr int kGroup = 8;   // patterns per kernel call
     // Panels per kernel call at most: each coordinate loaded serves more patterns' products.
@@ -113,8 +113,8 @@ public:
         const double* slack;   // per pattern
         const double* nodeSlack = nullptr;
         double nearestFactor = 1.0;
-        double* least = nullptr;         // per pattern
-        unsigned* nearMasks = nullptr;   // per pattern
+        double* least = nullptr;        // per pattern
+        unsigned* nearMasks = nullptr;  // per pattern
         // Per pattern, its coordinates by roundToSingle(): what single-precision panels read for x.
         const float* const* single = nullptr;
     };
@@ -136,7 +136,7 @@ public:
                               int width, const double* norms, int n, const Selection& s,
                               unsigned* masks, double* out);
 
-private:
+  private:
     SelectOf<double> selectDouble_ = nullptr;
     SelectOf<float> selectSingle_ = nullptr;
     Precision precision_ = Precision::Double;

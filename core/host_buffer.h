@@ -19,7 +19,8 @@ struct HostVector {
     HostVector() = default;
     HostVector(const HostVector&) = delete;
     HostVector& operator=(const HostVector&) = delete;
-    HostVector(HostVector&& other) noexcept : data(other.data), size(other.size), capacity(other.capacity) {
+    HostVector(HostVector&& other) noexcept
+        : data(other.data), size(other.size), capacity(other.capacity) {
         other.forget();
     }
     HostVector& operator=(HostVector&& other) noexcept {
@@ -71,7 +72,7 @@ struct HostVector {
         return block;
     }
 
-private:
+  private:
     void forget() {
         data = nullptr;
         size = 0;
@@ -83,7 +84,7 @@ private:
 // memory runs out.
 template <typename T>
 class HostBlock {
-public:
+  public:
     HostBlock() = default;
     explicit HostBlock(std::size_t count) : data_(static_cast<T*>(mxCalloc(count, sizeof(T)))) {}
     HostBlock(const HostBlock&) = delete;
@@ -108,7 +109,7 @@ public:
         return block;
     }
 
-private:
+  private:
     T* data_ = nullptr;
 };
 

@@ -52,7 +52,8 @@ double NodeCandidates::boundFor(double reach, double nodeSlack) const {
     return (square + nodeSlack) * kRoundingSlack;
 }
 
-bool NodeCandidates::append(const double* centre, double label, double ownReach, double otherReach) {
+bool NodeCandidates::append(const double* centre, double label, double ownReach,
+                            double otherReach) {
     if (!panels_.append(centre)) return false;
     const int j = panels_.count() - 1;
     // Per-node values in whole panels, as the selection reads them; lanes past the last node
@@ -77,28 +78,34 @@ void NodeCandidates::update(int j, double ownReach, double otherReach) {
 }
 
 void NodeCandidates::collectRange(const double* const* patterns, const double* labels,
-                                  int patternCount, int firstPanel, int endPanel, Lists& out) const {
-    const std::size_t panelBytes = static_cast<std::size_t>(kPanel) * sizeof(double) *
-                                   static_cast<std::size_t>(dimension());
+                                  int patternCount, int firstPanel, int endPanel,
+                                  Lists& out) const {
+    const std::size_t panelBytes =
+        static_cast<std::size_t>(kPanel) * sizeof(double) * static_cast<std::size_t>(dimension());
     std::size_t chunk = kChunkBytes / (panelBytes + 1);
     if (chunk < 1) chunk = 1;
     for (int k = 0; k < patternCount; ++k) out.lengths.data[k] = 0;
     for (int q0 = firstPanel; q0 < endPanel; q0 += static_cast<int>(chunk)) {
-        const int q1 = q0 + static_cast<int>(chunk) < endPanel ? q0 + static_cast<int>(chunk) : endPanel;
+        const int q1 =
+            q0 + static_cast<int>(chunk) < endPanel ? q0 + static_cast<int>(chunk) : endPanel;
         for (int g = 0; g < patternCount; g += kGroup) {
             const int rows = patternCount - g < kGroup ? patternCount - g : kGroup;
             double slack[kGroup];
             for (int r = 0; r < rows; ++r) {
-                slack[r] = panels_.kappa() * patternNorms_.data[g + r] + EuclideanPanels::kTinyError;
+                slack[r] =
+                    panels_.kappa() * patternNorms_.data[g + r] + EuclideanPanels::kTinyError;
             }
             for (int q = q0; q < q1; ++q) {
                 const int first = q * kPanel;
-                const EuclideanPanels::Selection selection{ownBounds_.data + first, otherBounds_.data + first,
+                const EuclideanPanels::Selection selection{ownBounds_.data + first,
+                                                           otherBounds_.data + first,
                                                            labels_.data + first, labels + g, slack};
                 unsigned masks[kGroup];
                 double D[kGroup * EuclideanPanels::kLanes];
-                panels_.select(patterns + g, patternNorms_.data + g, rows, q, 1, selection, masks, D);
-                const unsigned lanes = covered_ - first >= kPanel ? ~0u : (1u << (covered_ - first)) - 1;
+                panels_.select(patterns + g, patternNorms_.data + g, rows, q, 1, selection, masks,
+                               D);
+                const unsigned lanes =
+                    covered_ - first >= kPanel ? ~0u : (1u << (covered_ - first)) - 1;
                 for (int r = 0; r < rows; ++r) {
                     unsigned listed = masks[r] & lanes;
                     std::int32_t& length = out.lengths.data[g + r];
@@ -110,7 +117,8 @@ void NodeCandidates::collectRange(const double* const* patterns, const double* l
                         const int l = lowestLane(listed);
                         listed &= listed - 1;
                         list[length] = first + l;
-                        lows[length++] = lowerDistance(D[r * EuclideanPanels::kLanes + l], nodeSlack_.data[first + l] + slack[r]);
+                        lows[length++] = lowerDistance(D[r * EuclideanPanels::kLanes + l],
+                                                       nodeSlack_.data[first + l] + slack[r]);
                     }
                     if (listed != 0) length = -1;
                 }
@@ -162,13 +170,15 @@ bool NodeCandidates::collect(const double* const* patterns, const double* labels
     const int panels = (covered_ + kPanel - 1) / kPanel;
     const double terms = static_cast<double>(patternCount) * covered_ * dimension();
     const bool large = terms >= kParallelTerms && std::thread::hardware_concurrency() >= 2;
-    const int workers = panels >= 2 && threads != ThreadUse::One && (large || threads == ThreadUse::Two) ? 2 : 1;
+    const int workers =
+        panels >= 2 && threads != ThreadUse::One && (large || threads == ThreadUse::Two) ? 2 : 1;
     const int split = workers == 2 ? panels / 2 : panels;
     std::thread second;
     bool started = false;
     if (workers == 2) {
         try {
-            second = std::thread([&] { collectRange(patterns, labels, patternCount, split, panels, lists_[1]); });
+            second = std::thread(
+                [&] { collectRange(patterns, labels, patternCount, split, panels, lists_[1]); });
             started = true;
         } catch (const std::system_error&) {
             started = false;

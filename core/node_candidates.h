@@ -17,11 +17,12 @@
 namespace sphnet {
 
 class NodeCandidates {
-public:
+  public:
     // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
     // coverage test's distance is at least relLow times the true one.
     // `instructions`: the panels' kernels (see EuclideanPanels::vectorsFor).
-    void init(int n, double lowScale, double relLow, InstructionSet instructions = InstructionSet::Auto);
+    void init(int n, double lowScale, double relLow,
+              InstructionSet instructions = InstructionSet::Auto);
     // The kernels in use, as the plan names them.
     InstructionSet instructions() const { return instructions_; }
     // Appends a node with its label and its reaches for patterns of its own label and of
@@ -49,7 +50,7 @@ public:
     int nodesCovered() const { return covered_; }
     void release();
 
-private:
+  private:
     // Per pattern, room for `cap` node numbers with their lower bounds, and how many there are
     // (-1: overflowed).
     struct Lists {
@@ -68,9 +69,9 @@ private:
     double relLow_ = 1.0;
     double lowFactor_ = 1.0;  // relLow * lowScale, rounded down
     HostVector<double> labels_;
-    HostVector<double> ownBounds_;    // per node: D above this plus the pattern's slack is out
+    HostVector<double> ownBounds_;  // per node: D above this plus the pattern's slack is out
     HostVector<double> otherBounds_;
-    HostVector<double> nodeSlack_;    // per node: kappa |c|^2
+    HostVector<double> nodeSlack_;  // per node: kappa |c|^2
     // Per collect: the patterns' lists, one set per thread (the second thread takes the later
     // nodes; its lists are appended to the first's), and the patterns' squared norms.
     Lists lists_[2];

@@ -95,8 +95,9 @@ void CellHash<kMaxAxes, Value>::release() {
     occupied_ = 0;
 }
 
-
-std::int64_t CellLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
+std::int64_t CellLists::key(double coordinate) const {
+    return cellKey(coordinate, cellSize_);
+}
 
 void CellLists::init(const int* axes, int axisCount, double cellSize) {
     release();
@@ -108,7 +109,8 @@ void CellLists::init(const int* axes, int axisCount, double cellSize) {
 template <typename Visit>
 void CellLists::forEachCell(const double* centre, double extent, Visit visit) const {
     std::int64_t lo[kMaxAxes] = {0, 0, 0}, hi[kMaxAxes] = {0, 0, 0};
-    for (int a = 0; a < axisCount_; ++a) keyRange(centre[axes_[a]], extent, cellSize_, lo[a], hi[a]);
+    for (int a = 0; a < axisCount_; ++a)
+        keyRange(centre[axes_[a]], extent, cellSize_, lo[a], hi[a]);
     std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
     for (;;) {
         visit(cell);
@@ -194,7 +196,9 @@ void CellLists::release() {
 
 // ---- ReachLists ----
 
-std::int64_t ReachLists::key(double coordinate) const { return cellKey(coordinate, cellSize_); }
+std::int64_t ReachLists::key(double coordinate) const {
+    return cellKey(coordinate, cellSize_);
+}
 
 bool ReachLists::init(const int* axes, int axisCount, double cellSize, Shape shape) {
     release();
@@ -247,8 +251,9 @@ bool ReachLists::insert(int j, const double* centre, double extent, bool& listed
             const double g = gaps[a][cell[a] - lo[a]];
             reachOut = shape_ == Shape::Diamond ? reachOut + g : reachOut + g * g;
         }
-        const bool within = shape_ == Shape::Box ||
-                            (shape_ == Shape::Diamond ? reachOut <= extent : reachOut <= extent * extent);
+        const bool within =
+            shape_ == Shape::Box ||
+            (shape_ == Shape::Diamond ? reachOut <= extent : reachOut <= extent * extent);
         if (within && !listIn(j, cell)) return false;
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {
@@ -268,8 +273,10 @@ bool ReachLists::listIn(int j, const std::int64_t* cell) {
     CellNodes& listed = cells_.values()[slot];
     if (listed.length == listed.capacity) {
         const std::int32_t capacity = listed.capacity;
-        const std::int32_t grown = capacity == 0 ? 4 : (capacity > (1 << 29) ? INT32_MAX : capacity * 2);
-        void* block = mxRealloc(listed.nodes, static_cast<std::size_t>(grown) * sizeof(std::int32_t));
+        const std::int32_t grown =
+            capacity == 0 ? 4 : (capacity > (1 << 29) ? INT32_MAX : capacity * 2);
+        void* block =
+            mxRealloc(listed.nodes, static_cast<std::size_t>(grown) * sizeof(std::int32_t));
         if (block == nullptr) return false;
         listed.nodes = static_cast<std::int32_t*>(block);
         listed.capacity = grown;

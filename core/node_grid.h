@@ -12,15 +12,21 @@
 namespace sphnet {
 
 // Bits over node numbers, 64 to a word.
-inline void setBit(std::uint64_t* bits, int j) { bits[j >> 6] |= std::uint64_t{1} << (j & 63); }
-inline bool testBit(const std::uint64_t* bits, int j) { return (bits[j >> 6] >> (j & 63)) & 1u; }
-inline std::size_t bitWords(int count) { return (static_cast<std::size_t>(count) + 63) / 64; }
+inline void setBit(std::uint64_t* bits, int j) {
+    bits[j >> 6] |= std::uint64_t{1} << (j & 63);
+}
+inline bool testBit(const std::uint64_t* bits, int j) {
+    return (bits[j >> 6] >> (j & 63)) & 1u;
+}
+inline std::size_t bitWords(int count) {
+    return (static_cast<std::size_t>(count) + 63) / 64;
+}
 
 // Open addressing over a power-of-two table of grid cells, kMaxAxes keys to a cell, each with a
 // Value (plain data, zero for a new cell). At most half the slots are occupied.
 template <int kMaxAxes, typename Value>
 class CellHash {
-public:
+  public:
     // The slot that holds `cell`, or the free slot where it belongs. The table must not be empty.
     std::size_t slotOf(const std::int64_t* cell, int axisCount) const;
     bool isFree(std::size_t slot) const { return keys_.data[slot * kMaxAxes] == kFree; }
@@ -34,7 +40,7 @@ public:
     Value* values() const { return values_.data; }
     void release();
 
-private:
+  private:
     static constexpr std::int64_t kFree = INT64_MIN;
     bool grow(int axisCount);
 
@@ -46,7 +52,7 @@ private:
 // For a fixed node set: per grid cell, the nodes whose sphere may reach into the cell, in
 // node order. A pattern then looks up its own cell only.
 class CellLists {
-public:
+  public:
     static constexpr int kMaxAxes = 3;
 
     void init(const int* axes, int axisCount, double cellSize);
@@ -63,7 +69,7 @@ public:
     const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
     void release();
 
-private:
+  private:
     std::int64_t key(double coordinate) const;
     template <typename Visit>
     void forEachCell(const double* centre, double extent, Visit visit) const;
@@ -79,7 +85,7 @@ private:
 // For a growing node set: per grid cell, the nodes whose reach overlaps the cell, in node
 // order and side by side. A pattern looks up its own cell only and walks that list.
 class ReachLists {
-public:
+  public:
     static constexpr int kMaxAxes = 4;
 
     // The region, over the grid's axes, within which a node may matter: the part of the norm
@@ -101,7 +107,7 @@ public:
     ReachLists& operator=(const ReachLists&) = delete;
     ~ReachLists() { release(); }
 
-private:
+  private:
     // A cell's nodes, in one host block that the lists own.
     struct CellNodes {
         std::int32_t* nodes;

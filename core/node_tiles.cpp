@@ -36,8 +36,9 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
 
 // After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
 // kept lanes within [from, to). The first tile with a node that matters, or -1.
-SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::View& v, unsigned kept, int block,
-                                       int from, int to, const double* x, double label, double* d) {
+SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::View& v,
+                                       unsigned kept, int block, int from, int to, const double* x,
+                                       double label, double* d) {
     kept &= lanesInRange(block, from, to, kBlock);
     if (kept == 0) return -1;
     const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
@@ -51,7 +52,8 @@ SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::V
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
 inline bool mayMatter(double distance, double radius, double label, double reach, double xLabel) {
-    return !(distance - kCoverageTolerance > radius) || (!(label == xLabel) && !(distance >= reach));
+    return !(distance - kCoverageTolerance > radius) ||
+           (!(label == xLabel) && !(distance >= reach));
 }
 
 // The exact distances of the tile starting at node `first`. Every version, vector or not,
@@ -65,7 +67,8 @@ void tileDistances(const NodeTiles::View& v, int first, const double* x, double*
     for (std::size_t i = 0; i < n; ++i) {
         for (int l = 0; l < kLanes; ++l) {
             const double t = std::fabs(tile[i * kLanes + l] - x[i]);
-            distance[l] = Kind == kCityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
+            distance[l] =
+                Kind == kCityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
         }
     }
 }
@@ -89,14 +92,16 @@ int nearestPortable(const NodeTiles::View& v, int count, const double* x) {
 }
 
 template <int Kind>
-int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, double label, double* d) {
+int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, double label,
+                 double* d) {
     for (int first = from - from % kLanes; first < to; first += kLanes) {
         double distance[kLanes];
         tileDistances<Kind>(v, first, x, distance);
         const unsigned lanes = lanesInRange(first, from, to);
         for (int l = 0; l < kLanes; ++l) {
             if (((lanes >> l) & 1u) != 0 &&
-                mayMatter(distance[l], v.radii[first + l], v.labels[first + l], v.reaches[first + l], label)) {
+                mayMatter(distance[l], v.radii[first + l], v.labels[first + l],
+                          v.reaches[first + l], label)) {
                 std::memcpy(d, distance, sizeof distance);
                 return first;
             }
@@ -109,21 +114,25 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
 // The sums of one tile form a chain of dependent additions; two tiles at a time keep two chains
 // in flight.
 template <int Kind>
-__attribute__((target("avx512f"))) inline __m512d stepAvx512(__m512d distance, const double* c, __m512d xi) {
+__attribute__((target("avx512f"))) inline __m512d stepAvx512(__m512d distance, const double* c,
+                                                             __m512d xi) {
     const __m512d t = _mm512_abs_pd(_mm512_sub_pd(_mm512_loadu_pd(c), xi));
     // max(t, d) is `t > d ? t : d`, as the scan's own test. The masked form, because the plain
     // one trips a false uninitialized warning in GCC 12.
-    return Kind == kCityBlock ? _mm512_add_pd(distance, t) : _mm512_mask_max_pd(distance, 0xFF, t, distance);
+    return Kind == kCityBlock ? _mm512_add_pd(distance, t)
+                              : _mm512_mask_max_pd(distance, 0xFF, t, distance);
 }
 
-__attribute__((target("avx512f"))) inline unsigned mattersAvx512(const NodeTiles::View& v, int first,
-                                                                 __m512d distance, double label) {
+__attribute__((target("avx512f"))) inline unsigned mattersAvx512(const NodeTiles::View& v,
+                                                                 int first, __m512d distance,
+                                                                 double label) {
     const __mmask8 mayCover =
         _mm512_cmp_pd_mask(_mm512_sub_pd(distance, _mm512_set1_pd(kCoverageTolerance)),
                            _mm512_loadu_pd(v.radii + first), _CMP_NGT_UQ);
     const __mmask8 foreign =
         _mm512_cmp_pd_mask(_mm512_loadu_pd(v.labels + first), _mm512_set1_pd(label), _CMP_NEQ_UQ);
-    const __mmask8 near = _mm512_cmp_pd_mask(distance, _mm512_loadu_pd(v.reaches + first), _CMP_NGE_UQ);
+    const __mmask8 near =
+        _mm512_cmp_pd_mask(distance, _mm512_loadu_pd(v.reaches + first), _CMP_NGE_UQ);
     return static_cast<unsigned>(mayCover | (foreign & near));
 }
 
@@ -143,13 +152,15 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
                 b = stepAvx512<Kind>(b, tile + tileSize + i * kLanes, xi);
             }
         } else {
-            for (std::size_t i = 0; i < n; ++i) a = stepAvx512<Kind>(a, tile + i * kLanes, _mm512_set1_pd(x[i]));
+            for (std::size_t i = 0; i < n; ++i)
+                a = stepAvx512<Kind>(a, tile + i * kLanes, _mm512_set1_pd(x[i]));
         }
         if ((mattersAvx512(v, first, a, label) & lanesInRange(first, from, to)) != 0) {
             _mm512_storeu_pd(d, a);
             return first;
         }
-        if (pair && (mattersAvx512(v, first + kLanes, b, label) & lanesInRange(first + kLanes, from, to)) != 0) {
+        if (pair && (mattersAvx512(v, first + kLanes, b, label) &
+                     lanesInRange(first + kLanes, from, to)) != 0) {
             _mm512_storeu_pd(d, b);
             return first + kLanes;
         }
@@ -159,8 +170,8 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
 
 // AVX2 and the x86-64 baseline (SSE2): the tile as two 4-lane halves or four 2-lane quarters.
 template <int Kind>
-__attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from, int to, const double* x,
-                                             double label, double* d) {
+__attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from, int to,
+                                             const double* x, double label, double* d) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
     const __m256d tolerance = _mm256_set1_pd(kCoverageTolerance);
@@ -170,8 +181,10 @@ __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from,
         __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
         for (std::size_t i = 0; i < n; ++i) {
             const __m256d xi = _mm256_set1_pd(x[i]);
-            const __m256d tLow = _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes), xi), magnitude);
-            const __m256d tHigh = _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes + 4), xi), magnitude);
+            const __m256d tLow =
+                _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes), xi), magnitude);
+            const __m256d tHigh =
+                _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes + 4), xi), magnitude);
             low = Kind == kCityBlock ? _mm256_add_pd(low, tLow) : _mm256_max_pd(tLow, low);
             high = Kind == kCityBlock ? _mm256_add_pd(high, tHigh) : _mm256_max_pd(tHigh, high);
         }
@@ -179,10 +192,15 @@ __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from,
         for (int half = 0; half < 2; ++half) {
             const __m256d distance = half == 0 ? low : high;
             const int at = first + 4 * half;
-            const __m256d mayCover = _mm256_cmp_pd(_mm256_sub_pd(distance, tolerance), _mm256_loadu_pd(v.radii + at), _CMP_NGT_UQ);
-            const __m256d foreign = _mm256_cmp_pd(_mm256_loadu_pd(v.labels + at), xLabel, _CMP_NEQ_UQ);
-            const __m256d near = _mm256_cmp_pd(distance, _mm256_loadu_pd(v.reaches + at), _CMP_NGE_UQ);
-            matters |= static_cast<unsigned>(_mm256_movemask_pd(_mm256_or_pd(mayCover, _mm256_and_pd(foreign, near)))) << (4 * half);
+            const __m256d mayCover = _mm256_cmp_pd(_mm256_sub_pd(distance, tolerance),
+                                                   _mm256_loadu_pd(v.radii + at), _CMP_NGT_UQ);
+            const __m256d foreign =
+                _mm256_cmp_pd(_mm256_loadu_pd(v.labels + at), xLabel, _CMP_NEQ_UQ);
+            const __m256d near =
+                _mm256_cmp_pd(distance, _mm256_loadu_pd(v.reaches + at), _CMP_NGE_UQ);
+            matters |= static_cast<unsigned>(
+                           _mm256_movemask_pd(_mm256_or_pd(mayCover, _mm256_and_pd(foreign, near))))
+                       << (4 * half);
         }
         if ((matters & lanesInRange(first, from, to)) != 0) {
             _mm256_storeu_pd(d, low);
@@ -201,21 +219,27 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
     const __m128d xLabel = _mm_set1_pd(label);
     for (int first = from - from % kLanes; first < to; first += kLanes) {
         const double* tile = v.centres + static_cast<std::size_t>(first) * n;
-        __m128d distance[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
+        __m128d distance[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(),
+                               _mm_setzero_pd()};
         for (std::size_t i = 0; i < n; ++i) {
             const __m128d xi = _mm_set1_pd(x[i]);
             for (int q = 0; q < 4; ++q) {
-                const __m128d t = _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(tile + i * kLanes + 2 * q), xi), magnitude);
-                distance[q] = Kind == kCityBlock ? _mm_add_pd(distance[q], t) : _mm_max_pd(t, distance[q]);
+                const __m128d t =
+                    _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(tile + i * kLanes + 2 * q), xi), magnitude);
+                distance[q] =
+                    Kind == kCityBlock ? _mm_add_pd(distance[q], t) : _mm_max_pd(t, distance[q]);
             }
         }
         unsigned matters = 0;
         for (int q = 0; q < 4; ++q) {
             const int at = first + 2 * q;
-            const __m128d mayCover = _mm_cmpngt_pd(_mm_sub_pd(distance[q], tolerance), _mm_loadu_pd(v.radii + at));
+            const __m128d mayCover =
+                _mm_cmpngt_pd(_mm_sub_pd(distance[q], tolerance), _mm_loadu_pd(v.radii + at));
             const __m128d foreign = _mm_cmpneq_pd(_mm_loadu_pd(v.labels + at), xLabel);
             const __m128d near = _mm_cmpnge_pd(distance[q], _mm_loadu_pd(v.reaches + at));
-            matters |= static_cast<unsigned>(_mm_movemask_pd(_mm_or_pd(mayCover, _mm_and_pd(foreign, near)))) << (2 * q);
+            matters |= static_cast<unsigned>(
+                           _mm_movemask_pd(_mm_or_pd(mayCover, _mm_and_pd(foreign, near))))
+                       << (2 * q);
         }
         if ((matters & lanesInRange(first, from, to)) != 0) {
             for (int q = 0; q < 4; ++q) _mm_storeu_pd(d + 2 * q, distance[q]);
@@ -232,13 +256,15 @@ template <int Kind>
 __attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const float* c, float xi) {
     const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(c), _mm512_set1_ps(xi)));
     // Masked max: see stepAvx512.
-    return Kind == kCityBlock ? _mm512_add_ps(rough, t) : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
+    return Kind == kCityBlock ? _mm512_add_ps(rough, t)
+                              : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
 }
 
 // The filter's rough values of the block of kBlock nodes from node `block` on: sums (or
 // largest terms) of |c_i - x_i| in single precision.
 template <int Kind>
-__attribute__((target("avx512f"))) inline __m512 roughAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+__attribute__((target("avx512f"))) inline __m512 roughAvx512(const NodeTiles::View& v,
+                                                             const NodeTiles::RoughPattern& q,
                                                              int block) {
     const auto n = static_cast<std::size_t>(v.n);
     const float* rows = v.rough + static_cast<std::size_t>(block) * n;
@@ -250,56 +276,68 @@ __attribute__((target("avx512f"))) inline __m512 roughAvx512(const NodeTiles::Vi
         odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
     }
     if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
-    return Kind == kCityBlock ? _mm512_add_ps(even, odd) : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
+    return Kind == kCityBlock ? _mm512_add_ps(even, odd)
+                              : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
 }
 
 // The block's limits for this pattern: beyond them a node cannot matter.
-__attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+__attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::View& v,
+                                                              const NodeTiles::RoughPattern& q,
                                                               int block) {
     constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
-    const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(coded, _mm512_loadu_si512(v.labelCodes + block),
-                                                       _mm512_set1_epi32(q.labelCode));
+    const __mmask16 own = _mm512_mask_cmpeq_epi32_mask(
+        coded, _mm512_loadu_si512(v.labelCodes + block), _mm512_set1_epi32(q.labelCode));
     const __m512 ownLimits = _mm512_loadu_ps(v.ownLimits + block);
     __m512 otherLimits = _mm512_loadu_ps(v.otherLimits + block);
     if (q.reachCut > 0) {
         // Never below the node's own limit: it may still cover x. Masked forms: see stepAvx512.
-        const __m512 raised =
-            _mm512_mask_mul_round_ps(otherLimits, 0xFFFF, otherLimits, _mm512_set1_ps(1.0f + 0x1p-20f), kUp);
-        const __m512 cutDown = _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, _mm512_set1_ps(q.reachCut), kUp);
+        const __m512 raised = _mm512_mask_mul_round_ps(otherLimits, 0xFFFF, otherLimits,
+                                                       _mm512_set1_ps(1.0f + 0x1p-20f), kUp);
+        const __m512 cutDown =
+            _mm512_mask_sub_round_ps(raised, 0xFFFF, raised, _mm512_set1_ps(q.reachCut), kUp);
         otherLimits = _mm512_mask_max_ps(ownLimits, 0xFFFF, ownLimits, cutDown);
     }
-    return _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits), _mm512_set1_ps(q.slack));
+    return _mm512_add_ps(_mm512_mask_blend_ps(own, otherLimits, ownLimits),
+                         _mm512_set1_ps(q.slack));
 }
 
 template <int Kind>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
                                                     const NodeTiles::RoughPattern& q, int from,
-                                                    int to, const double* x, double label, double* d) {
+                                                    int to, const double* x, double label,
+                                                    double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const unsigned beyond = _mm512_cmp_ps_mask(roughAvx512<Kind>(v, q, block), limitsAvx512(v, q, block), _CMP_GT_OQ);
-        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
+        const unsigned beyond = _mm512_cmp_ps_mask(roughAvx512<Kind>(v, q, block),
+                                                   limitsAvx512(v, q, block), _CMP_GT_OQ);
+        const int first =
+            exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
 }
 
 template <int Kind>
-__attribute__((target("avx512f"))) void roughSumsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                        int from, int to, float* sums) {
-    for (int block = from; block < to; block += kBlock) _mm512_storeu_ps(sums + (block - from), roughAvx512<Kind>(v, q, block));
+__attribute__((target("avx512f"))) void roughSumsAvx512(const NodeTiles::View& v,
+                                                        const NodeTiles::RoughPattern& q, int from,
+                                                        int to, float* sums) {
+    for (int block = from; block < to; block += kBlock)
+        _mm512_storeu_ps(sums + (block - from), roughAvx512<Kind>(v, q, block));
 }
 
 // The filter on rough values made ahead (sums[0] for node sumsFrom), against the limits as
 // they are now.
 template <int Kind>
-__attribute__((target("avx512f"))) int filterSumsAvx512(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                        const float* sums, int sumsFrom, int from, int to,
-                                                        const double* x, double label, double* d) {
+__attribute__((target("avx512f"))) int filterSumsAvx512(const NodeTiles::View& v,
+                                                        const NodeTiles::RoughPattern& q,
+                                                        const float* sums, int sumsFrom, int from,
+                                                        int to, const double* x, double label,
+                                                        double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         const __m512 rough = _mm512_loadu_ps(sums + (block - sumsFrom));
         const unsigned beyond = _mm512_cmp_ps_mask(rough, limitsAvx512(v, q, block), _CMP_GT_OQ);
-        const int first = exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
+        const int first =
+            exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
@@ -308,7 +346,8 @@ __attribute__((target("avx512f"))) int filterSumsAvx512(const NodeTiles::View& v
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
 // node number among equals.
 template <int Kind>
-__attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, int count, const double* x) {
+__attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, int count,
+                                                     const double* x) {
     const auto n = static_cast<std::size_t>(v.n);
     __m512d least = _mm512_set1_pd(std::numeric_limits<double>::infinity());
     __m512i best = _mm512_set1_epi64(-1);
@@ -316,8 +355,10 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
     for (int first = 0; first < count; first += kLanes) {
         const double* tile = v.centres + static_cast<std::size_t>(first) * n;
         __m512d distance = _mm512_setzero_pd();
-        for (std::size_t i = 0; i < n; ++i) distance = stepAvx512<Kind>(distance, tile + i * kLanes, _mm512_set1_pd(x[i]));
-        const __mmask8 closer = _mm512_cmp_pd_mask(distance, least, _CMP_LT_OQ) & lanesInRange(first, 0, count);
+        for (std::size_t i = 0; i < n; ++i)
+            distance = stepAvx512<Kind>(distance, tile + i * kLanes, _mm512_set1_pd(x[i]));
+        const __mmask8 closer =
+            _mm512_cmp_pd_mask(distance, least, _CMP_LT_OQ) & lanesInRange(first, 0, count);
         least = _mm512_mask_blend_pd(closer, least, distance);
         best = _mm512_mask_blend_epi64(closer, best, node);
         node = _mm512_add_epi64(node, _mm512_set1_epi64(kLanes));
@@ -331,7 +372,8 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
     for (int l = 0; l < kLanes; ++l) {
         if (bestOf[l] < 0) continue;
         const int j = static_cast<int>(bestOf[l]);
-        if (chosen < 0 || leastOf[l] < chosenDistance || (leastOf[l] == chosenDistance && j < chosen)) {
+        if (chosen < 0 || leastOf[l] < chosenDistance ||
+            (leastOf[l] == chosenDistance && j < chosen)) {
             chosen = j;
             chosenDistance = leastOf[l];
         }
@@ -341,7 +383,8 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q, int block,
+__attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v,
+                                                      const NodeTiles::RoughPattern& q, int block,
                                                       __m256& low, __m256& high) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
@@ -350,15 +393,18 @@ __attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v, 
     high = _mm256_setzero_ps();
     for (std::size_t i = 0; i < n; ++i) {
         const __m256 xi = _mm256_set1_ps(q.x[i]);
-        const __m256 tLow = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
-        const __m256 tHigh = _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
+        const __m256 tLow =
+            _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
+        const __m256 tHigh =
+            _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
         low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
         high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
     }
 }
 
 // Lanes of the block beyond their limits, from its two halves' rough values.
-__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
+__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v,
+                                                           const NodeTiles::RoughPattern& q,
                                                            int block, __m256 low, __m256 high) {
     const __m256 slack = _mm256_set1_ps(q.slack);
     const __m256i code = _mm256_set1_epi32(q.labelCode);
@@ -366,11 +412,16 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
     unsigned beyond = 0;
     for (int half = 0; half < 2; ++half) {
         const int at = block + 8 * half;
-        const __m256 own = _mm256_and_ps(coded, _mm256_castsi256_ps(_mm256_cmpeq_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
-        const __m256 limit = _mm256_add_ps(
-            _mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at), _mm256_loadu_ps(v.ownLimits + at), own), slack);
-        beyond |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ))) << (8 * half);
+        const __m256 own = _mm256_and_ps(
+            coded,
+            _mm256_castsi256_ps(_mm256_cmpeq_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
+        const __m256 limit = _mm256_add_ps(_mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at),
+                                                            _mm256_loadu_ps(v.ownLimits + at), own),
+                                           slack);
+        beyond |= static_cast<unsigned>(
+                      _mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ)))
+                  << (8 * half);
     }
     return beyond;
 }
@@ -382,14 +433,16 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         __m256 low, high;
         roughAvx2<Kind>(v, q, block, low, high);
-        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high), block, from, to, x, label, d);
+        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high),
+                                         block, from, to, x, label, d);
         if (first >= 0) return first;
     }
     return to;
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q, int from,
+__attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v,
+                                                   const NodeTiles::RoughPattern& q, int from,
                                                    int to, float* sums) {
     for (int block = from; block < to; block += kBlock) {
         __m256 low, high;
@@ -400,12 +453,15 @@ __attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v, con
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) int filterSumsAvx2(const NodeTiles::View& v, const NodeTiles::RoughPattern& q,
-                                                   const float* sums, int sumsFrom, int from, int to, const double* x,
-                                                   double label, double* d) {
+__attribute__((target("avx2"))) int filterSumsAvx2(const NodeTiles::View& v,
+                                                   const NodeTiles::RoughPattern& q,
+                                                   const float* sums, int sumsFrom, int from,
+                                                   int to, const double* x, double label,
+                                                   double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         const float* at = sums + (block - sumsFrom);
-        const unsigned beyond = beyondAvx2(v, q, block, _mm256_loadu_ps(at), _mm256_loadu_ps(at + 8));
+        const unsigned beyond =
+            beyondAvx2(v, q, block, _mm256_loadu_ps(at), _mm256_loadu_ps(at + 8));
         const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
     }
@@ -419,9 +475,12 @@ bool NodeTiles::available(Vectors vectors) {
 #if SPHNET_TILES_X86
     __builtin_cpu_init();
     switch (vectors) {
-        case Vectors::Avx512: return __builtin_cpu_supports("avx512f");
-        case Vectors::Avx2: return __builtin_cpu_supports("avx2");
-        default: return true;
+        case Vectors::Avx512:
+            return __builtin_cpu_supports("avx512f");
+        case Vectors::Avx2:
+            return __builtin_cpu_supports("avx2");
+        default:
+            return true;
     }
 #else
     return vectors == Vectors::Best || vectors == Vectors::Portable;
@@ -430,9 +489,10 @@ bool NodeTiles::available(Vectors vectors) {
 
 NodeTiles::Vectors NodeTiles::vectorsFor(InstructionSet wanted) {
     // From the set asked for down to the portable loops, the first the processor has.
-    constexpr Vectors kDownward[] = {Vectors::Avx512, Vectors::Avx2, Vectors::Sse2, Vectors::Portable};
-    constexpr InstructionSet kNames[] = {InstructionSet::Avx512, InstructionSet::Avx2, InstructionSet::Sse2,
-                                         InstructionSet::Portable};
+    constexpr Vectors kDownward[] = {Vectors::Avx512, Vectors::Avx2, Vectors::Sse2,
+                                     Vectors::Portable};
+    constexpr InstructionSet kNames[] = {InstructionSet::Avx512, InstructionSet::Avx2,
+                                         InstructionSet::Sse2, InstructionSet::Portable};
     if (wanted == InstructionSet::Auto) return Vectors::Best;
     int at = 0;
     while (kNames[at] != wanted) ++at;
@@ -452,7 +512,9 @@ constexpr double kRoughError = 0x1p-23;
 constexpr double kLargestSpan = 0x1p100;  // beyond this the rough values may overflow
 constexpr int kLargestFilteredDimension = 1 << 18;
 
-double growth(int n) { return 1.0 + (4.0 * n + 32.0) * 0x1p-24; }
+double growth(int n) {
+    return 1.0 + (4.0 * n + 32.0) * 0x1p-24;
+}
 
 // v rounded up to a float; +Inf for NaN.
 float floatAbove(double v) {
@@ -468,10 +530,14 @@ NodeTiles::Scan scanFor(NodeTiles::Vectors vectors) {
     using Vectors = NodeTiles::Vectors;
 #if SPHNET_TILES_X86
     switch (vectors) {
-        case Vectors::Avx512: return scanAvx512<Kind>;
-        case Vectors::Avx2: return scanAvx2<Kind>;
-        case Vectors::Sse2: return scanSse2<Kind>;
-        default: return scanPortable<Kind>;
+        case Vectors::Avx512:
+            return scanAvx512<Kind>;
+        case Vectors::Avx2:
+            return scanAvx2<Kind>;
+        case Vectors::Sse2:
+            return scanSse2<Kind>;
+        default:
+            return scanPortable<Kind>;
     }
 #else
     (void)vectors;
@@ -500,7 +566,8 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 
 // The filter's two steps for split scans, where the filter has them.
 template <int Kind>
-void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::RoughSums& sums, NodeTiles::SumsFilter& filter) {
+void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::RoughSums& sums,
+                   NodeTiles::SumsFilter& filter) {
     sums = nullptr;
     filter = nullptr;
 #if SPHNET_TILES_X86
@@ -560,9 +627,11 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
     }
     if (filter_ != nullptr && j % kBlock == 0) {
         const std::size_t blocks = static_cast<std::size_t>(j / kBlock) + 1;
-        if (!rough_.resize(blocks * kBlock * n, 0.0f) || !ownLimits_.resize(blocks * kBlock, 0.0f) ||
-            !otherLimits_.resize(blocks * kBlock, 0.0f) || !labelCodes_.resize(blocks * kBlock, 0) ||
-            !spans_.resize(blocks * kBlock, 0.0) || (j == 0 && !origin_.resize(n, 0.0))) {
+        if (!rough_.resize(blocks * kBlock * n, 0.0f) ||
+            !ownLimits_.resize(blocks * kBlock, 0.0f) ||
+            !otherLimits_.resize(blocks * kBlock, 0.0f) ||
+            !labelCodes_.resize(blocks * kBlock, 0) || !spans_.resize(blocks * kBlock, 0.0) ||
+            (j == 0 && !origin_.resize(n, 0.0))) {
             return false;
         }
         if (j == 0) std::memcpy(origin_.data, centre, n * sizeof(double));
@@ -578,7 +647,8 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
         for (std::size_t i = 0; i < n; ++i) {
             const double t = centre[i] - origin_.data[i];
             span += std::fabs(t);
-            rows[i * kBlock + j % kBlock] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
+            rows[i * kBlock + j % kBlock] =
+                std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
         }
         spans_.data[j] = span;
         // Node labels are whole numbers in the int32 range.
@@ -594,7 +664,8 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
 // of another label also while d < reach.
 void NodeTiles::setLimits(int j) {
     const double radius = radii_.data[j];
-    const double own = radius + kCoverageTolerance + 1e-12 * (std::fabs(radius) + kCoverageTolerance) + 1e-300;
+    const double own =
+        radius + kCoverageTolerance + 1e-12 * (std::fabs(radius) + kCoverageTolerance) + 1e-300;
     const double reach = reaches_.data[j];
     const double other = own >= reach ? own : reach;  // NaN gives NaN
     const double span = spans_.data[j];
@@ -619,7 +690,8 @@ NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scra
     if (!(span <= kLargestSpan)) return p;  // rough values might overflow: exact scans only
     p.filtered = true;
     p.rough.slack = floatAbove((kRoughError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
-    p.rough.labelCoded = label >= -2147483648.0 && label <= 2147483647.0 && label == std::trunc(label);
+    p.rough.labelCoded =
+        label >= -2147483648.0 && label <= 2147483647.0 && label == std::trunc(label);
     p.rough.labelCode = p.rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
     return p;
 }
@@ -633,32 +705,35 @@ void NodeTiles::narrowReach(Pattern& p, double rLimit, double r) const {
     const double cut = (rLimit - r) * (1.0 - 0x1p-40);
     if (!(cut > 0)) return;
     p.rough.reachCut = cut >= std::numeric_limits<float>::max() ? std::numeric_limits<float>::max()
-                                                                 : -floatAbove(-cut);
+                                                                : -floatAbove(-cut);
 }
 
 NodeTiles::View NodeTiles::view() const {
-    return View{centres_.data, radii_.data,    labels_.data,      reaches_.data,   n_,
+    return View{centres_.data, radii_.data,     labels_.data,      reaches_.data,   n_,
                 rough_.data,   ownLimits_.data, otherLimits_.data, labelCodes_.data};
 }
 
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
     if (from >= to) return to;
     // A pattern without a rough form (huge, or prepared before the first node) scans exactly.
-    return p.filtered ? filter_(view(), p.rough, from, to, p.x, p.label, d) : scan_(view(), from, to, p.x, p.label, d);
+    return p.filtered ? filter_(view(), p.rough, from, to, p.x, p.label, d)
+                      : scan_(view(), from, to, p.x, p.label, d);
 }
 
 void NodeTiles::makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const {
     roughSums_(view(), q, from, to, sums);
 }
 
-int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to, double* d) const {
+int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
+                          double* d) const {
     if (from >= to) return to;
     return sumsFilter_(view(), p.rough, sums, sumsFrom, from, to, p.x, p.label, d);
 }
 
 int NodeTiles::nearest(const double* x) const {
     if (count_ == 0) return -1;
-    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_, nullptr, nullptr, nullptr, nullptr};
+    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_,
+                    nullptr,       nullptr,     nullptr,      nullptr};
     return nearest_(view, count_, x);
 }
 

@@ -16,7 +16,7 @@
 namespace sphnet {
 
 class NodeTiles {
-public:
+  public:
     static constexpr int kLanes = 8;
     static constexpr int kBlock = 16;  // nodes per block of the single-precision filter
 
@@ -88,7 +88,8 @@ public:
     // node sumsFrom) against the limits as they are at that moment.
     bool splits(const Pattern& p) const { return p.filtered && roughSums_ != nullptr; }
     void makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const;
-    int nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to, double* d) const;
+    int nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
+                   double* d) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
     void release();
@@ -112,11 +113,13 @@ public:
     using Nearest = int (*)(const View& v, int count, const double* x);
     using Filter = int (*)(const View& v, const RoughPattern& rough, int from, int to,
                            const double* x, double label, double* d);
-    using RoughSums = void (*)(const View& v, const RoughPattern& rough, int from, int to, float* sums);
-    using SumsFilter = int (*)(const View& v, const RoughPattern& rough, const float* sums, int sumsFrom, int from,
-                               int to, const double* x, double label, double* d);
+    using RoughSums = void (*)(const View& v, const RoughPattern& rough, int from, int to,
+                               float* sums);
+    using SumsFilter = int (*)(const View& v, const RoughPattern& rough, const float* sums,
+                               int sumsFrom, int from, int to, const double* x, double label,
+                               double* d);
 
-private:
+  private:
     void setLimits(int j);
     View view() const;
 

@@ -39,7 +39,8 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const double* rows, int n, const double* x, Le
             const double t = std::fabs(row[lane] - xi);
             if (kind != NormKind::Maximum) s.l1[lane] += t;
             if (kind == NormKind::General) s.squares[lane] += t * t;
-            if (kind != NormKind::CityBlock) s.largest[lane] = t > s.largest[lane] ? t : s.largest[lane];
+            if (kind != NormKind::CityBlock)
+                s.largest[lane] = t > s.largest[lane] ? t : s.largest[lane];
         }
     }
 }
@@ -61,17 +62,19 @@ struct TreeQueries {
     }
 
     // Lane `lane` of the leaf starting at `first` covers x.
-    SPHNET_ALWAYS_INLINE static bool laneCovers(const NodeTree& t, const double* rows, int lane, const LeafSums& s,
-                           double radius, const double* x) {
+    SPHNET_ALWAYS_INLINE static bool laneCovers(const NodeTree& t, const double* rows, int lane,
+                                                const LeafSums& s, double radius, const double* x) {
         if (kind == NormKind::CityBlock) return !(s.l1[lane] - kCoverageTolerance > radius);
         if (kind == NormKind::Maximum) return !(s.largest[lane] - kCoverageTolerance > radius);
         const DistanceKit& k = t.kit_;
         const double largest = s.largest[lane];
-        if (generalLowerBoundOfTerms(k, s.l1[lane], s.squares[lane], largest) - kCoverageTolerance > radius) {
+        if (generalLowerBoundOfTerms(k, s.l1[lane], s.squares[lane], largest) - kCoverageTolerance >
+            radius) {
             return false;
         }
         if (k.boundsUsable && largest >= k.tSmall && largest <= k.tBig &&
-            !(generalUpperBound(k, s.l1[lane], std::sqrt(s.squares[lane])) - kCoverageTolerance > radius)) {
+            !(generalUpperBound(k, s.l1[lane], std::sqrt(s.squares[lane])) - kCoverageTolerance >
+              radius)) {
             return true;
         }
         double centre[NodeTree::kMaxDimensions];
@@ -97,7 +100,8 @@ struct TreeQueries {
                 sumLeaf<Kind>(rows, t.n_, x, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
-                    if (j < note.limit() && laneCovers(t, rows, q - branch.first, sums, t.radii_.data[q], x)) {
+                    if (j < note.limit() &&
+                        laneCovers(t, rows, q - branch.first, sums, t.radii_.data[q], x)) {
                         note(j);
                     }
                 }
@@ -142,8 +146,8 @@ struct TreeQueries {
                     } else if (kind == NormKind::Maximum) {
                         d = sums.largest[lane];
                     } else {
-                        const double low = generalLowerBoundOfTerms(t.kit_, sums.l1[lane], sums.squares[lane],
-                                                                    sums.largest[lane]);
+                        const double low = generalLowerBoundOfTerms(
+                            t.kit_, sums.l1[lane], sums.squares[lane], sums.largest[lane]);
                         if (!mayImprove(low, j)) continue;
                         double centre[NodeTree::kMaxDimensions];
                         gatherLane(rows, t.n_, lane, centre);
@@ -158,9 +162,10 @@ struct TreeQueries {
             }
             const double leftBound = boxBound(t, branch.left, x);
             const double rightBound = boxBound(t, branch.right, x);
-            const bool leftFirst = leftBound < rightBound ||
-                                   (leftBound == rightBound &&
-                                    t.branches_.data[branch.left].lowestNode < t.branches_.data[branch.right].lowestNode);
+            const bool leftFirst =
+                leftBound < rightBound ||
+                (leftBound == rightBound && t.branches_.data[branch.left].lowestNode <
+                                                t.branches_.data[branch.right].lowestNode);
             const Pending left{branch.left, leftBound}, right{branch.right, rightBound};
             stack[top++] = leftFirst ? right : left;
             stack[top++] = leftFirst ? left : right;
@@ -173,7 +178,8 @@ struct TreeQueries {
 // Each lane still adds its own terms in index order, and no multiply-add is fused, so every
 // value is the same as the portable walk's.
 template <int Kind, typename Note>
-__attribute__((target("avx2"))) void walkCoversAvx2(const NodeTree& t, const double* x, Note& note) {
+__attribute__((target("avx2"))) void walkCoversAvx2(const NodeTree& t, const double* x,
+                                                    Note& note) {
     TreeQueries<Kind>::walkCovers(t, x, note);
 }
 template <int Kind>
@@ -197,7 +203,8 @@ bool NodeTree::build(const DistanceKit& kit, const double* centres, const double
     count_ = 0;
     __builtin_cpu_init();
     const InstructionSet level = availableInstructions(instructions);
-    wide_ = level == InstructionSet::Auto ? __builtin_cpu_supports("avx2") : level >= InstructionSet::Avx2;
+    wide_ = level == InstructionSet::Auto ? __builtin_cpu_supports("avx2")
+                                          : level >= InstructionSet::Avx2;
     branches_.size = 0;
     if (count <= 0 || !fits(n_)) return true;
     const std::size_t n = static_cast<std::size_t>(n_);
@@ -277,14 +284,21 @@ int NodeTree::firstCover(const double* x) const {
         void operator()(int j) { best = j; }
     } first;
     switch (kit_.kind) {
-        case NormKind::CityBlock: walkCovers<0>(*this, wide_, x, first); break;
-        case NormKind::Maximum: walkCovers<1>(*this, wide_, x, first); break;
-        default: walkCovers<2>(*this, wide_, x, first); break;
+        case NormKind::CityBlock:
+            walkCovers<0>(*this, wide_, x, first);
+            break;
+        case NormKind::Maximum:
+            walkCovers<1>(*this, wide_, x, first);
+            break;
+        default:
+            walkCovers<2>(*this, wide_, x, first);
+            break;
     }
     return first.best == INT_MAX ? -1 : first.best;
 }
 
-void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& covering, bool& differ) const {
+void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& covering,
+                           bool& differ) const {
     struct Census {
         const std::int32_t* labels;
         int covering = 0;
@@ -298,9 +312,15 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
     } census{labels};
     if (count_ > 0) {
         switch (kit_.kind) {
-            case NormKind::CityBlock: walkCovers<0>(*this, wide_, x, census); break;
-            case NormKind::Maximum: walkCovers<1>(*this, wide_, x, census); break;
-            default: walkCovers<2>(*this, wide_, x, census); break;
+            case NormKind::CityBlock:
+                walkCovers<0>(*this, wide_, x, census);
+                break;
+            case NormKind::Maximum:
+                walkCovers<1>(*this, wide_, x, census);
+                break;
+            default:
+                walkCovers<2>(*this, wide_, x, census);
+                break;
         }
     }
     covering = census.covering;
@@ -310,9 +330,12 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
 int NodeTree::nearest(const double* x) const {
     if (count_ == 0) return -1;
     switch (kit_.kind) {
-        case NormKind::CityBlock: return wide_ ? nearestAvx2<0>(*this, x) : TreeQueries<0>::nearest(*this, x);
-        case NormKind::Maximum: return wide_ ? nearestAvx2<1>(*this, x) : TreeQueries<1>::nearest(*this, x);
-        default: return wide_ ? nearestAvx2<2>(*this, x) : TreeQueries<2>::nearest(*this, x);
+        case NormKind::CityBlock:
+            return wide_ ? nearestAvx2<0>(*this, x) : TreeQueries<0>::nearest(*this, x);
+        case NormKind::Maximum:
+            return wide_ ? nearestAvx2<1>(*this, x) : TreeQueries<1>::nearest(*this, x);
+        default:
+            return wide_ ? nearestAvx2<2>(*this, x) : TreeQueries<2>::nearest(*this, x);
     }
 }
 

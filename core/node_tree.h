@@ -17,7 +17,7 @@
 namespace sphnet {
 
 class NodeTree {
-public:
+  public:
     static constexpr int kLeafSize = 32;
 
     // Whether the tree pays for `count` nodes in n dimensions: in many dimensions a box bound
@@ -39,17 +39,18 @@ public:
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;
     // How many nodes cover x, and whether their labels (per node number) differ.
-    void coverCensus(const double* x, const std::int32_t* labels, int& covering, bool& differ) const;
+    void coverCensus(const double* x, const std::int32_t* labels, int& covering,
+                     bool& differ) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
 
-private:
+  private:
     struct Branch {
         double widestRadius;  // the largest radius in the branch; NaN counts as +Inf
         std::int32_t lowestNode;
         std::int32_t first;  // the branch's nodes are order_[first .. end)
         std::int32_t end;
-        std::int32_t left;   // -1 for a leaf
+        std::int32_t left;  // -1 for a leaf
         std::int32_t right;
         std::int32_t splitDimension;  // the right child's centres lie at or above splitValue there
         double splitValue;

@@ -12,7 +12,7 @@
 namespace sphnet {
 
 class RowView {
-public:
+  public:
     RowView() = default;
     // Rows held by pointer (implicit: a row table is the plainest way to pass rows).
     RowView(const double* const* table) : table_(table) {}  // NOLINT(google-explicit-constructor)
@@ -94,15 +94,18 @@ public:
         return true;
     }
 
-private:
+  private:
     // Row r where rowsInPlace().
-    const double* inPlaceRow(int r) const { return table_ != nullptr ? table_[r] : data_ + r * rowStep_; }
+    const double* inPlaceRow(int r) const {
+        return table_ != nullptr ? table_[r] : data_ + r * rowStep_;
+    }
     // Strided rows into `buffer`, one after another: column by column, each column's part read
     // in order.
     void gather(int first, int count, int cols, double* buffer) const {
         for (int c = 0; c < cols; ++c) {
             const double* column = data_ + first * rowStep_ + c * colStep_;
-            for (int k = 0; k < count; ++k) buffer[static_cast<std::ptrdiff_t>(k) * cols + c] = column[k * rowStep_];
+            for (int k = 0; k < count; ++k)
+                buffer[static_cast<std::ptrdiff_t>(k) * cols + c] = column[k * rowStep_];
         }
     }
 
@@ -116,12 +119,13 @@ private:
 // as many rows of `cols` values when the view's rows are not in place (none for capacity 0:
 // a matrix without rows may declare any number of columns).
 class RowWindow {
-public:
+  public:
     bool reserve(const RowView& view, int capacity, int cols) {
         const auto rowSlots = static_cast<std::size_t>(capacity > 0 ? capacity : 1);
         pointers_ = HostBlock<const double*>(rowSlots);
         const bool gathers = !view.rowsInPlace() && capacity > 0;
-        if (gathers) values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
+        if (gathers)
+            values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
         capacity_ = capacity;
         cols_ = cols;
         return pointers_ && (!gathers || values_);
@@ -133,7 +137,7 @@ public:
         return pointers_.get();
     }
 
-private:
+  private:
     HostBlock<const double*> pointers_;
     HostBlock<double> values_;
     int capacity_ = 0;

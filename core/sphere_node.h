@@ -34,7 +34,7 @@ constexpr double kCoverageTolerance = 1e-8;
 enum class ConflictOutcome { NoChange = 0, NodeShrunk = 1, NewRadiusShrunk = 2, BothShrunk = 3 };
 
 class SphereNode {
-public:
+  public:
     // Copies nodeSettings.n values of `centre`. Null when the heap is exhausted.
     static SphereNode* create(const double* centre, double radius, std::int32_t label);
     static void destroy(SphereNode* node);
@@ -57,7 +57,7 @@ public:
     double lastDistance = 0.0;
     std::int32_t inside = 0;
 
-private:
+  private:
     SphereNode() = default;
     ~SphereNode() = default;
 };

@@ -25,7 +25,9 @@ void spinPause() {
 #endif
 }
 
-StandbyThread::~StandbyThread() { stop(); }
+StandbyThread::~StandbyThread() {
+    stop();
+}
 
 void StandbyThread::stop() {
     end();
@@ -64,7 +66,8 @@ void StandbyThread::publish() {
 void StandbyThread::serve() {
     for (;;) {
         int state = state_.load(std::memory_order_acquire);
-        for (int spins = 0; state != kPosted && state != kQuit; state = state_.load(std::memory_order_acquire)) {
+        for (int spins = 0; state != kPosted && state != kQuit;
+             state = state_.load(std::memory_order_acquire)) {
             if (++spins < kSpinsBeforeSleep) {
                 spinPause();
                 continue;
@@ -81,7 +84,8 @@ void StandbyThread::serve() {
         if (state == kQuit) return;
         int expected = kPosted;
         // The caller may have taken the job back, or begun it itself.
-        if (!state_.compare_exchange_strong(expected, kRunning, std::memory_order_acq_rel)) continue;
+        if (!state_.compare_exchange_strong(expected, kRunning, std::memory_order_acq_rel))
+            continue;
         call_(object_, cancelled_);
         state_.store(kDone, std::memory_order_release);
     }

@@ -18,7 +18,7 @@ namespace sphnet {
 void spinPause();
 
 class StandbyThread {
-public:
+  public:
     StandbyThread() = default;
     StandbyThread(const StandbyThread&) = delete;
     StandbyThread& operator=(const StandbyThread&) = delete;
@@ -45,7 +45,7 @@ public:
     // Stops the thread; jobs posted from now on run nowhere until start() again.
     void stop();
 
-private:
+  private:
     enum State : int { kIdle, kPosted, kRunning, kDone, kQuit };
     void publish();
     void serve();

@@ -19,7 +19,9 @@ void noteStretch(std::uint64_t terms) {
 
 WorkPacer::WorkPacer() : budget_(pollBudget > 0 ? pollBudget : 1) {}
 
-WorkPacer::~WorkPacer() { noteStretch(sinceLastPoll_); }
+WorkPacer::~WorkPacer() {
+    noteStretch(sinceLastPoll_);
+}
 
 bool WorkPacer::poll() {
     if (interrupted_) return true;
@@ -55,7 +57,8 @@ PacedRange runPacedRange(const PacedRangeSpec& range, WorkPacer& pacer, RangeBod
     if (count == 0) return out;
     const std::uint64_t perItem = range.termsPerItem > 0 ? range.termsPerItem : 1;
     std::uint64_t items = pacer.budget() / perItem;
-    if (range.minItems > 0 && items < static_cast<std::uint64_t>(range.minItems)) items = static_cast<std::uint64_t>(range.minItems);
+    if (range.minItems > 0 && items < static_cast<std::uint64_t>(range.minItems))
+        items = static_cast<std::uint64_t>(range.minItems);
     if (items < 1) items = 1;
     if (items > static_cast<std::uint64_t>(count)) items = static_cast<std::uint64_t>(count);
     const int step = static_cast<int>(items);

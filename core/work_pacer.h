@@ -44,7 +44,7 @@ extern PacingTally pacingTally;
 // Counts the calling thread's work and polls the host once the budget is used up. Once a poll
 // has reported an interrupt the pacer stays interrupted and polls no more.
 class WorkPacer {
-public:
+  public:
     WorkPacer();
     ~WorkPacer();
     WorkPacer(const WorkPacer&) = delete;
@@ -74,7 +74,7 @@ public:
         return stride_;
     }
 
-private:
+  private:
     int strideFor(std::uint64_t termsPerNode) const;
     std::uint64_t strideTerms_ = 0;  // the terms per node stride_ is for
     int stride_ = 1;
@@ -88,7 +88,7 @@ private:
 // The scan calls stopsAt(j) before node j; every so many nodes (an eighth of the budget's
 // worth) it hands the terms of the nodes passed since to the pacer and says whether to stop.
 class ScanPacer {
-public:
+  public:
     ScanPacer(WorkPacer* pacer, std::uint64_t termsPerNode)
         : pacer_(pacer), termsPerNode_(termsPerNode > 0 ? termsPerNode : 1) {
         if (pacer_ == nullptr) return;
@@ -101,7 +101,7 @@ public:
     // The nodes reported so far: [0, reached()).
     int reached() const { return reached_; }
 
-private:
+  private:
     bool report(int j);
     WorkPacer* pacer_;
     std::uint64_t termsPerNode_;
@@ -113,7 +113,7 @@ private:
 // A callable (begin, end, worker) by reference, without copying it or allocating: it must
 // outlive the call it is passed to.
 class RangeBody {
-public:
+  public:
     template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, RangeBody>>>
     RangeBody(F&& f)  // NOLINT: converts any callable
         : object_(const_cast<void*>(static_cast<const void*>(&f))),
@@ -122,7 +122,7 @@ public:
           }) {}
     void operator()(int begin, int end, int worker) const { call_(object_, begin, end, worker); }
 
-private:
+  private:
     void* object_;
     void (*call_)(void*, int, int, int);
 };

@@ -29,7 +29,18 @@ namespace {
 const EntryPoint kEngine = {"sphnet_engine", "sphnet:engine"};
 const char kBadArgument[] = "badArgument";
 
-enum TrainArgument { T_X = 1, T_CLASS, T_NORM, T_RMAX, T_MARGIN, T_PASSES, T_VERBOSE, T_START_NODES, T_START_CLASS, T_COUNT };
+enum TrainArgument {
+    T_X = 1,
+    T_CLASS,
+    T_NORM,
+    T_RMAX,
+    T_MARGIN,
+    T_PASSES,
+    T_VERBOSE,
+    T_START_NODES,
+    T_START_CLASS,
+    T_COUNT
+};
 enum RecallArgument { R_NODES = 1, R_CLASS, R_NORM, R_X, R_NN, R_COUNT };
 
 template <typename... Args>
@@ -64,7 +75,9 @@ bool checkClasses(const mxArray* array, int count, const char* argument, ErrorRe
     return checkLabelVector(array, count, kEngine, argument, kBadArgument, error);
 }
 
-int rowsOf(const mxArray* array) { return static_cast<int>(mxGetM(array)); }
+int rowsOf(const mxArray* array) {
+    return static_cast<int>(mxGetM(array));
+}
 
 // The optional trailing plan text: a char row of plan words (parseSearchPlan).
 bool readPlan(const mxArray* array, SearchPlan& plan, ErrorReport& error) {
@@ -78,8 +91,10 @@ bool readPlan(const mxArray* array, SearchPlan& plan, ErrorReport& error) {
     return read || fail(error, "%s: plan must be a search plan text.");
 }
 
-bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan, ErrorReport& error) {
-    if ((nrhs != T_COUNT && nrhs != T_COUNT + 1) || nlhs > 4) return fail(error, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
+bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan,
+                ErrorReport& error) {
+    if ((nrhs != T_COUNT && nrhs != T_COUNT + 1) || nlhs > 4)
+        return fail(error, "%s: 'train' takes 9 arguments and gives up to 4 outputs.");
     if (!checkFiniteMatrix(prhs[T_X], "X", -1, error)) return false;
     const long n = static_cast<long>(mxGetN(prhs[T_X]));
     if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", error)) return false;
@@ -92,12 +107,15 @@ bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan
     const mxArray* start = prhs[T_START_NODES];
     const bool noStart = mxIsDouble(start) && mxGetNumberOfElements(start) == 0;
     if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, error)) return false;
-    if (!checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", error)) return false;
+    if (!checkClasses(prhs[T_START_CLASS], noStart ? 0 : rowsOf(start), "startClass", error))
+        return false;
     return nrhs == T_COUNT || readPlan(prhs[T_COUNT], plan, error);
 }
 
-bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan, ErrorReport& error) {
-    if ((nrhs != R_COUNT && nrhs != R_COUNT + 1) || nlhs > 5) return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
+bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan,
+                 ErrorReport& error) {
+    if ((nrhs != R_COUNT && nrhs != R_COUNT + 1) || nlhs > 5)
+        return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
     const mxArray* nodes = prhs[R_NODES];
     if (!checkMatrixArgument(nodes, kEngine, "nodes", kBadArgument, error)) return false;
     if (mxGetN(nodes) < 1) return fail(error, "%s: nodes must have a column for the radius.");
@@ -115,7 +133,8 @@ bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& pla
     return nrhs == R_COUNT || readPlan(prhs[R_COUNT], plan, error);
 }
 
-ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs, const SearchPlan& plan) {
+ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
+                      const SearchPlan& plan) {
     // Read in place: the checks have made sure of their shapes.
     const int rows = rowsOf(prhs[T_X]);
     const int cols = static_cast<int>(mxGetN(prhs[T_X]));
@@ -147,14 +166,16 @@ ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs, con
         plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
         if (plhs[1] == nullptr) return ProcedureStatus::OutOfMemory;
     }
-    if (nlhs > 2 && (plhs[2] = mxCreateDoubleScalar(output.presentations)) == nullptr) return ProcedureStatus::OutOfMemory;
+    if (nlhs > 2 && (plhs[2] = mxCreateDoubleScalar(output.presentations)) == nullptr)
+        return ProcedureStatus::OutOfMemory;
     if (nlhs > 3 && (plhs[3] = mxCreateDoubleScalar(output.converged ? 1.0 : 0.0)) == nullptr) {
         return ProcedureStatus::OutOfMemory;
     }
     return ProcedureStatus::Done;
 }
 
-ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs, const SearchPlan& plan) {
+ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
+                       const SearchPlan& plan) {
     // Read in place: the procedure gathers the few rows it works on at a time.
     const int nodeCount = rowsOf(prhs[R_NODES]);
     const int patternCount = rowsOf(prhs[R_X]);
@@ -193,10 +214,12 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs, co
 
 }  // namespace
 
-extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                          const mxArray* prhs[]) {
     ErrorReport error;
     char command[8] = {};
-    const bool named = nrhs >= 1 && mxIsChar(prhs[0]) && mxGetNumberOfElements(prhs[0]) < sizeof command &&
+    const bool named = nrhs >= 1 && mxIsChar(prhs[0]) &&
+                       mxGetNumberOfElements(prhs[0]) < sizeof command &&
                        mxGetString(prhs[0], command, sizeof command) == 0;
     const bool training = named && std::strcmp(command, "train") == 0;
     const bool recalling = named && std::strcmp(command, "recall") == 0;
@@ -207,12 +230,15 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     } else if (recalling) {
         valid = checkRecall(nlhs, nrhs, prhs, plan, error);
     } else {
-        fail(error, "%s: the first argument must be 'train' or 'recall' (an internal function of sphnet_fit "
-                      "and sphnet_predict).");
+        fail(error,
+             "%s: the first argument must be 'train' or 'recall' (an internal function of "
+             "sphnet_fit "
+             "and sphnet_predict).");
     }
     if (!valid) {
         raiseError(error);
     }
-    const ProcedureStatus status = training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
+    const ProcedureStatus status =
+        training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
     if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEngine);
 }

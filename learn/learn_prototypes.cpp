@@ -20,7 +20,7 @@ namespace {
 // allocator and grows geometrically, so a run that creates many nodes does not copy the list
 // once per node.
 class NodeList {
-public:
+  public:
     NodeList() = default;
     NodeList(const NodeList&) = delete;
     NodeList& operator=(const NodeList&) = delete;
@@ -34,7 +34,8 @@ public:
     bool append(SphereNode* node) {
         const std::size_t capacity = nodes_.capacity;
         if (nodes_.size == capacity) {
-            const std::size_t grown = capacity == 0 ? 16 : (capacity > (1u << 29) ? capacity + (1u << 29) : capacity * 2);
+            const std::size_t grown =
+                capacity == 0 ? 16 : (capacity > (1u << 29) ? capacity + (1u << 29) : capacity * 2);
             if (!nodes_.reserve(grown)) {
                 SphereNode::destroy(node);
                 return false;
@@ -44,7 +45,7 @@ public:
         return true;
     }
 
-private:
+  private:
     HostVector<SphereNode*> nodes_;
 };
 
@@ -67,8 +68,8 @@ void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeN
 // Presents pattern k (0-based) to the nodes in creation order. Returns the number of the node
 // of its own label that covers it, or -1 with r lowered by every conflict; kScanStopped when
 // the pacer reports an interrupt first.
-int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag,
-                   double& r, ScanPacer& pace) {
+int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag, double& r,
+                   ScanPacer& pace) {
     for (int j = 0; j < list.count(); ++j) {
         if (pace.stopsAt(j)) return kScanStopped;
         SphereNode* node = list[j];
@@ -122,19 +123,22 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
 
 // A pass's progress line, shown at once: patterns that made a node are those still uncovered.
 void printPassLine(int pass, int nodeCount, int made, std::chrono::steady_clock::time_point start) {
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    mexPrintf("pass %d: %d nodes, %d patterns made a node, %.2f s\n", pass, nodeCount, made, seconds);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    mexPrintf("pass %d: %d nodes, %d patterns made a node, %.2f s\n", pass, nodeCount, made,
+              seconds);
     hostFlushConsole();
 }
 
 // The literal node store: SphereNodes tested one by one, with the full trace.
 class LiteralNodes {
-public:
+  public:
     explicit LiteralNodes(int oflag) : oflag_(oflag) {}
     void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
     int present(int k, const double* x, double label, double& r) {
         // At oflag 3 nearly every node tested prints a line.
-        ScanPacer pace(pacer_, static_cast<std::uint64_t>(nodeSettings.n) + (oflag_ >= 3 ? kTermsPerTraceLine : 0));
+        ScanPacer pace(pacer_, static_cast<std::uint64_t>(nodeSettings.n) +
+                                   (oflag_ >= 3 ? kTermsPerTraceLine : 0));
         return presentPattern(list_, k, x, label, oflag_, r, pace);
     }
     bool add(const double* centre, double radius, std::int32_t label) {
@@ -153,7 +157,7 @@ public:
         });
     }
 
-private:
+  private:
     NodeList list_;
     int oflag_;
     WorkPacer* pacer_ = nullptr;
@@ -182,7 +186,8 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     }
     for (int j = 0; j < in.startNodeCount; ++j) {
         const double* row = in.startRows.row(j, in.dimension + 1, rowBuffer.get());
-        if (!nodes.add(row, row[in.dimension], labelToInt(in.startLabels[j]))) return ProcedureStatus::OutOfMemory;
+        if (!nodes.add(row, row[in.dimension], labelToInt(in.startLabels[j])))
+            return ProcedureStatus::OutOfMemory;
     }
     const auto passStart = std::chrono::steady_clock::now();
     int presentations = 0;
@@ -202,15 +207,18 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
             if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
             // The plain scan's tests, less what the scan has reported already.
             const std::uint64_t terms =
-                cover == kScanStopped ? 0 : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
+                cover == kScanStopped
+                    ? 0
+                    : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
             const std::uint64_t reported = pacer.spent() - spentBefore;
             if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
                 return ProcedureStatus::Interrupted;
             }
             if (cover >= 0) {
                 if (in.oflag >= 2) {
-                    mexPrintf("   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
-                              k + 1, cover + 1, nodes.labelOf(cover));
+                    mexPrintf(
+                        "   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
+                        k + 1, cover + 1, nodes.labelOf(cover));
                 }
                 continue;
             }
@@ -221,7 +229,8 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
                           labelToInt(label));
             }
         }
-        if (in.passLines) printPassLine(presentations, nodes.count(), nodes.count() - nodesBefore, passStart);
+        if (in.passLines)
+            printPassLine(presentations, nodes.count(), nodes.count() - nodesBefore, passStart);
     } while (presentations < in.maxPresentations && !createdNone);
 
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;

@@ -55,14 +55,15 @@ bool checkPatterns(const mxArray* patterns, ErrorReport& error) {
 }
 
 bool checkLabels(const mxArray* labels, int patternCount, ErrorReport& error) {
-    if (!checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)",
-                          "badLabels", error)) {
+    if (!checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)", "badLabels",
+                          error)) {
         return false;
     }
     // A node takes its pattern's label truncated: a fractional label never matches its own
     // node, and training would never settle.
     if (!allWholeNumbers(labels)) {
-        return fail(error, "badLabels", "%s: 2nd input argument (PLabels) must hold whole numbers.");
+        return fail(error, "badLabels",
+                    "%s: 2nd input argument (PLabels) must hold whole numbers.");
     }
     return true;
 }

@@ -1,12 +1,12 @@
 #include "training_node_set.h"
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
 #include <climits>
-#include <thread>
+#include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "mex_host.h"
 #include "sphere_node.h"
@@ -42,7 +42,9 @@ constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // Training drops the grid once the block lists beat it with at least this many nodes.
 constexpr int kGridDropNodes = 8192;
 
-int lowestBit(std::uint64_t word) { return __builtin_ctzll(word); }
+int lowestBit(std::uint64_t word) {
+    return __builtin_ctzll(word);
+}
 }  // namespace
 
 bool TrainingNodeSet::suits(const TrainingInput& in) {
@@ -62,13 +64,18 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
                              EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
                              EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
     switch (in.plan.foreignInReach) {
-        case SearchStructure::Auto: return SearchStructure::Auto;
+        case SearchStructure::Auto:
+            return SearchStructure::Auto;
         case SearchStructure::Grid:
-            return std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0 ? SearchStructure::Grid
-                                                                                       : SearchStructure::Plain;
-        case SearchStructure::Tiles: return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
-        case SearchStructure::BlockLists: return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
-        default: return SearchStructure::Plain;
+            return std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0
+                       ? SearchStructure::Grid
+                       : SearchStructure::Plain;
+        case SearchStructure::Tiles:
+            return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
+        case SearchStructure::BlockLists:
+            return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
+        default:
+            return SearchStructure::Plain;
     }
 }
 
@@ -95,8 +102,9 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
         // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than
         // the lists skip some.
         tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
-        blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable && n_ >= kBlockMinDimensions &&
-                   in.patternCount > 0 && EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
+        blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable &&
+                   n_ >= kBlockMinDimensions && in.patternCount > 0 &&
+                   EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
                    EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
         // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
         gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
@@ -110,29 +118,35 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
-        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow, in.plan.instructions);
+        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow,
+                         in.plan.instructions);
         paths_.panelInstructions = blockLists_.instructions();
         const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
-        const double room = kBlockListBytes / (2.0 * kBlockPatterns * (sizeof(std::int32_t) + sizeof(float)));
+        const double room =
+            kBlockListBytes / (2.0 * kBlockPatterns * (sizeof(std::int32_t) + sizeof(float)));
         blockCapLimit_ = in.patternCount < room ? in.patternCount : static_cast<int>(room);
         // The lists' room grows with the nodes (see collectBlock).
         if (!blockLists_.reserve(block, 16) || !blockPatterns_.resize(block, 0) ||
             !blockRows_.resize(block, nullptr) || !blockLabels_.resize(block, 0.0)) {
             return false;
         }
-        if (!in.patterns.rowsInPlace() && !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0)) return false;
+        if (!in.patterns.rowsInPlace() &&
+            !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0))
+            return false;
     }
     if (tiled_) {
         tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
         paths_.tileInstructions = tiles_.instructions();
         // Without patterns n may be near 2^31, with nothing behind it.
-        if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f)) return false;
+        if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f))
+            return false;
         // Long scans are split between two threads; without a second thread, one does all.
         // Forced, every scan with two chunks of work is split.
         const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
         const bool splits = threads_ == ThreadUse::Two
                                 ? in.patternCount > 0
-                                : threads_ == ThreadUse::Auto && n_ >= kSplitMinDimensions && mostTerms >= kSplitTerms &&
+                                : threads_ == ThreadUse::Auto && n_ >= kSplitMinDimensions &&
+                                      mostTerms >= kSplitTerms &&
                                       std::thread::hardware_concurrency() >= 2;
         if (splits) standby_.start();
     }
@@ -175,7 +189,8 @@ bool TrainingNodeSet::startGrid() {
     if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
     if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
     const int axes = shape == ReachLists::Shape::Ball ? 4 : 3;
-    if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach, shape)) {
+    if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach,
+                     shape)) {
         return false;
     }
     gridActive_ = true;
@@ -223,8 +238,10 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
         if (!centres_.push(centre[i])) return false;
     }
     if (!radii_.push(radius) || !labels_.push(label) || !listedRadius_.push(radius)) return false;
-    if (tiled_ && !tiles_.append(centre, radius, static_cast<double>(label), conflictReach(radius))) return false;
-    if (blocked_ && !blockLists_.append(centre, label, ownReach(radius), otherReach(radius))) return false;
+    if (tiled_ && !tiles_.append(centre, radius, static_cast<double>(label), conflictReach(radius)))
+        return false;
+    if (blocked_ && !blockLists_.append(centre, label, ownReach(radius), otherReach(radius)))
+        return false;
     const std::size_t words = bitWords(j + 1);
     if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
@@ -253,9 +270,12 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
 
 int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
     switch (kit_.kind) {
-        case NormKind::CityBlock: return presentAs<static_cast<int>(NormKind::CityBlock)>(k, x, label, r);
-        case NormKind::Maximum: return presentAs<static_cast<int>(NormKind::Maximum)>(k, x, label, r);
-        default: return presentAs<static_cast<int>(NormKind::General)>(k, x, label, r);
+        case NormKind::CityBlock:
+            return presentAs<static_cast<int>(NormKind::CityBlock)>(k, x, label, r);
+        case NormKind::Maximum:
+            return presentAs<static_cast<int>(NormKind::Maximum)>(k, x, label, r);
+        default:
+            return presentAs<static_cast<int>(NormKind::General)>(k, x, label, r);
     }
 }
 
@@ -273,8 +293,10 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
-    if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks()) next = scanBlockLists<Kind>(scan, k, next);
-    if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped) next = scanGridLists<Kind>(scan, next);
+    if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks())
+        next = scanBlockLists<Kind>(scan, k, next);
+    if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped)
+        next = scanGridLists<Kind>(scan, next);
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {
         // Every node before the stop had its coverage test; nothing is remembered.
@@ -290,7 +312,8 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
 // Only the remembered nodes can matter before the node that ended the last scan: visits them,
 // then that node.
 template <int Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan, const RememberedScan& remembered,
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan,
+                                                           const RememberedScan& remembered,
                                                            bool& plainOnly) {
     for (int e = 0; e < remembered.count; ++e) {
         const int j = remembered.nodes[e];
@@ -318,7 +341,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
     ++paths_.grid;
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
-    auto leavesTheLists = [&](int j) __attribute__((always_inline)) -> bool {
+    auto leavesTheLists = [&](int j) __attribute__((always_inline))->bool {
         if (scan.pace.stopsAt(j)) {
             scan.stopped = true;
             resume = j;
@@ -430,7 +453,8 @@ bool TrainingNodeSet::collectBlock(int k) {
     double room = kBlockTerms / (static_cast<double>(nodes) * n_ + 1.0);
     int block = room >= kBlockPatterns ? kBlockPatterns : static_cast<int>(room) / 8 * 8;
     if (block < 16) block = 16;
-    if (block > static_cast<int>(blockPatterns_.size)) block = static_cast<int>(blockPatterns_.size);
+    if (block > static_cast<int>(blockPatterns_.size))
+        block = static_cast<int>(blockPatterns_.size);
     int count = 0;
     // A scan most likely ends where it ended last time: lists up to the furthest such end
     // cover the block, and a scan that goes further visits the rest plainly.
@@ -442,7 +466,9 @@ bool TrainingNodeSet::collectBlock(int k) {
         reach = m.lastEnd < 0 || reach < 0 ? -1 : (m.lastEnd + 1 > reach ? m.lastEnd + 1 : reach);
         blockPatterns_.data[count] = q;
         // Rows not in place are gathered into the block's own room.
-        double* room = blockValues_.data == nullptr ? nullptr : blockValues_.data + static_cast<std::size_t>(count) * n_;
+        double* room = blockValues_.data == nullptr
+                           ? nullptr
+                           : blockValues_.data + static_cast<std::size_t>(count) * n_;
         blockRows_.data[count] = in_->patterns.row(q, n_, room);
         blockLabels_.data[count] = in_->labels[q];
         ++count;
@@ -475,11 +501,13 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
     }
     std::int32_t length = 0;
     const float* lows = nullptr;
-    const std::int32_t* listed = blockLists_.listOf(static_cast<int>(at - blockPatterns_.data), length, lows);
+    const std::int32_t* listed =
+        blockLists_.listOf(static_cast<int>(at - blockPatterns_.data), length, lows);
     const int covered = blockLists_.nodesCovered();
     if (listed == nullptr || next >= covered) return next;
     ++paths_.blockLists;
-    for (std::int32_t e = static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
+    for (std::int32_t e =
+             static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
          e < length; ++e) {
         const int j = listed[e];
         if (scan.pace.stopsAt(j)) {
@@ -521,7 +549,7 @@ namespace {
 // scans end before they use its work (a cover comes early), splits pause for a while, longer
 // each time.
 class SplitScan {
-public:
+  public:
     SplitScan(StandbyThread& standby, SplitPause& pause, SplitChunks& chunks)
         : standby_(standby), pause_(pause), job_(chunks) {}
     SplitScan(const SplitScan&) = delete;
@@ -551,10 +579,14 @@ public:
             --pause_.patterns;
             return;
         }
-        const auto blocks = static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
+        const auto blocks =
+            static_cast<std::size_t>((to - at + NodeTiles::kBlock - 1) / NodeTiles::kBlock);
         const std::size_t values = blocks * NodeTiles::kBlock;
         if (values > sums.size && !sums.resize(values, 0.0f)) return;  // no room: no split
-        int chunk = forced ? 1 : static_cast<int>(kChunkTerms / (static_cast<double>(n) * NodeTiles::kBlock)) + 1;
+        int chunk =
+            forced
+                ? 1
+                : static_cast<int>(kChunkTerms / (static_cast<double>(n) * NodeTiles::kBlock)) + 1;
         const int fewest = static_cast<int>((blocks + SplitChunks::kMost - 1) / SplitChunks::kMost);
         chunkNodes = (chunk > fewest ? chunk : fewest) * NodeTiles::kBlock;
         job_.tiles = &tiles;
@@ -565,7 +597,8 @@ public:
         job_.count = (to - at + chunkNodes - 1) / chunkNodes;
         job_.sums = sums.data;
         forced_ = forced;
-        for (int c = 0; c < job_.count; ++c) job_.chunks.state[c].store(kFree, std::memory_order_relaxed);
+        for (int c = 0; c < job_.count; ++c)
+            job_.chunks.state[c].store(kFree, std::memory_order_relaxed);
         standby_.post(job_);  // publishes the states above
         from = at;
     }
@@ -612,7 +645,7 @@ public:
     }
     const float* sums() const { return job_.sums; }
 
-private:
+  private:
     enum : int { kFree, kClaimed, kMade };
     static constexpr int kLongestPause = 6;  // a pause lasts 2^6 patterns at most
     struct Job {
@@ -625,11 +658,13 @@ private:
 
         bool claim(int c) {
             int free = kFree;
-            return chunks.state[c].compare_exchange_strong(free, kClaimed, std::memory_order_acq_rel);
+            return chunks.state[c].compare_exchange_strong(free, kClaimed,
+                                                           std::memory_order_acq_rel);
         }
         int claimAfter(int c) {
             for (int later = c + 1; later < count; ++later) {
-                if (chunks.state[later].load(std::memory_order_relaxed) == kFree && claim(later)) return later;
+                if (chunks.state[later].load(std::memory_order_relaxed) == kFree && claim(later))
+                    return later;
             }
             return -1;
         }
@@ -642,7 +677,8 @@ private:
         // The other thread: every chunk nobody has claimed, in order, until cancelled.
         void operator()(const std::atomic<bool>& cancelled) {
             for (int c = 1; c < count && !cancelled.load(std::memory_order_relaxed); ++c) {
-                if (chunks.state[c].load(std::memory_order_relaxed) == kFree && claim(c)) make(c, rough);
+                if (chunks.state[c].load(std::memory_order_relaxed) == kFree && claim(c))
+                    make(c, rough);
             }
         }
     };
@@ -652,8 +688,8 @@ private:
     bool forced_ = false;
     bool behind_ = false;
     bool usedAhead_ = false;  // this scan used rough values made ahead
-    int usableChunk_ = -1;  // the chunk whose rough values are known to be made
-    int ownChunk_ = -1;     // the chunk this thread filters itself
+    int usableChunk_ = -1;    // the chunk whose rough values are known to be made
+    int ownChunk_ = -1;       // the chunk this thread filters itself
 };
 
 }  // namespace
@@ -672,7 +708,8 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         // Forced, a scan splits wherever its nodes fill more than one chunk of one block.
         const bool forced = threads_ == ThreadUse::Two;
         if (standby_.running() && tiles_.splits(pattern) &&
-            (forced ? M - splitFrom > NodeTiles::kBlock : static_cast<double>(M - j) * n_ >= kSplitTerms)) {
+            (forced ? M - splitFrom > NodeTiles::kBlock
+                    : static_cast<double>(M - j) * n_ >= kSplitTerms)) {
             split.begin(tiles_, pattern.rough, splitFrom, M, n_, splitSums_, forced);
             if (split.from != INT_MAX) ++paths_.splitScans;
         }
@@ -690,8 +727,9 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             if (j >= split.from) {
                 const int end = split.chunkEnd(j);
                 if (to > end) to = end;
-                first = split.ready(j, pattern.rough) ? tiles_.nextBySums(pattern, split.sums(), split.from, j, to, d)
-                                                      : tiles_.nextThatMayMatter(pattern, j, to, d);
+                first = split.ready(j, pattern.rough)
+                            ? tiles_.nextBySums(pattern, split.sums(), split.from, j, to, d)
+                            : tiles_.nextThatMayMatter(pattern, j, to, d);
             } else {
                 first = tiles_.nextThatMayMatter(pattern, j, to, d);
             }
@@ -701,7 +739,8 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             }
             const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
             for (int q = first > j ? first : j; q < end && scan.cover < 0; ++q) {
-                if (mayMatter(scan, q, d[q - first]) && decide(scan, q, d[q - first])) scan.cover = q;
+                if (mayMatter(scan, q, d[q - first]) && decide(scan, q, d[q - first]))
+                    scan.cover = q;
             }
             j = end;
         }
@@ -723,7 +762,8 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(Scan& scan, int j) {
     if (kit_.boundsUsable && n_ > 0) {
         // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
         double lo, hi;
-        if (Kind != static_cast<int>(NormKind::CityBlock) && distanceBounds<Kind>(kit_, c, scan.x, lo, hi)) {
+        if (Kind != static_cast<int>(NormKind::CityBlock) &&
+            distanceBounds<Kind>(kit_, c, scan.x, lo, hi)) {
             // The rounded differences are monotone in d: a bound's verdict is d's verdict.
             if (same) {
                 if (lo - kCoverageTolerance > radius) return false;
@@ -808,7 +848,8 @@ bool TrainingNodeSet::exportTo(TrainingOutput& out) {
     releaseScanState();
     const auto n = static_cast<std::size_t>(n_);
     return handOverNodes(count_, n_, out, [&](int j, double* row) {
-        if (n != 0) std::memcpy(row, centres_.data + static_cast<std::size_t>(j) * n, n * sizeof(double));
+        if (n != 0)
+            std::memcpy(row, centres_.data + static_cast<std::size_t>(j) * n, n * sizeof(double));
         row[n] = radii_.data[j];
         return labels_.data[j];
     });

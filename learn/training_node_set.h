@@ -41,7 +41,8 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
     for (int first = 0; first < count; first += kBand) {
         const int last = first + kBand < count ? first + kBand : count;
         for (int j = first; j < last; ++j) {
-            labels[static_cast<std::size_t>(j)] = static_cast<double>(fill(j, band.get() + (j - first) * width));
+            labels[static_cast<std::size_t>(j)] =
+                static_cast<double>(fill(j, band.get() + (j - first) * width));
         }
         for (std::size_t c = 0; c < width; ++c) {
             double* column = values.get() + c * rows;
@@ -67,7 +68,7 @@ struct SplitChunks {
 };
 
 class TrainingNodeSet {
-public:
+  public:
     // True when the fast scan reproduces the literal one for this input: every coordinate,
     // start node value, Rmax and margin finite, and no per-node trace wanted.
     static bool suits(const TrainingInput& in);
@@ -93,7 +94,7 @@ public:
     // Hands the nodes over in creation order, having freed what only the scans need.
     bool exportTo(TrainingOutput& out);
 
-private:
+  private:
     void releaseScanState();
     // What the last scan of each pattern found: the node that ended it and the nodes of other
     // labels before that one within conflict reach. While no radius has grown since, the nodes
@@ -101,10 +102,10 @@ private:
     // the next scan of the pattern visits just those. Nodes made since come after.
     static constexpr int kRemembered = 6;
     struct RememberedScan {
-        std::int32_t lastEnd;               // where the last scan ended (cover or new node); -1: none yet
-        std::int32_t count;                 // entries in `nodes`; -1: nothing remembered
-        std::int32_t nodes[kRemembered];    // the nodes of other labels to visit again
-        std::uint32_t epoch;                // growthEpoch_ when remembered, its low 32 bits
+        std::int32_t lastEnd;  // where the last scan ended (cover or new node); -1: none yet
+        std::int32_t count;    // entries in `nodes`; -1: nothing remembered
+        std::int32_t nodes[kRemembered];  // the nodes of other labels to visit again
+        std::uint32_t epoch;              // growthEpoch_ when remembered, its low 32 bits
     };
     bool stillValid(const RememberedScan& m) const {
         return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
@@ -113,9 +114,9 @@ private:
     struct Scan {
         const double* x;
         double label;
-        double& r;  // the pattern's candidate radius, lowered by conflicts
-        int nodeCount;  // the nodes there were when the scan began
-        int cover;      // the covering node, or -1 so far
+        double& r;        // the pattern's candidate radius, lowered by conflicts
+        int nodeCount;    // the nodes there were when the scan began
+        int cover;        // the covering node, or -1 so far
         ScanPacer& pace;  // hands the work on as it goes; says when an interrupt stops the scan
         bool stopped;
     };
@@ -198,7 +199,7 @@ private:
     int axes_[ReachLists::kMaxAxes] = {};
     int axisCount_ = 0;
     ReachLists lists_;
-    HostVector<std::uint64_t> always_;      // nodes outside the lists' guarantee
+    HostVector<std::uint64_t> always_;  // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 
@@ -220,10 +221,10 @@ private:
     bool blocksPreferred_ = true;
     bool outOfMemory_ = false;
 
-    HostVector<RememberedScan> remembered_;  // per pattern
-    std::int64_t growthEpoch_ = 0;           // radius growths so far
+    HostVector<RememberedScan> remembered_;    // per pattern
+    std::int64_t growthEpoch_ = 0;             // radius growths so far
     std::int32_t scanList_[kRemembered] = {};  // the scan under way
-    int scanListed_ = 0;                     // kRemembered + 1 once it overflows
+    int scanListed_ = 0;                       // kRemembered + 1 once it overflows
 };
 
 }  // namespace sphnet

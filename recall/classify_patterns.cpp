@@ -93,7 +93,8 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
 
 // Pattern k's entries of `info`: the node that decided it (-1: none), the distance to it, and
 // the census of its covering nodes.
-void writeInfo(const RecallInfo& info, int k, int decider, double distance, int covering, bool differ) {
+void writeInfo(const RecallInfo& info, int k, int decider, double distance, int covering,
+               bool differ) {
     if (info.decidingNode != nullptr) info.decidingNode[k] = decider + 1;
     if (info.distance != nullptr) info.distance[k] = decider >= 0 ? distance : std::nan("");
     if (info.coverCount != nullptr) info.coverCount[k] = covering;
@@ -106,8 +107,9 @@ int decidingNode(int cover, int nearest, bool nearestRule) {
 
 // The info of a block of patterns, rows[0..count) from `first` on, whose covers and nearest
 // nodes are known.
-void recordBlockInfo(const RecallNodeSet& set, const double* const* rows, bool nearestRule, int first, int count,
-                     const int* cover, const int* nearest, RecallScratch& scratch, const RecallInfo& info) {
+void recordBlockInfo(const RecallNodeSet& set, const double* const* rows, bool nearestRule,
+                     int first, int count, const int* cover, const int* nearest,
+                     RecallScratch& scratch, const RecallInfo& info) {
     int covering[EuclideanBlockState::kPatterns];
     bool differ[EuclideanBlockState::kPatterns];
     set.coverCensus(rows, count, scratch, covering, differ);
@@ -139,7 +141,8 @@ void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearest
         const int count = end - b < kBlock ? end - b : kBlock;
         const double* const* rows = scratch.patterns.take(in.patterns, b, count);
         set.classifyBlock(rows, count, nearestRule, scratch, cover, nearest, tally.tests);
-        if (info != nullptr) recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
+        if (info != nullptr)
+            recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
         for (int k = 0; k < count; ++k) {
             if (cover[k] >= 0) {
                 results[b + k] = set.labelOf(cover[k]);
@@ -165,12 +168,13 @@ int blockPatterns(const RecallInput& in) {
     constexpr int kGroup = EuclideanPanels::kGroup;
     const std::uint64_t fit = pollBudget / termsPerPattern(in) / kGroup * kGroup;
     if (fit < static_cast<std::uint64_t>(kGroup)) return kGroup;
-    return fit > EuclideanBlockState::kPatterns ? EuclideanBlockState::kPatterns : static_cast<int>(fit);
+    return fit > EuclideanBlockState::kPatterns ? EuclideanBlockState::kPatterns
+                                                : static_cast<int>(fit);
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, const RecallInfo* info,
-                                    RecallPaths* paths) {
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
+                                    const RecallInfo* info, RecallPaths* paths) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
@@ -180,7 +184,8 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
     int workers = 1;
     if (in.oflag <= 1 && in.plan.threads == ThreadUse::Two) {
         workers = kMaxWorkers;
-    } else if (in.oflag <= 1 && in.plan.threads == ThreadUse::Auto && in.patternCount >= kParallelMinimum) {
+    } else if (in.oflag <= 1 && in.plan.threads == ThreadUse::Auto &&
+               in.patternCount >= kParallelMinimum) {
         const unsigned cores = std::thread::hardware_concurrency();
         workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
     }
@@ -189,7 +194,8 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
     constexpr int kBlock = EuclideanBlockState::kPatterns;
     const int blockRows = in.patternCount < kBlock ? in.patternCount : kBlock;
     for (int w = 0; ok && w < workers; ++w) {
-        ok = set.takeScratch(scratch[w]) && scratch[w].patterns.reserve(in.patterns, blockRows, in.dimension);
+        ok = set.takeScratch(scratch[w]) &&
+             scratch[w].patterns.reserve(in.patterns, blockRows, in.dimension);
     }
     if (!ok) return ProcedureStatus::OutOfMemory;
 
@@ -206,9 +212,11 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
             if (at == 0) {
                 const int count = end - k < kBlock ? end - k : kBlock;
                 const double* const* rows = scratch[0].patterns.take(in.patterns, k, count);
-                set.classifyBlock(rows, count, nearestRule, scratch[0], covers, nearests, tallies[0].tests);
+                set.classifyBlock(rows, count, nearestRule, scratch[0], covers, nearests,
+                                  tallies[0].tests);
                 if (info != nullptr) {
-                    recordBlockInfo(set, rows, nearestRule, k, count, covers, nearests, scratch[0], *info);
+                    recordBlockInfo(set, rows, nearestRule, k, count, covers, nearests, scratch[0],
+                                    *info);
                 }
             }
             const int cover = covers[at];
@@ -238,7 +246,8 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
         }
     };
     auto parallel = [&](int begin, int end, int worker) {
-        classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(), tallies[worker], info);
+        classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(),
+                      tallies[worker], info);
     };
     PacedRangeSpec range;
     range.count = in.patternCount;
@@ -271,7 +280,8 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
     opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
     if (interrupted) return ProcedureStatus::Interrupted;
 
-    hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    hostAddFlops(
+        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
     *resultsOut = results.take();  // the caller's from here
@@ -279,12 +289,14 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut, 
 }
 
 // The literal census of pattern x's covering nodes, on distances that touch no counter.
-void literalCensus(SphereNode* const* nodes, int count, const double* x, int& covering, bool& differ) {
+void literalCensus(SphereNode* const* nodes, int count, const double* x, int& covering,
+                   bool& differ) {
     covering = 0;
     differ = false;
     std::int32_t firstLabel = 0;
     for (int j = 0; j < count; ++j) {
-        if (minkowskiDistance(nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius) continue;
+        if (minkowskiDistance(nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
+            continue;
         if (covering++ == 0) firstLabel = nodes[j]->label;
         differ = differ || nodes[j]->label != firstLabel;
     }
@@ -328,11 +340,14 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
         if (info != nullptr) {
             // The scan has left every node it tested its distance: the cover's, or all of them.
-            const int decider = decidingNode(cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1, nearestRule);
+            const int decider = decidingNode(
+                cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1,
+                nearestRule);
             int covering = 0;
             bool differ = false;
             literalCensus(nodes, in.nodeCount, x, covering, differ);
-            writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0, covering, differ);
+            writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0,
+                      covering, differ);
         }
         if (cover >= 0) {
             results[k] = nodes[cover]->label;
@@ -362,7 +377,8 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
     if (pacer.interrupted()) return ProcedureStatus::Interrupted;
 
     // The host's tally gets what this call did; the printed figures are the running totals.
-    hostAddFlops(static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    hostAddFlops(
+        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
     *resultsOut = results.take();  // the caller's from here

@@ -9,18 +9,19 @@
 namespace sphnet {
 
 struct RecallInput {
-    int nodeCount = 0;                         // M
-    int dimension = 0;                         // n
-    RowView templates;                         // M rows of n + 1 values: centre, then radius
-    const double* nodeLabels = nullptr;        // M labels
-    double normType = 2.0;                     // p >= 1, or +Inf
-    int patternCount = 0;                      // P
-    RowView patterns;                          // P rows of n values
+    int nodeCount = 0;                   // M
+    int dimension = 0;                   // n
+    RowView templates;                   // M rows of n + 1 values: centre, then radius
+    const double* nodeLabels = nullptr;  // M labels
+    double normType = 2.0;               // p >= 1, or +Inf
+    int patternCount = 0;                // P
+    RowView patterns;                    // P rows of n values
     int unknownLabel = 0;
     int nnOption = 0;  // 1: uncovered patterns take the nearest node's label
     int oflag = 0;     // verbosity 0..3
-    bool coordinatesFinite = false;  // true: the caller has checked every centre and pattern coordinate
-    SearchPlan plan;                 // forces a search path (tests); the default lets the engine choose
+    bool coordinatesFinite =
+        false;        // true: the caller has checked every centre and pattern coordinate
+    SearchPlan plan;  // forces a search path (tests); the default lets the engine choose
 };
 
 // What decided each pattern, and which nodes cover it: caller-allocated arrays of P values
@@ -48,7 +49,7 @@ struct RecallPaths {
 // On Done, *results holds P labels from the host allocator, owned by the caller, and `info`
 // (when given) is filled; the labels and counters are the same with or without it.
 // On failure nothing is left allocated. `paths`, when given, tells what answered.
-ProcedureStatus classifyPatterns(const RecallInput& input, double** results, const RecallInfo* info = nullptr,
-                                 RecallPaths* paths = nullptr);
+ProcedureStatus classifyPatterns(const RecallInput& input, double** results,
+                                 const RecallInfo* info = nullptr, RecallPaths* paths = nullptr);
 
 }  // namespace sphnet

@@ -1,8 +1,8 @@
 #include "recall_node_set.h"
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <limits>
 
 #include "mex_host.h"
@@ -25,7 +25,6 @@ constexpr int kEuclideanMinNodes = 256;
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 // A relative allowance for the few roundings where bounds and thresholds are formed.
 constexpr double kRoundingSlack = 1.0 + 0x1p-48;
-
 
 bool allFiniteRows(const RowView& rows, int count, int width) {
     return rows.allValues(count, width, [](int, double v) { return std::isfinite(v); });
@@ -51,8 +50,9 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
 // kernel calls.
 std::size_t panelChunk(std::size_t n) {
     const std::size_t panels = kChunkBytes / (n * EuclideanPanels::kPanel * sizeof(double) + 1);
-    return panels < EuclideanPanels::kWidest ? EuclideanPanels::kWidest
-                                             : panels / EuclideanPanels::kWidest * EuclideanPanels::kWidest;
+    return panels < EuclideanPanels::kWidest
+               ? EuclideanPanels::kWidest
+               : panels / EuclideanPanels::kWidest * EuclideanPanels::kWidest;
 }
 
 // Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
@@ -77,15 +77,18 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
     if (!origin) return false;
     for (int i = 0; i < n_; ++i) origin[i] = 0.0;
     for (int t = 0; t < M; ++t) {
-        for (int i = 0; i < n_; ++i) origin[i] += centres_.data[static_cast<std::size_t>(t) * n_ + i];
+        for (int i = 0; i < n_; ++i)
+            origin[i] += centres_.data[static_cast<std::size_t>(t) * n_ + i];
     }
     for (int i = 0; i < n_; ++i) origin[i] /= M;
-    const bool single = in.plan.precision != PanelPrecision::Double &&
-                        EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
-                        EuclideanPanels::suitsSingle(in.patterns, in.patternCount, n_, origin.get());
-    if (!panels_.init(n_, EuclideanPanels::vectorsFor(instructions_),
-                      single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
-                      origin.get())) {
+    const bool single =
+        in.plan.precision != PanelPrecision::Double &&
+        EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
+        EuclideanPanels::suitsSingle(in.patterns, in.patternCount, n_, origin.get());
+    if (!panels_.init(
+            n_, EuclideanPanels::vectorsFor(instructions_),
+            single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
+            origin.get())) {
         return false;
     }
     // In whole panels, as the selection reads them: the lanes past the last node never cover
@@ -109,7 +112,8 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
 
 PanelPrecision RecallNodeSet::panelPrecision() const {
     if (!euclidean_) return PanelPrecision::Auto;
-    return panels_.precision() == EuclideanPanels::Precision::Single ? PanelPrecision::Single : PanelPrecision::Double;
+    return panels_.precision() == EuclideanPanels::Precision::Single ? PanelPrecision::Single
+                                                                     : PanelPrecision::Double;
 }
 
 bool RecallNodeSet::suits(const RecallInput& in) {
@@ -153,16 +157,20 @@ bool RecallNodeSet::build(const RecallInput& in) {
         if (!buildIndex(in) || !buildEuclidean(in, false)) return false;
         if (treeActive_ || (euclidean_ && gridActive_)) {
             // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
-            coverFirst_ = tiled_ ? SearchStructure::Tiles : gridActive_ ? SearchStructure::Grid : SearchStructure::Plain;
+            coverFirst_ = tiled_        ? SearchStructure::Tiles
+                          : gridActive_ ? SearchStructure::Grid
+                                        : SearchStructure::Plain;
             coverSecond_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
             coverTrial_ = true;
         } else if (euclidean_) {
             coverSecond_ = SearchStructure::Panels;
             secondOnly_ = true;
         } else {
-            coverFirst_ = tiled_ ? SearchStructure::Tiles : gridActive_ ? SearchStructure::Grid : SearchStructure::Plain;
+            coverFirst_ = tiled_        ? SearchStructure::Tiles
+                          : gridActive_ ? SearchStructure::Grid
+                                        : SearchStructure::Plain;
         }
-        nearest_ = treeActive_   ? SearchStructure::Tree
+        nearest_ = treeActive_  ? SearchStructure::Tree
                    : euclidean_ ? SearchStructure::Panels
                    : tiled_     ? SearchStructure::Tiles
                                 : SearchStructure::Plain;
@@ -213,7 +221,9 @@ bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
             if (!euclidean_) ok = buildEuclidean(in, true);
             if (!euclidean_) way = SearchStructure::Plain;
             break;
-        default: way = SearchStructure::Plain; break;
+        default:
+            way = SearchStructure::Plain;
+            break;
     }
     return ok;
 }
@@ -229,7 +239,8 @@ bool RecallNodeSet::buildTiles() {
     tiled_ = true;
     tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(instructions_));
     for (int t = 0; t < count_; ++t) {
-        if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0, -std::numeric_limits<double>::infinity())) {
+        if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0,
+                           -std::numeric_limits<double>::infinity())) {
             return false;
         }
     }
@@ -307,7 +318,8 @@ bool RecallNodeSet::buildGrid(bool forced) {
     cells_.init(axes, axisCount, reach);
     auto extentOf = [&](double radius) {
         double extent = (radius + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
-        if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
+        if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall)
+            extent = 2.0 * kit_.tSmall;
         return extent;
     };
     auto listed = [&](int t) {
@@ -347,8 +359,10 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     if (rough) s.rough = HostBlock<float>(static_cast<std::size_t>(n_));
     const bool single = euclidean_ && panels_.precision() == EuclideanPanels::Precision::Single;
     if (euclidean_) s.block = HostBlock<EuclideanBlockState>(1);
-    if (single) s.single = HostBlock<float>(static_cast<std::size_t>(EuclideanBlockState::kPatterns) * n_);
-    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block) && (!single || s.single);
+    if (single)
+        s.single = HostBlock<float>(static_cast<std::size_t>(EuclideanBlockState::kPatterns) * n_);
+    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block) &&
+           (!single || s.single);
 }
 
 // The coverage test's verdict for node j, from bounds where they settle it.
@@ -463,7 +477,8 @@ int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s,
         while (a < length && listed[a] < plain) ++a;
         while (b < wideCount && wide[b] < plain) ++b;
         while (a < length || b < wideCount) {
-            const int j = b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
+            const int j =
+                b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
             if (covers(j, x)) {
                 cover = j;
                 break;
@@ -522,7 +537,8 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
             const int way = s.trialBlocks % 2 == 0 ? 1 : 0;
             const auto start = std::chrono::steady_clock::now();
             classifyBlockAs(way == 1, patterns, count, wantNearest, s, cover, nearest, tests);
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             s.trialBest[way] = std::min(s.trialBest[way], seconds / count);
             const double grid = s.trialBest[0], panels = s.trialBest[1];
             const bool clear = grid > 2.0 * panels || panels > 2.0 * grid;
@@ -569,7 +585,8 @@ void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* pattern
         for (int u = 0; u < uncovered; ++u) nearest[which[u]] = restNearest[u];
         return;
     }
-    for (int k = 0; k < count; ++k) cover[k] = classify(patterns[k], wantNearest, s, nearest[k], tests);
+    for (int k = 0; k < count; ++k)
+        cover[k] = classify(patterns[k], wantNearest, s, nearest[k], tests);
 }
 
 // The block scan: for each group of patterns and panel of nodes, in node order, the figures D
@@ -585,7 +602,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     EuclideanBlockState& b = *s.block.get();
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
-    float* single = panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
+    float* single =
+        panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
     for (int k = 0; k < count; ++k) {
         cover[k] = -1;
         nearest[k] = -1;
@@ -624,7 +642,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
     const int panels = panels_.panels();
     const std::size_t chunk = panelChunk(n);
     for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
-        const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+        const int q1 =
+            q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
         int active = 0;
         for (int k = 0; k < count; ++k) {
             if (cover[k] < 0) b.active[active++] = k;
@@ -645,7 +664,8 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
             }
             unsigned covering[kGroup], near[kGroup];
             for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
-                const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
+                const int width =
+                    q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
                 const int first = q * kPanel;
                 const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
                 EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
@@ -670,10 +690,12 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
                     }
                     if (cover[k] >= 0 || !wantNearest) continue;
                     b.leastHigh[k] = least[r];
-                    for (unsigned candidates = near[r]; candidates != 0; candidates &= candidates - 1) {
+                    for (unsigned candidates = near[r]; candidates != 0;
+                         candidates &= candidates - 1) {
                         const int l = lowestLane(candidates);
                         keepCandidate(k, first + l,
-                                      b.distances[r * EuclideanPanels::kLanes + l] - nodeSlack_.data[first + l]);
+                                      b.distances[r * EuclideanPanels::kLanes + l] -
+                                          nodeSlack_.data[first + l]);
                     }
                 }
             }
@@ -714,8 +736,8 @@ double RecallNodeSet::distanceTo(int j, const double* x) const {
 
 // Every covering node, not just the first: the same candidates as classify() (tree, tiles,
 // cell lists and wide nodes, panels, or all nodes), scanned to the end. The order does not matter.
-void RecallNodeSet::coverCensus(const double* const* patterns, int count, RecallScratch& s, int* covering,
-                                bool* differ) const {
+void RecallNodeSet::coverCensus(const double* const* patterns, int count, RecallScratch& s,
+                                int* covering, bool* differ) const {
     std::int32_t firstLabel[EuclideanBlockState::kPatterns];
     for (int k = 0; k < count; ++k) {
         covering[k] = 0;
@@ -730,7 +752,9 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
     const int M = count_;
     for (int k = 0; k < count; ++k) {
         const double* x = patterns[k];
-        auto note = [&](int j) { noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]); };
+        auto note = [&](int j) {
+            noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]);
+        };
         if (census_ == SearchStructure::Tree) {
             tree_.coverCensus(x, labels_.data, covering[k], differ[k]);
         } else if (census_ == SearchStructure::Tiles) {
@@ -765,13 +789,15 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
 // The census by the panels: every node whose figure D leaves coverage open gets its exact
 // distance; chunks of panels stay in cache while every group of patterns passes over them.
 void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& s,
-                                         int* covering, std::int32_t* firstLabel, bool* differ) const {
+                                         int* covering, std::int32_t* firstLabel,
+                                         bool* differ) const {
     constexpr int kPanel = EuclideanPanels::kPanel;
     constexpr int kGroup = EuclideanPanels::kGroup;
     const std::size_t n = static_cast<std::size_t>(n_);
     double norms[EuclideanBlockState::kPatterns], slack[EuclideanBlockState::kPatterns];
     // Single-precision panels read each pattern rounded to float, with their own allowance.
-    float* single = panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
+    float* single =
+        panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
     const float* xSingle[EuclideanBlockState::kPatterns];
     for (int k = 0; k < count; ++k) {
         norms[k] = panels_.squaredNorm(patterns[k]);
@@ -785,12 +811,14 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
     const int panels = panels_.panels();
     const std::size_t chunk = panelChunk(n);
     for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
-        const int q1 = q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+        const int q1 =
+            q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
         for (int g = 0; g < count; g += kGroup) {
             const int rows = count - g < kGroup ? count - g : kGroup;
             unsigned mayCover[kGroup];
             for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
-                const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
+                const int width =
+                    q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
                 const int first = q * kPanel;
                 const double* bounds = coverBound_.data + first;
                 EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
@@ -801,7 +829,8 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
                     const int k = g + r;
                     for (unsigned lanes = mayCover[r]; lanes != 0; lanes &= lanes - 1) {
                         const int j = first + lowestLane(lanes);
-                        if (distanceTo(j, patterns[k]) - kCoverageTolerance > radii_.data[j]) continue;
+                        if (distanceTo(j, patterns[k]) - kCoverageTolerance > radii_.data[j])
+                            continue;
                         noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]);
                     }
                 }

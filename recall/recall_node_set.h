@@ -12,12 +12,12 @@
 
 #include "classify_patterns.h"
 #include "distance_bounds.h"
+#include "euclidean_panels.h"
 #include "host_buffer.h"
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "node_tree.h"
 #include "row_view.h"
-#include "euclidean_panels.h"
 
 namespace sphnet {
 
@@ -26,7 +26,7 @@ struct EuclideanBlockState {
     static constexpr int kPatterns = 128;   // patterns per block
     static constexpr int kCandidates = 16;  // 1-NN candidates kept per pattern
     double norm[kPatterns];
-    double slack[kPatterns];     // kappa |x|^2 plus the underflow allowance
+    double slack[kPatterns];      // kappa |x|^2 plus the underflow allowance
     double leastHigh[kPatterns];  // least D + kappa |c|^2 so far
     std::int32_t active[kPatterns];
     std::int32_t candidateCount[kPatterns];  // kCandidates + 1 once they overflowed
@@ -46,7 +46,8 @@ struct RecallScratch {
     // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
     // scan, or the tree), each thread times a few blocks each way and goes on with the faster:
     // per way (the panels or the tree second) the least seconds per pattern of a block.
-    double trialBest[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+    double trialBest[2] = {std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::infinity()};
     int trialBlocks = 0;
     bool secondFaster = false;
     bool treeCovers = false;  // the tree finds this block's covers
@@ -57,7 +58,7 @@ struct RecallScratch {
 };
 
 class RecallNodeSet {
-public:
+  public:
     // True when the fast scan reproduces the literal one: every centre and pattern
     // coordinate finite, and no per-node trace wanted.
     static bool suits(const RecallInput& in);
@@ -75,12 +76,13 @@ public:
     // The same for patterns[0..count), count <= EuclideanBlockState::kPatterns: cover[k] and
     // nearest[k] (-1 where there is none or it is not wanted).
     void classifyBlock(const double* const* patterns, int count, bool wantNearest,
-                       RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
+                       RecallScratch& scratch, int* cover, int* nearest,
+                       std::uint64_t& tests) const;
 
     // For patterns[0..count), count <= EuclideanBlockState::kPatterns: how many nodes cover
     // each, and whether their labels differ.
-    void coverCensus(const double* const* patterns, int count, RecallScratch& scratch, int* covering,
-                     bool* differ) const;
+    void coverCensus(const double* const* patterns, int count, RecallScratch& scratch,
+                     int* covering, bool* differ) const;
     // The coverage test's distance from node j to x.
     double distanceTo(int j, const double* x) const;
 
@@ -89,7 +91,7 @@ public:
     // The panels' precision, Auto where there are none.
     PanelPrecision panelPrecision() const;
 
-private:
+  private:
     bool covers(int j, const double* x) const;
     // boundsKnown: scratch already holds every node's bounds for x.
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
@@ -108,14 +110,15 @@ private:
     // classifyBlock by the second way (the panels or the tree's cover search), or else by the
     // grid, tiles or plain scan; the 1-NN rule by the structure chosen for it.
     void classifyBlockAs(bool secondWay, const double* const* patterns, int count, bool wantNearest,
-                         RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests) const;
+                         RecallScratch& scratch, int* cover, int* nearest,
+                         std::uint64_t& tests) const;
     // forced: whether or not the panels pay. They stay off where their bounds cannot hold.
     bool buildEuclidean(const RecallInput& in, bool forced);
     void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
                               int* covering, std::int32_t* firstLabel, bool* differ) const;
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
-                           RecallScratch& scratch, int* cover, int* nearest,
-                           std::uint64_t& tests, bool uncoveredOnly) const;
+                           RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests,
+                           bool uncoveredOnly) const;
 
     DistanceKit kit_;
     InstructionSet instructions_ = InstructionSet::Auto;
@@ -136,7 +139,7 @@ private:
     bool gridActive_ = false;
     CellLists cells_;
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
-    bool tiled_ = false;  // p = 1 and +Inf
+    bool tiled_ = false;               // p = 1 and +Inf
     NodeTiles tiles_;
     bool treeActive_ = false;  // p other than 2, many nodes in few dimensions (or forced)
     NodeTree tree_;

@@ -74,7 +74,8 @@ bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
     }
     const mwSize* dims = mxGetDimensions(patterns);
     if (dims[1] != dimension) {
-        return fail(error, "badPatterns", "%s: 4th input argument (Patterns) must be of type  %dx%d.",
+        return fail(error, "badPatterns",
+                    "%s: 4th input argument (Patterns) must be of type  %dx%d.",
                     static_cast<int>(dims[0]), dimension);
     }
     if (!allFinite(patterns)) {
@@ -105,7 +106,8 @@ bool checkSettings(const mxArray* const* prhs, Settings& settings, ErrorReport& 
     const double nnValue = mxGetScalar(nn);
     // Truncation toward zero gives 0 or 1 exactly for values in (-1, 2); NaN fails here.
     if (!(nnValue > -1 && nnValue < 2)) {
-        return fail(error, "badNnOption", "%s: 6th input argument (nn_option) must be either 0 or 1.");
+        return fail(error, "badNnOption",
+                    "%s: 6th input argument (nn_option) must be either 0 or 1.");
     }
     settings.nnOption = truncateToInt(nnValue);
 
@@ -174,7 +176,8 @@ ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Sett
     input.unknownLabel = settings.unknownLabel;
     input.nnOption = settings.nnOption;
     input.oflag = settings.oflag;
-    input.coordinatesFinite = true;  // the argument checks have rejected non-finite centres and patterns
+    input.coordinatesFinite =
+        true;  // the argument checks have rejected non-finite centres and patterns
     double* results = nullptr;
     const ProcedureStatus status = classifyPatterns(input, &results);
     if (status != ProcedureStatus::Done) return status;

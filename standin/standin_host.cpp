@@ -155,7 +155,9 @@ mxArray* newArray(mxClassID classId, const std::vector<mwSize>& dims, bool compl
     return a;
 }
 
-void fault(const std::string& what) { state.record.faults.push_back(what); }
+void fault(const std::string& what) {
+    state.record.faults.push_back(what);
+}
 
 // Every allocation the modules ask for passes here, so a test can make any one of them fail.
 bool allocationRefused() {
@@ -190,21 +192,41 @@ standin::CallResult endCall() {
 
 extern "C" {
 
-mwSize mxGetNumberOfDimensions(const mxArray* a) { return static_cast<mwSize>(a->dims.size()); }
-const mwSize* mxGetDimensions(const mxArray* a) { return a->dims.data(); }
-std::size_t mxGetM(const mxArray* a) { return static_cast<std::size_t>(a->dims[0]); }
+mwSize mxGetNumberOfDimensions(const mxArray* a) {
+    return static_cast<mwSize>(a->dims.size());
+}
+const mwSize* mxGetDimensions(const mxArray* a) {
+    return a->dims.data();
+}
+std::size_t mxGetM(const mxArray* a) {
+    return static_cast<std::size_t>(a->dims[0]);
+}
 std::size_t mxGetN(const mxArray* a) {
     std::size_t n = 1;
     for (std::size_t i = 1; i < a->dims.size(); ++i) n *= static_cast<std::size_t>(a->dims[i]);
     return n;
 }
-std::size_t mxGetNumberOfElements(const mxArray* a) { return elementCount(a->dims); }
-bool mxIsEmpty(const mxArray* a) { return mxGetNumberOfElements(a) == 0; }
-mxClassID mxGetClassID(const mxArray* a) { return a->classId; }
-bool mxIsDouble(const mxArray* a) { return a->classId == mxDOUBLE_CLASS; }
-bool mxIsComplex(const mxArray* a) { return a->complex; }
-bool mxIsSparse(const mxArray* a) { return a->sparse; }
-bool mxIsChar(const mxArray* a) { return a->classId == mxCHAR_CLASS; }
+std::size_t mxGetNumberOfElements(const mxArray* a) {
+    return elementCount(a->dims);
+}
+bool mxIsEmpty(const mxArray* a) {
+    return mxGetNumberOfElements(a) == 0;
+}
+mxClassID mxGetClassID(const mxArray* a) {
+    return a->classId;
+}
+bool mxIsDouble(const mxArray* a) {
+    return a->classId == mxDOUBLE_CLASS;
+}
+bool mxIsComplex(const mxArray* a) {
+    return a->complex;
+}
+bool mxIsSparse(const mxArray* a) {
+    return a->sparse;
+}
+bool mxIsChar(const mxArray* a) {
+    return a->classId == mxCHAR_CLASS;
+}
 
 int mxGetString(const mxArray* a, char* buffer, mwSize bufferLength) {
     if (bufferLength <= 0) return 1;
@@ -236,7 +258,9 @@ double mxGetScalar(const mxArray* a) {
     return 0;
 }
 
-double* mxGetPr(const mxArray* a) { return reinterpret_cast<double*>(a->real.get()); }
+double* mxGetPr(const mxArray* a) {
+    return reinterpret_cast<double*>(a->real.get());
+}
 
 void* mxCalloc(std::size_t count, std::size_t size) {
     checkThread();
@@ -284,8 +308,8 @@ void mxFree(void* ptr) {
 mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classid,
                               mxComplexity flag) {
     if (allocationRefused()) return nullptr;
-    mxArray* a = newArray(classid, std::vector<mwSize>(dims, dims + ndim), flag == mxCOMPLEX,
-                          false, {});
+    mxArray* a =
+        newArray(classid, std::vector<mwSize>(dims, dims + ndim), flag == mxCOMPLEX, false, {});
     state.createdArrays.insert(a);
     return a;
 }
@@ -325,14 +349,17 @@ int mexPrintf(const char* format, ...) {
     return length;
 }
 
-void mexErrMsgTxt(const char* text) { throw HostError{text, ""}; }
+void mexErrMsgTxt(const char* text) {
+    throw HostError{text, ""};
+}
 
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
     // MATLAB takes only "component:mnemonic" identifiers (letters, digits, underscores, colons).
     const std::string id = identifier;
-    const bool wellFormed = id.find(':') != std::string::npos && id.front() != ':' && id.back() != ':' &&
-                            id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_:") ==
-                                std::string::npos;
+    const bool wellFormed =
+        id.find(':') != std::string::npos && id.front() != ':' && id.back() != ':' &&
+        id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_:") ==
+            std::string::npos;
     if (!wellFormed) fault("mexErrMsgIdAndTxt with a malformed identifier: " + id);
     va_list args;
     va_start(args, format);
@@ -342,9 +369,13 @@ void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
     throw HostError{text, id};
 }
 
-void mexWarnMsgTxt(const char* text) { state.record.warnings.emplace_back(text); }
+void mexWarnMsgTxt(const char* text) {
+    state.record.warnings.emplace_back(text);
+}
 
-void mexAddFlops(double count) { state.record.flopsTally += count; }
+void mexAddFlops(double count) {
+    state.record.flopsTally += count;
+}
 
 }  // extern "C"
 
@@ -352,7 +383,9 @@ void mexAddFlops(double count) { state.record.flopsTally += count; }
 
 namespace sphnet {
 
-void hostAddFlops(unsigned long count) { mexAddFlops(static_cast<double>(count)); }
+void hostAddFlops(unsigned long count) {
+    mexAddFlops(static_cast<double>(count));
+}
 
 void* hostHeapAllocate(std::size_t bytes) {
     checkThread();
@@ -410,9 +443,13 @@ Array matrix(std::size_t r, std::size_t c, const std::vector<double>& columnMajo
                  columnMajor);
 }
 
-Array scalar(double value) { return matrix(1, 1, {value}); }
+Array scalar(double value) {
+    return matrix(1, 1, {value});
+}
 
-Array column(const std::vector<double>& values) { return matrix(values.size(), 1, values); }
+Array column(const std::vector<double>& values) {
+    return matrix(values.size(), 1, values);
+}
 
 Array text(const std::string& characters) {
     std::vector<double> codes;
@@ -425,8 +462,12 @@ Array array(mxClassID classId, const std::vector<mwSize>& dims, bool complex, bo
     return Array(newArray(classId, dims, complex, sparse, realData));
 }
 
-std::size_t rows(const mxArray* a) { return mxGetM(a); }
-std::size_t cols(const mxArray* a) { return mxGetN(a); }
+std::size_t rows(const mxArray* a) {
+    return mxGetM(a);
+}
+std::size_t cols(const mxArray* a) {
+    return mxGetN(a);
+}
 
 std::vector<double> data(const mxArray* a) {
     const double* pr = mxGetPr(a);
@@ -465,7 +506,9 @@ CallResult call(MexFunction entry, int nlhs, const std::vector<const mxArray*>& 
     return result;
 }
 
-Scope::Scope(const CallOptions& options) { beginCall(options); }
+Scope::Scope(const CallOptions& options) {
+    beginCall(options);
+}
 
 Scope::~Scope() {
     if (!finished_) endCall();
@@ -476,9 +519,13 @@ CallResult Scope::finish() {
     return endCall();
 }
 
-Module::Module(std::string path) : path_(std::move(path)) { load(); }
+Module::Module(std::string path) : path_(std::move(path)) {
+    load();
+}
 
-Module::~Module() { unload(); }
+Module::~Module() {
+    unload();
+}
 
 void Module::reload() {
     unload();

@@ -46,7 +46,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int, mxArray*
                                                                    const mxArray* prhs[]) {
     if (nrhs != 7) mexErrMsgTxt("7 input arguments required.");
 #ifdef SPHNET_LITERAL_LEARN
-    // [Nodes, NodeLabels, Presentations] = sphnet_literal_learn(X, y, p, Rmax, margin, passes, oflag)
+    // [Nodes, NodeLabels, Presentations] = sphnet_literal_learn(X, y, p, Rmax, margin, passes,
+    // oflag)
     reference::TrainingProblem problem;
     problem.dimension = static_cast<int>(mxGetN(prhs[0]));
     problem.patterns = rowsOf(prhs[0]);

@@ -5,8 +5,12 @@
 
 namespace sphnet {
 
-void* hostHeapAllocate(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+void* hostHeapAllocate(std::size_t bytes) {
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
 
-void hostHeapRelease(void* block) { std::free(block); }
+void hostHeapRelease(void* block) {
+    std::free(block);
+}
 
 }  // namespace sphnet

@@ -12,9 +12,13 @@ namespace sphnet {
 // Current MATLAB releases keep no FLOP tally; mexAddFlops is gone from their API.
 void hostAddFlops(unsigned long) {}
 
-void hostFlushConsole() { mexEvalString("drawnow;"); }
+void hostFlushConsole() {
+    mexEvalString("drawnow;");
+}
 
-bool hostInterruptPending() { return utIsInterruptPending(); }
+bool hostInterruptPending() {
+    return utIsInterruptPending();
+}
 
 void hostRaiseInterrupt(const char* identifier, const char* message) {
     utSetInterruptPending(false);

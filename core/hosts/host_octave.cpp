@@ -15,7 +15,9 @@ std::exception_ptr pendingInterrupt;
 // Octave keeps no FLOP tally.
 void hostAddFlops(unsigned long) {}
 
-void hostFlushConsole() { mexEvalString("fflush(stdout);"); }
+void hostFlushConsole() {
+    mexEvalString("fflush(stdout);");
+}
 
 bool hostInterruptPending() {
     if (octave_signal_caught == 0) return false;

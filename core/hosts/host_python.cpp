@@ -30,8 +30,12 @@ extern "C" {
 void* mxCalloc(std::size_t count, std::size_t size) {
     return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
 }
-void* mxRealloc(void* ptr, std::size_t bytes) { return std::realloc(ptr, bytes == 0 ? 1 : bytes); }
-void mxFree(void* ptr) { std::free(ptr); }
+void* mxRealloc(void* ptr, std::size_t bytes) {
+    return std::realloc(ptr, bytes == 0 ? 1 : bytes);
+}
+void mxFree(void* ptr) {
+    std::free(ptr);
+}
 
 // Console text goes to sys.stdout, so that notebooks and redirections see it.
 int mexPrintf(const char* format, ...) {

@@ -18,15 +18,18 @@ struct Word {
 };
 
 constexpr Word<SearchStructure> kStructures[] = {
-    {"auto", SearchStructure::Auto},   {"plain", SearchStructure::Plain},
-    {"grid", SearchStructure::Grid},   {"tiles", SearchStructure::Tiles},
-    {"tree", SearchStructure::Tree},   {"panels", SearchStructure::Panels},
+    {"auto", SearchStructure::Auto},       {"plain", SearchStructure::Plain},
+    {"grid", SearchStructure::Grid},       {"tiles", SearchStructure::Tiles},
+    {"tree", SearchStructure::Tree},       {"panels", SearchStructure::Panels},
     {"lists", SearchStructure::BlockLists}};
-constexpr Word<PanelPrecision> kPrecisions[] = {
-    {"auto", PanelPrecision::Auto}, {"double", PanelPrecision::Double}, {"single", PanelPrecision::Single}};
-constexpr Word<InstructionSet> kInstructionSets[] = {
-    {"auto", InstructionSet::Auto}, {"portable", InstructionSet::Portable}, {"sse2", InstructionSet::Sse2},
-    {"avx2", InstructionSet::Avx2}, {"avx512", InstructionSet::Avx512}};
+constexpr Word<PanelPrecision> kPrecisions[] = {{"auto", PanelPrecision::Auto},
+                                                {"double", PanelPrecision::Double},
+                                                {"single", PanelPrecision::Single}};
+constexpr Word<InstructionSet> kInstructionSets[] = {{"auto", InstructionSet::Auto},
+                                                     {"portable", InstructionSet::Portable},
+                                                     {"sse2", InstructionSet::Sse2},
+                                                     {"avx2", InstructionSet::Avx2},
+                                                     {"avx512", InstructionSet::Avx512}};
 constexpr Word<ThreadUse> kThreadUses[] = {
     {"auto", ThreadUse::Auto}, {"one", ThreadUse::One}, {"two", ThreadUse::Two}};
 
@@ -98,8 +101,10 @@ InstructionSet availableInstructions(InstructionSet requested) {
     if (requested == InstructionSet::Auto) return requested;
 #if SPHNET_PLAN_X86
     __builtin_cpu_init();  // in case this runs before the library's own initialisers
-    if (requested == InstructionSet::Avx512 && __builtin_cpu_supports("avx512f")) return InstructionSet::Avx512;
-    if (requested >= InstructionSet::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (requested == InstructionSet::Avx512 && __builtin_cpu_supports("avx512f"))
+        return InstructionSet::Avx512;
+    if (requested >= InstructionSet::Avx2 && __builtin_cpu_supports("avx2") &&
+        __builtin_cpu_supports("fma")) {
         return InstructionSet::Avx2;
     }
     return requested >= InstructionSet::Sse2 ? InstructionSet::Sse2 : InstructionSet::Portable;

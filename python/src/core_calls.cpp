@@ -18,22 +18,27 @@ namespace {
 // several Python threads take turns.
 std::mutex procedureTurn;
 
-[[noreturn]] void invalid(const std::string& message) { throw std::invalid_argument(message); }
+[[noreturn]] void invalid(const std::string& message) {
+    throw std::invalid_argument(message);
+}
 
 // The rows of a 2-D table as the procedures read them, from its data at its steps.
 class TableRows {
-public:
+  public:
     TableRows(const TableArgument& table, const char* name) {
-        if (!table.isArray || table.dimensions != 2) invalid(std::string(name) + " must be a 2-D array");
+        if (!table.isArray || table.dimensions != 2)
+            invalid(std::string(name) + " must be a 2-D array");
         if (!table.numeric) invalid(std::string(name) + " must hold real numbers");
-        if (table.rows > INT_MAX || table.columns > INT_MAX - 1) invalid(std::string(name) + " is too large");
+        if (table.rows > INT_MAX || table.columns > INT_MAX - 1)
+            invalid(std::string(name) + " is too large");
         rowCount_ = static_cast<int>(table.rows);
         columnCount_ = static_cast<int>(table.columns);
         // A single row or column may carry any stride: it is never stepped over.
         constexpr auto kValue = static_cast<std::int64_t>(sizeof(double));
         const std::int64_t rowStep = rowCount_ <= 1 ? columnCount_ : table.rowStride / kValue;
         const std::int64_t colStep = columnCount_ <= 1 ? 1 : table.columnStride / kValue;
-        view_ = RowView::strided(table.data, static_cast<std::ptrdiff_t>(rowStep), static_cast<std::ptrdiff_t>(colStep));
+        view_ = RowView::strided(table.data, static_cast<std::ptrdiff_t>(rowStep),
+                                 static_cast<std::ptrdiff_t>(colStep));
     }
     int rows() const { return rowCount_; }
     int columns() const { return columnCount_; }
@@ -47,7 +52,7 @@ public:
         });
     }
 
-private:
+  private:
     int rowCount_ = 0;
     int columnCount_ = 0;
     RowView view_;
@@ -70,10 +75,13 @@ TableArgument emptyTable(std::int64_t width) {
 // A vector of `count` labels, each a whole number within the 32-bit range after truncation.
 const double* labelVector(const VectorArgument& labels, std::int64_t count, const char* name) {
     if (!labels.given) {
-        if (count != 0) invalid(std::string(name) + " must hold " + std::to_string(count) + " values, one per row");
+        if (count != 0)
+            invalid(std::string(name) + " must hold " + std::to_string(count) +
+                    " values, one per row");
         return nullptr;
     }
-    if (!labels.isArray || labels.dimensions != 1) invalid(std::string(name) + " must be a 1-D array of numbers");
+    if (!labels.isArray || labels.dimensions != 1)
+        invalid(std::string(name) + " must be a 1-D array of numbers");
     if (labels.count != count) {
         invalid(std::string(name) + " must hold " + std::to_string(count) + " values, one per row");
     }
@@ -108,7 +116,9 @@ TrainedNodes::~TrainedNodes() {
     mxFree(output.nodeLabels);
 }
 
-RecalledLabels::~RecalledLabels() { mxFree(labels_); }
+RecalledLabels::~RecalledLabels() {
+    mxFree(labels_);
+}
 
 double* RecalledLabels::release() {
     double* labels = labels_;
@@ -120,9 +130,11 @@ TrainingInput checkTraining(const TrainingArguments& a) {
     const TableRows rows(a.patterns, "patterns");
     if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
     const double* labels = labelVector(a.labels, rows.rows(), "labels");
-    const TableRows start(a.startNodes.given ? a.startNodes : emptyTable(rows.columns() + 1), "start_nodes");
+    const TableRows start(a.startNodes.given ? a.startNodes : emptyTable(rows.columns() + 1),
+                          "start_nodes");
     if (start.columns() != rows.columns() + 1) {
-        invalid("start_nodes must have " + std::to_string(rows.columns() + 1) + " columns: centre, radius");
+        invalid("start_nodes must have " + std::to_string(rows.columns() + 1) +
+                " columns: centre, radius");
     }
     if (!start.all(start.columns(), true)) invalid("start_nodes must be finite");
     const double* startLabels = labelVector(a.startLabels, start.rows(), "start_labels");
@@ -157,7 +169,8 @@ RecallInput checkRecall(const RecallArguments& a) {
     const double* labels = labelVector(a.nodeLabels, templates.rows(), "node_labels");
     const TableRows rows(a.patterns, "patterns");
     if (rows.columns() != dimension) {
-        invalid("patterns must have " + std::to_string(dimension) + " columns, as the nodes' centres");
+        invalid("patterns must have " + std::to_string(dimension) +
+                " columns, as the nodes' centres");
     }
     if (!rows.all(dimension, true)) invalid("patterns must not contain NaN or Inf");
     if (!(a.unknownLabel > -2147483649.0 && a.unknownLabel < 2147483648.0)) {
@@ -184,7 +197,8 @@ ProcedureStatus runTraining(const TrainingInput& input, TrainedNodes& trained) {
     return learnPrototypes(input, trained.output);
 }
 
-ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info, RecalledLabels& labels) {
+ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
+                          RecalledLabels& labels) {
     std::lock_guard<std::mutex> turn(procedureTurn);
     return classifyPatterns(input, labels.slot(), info);
 }

@@ -72,7 +72,7 @@ struct TrainedNodes {
 
 // Recall's labels from the host allocator: freed with their owner unless released.
 class RecalledLabels {
-public:
+  public:
     RecalledLabels() = default;
     RecalledLabels(const RecalledLabels&) = delete;
     RecalledLabels& operator=(const RecalledLabels&) = delete;
@@ -82,7 +82,7 @@ public:
     // Hands the block to a new owner, which frees it with mxFree.
     double* release();
 
-private:
+  private:
     double* labels_ = nullptr;
 };
 

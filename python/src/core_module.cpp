@@ -63,7 +63,8 @@ VectorArgument vectorArgument(py::handle object, CArray& keep) {
 // everything it held.
 void raiseUnlessDone(ProcedureStatus status) {
     if (status == ProcedureStatus::Done) return;
-    if (status == ProcedureStatus::Interrupted) hostRaiseInterrupt("sphnet:interrupted", "Interrupted by the user.");
+    if (status == ProcedureStatus::Interrupted)
+        hostRaiseInterrupt("sphnet:interrupted", "Interrupted by the user.");
     PyErr_SetString(PyExc_MemoryError, "sphnet: Not enough memory available; unable to run!");
     throw py::error_already_set();
 }
@@ -86,7 +87,8 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     arguments.startNodes.given = !startNodes.is_none();
     if (arguments.startNodes.given) arguments.startNodes = tableArgument(startNodes, startArray);
     arguments.startLabels.given = !startLabels.is_none();
-    if (arguments.startLabels.given) arguments.startLabels = vectorArgument(startLabels, startLabelArray);
+    if (arguments.startLabels.given)
+        arguments.startLabels = vectorArgument(startLabels, startLabelArray);
     arguments.plan = plan;
     const TrainingInput input = checkTraining(arguments);
 
@@ -117,7 +119,8 @@ py::array_t<double> adoptLabels(RecalledLabels& labels, int count) {
 }
 
 py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::handle patterns,
-                  double unknownLabel, bool nearest, int verbosity, bool withInfo, const std::string& plan) {
+                  double unknownLabel, bool nearest, int verbosity, bool withInfo,
+                  const std::string& plan) {
     py::array nodeArray, patternArray;
     CArray labelArray;
     RecallArguments arguments;
@@ -134,7 +137,8 @@ py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::hand
     const char* const infoNames[] = {"node", "distance", "cover_count", "labels_disagree"};
     py::dict result;
     RecallInfo info{nullptr, nullptr, nullptr, nullptr};
-    double** infoSlots[] = {&info.decidingNode, &info.distance, &info.coverCount, &info.labelsDisagree};
+    double** infoSlots[] = {&info.decidingNode, &info.distance, &info.coverCount,
+                            &info.labelsDisagree};
     for (int i = 0; withInfo && i < 4; ++i) {
         py::array_t<double> values(static_cast<py::ssize_t>(input.patternCount));
         *infoSlots[i] = values.mutable_data();
@@ -167,9 +171,10 @@ py::array_t<double> libmPower(const CArray& base, double exponent) {
 
 PYBIND11_MODULE(_core, module) {
     module.doc() = "RCE training and recall: the procedures behind sphnet.RCEClassifier";
-    module.def("learn", &learn, py::arg("patterns"), py::arg("labels"), py::arg("norm"), py::arg("rmax"),
-               py::arg("margin"), py::arg("max_passes"), py::arg("verbosity") = 0,
-               py::arg("start_nodes") = py::none(), py::arg("start_labels") = py::none(), py::arg("plan") = "",
+    module.def("learn", &learn, py::arg("patterns"), py::arg("labels"), py::arg("norm"),
+               py::arg("rmax"), py::arg("margin"), py::arg("max_passes"), py::arg("verbosity") = 0,
+               py::arg("start_nodes") = py::none(), py::arg("start_labels") = py::none(),
+               py::arg("plan") = "",
                "Trains on N x n patterns with N whole-number labels, going on from start_nodes "
                "(rows of centre and radius) with start_labels when given. Returns (nodes, "
                "node_labels, passes, converged): a row per node, start nodes first.");

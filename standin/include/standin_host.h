@@ -51,9 +51,9 @@ struct CallResult {
     std::vector<std::string> warnings;
     std::vector<Array> outputs;
     double flopsTally = 0;
-    long allocationAttempts = 0;      // host and heap allocations the call asked for
-    long hostBlocksReclaimed = 0;     // host allocations left for the host to free
-    long heapBlocksOutstanding = 0;   // heap blocks still alive after the call: a leak
+    long allocationAttempts = 0;     // host and heap allocations the call asked for
+    long hostBlocksReclaimed = 0;    // host allocations left for the host to free
+    long heapBlocksOutstanding = 0;  // heap blocks still alive after the call: a leak
     long interruptPolls = 0;
     long consoleFlushes = 0;          // times the call asked for its console output to show
     std::vector<std::string> faults;  // misuse of the host interface (bad free, empty scalar read,
@@ -66,7 +66,7 @@ CallResult call(MexFunction entry, int nlhs, const std::vector<const mxArray*>& 
 // Brackets direct calls into the procedures (without a mexFunction) so that they see the same
 // host services: console capture, allocation tracking and failure injection.
 class Scope {
-public:
+  public:
     explicit Scope(const CallOptions& options = {});
     ~Scope();
     Scope(const Scope&) = delete;
@@ -74,13 +74,13 @@ public:
     // Ends the scope and hands back what it recorded; host blocks are reclaimed.
     CallResult finish();
 
-private:
+  private:
     bool finished_ = false;
 };
 
 // A module built against the stand-in host, loaded like a host loads a MEX file.
 class Module {
-public:
+  public:
     explicit Module(std::string path);
     ~Module();
     Module(const Module&) = delete;
@@ -89,7 +89,7 @@ public:
     void reload();
     MexFunction entry() const { return entry_; }
 
-private:
+  private:
     void load();
     void unload();
     std::string path_;

@@ -43,7 +43,7 @@ int scaled(int cases) {
 // Sets the pacers' budget for a scope. A small budget makes every scan report its work every few
 // nodes and recall hand out sub-chunks of a pattern or so: none of it may change a result.
 class PollBudget {
-public:
+  public:
     explicit PollBudget(std::uint64_t terms) { sphnet::pollBudget = terms; }
     ~PollBudget() { sphnet::pollBudget = sphnet::kDefaultPollBudget; }
     PollBudget(const PollBudget&) = delete;
@@ -54,7 +54,9 @@ std::string withoutSeconds(const std::string& text) {
     return std::regex_replace(text, std::regex(" in -?[0-9]+ seconds"), " in # seconds");
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 std::string bits(double v) {
     std::ostringstream s;
@@ -97,18 +99,26 @@ struct Generator {
     std::mt19937_64 rng;
     explicit Generator(std::uint64_t seed) : rng(seed) {}
 
-    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    }
     int between(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
     bool chance(double probability) { return uniform(0, 1) < probability; }
 
     double norm(int which) {
         switch (which) {
-            case 0: return 1.0;
-            case 1: return 2.0;
-            case 2: return kInf;
-            case 3: return 1.5;
-            case 4: return 3.0;
-            default: return chance(0.5) ? uniform(1.0, 6.0) : 1.0000001;
+            case 0:
+                return 1.0;
+            case 1:
+                return 2.0;
+            case 2:
+                return kInf;
+            case 3:
+                return 1.5;
+            case 4:
+                return 3.0;
+            default:
+                return chance(0.5) ? uniform(1.0, 6.0) : 1.0000001;
         }
     }
 
@@ -123,7 +133,9 @@ struct Generator {
         for (int k = 0; k < count; ++k) {
             for (int i = 0; i < n; ++i) {
                 switch (layout) {
-                    case Layout::Uniform: rows[k][i] = uniform(-spread, spread); break;
+                    case Layout::Uniform:
+                        rows[k][i] = uniform(-spread, spread);
+                        break;
                     case Layout::Clustered:
                         rows[k][i] = centres[k % clusters][i] + jitter(rng);
                         break;
@@ -132,11 +144,12 @@ struct Generator {
                         break;
                     case Layout::Duplicates:
                         rows[k][i] = k > 0 && chance(0.4) ? rows[between(0, k - 1)][i]
-                                                           : uniform(-spread, spread);
+                                                          : uniform(-spread, spread);
                         break;
                 }
             }
-            if (layout == Layout::Duplicates && k > 0 && chance(0.3)) rows[k] = rows[between(0, k - 1)];
+            if (layout == Layout::Duplicates && k > 0 && chance(0.3))
+                rows[k] = rows[between(0, k - 1)];
         }
         return rows;
     }
@@ -176,7 +189,9 @@ struct Generator {
                  : radiusChoice == 2 ? spread * 10
                                      : spread * uniform(0.02, 1.0);
         const int marginChoice = between(0, 3);
-        t.margin = marginChoice == 0 ? 0.0 : marginChoice == 1 ? spread * 0.05 : uniform(0, spread * 0.3);
+        t.margin = marginChoice == 0   ? 0.0
+                   : marginChoice == 1 ? spread * 0.05
+                                       : uniform(0, spread * 0.3);
         if (chance(0.02)) t.margin = kInf;
         t.maxPresentations = between(1, 8);
         t.oflag = between(0, 3);
@@ -210,12 +225,15 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool co
     std::vector<const double*> rows, startRows;
     for (const auto& row : t.patterns) rows.push_back(row.data());
     for (const auto& row : t.startNodes) startRows.push_back(row.data());
-    const std::vector<double> patternColumns = columnMajor ? columnsOf(t.patterns, t.dimension) : std::vector<double>();
-    const std::vector<double> startColumns = columnMajor ? columnsOf(t.startNodes, t.dimension + 1) : std::vector<double>();
+    const std::vector<double> patternColumns =
+        columnMajor ? columnsOf(t.patterns, t.dimension) : std::vector<double>();
+    const std::vector<double> startColumns =
+        columnMajor ? columnsOf(t.startNodes, t.dimension + 1) : std::vector<double>();
     sphnet::TrainingInput in;
     in.startNodeCount = static_cast<int>(t.startNodes.size());
-    in.startRows = columnMajor ? sphnet::RowView::columnMajor(startColumns.data(), in.startNodeCount)
-                               : sphnet::RowView(startRows.data());
+    in.startRows = columnMajor
+                       ? sphnet::RowView::columnMajor(startColumns.data(), in.startNodeCount)
+                       : sphnet::RowView(startRows.data());
     in.startLabels = t.startLabels.data();
     in.patternCount = static_cast<int>(t.patterns.size());
     in.dimension = t.dimension;
@@ -252,7 +270,7 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool co
 // A recall problem as the procedure takes it: rows by pointer, or each matrix stored column
 // after column, as the hosts hold them.
 class RecallInputOf {
-public:
+  public:
     RecallInputOf(const reference::RecallProblem& r, bool columnMajor) {
         const int nodes = static_cast<int>(r.templates.size());
         const int patterns = static_cast<int>(r.patterns.size());
@@ -265,8 +283,10 @@ public:
         in.nnOption = r.nnOption;
         in.oflag = r.oflag;
         if (columnMajor) {
-            in.templates = sphnet::RowView::columnMajor(columns(r.templates, r.dimension + 1, templateValues_), nodes);
-            in.patterns = sphnet::RowView::columnMajor(columns(r.patterns, r.dimension, patternValues_), patterns);
+            in.templates = sphnet::RowView::columnMajor(
+                columns(r.templates, r.dimension + 1, templateValues_), nodes);
+            in.patterns = sphnet::RowView::columnMajor(
+                columns(r.patterns, r.dimension, patternValues_), patterns);
             return;
         }
         for (const auto& row : r.templates) templateRows_.push_back(row.data());
@@ -279,8 +299,9 @@ public:
 
     sphnet::RecallInput in;
 
-private:
-    static const double* columns(const std::vector<std::vector<double>>& rows, int width, std::vector<double>& out) {
+  private:
+    static const double* columns(const std::vector<std::vector<double>>& rows, int width,
+                                 std::vector<double>& out) {
         out.assign(rows.size() * static_cast<std::size_t>(width), 0.0);
         for (std::size_t k = 0; k < rows.size(); ++k) {
             for (int c = 0; c < width; ++c) out[c * rows.size() + k] = rows[k][c];
@@ -293,8 +314,9 @@ private:
 
 // With `info`, also what decided each pattern and its covering nodes, into `info`; under
 // `plan`, telling what answered into `paths` when given.
-Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::RecallResult* info = nullptr,
-                  bool columnMajor = false, const sphnet::SearchPlan& plan = {}, sphnet::RecallPaths* paths = nullptr) {
+Shipped runRecall(const reference::RecallProblem& r, Counters start,
+                  reference::RecallResult* info = nullptr, bool columnMajor = false,
+                  const sphnet::SearchPlan& plan = {}, sphnet::RecallPaths* paths = nullptr) {
     RecallInputOf input(r, columnMajor);
     input.in.plan = plan;
     const sphnet::RecallInput& in = input.in;
@@ -305,7 +327,8 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start, reference::
     double* results = nullptr;
     sphnet::RecallInfo wanted{nullptr, nullptr, nullptr, nullptr};
     if (info != nullptr) {
-        for (auto* field : {&info->decidingNode, &info->distance, &info->coverCount, &info->labelsDisagree}) {
+        for (auto* field :
+             {&info->decidingNode, &info->distance, &info->coverCount, &info->labelsDisagree}) {
             field->assign(r.patterns.size(), -7.0);
         }
         wanted = {info->decidingNode.data(), info->distance.data(), info->coverCount.data(),
@@ -340,7 +363,8 @@ std::string describe(const reference::RecallProblem& r) {
 // With a plan, the shipped scans take the paths it forces, and `ran` gets the paths they took;
 // `known`, where given, is the reference's result for this problem, made once for many plans.
 reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t, Counters start,
-                                             const std::string& label, const sphnet::SearchPlan& plan = {},
+                                             const std::string& label,
+                                             const sphnet::SearchPlan& plan = {},
                                              sphnet::TrainingPaths* ran = nullptr,
                                              const reference::TrainingResult* known = nullptr) {
     const reference::TrainingResult want = known != nullptr ? *known : reference::learn(t, start);
@@ -369,7 +393,8 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
 // reference's result for r and start, when already at hand.
 void expectSameRecall(const reference::RecallProblem& r, Counters start, const std::string& label,
                       bool alwaysInfo = false, const sphnet::SearchPlan& plan = {},
-                      sphnet::RecallPaths* paths = nullptr, const reference::RecallResult* known = nullptr) {
+                      sphnet::RecallPaths* paths = nullptr,
+                      const reference::RecallResult* known = nullptr) {
     static int calls = 0;
     const bool withInfo = alwaysInfo || calls % 2 == 1;
     const bool columnMajor = calls++ % 3 == 2;
@@ -419,7 +444,8 @@ reference::RecallProblem recallProblemFrom(Generator& g, const reference::Traini
         const auto at = r.templates.begin() + g.between(0, static_cast<int>(r.templates.size()));
         const auto offset = at - r.templates.begin();
         r.templates.insert(at, row);
-        r.nodeLabels.insert(r.nodeLabels.begin() + offset, g.between(-2, 4) + (g.chance(0.2) ? 0.7 : 0.0));
+        r.nodeLabels.insert(r.nodeLabels.begin() + offset,
+                            g.between(-2, 4) + (g.chance(0.2) ? 0.7 : 0.0));
     }
     // Patterns: fresh points from the same region, some copies of training patterns and of
     // node centres (distance exactly 0), some far away.
@@ -469,8 +495,7 @@ TEST_P(SmallProblems, TrainingAndRecallMatchTheReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryNorm, SmallProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
-                         normName);
+INSTANTIATE_TEST_SUITE_P(EveryNorm, SmallProblems, ::testing::Values(0, 1, 2, 3, 4, 5), normName);
 
 // ---- Problems large enough for many nodes ----
 
@@ -487,8 +512,8 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
         t.dimension = g.between(1, 9);
         const int count = g.between(200, 900);
         const double spread = g.chance(0.5) ? 1.0 : g.uniform(0.1, 1000.0);
-        t.patterns = g.points(count, t.dimension, g.chance(0.7) ? Layout::Clustered : Layout::Uniform,
-                              spread);
+        t.patterns = g.points(count, t.dimension,
+                              g.chance(0.7) ? Layout::Clustered : Layout::Uniform, spread);
         t.labels = g.labels(count, g.between(2, 5));
         t.p = g.norm(normChoice);
         t.rMax = spread * g.uniform(0.02, 0.6);
@@ -507,8 +532,7 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryNorm, LargerProblems, ::testing::Values(0, 1, 2, 3, 4, 5),
-                         normName);
+INSTANTIATE_TEST_SUITE_P(EveryNorm, LargerProblems, ::testing::Values(0, 1, 2, 3, 4, 5), normName);
 
 // ---- Training that goes on from the nodes of an earlier one ----
 
@@ -526,7 +550,9 @@ TEST_P(Continuation, StartNodesComeFirstAndMatchTheReference) {
         reference::TrainingProblem a;
         a.dimension = small ? g.between(1, 5) : g.between(1, 20);
         const int count = small ? g.between(1, 40) : g.between(200, 800);
-        a.patterns = g.points(count, a.dimension, small ? static_cast<Layout>(g.between(0, 3)) : Layout::Clustered, 1.0);
+        a.patterns =
+            g.points(count, a.dimension,
+                     small ? static_cast<Layout>(g.between(0, 3)) : Layout::Clustered, 1.0);
         a.labels = g.labels(count, g.between(2, 4));
         a.p = g.norm(normChoice);
         a.rMax = std::sqrt(static_cast<double>(a.dimension)) * g.uniform(0.05, 0.6);
@@ -537,8 +563,10 @@ TEST_P(Continuation, StartNodesComeFirstAndMatchTheReference) {
         b.startNodes = first.nodes;
         b.startLabels = first.labels;
         for (int e = g.chance(0.4) ? g.between(1, 4) : 0; e > 0; --e) {
-            std::vector<double> row = b.startNodes.empty() ? std::vector<double>(a.dimension + 1, 0.0)
-                                                           : b.startNodes[g.between(0, static_cast<int>(b.startNodes.size()) - 1)];
+            std::vector<double> row =
+                b.startNodes.empty()
+                    ? std::vector<double>(a.dimension + 1, 0.0)
+                    : b.startNodes[g.between(0, static_cast<int>(b.startNodes.size()) - 1)];
             row[a.dimension] = g.chance(0.5) ? a.rMax * g.uniform(1.5, 20.0) : -g.uniform(0.0, 1.0);
             const int at = g.between(0, static_cast<int>(b.startNodes.size()));
             b.startNodes.insert(b.startNodes.begin() + at, row);
@@ -570,7 +598,9 @@ TEST(BlockScans, ManyNodesInManyDimensions) {
         reference::TrainingProblem t;
         t.dimension = g.between(8, 40);
         const int count = g.between(300, 1200);
-        const Layout layout = g.chance(0.3) ? Layout::Grid : g.chance(0.5) ? Layout::Clustered : Layout::Uniform;
+        const Layout layout = g.chance(0.3)   ? Layout::Grid
+                              : g.chance(0.5) ? Layout::Clustered
+                                              : Layout::Uniform;
         t.patterns = g.points(count, t.dimension, layout, 1.0);
         const double offset = g.chance(0.4) ? (g.chance(0.5) ? 1e4 : 3e6) : 0.0;
         const double scale = g.chance(0.2) ? (g.chance(0.5) ? 1e17 : 1e-20) : 1.0;
@@ -665,20 +695,24 @@ TEST(BlockScans, PatternsOnTheCoverageTolerance) {
 
 // Many nodes in 4 to 16 dimensions for every norm: the tree's cover and nearest-node searches.
 // Centres on a lattice or duplicated make distances tie exactly; radii are sometimes negative
-// (mostly, on the lattice), infinite or NaN; patterns sit on centres, on lattice points, exactly at a node's radius plus
-// or minus the coverage tolerance along one axis, or far away; all of it also at huge and tiny
-// magnitudes. More than six blocks of patterns, so both cover searches run in the trial.
+// (mostly, on the lattice), infinite or NaN; patterns sit on centres, on lattice points, exactly at
+// a node's radius plus or minus the coverage tolerance along one axis, or far away; all of it also
+// at huge and tiny magnitudes. More than six blocks of patterns, so both cover searches run in the
+// trial.
 TEST(TreeSearch, ManyNodesInFewDimensions) {
     Generator g(0x7a3eu);
     const double beyond[] = {-1e-8, 0.0, 1e-8, 2e-8};
     for (int c = 0; c < scaled(16); ++c) {
         const std::string label = "tree " + std::to_string(c);
         const int n = g.between(4, 16);
-        const double scale = c % 4 == 3 ? std::pow(10.0, (c % 8 == 3 ? 1 : -1) * g.between(100, 300)) : 1.0;
+        const double scale =
+            c % 4 == 3 ? std::pow(10.0, (c % 8 == 3 ? 1 : -1) * g.between(100, 300)) : 1.0;
         reference::RecallProblem r;
         r.dimension = n;
         r.p = g.norm(c % 6 == 1 ? 5 : c % 6);
-        const Layout layout = c % 3 == 0 ? Layout::Grid : c % 3 == 1 ? Layout::Duplicates : Layout::Clustered;
+        const Layout layout = c % 3 == 0   ? Layout::Grid
+                              : c % 3 == 1 ? Layout::Duplicates
+                                           : Layout::Clustered;
         const int count = g.between(300, 2500);
         // On the lattice most radii are negative: the 1-NN rule meets exact ties there.
         const int negativeShare = layout == Layout::Grid ? 14 : 1;
@@ -686,7 +720,9 @@ TEST(TreeSearch, ManyNodesInFewDimensions) {
             const int kind = g.between(-negativeShare, 19);
             // An infinite or NaN radius covers every pattern: only now and then.
             const bool wide = kind <= 2 && g.chance(0.002);
-            row.push_back(wide ? (kind == 1 ? kInf : std::nan("")) : kind <= 0 ? -1.0 * scale : g.uniform(0.0, 0.4) * scale);
+            row.push_back(wide        ? (kind == 1 ? kInf : std::nan(""))
+                          : kind <= 0 ? -1.0 * scale
+                                      : g.uniform(0.0, 0.4) * scale);
             r.templates.push_back(row);
             r.nodeLabels.push_back(g.between(1, 4));
         }
@@ -696,7 +732,8 @@ TEST(TreeSearch, ManyNodesInFewDimensions) {
             std::vector<double> x(node.begin(), node.begin() + n);
             const int kind = g.between(0, 3);
             if (kind == 1 && std::isfinite(node[n])) {
-                x[g.between(0, n - 1)] += node[n] + beyond[g.between(0, 3)] * (scale > 1 ? scale : 1.0);
+                x[g.between(0, n - 1)] +=
+                    node[n] + beyond[g.between(0, 3)] * (scale > 1 ? scale : 1.0);
             } else if (kind == 2) {
                 x = g.points(1, n, Layout::Grid, scale)[0];
             } else if (kind == 3) {
@@ -736,7 +773,8 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
         const int count = scale() < 1 ? std::max(150, static_cast<int>(drawn * scale())) : drawn;
         t.patterns = g.points(count, t.dimension, Layout::Clustered, 1.0);
         t.labels = g.labels(count, 3);
-        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.04, 0.08) * (p == kInf ? 0.4 : 1.0);
+        t.rMax = std::sqrt(static_cast<double>(t.dimension)) * g.uniform(0.04, 0.08) *
+                 (p == kInf ? 0.4 : 1.0);
         t.margin = t.rMax * g.uniform(0.02, 0.2);
         t.maxPresentations = 1;
         // Start nodes: an earlier pass over the first patterns, with one wider than Rmax.
@@ -754,24 +792,30 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
         const Counters start = g.counters();
         const reference::TrainingResult want = reference::learn(t, start);
         for (const SearchStructure structure :
-             {SearchStructure::Auto, SearchStructure::Plain, SearchStructure::Grid, SearchStructure::Tiles,
-              SearchStructure::Tree, SearchStructure::Panels, SearchStructure::BlockLists}) {
-            for (const InstructionSet isa : {InstructionSet::Auto, InstructionSet::Portable, InstructionSet::Sse2,
-                                             InstructionSet::Avx2, InstructionSet::Avx512}) {
+             {SearchStructure::Auto, SearchStructure::Plain, SearchStructure::Grid,
+              SearchStructure::Tiles, SearchStructure::Tree, SearchStructure::Panels,
+              SearchStructure::BlockLists}) {
+            for (const InstructionSet isa :
+                 {InstructionSet::Auto, InstructionSet::Portable, InstructionSet::Sse2,
+                  InstructionSet::Avx2, InstructionSet::Avx512}) {
                 for (const ThreadUse threads : {ThreadUse::Auto, ThreadUse::One, ThreadUse::Two}) {
                     // The tree and the panels are recall's: training scans plainly, once is enough.
-                    const bool recallOnly = structure == SearchStructure::Tree || structure == SearchStructure::Panels;
-                    if (recallOnly && (isa != InstructionSet::Auto || threads != ThreadUse::Auto)) continue;
+                    const bool recallOnly =
+                        structure == SearchStructure::Tree || structure == SearchStructure::Panels;
+                    if (recallOnly && (isa != InstructionSet::Auto || threads != ThreadUse::Auto))
+                        continue;
                     sphnet::SearchPlan plan;
                     plan.foreignInReach = structure;
                     plan.instructions = isa;
                     plan.threads = threads;
                     sphnet::TrainingPaths ran;
                     {
-                        const PollBudget budget(isa == InstructionSet::Avx2 ? 100 : sphnet::kDefaultPollBudget);
+                        const PollBudget budget(
+                            isa == InstructionSet::Avx2 ? 100 : sphnet::kDefaultPollBudget);
                         expectSameTraining(t, start, "plans", plan, &ran, &want);
                     }
-                    const std::string what = "p=" + bits(p) + " " + sphnet::describeSearchPlan(plan);
+                    const std::string what =
+                        "p=" + bits(p) + " " + sphnet::describeSearchPlan(plan);
                     const bool tiles = structure == SearchStructure::Tiles && tiled;
                     const bool lists = structure == SearchStructure::BlockLists && !tiled;
                     EXPECT_GT(ran.remembered, 0) << what;
@@ -781,12 +825,15 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                         EXPECT_EQ(ran.blockLists > 0, lists) << what;
                     }
                     // The kernels asked for, or the widest below them this processor has.
-                    const InstructionSet tileIsa = ran.tileInstructions, panelIsa = ran.panelInstructions;
+                    const InstructionSet tileIsa = ran.tileInstructions,
+                                         panelIsa = ran.panelInstructions;
                     if (tiles) {
-                        EXPECT_TRUE(isa == InstructionSet::Auto ? tileIsa != isa : tileIsa <= isa) << what;
+                        EXPECT_TRUE(isa == InstructionSet::Auto ? tileIsa != isa : tileIsa <= isa)
+                            << what;
                     }
                     if (lists) {
-                        EXPECT_TRUE(isa == InstructionSet::Auto ? panelIsa != isa : panelIsa <= isa) << what;
+                        EXPECT_TRUE(isa == InstructionSet::Auto ? panelIsa != isa : panelIsa <= isa)
+                            << what;
                     }
                     if (threads == ThreadUse::One) {
                         EXPECT_EQ(ran.splitScans + ran.sharedCollects, 0) << what;
@@ -827,7 +874,8 @@ TEST(BoundaryCases, TiesOnTheCoverageAndConflictThresholds) {
             t.margin = g.between(0, 2) * 0.1;
             t.maxPresentations = g.between(1, 6);
             t.oflag = g.between(0, 3);
-            const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "lattice");
+            const reference::TrainingResult trained =
+                expectSameTraining(t, g.counters(), "lattice");
             reference::RecallProblem r = recallProblemFrom(g, t, trained, 60);
             // Patterns exactly at the tolerance edge of a node.
             for (std::size_t j = 0; j < r.templates.size() && j < 10; ++j) {
@@ -854,7 +902,8 @@ TEST(BoundaryCases, TinyHugeAndEmptyInputs) {
         t.rMax *= factor;
         t.margin *= factor;
         const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "scaled");
-        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 20)), g.counters(), "scaled");
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 20)), g.counters(),
+                         "scaled");
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -938,7 +987,8 @@ TEST(BoundaryCases, ManyDimensions) {
         t.dimension = g.chance(0.5) ? 1025 : 1100;
         // Three labelled clusters whose spreads overlap a little.
         const int count = g.between(90, 160);
-        const std::vector<std::vector<double>> centres = g.points(3, t.dimension, Layout::Uniform, 1.0);
+        const std::vector<std::vector<double>> centres =
+            g.points(3, t.dimension, Layout::Uniform, 1.0);
         for (int k = 0; k < count; ++k) {
             const int label = g.between(0, 2);
             std::vector<double> x(centres[label]);
@@ -958,7 +1008,8 @@ TEST(BoundaryCases, ManyDimensions) {
         t.maxPresentations = g.between(1, 4);
         t.oflag = g.between(0, 1);
         const reference::TrainingResult trained = expectSameTraining(t, g.counters(), "wide");
-        expectSameRecall(recallProblemFrom(g, t, trained, g.between(50, 200)), g.counters(), "wide");
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(50, 200)), g.counters(),
+                         "wide");
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -1092,7 +1143,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
         // A budget of 16 patterns' work (nodes * n terms each): sub-chunks of 16 patterns,
         // two whole groups of the blocked scans.
         constexpr int kStep = 16;
-        const PollBudget budget(kStep * r.templates.size() * static_cast<std::uint64_t>(r.dimension));
+        const PollBudget budget(kStep * r.templates.size() *
+                                static_cast<std::uint64_t>(r.dimension));
         const bool threaded = std::thread::hardware_concurrency() >= 2;  // 6000 patterns: enough
         // The reference's counters after each prefix of the patterns.
         std::vector<Counters> after(1);
@@ -1118,8 +1170,9 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
             EXPECT_TRUE(host.faults.empty()) << polls;
             EXPECT_EQ(host.console, "") << polls;
             std::size_t done = 0;
-            while (done < after.size() && (after[done].flops != sphnet::opCounters.flops ||
-                                           after[done].comparisons != sphnet::opCounters.comparisons)) {
+            while (done < after.size() &&
+                   (after[done].flops != sphnet::opCounters.flops ||
+                    after[done].comparisons != sphnet::opCounters.comparisons)) {
                 ++done;
             }
             ASSERT_LT(done, after.size()) << polls << ": the counters match no prefix";
@@ -1199,7 +1252,6 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(FastPaths, AllocationFailures, ::testing::Values(3, 10, 8));
 
-
 // ---- Recall under every search plan ----
 
 // A recall problem for the forced search paths: patterns on a node's centre, near it, on or
@@ -1224,8 +1276,11 @@ reference::RecallProblem planProblem(Generator& g, const PlanCase& c) {
     const auto centres = g.points(c.nodes, n, Layout::Clustered, 1.0);
     for (int t = 0; t < c.nodes; ++t) {
         std::vector<double> row(n + 1);
-        for (int i = 0; i < n; ++i) row[i] = c.integers ? g.between(0, 16) : centres[t][i] * c.scale;
-        row[n] = c.integers ? g.between(-1, 8) : g.chance(0.05) ? -c.scale : g.uniform(0.0, 0.3) * c.scale;
+        for (int i = 0; i < n; ++i)
+            row[i] = c.integers ? g.between(0, 16) : centres[t][i] * c.scale;
+        row[n] = c.integers       ? g.between(-1, 8)
+                 : g.chance(0.05) ? -c.scale
+                                  : g.uniform(0.0, 0.3) * c.scale;
         r.templates.push_back(row);
         r.nodeLabels.push_back(g.between(1, 4));
     }
@@ -1235,9 +1290,12 @@ reference::RecallProblem planProblem(Generator& g, const PlanCase& c) {
         std::vector<double> x(node.begin(), node.begin() + n);
         const int kind = g.between(0, 4);
         if (kind == 1 && node[n] >= 0) {
-            x[g.between(0, n - 1)] += c.integers ? node[n] + g.between(-1, 1) : node[n] + beyond[g.between(0, 3)] * c.scale;
+            x[g.between(0, n - 1)] += c.integers ? node[n] + g.between(-1, 1)
+                                                 : node[n] + beyond[g.between(0, 3)] * c.scale;
         } else if (kind == 2) {
-            for (int e = 0; e < 3; ++e) x[g.between(0, n - 1)] += c.integers ? g.between(-1, 1) : g.uniform(-0.05, 0.05) * c.scale;
+            for (int e = 0; e < 3; ++e)
+                x[g.between(0, n - 1)] +=
+                    c.integers ? g.between(-1, 1) : g.uniform(-0.05, 0.05) * c.scale;
         } else if (kind == 3) {
             for (double& v : x) v = c.integers ? g.between(0, 16) : g.uniform(-1.0, 1.0) * c.scale;
         } else if (kind == 4) {
@@ -1267,12 +1325,15 @@ TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
         {"pInf", kInf, 2, 200, 150, false, 3.0, false, true},
         {"p1.5", 1.5, 4, 150, 120, false, 1.0, false, true},
     };
-    const S everyStructure[] = {S::Auto, S::Plain, S::Grid, S::Tiles, S::Tree, S::Panels, S::BlockLists};
-    const PanelPrecision precisions[] = {PanelPrecision::Auto, PanelPrecision::Double, PanelPrecision::Single};
-    const sphnet::InstructionSet instructionSets[] = {sphnet::InstructionSet::Auto, sphnet::InstructionSet::Portable,
-                                                      sphnet::InstructionSet::Sse2, sphnet::InstructionSet::Avx2,
-                                                      sphnet::InstructionSet::Avx512};
-    const sphnet::ThreadUse threadUses[] = {sphnet::ThreadUse::Auto, sphnet::ThreadUse::One, sphnet::ThreadUse::Two};
+    const S everyStructure[] = {S::Auto, S::Plain,  S::Grid,      S::Tiles,
+                                S::Tree, S::Panels, S::BlockLists};
+    const PanelPrecision precisions[] = {PanelPrecision::Auto, PanelPrecision::Double,
+                                         PanelPrecision::Single};
+    const sphnet::InstructionSet instructionSets[] = {
+        sphnet::InstructionSet::Auto, sphnet::InstructionSet::Portable,
+        sphnet::InstructionSet::Sse2, sphnet::InstructionSet::Avx2, sphnet::InstructionSet::Avx512};
+    const sphnet::ThreadUse threadUses[] = {sphnet::ThreadUse::Auto, sphnet::ThreadUse::One,
+                                            sphnet::ThreadUse::Two};
     Generator g(0x91a4u);
     for (const PlanCase& c : cases) {
         reference::RecallProblem r = planProblem(g, c);
@@ -1284,12 +1345,18 @@ TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
         // Which structures can answer a question here.
         auto answers = [&](S s, bool nearest) {
             switch (s) {
-                case S::Plain: return true;
-                case S::Grid: return !nearest;
-                case S::Tiles: return c.p == 1.0 || c.p == kInf;
-                case S::Tree: return c.n <= 16;
-                case S::Panels: return c.p == 2.0 && !c.huge;
-                default: return false;
+                case S::Plain:
+                    return true;
+                case S::Grid:
+                    return !nearest;
+                case S::Tiles:
+                    return c.p == 1.0 || c.p == kInf;
+                case S::Tree:
+                    return c.n <= 16;
+                case S::Panels:
+                    return c.p == 2.0 && !c.huge;
+                default:
+                    return false;
             }
         };
         std::vector<S> coverWays, nearestWays;
@@ -1304,17 +1371,20 @@ TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
             if (!made[r.oflag][r.nnOption]) {
                 want = reference::recall(r, start);
                 made[r.oflag][r.nnOption] = true;
-                for (double covering : want.coverCount) anyUncovered = anyUncovered || covering == 0;
+                for (double covering : want.coverCount)
+                    anyUncovered = anyUncovered || covering == 0;
             }
             sphnet::RecallPaths paths;
             {
                 // Sub-chunks of 32 patterns: both threads take some.
                 const std::uint64_t terms = 32 * static_cast<std::uint64_t>(c.nodes) * c.n;
-                PollBudget budget(plan.threads == sphnet::ThreadUse::Two ? terms : sphnet::kDefaultPollBudget);
+                PollBudget budget(
+                    plan.threads == sphnet::ThreadUse::Two ? terms : sphnet::kDefaultPollBudget);
                 expectSameRecall(r, start, c.name, true, plan, &paths, &want);
             }
-            const std::string what = std::string(c.name) + " plan: " + sphnet::describeSearchPlan(plan) +
-                                     " oflag=" + std::to_string(r.oflag) + " nn=" + std::to_string(r.nnOption);
+            const std::string what =
+                std::string(c.name) + " plan: " + sphnet::describeSearchPlan(plan) +
+                " oflag=" + std::to_string(r.oflag) + " nn=" + std::to_string(r.nnOption);
             auto expected = [&](S forced, bool nearest) {
                 return sphnet::RecallPaths::bit(answers(forced, nearest) ? forced : S::Plain);
             };
@@ -1322,14 +1392,18 @@ TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
                 EXPECT_EQ(paths.cover, expected(plan.firstCover, false)) << what;
             }
             if (plan.nearest != S::Auto) {
-                EXPECT_EQ(paths.nearest, r.nnOption == 1 && anyUncovered ? expected(plan.nearest, true) : 0u) << what;
+                EXPECT_EQ(paths.nearest,
+                          r.nnOption == 1 && anyUncovered ? expected(plan.nearest, true) : 0u)
+                    << what;
             }
             if (plan.census != S::Auto) {
                 EXPECT_EQ(paths.census, expected(plan.census, false)) << what;
             }
-            if ((paths.cover | paths.nearest | paths.census) & sphnet::RecallPaths::bit(S::Panels)) {
+            if ((paths.cover | paths.nearest | paths.census) &
+                sphnet::RecallPaths::bit(S::Panels)) {
                 const bool single = plan.precision != PanelPrecision::Double && c.singleFits;
-                EXPECT_EQ(paths.precision, single ? PanelPrecision::Single : PanelPrecision::Double) << what;
+                EXPECT_EQ(paths.precision, single ? PanelPrecision::Single : PanelPrecision::Double)
+                    << what;
             }
             const bool two = plan.threads == sphnet::ThreadUse::Two && r.oflag <= 1;
             EXPECT_EQ(paths.workers, two ? 2 : 1) << what;

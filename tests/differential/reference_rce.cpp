@@ -22,7 +22,9 @@ void print(std::string& out, const char* format, ...) {
     out += buffer;
 }
 
-std::int32_t toLabel(double label) { return static_cast<std::int32_t>(label); }
+std::int32_t toLabel(double label) {
+    return static_cast<std::int32_t>(label);
+}
 
 struct Node {
     std::int32_t label = 0;
@@ -58,7 +60,8 @@ struct Network {
             counters.comparisons += 1u;
             double sum = 0.0;
             for (int i = 0; i < n; ++i) sum += std::pow(std::fabs(node.centre[i] - x[i]), p);
-            const bool normal = sum >= std::numeric_limits<double>::min() && sum <= std::numeric_limits<double>::max();
+            const bool normal = sum >= std::numeric_limits<double>::min() &&
+                                sum <= std::numeric_limits<double>::max();
             d = normal || std::isnan(sum) ? std::pow(sum, pInv) : rescaled(node.centre.data(), x);
         }
         node.lastDistance = d;
@@ -213,10 +216,11 @@ TrainingResult learn(const TrainingProblem& in, Counters counters) {
         print(out, "Training set contained %d training patterns\n", N);
         const std::int64_t nodeValues = (static_cast<std::int64_t>(in.dimension) + 1) * nodeCount;
         const std::int64_t patternValues = static_cast<std::int64_t>(N) * in.dimension;
-        const double pct = patternValues == 0 ? 0.0
-                                              : (1.0 - static_cast<double>(nodeValues) /
-                                                           static_cast<double>(patternValues)) *
-                                                    100.0;
+        const double pct =
+            patternValues == 0
+                ? 0.0
+                : (1.0 - static_cast<double>(nodeValues) / static_cast<double>(patternValues)) *
+                      100.0;
         if (nodeCount == 1) {
             print(out, "%d node created (%f%% ", nodeCount, std::fabs(pct));
         } else {

@@ -5,8 +5,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <climits>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -101,8 +101,7 @@ inline std::mt19937_64& tameSource() {
 
 inline double tameValue(FuzzedDataProvider&) {
     const std::uint64_t v = tameSource()();
-    if (v % 128 == 0)
-        return specialValueAt(static_cast<std::size_t>(v >> 8));
+    if (v % 128 == 0) return specialValueAt(static_cast<std::size_t>(v >> 8));
     return (static_cast<int>((v >> 8) % 33) - 16) * 0.25;
 }
 
@@ -121,10 +120,11 @@ inline double tameLabel(FuzzedDataProvider&) {
 // then shifted by an offset and scaled: the unscaled data users pass, where single-precision
 // panels round and offsets cancel.
 class SetGenerator {
-public:
-    SetGenerator(FuzzedDataProvider& in, int minDimension, int maxDimension, bool wholeLevels = false) {
-        static const double scales[] = {1.0,      1.0,      1.0,       0x1p-10,  0x1p10,
-                                        0x1p-405, 0x1p470,  0x1p-1060, 0x1p-500, 0x1p500};
+  public:
+    SetGenerator(FuzzedDataProvider& in, int minDimension, int maxDimension,
+                 bool wholeLevels = false) {
+        static const double scales[] = {1.0,      1.0,     1.0,       0x1p-10,  0x1p10,
+                                        0x1p-405, 0x1p470, 0x1p-1060, 0x1p-500, 0x1p500};
         static const double spreads[] = {0.0, 1.0 / 64, 0.25, 1.0, 4.0};
         source_.seed(in.ConsumeIntegral<std::uint64_t>());
         n_ = in.ConsumeIntegralInRange<int>(minDimension, maxDimension);
@@ -141,18 +141,21 @@ public:
             static const double factors[] = {1.0, 1.0, 0.01, 3.0, 1e-3, 1e4};
             levels_ = levels[in.ConsumeIntegralInRange<std::size_t>(0, std::size(levels) - 1)];
             offset_ = offsets[in.ConsumeIntegralInRange<std::size_t>(0, std::size(offsets) - 1)];
-            scale_ = levels_ > 0 ? factors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(factors) - 1)]
-                                 : scale_;
+            scale_ =
+                levels_ > 0
+                    ? factors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(factors) - 1)]
+                    : scale_;
         }
         const double low = levels_ > 0 ? 0.0 : -4.0, high = levels_ > 0 ? levels_ : 4.0;
-        for (double& c : centres_)
-            c = std::uniform_real_distribution<double>(low, high)(source_);
+        for (double& c : centres_) c = std::uniform_real_distribution<double>(low, high)(source_);
     }
 
     int dimension() const { return n_; }
     double scale() const { return scale_; }
     // A distance typical between rows of the set: radii and widths are drawn as multiples of it.
-    double reach() const { return levels_ > 0 ? scale_ * levels_ * std::sqrt(static_cast<double>(n_)) / 4 : scale_; }
+    double reach() const {
+        return levels_ > 0 ? scale_ * levels_ * std::sqrt(static_cast<double>(n_)) / 4 : scale_;
+    }
     // A number in [0, 1) from the seed.
     double uniform() { return std::uniform_real_distribution<double>(0.0, 1.0)(source_); }
 
@@ -164,7 +167,8 @@ public:
         const std::size_t clusters = centres_.size() / n;
         values.assign(count * n, 0.0);
         labels.assign(count, 0.0);
-        std::normal_distribution<double> noise(0.0, spread_ * stretch * (levels_ > 0 ? levels_ / 4 : 1.0));
+        std::normal_distribution<double> noise(
+            0.0, spread_ * stretch * (levels_ > 0 ? levels_ / 4 : 1.0));
         for (std::size_t k = 0; k < count; ++k) {
             if (k > 0 && static_cast<int>(source_() % 100) < repeatPercent_) {
                 const std::size_t from = source_() % k;
@@ -178,8 +182,7 @@ public:
                     if (levels_ > 0) {
                         v = offset_ + scale_ * std::min(std::max(std::round(v), 0.0), levels_);
                     } else {
-                        if (quarters_)
-                            v = std::round(v * 4.0) / 4.0;
+                        if (quarters_) v = std::round(v * 4.0) / 4.0;
                         v *= scale_;
                     }
                     values[i * count + k] = v;
@@ -191,7 +194,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mt19937_64 source_;
     int n_ = 0;
     double scale_ = 1.0;
@@ -233,20 +236,17 @@ constexpr std::size_t kMaxElements = 1024;
 
 inline std::size_t elementCount(const std::vector<mwSize>& dims) {
     std::size_t count = 1;
-    for (mwSize d : dims)
-        count *= static_cast<std::size_t>(d);
+    for (mwSize d : dims) count *= static_cast<std::size_t>(d);
     return count;
 }
 
 inline standin::Array makeArray(FuzzedDataProvider& in, mxClassID classId, std::vector<mwSize> dims,
                                 bool complex, bool sparse, double (*value)(FuzzedDataProvider&)) {
     if (elementCount(dims) > kMaxElements) {
-        for (mwSize& d : dims)
-            d = d > 3 ? 3 : d;
+        for (mwSize& d : dims) d = d > 3 ? 3 : d;
     }
     std::vector<double> values(elementCount(dims));
-    for (double& v : values)
-        v = value(in);
+    for (double& v : values) v = value(in);
     return standin::array(classId, dims, complex, sparse, values);
 }
 
@@ -264,8 +264,7 @@ inline mxClassID anyClass(FuzzedDataProvider& in) {
 inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize cols,
                                    double (*value)(FuzzedDataProvider&)) {
     const int mode = in.ConsumeIntegralInRange<int>(0, 15);
-    if (mode <= 9)
-        return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, false, false, value);
+    if (mode <= 9) return makeArray(in, mxDOUBLE_CLASS, {rows, cols}, false, false, value);
     switch (mode) {
         case 10:  // transposed: a row where a column is expected, or the reverse
             return makeArray(in, mxDOUBLE_CLASS, {cols, rows}, false, false, value);
@@ -276,8 +275,7 @@ inline standin::Array makeArgument(FuzzedDataProvider& in, mwSize rows, mwSize c
         }
         case 12: {  // three or four dimensions, singleton trailing ones included
             std::vector<mwSize> dims(in.ConsumeIntegralInRange<std::size_t>(3, 4));
-            for (mwSize& d : dims)
-                d = in.ConsumeIntegralInRange<mwSize>(0, 3);
+            for (mwSize& d : dims) d = in.ConsumeIntegralInRange<mwSize>(0, 3);
             return makeArray(in, mxDOUBLE_CLASS, dims, false, false, value);
         }
         case 13:  // empty: no rows and columns up to and past the int range, or the reverse
@@ -326,10 +324,8 @@ inline int makeCount(FuzzedDataProvider& in, int expected) {
 inline standin::CallOptions makeCallOptions(FuzzedDataProvider& in) {
     standin::CallOptions options;
     const int choice = in.ConsumeIntegralInRange<int>(0, 7);
-    if (choice == 0)
-        options.failAllocation = in.ConsumeIntegralInRange<long>(1, 400);
-    if (choice == 1)
-        options.interruptAfterPolls = in.ConsumeIntegralInRange<long>(0, 30);
+    if (choice == 0) options.failAllocation = in.ConsumeIntegralInRange<long>(1, 400);
+    if (choice == 1) options.interruptAfterPolls = in.ConsumeIntegralInRange<long>(0, 30);
     return options;
 }
 
@@ -349,8 +345,7 @@ inline bool isScalarLike(const mxArray* a) {
 inline bool allFinite(const mxArray* a) {
     const double* pr = mxGetPr(a);
     for (std::size_t i = 0; i < mxGetNumberOfElements(a); ++i) {
-        if (!std::isfinite(pr[i]))
-            return false;
+        if (!std::isfinite(pr[i])) return false;
     }
     return true;
 }
@@ -358,8 +353,7 @@ inline bool allFinite(const mxArray* a) {
 inline bool labelsFitInt32(const mxArray* a) {
     const double* pr = mxGetPr(a);
     for (std::size_t i = 0; i < mxGetNumberOfElements(a); ++i) {
-        if (!(pr[i] > -2147483649.0 && pr[i] < 2147483648.0))
-            return false;
+        if (!(pr[i] > -2147483649.0 && pr[i] < 2147483648.0)) return false;
     }
     return true;
 }

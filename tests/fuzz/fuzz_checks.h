@@ -18,14 +18,12 @@ namespace sphnet_fuzz {
                  "\n*** broken: %s\n    error: %s \"%s\"\n    console (first 2000 chars): %s\n",
                  what.c_str(), result.identifier.c_str(), result.error.c_str(),
                  result.console.substr(0, 2000).c_str());
-    for (const std::string& f : result.faults)
-        std::fprintf(stderr, "    fault: %s\n", f.c_str());
+    for (const std::string& f : result.faults) std::fprintf(stderr, "    fault: %s\n", f.c_str());
     std::abort();
 }
 
 inline void require(bool condition, const std::string& what, const standin::CallResult& result) {
-    if (!condition)
-        broken(what, result);
+    if (!condition) broken(what, result);
 }
 
 inline const sphnet_testing::DocumentedMessages& documentedMessages() {

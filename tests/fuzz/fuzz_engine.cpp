@@ -22,7 +22,8 @@ namespace {
 const char kName[] = "sphnet_engine";
 
 double labelValue(FuzzedDataProvider& in) {
-    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in) : in.ConsumeIntegralInRange<int>(-1, 3);
+    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
+                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
 }
 
 double normValue(FuzzedDataProvider& in) {
@@ -34,21 +35,26 @@ double smallNonNegative(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
 }
 
-double flag(FuzzedDataProvider& in) { return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in); }
+double flag(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
+}
 
 // The plan argument: a plan text drawn from the input as a rule, else words the parser must
 // refuse, or no text at all.
 standin::Array planArgument(FuzzedDataProvider& in) {
-    static const char* const malformed[] = {"cover",           "cover=",         "cover=bogus", "isa=avx2,threads=three",
-                                            "census=Panels",   "precision=half", "=plain",      "nearest=tree extra",
-                                            "threads=two;",    "foreign==lists"};
+    static const char* const malformed[] = {
+        "cover",         "cover=",         "cover=bogus", "isa=avx2,threads=three",
+        "census=Panels", "precision=half", "=plain",      "nearest=tree extra",
+        "threads=two;",  "foreign==lists"};
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
         case 0:
-            return standin::text(malformed[in.ConsumeIntegralInRange<std::size_t>(0, std::size(malformed) - 1)]);
+            return standin::text(
+                malformed[in.ConsumeIntegralInRange<std::size_t>(0, std::size(malformed) - 1)]);
         case 1:  // not a char row: numbers, a char matrix, a sparse or empty char array
-            return makeArray(in, in.ConsumeBool() ? mxDOUBLE_CLASS : mxCHAR_CLASS,
-                             {in.ConsumeIntegralInRange<mwSize>(0, 2), in.ConsumeIntegralInRange<mwSize>(0, 3)}, false,
-                             in.ConsumeBool(), labelValue);
+            return makeArray(
+                in, in.ConsumeBool() ? mxDOUBLE_CLASS : mxCHAR_CLASS,
+                {in.ConsumeIntegralInRange<mwSize>(0, 2), in.ConsumeIntegralInRange<mwSize>(0, 3)},
+                false, in.ConsumeBool(), labelValue);
         case 2:
             return standin::text("");
         default: {
@@ -65,14 +71,15 @@ bool planIsValid(const mxArray* a) {
     if (!mxIsChar(a) || mxIsSparse(a) || mxGetNumberOfDimensions(a) != 2 || mxGetM(a) > 1)
         return false;
     std::string text(mxGetNumberOfElements(a) + 1, '\0');
-    if (mxGetString(a, &text[0], static_cast<mwSize>(text.size())) != 0)
-        return false;
+    if (mxGetString(a, &text[0], static_cast<mwSize>(text.size())) != 0) return false;
     text.pop_back();
     sphnet::SearchPlan plan;
     return parseSearchPlan(text, plan);
 }
 
-bool isEmptyDouble(const mxArray* a) { return mxIsDouble(a) && mxGetNumberOfElements(a) == 0; }
+bool isEmptyDouble(const mxArray* a) {
+    return mxIsDouble(a) && mxGetNumberOfElements(a) == 0;
+}
 
 bool fitsInt(const mxArray* a) {
     const mwSize* d = mxGetDimensions(a);
@@ -80,58 +87,53 @@ bool fitsInt(const mxArray* a) {
 }
 
 bool classesValid(const mxArray* a, std::size_t count) {
-    if (count == 0 && isEmptyDouble(a))
-        return true;
-    if (!isMatrix(a) || !labelsFitInt32(a))
-        return false;
+    if (count == 0 && isEmptyDouble(a)) return true;
+    if (!isMatrix(a) || !labelsFitInt32(a)) return false;
     const mwSize* d = mxGetDimensions(a);
-    return (d[0] == 1 && static_cast<std::size_t>(d[1]) == count) || (d[1] == 1 && static_cast<std::size_t>(d[0]) == count);
+    return (d[0] == 1 && static_cast<std::size_t>(d[1]) == count) ||
+           (d[1] == 1 && static_cast<std::size_t>(d[0]) == count);
 }
 
 bool numberIn(const mxArray* a, double low, double high, bool finite) {
-    if (!isScalarLike(a))
-        return false;
+    if (!isScalarLike(a)) return false;
     const double v = mxGetScalar(a);
     return v >= low && v <= high && (!finite || std::isfinite(v));
 }
 
 // args[0] is the command.
 bool trainingWasValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if ((a.size() != 10 && a.size() != 11) || nlhs > 4)
-        return false;
+    if ((a.size() != 10 && a.size() != 11) || nlhs > 4) return false;
     if (!isMatrix(a[1]) || !fitsInt(a[1]) || !allFinite(a[1]) || !classesValid(a[2], mxGetM(a[1])))
         return false;
-    if (!numberIn(a[3], 1, kInf, false) || !numberIn(a[4], 0, kInf, true) || !numberIn(a[5], 0, kInf, true) ||
-        !numberIn(a[6], 1, kInf, false) || !numberIn(a[7], 0, 1, true))
+    if (!numberIn(a[3], 1, kInf, false) || !numberIn(a[4], 0, kInf, true) ||
+        !numberIn(a[5], 0, kInf, true) || !numberIn(a[6], 1, kInf, false) ||
+        !numberIn(a[7], 0, 1, true))
         return false;
     const bool noStart = isEmptyDouble(a[8]);
-    if (!noStart && (!isMatrix(a[8]) || !fitsInt(a[8]) || mxGetN(a[8]) != mxGetN(a[1]) + 1 || !allFinite(a[8])))
+    if (!noStart &&
+        (!isMatrix(a[8]) || !fitsInt(a[8]) || mxGetN(a[8]) != mxGetN(a[1]) + 1 || !allFinite(a[8])))
         return false;
     return classesValid(a[9], noStart ? 0 : mxGetM(a[8])) && (a.size() == 10 || planIsValid(a[10]));
 }
 
 bool recallWasValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if ((a.size() != 6 && a.size() != 7) || nlhs > 5)
-        return false;
+    if ((a.size() != 6 && a.size() != 7) || nlhs > 5) return false;
     const mxArray* nodes = a[1];
-    if (!isMatrix(nodes) || !fitsInt(nodes) || mxGetN(nodes) < 1)
-        return false;
+    if (!isMatrix(nodes) || !fitsInt(nodes) || mxGetN(nodes) < 1) return false;
     const std::size_t m = mxGetM(nodes), n = mxGetN(nodes) - 1;
     for (std::size_t v = 0; v < mxGetNumberOfElements(nodes); ++v) {
         const double x = mxGetPr(nodes)[v];
-        if (std::isnan(x) || (v < m * n && std::isinf(x)))
-            return false;
+        if (std::isnan(x) || (v < m * n && std::isinf(x))) return false;
     }
-    if (!classesValid(a[2], m) || !numberIn(a[3], 1, kInf, false))
-        return false;
-    if (!isMatrix(a[4]) || !fitsInt(a[4]) || mxGetN(a[4]) != n || !allFinite(a[4]))
-        return false;
+    if (!classesValid(a[2], m) || !numberIn(a[3], 1, kInf, false)) return false;
+    if (!isMatrix(a[4]) || !fitsInt(a[4]) || mxGetN(a[4]) != n || !allFinite(a[4])) return false;
     return numberIn(a[5], 0, 1, true) && (a.size() == 6 || planIsValid(a[6]));
 }
 
 void checkTraining(const std::vector<const mxArray*>& a, int nlhs, const standin::CallResult& r) {
     require(trainingWasValid(a, nlhs), "invalid arguments were accepted", r);
-    require(r.outputs.size() == static_cast<std::size_t>(std::max(nlhs, 1)), "wrong output count", r);
+    require(r.outputs.size() == static_cast<std::size_t>(std::max(nlhs, 1)), "wrong output count",
+            r);
     for (const standin::Array& out : r.outputs)
         require(isMatrix(out.get()), "an output is not a real double matrix", r);
     const std::size_t count = mxGetM(a[1]), n = mxGetN(a[1]);
@@ -140,23 +142,25 @@ void checkTraining(const std::vector<const mxArray*>& a, int nlhs, const standin
     const std::size_t k = mxGetM(nodes);
     require(mxGetN(nodes) == n + 1, "nodes misshapen", r);
     if (nlhs > 1)
-        require(mxGetM(r.outputs[1].get()) == k && mxGetN(r.outputs[1].get()) == 1, "nodeClass misshapen", r);
+        require(mxGetM(r.outputs[1].get()) == k && mxGetN(r.outputs[1].get()) == 1,
+                "nodeClass misshapen", r);
     const double limit = std::trunc(std::min(mxGetScalar(a[6]), 2147483647.0));
     double passes = -1;
     if (nlhs > 2) {
         passes = mxGetScalar(r.outputs[2].get());
-        require(passes >= 0 && passes <= limit && passes == std::floor(passes), "passes outside 0..maxPasses", r);
+        require(passes >= 0 && passes <= limit && passes == std::floor(passes),
+                "passes outside 0..maxPasses", r);
     }
     if (nlhs > 3) {
         const double converged = mxGetScalar(r.outputs[3].get());
-        require(converged == (passes < limit ? 1.0 : 0.0), "converged does not follow from the pass count", r);
+        require(converged == (passes < limit ? 1.0 : 0.0),
+                "converged does not follow from the pass count", r);
     }
     require(k >= starts, "start nodes were dropped", r);
     // The literal trainer, where its cost stays moderate.
-    const double work = static_cast<double>(count) * static_cast<double>(k) * static_cast<double>(n + 1) *
-                        std::min(limit, 2.0);
-    if (nlhs < 3 || work > 1e7 || limit > 50)
-        return;
+    const double work = static_cast<double>(count) * static_cast<double>(k) *
+                        static_cast<double>(n + 1) * std::min(limit, 2.0);
+    if (nlhs < 3 || work > 1e7 || limit > 50) return;
     reference::TrainingProblem problem;
     problem.dimension = static_cast<int>(n);
     problem.patterns = rowsOf(mxGetPr(a[1]), count, n);
@@ -176,50 +180,51 @@ void checkTraining(const std::vector<const mxArray*>& a, int nlhs, const standin
 
 void checkRecall(const std::vector<const mxArray*>& a, int nlhs, const standin::CallResult& r) {
     require(recallWasValid(a, nlhs), "invalid arguments were accepted", r);
-    require(r.outputs.size() == static_cast<std::size_t>(std::max(nlhs, 1)), "wrong output count", r);
+    require(r.outputs.size() == static_cast<std::size_t>(std::max(nlhs, 1)), "wrong output count",
+            r);
     const std::size_t m = mxGetM(a[1]), n = mxGetN(a[1]) - 1, count = mxGetM(a[4]);
     const double* info[4] = {};
     for (std::size_t f = 0; f < r.outputs.size(); ++f) {
         const mxArray* out = r.outputs[f].get();
-        require(isMatrix(out) && mxGetM(out) == count && mxGetN(out) == 1, "an output is not P x 1", r);
-        if (f > 0)
-            info[f - 1] = mxGetPr(out);
+        require(isMatrix(out) && mxGetM(out) == count && mxGetN(out) == 1, "an output is not P x 1",
+                r);
+        if (f > 0) info[f - 1] = mxGetPr(out);
     }
     if (static_cast<double>(m) * static_cast<double>(count) * static_cast<double>(n + 1) > 4e6)
         return;
     reference::RecallProblem problem;
     problem.dimension = static_cast<int>(n);
     problem.templates = rowsOf(mxGetPr(a[1]), m, n + 1);
-    if (m > 0)
-        problem.nodeLabels.assign(mxGetPr(a[2]), mxGetPr(a[2]) + m);
+    if (m > 0) problem.nodeLabels.assign(mxGetPr(a[2]), mxGetPr(a[2]) + m);
     problem.p = mxGetScalar(a[3]);
     problem.patterns = rowsOf(mxGetPr(a[4]), count, n);
     problem.unknownLabel = 0;
     problem.nnOption = mxGetScalar(a[5]) != 0 ? 1 : 0;
-    const std::string difference = differenceFromLiteral(problem, mxGetPr(r.outputs[0].get()), info);
+    const std::string difference =
+        differenceFromLiteral(problem, mxGetPr(r.outputs[0].get()), info);
     require(difference.empty(), difference, r);
 }
 
 // Radii for `count` rows on the set's scale: shrunken past zero, zero or infinite, or spread
 // up to `width`.
-void appendRadii(FuzzedDataProvider& in, SetGenerator& set, std::size_t count, std::vector<double>& table,
-                 bool finiteOnly) {
+void appendRadii(FuzzedDataProvider& in, SetGenerator& set, std::size_t count,
+                 std::vector<double>& table, bool finiteOnly) {
     static const double widths[] = {0x1p-30, 0.25, 1.0, 2.0, 4.0};
-    const double width = set.reach() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
+    const double width =
+        set.reach() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
     const int radiusMode = in.ConsumeIntegralInRange<int>(0, 4);
     for (std::size_t j = 0; j < count; ++j) {
         double radius = width * set.uniform();
         const int mode = radiusMode < 4 ? radiusMode : static_cast<int>(set.uniform() * 4);
-        if (mode == 1)
-            radius = -radius;
-        if (mode == 2)
-            radius = set.uniform() < 0.1 && !finiteOnly ? kInf : 0.0;
+        if (mode == 1) radius = -radius;
+        if (mode == 2) radius = set.uniform() < 0.1 && !finiteOnly ? kInf : 0.0;
         table.push_back(radius);
     }
 }
 
 standin::Array labelsArgument(FuzzedDataProvider& in, const std::vector<double>& labels) {
-    return in.ConsumeBool() ? standin::matrix(labels.size(), 1, labels) : standin::matrix(1, labels.size(), labels);
+    return in.ConsumeBool() ? standin::matrix(labels.size(), 1, labels)
+                            : standin::matrix(1, labels.size(), labels);
 }
 
 // A generated training set (integer-valued sets among them), settings on its scale, and
@@ -232,15 +237,18 @@ int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned
         in.ConsumeBool() ? boundedCount(in, 1, 3000, static_cast<double>(count * n), 3e6) : 0;
     static const double radii[] = {0.0, 0x1p-30, 0.25, 1.0, 4.0, 16.0};
     static const double margins[] = {0.0, 0.0, 0.25, 2.0};
-    const double rMax = set.reach() * radii[in.ConsumeIntegralInRange<std::size_t>(0, std::size(radii) - 1)];
-    const double margin = set.reach() * margins[in.ConsumeIntegralInRange<std::size_t>(0, std::size(margins) - 1)];
+    const double rMax =
+        set.reach() * radii[in.ConsumeIntegralInRange<std::size_t>(0, std::size(radii) - 1)];
+    const double margin =
+        set.reach() * margins[in.ConsumeIntegralInRange<std::size_t>(0, std::size(margins) - 1)];
     const double p = generatedNorm(in);
     std::vector<double> values, labels, startRows, startLabels;
     set.fill(count, 1.0, values, labels);
     owned.push_back(standin::matrix(count, n, values));
     owned.push_back(labelsArgument(in, labels));
-    for (double setting : {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
-                           static_cast<double>(in.ConsumeIntegralInRange<int>(0, 1))})
+    for (double setting :
+         {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
+          static_cast<double>(in.ConsumeIntegralInRange<int>(0, 1))})
         owned.push_back(standin::scalar(setting));
     if (starts == 0) {
         owned.push_back(standin::matrix(0, 0, {}));
@@ -261,7 +269,8 @@ int generatedRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
     const auto n = static_cast<std::size_t>(set.dimension());
     // Up to 300 000 generated values: the set's generation stays a small part of a run.
     const std::size_t nodeCount = boundedCount(in, 64, 3000, static_cast<double>(n), 3e5);
-    const std::size_t patternCount = boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 6e5);
+    const std::size_t patternCount =
+        boundedCount(in, 1, 256, static_cast<double>(nodeCount * n), 6e5);
     const double p = generatedNorm(in);
     std::vector<double> templates, nodeLabels, patterns, unused;
     set.fill(nodeCount, 1.0, templates, nodeLabels);
@@ -280,7 +289,8 @@ int spelledTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
     const mwSize count = in.ConsumeIntegralInRange<mwSize>(0, 10);
     const mwSize n = in.ConsumeIntegralInRange<mwSize>(0, 5);
     owned.push_back(makeArgument(in, count, n, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, count, 1, labelValue) : makeArgument(in, 1, count, labelValue));
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, count, 1, labelValue)
+                                     : makeArgument(in, 1, count, labelValue));
     owned.push_back(makeScalarArgument(in, normValue));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
@@ -307,21 +317,25 @@ int spelledRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
     const mwSize m = in.ConsumeIntegralInRange<mwSize>(0, 8);
     const mwSize columns = in.ConsumeIntegralInRange<mwSize>(0, 5);
     owned.push_back(makeArgument(in, m, columns, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, m, 1, labelValue) : makeArgument(in, 1, m, labelValue));
+    owned.push_back(in.ConsumeBool() ? makeArgument(in, m, 1, labelValue)
+                                     : makeArgument(in, 1, m, labelValue));
     owned.push_back(makeScalarArgument(in, normValue));
-    owned.push_back(makeArgument(in, in.ConsumeIntegralInRange<mwSize>(0, 8), columns > 0 ? columns - 1 : 0, anyValue));
+    owned.push_back(makeArgument(in, in.ConsumeIntegralInRange<mwSize>(0, 8),
+                                 columns > 0 ? columns - 1 : 0, anyValue));
     owned.push_back(makeScalarArgument(in, flag));
     return makeCount(in, in.ConsumeIntegralInRange<int>(0, 5));
 }
 
 standin::Array commandArgument(FuzzedDataProvider& in, bool training) {
-    static const char* const others[] = {"", "trai", "TRAIN", "recalls", "predict", "train\x01", "recall  "};
+    static const char* const others[] = {"",        "trai",      "TRAIN",   "recalls",
+                                         "predict", "train\x01", "recall  "};
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
         case 0:
-            return standin::text(others[in.ConsumeIntegralInRange<std::size_t>(0, std::size(others) - 1)]);
+            return standin::text(
+                others[in.ConsumeIntegralInRange<std::size_t>(0, std::size(others) - 1)]);
         case 1:
-            return makeArray(in, anyClass(in), {1, in.ConsumeIntegralInRange<mwSize>(0, 6)}, false, in.ConsumeBool(),
-                             labelValue);
+            return makeArray(in, anyClass(in), {1, in.ConsumeIntegralInRange<mwSize>(0, 6)}, false,
+                             in.ConsumeBool(), labelValue);
         default:
             return standin::text(training ? "train" : "recall");
     }
@@ -336,27 +350,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool training = route % 2 == 1;
     const bool generated = route >= 6;  // a quarter of the runs: generated sets, past the checks
     const standin::CallOptions options = makeCallOptions(in);
-    owned.push_back(generated ? standin::text(training ? "train" : "recall") : commandArgument(in, training));
+    owned.push_back(generated ? standin::text(training ? "train" : "recall")
+                              : commandArgument(in, training));
     int nlhs = 0;
     if (generated)
         nlhs = training ? generatedTraining(in, owned) : generatedRecall(in, owned);
     else
         nlhs = training ? spelledTraining(in, owned) : spelledRecall(in, owned);
-    if (in.ConsumeIntegralInRange<int>(0, 3) != 0)
-        owned.push_back(planArgument(in));
+    if (in.ConsumeIntegralInRange<int>(0, 3) != 0) owned.push_back(planArgument(in));
     int nrhs = static_cast<int>(owned.size());
     if (!generated && in.ConsumeIntegralInRange<int>(0, 15) == 0)
         nrhs = in.ConsumeIntegralInRange<int>(0, nrhs);  // arguments left off
 
     std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i)
-        args.push_back(owned[static_cast<std::size_t>(i)].get());
+    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (!checkCallOutcome(kName, options, result))
-        return 0;
+    if (!checkCallOutcome(kName, options, result)) return 0;
     char command[8] = {};
-    require(nrhs >= 1 && mxGetString(args[0], command, sizeof command) == 0, "a call without a command succeeded",
-            result);
+    require(nrhs >= 1 && mxGetString(args[0], command, sizeof command) == 0,
+            "a call without a command succeeded", result);
     const std::string name = command;
     require(name == "train" || name == "recall", "an unknown command succeeded", result);
     if (name == "train")

@@ -44,34 +44,26 @@ double verbosity(FuzzedDataProvider& in) {
 // A run that never converges repeats its pass up to the limit and grows a node per pass, so
 // with patterns to present the limit stays small; huge limits are tried on empty sets.
 void boundPassLimit(mxArray* limit, mwSize patternCount) {
-    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit))
-        return;
+    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit)) return;
     const double most = patternCount > 10 ? 2 : 6;
     double* pr = mxGetPr(limit);
     for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
-        if (pr[i] > most)
-            pr[i] = most;
+        if (pr[i] > most) pr[i] = most;
     }
 }
 
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if (a.size() != 7 || nlhs != 3)
-        return false;
+    if (a.size() != 7 || nlhs != 3) return false;
     const mxArray* patterns = a[0];
-    if (!isMatrix(patterns) || !allFinite(patterns))
-        return false;
+    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
     const mwSize* pd = mxGetDimensions(patterns);
-    if (pd[0] >= INT_MAX || pd[1] >= INT_MAX)
-        return false;
+    if (pd[0] >= INT_MAX || pd[1] >= INT_MAX) return false;
     const mxArray* labels = a[1];
-    if (!isMatrix(labels) || !labelsFitInt32(labels))
-        return false;
+    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
     const mwSize* ld = mxGetDimensions(labels);
-    if (!((ld[0] == 1 && ld[1] == pd[0]) || (ld[1] == 1 && ld[0] == pd[0])))
-        return false;
+    if (!((ld[0] == 1 && ld[1] == pd[0]) || (ld[1] == 1 && ld[0] == pd[0]))) return false;
     for (int i = 2; i < 7; ++i) {
-        if (!isScalarLike(a[i]))
-            return false;
+        if (!isScalarLike(a[i])) return false;
     }
     const double margin = mxGetScalar(a[4]);
     const double oflag = mxGetScalar(a[6]);
@@ -143,10 +135,8 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
                 "a node label is not a whole int32", r);
         bool found = false;
         for (std::size_t p = 0; p < patternCount && !found; ++p) {
-            if (!creators.empty() && static_cast<int>(p) != creators[j])
-                continue;
-            if (j == 0 && p != 0)
-                break;  // the first pattern always makes the first node
+            if (!creators.empty() && static_cast<int>(p) != creators[j]) continue;
+            if (j == 0 && p != 0) break;  // the first pattern always makes the first node
             bool same = static_cast<std::int32_t>(patternLabels[p]) == label;
             for (std::size_t i = 0; i < n && same; ++i)
                 same = nodeData[i * k + j] == patternData[i * patternCount + p];
@@ -154,8 +144,7 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
         }
         require(found, "node " + std::to_string(j + 1) + " is not centred on its pattern", r);
     }
-    if (oflag == 0)
-        require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
     if (oflag >= 1) {
         require(r.console.find("\nRCE training ") != std::string::npos, "no summary", r);
         require(r.console.find("should had never happened") == std::string::npos,
@@ -172,16 +161,20 @@ void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& own
     const double p = generatedNorm(in);
     static const double radii[] = {0.0, 0x1p-30, 0.25, 1.0, 2.0, 4.0, 8.0, 32.0};
     static const double margins[] = {0.0, 0.0, 0.0, 0.25, 2.0};
-    const double rMax = set.scale() * radii[in.ConsumeIntegralInRange<std::size_t>(0, std::size(radii) - 1)];
+    const double rMax =
+        set.scale() * radii[in.ConsumeIntegralInRange<std::size_t>(0, std::size(radii) - 1)];
     const std::size_t marginChoice = in.ConsumeIntegralInRange<std::size_t>(0, std::size(margins));
-    const double margin = marginChoice == std::size(margins) ? 1e300 : set.scale() * margins[marginChoice];
+    const double margin =
+        marginChoice == std::size(margins) ? 1e300 : set.scale() * margins[marginChoice];
     std::vector<double> values, labels;
     set.fill(count, 1.0, values, labels);
     const auto n = static_cast<std::size_t>(set.dimension());
     owned.push_back(standin::matrix(count, n, values));
-    owned.push_back(in.ConsumeBool() ? standin::matrix(count, 1, labels) : standin::matrix(1, count, labels));
-    for (double setting : {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
-                           static_cast<double>(in.ConsumeIntegralInRange<int>(0, 2))}) {
+    owned.push_back(in.ConsumeBool() ? standin::matrix(count, 1, labels)
+                                     : standin::matrix(1, count, labels));
+    for (double setting :
+         {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
+          static_cast<double>(in.ConsumeIntegralInRange<int>(0, 2))}) {
         owned.push_back(standin::scalar(setting));
     }
 }
@@ -195,8 +188,7 @@ void compareWithLiteral(const std::vector<const mxArray*>& args, const standin::
     problem.dimension = static_cast<int>(n);
     for (std::size_t k = 0; k < count; ++k) {
         std::vector<double> row(n);
-        for (std::size_t i = 0; i < n; ++i)
-            row[i] = values[i * count + k];
+        for (std::size_t i = 0; i < n; ++i) row[i] = values[i * count + k];
         problem.patterns.push_back(row);
         problem.labels.push_back(mxGetPr(args[1])[k]);
     }
@@ -212,7 +204,8 @@ void compareWithLiteral(const std::vector<const mxArray*>& args, const standin::
     for (std::size_t j = 0; j < k; ++j) {
         bool same = mxGetPr(r.outputs[1].get())[j] == literal.labels[j];
         for (std::size_t i = 0; i <= n; ++i)
-            same = same && std::memcmp(&mxGetPr(nodes)[i * k + j], &literal.nodes[j][i], sizeof(double)) == 0;
+            same = same && std::memcmp(&mxGetPr(nodes)[i * k + j], &literal.nodes[j][i],
+                                       sizeof(double)) == 0;
         require(same, "node " + std::to_string(j + 1) + " differs from the literal trainer's", r);
     }
 }
@@ -239,16 +232,19 @@ void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallR
     const sphnet::ProcedureStatus status = sphnet::learnPrototypes(input, output);
     const std::size_t k = static_cast<std::size_t>(output.nodeCount);
     const std::size_t values = k * (static_cast<std::size_t>(input.dimension) + 1);
-    const bool same = status == sphnet::ProcedureStatus::Done && mxGetM(r.outputs[0].get()) == k &&
-                      std::memcmp(output.nodeValues, mxGetPr(r.outputs[0].get()), values * sizeof(double)) == 0 &&
-                      std::memcmp(output.nodeLabels, mxGetPr(r.outputs[1].get()), k * sizeof(double)) == 0 &&
-                      output.presentations == mxGetPr(r.outputs[2].get())[0];
+    const bool same =
+        status == sphnet::ProcedureStatus::Done && mxGetM(r.outputs[0].get()) == k &&
+        std::memcmp(output.nodeValues, mxGetPr(r.outputs[0].get()), values * sizeof(double)) == 0 &&
+        std::memcmp(output.nodeLabels, mxGetPr(r.outputs[1].get()), k * sizeof(double)) == 0 &&
+        output.presentations == mxGetPr(r.outputs[2].get())[0];
     if (status == sphnet::ProcedureStatus::Done) {
         mxFree(output.nodeValues);
         mxFree(output.nodeLabels);
     }
     const standin::CallResult direct = scope.finish();
-    require(same, "training with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other nodes", direct);
+    require(same,
+            "training with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other nodes",
+            direct);
     require(direct.flopsTally == r.flopsTally, "the plan changed the FLOP tally", direct);
 }
 
@@ -257,8 +253,7 @@ void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallR
 void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::CallOptions& options,
                   bool literal, const sphnet::SearchPlan& plan) {
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
-    if (!checkCallOutcome("SPHNET_LEARN", options, result))
-        return;
+    if (!checkCallOutcome("SPHNET_LEARN", options, result)) return;
     checkSuccess(args, nlhs, result);
     checkWithPlan(args, result, plan);
     if (literal) {
@@ -268,8 +263,7 @@ void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::Ca
 
     // Verbosity changes the printing only. Level 3 takes the plain node-by-node scan, the
     // quieter levels may take a faster route: both must give the same node set, bit for bit.
-    if (static_cast<int>(mxGetScalar(args[6])) == 3)
-        return;
+    if (static_cast<int>(mxGetScalar(args[6])) == 3) return;
     const standin::Array loud = standin::scalar(3);
     args[6] = loud.get();
     const standin::CallResult plain = standin::call(mexFunction, nlhs, args);
@@ -287,8 +281,7 @@ void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::Ca
 
 std::vector<const mxArray*> pointers(const std::vector<standin::Array>& owned, int count) {
     std::vector<const mxArray*> args;
-    for (int i = 0; i < count; ++i)
-        args.push_back(owned[static_cast<std::size_t>(i)].get());
+    for (int i = 0; i < count; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
     return args;
 }
 
@@ -311,8 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Now and then a set large enough for training to grow its node grid (64 nodes and more).
     const bool large = route == 0;
-    if (large)
-        tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+    if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
     const mwSize patternCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 120)
                                       : in.ConsumeIntegralInRange<mwSize>(0, 10);
     const mwSize dimension =
@@ -331,8 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owned.push_back(makeScalarArgument(in, anyValue));
     boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
     owned.push_back(makeScalarArgument(in, verbosity));
-    while (static_cast<int>(owned.size()) < nrhs)
-        owned.push_back(makeScalarArgument(in, anyValue));
+    while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
 
     std::vector<const mxArray*> args = pointers(owned, nrhs);
     const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);

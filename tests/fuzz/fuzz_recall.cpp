@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_arguments.h"
 #include "classify_patterns.h"
+#include "fuzz_arguments.h"
 #include "fuzz_checks.h"
 #include "reference_model.h"
 #include "search_plan_draw.h"
@@ -45,36 +45,26 @@ double verbosity(FuzzedDataProvider& in) {
 }
 
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
-    if (a.size() != 7 || nlhs != 1)
-        return false;
+    if (a.size() != 7 || nlhs != 1) return false;
     const mxArray* templates = a[0];
-    if (!isMatrix(templates))
-        return false;
+    if (!isMatrix(templates)) return false;
     const mwSize* td = mxGetDimensions(templates);
-    if (td[0] >= INT_MAX || td[1] >= INT_MAX || td[1] < 1)
-        return false;
+    if (td[0] >= INT_MAX || td[1] >= INT_MAX || td[1] < 1) return false;
     const double* tp = mxGetPr(templates);
     for (std::size_t i = 0; i < mxGetNumberOfElements(templates); ++i) {
-        if (std::isnan(tp[i]))
-            return false;
-        if (std::isinf(tp[i]) && i < static_cast<std::size_t>(td[0] * (td[1] - 1)))
-            return false;
+        if (std::isnan(tp[i])) return false;
+        if (std::isinf(tp[i]) && i < static_cast<std::size_t>(td[0] * (td[1] - 1))) return false;
     }
     const mxArray* labels = a[1];
-    if (!isMatrix(labels) || !labelsFitInt32(labels))
-        return false;
+    if (!isMatrix(labels) || !labelsFitInt32(labels)) return false;
     const mwSize* ld = mxGetDimensions(labels);
-    if (!((ld[0] == 1 && ld[1] == td[0]) || (ld[1] == 1 && ld[0] == td[0])))
-        return false;
+    if (!((ld[0] == 1 && ld[1] == td[0]) || (ld[1] == 1 && ld[0] == td[0]))) return false;
     const mxArray* patterns = a[3];
-    if (!isMatrix(patterns) || !allFinite(patterns))
-        return false;
+    if (!isMatrix(patterns) || !allFinite(patterns)) return false;
     const mwSize* pd = mxGetDimensions(patterns);
-    if (pd[0] >= INT_MAX || pd[1] != td[1] - 1)
-        return false;
+    if (pd[0] >= INT_MAX || pd[1] != td[1] - 1) return false;
     for (int i : {2, 4, 5, 6}) {
-        if (!isScalarLike(a[i]))
-            return false;
+        if (!isScalarLike(a[i])) return false;
     }
     const double unknown = mxGetScalar(a[4]);
     const double nn = mxGetScalar(a[5]);
@@ -100,8 +90,7 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     const double* lp = mxGetPr(args[1]);
     for (std::size_t j = 0; j < m; ++j) {
         std::vector<double> row(n + 1);
-        for (std::size_t i = 0; i <= n; ++i)
-            row[i] = tp[i * m + j];
+        for (std::size_t i = 0; i <= n; ++i) row[i] = tp[i * m + j];
         nodes.rows.push_back(row);
         nodes.labels.push_back(lp[j]);
     }
@@ -114,8 +103,7 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     // n may be near the int range when there are no patterns; the buffer is sized only by data.
     std::vector<double> x(patternCount > 0 ? n : 0);
     for (std::size_t k = 0; k < patternCount; ++k) {
-        for (std::size_t i = 0; i < n; ++i)
-            x[i] = pp[i * patternCount + k];
+        for (std::size_t i = 0; i < n; ++i) x[i] = pp[i * patternCount + k];
         const sphnet_testing::ReferenceAnswer expected =
             sphnet_testing::referenceRecall(nodes, x.data(), p, unknown, nn);
         tests += expected.tests;
@@ -130,8 +118,7 @@ void checkSuccess(const std::vector<const mxArray*>& args, int nlhs, const stand
     require(r.flopsTally == expectedFlops, "the host's FLOP tally does not match the scans", r);
 
     const int oflag = static_cast<int>(mxGetScalar(args[6]));
-    if (oflag == 0)
-        require(r.console.empty(), "oflag 0 printed something", r);
+    if (oflag == 0) require(r.console.empty(), "oflag 0 printed something", r);
     if (oflag >= 1) {
         require(r.console.find("\nRCE performance phase summary\n") != std::string::npos,
                 "no summary", r);
@@ -162,10 +149,11 @@ void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallR
     const bool same = status == sphnet::ProcedureStatus::Done &&
                       std::memcmp(labels, mxGetPr(r.outputs[0].get()),
                                   static_cast<std::size_t>(patternCount) * sizeof(double)) == 0;
-    if (status == sphnet::ProcedureStatus::Done)
-        mxFree(labels);
+    if (status == sphnet::ProcedureStatus::Done) mxFree(labels);
     const standin::CallResult direct = scope.finish();
-    require(same, "recall with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other labels", direct);
+    require(same,
+            "recall with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other labels",
+            direct);
     require(direct.flopsTally == r.flopsTally, "the plan changed the FLOP tally", direct);
 }
 
@@ -182,17 +170,16 @@ void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& own
     const double p = generatedNorm(in);
     const int radiusMode = in.ConsumeIntegralInRange<int>(0, 4);
     static const double widths[] = {0x1p-30, 0.25, 1.0, 4.0, 16.0};
-    const double width = set.scale() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
+    const double width =
+        set.scale() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
     std::vector<double> centres, nodeLabels;
     set.fill(nodeCount, 1.0, centres, nodeLabels);
     std::vector<double> templates(centres);
     for (std::size_t j = 0; j < nodeCount; ++j) {
         double radius = width * set.uniform();
         const int mode = radiusMode < 4 ? radiusMode : static_cast<int>(set.uniform() * 4);
-        if (mode == 1)
-            radius = -radius;  // shrunk past zero by conflicts: covers nothing
-        if (mode == 2)
-            radius = set.uniform() < 0.1 ? kInf : 0.0;
+        if (mode == 1) radius = -radius;  // shrunk past zero by conflicts: covers nothing
+        if (mode == 2) radius = set.uniform() < 0.1 ? kInf : 0.0;
         templates.push_back(radius);
     }
     std::vector<double> patterns, unused;
@@ -225,12 +212,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // Now and then enough nodes for recall to build its grid over the centres (64 and more).
         const bool large = route == 0;
-        if (large)
-            tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
+        if (large) tameSource().seed(in.ConsumeIntegral<std::uint64_t>());
         const mwSize nodeCount = large ? in.ConsumeIntegralInRange<mwSize>(64, 200)
                                        : in.ConsumeIntegralInRange<mwSize>(0, 8);
-        const mwSize columns =
-            large ? in.ConsumeIntegralInRange<mwSize>(1, 4) : in.ConsumeIntegralInRange<mwSize>(0, 5);
+        const mwSize columns = large ? in.ConsumeIntegralInRange<mwSize>(1, 4)
+                                     : in.ConsumeIntegralInRange<mwSize>(0, 5);
         const mwSize patternCount = in.ConsumeIntegralInRange<mwSize>(0, 8);
         nrhs = makeCount(in, 7);
         nlhs = makeCount(in, 1);
@@ -251,8 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i)
-        args.push_back(owned[static_cast<std::size_t>(i)].get());
+    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
     // Drawn last, so that inputs kept from before there was a plan decode as they did.
     const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);

@@ -18,21 +18,23 @@ inline bool sameValue(double a, double b) {
 }
 
 // `count` rows of `width` values from column-major data.
-inline std::vector<std::vector<double>> rowsOf(const double* columnMajor, std::size_t count, std::size_t width) {
+inline std::vector<std::vector<double>> rowsOf(const double* columnMajor, std::size_t count,
+                                               std::size_t width) {
     std::vector<std::vector<double>> rows(count, std::vector<double>(width));
     for (std::size_t k = 0; k < count; ++k) {
-        for (std::size_t i = 0; i < width; ++i)
-            rows[k][i] = columnMajor[i * count + k];
+        for (std::size_t i = 0; i < width; ++i) rows[k][i] = columnMajor[i * count + k];
     }
     return rows;
 }
 
 // "" when the node set (k x (n + 1) column-major, labels, passes) is the literal trainer's.
-inline std::string differenceFromLiteral(const reference::TrainingProblem& problem, const double* nodes,
-                                         std::size_t k, const double* labels, double presentations) {
+inline std::string differenceFromLiteral(const reference::TrainingProblem& problem,
+                                         const double* nodes, std::size_t k, const double* labels,
+                                         double presentations) {
     const reference::TrainingResult literal = reference::learn(problem, {});
     if (literal.nodes.size() != k)
-        return "node count " + std::to_string(k) + ", the literal trainer's " + std::to_string(literal.nodes.size());
+        return "node count " + std::to_string(k) + ", the literal trainer's " +
+               std::to_string(literal.nodes.size());
     if (literal.presentations != presentations)
         return "presentations differ from the literal trainer's";
     const std::size_t width = static_cast<std::size_t>(problem.dimension) + 1;
@@ -40,27 +42,28 @@ inline std::string differenceFromLiteral(const reference::TrainingProblem& probl
         bool same = sameValue(labels[j], literal.labels[j]);
         for (std::size_t i = 0; i < width; ++i)
             same = same && sameValue(nodes[i * k + j], literal.nodes[j][i]);
-        if (!same)
-            return "node " + std::to_string(j + 1) + " differs from the literal trainer's";
+        if (!same) return "node " + std::to_string(j + 1) + " differs from the literal trainer's";
     }
     return "";
 }
 
 // "" when the labels (and each info field given, null: not asked) are the literal classifier's.
-inline std::string differenceFromLiteral(const reference::RecallProblem& problem, const double* labels,
-                                         const double* const info[4]) {
+inline std::string differenceFromLiteral(const reference::RecallProblem& problem,
+                                         const double* labels, const double* const info[4]) {
     const reference::RecallResult literal = reference::recall(problem, {});
-    const std::vector<double>* fields[4] = {&literal.decidingNode, &literal.distance, &literal.coverCount,
-                                            &literal.labelsDisagree};
-    static const char* const names[4] = {"deciding node", "distance", "cover count", "labels disagree"};
+    const std::vector<double>* fields[4] = {&literal.decidingNode, &literal.distance,
+                                            &literal.coverCount, &literal.labelsDisagree};
+    static const char* const names[4] = {"deciding node", "distance", "cover count",
+                                         "labels disagree"};
     for (std::size_t k = 0; k < problem.patterns.size(); ++k) {
         if (!sameValue(labels[k], literal.labels[k]))
-            return "pattern " + std::to_string(k + 1) + ": label " + std::to_string(labels[k]) + ", the literal " +
-                   std::to_string(literal.labels[k]);
+            return "pattern " + std::to_string(k + 1) + ": label " + std::to_string(labels[k]) +
+                   ", the literal " + std::to_string(literal.labels[k]);
         for (int f = 0; f < 4; ++f) {
             if (info != nullptr && info[f] != nullptr && !sameValue(info[f][k], (*fields[f])[k]))
-                return "pattern " + std::to_string(k + 1) + ": " + names[f] + " " + std::to_string(info[f][k]) +
-                       ", the literal " + std::to_string((*fields[f])[k]);
+                return "pattern " + std::to_string(k + 1) + ": " + names[f] + " " +
+                       std::to_string(info[f][k]) + ", the literal " +
+                       std::to_string((*fields[f])[k]);
         }
     }
     return "";

@@ -18,13 +18,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // term divided by the largest one, m * (sum (t_i / m)^p)^(1/p).
 inline double referenceRescaledDistance(const double* a, const double* b, std::size_t n, double p) {
     double largest = 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-        largest = std::max(largest, std::fabs(a[i] - b[i]));
-    if (largest == 0.0 || largest == kInf)
-        return largest;
+    for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, std::fabs(a[i] - b[i]));
+    if (largest == 0.0 || largest == kInf) return largest;
     double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += std::pow(std::fabs(a[i] - b[i]) / largest, p);
+    for (std::size_t i = 0; i < n; ++i) sum += std::pow(std::fabs(a[i] - b[i]) / largest, p);
     return largest * std::pow(sum, 1.0 / p);
 }
 
@@ -32,22 +29,19 @@ inline double referenceRescaledDistance(const double* a, const double* b, std::s
 inline double referenceDistance(const double* a, const double* b, std::size_t n, double p) {
     if (p == 1.0) {
         double sum = 0.0;
-        for (std::size_t i = 0; i < n; ++i)
-            sum += std::fabs(a[i] - b[i]);
+        for (std::size_t i = 0; i < n; ++i) sum += std::fabs(a[i] - b[i]);
         return sum;
     }
     if (p == kInf) {
         double best = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double t = std::fabs(a[i] - b[i]);
-            if (t > best)
-                best = t;
+            if (t > best) best = t;
         }
         return best;
     }
     double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += std::pow(std::fabs(a[i] - b[i]), p);
+    for (std::size_t i = 0; i < n; ++i) sum += std::pow(std::fabs(a[i] - b[i]), p);
     if (std::isnan(sum) || (sum >= std::numeric_limits<double>::min() && std::isfinite(sum)))
         return std::pow(sum, 1.0 / p);
     return referenceRescaledDistance(a, b, n, p);
@@ -63,10 +57,8 @@ struct ReferenceCost {
     std::uint32_t comparisons;
 };
 inline ReferenceCost referenceCoverageCost(double p, std::uint32_t n) {
-    if (p == 1.0)
-        return {2 * n + 1, 1};
-    if (p == kInf)
-        return {n + 1, n + 1};
+    if (p == 1.0) return {2 * n + 1, 1};
+    if (p == kInf) return {n + 1, n + 1};
     return {3 * n + 2, 1};
 }
 
@@ -104,8 +96,7 @@ inline ReferenceAnswer referenceRecall(const ReferenceNodes& nodes, const double
     if (nnOption == 1 && m > 0) {
         std::size_t best = 0;
         for (std::size_t j = 1; j < m; ++j) {
-            if (distance[j] < distance[best])
-                best = j;
+            if (distance[j] < distance[best]) best = j;
         }
         answer.label = static_cast<std::int32_t>(nodes.labels[best]);
         answer.node = static_cast<int>(best);

@@ -16,15 +16,18 @@ template <class Pick>
 sphnet::SearchPlan drawSearchPlanWith(Pick pick) {
     using namespace sphnet;
     static const SearchStructure structures[] = {
-        SearchStructure::Auto,  SearchStructure::Plain,  SearchStructure::Grid,      SearchStructure::Tiles,
-        SearchStructure::Tree,  SearchStructure::Panels, SearchStructure::BlockLists};
+        SearchStructure::Auto,      SearchStructure::Plain, SearchStructure::Grid,
+        SearchStructure::Tiles,     SearchStructure::Tree,  SearchStructure::Panels,
+        SearchStructure::BlockLists};
     static const PanelPrecision precisions[] = {PanelPrecision::Auto, PanelPrecision::Double,
                                                 PanelPrecision::Single};
     static const InstructionSet instructionSets[] = {InstructionSet::Auto, InstructionSet::Portable,
                                                      InstructionSet::Sse2, InstructionSet::Avx2,
                                                      InstructionSet::Avx512};
     static const ThreadUse threadUses[] = {ThreadUse::Auto, ThreadUse::One, ThreadUse::Two};
-    auto any = [&pick](const auto& table) { return table[pick(static_cast<int>(std::size(table)))]; };
+    auto any = [&pick](const auto& table) {
+        return table[pick(static_cast<int>(std::size(table)))];
+    };
     SearchPlan plan;
     plan.firstCover = any(structures);
     plan.foreignInReach = any(structures);
@@ -40,7 +43,8 @@ sphnet::SearchPlan drawSearchPlanWith(Pick pick) {
 // kept from before a plan was drawn decode as they did.
 template <class Provider>
 sphnet::SearchPlan drawSearchPlan(Provider& in) {
-    return drawSearchPlanWith([&in](int count) { return in.template ConsumeIntegralInRange<int>(0, count - 1); });
+    return drawSearchPlanWith(
+        [&in](int count) { return in.template ConsumeIntegralInRange<int>(0, count - 1); });
 }
 
 // From a seed, for tests that draw their problems from one.

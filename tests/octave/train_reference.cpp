@@ -30,38 +30,31 @@ struct LabelledRows {
 
 bool readCsv(const std::string& path, LabelledRows& out) {
     std::ifstream in(path);
-    if (!in)
-        return false;
+    if (!in) return false;
     std::string line;
     while (std::getline(in, line)) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
-            continue;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         std::vector<double> values;
         std::stringstream fields(line);
         std::string field;
         while (std::getline(fields, field, ',')) {
             char* end = nullptr;
             values.push_back(std::strtod(field.c_str(), &end));  // correctly rounded, as Octave
-            if (end == field.c_str())
-                return false;
+            if (end == field.c_str()) return false;
         }
-        if (values.empty())
-            return false;
+        if (values.empty()) return false;
         out.labels.push_back(values.back());
         values.pop_back();
-        if (!out.features.empty() && values.size() != out.features[0].size())
-            return false;
+        if (!out.features.empty() && values.size() != out.features[0].size()) return false;
         out.features.push_back(values);
     }
-    for (const auto& row : out.features)
-        out.pointers.push_back(row.data());
+    for (const auto& row : out.features) out.pointers.push_back(row.data());
     return true;
 }
 
 bool writeText(const std::string& path, const std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return std::fclose(file) == 0 && written;
 }
@@ -81,8 +74,7 @@ std::string rowsText(const std::vector<std::vector<double>>& rows) {
 
 std::vector<std::vector<double>> asColumn(const std::vector<double>& values) {
     std::vector<std::vector<double>> rows;
-    for (double v : values)
-        rows.push_back({v});
+    for (double v : values) rows.push_back({v});
     return rows;
 }
 
@@ -139,8 +131,7 @@ int main(int argc, char** argv) {
     // In a host each module keeps its own counters from zero; here both procedures share one.
     sphnet::opCounters = sphnet::OpCounters();
     std::vector<const double*> nodePointers;
-    for (const auto& row : nodes)
-        nodePointers.push_back(row.data());
+    for (const auto& row : nodes) nodePointers.push_back(row.data());
     sphnet::RecallInput recallIn;
     recallIn.nodeCount = static_cast<int>(nodes.size());
     recallIn.dimension = dimension;

@@ -69,12 +69,10 @@ Problem randomProblem(std::mt19937& rng) {
     std::uniform_real_distribution<double> coordinate(-2.0, 2.0);
     for (int k = 0; k < count; ++k) {
         std::vector<double> x(problem.n);
-        for (double& v : x)
-            v = grid ? pick(-4, 4) * 0.5 : coordinate(rng);
+        for (double& v : x) v = grid ? pick(-4, 4) * 0.5 : coordinate(rng);
         problem.patterns.push_back(x);
         double label = pick(1, classes);
-        if (fractionalLabels && pick(0, 3) == 0)
-            label += pick(0, 1) == 0 ? 0.5 : -1.7;
+        if (fractionalLabels && pick(0, 3) == 0) label += pick(0, 1) == 0 ? 0.5 : -1.7;
         problem.wholeLabels = problem.wholeLabels && label == std::floor(label);
         problem.labels.push_back(label);
     }
@@ -89,8 +87,7 @@ Problem randomProblem(std::mt19937& rng) {
 standin::Array rowsToMatrix(const std::vector<std::vector<double>>& rows, std::size_t n) {
     std::vector<double> columnMajor(rows.size() * n);
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        for (std::size_t i = 0; i < n; ++i)
-            columnMajor[i * rows.size() + k] = rows[k][i];
+        for (std::size_t i = 0; i < n; ++i) columnMajor[i * rows.size() + k] = rows[k][i];
     }
     return standin::matrix(rows.size(), n, columnMajor);
 }
@@ -105,8 +102,7 @@ Totals summaryTotals(const std::string& console) {
     const std::size_t at = console.rfind(" FLOPs and ");
     EXPECT_NE(at, std::string::npos) << console;
     Totals totals;
-    if (at == std::string::npos)
-        return totals;
+    if (at == std::string::npos) return totals;
     const std::size_t lineStart = console.rfind('\n', at) + 1;
     unsigned long flops = 0;
     unsigned long comparisons = 0;
@@ -152,8 +148,7 @@ TrainingTrace readTrainingTrace(const std::string& console) {
         trace.creators.push_back(pattern - 1);
         // Every node that existed was scanned before the pattern made its own.
         trace.coverageTests += static_cast<std::uint64_t>(node - 1);
-        if (!passes.empty() && at > passes.back())
-            trace.lastPassCreated = true;
+        if (!passes.empty() && at > passes.back()) trace.lastPassCreated = true;
     }
     for (std::size_t at : findAll(console, " classified correctly by category #")) {
         int node = 0;
@@ -230,8 +225,7 @@ int presentAgain(ReferenceNodes nodes, const Problem& problem, double p) {
 // The summary's last line: running totals and the clock, which differ from call to call.
 std::string withoutFigures(std::string text) {
     const std::size_t at = text.rfind(" FLOPs and ");
-    if (at == std::string::npos)
-        return text;
+    if (at == std::string::npos) return text;
     const std::size_t lineStart = text.rfind('\n', at) + 1;
     const std::size_t lineEnd = text.find('\n', at);
     return text.replace(lineStart, lineEnd - lineStart, "# FLOPs and # comparisons in # seconds");
@@ -276,7 +270,9 @@ bool hasForeignTwin(const Problem& problem, std::size_t q) {
 class RandomProblems : public ::testing::TestWithParam<double> {
   protected:
     RandomProblems()
-        : learn_(SPHNET_LEARN_MODULE), recall_(SPHNET_RECALL_MODULE), engine_(SPHNET_ENGINE_MODULE) {}
+        : learn_(SPHNET_LEARN_MODULE),
+          recall_(SPHNET_RECALL_MODULE),
+          engine_(SPHNET_ENGINE_MODULE) {}
 
     // Totals printed by a call that does no work, so later calls can be measured from them.
     Totals learnBaseline() {
@@ -345,7 +341,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         ASSERT_EQ(trained.heapBlocksOutstanding, 0);
         if (!problem.wholeLabels) {
             // A node keeps its pattern's label truncated and would never match a fractional one.
-            EXPECT_EQ(trained.error, "SPHNET_LEARN: 2nd input argument (PLabels) must hold whole numbers.");
+            EXPECT_EQ(trained.error,
+                      "SPHNET_LEARN: 2nd input argument (PLabels) must hold whole numbers.");
             EXPECT_EQ(trained.identifier, "sphnet:learn:badLabels");
             continue;
         }
@@ -369,8 +366,7 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             const std::size_t creator = static_cast<std::size_t>(trace.creators[j]);
             ASSERT_LT(creator, count);
             std::vector<double> row(n + 1);
-            for (std::size_t i = 0; i <= n; ++i)
-                row[i] = nodeData[i * k + j];
+            for (std::size_t i = 0; i <= n; ++i) row[i] = nodeData[i * k + j];
             for (std::size_t i = 0; i < n; ++i) {
                 EXPECT_EQ(row[i], problem.patterns[creator][i]) << "node " << j + 1;
             }
@@ -434,7 +430,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         }
 
         // The engine with a search plan trains the same nodes (it takes finite Rmax only).
-        const std::string planText = sphnet::describeSearchPlan(sphnet_testing::drawSearchPlanFromSeed(planSource()));
+        const std::string planText =
+            sphnet::describeSearchPlan(sphnet_testing::drawSearchPlanFromSeed(planSource()));
         SCOPED_TRACE("plan \"" + planText + "\"");
         const standin::Array plan = standin::text(planText);
         const standin::Array train = standin::text("train");
@@ -442,8 +439,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         const standin::Array none = standin::matrix(0, 0, {});
         const standin::CallResult viaEngine = standin::call(
             engine_.entry(), 4,
-            {train.get(), patterns.get(), labels.get(), norm.get(), rMax.get(), margin.get(), limit.get(),
-             quiet.get(), none.get(), none.get(), plan.get()});
+            {train.get(), patterns.get(), labels.get(), norm.get(), rMax.get(), margin.get(),
+             limit.get(), quiet.get(), none.get(), none.get(), plan.get()});
         if (std::isinf(problem.rMax)) {
             EXPECT_EQ(viaEngine.error, "sphnet_engine: Rmax is out of range.");
         } else {
@@ -456,16 +453,14 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
         }
 
         // A converged run with whole labels is a fixed point of training.
-        if (isConverged)
-            ++converged;
+        if (isConverged) ++converged;
         if (isConverged && problem.wholeLabels) {
             ++fixedPointsChecked;
             EXPECT_EQ(presentAgain(nodes, problem, p), 0)
                 << "presenting the list again to the returned nodes creates nodes";
             for (std::size_t q = 0; q < count; ++q) {
                 // A point repeated with another label cannot be told apart from its twin.
-                if (hasForeignTwin(problem, q))
-                    continue;
+                if (hasForeignTwin(problem, q)) continue;
                 const sphnet_testing::ReferenceAnswer answer =
                     sphnet_testing::referenceRecall(nodes, problem.patterns[q].data(), p, -7, 0);
                 EXPECT_EQ(answer.label, problem.labels[q]) << "training pattern " << q + 1;
@@ -498,8 +493,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
             const standin::Array command = standin::text("recall");
             const standin::CallResult viaEngine =
                 standin::call(engine_.entry(), 5,
-                              {command.get(), trained.outputs[0].get(), trained.outputs[1].get(), norm.get(),
-                               queryMatrix.get(), nnOption.get(), plan.get()});
+                              {command.get(), trained.outputs[0].get(), trained.outputs[1].get(),
+                               norm.get(), queryMatrix.get(), nnOption.get(), plan.get()});
             ASSERT_FALSE(viaEngine.failed) << viaEngine.error;
             ASSERT_EQ(viaEngine.outputs.size(), 5u);
             const std::vector<double> engineLabels = standin::data(viaEngine.outputs[0].get());
@@ -513,7 +508,8 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
                 fallbacks += expected.fallback ? 1 : 0;
                 EXPECT_EQ(got[q], expected.label) << "pattern " << q + 1 << " nn_option " << nn;
                 // The engine's class 0 is "no node decided"; the problems' labels start at 1.
-                EXPECT_EQ(engineLabels[q], expected.node < 0 ? 0.0 : expected.label) << "engine, pattern " << q + 1;
+                EXPECT_EQ(engineLabels[q], expected.node < 0 ? 0.0 : expected.label)
+                    << "engine, pattern " << q + 1;
                 EXPECT_EQ(engineNodes[q], expected.node + 1) << "engine, pattern " << q + 1;
                 char line[160];
                 const int number = static_cast<int>(q) + 1;
@@ -558,16 +554,14 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
                 ASSERT_FALSE(again.failed) << again.error;
                 EXPECT_EQ(standin::data(again.outputs[0].get()), got) << "oflag " << level;
                 EXPECT_EQ(again.flopsTally, r.flopsTally) << "oflag " << level;
-                if (level != 3)
-                    continue;
+                if (level != 3) continue;
                 const Totals totals = summaryTotals(again.console);
                 EXPECT_EQ(static_cast<std::uint32_t>(totals.flops - recallTotals.flops),
                           static_cast<std::uint32_t>(2 * tests * testCost.flops));
                 recallTotals = totals;
             }
         }
-        if (HasFatalFailure())
-            return;
+        if (HasFatalFailure()) return;
     }
     std::printf(
         "norm %g: %d random problems trained (%d converged, %d checked as fixed points), "
@@ -578,16 +572,13 @@ TEST_P(RandomProblems, TrainedNodesAndRecallHaveTheirProperties) {
 INSTANTIATE_TEST_SUITE_P(EveryNorm, RandomProblems, ::testing::ValuesIn(kNorms),
                          [](const ::testing::TestParamInfo<double>& info) {
                              const double p = info.param;
-                             if (p == kInf)
-                                 return std::string("Inf");
+                             if (p == kInf) return std::string("Inf");
                              std::string name = std::to_string(p);
                              name.erase(name.find_last_not_of('0') + 1);
                              for (char& c : name) {
-                                 if (c == '.')
-                                     c = '_';
+                                 if (c == '.') c = '_';
                              }
-                             if (name.back() == '_')
-                                 name.pop_back();
+                             if (name.back() == '_') name.pop_back();
                              return name;
                          });
 

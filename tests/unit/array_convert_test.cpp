@@ -25,8 +25,8 @@ TEST(VectorFromHost, RowsColumnsAndScalarsGiveTheirElementsInOrder) {
         std::vector<mwSize> dims;
         std::vector<double> values;
     };
-    for (const Case& c : {Case{{1, 5}, {1, 2, 3, 4, 5}}, Case{{5, 1}, {5, 4, 3, 2, 1}},
-                          Case{{1, 1}, {-7.5}}}) {
+    for (const Case& c :
+         {Case{{1, 5}, {1, 2, 3, 4, 5}}, Case{{5, 1}, {5, 4, 3, 2, 1}}, Case{{1, 1}, {-7.5}}}) {
         const standin::Array host = doubles(c.dims, c.values);
         standin::Scope scope;
         int count = -1;
@@ -57,9 +57,9 @@ TEST(VectorFromHost, WrongShapesWarnAndGiveNothing) {
         std::vector<mwSize> dims;
         const char* warning;
     };
-    for (const Case& c : {Case{{2, 3}, kVectorShapeWarning}, Case{{0, 0}, kVectorShapeWarning},
-                          Case{{1, 5, 2}, kVectorDimensionsWarning},
-                          Case{{1, 1, 1}, kVectorDimensionsWarning}}) {
+    for (const Case& c :
+         {Case{{2, 3}, kVectorShapeWarning}, Case{{0, 0}, kVectorShapeWarning},
+          Case{{1, 5, 2}, kVectorDimensionsWarning}, Case{{1, 1, 1}, kVectorDimensionsWarning}}) {
         const standin::Array host = doubles(c.dims);
         standin::Scope scope;
         int count = -1;
@@ -110,7 +110,8 @@ TEST(TableFromHost, RowsPastTheFirstBandsAreTheHostRows) {
     double** table = mxArray2D_to_cArray2D(&rows, &cols, host.get());
     ASSERT_NE(table, nullptr);
     for (int r = 0; r < rowCount; ++r) {
-        for (int c = 0; c < colCount; ++c) ASSERT_EQ(table[r][c], values[c * rowCount + r]) << r << "," << c;
+        for (int c = 0; c < colCount; ++c)
+            ASSERT_EQ(table[r][c], values[c * rowCount + r]) << r << "," << c;
     }
     scope.finish();
 }

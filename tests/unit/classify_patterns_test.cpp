@@ -70,12 +70,14 @@ RowTable points(const std::vector<double>& values) {
 }
 
 class ClassifyPatternsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { opCounters = {}; }
 };
 
 // Centres (0, 0) label 1 and (0.5, 0) label 2 with the given radius.
-RowTable overlappingPair(double radius) { return RowTable({{0, 0, radius}, {0.5, 0, radius}}); }
+RowTable overlappingPair(double radius) {
+    return RowTable({{0, 0, radius}, {0.5, 0, radius}});
+}
 
 TEST_F(ClassifyPatternsTest, FirstCoveringNodeDecidesAndNothingVotes) {
     struct Case {
@@ -109,14 +111,20 @@ TEST_F(ClassifyPatternsTest, NearestNodeRuleUsesCentresAndKeepsTheEarlierNodeOnT
     };
     const Case cases[] = {
         {"equidistant", overlappingPair(0.1), {1, 2}, RowTable({{0.25, 0}}), {1}},
-        {"equidistant, reversed", RowTable({{0.5, 0, 0.1}, {0, 0, 0.1}}), {2, 1},
-         RowTable({{0.25, 0}}), {2}},
+        {"equidistant, reversed",
+         RowTable({{0.5, 0, 0.1}, {0, 0, 0.1}}),
+         {2, 1},
+         RowTable({{0.25, 0}}),
+         {2}},
         // Centre 3 away with radius 2.9 against centre 2.5 away with radius 0.1: the nearer
         // surface belongs to the first, the nearer centre to the second.
         {"centre beats surface", RowTable({{3, 2.9}, {-2.5, 0.1}}), {7, 8}, points({0}), {8}},
         // A strictly nearer later node replaces an earlier best more than once.
-        {"nearest is last", RowTable({{10, 0}, {6, 0}, {-5, 0}, {4, 0}}), {1, 2, 3, 4},
-         points({0}), {4}},
+        {"nearest is last",
+         RowTable({{10, 0}, {6, 0}, {-5, 0}, {4, 0}}),
+         {1, 2, 3, 4},
+         points({0}),
+         {4}},
     };
     for (const Case& c : cases) {
         RecallSetup setup;
@@ -132,11 +140,9 @@ TEST_F(ClassifyPatternsTest, NegativeRadiusNeverCoversButCanBeNearest) {
     const RowTable templates({{2, -0.05}, {9, 1}});
     RecallSetup setup;
     setup.unknownLabel = 0;
-    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels,
-              std::vector<double>{0});
+    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels, std::vector<double>{0});
     setup.nnOption = 1;
-    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels,
-              std::vector<double>{5});
+    EXPECT_EQ(classify(templates, {5, 6}, points({2}), setup).labels, std::vector<double>{5});
     // Within the coverage tolerance a slightly negative radius still covers its centre.
     setup.nnOption = 0;
     EXPECT_EQ(classify(RowTable({{2, -0.5e-8}}), {5}, points({2}), setup).labels,
@@ -144,8 +150,8 @@ TEST_F(ClassifyPatternsTest, NegativeRadiusNeverCoversButCanBeNearest) {
 }
 
 TEST_F(ClassifyPatternsTest, NodeLabelsTruncateTowardZero) {
-    const Recalled r = classify(RowTable({{0, 1}, {5, 1}}), {-1.9, 2.7}, RowTable({{0}, {5}}),
-                                RecallSetup{});
+    const Recalled r =
+        classify(RowTable({{0, 1}, {5, 1}}), {-1.9, 2.7}, RowTable({{0}, {5}}), RecallSetup{});
     EXPECT_EQ(r.labels, (std::vector<double>{-1, 2}));
 }
 
@@ -241,8 +247,7 @@ TEST_F(ClassifyPatternsTest, HostTallyGetsThisCallsFlopsOnly) {
         double tally;
     };
     // p = 1: 5 FLOPs per test; p = Inf: 3; p = 2: 8. The last case wraps the counter.
-    for (const Case& c : {Case{1.0, 0, 15}, Case{kInf, 1000, 9},
-                          Case{2.0, 0xFFFFFFF0u, 24}}) {
+    for (const Case& c : {Case{1.0, 0, 15}, Case{kInf, 1000, 9}, Case{2.0, 0xFFFFFFF0u, 24}}) {
         opCounters = {c.flopsBefore, 0};
         RecallSetup setup;
         setup.p = c.p;
@@ -317,7 +322,8 @@ TEST_F(ClassifyPatternsTest, EveryAllocationFailureLeavesNothingBehind) {
         for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
             setup.host.failAllocation = k;
             const Recalled r = classify(templates, {1, 2, 3}, patterns, setup);
-            EXPECT_EQ(r.status, ProcedureStatus::OutOfMemory) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(r.status, ProcedureStatus::OutOfMemory)
+                << "allocation " << k << ", p = " << p;
             EXPECT_EQ(r.host.heapBlocksOutstanding, 0) << "allocation " << k << ", p = " << p;
             EXPECT_EQ(r.host.hostBlocksReclaimed, 0) << "allocation " << k << ", p = " << p;
             EXPECT_TRUE(r.host.faults.empty()) << "allocation " << k << ", p = " << p;
@@ -374,8 +380,8 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
         const RowTable patterns = randomRows(patternCount, kWidth, random);
         const bool threaded = patternCount >= 4096 && twoCores;
         for (long polls : {0L, 1L, 3L}) {
-            const std::string what = std::to_string(patternCount) + " patterns, " +
-                                     std::to_string(polls) + " polls";
+            const std::string what =
+                std::to_string(patternCount) + " patterns, " + std::to_string(polls) + " polls";
             RecallSetup setup;
             setup.nnOption = 1;
             setup.host.interruptAfterPolls = polls;
@@ -393,7 +399,8 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
             // further than that without polling.
             const std::uint64_t subChunk = 8 * kPerPattern;
             EXPECT_EQ(pacingTally.polls, static_cast<std::uint64_t>(polls) + 1) << what;
-            EXPECT_EQ(pacingTally.callingThreadTerms, static_cast<std::uint64_t>(polls) * subChunk) << what;
+            EXPECT_EQ(pacingTally.callingThreadTerms, static_cast<std::uint64_t>(polls) * subChunk)
+                << what;
             EXPECT_LE(pacingTally.longestStretch, subChunk) << what;
             // The helper finished at most the sub-chunk it had under way when the stop came.
             EXPECT_LE(pacingTally.workerTermsAfterStop, subChunk) << what;

@@ -92,7 +92,8 @@ TEST(DistanceBounds, BoxBoundStaysBelowTheExactDistanceToEveryPointOfTheBox) {
         if (kit.kind != NormKind::General) {
             EXPECT_EQ(bound, exact) << "p = " << p << " trial " << trial;
         }
-        EXPECT_LE(bound, exactDistance(kit, inside.data(), x.data())) << "p = " << p << " trial " << trial;
+        EXPECT_LE(bound, exactDistance(kit, inside.data(), x.data()))
+            << "p = " << p << " trial " << trial;
         if (::testing::Test::HasFailure()) return;
     }
 }

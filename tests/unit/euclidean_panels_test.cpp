@@ -54,10 +54,11 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
         bool fromOffset;  // single precision measures from the offset
     };
     using P = EuclideanPanels::Precision;
-    const Case cases[] = {{P::Double, Values::Gaussian, 0.0, false}, {P::Double, Values::Gaussian, 1e6, false},
-                          {P::Single, Values::Gaussian, 0.0, false}, {P::Single, Values::Gaussian, 1e6, false},
-                          {P::Single, Values::Gaussian, 1e6, true},  {P::Single, Values::Rounding, 0.0, false},
-                          {P::Single, Values::RangeEdges, 0.0, false}};
+    const Case cases[] = {
+        {P::Double, Values::Gaussian, 0.0, false},  {P::Double, Values::Gaussian, 1e6, false},
+        {P::Single, Values::Gaussian, 0.0, false},  {P::Single, Values::Gaussian, 1e6, false},
+        {P::Single, Values::Gaussian, 1e6, true},   {P::Single, Values::Rounding, 0.0, false},
+        {P::Single, Values::RangeEdges, 0.0, false}};
     const int dimensions[] = {1, 3, 8, 17, 64};
     for (const Case& c : cases) {
         for (int n : dimensions) {
@@ -84,7 +85,8 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
             const float* single[8];
             double norms[8], slack[8], rowLabels[8], least[8];
             for (int r = 0; r < 8; ++r) {
-                for (double& v : xs[r]) v = c.values == Values::Rounding ? 1.0 : draw(c.values, c.offset);
+                for (double& v : xs[r])
+                    v = c.values == Values::Rounding ? 1.0 : draw(c.values, c.offset);
                 // Some patterns sit on a node: D near 0, where cancellation is worst.
                 if (r % 4 == 0) xs[r] = centres[r];
                 x[r] = xs[r].data();
@@ -108,9 +110,16 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
                     double D[8 * EuclideanPanels::kLanes];
                     double before[8];
                     std::copy(least, least + 8, before);
-                    EuclideanPanels::Selection s{own.data() + q * kPanel, other.data() + q * kPanel,
-                                                 labels.data() + q * kPanel, rowLabels, slack,
-                                                 nodeSlack.data() + q * kPanel, 1.0, least, near, single};
+                    EuclideanPanels::Selection s{own.data() + q * kPanel,
+                                                 other.data() + q * kPanel,
+                                                 labels.data() + q * kPanel,
+                                                 rowLabels,
+                                                 slack,
+                                                 nodeSlack.data() + q * kPanel,
+                                                 1.0,
+                                                 least,
+                                                 near,
+                                                 single};
                     panels.select(x, norms, rows, q, width, s, masks, D);
                     for (int r = 0; r < rows; ++r) {
                         double expectedLeast = before[r];
@@ -120,26 +129,31 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
                             const double d = D[r * EuclideanPanels::kLanes + l];
                             long double exact = 0;
                             for (int i = 0; i < n; ++i) {
-                                const long double t = static_cast<long double>(x[r][i]) - centres[j][i];
+                                const long double t =
+                                    static_cast<long double>(x[r][i]) - centres[j][i];
                                 exact += t * t;
                             }
                             // Where long double is no wider than double (under valgrind), the
                             // reference itself may be off by its n + 2 roundings.
                             const double referenceError =
-                                extendedPrecision ? 0.0 : (n + 3) * 0x1p-53 * static_cast<double>(exact);
-                            const double allowance = panels.kappa() * (norms[r] + panels.squaredNorm(j)) +
-                                                     panels.tinyError() + referenceError;
+                                extendedPrecision ? 0.0
+                                                  : (n + 3) * 0x1p-53 * static_cast<double>(exact);
+                            const double allowance =
+                                panels.kappa() * (norms[r] + panels.squaredNorm(j)) +
+                                panels.tinyError() + referenceError;
                             EXPECT_LE(std::fabs(static_cast<long double>(d) - exact), allowance)
                                 << "n " << n << " node " << j << " row " << r;
                             const double bound = labels[j] == rowLabels[r] ? own[j] : other[j];
                             if (d <= bound + slack[r]) expectedMask |= 1u << l;
                             expectedLeast = std::min(expectedLeast, d + nodeSlack[j]);
                         }
-                        EXPECT_EQ(masks[r], expectedMask) << "n " << n << " panel " << q << " width " << width;
+                        EXPECT_EQ(masks[r], expectedMask)
+                            << "n " << n << " panel " << q << " width " << width;
                         EXPECT_EQ(least[r], expectedLeast);
                         const double limit = EuclideanPanels::nearestLimit(1.0, least[r], slack[r]);
                         for (int l = 0; l < width * kPanel && q * kPanel + l < nodes; ++l) {
-                            const double low = D[r * EuclideanPanels::kLanes + l] - nodeSlack[q * kPanel + l];
+                            const double low =
+                                D[r * EuclideanPanels::kLanes + l] - nodeSlack[q * kPanel + l];
                             if (low <= limit) expectedNear |= 1u << l;
                         }
                         EXPECT_EQ(near[r], expectedNear) << "width " << width;
@@ -159,7 +173,8 @@ TEST(SinglePrecisionPanels, SuitOnlyValuesWithinTheFloatRange) {
         return EuclideanPanels::suitsSingle(rows, 1, 2, origin);
     };
     EXPECT_TRUE(suits(0.0, 0x1p-59));
-    EXPECT_TRUE(suits(-EuclideanPanels::kSingleLargest, 0x1p-59 + EuclideanPanels::kSingleSmallest));
+    EXPECT_TRUE(
+        suits(-EuclideanPanels::kSingleLargest, 0x1p-59 + EuclideanPanels::kSingleSmallest));
     EXPECT_FALSE(suits(2.0 * EuclideanPanels::kSingleLargest, 0.0));
     EXPECT_FALSE(suits(0.5 * EuclideanPanels::kSingleSmallest, 0.0));
     EXPECT_FALSE(suits(0.0, 0x1p-59 + 0x1p-62));

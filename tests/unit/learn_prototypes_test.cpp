@@ -24,7 +24,7 @@ using testing_support::withoutSeconds;
 namespace {
 
 class LearnPrototypesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { opCounters = {}; }
 };
 
@@ -175,8 +175,9 @@ TEST_F(LearnPrototypesTest, PassLinesShowEachPassAtOnceAndConvergenceIsReported)
     setup.passLines = true;
     const Trained converged = train(kTwoPatterns, kTwoLabels, setup);
     EXPECT_TRUE(converged.converged);
-    const std::regex lines("pass 1: 2 nodes, 2 patterns made a node, [0-9]+\\.[0-9]{2} s\n"
-                           "pass 2: 2 nodes, 0 patterns made a node, [0-9]+\\.[0-9]{2} s\n");
+    const std::regex lines(
+        "pass 1: 2 nodes, 2 patterns made a node, [0-9]+\\.[0-9]{2} s\n"
+        "pass 2: 2 nodes, 0 patterns made a node, [0-9]+\\.[0-9]{2} s\n");
     EXPECT_TRUE(std::regex_match(converged.host.console, lines)) << converged.host.console;
     EXPECT_EQ(converged.host.consoleFlushes, 2);
     setup.maxPresentations = 1;
@@ -220,7 +221,8 @@ TEST_F(LearnPrototypesTest, SphereGrownWithinTheToleranceCoversAnEarlierPatternN
     setup.rMax = 0.5 * u;
     setup.maxPresentations = 2;
     setup.oflag = 2;
-    const Trained t = train(RowTable({{5 * u}, {6.2 * u}, {8.2 * u}, {5 * u}}), {3, 1, 1, 2}, setup);
+    const Trained t =
+        train(RowTable({{5 * u}, {6.2 * u}, {8.2 * u}, {5 * u}}), {3, 1, 1, 2}, setup);
     ASSERT_EQ(t.status, ProcedureStatus::Done);
     ASSERT_EQ(t.nodes.size(), 4u);
     EXPECT_DOUBLE_EQ(t.nodes[1][1], 1.2 * u);
@@ -238,8 +240,7 @@ TEST_F(LearnPrototypesTest, SummaryPluralAndCompression) {
     std::vector<std::vector<double>> rows;
     for (int i = 0; i < 10; ++i) rows.push_back({static_cast<double>(i)});
     const Trained t = train(RowTable(rows), std::vector<double>(10, 1), setup);
-    EXPECT_NE(t.host.console.find("1 node created (80.000000% compression)\n"),
-              std::string::npos)
+    EXPECT_NE(t.host.console.find("1 node created (80.000000% compression)\n"), std::string::npos)
         << t.host.console;
     EXPECT_NE(t.host.console.find("converged after 1 list presentation\n"), std::string::npos);
 }
@@ -251,8 +252,7 @@ TEST_F(LearnPrototypesTest, EmptyTrainingSetPrintsAFiniteFigure) {
     ASSERT_EQ(t.status, ProcedureStatus::Done);
     EXPECT_TRUE(t.nodes.empty());
     EXPECT_EQ(t.presentations, 0);
-    EXPECT_NE(t.host.console.find("0 nodes created (0.000000% compression)\n"),
-              std::string::npos)
+    EXPECT_NE(t.host.console.find("0 nodes created (0.000000% compression)\n"), std::string::npos)
         << t.host.console;
 }
 
@@ -261,8 +261,7 @@ TEST_F(LearnPrototypesTest, PatternsWithoutCoordinatesPrintAFiniteFigure) {
     setup.oflag = 1;
     const Trained t = train(RowTable({{}, {}}), {1, 1}, setup, 0);
     ASSERT_EQ(t.nodes.size(), 1u);
-    EXPECT_NE(t.host.console.find("1 node created (0.000000% compression)\n"),
-              std::string::npos)
+    EXPECT_NE(t.host.console.find("1 node created (0.000000% compression)\n"), std::string::npos)
         << t.host.console;
 }
 
@@ -286,7 +285,8 @@ TEST_F(LearnPrototypesTest, EveryAllocationFailureEndsCleanly) {
         for (long k = 1; k <= clean.host.allocationAttempts; ++k) {
             setup.host.failAllocation = k;
             const Trained t = train(patterns, labels, setup);
-            EXPECT_EQ(t.status, ProcedureStatus::OutOfMemory) << "allocation " << k << ", p = " << p;
+            EXPECT_EQ(t.status, ProcedureStatus::OutOfMemory)
+                << "allocation " << k << ", p = " << p;
             EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << "allocation " << k << ", p = " << p;
             EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << "allocation " << k << ", p = " << p;
             EXPECT_TRUE(t.host.faults.empty()) << "allocation " << k << ", p = " << p;
@@ -308,7 +308,7 @@ TEST_F(LearnPrototypesTest, InterruptBetweenPatternsReleasesEverything) {
 
 // Sets the pacers' budget for one test.
 class PollBudget {
-public:
+  public:
     explicit PollBudget(std::uint64_t terms) { pollBudget = terms; }
     ~PollBudget() { pollBudget = kDefaultPollBudget; }
 };
@@ -339,9 +339,10 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
     };
     // p = 1 and +Inf scan tiles, p = 2 the grid lists, oflag 3 the literal nodes (a line of
     // trace per node tested counts as kTermsPerTraceLine terms).
-    for (const Case c : {Case{1.0, 0}, Case{std::numeric_limits<double>::infinity(), 1}, Case{2.0, 0},
-                         Case{2.0, 3}}) {
-        const std::string what = "p = " + std::to_string(c.p) + ", oflag " + std::to_string(c.oflag);
+    for (const Case c : {Case{1.0, 0}, Case{std::numeric_limits<double>::infinity(), 1},
+                         Case{2.0, 0}, Case{2.0, 3}}) {
+        const std::string what =
+            "p = " + std::to_string(c.p) + ", oflag " + std::to_string(c.oflag);
         TrainingSetup setup;
         setup.p = c.p;
         setup.rMax = 1e-3;
@@ -369,14 +370,16 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
         EXPECT_GE(pacingTally.callingThreadTerms, kPolls * kBudget) << what;
         // Still in the first pass, pattern k having scanned k nodes: by the stop, scans were
         // longer than twice the longest stretch, which only polls within scans allow.
-        const auto patternsDone = static_cast<std::uint64_t>(std::sqrt(2.0 * static_cast<double>(tests)));
+        const auto patternsDone =
+            static_cast<std::uint64_t>(std::sqrt(2.0 * static_cast<double>(tests)));
         ASSERT_LT(patternsDone, static_cast<std::uint64_t>(kCount)) << what;
         EXPECT_GT(patternsDone * perNode, 2 * stretch) << what;
         if (c.p == 2.0 && c.oflag < 3) {
             // The grid lists skip runs of nodes that cannot matter at no cost, yet the pacer
             // counts each run, as the plain scan's tests, once the scan has passed it: a stretch
             // may then hold up to a whole scan's worth of terms, though little real work.
-            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * (stretch + kCount * perNode)) << what;
+            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * (stretch + kCount * perNode))
+                << what;
         } else {
             EXPECT_LE(pacingTally.longestStretch, stretch) << what;
             EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * stretch) << what;

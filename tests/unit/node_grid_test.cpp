@@ -46,36 +46,37 @@ TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
     const int axes[4] = {4, 0, 2, 3};
     const int n = 5;
     for (int axisCount : {3, 4}) {
-    for (double scale : {1e-9, 1.0, 1e7}) {
-        ReachLists lists;
-        const double cellSize = 0.25 * scale;
-        ASSERT_TRUE(lists.init(axes, axisCount, cellSize, shape));
-        std::vector<std::vector<double>> centres(200, std::vector<double>(n));
-        std::vector<double> extents(centres.size());
-        for (std::size_t j = 0; j < centres.size(); ++j) {
-            for (double& v : centres[j]) v = unit(rng) * scale;
-            // Up to 2.4 cells on three axes, 1.2 on four (as many cells as a node may take).
-            extents[j] = (unit(rng) + 1.0) * (axisCount == 3 ? 0.3 : 0.15) * scale;
-            bool ok = false;
-            ASSERT_TRUE(lists.insert(static_cast<int>(j), centres[j].data(), extents[j], ok));
-            ASSERT_TRUE(ok);
+        for (double scale : {1e-9, 1.0, 1e7}) {
+            ReachLists lists;
+            const double cellSize = 0.25 * scale;
+            ASSERT_TRUE(lists.init(axes, axisCount, cellSize, shape));
+            std::vector<std::vector<double>> centres(200, std::vector<double>(n));
+            std::vector<double> extents(centres.size());
+            for (std::size_t j = 0; j < centres.size(); ++j) {
+                for (double& v : centres[j]) v = unit(rng) * scale;
+                // Up to 2.4 cells on three axes, 1.2 on four (as many cells as a node may take).
+                extents[j] = (unit(rng) + 1.0) * (axisCount == 3 ? 0.3 : 0.15) * scale;
+                bool ok = false;
+                ASSERT_TRUE(lists.insert(static_cast<int>(j), centres[j].data(), extents[j], ok));
+                ASSERT_TRUE(ok);
+            }
+            int near = 0;
+            for (int trial = 0; trial < 20000; ++trial) {
+                const int j = static_cast<int>(rng() % centres.size());
+                std::vector<double> x = centres[j];
+                // Mostly on or just inside the reach, where a dropped cell would show.
+                const double towards = trial % 2 == 0 ? 1.0 : std::fabs(unit(rng));
+                for (int k = 0; k < axisCount; ++k) x[axes[k]] += unit(rng) * extents[j] * towards;
+                const double d =
+                    partialDistance(shape, axes, axisCount, x.data(), centres[j].data());
+                if (d > extents[j]) continue;  // outside the shape: no promise
+                ++near;
+                EXPECT_TRUE(listed(lists, x.data(), j))
+                    << "node " << j << " at partial distance " << d << " of " << extents[j];
+            }
+            EXPECT_GT(near, 3000);
+            lists.release();
         }
-        int near = 0;
-        for (int trial = 0; trial < 20000; ++trial) {
-            const int j = static_cast<int>(rng() % centres.size());
-            std::vector<double> x = centres[j];
-            // Mostly on or just inside the reach, where a dropped cell would show.
-            const double towards = trial % 2 == 0 ? 1.0 : std::fabs(unit(rng));
-            for (int k = 0; k < axisCount; ++k) x[axes[k]] += unit(rng) * extents[j] * towards;
-            const double d = partialDistance(shape, axes, axisCount, x.data(), centres[j].data());
-            if (d > extents[j]) continue;  // outside the shape: no promise
-            ++near;
-            EXPECT_TRUE(listed(lists, x.data(), j))
-                << "node " << j << " at partial distance " << d << " of " << extents[j];
-        }
-        EXPECT_GT(near, 3000);
-        lists.release();
-    }
     }
     scope.finish();
 }

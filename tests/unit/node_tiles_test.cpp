@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,11 +35,16 @@ bool mayMatter(const Node& node, double d, double label) {
 
 std::string vectorsName(NodeTiles::Vectors v) {
     switch (v) {
-        case NodeTiles::Vectors::Portable: return "portable";
-        case NodeTiles::Vectors::Sse2: return "SSE2";
-        case NodeTiles::Vectors::Avx2: return "AVX2";
-        case NodeTiles::Vectors::Avx512: return "AVX-512";
-        default: return "best";
+        case NodeTiles::Vectors::Portable:
+            return "portable";
+        case NodeTiles::Vectors::Sse2:
+            return "SSE2";
+        case NodeTiles::Vectors::Avx2:
+            return "AVX2";
+        case NodeTiles::Vectors::Avx512:
+            return "AVX-512";
+        default:
+            return "best";
     }
 }
 
@@ -53,16 +58,21 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         for (int n : {1, 3, 8, 9, 17}) {
-            const sphnet::DistanceKit kit = sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            const sphnet::DistanceKit kit =
+                sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
             for (int round = 0; round < 200; ++round) {
                 const int count = 1 + static_cast<int>((unit(rng) + 1.0) * 40);
                 // Coordinates on a lattice now and then, so that distances tie with radii; far
                 // from the origin, tiny, or too large for single precision.
                 const bool lattice = round % 3 == 0;
                 const double offset = round % 4 == 1 ? 1e6 : round % 4 == 2 ? -3e9 : 0.0;
-                const double spread = round % 5 == 1 ? 1e-30 : round % 5 == 2 ? 1e120 : lattice ? 1.0 : 1e3;
+                const double spread = round % 5 == 1   ? 1e-30
+                                      : round % 5 == 2 ? 1e120
+                                      : lattice        ? 1.0
+                                                       : 1e3;
                 auto coordinate = [&] {
-                    return offset + spread * (lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng));
+                    return offset +
+                           spread * (lattice ? std::round(unit(rng) * 4) * 0.25 : unit(rng));
                 };
                 std::vector<double> x(n);
                 for (double& v : x) v = coordinate();
@@ -80,9 +90,11 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                     for (double& v : node.centre) v = coordinate();
                     node.label = unit(rng) > 0 ? 1.0 : 2.0;
                     const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
-                    const double edge = d - sphnet::kCoverageTolerance;  // covers with radius >= edge
+                    const double edge =
+                        d - sphnet::kCoverageTolerance;  // covers with radius >= edge
                     if (edges) {
-                        node.radius = j == inside ? std::nextafter(edge, -INFINITY) : edge * 0.5 - 1.0;
+                        node.radius =
+                            j == inside ? std::nextafter(edge, -INFINITY) : edge * 0.5 - 1.0;
                         node.reach = j == inside ? d : d * 0.5;
                         if (j == inside) {
                             if (unit(rng) > 0) {
@@ -96,10 +108,13 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                         // Radii and reaches around the distance, on it, or far off either way.
                         const int choice = static_cast<int>((unit(rng) + 1.0) * 3);
                         node.radius = choice == 0 ? edge : d * (0.5 + unit(rng));
-                        node.reach = choice == 1 ? d : choice == 2 ? std::nextafter(d, 0.0) : d * (0.5 + unit(rng));
+                        node.reach = choice == 1   ? d
+                                     : choice == 2 ? std::nextafter(d, 0.0)
+                                                   : d * (0.5 + unit(rng));
                         if (choice == 3) node.radius = -1e300;
                     }
-                    ASSERT_TRUE(tiles.append(node.centre.data(), node.radius, node.label, node.reach));
+                    ASSERT_TRUE(
+                        tiles.append(node.centre.data(), node.radius, node.label, node.reach));
                 }
                 // Some radii change after the nodes were stored.
                 for (int j = 0; j < count && !edges; j += 5) {
@@ -114,30 +129,38 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 const int first = tiles.nextThatMayMatter(pattern, from, to, d);
                 int expected = to;
                 for (int j = from; j < to && expected == to; ++j) {
-                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    const double exact =
+                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     if (mayMatter(nodes[j], exact, xLabel)) expected = j - j % NodeTiles::kLanes;
                 }
-                ASSERT_EQ(first, expected) << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
-                // The same scan on rough values made ahead, as when a scan is split between threads.
+                ASSERT_EQ(first, expected)
+                    << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
+                // The same scan on rough values made ahead, as when a scan is split between
+                // threads.
                 if (tiles.splits(pattern)) {
                     const int at = from - from % NodeTiles::kBlock;
                     std::vector<float> sums(static_cast<std::size_t>(count + NodeTiles::kBlock));
                     tiles.makeRoughSums(pattern.rough, at, to, sums.data());
                     double dAhead[NodeTiles::kLanes];
-                    ASSERT_EQ(tiles.nextBySums(pattern, sums.data(), at, from, to, dAhead), expected) << "sums, n=" << n;
+                    ASSERT_EQ(tiles.nextBySums(pattern, sums.data(), at, from, to, dAhead),
+                              expected)
+                        << "sums, n=" << n;
                     if (expected < to) {
                         EXPECT_EQ(0, std::memcmp(d, dAhead, sizeof d));
                     }
                 }
-                for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes; ++j) {
-                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes;
+                     ++j) {
+                    const double exact =
+                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     ASSERT_EQ(d[j - first], exact) << "node " << j << " n=" << n;
                 }
                 // The 1-NN choice: the first node of least distance.
                 int nearest = 0;
                 double least = sphnet::exactDistance(kit, nodes[0].centre.data(), x.data());
                 for (int j = 1; j < count; ++j) {
-                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    const double exact =
+                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     if (exact < least) {
                         nearest = j;
                         least = exact;
@@ -183,7 +206,8 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
     const double margin = 0.1, rLimit = 2.0;
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         for (int n : {4, 8, 13}) {
-            const sphnet::DistanceKit kit = sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            const sphnet::DistanceKit kit =
+                sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
             for (int round = 0; round < 200; ++round) {
                 const int count = 40 + static_cast<int>((unit(rng) + 1.0) * 60);
                 const double r = rLimit * unit(rng);
@@ -202,10 +226,12 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
                     if (unit(rng) > 0.9) {
                         // Just within the nearer reach: the smallest radius that still conflicts.
                         node.radius = (d - r) - margin;
-                        while (d >= r + (node.radius + margin)) node.radius = std::nextafter(node.radius, INFINITY);
+                        while (d >= r + (node.radius + margin))
+                            node.radius = std::nextafter(node.radius, INFINITY);
                     }
                     node.reach = rLimit + (node.radius + margin);
-                    ASSERT_TRUE(tiles.append(node.centre.data(), node.radius, node.label, node.reach));
+                    ASSERT_TRUE(
+                        tiles.append(node.centre.data(), node.radius, node.label, node.reach));
                 }
                 std::vector<float> scratch(n);
                 NodeTiles::Pattern pattern = tiles.prepare(x.data(), 1.0, scratch.data(), count);
@@ -214,7 +240,8 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
                 const int first = tiles.nextThatMayMatter(pattern, 0, count, d);
                 int expected = count;
                 for (int j = 0; j < count && expected == count; ++j) {
-                    const double exact = sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                    const double exact =
+                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
                     Node narrowed = nodes[j];
                     narrowed.reach = r + (narrowed.radius + margin);
                     if (mayMatter(narrowed, exact, 1.0)) expected = j - j % NodeTiles::kLanes;

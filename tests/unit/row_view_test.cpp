@@ -14,9 +14,13 @@ using sphnet::RowWindow;
 constexpr int kRows = 5;
 constexpr int kCols = 3;
 
-double value(int r, int c) { return 10.0 * r + c; }
+double value(int r, int c) {
+    return 10.0 * r + c;
+}
 
-std::vector<double> rowOf(const double* row, int cols) { return std::vector<double>(row, row + cols); }
+std::vector<double> rowOf(const double* row, int cols) {
+    return std::vector<double>(row, row + cols);
+}
 
 std::vector<double> expectedRow(int r, int cols) {
     std::vector<double> row;
@@ -57,14 +61,16 @@ TEST(RowView, EveryLayoutGivesTheSameRows) {
         RowWindow window;
         ASSERT_TRUE(window.reserve(layout.view, 3, kCols));
         const double* const* block = window.take(layout.view, 2, 3);
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(rowOf(block[k], kCols), expectedRow(2 + k, kCols)) << k;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(rowOf(block[k], kCols), expectedRow(2 + k, kCols)) << k;
         if (layout.rowStep != 0) {
             EXPECT_EQ(block[1], layout.inPlace + 3 * layout.rowStep);
         }
         // The centres of node rows: the leading columns, packed one row after another.
         std::vector<double> packed(kRows * (kCols - 1));
         layout.view.copyRows(0, kRows, kCols - 1, packed.data());
-        for (int r = 0; r < kRows; ++r) EXPECT_EQ(rowOf(&packed[r * (kCols - 1)], kCols - 1), expectedRow(r, kCols - 1)) << r;
+        for (int r = 0; r < kRows; ++r)
+            EXPECT_EQ(rowOf(&packed[r * (kCols - 1)], kCols - 1), expectedRow(r, kCols - 1)) << r;
     }
     // A matrix without rows may declare any number of columns: no room is taken for them.
     RowWindow none;

@@ -14,7 +14,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class SphereNodeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { opCounters = {}; }
 
     // A node at `centre` after testing it against `x` under norm p.
@@ -65,24 +65,27 @@ TEST_F(SphereNodeTest, DistanceNeitherOverflowsNorUnderflows) {
     struct Case {
         double p, unitDistance;  // the distance of (3, 4) from the origin
     };
-    for (const Case& c : {Case{1.0, 7.0}, Case{2.0, 5.0}, Case{1.5, std::pow(std::pow(3.0, 1.5) + 8.0, 1.0 / 1.5)},
-                          Case{3.0, std::cbrt(91.0)}, Case{kInf, 4.0}}) {
+    for (const Case& c :
+         {Case{1.0, 7.0}, Case{2.0, 5.0}, Case{1.5, std::pow(std::pow(3.0, 1.5) + 8.0, 1.0 / 1.5)},
+          Case{3.0, std::cbrt(91.0)}, Case{kInf, 4.0}}) {
         for (double s : {1e200, 1e-200}) {
             opCounters = {};
             SphereNode* node = testedNode({0, 0}, 10, {3 * s, 4 * s}, c.p);
-            EXPECT_NEAR(node->lastDistance / s, c.unitDistance, 1e-12) << "p = " << c.p << ", s = " << s;
+            EXPECT_NEAR(node->lastDistance / s, c.unitDistance, 1e-12)
+                << "p = " << c.p << ", s = " << s;
             EXPECT_EQ(opCounters.flops, coverageCost(c.p, 2).flops);
         }
         EXPECT_EQ(testedNode({maxDouble, 0}, 10, {-maxDouble, 0}, c.p)->lastDistance, kInf) << c.p;
     }
-    EXPECT_NEAR(testedNode({0, 0}, 1, {1e-7, 1e-7}, 50.0)->lastDistance / 1e-7, std::pow(2.0, 0.02), 1e-15);
+    EXPECT_NEAR(testedNode({0, 0}, 1, {1e-7, 1e-7}, 50.0)->lastDistance / 1e-7, std::pow(2.0, 0.02),
+                1e-15);
 }
 
 TEST_F(SphereNodeTest, NormJustAboveOneTakesTheGeneralFormula) {
     SphereNode* node = testedNode({0, 0}, 10, {3, 4}, 1.0000001);
     EXPECT_EQ(opCounters.flops, 8u);
-    EXPECT_EQ(node->lastDistance, std::pow(std::pow(3.0, 1.0000001) + std::pow(4.0, 1.0000001),
-                                           1.0 / 1.0000001));
+    EXPECT_EQ(node->lastDistance,
+              std::pow(std::pow(3.0, 1.0000001) + std::pow(4.0, 1.0000001), 1.0 / 1.0000001));
 }
 
 TEST_F(SphereNodeTest, GeneralNormCallsPowEvenForTwo) {

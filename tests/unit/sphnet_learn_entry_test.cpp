@@ -254,14 +254,11 @@ TEST(LearnEntry, OnlyRealFullDoublesAreAccepted) {
         mxClassID classId;
         bool complex, sparse;
     };
-    const Kind kinds[] = {{"single", mxSINGLE_CLASS, false, false},
-                          {"int32", mxINT32_CLASS, false, false},
-                          {"logical", mxLOGICAL_CLASS, false, false},
-                          {"char", mxCHAR_CLASS, false, false},
-                          {"cell", mxCELL_CLASS, false, false},
-                          {"struct", mxSTRUCT_CLASS, false, false},
-                          {"complex", mxDOUBLE_CLASS, true, false},
-                          {"sparse", mxDOUBLE_CLASS, false, true}};
+    const Kind kinds[] = {
+        {"single", mxSINGLE_CLASS, false, false},   {"int32", mxINT32_CLASS, false, false},
+        {"logical", mxLOGICAL_CLASS, false, false}, {"char", mxCHAR_CLASS, false, false},
+        {"cell", mxCELL_CLASS, false, false},       {"struct", mxSTRUCT_CLASS, false, false},
+        {"complex", mxDOUBLE_CLASS, true, false},   {"sparse", mxDOUBLE_CLASS, false, true}};
     for (int index = PATTERNS; index <= OFLAG; ++index) {
         for (const Kind& k : kinds) {
             Arguments args = walkThrough();
@@ -371,7 +368,8 @@ TEST(LearnEntry, LabelsAtTheEdgesOfThe32BitRangeAreKept) {
     args.set(PLABELS, column({2147483647.0, -2147483648.0}));
     const CallResult r = learn(args);
     ASSERT_FALSE(r.failed) << r.error;
-    EXPECT_EQ(standin::data(r.outputs[1].get()), (std::vector<double>{2147483647.0, -2147483648.0}));
+    EXPECT_EQ(standin::data(r.outputs[1].get()),
+              (std::vector<double>{2147483647.0, -2147483648.0}));
 }
 
 TEST(LearnEntry, EmptyTrainingSetGivesEmptyOutputs) {
@@ -391,8 +389,7 @@ TEST(LearnEntry, EmptyTrainingSetGivesEmptyOutputs) {
         EXPECT_EQ(standin::rows(r.outputs[1].get()), 0u);
         EXPECT_EQ(standin::cols(r.outputs[1].get()), 1u);
         EXPECT_EQ(standin::data(r.outputs[2].get()), std::vector<double>{0});
-        EXPECT_NE(r.console.find("Training set contained 0 training patterns\n"),
-                  std::string::npos)
+        EXPECT_NE(r.console.find("Training set contained 0 training patterns\n"), std::string::npos)
             << r.console;
         EXPECT_NE(r.console.find("0 nodes created (0.000000% compression)\n"), std::string::npos)
             << r.console;

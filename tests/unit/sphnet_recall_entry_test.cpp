@@ -250,14 +250,11 @@ TEST(RecallEntry, OnlyRealFullDoublesAreAccepted) {
         mxClassID classId;
         bool complex, sparse;
     };
-    const Kind kinds[] = {{"single", mxSINGLE_CLASS, false, false},
-                          {"int32", mxINT32_CLASS, false, false},
-                          {"logical", mxLOGICAL_CLASS, false, false},
-                          {"char", mxCHAR_CLASS, false, false},
-                          {"cell", mxCELL_CLASS, false, false},
-                          {"struct", mxSTRUCT_CLASS, false, false},
-                          {"complex", mxDOUBLE_CLASS, true, false},
-                          {"sparse", mxDOUBLE_CLASS, false, true}};
+    const Kind kinds[] = {
+        {"single", mxSINGLE_CLASS, false, false},   {"int32", mxINT32_CLASS, false, false},
+        {"logical", mxLOGICAL_CLASS, false, false}, {"char", mxCHAR_CLASS, false, false},
+        {"cell", mxCELL_CLASS, false, false},       {"struct", mxSTRUCT_CLASS, false, false},
+        {"complex", mxDOUBLE_CLASS, true, false},   {"sparse", mxDOUBLE_CLASS, false, true}};
     for (int index = TEMPLATES; index <= OFLAG; ++index) {
         for (const Kind& k : kinds) {
             Arguments args = twoNodes();
@@ -284,7 +281,10 @@ TEST(RecallEntry, AcceptedValuesAndWhatTheyMean) {
         {"as trained", OFLAG, {1, 1}, {0}, {1, 2, -1, 1}},
         {"unknown_label -1.9", UNKNOWN_LABEL, {1, 1}, {-1.9}, {1, 2, -1, 1}},
         {"unknown_label 7.99", UNKNOWN_LABEL, {1, 1}, {7.99}, {1, 2, 7, 1}},
-        {"unknown_label at the 32-bit floor", UNKNOWN_LABEL, {1, 1}, {-2147483648.9},
+        {"unknown_label at the 32-bit floor",
+         UNKNOWN_LABEL,
+         {1, 1},
+         {-2147483648.9},
          {1, 2, -2147483648.0, 1}},
         {"nn_option 1.5", NN_OPTION, {1, 1}, {1.5}, {1, 2, 2, 1}},
         {"nn_option -0.5", NN_OPTION, {1, 1}, {-0.5}, {1, 2, -1, 1}},
@@ -317,14 +317,12 @@ TEST(RecallEntry, OflagChoosesHowMuchIsPrinted) {
                           Case{2.5, true, true, false}, Case{3, true, true, true}}) {
         const CallResult r = recall(twoNodes(0, c.oflag));
         ASSERT_FALSE(r.failed) << r.error;
-        EXPECT_EQ(r.console.find("RCE performance phase summary") != std::string::npos,
-                  c.summary)
+        EXPECT_EQ(r.console.find("RCE performance phase summary") != std::string::npos, c.summary)
             << c.oflag;
         EXPECT_EQ(r.console.find("\nList presentation of 4 patterns:\n") != std::string::npos,
                   c.trace)
             << c.oflag;
-        EXPECT_EQ(r.console.find("Pattern #1 is being presented") != std::string::npos,
-                  c.presented)
+        EXPECT_EQ(r.console.find("Pattern #1 is being presented") != std::string::npos, c.presented)
             << c.oflag;
     }
 }
@@ -367,17 +365,17 @@ TEST(RecallEntry, TrainedNodesClassifyTheirOwnTrainingSet) {
         const Array margin = scalar(0.1);
         const Array limit = scalar(50);
         const Array quiet = scalar(0);
-        const CallResult trained = standin::call(
-            learnModule().entry(), 3,
-            {patterns.get(), pLabels.get(), normType.get(), rMax.get(), margin.get(), limit.get(),
-             quiet.get()});
+        const CallResult trained =
+            standin::call(learnModule().entry(), 3,
+                          {patterns.get(), pLabels.get(), normType.get(), rMax.get(), margin.get(),
+                           limit.get(), quiet.get()});
         ASSERT_FALSE(trained.failed) << trained.error;
         const Array unknown = scalar(-1);
         const Array nearest = scalar(0);
-        const CallResult r = standin::call(
-            recallModule().entry(), 1,
-            {trained.outputs[0].get(), trained.outputs[1].get(), normType.get(), patterns.get(),
-             unknown.get(), nearest.get(), quiet.get()});
+        const CallResult r =
+            standin::call(recallModule().entry(), 1,
+                          {trained.outputs[0].get(), trained.outputs[1].get(), normType.get(),
+                           patterns.get(), unknown.get(), nearest.get(), quiet.get()});
         EXPECT_EQ(labelsOf(r), labels) << "p = " << p;
     }
 }
@@ -405,9 +403,9 @@ std::vector<std::pair<std::string, Arguments>> representativeCalls() {
     std::vector<std::pair<std::string, Arguments>> calls;
     for (int oflag = 0; oflag <= 3; ++oflag) {
         for (int nn = 0; nn <= 1; ++nn) {
-            calls.emplace_back("oflag " + std::to_string(oflag) + ", nn_option " +
-                                   std::to_string(nn),
-                               twoNodes(nn, oflag));
+            calls.emplace_back(
+                "oflag " + std::to_string(oflag) + ", nn_option " + std::to_string(nn),
+                twoNodes(nn, oflag));
         }
     }
     Arguments noNodes = twoNodes(1, 1);

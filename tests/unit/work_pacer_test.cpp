@@ -16,7 +16,7 @@ using namespace sphnet;
 namespace {
 
 class WorkPacerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { pacingTally = {}; }
     void TearDown() override { pollBudget = kDefaultPollBudget; }
 };
@@ -28,9 +28,9 @@ TEST_F(WorkPacerTest, PollsOnceTheBudgetIsUsedUpAndStaysInterrupted) {
     standin::Scope scope(options);
     {
         WorkPacer pacer;
-        EXPECT_FALSE(pacer.spend(99));      // no poll yet
-        EXPECT_TRUE(pacer.spend(1));        // 100 terms: the poll answers yes
-        EXPECT_TRUE(pacer.spend(1000));     // and no poll after that
+        EXPECT_FALSE(pacer.spend(99));   // no poll yet
+        EXPECT_TRUE(pacer.spend(1));     // 100 terms: the poll answers yes
+        EXPECT_TRUE(pacer.spend(1000));  // and no poll after that
         EXPECT_TRUE(pacer.poll());
         EXPECT_EQ(pacer.spent(), 1100u);
     }
