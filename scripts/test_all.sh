@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, then builds and runs
+# Every test: installs what is missing, checks that the C++ sources are formatted, then builds and runs
 #   1. build/       the unit tests and the Octave tests against the modules in build/toolbox;
 #                   build-make/ assembles the Octave package with CMake's default generator,
 #                   which must give the same archive as Ninja; then the Python package's tests (tests/python, installed by
@@ -12,6 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
+
+# The C++ sources must be as .clang-format lays them out (Debian 12's clang-format 14).
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 
 jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
