@@ -92,6 +92,23 @@ inline double anyValue(FuzzedDataProvider& in) {
     }
 }
 
+// Labels: small whole numbers as a rule (so that calls get past the checks), now and then anything.
+inline double labelValue(FuzzedDataProvider& in) {
+    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
+                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
+}
+
+// Norms: the common orders as a rule, now and then anything.
+inline double normValue(FuzzedDataProvider& in) {
+    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
+    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
+}
+
+// Rmax and margin: quarters from 0 to 3, or anything.
+inline double smallNonNegative(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
+}
+
 // Larger sets draw their values from a generator seeded by the input, so that a short input
 // still fills hundreds of values: quarters in [-4, 4], and now and then a boundary value.
 inline std::mt19937_64& tameSource() {

@@ -21,20 +21,6 @@ namespace {
 
 const char kName[] = "sphnet_engine";
 
-double labelValue(FuzzedDataProvider& in) {
-    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
-                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
-}
-
-double normValue(FuzzedDataProvider& in) {
-    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
-    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
-}
-
-double smallNonNegative(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
-}
-
 double flag(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
 }

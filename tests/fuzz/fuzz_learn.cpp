@@ -23,20 +23,6 @@ using namespace sphnet_fuzz;
 
 namespace {
 
-double labelValue(FuzzedDataProvider& in) {
-    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
-                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
-}
-
-double normValue(FuzzedDataProvider& in) {
-    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
-    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
-}
-
-double smallNonNegative(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
-}
-
 double verbosity(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
 }

@@ -64,11 +64,6 @@ bool documented(const std::string& text) {
     return false;
 }
 
-double labelValue(FuzzedDataProvider& in) {
-    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
-                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
-}
-
 // Values of a spelled-out table: quarters as a rule, so that calls get past the checks, and now
 // and then anything (non-finite, huge, any bit pattern).
 double tableValue(FuzzedDataProvider& in) {

@@ -22,16 +22,6 @@ using namespace sphnet_fuzz;
 
 namespace {
 
-double labelValue(FuzzedDataProvider& in) {
-    return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? anyValue(in)
-                                                     : in.ConsumeIntegralInRange<int>(-1, 3);
-}
-
-double normValue(FuzzedDataProvider& in) {
-    static const double norms[] = {1.0, 2.0, kInf, 1.5, 3.0};
-    return in.ConsumeBool() ? norms[in.ConsumeIntegralInRange<int>(0, 4)] : anyValue(in);
-}
-
 double smallWhole(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-1, 3) : anyValue(in);
 }
