@@ -261,6 +261,17 @@ void checkHost(standin::Scope& scope, const standin::CallOptions& options,
         require(interruptSeen, "an interrupt reported without one", r);
 }
 
+// Ends the call's host scope as checkHost does and checks a refusal's message; true when the
+// call gave results to compare.
+bool endedWithResults(standin::Scope& scope, const standin::CallOptions& options,
+                      sphnet::ProcedureStatus status, bool threw, const std::string& message) {
+    checkHost(scope, options, status, threw);
+    standin::CallResult none;
+    none.error = message;
+    if (threw) require(documented(message), "undocumented message", none);
+    return !threw && status == sphnet::ProcedureStatus::Done;
+}
+
 struct Call {
     standin::CallOptions options;
     std::vector<Table> tables;
@@ -365,14 +376,8 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
             converged = out.converged;
         }
     }
-    checkHost(scope, call.options, status, threw);
+    if (!endedWithResults(scope, call.options, status, threw, message)) return;
     standin::CallResult none;
-    none.error = message;
-    if (threw) {
-        require(documented(message), "undocumented message", none);
-        return;
-    }
-    if (status != sphnet::ProcedureStatus::Done) return;
 
     const Table& patterns = call.tables[0];
     const Table* start = a.startNodes.given ? &call.tables[1] : nullptr;
@@ -484,14 +489,8 @@ void recall(FuzzedDataProvider& in, bool generated, Call& call) {
             message = e.what();
         }
     }
-    checkHost(scope, call.options, status, threw);
+    if (!endedWithResults(scope, call.options, status, threw, message)) return;
     standin::CallResult none;
-    none.error = message;
-    if (threw) {
-        require(documented(message), "undocumented message", none);
-        return;
-    }
-    if (status != sphnet::ProcedureStatus::Done) return;
     const Table& nodes = call.tables[0];
     const Table& patterns = call.tables[1];
     require(tableValid(a.nodes) && a.nodes.columns >= 1, "invalid nodes were accepted", none);
