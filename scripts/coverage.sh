@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Line coverage of the C++ tests (the ctest suites of unit, differential and property tests,
-# including those that load the modules through the stand-in host) over core/, learn/, recall/,
-# engine/ and python/src/. Builds in build-coverage/ with g++ --coverage -O0, runs the tests,
+# including those that load the modules through the stand-in host, and the fuzz drivers'
+# replays of their seeds and regressions) and of the Python estimator's tests over core/,
+# learn/, recall/, engine/ and python/src/. Builds in build-coverage/ with g++ --coverage -O0, runs the tests,
 # then prints per file and per folder the lines reached, the lines no test reaches as
 # file:line ranges, and last the line `total line coverage: NN.N%`.
 #
@@ -45,12 +46,17 @@ if ((report_only == 0)); then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
         -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS=--coverage \
         -DCMAKE_SHARED_LINKER_FLAGS=--coverage -DCMAKE_MODULE_LINKER_FLAGS=--coverage \
-        -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF -DSPHNET_PYTHON=OFF >/dev/null
-    # Every test target (and the stand-in modules they load); the fuzzers need clang and stay out.
-    cmake --build "$build" -j "$jobs" --target tests/all
+        -DSPHNET_OCTAVE=OFF -DSPHNET_MATLAB=OFF -DSPHNET_PYTHON=ON >/dev/null
+    # Every test target (the fuzz drivers replaying their seeds and regressions, the stand-in
+    # modules the tests load) and the Python extension.
+    cmake --build "$build" -j "$jobs" --target tests/all sphnet_python
     find "$build" -name '*.gcda' -delete
     # Only the suites under tests/: the package checks at the top level need Octave.
     ctest --test-dir "$build/tests" -j "$jobs" --output-on-failure || tests_status=$?
+    # The Python layer, through the estimator's tests, beside the package's own sources.
+    cp python/sphnet/*.py "$build/python/sphnet/"
+    PYTHONPATH="$root/$build/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+        tests/python/test_classifier.py || tests_status=$?
 fi
 
 # Sources that no test target compiles: compile each once for its counting notes (.gcno).
@@ -60,7 +66,7 @@ rm -f "$uncalled/not_compiled.txt"
 common=(-std=c++17 -O0 --coverage -w -Icore -Icore/search -Ilearn -Irecall)
 for source in $(find core learn recall engine python/src -name '*.cpp' | sort); do
     object="$uncalled/${source//\//_}.o"
-    if [ -n "$(find "$build" -name "$(basename "$source").gcno" -path "*/__/$source.gcno" -print -quit)" ]; then
+    if [ -n "$(find "$build" -name "$(basename "$source").gcno" -path "*/$source.gcno" -print -quit)" ]; then
         rm -f "${object%.o}".*  # a test target builds it now
         continue
     fi
