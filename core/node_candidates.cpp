@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "search_allowances.h"
 #include "sphere_node.h"
 
 namespace sphnet {
@@ -12,10 +13,6 @@ namespace sphnet {
 namespace {
 constexpr int kPanel = EuclideanPanels::kPanel;
 constexpr int kGroup = EuclideanPanels::kGroup;
-// A relative allowance for the few roundings where reaches and bounds are formed.
-constexpr double kRoundingSlack = 1.0 + 0x1p-48;
-// Node panels handed to one pattern group before the next: about 1 MiB of centres.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 // Below this many coordinate terms a second thread is not worth starting.
 constexpr double kParallelTerms = 1 << 22;
 }  // namespace
@@ -42,14 +39,7 @@ void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet 
 // scan's distance is at least relLow * lowScale times the Euclidean distance, and D is at least
 // its square less both slacks. Below kTinySquare the bounds say nothing.
 double NodeCandidates::boundFor(double reach, double nodeSlack) const {
-    if (std::isnan(reach)) return std::numeric_limits<double>::infinity();
-    double square = EuclideanPanels::kTinySquare;
-    if (reach >= 0) {
-        const double widest = reach * kRoundingSlack / (relLow_ * lowScale_);
-        const double squared = widest * widest * kRoundingSlack;
-        if (squared > square) square = squared;
-    }
-    return (square + nodeSlack) * kRoundingSlack;
+    return panelBound(reach * kRoundingSlack / (relLow_ * lowScale_), nodeSlack);
 }
 
 bool NodeCandidates::append(const double* centre, double label, double ownReach,

@@ -9,15 +9,13 @@
 #include <thread>
 
 #include "mex_host.h"
+#include "search_allowances.h"
 #include "sphere_node.h"
 #include "work_pacer.h"
 
 namespace sphnet {
 
 namespace {
-// Below this many nodes a plain scan is as quick as the grid.
-constexpr int kGridThreshold = 64;
-
 // Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
 constexpr double kCellsPerReach = 1.0;
 
@@ -88,13 +86,10 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
     radiusCap_ = in.rMax;
     rLimit_ = in.rMax;
-    double reach = (in.rMax + in.rMax + in.margin + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
-    if (kit_.kind == NormKind::General) {
-        // The grid's guarantee rests on the distance bounds.
-        if (!kit_.boundsUsable) reach = std::numeric_limits<double>::infinity();
-        if (reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
-    }
-    reach_ = reach;
+    reach_ = gridReach(kit_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
+    // For general p the grid's guarantee rests on the distance bounds.
+    if (kit_.kind == NormKind::General && !kit_.boundsUsable)
+        reach_ = std::numeric_limits<double>::infinity();
     structure_ = chooseStructure(in);
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
@@ -107,7 +102,8 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
                    EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
                    EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
         // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-        gridUsable_ = !tiled_ && std::isfinite(reach) && reach > 0 && n_ > 0 && in.patternCount > 0;
+        gridUsable_ =
+            !tiled_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
     } else {
         tiled_ = structure_ == SearchStructure::Tiles;
         blocked_ = structure_ == SearchStructure::BlockLists;
@@ -215,8 +211,7 @@ bool TrainingNodeSet::listNode(int j) {
     double extent = conflictReach(radius);
     if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
     if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
-    extent = extent * (1.0 + 1e-6) + 1e-300;
-    if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall) extent = 2.0 * kit_.tSmall;
+    extent = gridReach(kit_, extent);
     if (!(extent <= reach_)) extent = reach_;
     bool listed = false;
     if (!lists_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_, extent, listed)) {

@@ -6,13 +6,12 @@
 #include <limits>
 
 #include "mex_host.h"
+#include "search_allowances.h"
 #include "sphere_node.h"
 
 namespace sphnet {
 
 namespace {
-// Below this many nodes a plain scan is as quick as the grid.
-constexpr int kGridThreshold = 64;
 // Nodes tested plainly before the cell lists are consulted.
 constexpr int kPlainStart = 16;
 // Radii above this quantile make their nodes candidates for every pattern, so that a few wide
@@ -21,10 +20,6 @@ constexpr double kRadiusQuantile = 0.98;
 // The Euclidean block scan pays from this many dimensions and nodes on.
 constexpr int kEuclideanMinDimensions = 8;
 constexpr int kEuclideanMinNodes = 256;
-// Node panels handed to one pattern group before the next group: about 1 MiB of centres.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-// A relative allowance for the few roundings where bounds and thresholds are formed.
-constexpr double kRoundingSlack = 1.0 + 0x1p-48;
 
 bool allFiniteRows(const RowView& rows, int count, int width) {
     return rows.allValues(count, width, [](int, double v) { return std::isfinite(v); });
@@ -35,15 +30,10 @@ bool allFiniteRows(const RowView& rows, int count, int width) {
 // radius + tolerance, the exact distance is at least relLow times the true one, and D is at
 // least the true square less the node's and the pattern's slack.
 double coverBoundFor(double radius, double relLow, double nodeSlack) {
-    if (std::isnan(radius)) return std::numeric_limits<double>::infinity();  // covers anything
     const double reach = radius + kCoverageTolerance;
-    double square = EuclideanPanels::kTinySquare;
-    if (reach >= 0) {
-        const double widest = (reach + (std::fabs(radius) + kCoverageTolerance) * 0x1p-48) / relLow;
-        const double squared = widest * widest * kRoundingSlack;
-        if (squared > square) square = squared;
-    }
-    return (square + nodeSlack) * kRoundingSlack;
+    if (!(reach >= 0) && !std::isnan(reach)) return panelBound(-1.0, nodeSlack);
+    return panelBound((reach + (std::fabs(radius) + kCoverageTolerance) * 0x1p-48) / relLow,
+                      nodeSlack);
 }
 
 // Panels handed to one pattern group before the next: about kChunkBytes of centres, in whole
@@ -284,8 +274,7 @@ bool RecallNodeSet::buildGrid(bool forced) {
         cap = sorted[at];
     }
     if (cap < 0) cap = 0;
-    double reach = (cap + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
-    if (kit_.kind == NormKind::General && reach < 2.0 * kit_.tSmall) reach = 2.0 * kit_.tSmall;
+    const double reach = gridReach(kit_, cap + kCoverageTolerance);
     if (!std::isfinite(reach)) return true;
 
     // The grid runs along the (up to three) coordinates where the centres spread most.
@@ -316,12 +305,7 @@ bool RecallNodeSet::buildGrid(bool forced) {
     // Each node is listed in every cell its sphere (widened by the tolerance and rounding
     // slack) reaches into; a covered pattern's cell lists its covering nodes.
     cells_.init(axes, axisCount, reach);
-    auto extentOf = [&](double radius) {
-        double extent = (radius + kCoverageTolerance) * (1.0 + 1e-6) + 1e-300;
-        if (kit_.kind == NormKind::General && extent < 2.0 * kit_.tSmall)
-            extent = 2.0 * kit_.tSmall;
-        return extent;
-    };
+    auto extentOf = [&](double radius) { return gridReach(kit_, radius + kCoverageTolerance); };
     auto listed = [&](int t) {
         const double radius = radii_.data[t];
         return coverable(radius) && radius <= cap &&
