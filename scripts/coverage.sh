@@ -199,7 +199,7 @@ nc_path = os.path.join(build, "uncalled", "not_compiled.txt")
 if os.path.exists(nc_path):
     not_compiled = [l.strip() for l in open(nc_path) if l.strip()]
 
-print("\n== line coverage by the C++ tests (unit, differential, property) ==")
+print("\n== line coverage by the C++ tests (unit, differential, property, fuzz replays) and the Python estimator tests ==")
 total_hit = total_lines = 0
 for folder in folders:
     in_folder = sorted(p for p in files if p.startswith(folder)
