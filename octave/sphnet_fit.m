@@ -96,9 +96,12 @@ function model = sphnet_fit(X, y, varargin)
 
   if ischar(opts.rmax)
     if isempty(start)
-      [opts.rmax, typical] = auto_rmax(X, opts.norm);
+      [opts.rmax, typical, spread] = auto_rmax(X, opts.norm);
       if typical > 0 && typical < tiny_scale
         warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
+      elseif typical == 0 && spread > 0 && spread < tiny_scale
+        % Distinct rows whose distances underflowed to 0.
+        warn_tiny_scale(sprintf('the data''s spread (%g)', spread));
       end
     else
       opts.rmax = start.rmax;
@@ -355,15 +358,18 @@ function s = column_scaling(X)
 end
 
 % Half the median pairwise distance among at most 500 evenly spaced rows; 1 when that is not a
-% positive finite number. TYPICAL is that median (NaN for fewer than two rows).
-function [rmax, typical] = auto_rmax(X, p)
+% positive finite number. TYPICAL is that median (NaN for fewer than two rows), SPREAD the
+% widest range of a column among those rows.
+function [rmax, typical, spread] = auto_rmax(X, p)
   N = size(X, 1);
   rmax = 1;
   typical = NaN;
+  spread = 0;
   if N < 2
     return;
   end
   S = X(round(linspace(1, N, min(N, 500))), :);
+  spread = max(max(S, [], 1) - min(S, [], 1));
   d = cell(size(S, 1), 1);
   for i = 1:size(S, 1) - 1
     diffs = abs(S(i + 1:end, :) - S(i, :));
@@ -611,7 +617,7 @@ end
 %! restore = onCleanup(@() warning(state));
 %! warning('error', 'sphnet:fit:tinyScale');
 %! cases = {{1e-6 * X, y}, true; {X, y, 'Rmax', 5e-5}, true; {1e-6 * X, y, 'Standardize', true}, false;
-%!          {1e-3 * X, y}, false; {[X; X; X], [y; y; y]}, false};
+%!          {1e-3 * X, y}, false; {[X; X; X], [y; y; y]}, false; {1e-200 * X, y}, true};
 %! for k = 1:rows(cases)
 %!   raised = '';
 %!   try

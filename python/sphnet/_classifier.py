@@ -100,12 +100,22 @@ def pairwise_distances(S, norm):
     return distance if np.isinf(norm) else _power(distance, 1.0 / norm)
 
 
-def typical_distance(X, norm):
-    """The median distance among at most AUTO_RMAX_SAMPLE evenly spaced training patterns
-    (Octave's round(linspace(1, N, m)), 1-based); NaN for fewer than two patterns."""
+def _sampled_rows(X):
+    """At most AUTO_RMAX_SAMPLE evenly spaced training patterns (Octave's round(linspace(1, N, m)),
+    1-based)."""
     count = min(X.shape[0], AUTO_RMAX_SAMPLE)
-    picks = _round_half_away(_octave_linspace(1, X.shape[0], count)).astype(np.intp) - 1
-    distances = np.sort(pairwise_distances(X[picks], norm))
+    return X[_round_half_away(_octave_linspace(1, X.shape[0], count)).astype(np.intp) - 1]
+
+
+def sample_spread(X):
+    """The widest range of a column among the sampled patterns; 0 for fewer than two."""
+    rows = _sampled_rows(X)
+    return float(np.max(rows.max(axis=0) - rows.min(axis=0))) if rows.shape[0] > 1 else 0.0
+
+
+def typical_distance(X, norm):
+    """The median distance among the sampled patterns; NaN for fewer than two."""
+    distances = np.sort(pairwise_distances(_sampled_rows(X), norm))
     middle = distances.size // 2
     if distances.size == 0:
         return np.nan
@@ -213,6 +223,9 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
                 rmax = auto_rmax(Z, float(self.norm))
                 if 0 < typical < TINY_SCALE:
                     _warn_tiny_scale(f"the data's typical distance ({typical:g})")
+                elif typical == 0 and 0 < sample_spread(Z) < TINY_SCALE:
+                    # Distinct patterns whose distances underflowed to 0.
+                    _warn_tiny_scale(f"the data's spread ({sample_spread(Z):g})")
             else:
                 rmax = float(self.rmax)
                 if rmax < TINY_SCALE:

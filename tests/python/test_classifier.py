@@ -155,7 +155,8 @@ def test_settings_of_wrong_type_raise_value_error():
 def test_tiny_scale_warns_unless_standardized():
     X, y = load("iris")
     for options, data, tiny in [({}, 1e-6 * X, True), ({"rmax": 5e-5}, X, True),
-                                ({"standardize": True}, 1e-6 * X, False), ({}, 1e-3 * X, False)]:
+                                ({"standardize": True}, 1e-6 * X, False), ({}, 1e-3 * X, False),
+                                ({}, 1e-200 * X, True)]:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             RCEClassifier(**options).fit(data, y)
