@@ -196,6 +196,19 @@ void walkCovers(const NodeTree& t, bool wide, const double* x, Note& note) {
     }
 }
 
+// The walk for the tree's norm: p = 1, +Inf, or any other.
+template <typename Note>
+void walkCoversOfKind(const NodeTree& t, NormKind kind, bool wide, const double* x, Note& note) {
+    switch (kind) {
+        case NormKind::CityBlock:
+            return walkCovers<0>(t, wide, x, note);
+        case NormKind::Maximum:
+            return walkCovers<1>(t, wide, x, note);
+        default:
+            return walkCovers<2>(t, wide, x, note);
+    }
+}
+
 bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count,
                      InstructionSet instructions) {
     kit_ = kit;
@@ -283,17 +296,7 @@ int NodeTree::firstCover(const double* x) const {
         int limit() const { return best; }
         void operator()(int j) { best = j; }
     } first;
-    switch (kit_.kind) {
-        case NormKind::CityBlock:
-            walkCovers<0>(*this, wide_, x, first);
-            break;
-        case NormKind::Maximum:
-            walkCovers<1>(*this, wide_, x, first);
-            break;
-        default:
-            walkCovers<2>(*this, wide_, x, first);
-            break;
-    }
+    walkCoversOfKind(*this, kit_.kind, wide_, x, first);
     return first.best == INT_MAX ? -1 : first.best;
 }
 
@@ -310,19 +313,7 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
             differ = differ || labels[j] != firstLabel;
         }
     } census{labels};
-    if (count_ > 0) {
-        switch (kit_.kind) {
-            case NormKind::CityBlock:
-                walkCovers<0>(*this, wide_, x, census);
-                break;
-            case NormKind::Maximum:
-                walkCovers<1>(*this, wide_, x, census);
-                break;
-            default:
-                walkCovers<2>(*this, wide_, x, census);
-                break;
-        }
-    }
+    if (count_ > 0) walkCoversOfKind(*this, kit_.kind, wide_, x, census);
     covering = census.covering;
     differ = census.differ;
 }
