@@ -23,7 +23,7 @@ foreach(fn learn recall engine)
   string(TOUPPER ${fn} FN)
   set(target sphnet_${fn}_octave)
   add_library(${target} MODULE ${SPHNET_CORE_SOURCES} ${SPHNET_${FN}_SOURCES}
-    ${PROJECT_SOURCE_DIR}/core/hosts/host_octave.cpp ${PROJECT_SOURCE_DIR}/core/hosts/heap_malloc.cpp)
+    ${PROJECT_SOURCE_DIR}/core/host/per_host/host_octave.cpp ${PROJECT_SOURCE_DIR}/core/host/per_host/heap_malloc.cpp)
   target_include_directories(${target} PRIVATE ${SPHNET_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR}/.. ${OCTAVE_INCLUDE_DIR})
   target_compile_definitions(${target} PRIVATE MEX_DEBUG)
   target_link_options(${target} PRIVATE -Wl,-Bsymbolic)

@@ -12,12 +12,12 @@
 
 #include "distance_bounds.h"
 #include "host_buffer.h"
-#include "learn_prototypes.h"
 #include "mex_host.h"
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "standby_thread.h"
+#include "training_io.h"
 
 namespace sphnet {
 

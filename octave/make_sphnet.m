@@ -7,7 +7,7 @@ function make_sphnet(outdir)
 %   Then addpath that folder. Needs a C++17 compiler: MATLAB's `mex -setup C++` chooses it;
 %   Octave uses the one mkoctfile was built with.
 %
-%   Each module gets its own copy of the shared core (core/*.cpp), its own procedure and entry
+%   Each module gets its own copy of the shared core (core/host, core/model, core/search, core/work), its own procedure and entry
 %   point (learn/*.cpp or recall/*.cpp) and the host services for the running host. Only
 %   mexFunction is exported, so the two modules never share their operation counters.
 %
@@ -26,17 +26,22 @@ outdir = pwd;
 cd(old_dir);
 in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
 
-core = [sources(root, 'core'), sources(root, fullfile('core', 'search'))];
+core_folders = {'host', 'model', 'search', 'work'};
+core = {};
+for f = 1:numel(core_folders)
+  core = [core, sources(root, fullfile('core', core_folders{f}))];
+end
 if in_octave
-  host = {fullfile(root, 'core', 'hosts', 'host_octave.cpp')};
+  host = {fullfile(root, 'core', 'host', 'per_host', 'host_octave.cpp')};
 else
-  host = {fullfile(root, 'core', 'hosts', 'host_matlab.cpp')};
+  host = {fullfile(root, 'core', 'host', 'per_host', 'host_matlab.cpp')};
   if ispc  % MSVC knows no __attribute__; the marker is a resource there
     core = core(cellfun(@isempty, strfind(core, 'version_marker')));
   end
 end
-host{end + 1} = fullfile(root, 'core', 'hosts', 'heap_malloc.cpp');
-includes = {['-I' fullfile(root, 'core')], ['-I' fullfile(root, 'core', 'search')], ['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]};
+host{end + 1} = fullfile(root, 'core', 'host', 'per_host', 'heap_malloc.cpp');
+includes = [cellfun(@(f) ['-I' fullfile(root, 'core', f)], core_folders, 'UniformOutput', false), ...
+            {['-I' fullfile(root, 'learn')], ['-I' fullfile(root, 'recall')]}];
 
 % The engine behind sphnet_fit and sphnet_predict takes both procedures without their entry points.
 procedures = [sources(root, 'learn'), sources(root, 'recall')];

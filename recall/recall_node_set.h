@@ -10,13 +10,13 @@
 #include <cstdint>
 #include <limits>
 
-#include "classify_patterns.h"
 #include "distance_bounds.h"
 #include "euclidean_panels.h"
 #include "host_buffer.h"
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "node_tree.h"
+#include "recall_io.h"
 #include "row_view.h"
 
 namespace sphnet {

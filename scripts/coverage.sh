@@ -63,7 +63,7 @@ fi
 uncalled="$build/uncalled"
 mkdir -p "$uncalled"
 rm -f "$uncalled/not_compiled.txt"
-common=(-std=c++17 -O0 --coverage -w -Icore -Icore/search -Ilearn -Irecall)
+common=(-std=c++17 -O0 --coverage -w -Icore/host -Icore/model -Icore/search -Icore/work -Ilearn -Irecall)
 for source in $(find core learn recall engine python/src -name '*.cpp' | sort); do
     object="$uncalled/${source//\//_}.o"
     if [ -n "$(find "$build" -name "$(basename "$source").gcno" -path "*/$source.gcno" -print -quit)" ]; then
@@ -72,8 +72,8 @@ for source in $(find core learn recall engine python/src -name '*.cpp' | sort); 
     fi
     # The host layers and entry points build against the host's own headers, as the modules do.
     case "$source" in
-        python/src/*|core/hosts/host_python.cpp)
-            host=(-Icore/hosts/python $(/usr/bin/python3 -m pybind11 --includes 2>/dev/null)) ;;
+        python/src/*|core/host/per_host/host_python.cpp)
+            host=(-Icore/host/per_host/python $(/usr/bin/python3 -m pybind11 --includes 2>/dev/null)) ;;
         *)
             octave_include=$(mkoctfile -p OCTINCLUDEDIR 2>/dev/null || true)
             host=(-I"$octave_include/.." -I"$octave_include") ;;

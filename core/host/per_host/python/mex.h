@@ -1,5 +1,5 @@
 // mex.h for the Python host: the part of the MEX interface the procedures call. The host
-// layer (core/hosts/host_python.cpp) implements it on top of the Python C API.
+// layer (core/host/per_host/host_python.cpp) implements it on top of the Python C API.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,64 @@
+// What training takes and gives: the input, the nodes made and the search paths taken.
+#pragma once
+
+#include <cstddef>
+
+#include "row_view.h"
+#include "search_plan.h"
+
+namespace sphnet {
+
+struct TrainingInput {
+    int patternCount = 0;            // N
+    int dimension = 0;               // n
+    RowView patterns;                // N rows of n values
+    const double* labels = nullptr;  // N labels, whole numbers expected
+    double normType = 2.0;           // p >= 1, or +Inf
+    double rMax = 1.0;               // radius of a new node before any conflict
+    double margin = 0.0;             // gap kept between spheres of different labels
+    int maxPresentations = 1;        // pass limit, >= 1
+    int oflag = 0;                   // verbosity 0..3
+    bool patternsFinite = false;     // true: the caller has checked every coordinate
+    // Nodes the list starts with, in this order, before any pattern is presented: training
+    // goes on from them as if the literal scan had made them (conflicts may shrink them).
+    int startNodeCount = 0;
+    RowView startRows;                    // startNodeCount rows of n + 1: centre, radius
+    const double* startLabels = nullptr;  // startNodeCount labels, whole numbers expected
+    bool passLines = false;  // one console line at the end of every pass, flushed at once
+    SearchPlan plan;         // forces a search path (tests); the default lets the engine choose
+};
+
+// Which search paths a run's scans took (for tests that force one): how many scans walked each
+// structure (one scan may take several in turn: a memory, then lists, then the plain rest), and
+// the kernels the tiles and the block lists' panels ran on (Auto: not built).
+struct TrainingPaths {
+    long remembered = 0;      // replayed what the pattern's last scan found
+    long grid = 0;            // walked the list of x's cell of the reach lists
+    long blockLists = 0;      // walked x's block list
+    long tiles = 0;           // went over nodes by tiles
+    long splitScans = 0;      // tile scans shared with the second thread
+    long sharedCollects = 0;  // block lists collected on two threads
+    InstructionSet tileInstructions = InstructionSet::Auto;
+    InstructionSet panelInstructions = InstructionSet::Auto;
+};
+
+struct TrainingOutput {
+    int nodeCount = 0;
+    // nodeCount x (n + 1) values column by column, as the hosts hold matrices: the centres'
+    // n coordinates, then the radii.
+    double* nodeValues = nullptr;
+    double* nodeLabels = nullptr;  // nodeCount labels
+    int presentations =
+        0;  // passes reported: the confirming pass of a converged run is not counted
+    bool converged = false;  // the last pass made no node (else the pass limit ended it)
+    TrainingPaths paths;
+
+    // Node j's `width` (n + 1) values into `row`: centre, then radius.
+    void nodeRow(int j, int width, double* row) const {
+        const auto rows = static_cast<std::size_t>(nodeCount);
+        for (int c = 0; c < width; ++c)
+            row[c] = nodeValues[static_cast<std::size_t>(c) * rows + static_cast<std::size_t>(j)];
+    }
+};
+
+}  // namespace sphnet
