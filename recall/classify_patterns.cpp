@@ -16,67 +16,48 @@ namespace sphnet {
 
 namespace {
 
-void destroyNodes(SphereNode** nodes, int count) {
-    for (int t = 0; t < count; ++t) SphereNode::destroy(nodes[t]);
-    mxFree(nodes);
-}
-
-// The rebuilt nodes, destroyed with their owner.
-struct OwnedNodes {
-    SphereNode** nodes;
-    int count;
-    OwnedNodes(SphereNode** built, int builtCount) : nodes(built), count(builtCount) {}
-    OwnedNodes(const OwnedNodes&) = delete;
-    OwnedNodes& operator=(const OwnedNodes&) = delete;
-    ~OwnedNodes() {
-        if (nodes != nullptr) destroyNodes(nodes, count);
-    }
-};
-
 // Rows of `view` one at a time: room for one row unless there are none.
 bool reserveOneRow(RowWindow& window, const RowView& view, int rowCount, int cols) {
     return window.reserve(view, rowCount > 0 ? 1 : 0, cols);
 }
 
-// Rebuilds the nodes from the template rows. Null when memory runs out.
-SphereNode** buildNodes(const RecallInput& in) {
+// Rebuilds the nodes from the template rows. False when memory runs out.
+bool buildNodes(const RecallInput& in, SphereNodeList& nodes) {
     RowWindow window;
-    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1)) return nullptr;
-    const auto slots = static_cast<std::size_t>(in.nodeCount > 0 ? in.nodeCount : 1);
-    auto** nodes = static_cast<SphereNode**>(mxCalloc(slots, sizeof(SphereNode*)));
-    if (nodes == nullptr) return nullptr;
+    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1) ||
+        !nodes.reserve(in.nodeCount)) {
+        return false;
+    }
     for (int t = 0; t < in.nodeCount; ++t) {
         const double* row = window.take(in.templates, t, 1)[0];
-        nodes[t] = SphereNode::create(row, row[in.dimension], labelToInt(in.nodeLabels[t]));
-        if (nodes[t] == nullptr) {
-            destroyNodes(nodes, t);
-            return nullptr;
-        }
+        if (!nodes.add(row, in.dimension, row[in.dimension], labelToInt(in.nodeLabels[t])))
+            return false;
     }
-    return nodes;
+    return true;
 }
 
 // Index of the first node that covers x, or -1. Every node tested keeps its distance.
 // kScanStopped when the pacer reports an interrupt first.
-int firstCoveringNode(SphereNode* const* nodes, int count, const double* x, ScanPacer& pace) {
-    for (int j = 0; j < count; ++j) {
+int firstCoveringNode(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+                      OpCounters& counters, ScanPacer& pace) {
+    for (int j = 0; j < nodes.count(); ++j) {
         if (pace.stopsAt(j)) return kScanStopped;
-        if (nodes[j]->testCoverage(x) != 0) return j;
+        if (nodes[j]->testCoverage(metric, x, counters) != 0) return j;
     }
     return -1;
 }
 
 // Nearest centre by the distances the coverage scan left behind; ties keep the earlier node.
-int nearestNode(SphereNode* const* nodes, int count) {
+int nearestNode(const SphereNodeList& nodes) {
     int best = 0;
-    for (int j = 1; j < count; ++j) {
+    for (int j = 1; j < nodes.count(); ++j) {
         if (nodes[j]->lastDistance < nodes[best]->lastDistance) best = j;
     }
     return best;
 }
 
-void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
-                  std::int64_t seconds) {
+void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule, std::int64_t seconds,
+                  const OpCounters& totals) {
     mexPrintf("\nRCE performance phase summary\n");
     if (fallbackCount != 0) {
         if (nearestRule) {
@@ -87,8 +68,8 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
         mexPrintf("(%f%%)\n", fallbackCount * 100.0 / in.patternCount);
     }
     mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n",
-              static_cast<unsigned long>(opCounters.flops),
-              static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
+              static_cast<unsigned long>(totals.flops),
+              static_cast<unsigned long>(totals.comparisons), static_cast<int>(seconds));
 }
 
 // Pattern k's entries of `info`: the node that decided it (-1: none), the distance to it, and
@@ -174,7 +155,8 @@ int blockPatterns(const RecallInput& in) {
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
 ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
-                                    const RecallInfo* info, RecallPaths* paths) {
+                                    const RecallInfo* info, RecallPaths* paths,
+                                    CallCounters& counters) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
@@ -200,7 +182,6 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
     if (!ok) return ProcedureStatus::OutOfMemory;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
-    const std::uint32_t flopsBefore = opCounters.flops;
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
     WorkerTally tallies[kMaxWorkers];
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
@@ -274,28 +255,24 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
         paths->precision = set.panelPrecision();
         paths->workers = workers;
     }
-    // Every coverage test costs the same: the totals come out as if counted one by one.
-    const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
-    opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
-    opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
+    counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
     if (interrupted) return ProcedureStatus::Interrupted;
 
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
     *resultsOut = results.take();  // the caller's from here
     return ProcedureStatus::Done;
 }
 
 // The literal census of pattern x's covering nodes, on distances that touch no counter.
-void literalCensus(SphereNode* const* nodes, int count, const double* x, int& covering,
-                   bool& differ) {
+void literalCensus(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+                   int& covering, bool& differ) {
     covering = 0;
     differ = false;
     std::int32_t firstLabel = 0;
-    for (int j = 0; j < count; ++j) {
-        if (minkowskiDistance(nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
+    for (int j = 0; j < nodes.count(); ++j) {
+        if (exactDistance(metric, nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
             continue;
         if (covering++ == 0) firstLabel = nodes[j]->label;
         differ = differ || nodes[j]->label != firstLabel;
@@ -306,13 +283,13 @@ void literalCensus(SphereNode* const* nodes, int count, const double* x, int& co
 
 ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info,
                                  RecallPaths* paths) {
-    configureNodeSettings(in.normType, in.dimension, 0.0);
+    CallCounters counters;  // into the running totals by the summary, or when the call ends
     if (paths != nullptr) *paths = RecallPaths{};
-    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths);
+    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths, counters);
     if (paths != nullptr) paths->workers = 1;
-    const OwnedNodes owned{buildNodes(in), in.nodeCount};
-    SphereNode* const* nodes = owned.nodes;
-    if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
+    const DistanceKit metric = makeDistanceKit(in.normType, in.dimension);
+    SphereNodeList nodes;
+    if (!buildNodes(in, nodes)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
     RowWindow pattern;
@@ -321,7 +298,6 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
     }
 
     const std::int64_t startSeconds = elapsedClockSeconds();
-    const std::uint32_t flopsBefore = opCounters.flops;
     // With no nodes there is no nearest one: uncovered patterns take the unknown label.
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
     int fallbackCount = 0;
@@ -334,18 +310,17 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
         ScanPacer pace(&pacer, static_cast<std::uint64_t>(in.dimension));
         const double* x = pattern.take(in.patterns, k, 1)[0];
-        const int cover = firstCoveringNode(nodes, in.nodeCount, x, pace);
+        const int cover = firstCoveringNode(nodes, metric, x, counters.counts, pace);
         if (cover == kScanStopped) break;
         const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
         if (info != nullptr) {
             // The scan has left every node it tested its distance: the cover's, or all of them.
             const int decider = decidingNode(
-                cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1,
-                nearestRule);
+                cover, cover < 0 && nearestRule ? nearestNode(nodes) : -1, nearestRule);
             int covering = 0;
             bool differ = false;
-            literalCensus(nodes, in.nodeCount, x, covering, differ);
+            literalCensus(nodes, metric, x, covering, differ);
             writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0,
                       covering, differ);
         }
@@ -359,7 +334,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
         }
         ++fallbackCount;
         if (nearestRule) {
-            const int best = nearestNode(nodes, in.nodeCount);
+            const int best = nearestNode(nodes);
             results[k] = nodes[best]->label;
             if (in.oflag >= 2) {
                 mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
@@ -377,10 +352,9 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
     if (pacer.interrupted()) return ProcedureStatus::Interrupted;
 
     // The host's tally gets what this call did; the printed figures are the running totals.
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
     *resultsOut = results.take();  // the caller's from here
     return ProcedureStatus::Done;
 }
