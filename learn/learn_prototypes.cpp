@@ -131,6 +131,48 @@ class LiteralNodes {
     WorkPacer* pacer_ = nullptr;
 };
 
+// One pass over the patterns; createdNone tells whether no pattern made a node. Done, or what
+// ended the pass early.
+template <typename Nodes>
+ProcedureStatus presentPatterns(const TrainingInput& in, Nodes& nodes, WorkPacer& pacer,
+                                double* rowBuffer, bool& createdNone) {
+    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
+    createdNone = true;
+    for (int k = 0; k < in.patternCount; ++k) {
+        const double* x = in.patterns.row(k, in.dimension, rowBuffer);
+        const double label = in.labels[k];
+        double r = in.rMax;
+        if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
+        const std::uint64_t spentBefore = pacer.spent();
+        const int cover = nodes.present(k, x, label, r);
+        if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
+        // The plain scan's tests, less what the scan has reported already.
+        const std::uint64_t terms =
+            cover == kScanStopped
+                ? 0
+                : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
+        const std::uint64_t reported = pacer.spent() - spentBefore;
+        if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
+            return ProcedureStatus::Interrupted;
+        }
+        if (cover >= 0) {
+            if (in.oflag >= 2) {
+                mexPrintf(
+                    "   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
+                    k + 1, cover + 1, nodes.labelOf(cover));
+            }
+            continue;
+        }
+        if (!nodes.add(x, r, labelToInt(label))) return ProcedureStatus::OutOfMemory;
+        createdNone = false;
+        if (in.oflag >= 2) {
+            mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
+                      labelToInt(label));
+        }
+    }
+    return ProcedureStatus::Done;
+}
+
 // The passes over either node store: both give the same outcomes, trace lines and counters.
 // The store owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
 // The host is polled before the first pattern and then after every budget of work, counted as
@@ -141,7 +183,6 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
                           CallCounters& counters, std::int64_t startSeconds) {
     WorkPacer pacer;
     nodes.setPacer(&pacer);
-    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
     if (pacer.poll()) return ProcedureStatus::Interrupted;
     // Room for one row where the rows are not in place: a start node's, then each pattern's.
     const auto rowValues = static_cast<std::size_t>(in.dimension) + 1;
@@ -162,41 +203,11 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     bool createdNone = true;
     do {
         ++presentations;
-        createdNone = true;
         const int nodesBefore = nodes.count();
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
-        for (int k = 0; k < in.patternCount; ++k) {
-            const double* x = in.patterns.row(k, in.dimension, rowBuffer.get());
-            const double label = in.labels[k];
-            double r = in.rMax;
-            if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
-            const std::uint64_t spentBefore = pacer.spent();
-            const int cover = nodes.present(k, x, label, r);
-            if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
-            // The plain scan's tests, less what the scan has reported already.
-            const std::uint64_t terms =
-                cover == kScanStopped
-                    ? 0
-                    : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
-            const std::uint64_t reported = pacer.spent() - spentBefore;
-            if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
-                return ProcedureStatus::Interrupted;
-            }
-            if (cover >= 0) {
-                if (in.oflag >= 2) {
-                    mexPrintf(
-                        "   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
-                        k + 1, cover + 1, nodes.labelOf(cover));
-                }
-                continue;
-            }
-            if (!nodes.add(x, r, labelToInt(label))) return ProcedureStatus::OutOfMemory;
-            createdNone = false;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
-                          labelToInt(label));
-            }
-        }
+        const ProcedureStatus pass =
+            presentPatterns(in, nodes, pacer, rowBuffer.get(), createdNone);
+        if (pass != ProcedureStatus::Done) return pass;
         if (in.passLines)
             printPassLine(presentations, nodes.count(), nodes.count() - nodesBefore, passStart);
     } while (presentations < in.maxPresentations && !createdNone);
