@@ -101,6 +101,41 @@ void writeInfo(const RecallInfo& info, int k, int decider, double distance, int 
     if (info.labelsDisagree != nullptr) info.labelsDisagree[k] = differ ? 1.0 : 0.0;
 }
 
+// Pattern k's label: its cover's, else (nearest >= 0, by the 1-NN rule) its nearest node's,
+// else the unknown label; with the trace line that says which, where wanted.
+template <typename LabelOf>
+double labelPattern(const RecallInput& in, int k, int cover, int nearest, LabelOf labelOf) {
+    const bool trace = in.oflag >= 2;
+    if (cover >= 0) {
+        if (trace)
+            mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
+                      labelOf(cover));
+        return labelOf(cover);
+    }
+    if (nearest >= 0) {
+        if (trace) {
+            mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1, nearest + 1,
+                      labelOf(nearest));
+        }
+        return labelOf(nearest);
+    }
+    if (trace)
+        mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1, in.unknownLabel);
+    return in.unknownLabel;
+}
+
+// The end of a call that ran to completion: the host's tally gets what this call did, the
+// printed figures are the running totals, and the results are the caller's.
+void finishCall(const RecallInput& in, std::uint32_t flopsBefore, std::int64_t startSeconds,
+                int fallbackCount, bool nearestRule, HostBlock<double>& results,
+                double** resultsOut) {
+    hostAddFlops(
+        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
+    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
+    *resultsOut = results.take();
+}
+
 int decidingNode(int cover, int nearest, bool nearestRule) {
     return cover >= 0 ? cover : nearestRule ? nearest : -1;
 }
@@ -131,12 +166,13 @@ struct alignas(64) WorkerTally {
 };
 
 // Classifies patterns [begin, end) into results. Reads only the node set and the input; calls
-// nothing of the host, so it may run on any thread.
+// nothing of the host but for trace lines (one thread then), so it may run on any thread.
 void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
                    int end, RecallScratch& scratch, double* results, WorkerTally& tally,
                    const RecallInfo* info) {
     constexpr int kBlock = EuclideanBlockState::kPatterns;
     int cover[kBlock], nearest[kBlock];
+    const auto labelOf = [&](int j) { return set.labelOf(j); };
     for (int b = begin; b < end; b += kBlock) {
         const int count = end - b < kBlock ? end - b : kBlock;
         const double* const* rows = scratch.patterns.take(in.patterns, b, count);
@@ -144,12 +180,8 @@ void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearest
         if (info != nullptr)
             recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
         for (int k = 0; k < count; ++k) {
-            if (cover[k] >= 0) {
-                results[b + k] = set.labelOf(cover[k]);
-                continue;
-            }
-            ++tally.fallbacks;
-            results[b + k] = nearestRule ? set.labelOf(nearest[k]) : in.unknownLabel;
+            if (cover[k] < 0) ++tally.fallbacks;
+            results[b + k] = labelPattern(in, b + k, cover[k], nearest[k], labelOf);
         }
     }
 }
@@ -172,6 +204,27 @@ int blockPatterns(const RecallInput& in) {
                                                 : static_cast<int>(fit);
 }
 
+// The structures that answered on every worker.
+void notePaths(const RecallNodeSet& set, const RecallScratch* scratch, int workers,
+               RecallPaths& paths) {
+    for (int w = 0; w < workers; ++w) {
+        paths.cover |= scratch[w].ranCover;
+        paths.nearest |= scratch[w].ranNearest;
+        paths.census |= scratch[w].ranCensus;
+    }
+    paths.precision = set.panelPrecision();
+    paths.workers = workers;
+}
+
+// Trace lines come in pattern order from one thread; else the plan may ask for two even for
+// few patterns.
+int workerCount(const RecallInput& in) {
+    if (in.oflag >= 2 || in.plan.threads == ThreadUse::One) return 1;
+    if (in.plan.threads == ThreadUse::Two) return kMaxWorkers;
+    if (in.patternCount < kParallelMinimum) return 1;
+    return std::thread::hardware_concurrency() >= kMaxWorkers ? kMaxWorkers : 1;
+}
+
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
 ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
                                     const RecallInfo* info, RecallPaths* paths) {
@@ -179,16 +232,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
-    // Trace lines come in pattern order from one thread; else the plan may ask for two even
-    // for few patterns.
-    int workers = 1;
-    if (in.oflag <= 1 && in.plan.threads == ThreadUse::Two) {
-        workers = kMaxWorkers;
-    } else if (in.oflag <= 1 && in.plan.threads == ThreadUse::Auto &&
-               in.patternCount >= kParallelMinimum) {
-        const unsigned cores = std::thread::hardware_concurrency();
-        workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
-    }
+    const int workers = workerCount(in);
     RecallScratch scratch[kMaxWorkers];
     bool ok = static_cast<bool>(results);
     constexpr int kBlock = EuclideanBlockState::kPatterns;
@@ -205,47 +249,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
     WorkerTally tallies[kMaxWorkers];
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     // Patterns go out in sub-chunks of bounded work; the calling thread polls between its own.
-    auto traced = [&](int begin, int end, int) {
-        int covers[kBlock], nearests[kBlock];
-        for (int k = begin; k < end; ++k) {
-            const int at = (k - begin) % kBlock;
-            if (at == 0) {
-                const int count = end - k < kBlock ? end - k : kBlock;
-                const double* const* rows = scratch[0].patterns.take(in.patterns, k, count);
-                set.classifyBlock(rows, count, nearestRule, scratch[0], covers, nearests,
-                                  tallies[0].tests);
-                if (info != nullptr) {
-                    recordBlockInfo(set, rows, nearestRule, k, count, covers, nearests, scratch[0],
-                                    *info);
-                }
-            }
-            const int cover = covers[at];
-            const int nearest = nearests[at];
-            if (cover >= 0) {
-                results[k] = set.labelOf(cover);
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
-                              set.labelOf(cover));
-                }
-                continue;
-            }
-            ++tallies[0].fallbacks;
-            if (nearestRule) {
-                results[k] = set.labelOf(nearest);
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
-                              nearest + 1, set.labelOf(nearest));
-                }
-            } else {
-                results[k] = in.unknownLabel;
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1,
-                              in.unknownLabel);
-                }
-            }
-        }
-    };
-    auto parallel = [&](int begin, int end, int worker) {
+    auto classify = [&](int begin, int end, int worker) {
         classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(),
                       tallies[worker], info);
     };
@@ -256,8 +260,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
     // Whole groups of patterns, so that the blocked scans fill their vectors.
     range.minItems = blockPatterns(in);
     WorkPacer pacer;
-    const bool interrupted = workers == 1 ? runPacedRange(range, pacer, traced).interrupted
-                                          : runPacedRange(range, pacer, parallel).interrupted;
+    const bool interrupted = runPacedRange(range, pacer, classify).interrupted;
 
     std::uint64_t tests = 0;
     int fallbackCount = 0;
@@ -265,26 +268,13 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
         tests += t.tests;
         fallbackCount += t.fallbacks;
     }
-    if (paths != nullptr) {
-        for (int w = 0; w < workers; ++w) {
-            paths->cover |= scratch[w].ranCover;
-            paths->nearest |= scratch[w].ranNearest;
-            paths->census |= scratch[w].ranCensus;
-        }
-        paths->precision = set.panelPrecision();
-        paths->workers = workers;
-    }
+    if (paths != nullptr) notePaths(set, scratch, workers, *paths);
     // Every coverage test costs the same: the totals come out as if counted one by one.
     const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
     opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
     opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
     if (interrupted) return ProcedureStatus::Interrupted;
-
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    *resultsOut = results.take();  // the caller's from here
+    finishCall(in, flopsBefore, startSeconds, fallbackCount, nearestRule, results, resultsOut);
     return ProcedureStatus::Done;
 }
 
@@ -338,50 +328,22 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
         if (cover == kScanStopped) break;
         const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
+        // The scan has left every node it tested its distance: the cover's, or all of them.
+        const int nearest = cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1;
         if (info != nullptr) {
-            // The scan has left every node it tested its distance: the cover's, or all of them.
-            const int decider = decidingNode(
-                cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1,
-                nearestRule);
+            const int decider = decidingNode(cover, nearest, nearestRule);
             int covering = 0;
             bool differ = false;
             literalCensus(nodes, in.nodeCount, x, covering, differ);
             writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0,
                       covering, differ);
         }
-        if (cover >= 0) {
-            results[k] = nodes[cover]->label;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
-                          nodes[cover]->label);
-            }
-            continue;
-        }
-        ++fallbackCount;
-        if (nearestRule) {
-            const int best = nearestNode(nodes, in.nodeCount);
-            results[k] = nodes[best]->label;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
-                          best + 1, nodes[best]->label);
-            }
-        } else {
-            results[k] = in.unknownLabel;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1,
-                          in.unknownLabel);
-            }
-        }
+        if (cover < 0) ++fallbackCount;
+        results[k] = labelPattern(in, k, cover, nearest, [&](int j) { return nodes[j]->label; });
     }
 
     if (pacer.interrupted()) return ProcedureStatus::Interrupted;
-
-    // The host's tally gets what this call did; the printed figures are the running totals.
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    *resultsOut = results.take();  // the caller's from here
+    finishCall(in, flopsBefore, startSeconds, fallbackCount, nearestRule, results, resultsOut);
     return ProcedureStatus::Done;
 }
 
