@@ -19,17 +19,7 @@ constexpr double kParallelTerms = 1 << 22;
 
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
-    using Vectors = EuclideanPanels::Vectors;
-    Vectors vectors = EuclideanPanels::vectorsFor(instructions);
-    if (vectors == Vectors::Best) {
-        vectors = EuclideanPanels::available(Vectors::Avx512) ? Vectors::Avx512
-                  : EuclideanPanels::available(Vectors::Avx2) ? Vectors::Avx2
-                                                              : Vectors::Portable;
-    }
-    instructions_ = vectors == Vectors::Avx512 ? InstructionSet::Avx512
-                    : vectors == Vectors::Avx2 ? InstructionSet::Avx2
-                                               : InstructionSet::Portable;
-    panels_.init(n, vectors);
+    panels_.init(n, EuclideanPanels::vectorsFor(instructions));
     lowScale_ = lowScale;
     relLow_ = relLow;
     lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);
