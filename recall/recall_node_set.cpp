@@ -35,15 +35,6 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
                       nodeSlack);
 }
 
-// Panels handed to one pattern group before the next: about kChunkBytes of centres, in whole
-// kernel calls.
-std::size_t panelChunk(std::size_t n) {
-    const std::size_t panels = kChunkBytes / (n * EuclideanPanels::kPanel * sizeof(double) + 1);
-    return panels < EuclideanPanels::kWidest
-               ? EuclideanPanels::kWidest
-               : panels / EuclideanPanels::kWidest * EuclideanPanels::kWidest;
-}
-
 // A radius below -tolerance never covers a pattern of finite coordinates: d - 1e-8 is at least
 // -1e-8. Such nodes matter only to the 1-NN rule.
 bool coverable(double radius) {
@@ -577,7 +568,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         b.candidateCount[k] = 0;
     }
     const int panels = panels_.panels();
-    const int chunk = static_cast<int>(panelChunk(static_cast<std::size_t>(n_)));
+    const int chunk = panelChunk(n_, EuclideanPanels::kWidest);
     for (int q0 = 0; q0 < panels; q0 += chunk) {
         const int q1 = q0 + chunk < panels ? q0 + chunk : panels;
         int active = 0;
@@ -753,7 +744,7 @@ void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int coun
     prepareBlock(patterns, count, s);
     EuclideanBlockState& b = *s.block.get();
     const int panels = panels_.panels();
-    const int chunk = static_cast<int>(panelChunk(static_cast<std::size_t>(n_)));
+    const int chunk = panelChunk(n_, EuclideanPanels::kWidest);
     for (int q0 = 0; q0 < panels; q0 += chunk) {
         const int q1 = q0 + chunk < panels ? q0 + chunk : panels;
         for (int g = 0; g < count; g += kGroup) {
