@@ -6,7 +6,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +15,7 @@
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
 
@@ -198,9 +198,9 @@ class TrainingNodeSet {
     double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
     double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
     double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
-    int axes_[ReachLists::kMaxAxes] = {};
+    int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
-    ReachLists lists_;
+    NodeGrid lists_;
     HostVector<std::uint64_t> always_;  // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
@@ -218,9 +218,7 @@ class TrainingNodeSet {
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
     // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
     long scansSeen_ = 0;
-    std::chrono::steady_clock::time_point trialStart_;
-    double gridSeconds_ = 0.0;
-    bool blocksPreferred_ = true;
+    SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
 
     HostVector<RememberedScan> remembered_;    // per pattern
