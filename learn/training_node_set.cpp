@@ -39,6 +39,8 @@ constexpr int kBlockCapDivisor = 2;
 constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // Training drops the grid once the block lists beat it with at least this many nodes.
 constexpr int kGridDropNodes = 8192;
+// Up to this many dimensions the growing tree serves training.
+constexpr int kTreeMostDimensions = 8;
 
 int lowestBit(std::uint64_t word) {
     return __builtin_ctzll(word);
@@ -55,7 +57,8 @@ bool TrainingNodeSet::suits(const TrainingInput& in) {
 
 // A forced structure serves where it answers exactly: the tiles for p = 1 and +Inf, the block
 // lists where the distance bounds hold and the panels take every coordinate, the grid where
-// its reach is finite. The tree and the panels are recall's; training's plain scan stands in.
+// its reach is finite, the tree in the dimensions it takes. The panels are recall's; training's
+// plain scan stands in.
 SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const {
     const bool general = kit_.kind == NormKind::General;
     const bool panelsServe = general && kit_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
@@ -72,6 +75,9 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
             return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
         case SearchStructure::BlockLists:
             return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
+        case SearchStructure::Tree:
+            return NodeTree::fits(n_) && in.patternCount > 0 ? SearchStructure::Tree
+                                                             : SearchStructure::Plain;
         default:
             return SearchStructure::Plain;
     }
@@ -94,21 +100,24 @@ bool TrainingNodeSet::init(const TrainingInput& in) {
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
     if (structure_ == SearchStructure::Auto) {
+        treed_ = n_ <= kTreeMostDimensions && NodeTree::fits(n_) && in.patternCount > 0;
         // p = 1 and +Inf in the dimensions where tiles pay: they scan every node faster than
         // the lists skip some.
-        tiled_ = kit_.kind != NormKind::General && NodeTiles::suits(n_);
-        blocked_ = kit_.kind == NormKind::General && kit_.boundsUsable &&
+        tiled_ = !treed_ && kit_.kind != NormKind::General && NodeTiles::suits(n_);
+        blocked_ = !treed_ && kit_.kind == NormKind::General && kit_.boundsUsable &&
                    n_ >= kBlockMinDimensions && in.patternCount > 0 &&
                    EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
                    EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
         // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-        gridUsable_ =
-            !tiled_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+        gridUsable_ = !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 &&
+                      in.patternCount > 0;
     } else {
         tiled_ = structure_ == SearchStructure::Tiles;
         blocked_ = structure_ == SearchStructure::BlockLists;
         gridUsable_ = structure_ == SearchStructure::Grid;
+        treed_ = structure_ == SearchStructure::Tree;
     }
+    if (treed_) tree_.init(kit_, in.plan.instructions);
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
     if (blocked_) {
@@ -240,6 +249,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     const std::size_t words = bitWords(j + 1);
     if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
+    if (treed_ && !tree_.grow(centres_.data, radii_.data, count_)) return false;
     if (gridActive_) {
         if (!listNode(j)) return false;
     } else if (gridUsable_ && count_ >= kGridThreshold) {
@@ -256,6 +266,14 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     if (inside && !(radius <= before) && static_cast<std::uint32_t>(++growthEpoch_) == 0) {
         // Memories keep 32 bits of the epoch: at the wrap, old ones would pass for new.
         for (std::size_t k = 0; k < remembered_.size; ++k) remembered_.data[k].count = -1;
+    }
+    if (inside && treed_) {
+        if (!(radius <= before) && !tree_.raise(j)) outOfMemory_ = true;
+        // The tree's largest radii tighten once a quarter of its nodes' worth have shrunk.
+        if (++treeShrinks_ > tree_.indexed() / 4) {
+            tree_.takeRadii(radii_.data);
+            treeShrinks_ = 0;
+        }
     }
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
@@ -292,6 +310,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         next = scanBlockLists<Kind>(scan, k, next);
     if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped)
         next = scanGridLists<Kind>(scan, next);
+    if (treed_ && scan.cover < 0 && !scan.stopped) next = scanTree<Kind>(scan, next);
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {
         // Every node before the stop had its coverage test; nothing is remembered.
@@ -375,6 +394,42 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
         }
     }
     return resume;
+}
+
+// Visits, from node `next` on, the nodes the tree names in node order, run by run, each run's for
+// the reach at its start; the nodes outside the runs are left to the plain scan. Should rounding
+// lift the reach, the rest of the run is named afresh. Unlike the lists, the tree rests on no
+// bound on r.
+template <int Kind>
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(Scan& scan, int next) {
+    const int indexed = tree_.indexed();
+    if (next < indexed) ++paths_.tree;
+    while (next < indexed) {
+        const double reach = treeReach(scan);
+        treeNodes_.size = 0;
+        next = tree_.collect({scan.x, scan.label, reach, margin_, radii_.data, labels_.data}, next,
+                             treeNodes_);
+        if (next < 0) {
+            outOfMemory_ = true;
+            return scan.nodeCount;  // the scan ends; so does the training
+        }
+        for (std::size_t e = 0; e < treeNodes_.size; ++e) {
+            const int j = treeNodes_.data[e];
+            if (scan.pace.stopsAt(j)) {
+                scan.stopped = true;
+                return j;
+            }
+            if (visit<Kind>(scan, j)) {
+                scan.cover = j;
+                return j + 1;
+            }
+            if (!(treeReach(scan) <= reach)) {
+                next = j + 1;
+                break;
+            }
+        }
+    }
+    return next;
 }
 
 // Whether the block lists serve this scan rather than the grid's. Which is faster depends on
@@ -833,6 +888,9 @@ void TrainingNodeSet::releaseScanState() {
     blockRows_.release();
     blockLabels_.release();
     blockValues_.release();
+    tree_ = GrowingNodeTree();
+    treeNodes_.release();
+    treed_ = false;
     gridActive_ = false;
     tiled_ = false;
     blocked_ = false;

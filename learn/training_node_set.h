@@ -16,6 +16,7 @@
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "node_tree.h"
 #include "standby_thread.h"
 #include "training_io.h"
 
@@ -122,7 +123,7 @@ class TrainingNodeSet {
     };
 
     // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Grid, Tiles or BlockLists that serves this input.
+    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
     bool startGrid();
     void dropGrid();
@@ -144,6 +145,13 @@ class TrainingNodeSet {
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
+    template <int Kind>
+    int scanTree(Scan& scan, int next);
+    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
+    // may still be remembered (a later scan starts at Rmax).
+    double treeReach(const Scan& scan) const {
+        return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
+    }
     template <int Kind>
     void scanPlainly(Scan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -220,6 +228,12 @@ class TrainingNodeSet {
     double gridSeconds_ = 0.0;
     bool blocksPreferred_ = true;
     bool outOfMemory_ = false;
+
+    // Few dimensions: the growing tree names the nodes that may matter, run by run.
+    bool treed_ = false;
+    GrowingNodeTree tree_;
+    HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
+    int treeShrinks_ = 0;                 // radii shrunk since the tree took them
 
     HostVector<RememberedScan> remembered_;    // per pattern
     std::int64_t growthEpoch_ = 0;             // radius growths so far
