@@ -32,9 +32,9 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const DistanceKit& k, const double* rows, cons
                                   LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
     for (int lane = 0; lane < kLeaf; ++lane) {
-        s.l1[lane] = 0.0;
-        s.squares[lane] = 0.0;
-        s.largest[lane] = 0.0;
+        if (kind != NormKind::Maximum) s.l1[lane] = 0.0;
+        if (kind == NormKind::General) s.squares[lane] = 0.0;
+        if (kind != NormKind::CityBlock) s.largest[lane] = 0.0;
     }
     for (int i = 0; i < k.n; ++i) {
         const double xi = x[i];
@@ -50,12 +50,13 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const DistanceKit& k, const double* rows, cons
     // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
     // square root the lanes go together.
     for (int lane = 0; lane < kLeaf; ++lane) {
-        const double linf = s.largest[lane];
-        const bool bounded = k.boundsUsable && linf >= k.tSmall;
-        s.low[lane] = kind == NormKind::CityBlock ? s.l1[lane]
-                      : kind == NormKind::Maximum ? linf
-                      : bounded                   ? linf * k.relLow
-                                                  : 0.0;
+        if (kind == NormKind::CityBlock) {
+            s.low[lane] = s.l1[lane];
+        } else {
+            const double linf = s.largest[lane];
+            const bool bounded = kind == NormKind::Maximum || (k.boundsUsable && linf >= k.tSmall);
+            s.low[lane] = !bounded ? 0.0 : kind == NormKind::Maximum ? linf : linf * k.relLow;
+        }
     }
 }
 
