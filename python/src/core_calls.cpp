@@ -14,10 +14,6 @@ namespace sphnet_python {
 
 namespace {
 
-// The procedures keep their settings and counters in module-wide variables, so calls from
-// several Python threads take turns.
-std::mutex procedureTurn;
-
 [[noreturn]] void invalid(const std::string& message) {
     throw std::invalid_argument(message);
 }
@@ -193,13 +189,11 @@ RecallInput checkRecall(const RecallArguments& a) {
 }
 
 ProcedureStatus runTraining(const TrainingInput& input, TrainedNodes& trained) {
-    std::lock_guard<std::mutex> turn(procedureTurn);
     return learnPrototypes(input, trained.output);
 }
 
 ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
                           RecalledLabels& labels) {
-    std::lock_guard<std::mutex> turn(procedureTurn);
     return classifyPatterns(input, labels.slot(), info);
 }
 
