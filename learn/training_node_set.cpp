@@ -88,6 +88,24 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
     }
 }
 
+// The engine's own choice, by the data's shape.
+void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
+    const bool many = in.patternCount >= kTreeManyPatterns;
+    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
+             (n_ <= kTreeFewDimensions ? many || kit_.kind == NormKind::General
+                                       : many && n_ <= kTreeMostDimensions);
+    // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
+    tiled_ = !treed_ && kit_.kind != NormKind::General && n_ > 0 &&
+             (n_ <= kTreeFewDimensions || NodeTiles::suits(n_));
+    blocked_ = !treed_ && kit_.kind == NormKind::General && kit_.boundsUsable &&
+               n_ >= kBlockMinDimensions && in.patternCount > 0 &&
+               EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
+               EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
+    // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
+    gridUsable_ =
+        !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+}
+
 bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     in_ = &in;
     counters_ = &counters;
@@ -106,20 +124,7 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
     if (structure_ == SearchStructure::Auto) {
-        const bool many = in.patternCount >= kTreeManyPatterns;
-        treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
-                 (n_ <= kTreeFewDimensions ? many || kit_.kind == NormKind::General
-                                           : many && n_ <= kTreeMostDimensions);
-        // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
-        tiled_ = !treed_ && kit_.kind != NormKind::General && n_ > 0 &&
-                 (n_ <= kTreeFewDimensions || NodeTiles::suits(n_));
-        blocked_ = !treed_ && kit_.kind == NormKind::General && kit_.boundsUsable &&
-                   n_ >= kBlockMinDimensions && in.patternCount > 0 &&
-                   EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
-                   EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
-        // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-        gridUsable_ = !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 &&
-                      in.patternCount > 0;
+        chooseAutomatically(in);
     } else {
         tiled_ = structure_ == SearchStructure::Tiles;
         blocked_ = structure_ == SearchStructure::BlockLists;
@@ -148,24 +153,33 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
             !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0))
             return false;
     }
-    if (tiled_) {
-        tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
-        paths_.tileInstructions = tiles_.instructions();
-        // Without patterns n may be near 2^31, with nothing behind it.
-        if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f))
-            return false;
-        // Long scans are split between two threads; without a second thread, one does all.
-        // Forced, every scan with two chunks of work is split.
-        const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
-        const bool splits = threads_ == ThreadUse::Two
-                                ? in.patternCount > 0
-                                : threads_ == ThreadUse::Auto && n_ >= kSplitMinDimensions &&
-                                      mostTerms >= kSplitTerms &&
-                                      std::thread::hardware_concurrency() >= 2;
-        if (splits) standby_.start();
-    }
+    if (tiled_ && !startTiles(in)) return false;
     if (!gridUsable_) return true;
-    // The grid runs along the (up to four) coordinates that vary most.
+    chooseGridAxes(in);
+    // Forced, the grid serves from the first node on.
+    return structure_ != SearchStructure::Grid || startGrid();
+}
+
+bool TrainingNodeSet::startTiles(const TrainingInput& in) {
+    tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
+    paths_.tileInstructions = tiles_.instructions();
+    // Without patterns n may be near 2^31, with nothing behind it.
+    if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f))
+        return false;
+    // Long scans are split between two threads; without a second thread, one does all.
+    // Forced, every scan with two chunks of work is split.
+    const double mostTerms = (static_cast<double>(in.patternCount) + in.startNodeCount) * n_;
+    const bool splits = threads_ == ThreadUse::Two
+                            ? in.patternCount > 0
+                            : threads_ == ThreadUse::Auto && n_ >= kSplitMinDimensions &&
+                                  mostTerms >= kSplitTerms &&
+                                  std::thread::hardware_concurrency() >= 2;
+    if (splits) standby_.start();
+    return true;
+}
+
+// The grid runs along the (up to four) coordinates of the patterns that vary most.
+void TrainingNodeSet::chooseGridAxes(const TrainingInput& in) {
     double spread[ReachLists::kMaxAxes] = {};
     axisCount_ = 0;
     for (int i = 0; i < n_; ++i) {
@@ -190,8 +204,6 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
             axes_[at] = i;
         }
     }
-    // Forced, the grid serves from the first node on.
-    return structure_ != SearchStructure::Grid || startGrid();
 }
 
 bool TrainingNodeSet::startGrid() {

@@ -126,6 +126,9 @@ class TrainingNodeSet {
     // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
     // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
+    void chooseAutomatically(const TrainingInput& in);
+    void chooseGridAxes(const TrainingInput& in);
+    bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
     template <int Kind>
