@@ -15,6 +15,7 @@
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "node_tree.h"
 #include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
@@ -123,8 +124,10 @@ class TrainingNodeSet {
     };
 
     // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Grid, Tiles or BlockLists that serves this input.
+    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
+    void chooseAutomatically(const TrainingInput& in);
+    bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
     template <int Kind>
@@ -145,6 +148,13 @@ class TrainingNodeSet {
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
+    template <int Kind>
+    int scanTree(Scan& scan, int next);
+    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
+    // may still be remembered (a later scan starts at Rmax).
+    double treeReach(const Scan& scan) const {
+        return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
+    }
     template <int Kind>
     void scanPlainly(Scan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -220,6 +230,12 @@ class TrainingNodeSet {
     long scansSeen_ = 0;
     SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
+
+    // Few dimensions: the growing tree names the nodes that may matter, run by run.
+    bool treed_ = false;
+    GrowingNodeTree tree_;
+    HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
+    int treeShrinks_ = 0;                 // radii shrunk since the tree took them
 
     HostVector<RememberedScan> remembered_;    // per pattern
     std::int64_t growthEpoch_ = 0;             // radius growths so far
