@@ -82,32 +82,32 @@ function model = sphnet_fit(X, y, varargin)
   end
   [classes, classIdx] = class_numbers(y, N, start);
 
-  if isempty(start)
-    standardize = [];
-    if opts.standardize
-      standardize = column_scaling(X);
-    end
-  else
+  if ~isempty(start)
     standardize = start.standardize;
+  elseif opts.standardize
+    [mu, sigma] = sphnet_engine('statistics', X, opts.norm);
+    standardize = struct('mu', mu, 'sigma', sigma);
+  else
+    standardize = [];
   end
   if ~isempty(standardize)
     X = (X - standardize.mu) ./ standardize.sigma;
   end
 
-  if ischar(opts.rmax)
-    if isempty(start)
-      [opts.rmax, typical, spread] = auto_rmax(X, opts.norm);
-      if typical > 0 && typical < tiny_scale
-        warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
-      elseif typical == 0 && spread > 0 && spread < tiny_scale
-        % Distinct rows whose distances underflowed to 0.
-        warn_tiny_scale(sprintf('the data''s spread (%g)', spread));
-      end
-    else
-      opts.rmax = start.rmax;
+  if ~ischar(opts.rmax)
+    if opts.rmax < tiny_scale
+      warn_tiny_scale(sprintf('Rmax (%g)', opts.rmax));
     end
-  elseif opts.rmax < tiny_scale
-    warn_tiny_scale(sprintf('Rmax (%g)', opts.rmax));
+  elseif ~isempty(start)
+    opts.rmax = start.rmax;
+  else
+    [~, ~, opts.rmax, typical, spread] = sphnet_engine('statistics', X, opts.norm);
+    if typical > 0 && typical < tiny_scale
+      warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
+    elseif typical == 0 && spread > 0 && spread < tiny_scale
+      % Most sampled rows are equal and the others lie within a tiny distance of them.
+      warn_tiny_scale(sprintf('the data''s spread (%g)', spread));
+    end
   end
   if isempty(opts.margin)
     opts.margin = 0;
@@ -351,43 +351,6 @@ function values = class_values(classes, idx)
   end
 end
 
-function s = column_scaling(X)
-  s.mu = mean(X, 1);
-  s.sigma = std(X, 0, 1);
-  s.sigma(~isfinite(s.sigma) | s.sigma == 0) = 1;
-end
-
-% Half the median pairwise distance among at most 500 evenly spaced rows; 1 when that is not a
-% positive finite number. TYPICAL is that median (NaN for fewer than two rows), SPREAD the
-% widest range of a column among those rows.
-function [rmax, typical, spread] = auto_rmax(X, p)
-  N = size(X, 1);
-  rmax = 1;
-  typical = NaN;
-  spread = 0;
-  if N < 2
-    return;
-  end
-  S = X(round(linspace(1, N, min(N, 500))), :);
-  spread = max(max(S, [], 1) - min(S, [], 1));
-  d = cell(size(S, 1), 1);
-  for i = 1:size(S, 1) - 1
-    diffs = abs(S(i + 1:end, :) - S(i, :));
-    if p == Inf
-      d{i} = max(diffs, [], 2);
-    elseif p == 1
-      d{i} = sum(diffs, 2);
-    else
-      d{i} = sum(diffs .^ p, 2) .^ (1 / p);
-    end
-  end
-  typical = median(vertcat(d{:}));
-  rmax = 0.5 * typical;
-  if ~(isfinite(rmax) && rmax > 0)
-    rmax = 1;
-  end
-end
-
 %!function [nodes, nodeClass, passes] = literal_train(nodes, nodeClass, X, c, p, Rmax, margin, maxPasses)
 %!  ## The literal algorithm on a node list that starts with the given nodes.
 %!  dist = @(a, b) sum(abs(a - b) .^ p) ^ (1 / p);
@@ -448,14 +411,15 @@ end
 %!test
 %! ## Rmax 'auto': half the median pairwise distance of the rows (all of them here), in the
 %! ## model's norm; 1 when every row is the same.
-%! model = sphnet_fit(X, y, 'Norm', 1);
-%! D = [];
-%! for i = 1:rows(X)
-%!   for j = i + 1:rows(X)
-%!     D(end + 1) = sum(abs(X(i, :) - X(j, :)));
+%! for p = [1, 1.5, Inf]
+%!   D = [];
+%!   for i = 1:rows(X)
+%!     for j = i + 1:rows(X)
+%!       D(end + 1) = norm(X(i, :) - X(j, :), p);
+%!     end
 %!   end
+%!   assert(sphnet_fit(X, y, 'Norm', p).rmax, 0.5 * median(D), 1e-12);
 %! end
-%! assert(model.rmax, 0.5 * median(D), 1e-12);
 %! assert(sphnet_fit(ones(4, 2), [1; 1; 2; 2]).rmax, 1);
 %! assert(sphnet_fit([1 2], 1).rmax, 1);
 %! ## At most 500 evenly spaced rows are measured: rows past them do not count.
