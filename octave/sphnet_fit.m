@@ -200,63 +200,46 @@ end
 
 function opts = parse_options(args)
   opts = struct('norm', 2, 'rmax', 'auto', 'margin', [], 'maxPasses', 50, ...
-                'standardize', false, 'start', [], 'verbose', false, 'given', {{}});
-  if mod(numel(args), 2) ~= 0
-    error('sphnet:fit:badOption', 'sphnet_fit: options must come in Name, Value pairs.');
-  end
-  fields = struct('norm', 'norm', 'rmax', 'rmax', 'margin', 'margin', 'maxpasses', 'maxPasses', ...
-                  'standardize', 'standardize', 'verbose', 'verbose', 'start', 'start');
-  for k = 1:2:numel(args)
-    name = args{k};
-    value = args{k + 1};
-    if ~(ischar(name) && rows(name) == 1)
-      error('sphnet:fit:badOption', 'sphnet_fit: option names must be strings (option %d).', (k + 1) / 2);
-    end
-    switch lower(name)
-      case 'norm'
-        ok = is_real_scalar(value) && value >= 1;
-        expected = 'a number >= 1 (Inf allowed)';
-      case 'rmax'
-        ok = (ischar(value) && strcmpi(value, 'auto')) || (is_real_scalar(value) && value >= 0);
-        expected = '''auto'' or a number >= 0 (Inf allowed)';
-      case 'margin'
-        ok = is_real_scalar(value) && isfinite(value) && value >= 0;
-        expected = 'a finite number >= 0';
-      case 'maxpasses'
-        ok = is_real_scalar(value) && value >= 1 && value == round(value);
-        expected = 'a whole number >= 1 (Inf allowed)';
-      case {'standardize', 'verbose'}
-        ok = is_flag(value);
-        expected = 'true or false';
-      case 'start'
-        ok = (isstruct(value) && ~isempty(value)) || (isa(value, 'double') && isempty(value));
-        expected = 'a model made by sphnet_fit, or []';
-      otherwise
-        error('sphnet:fit:badOption', ['sphnet_fit: unknown option ''%s''; options are Norm, ' ...
-              'Rmax, Margin, MaxPasses, Standardize, Start and Verbose.'], name);
-    end
-    if ~ok
-      error('sphnet:fit:badOptionValue', 'sphnet_fit: option ''%s'' must be %s; got %s.', ...
-            name, expected, describe(value));
-    end
-    if isnumeric(value) || islogical(value)
-      value = full(double(value));
-    end
-    opts.(fields.(lower(name))) = value;
-    opts.given{end + 1} = lower(name);
-  end
+                'standardize', false, 'start', [], 'verbose', false);
+  opts = option_pairs('fit', args, opts, @check_option, ['Norm, Rmax, Margin, MaxPasses, ' ...
+                      'Standardize, Start and Verbose'], true);
+  opts.given = cellfun(@lower, args(1:2:end), 'UniformOutput', false);
   opts.standardize = logical(opts.standardize);
   opts.verbose = logical(opts.verbose);
 end
 
-% A short account of a value for messages.
-function text = describe(value)
-  if ischar(value) && rows(value) <= 1
-    text = sprintf('''%s''', value);
-  elseif (isnumeric(value) || islogical(value)) && isscalar(value) && isreal(value)
-    text = sprintf('%s %g', class(value), value);
-  else
-    text = sprintf('a %dx%d %s', rows(value), columns(value), class(value));
+% One option's value (see option_pairs): numbers and logicals are kept as full doubles.
+function [ok, expected, field, value] = check_option(name, value)
+  fields = struct('norm', 'norm', 'rmax', 'rmax', 'margin', 'margin', 'maxpasses', 'maxPasses', ...
+                  'standardize', 'standardize', 'verbose', 'verbose', 'start', 'start');
+  ok = false;
+  expected = '';
+  field = '';
+  switch name
+    case 'norm'
+      ok = is_real_scalar(value) && value >= 1;
+      expected = 'a number >= 1 (Inf allowed)';
+    case 'rmax'
+      ok = (ischar(value) && strcmpi(value, 'auto')) || (is_real_scalar(value) && value >= 0);
+      expected = '''auto'' or a number >= 0 (Inf allowed)';
+    case 'margin'
+      ok = is_real_scalar(value) && isfinite(value) && value >= 0;
+      expected = 'a finite number >= 0';
+    case 'maxpasses'
+      ok = is_real_scalar(value) && value >= 1 && value == round(value);
+      expected = 'a whole number >= 1 (Inf allowed)';
+    case {'standardize', 'verbose'}
+      ok = is_flag(value);
+      expected = 'true or false';
+    case 'start'
+      ok = (isstruct(value) && ~isempty(value)) || (isa(value, 'double') && isempty(value));
+      expected = 'a model made by sphnet_fit, or []';
+  end
+  if isfield(fields, name)
+    field = fields.(name);
+  end
+  if ok && (isnumeric(value) || islogical(value))
+    value = full(double(value));
   end
 end
 
@@ -390,6 +373,16 @@ end
 %!  passes -= !made;
 %!endfunction
 
+%!function id = raised_by(varargin)
+%!  ## The identifier of the error sphnet_fit raises with these arguments; '' for none.
+%!  id = '';
+%!  try
+%!    sphnet_fit(varargin{:});
+%!  catch err
+%!    id = err.identifier;
+%!  end
+%!endfunction
+
 %!shared X, y
 %! X = [0 0; 0.2 0.1; 3 3; 3.1 2.9; 0.1 3; 0.2 3.1];
 %! y = [1; 1; 2; 2; 3; 3];
@@ -509,13 +502,8 @@ end
 %!   for w = 1:numel(ids)
 %!     cellfun(@(id) warning('off', id), ids);
 %!     warning('error', ids{w});
-%!     raised = '';
-%!     try
-%!       sphnet_fit(cases{k, 1}{:});
-%!     catch err
-%!       raised = err.identifier;
-%!     end
-%!     assert(strcmp(raised, ids{w}) == (cases{k, 2}(w) == 1), sprintf('case %d, %s', k, ids{w}));
+%!     assert(strcmp(raised_by(cases{k, 1}{:}), ids{w}) == (cases{k, 2}(w) == 1), ...
+%!            sprintf('case %d, %s', k, ids{w}));
 %!   end
 %! end
 
@@ -583,13 +571,7 @@ end
 %! cases = {{1e-6 * X, y}, true; {X, y, 'Rmax', 5e-5}, true; {1e-6 * X, y, 'Standardize', true}, false;
 %!          {1e-3 * X, y}, false; {[X; X; X], [y; y; y]}, false; {1e-200 * X, y}, true};
 %! for k = 1:rows(cases)
-%!   raised = '';
-%!   try
-%!     sphnet_fit(cases{k, 1}{:});
-%!   catch err
-%!     raised = err.identifier;
-%!   end
-%!   assert(strcmp(raised, 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
+%!   assert(strcmp(raised_by(cases{k, 1}{:}), 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
 %! end
 %!warning <below 1e-4.*1e-8 tolerance.*'Standardize'> sphnet_fit(1e-6 * X, y);
 
