@@ -33,31 +33,22 @@ bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... 
     return reject(error, kEntry, mnemonic, format, args...);
 }
 
+// A NaN distance counts as covered: one NaN would poison every node it meets.
 bool checkPatterns(const mxArray* patterns, ErrorReport& error) {
-    if (!checkMatrixArgument(patterns, kEntry, "1st input argument (Patterns)", "badPatterns",
-                             error)) {
-        return false;
-    }
-    // A NaN distance counts as covered: one NaN would poison every node it meets.
-    if (!allFinite(patterns)) {
-        return fail(error, "badPatterns",
-                    "%s: 1st input argument (Patterns) must not contain NaN or Inf.");
-    }
-    return true;
+    return checkMatrixArgument(patterns, kEntry, "1st input argument (Patterns)", "badPatterns",
+                               error) &&
+           (allFinite(patterns) ||
+            fail(error, "badPatterns",
+                 "%s: 1st input argument (Patterns) must not contain NaN or Inf."));
 }
 
+// A node takes its pattern's label truncated: a fractional label never matches its own node,
+// and training would never settle.
 bool checkLabels(const mxArray* labels, int patternCount, ErrorReport& error) {
-    if (!checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)", "badLabels",
-                          error)) {
-        return false;
-    }
-    // A node takes its pattern's label truncated: a fractional label never matches its own
-    // node, and training would never settle.
-    if (!allWholeNumbers(labels)) {
-        return fail(error, "badLabels",
-                    "%s: 2nd input argument (PLabels) must hold whole numbers.");
-    }
-    return true;
+    return checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)",
+                            "badLabels", error) &&
+           (allWholeNumbers(labels) ||
+            fail(error, "badLabels", "%s: 2nd input argument (PLabels) must hold whole numbers."));
 }
 
 bool checkSettings(const mxArray* const* prhs, TrainingInput& input, ErrorReport& error) {
@@ -92,19 +83,10 @@ bool checkSettings(const mxArray* const* prhs, TrainingInput& input, ErrorReport
     return readOflag(prhs[IN_OFLAG], kEntry, "must be 0,1,2 or 3", input.oflag, error);
 }
 
-bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, TrainingInput& input,
-                    ErrorReport& error) {
-    if (nrhs != IN_COUNT) {
-        return fail(error, "inputCount", "%s: %d input arguments required.", IN_COUNT);
-    }
-    if (!checkPatterns(prhs[IN_PATTERNS], error)) return false;
-    const int patternCount = static_cast<int>(mxGetDimensions(prhs[IN_PATTERNS])[0]);
-    if (!checkLabels(prhs[IN_PLABELS], patternCount, error)) return false;
-    if (!checkSettings(prhs, input, error)) return false;
-    if (nlhs != OUT_COUNT) {
-        return fail(error, "outputCount", "%s: %d output arguments required.", OUT_COUNT);
-    }
-    return true;
+bool checkArguments(const mxArray* const* prhs, TrainingInput& input, ErrorReport& error) {
+    const int patternCount = static_cast<int>(mxGetM(prhs[IN_PATTERNS]));
+    return checkPatterns(prhs[IN_PATTERNS], error) &&
+           checkLabels(prhs[IN_PLABELS], patternCount, error) && checkSettings(prhs, input, error);
 }
 
 // Trains on the host's matrices read in place and fills the output slots.
@@ -130,10 +112,10 @@ ProcedureStatus train(mxArray* plhs[], const mxArray* const* prhs, TrainingInput
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
-    ErrorReport error;
-    TrainingInput input;
-    if (!checkArguments(nlhs, nrhs, prhs, input, error)) raiseError(error);
-
-    const ProcedureStatus status = train(plhs, prhs, input);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEntry);
+    serveEntryPoint<TrainingInput>(
+        kEntry, nrhs, IN_COUNT, nlhs, OUT_COUNT, "%s: %d output arguments required.",
+        [&](TrainingInput& input, ErrorReport& error) {
+            return checkArguments(prhs, input, error);
+        },
+        [&](TrainingInput& input) { return train(plhs, prhs, input); });
 }

@@ -154,7 +154,7 @@ function model = sphnet_fit(X, y, varargin)
   model.centres = nodes(:, 1:n);
   model.radii = nodes(:, n + 1);
   model.nodeClass = nodeClass;
-  model.labels = class_values(classes, nodeClass);
+  model.labels = rows_of(classes, nodeClass);
   model.classes = classes;
   model.standardize = standardize;
   model.summary = struct('passes', passes, 'converged', converged == 1, ...
@@ -322,15 +322,6 @@ function K = class_count(classes)
     K = size(classes, 1);
   else
     K = numel(classes);
-  end
-end
-
-function values = class_values(classes, idx)
-  if ischar(classes)
-    values = classes(idx, :);
-  else
-    values = classes(idx);
-    values = values(:);
   end
 end
 

@@ -168,15 +168,6 @@ function folds = stratified_folds(classIdx, F, seed)
   rand('twister', saved);
 end
 
-function part = rows_of(values, keep)
-  if ischar(values) || ~isvector(values)
-    part = values(keep, :);
-  else
-    part = values(keep);
-    part = part(:);
-  end
-end
-
 function same = same_labels(labels, truth)
   if iscell(truth)
     same = strcmp(labels, truth);

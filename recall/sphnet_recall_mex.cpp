@@ -65,17 +65,14 @@ bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
                              error)) {
         return false;
     }
-    const mwSize* dims = mxGetDimensions(patterns);
-    if (dims[1] != dimension) {
+    if (static_cast<int>(mxGetN(patterns)) != dimension) {
         return fail(error, "badPatterns",
                     "%s: 4th input argument (Patterns) must be of type  %dx%d.",
-                    static_cast<int>(dims[0]), dimension);
+                    static_cast<int>(mxGetM(patterns)), dimension);
     }
-    if (!allFinite(patterns)) {
-        return fail(error, "badPatterns",
-                    "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
-    }
-    return true;
+    return allFinite(patterns) ||
+           fail(error, "badPatterns",
+                "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
 }
 
 // The norm, the patterns and the settings after them, into `input`.
@@ -100,24 +97,13 @@ bool checkSettings(const mxArray* const* prhs, int dimension, RecallInput& input
     return readOflag(prhs[IN_OFLAG], kEntry, "must be 0,1,2 or 3.", input.oflag, error);
 }
 
-bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, RecallInput& input,
-                    ErrorReport& error) {
-    if (nrhs != IN_COUNT) {
-        return fail(error, "inputCount", "%s: %d input arguments required.", IN_COUNT);
-    }
+bool checkArguments(const mxArray* const* prhs, RecallInput& input, ErrorReport& error) {
     if (!checkTemplates(prhs[IN_TEMPLATES], error)) return false;
-    const mwSize* templateDims = mxGetDimensions(prhs[IN_TEMPLATES]);
-    const int nodeCount = static_cast<int>(templateDims[0]);
-    const int dimension = static_cast<int>(templateDims[1]) - 1;
-    if (!checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",
-                          "badNodeLabels", error) ||
-        !checkSettings(prhs, dimension, input, error)) {
-        return false;
-    }
-    if (nlhs != OUT_COUNT) {
-        return fail(error, "outputCount", "%s: %d output argument required.", OUT_COUNT);
-    }
-    return true;
+    const int nodeCount = static_cast<int>(mxGetM(prhs[IN_TEMPLATES]));
+    const int dimension = static_cast<int>(mxGetN(prhs[IN_TEMPLATES])) - 1;
+    return checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",
+                            "badNodeLabels", error) &&
+           checkSettings(prhs, dimension, input, error);
 }
 
 ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, RecallInput& input) {
@@ -148,9 +134,8 @@ ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, RecallInpu
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
-    ErrorReport error;
-    RecallInput input;
-    if (!checkArguments(nlhs, nrhs, prhs, input, error)) raiseError(error);
-    const ProcedureStatus status = classify(plhs, prhs, input);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEntry);
+    serveEntryPoint<RecallInput>(
+        kEntry, nrhs, IN_COUNT, nlhs, OUT_COUNT, "%s: %d output argument required.",
+        [&](RecallInput& input, ErrorReport& error) { return checkArguments(prhs, input, error); },
+        [&](RecallInput& input) { return classify(plhs, prhs, input); });
 }

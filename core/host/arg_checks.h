@@ -111,6 +111,23 @@ int truncateToInt(double value);
 // Call it last, when nothing of the call is left to free.
 [[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const EntryPoint& entry);
 
+// The frame of a classic entry point: `inputs` arguments, then its own checks, which fill
+// `input`, then `outputs` outputs (`outputCount` words that message), then run(input). Every
+// failure ends in one host error, raised last, when nothing of the call is left to release.
+template <typename Input, typename Check, typename Run>
+void serveEntryPoint(const EntryPoint& entry, int nrhs, int inputs, int nlhs, int outputs,
+                     const char* outputCount, Check check, Run run) {
+    ErrorReport error;
+    Input input;
+    bool valid = nrhs == inputs ? check(input, error)
+                                : reject(error, entry, "inputCount",
+                                         "%s: %d input arguments required.", inputs);
+    if (valid && nlhs != outputs) valid = reject(error, entry, "outputCount", outputCount, outputs);
+    if (!valid) raiseError(error);
+    const ProcedureStatus status = run(input);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, entry);
+}
+
 inline std::int32_t labelToInt(double label) {
     return static_cast<std::int32_t>(label);
 }
