@@ -204,10 +204,9 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
     input.nnOption = mxGetScalar(prhs[R_NN]) != 0 ? 1 : 0;
     input.plan = plan;
     const RecallInfo wanted{info[0], info[1], info[2], info[3]};
-    double* results = nullptr;
-    const ProcedureStatus status = classifyPatterns(input, &results, nlhs > 1 ? &wanted : nullptr);
+    HostBlock<double> labels;
+    const ProcedureStatus status = classifyPatterns(input, labels, nlhs > 1 ? &wanted : nullptr);
     if (status != ProcedureStatus::Done) return status;
-    const HostBlock<double> labels = HostBlock<double>::adopt(results);
     plhs[0] = cArray1D_to_mxArray1D(patternCount, labels.get());
     if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
     for (int f = 0; f < 4; ++f) {

@@ -173,7 +173,7 @@ int blockPatterns(const RecallInput& in) {
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& resultsOut,
                                     const RecallInfo* info, RecallPaths* paths) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
@@ -284,7 +284,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
         static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    *resultsOut = results.take();  // the caller's from here
+    resultsOut = std::move(results);
     return ProcedureStatus::Done;
 }
 
@@ -304,8 +304,8 @@ void literalCensus(SphereNode* const* nodes, int count, const double* x, int& co
 
 }  // namespace
 
-ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info,
-                                 RecallPaths* paths) {
+ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resultsOut,
+                                 const RecallInfo* info, RecallPaths* paths) {
     configureNodeSettings(in.normType, in.dimension, 0.0);
     if (paths != nullptr) *paths = RecallPaths{};
     if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths);
@@ -381,7 +381,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, con
         static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    *resultsOut = results.take();  // the caller's from here
+    resultsOut = std::move(results);
     return ProcedureStatus::Done;
 }
 

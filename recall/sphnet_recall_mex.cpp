@@ -121,11 +121,9 @@ ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, RecallInpu
     input.patterns = RowView::columnMajor(mxGetPr(patterns), patternCount);
     input.coordinatesFinite =
         true;  // the argument checks have rejected non-finite centres and patterns
-    double* results = nullptr;
-    const ProcedureStatus status = classifyPatterns(input, &results);
+    HostBlock<double> labels;
+    const ProcedureStatus status = classifyPatterns(input, labels);
     if (status != ProcedureStatus::Done) return status;
-
-    const HostBlock<double> labels = HostBlock<double>::adopt(results);
     plhs[OUT_LABELS] = cArray1D_to_mxArray1D(patternCount, labels.get());
     return plhs[OUT_LABELS] != nullptr ? ProcedureStatus::Done : ProcedureStatus::OutOfMemory;
 }

@@ -1,15 +1,10 @@
-// Conversions between host matrices (column-major) and the plain arrays the procedures use:
-// vectors of doubles and row tables (one row of doubles per pattern, template or node). All
-// memory comes from the host allocator. A null result means the array had the wrong shape
-// (with a warning) or memory ran out (silently); callers treat both as a memory failure.
+// The procedures' results as host matrices (column-major): copies of the caller's values, which
+// stay the caller's.
 #pragma once
 
 #include "mex_host.h"
 
 namespace sphnet {
-
-double* mxArray1D_to_cArray1D(int* count, const mxArray* array);
-double** mxArray2D_to_cArray2D(int* rows, int* cols, const mxArray* array);
 
 // Makes a count x 1 column of `vector`'s values; null when memory runs out.
 mxArray* cArray1D_to_mxArray1D(int count, const double* vector);

@@ -98,12 +98,6 @@ class HostBlock {
         return *this;
     }
     ~HostBlock() { mxFree(data_); }
-    // Takes over a block the host allocator gave out.
-    static HostBlock adopt(T* block) {
-        HostBlock owner;
-        owner.data_ = block;
-        return owner;
-    }
 
     T* get() const { return data_; }
     T& operator[](std::size_t i) const { return data_[i]; }

@@ -196,10 +196,7 @@ ProcedureStatus runTraining(const TrainingInput& input, TrainingOutput& trained)
 ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
                           HostBlock<double>& labels) {
     std::lock_guard<std::mutex> turn(procedureTurn);
-    double* results = nullptr;
-    const ProcedureStatus status = classifyPatterns(input, &results, info);
-    labels = HostBlock<double>::adopt(results);
-    return status;
+    return classifyPatterns(input, labels, info);
 }
 
 }  // namespace sphnet_python
