@@ -396,13 +396,15 @@ end
 %! ## Rmax 'auto': half the median pairwise distance of the rows (all of them here), in the
 %! ## model's norm; 1 when every row is the same.
 %! for p = [1, 1.5, Inf]
-%!   D = [];
-%!   for i = 1:rows(X)
-%!     for j = i + 1:rows(X)
-%!       D(end + 1) = norm(X(i, :) - X(j, :), p);
+%!   for P = {X, [0 0; 1 0; 0 3; 7 1]}  # 15 and 6 distances: odd and even counts
+%!     D = [];
+%!     for i = 1:rows(P{1})
+%!       for j = i + 1:rows(P{1})
+%!         D(end + 1) = norm(P{1}(i, :) - P{1}(j, :), p);
+%!       end
 %!     end
+%!     assert(sphnet_fit(P{1}, (1:rows(P{1}))', 'Norm', p).rmax, 0.5 * median(D), 1e-12);
 %!   end
-%!   assert(sphnet_fit(X, y, 'Norm', p).rmax, 0.5 * median(D), 1e-12);
 %! end
 %! assert(sphnet_fit(ones(4, 2), [1; 1; 2; 2]).rmax, 1);
 %! assert(sphnet_fit([1 2], 1).rmax, 1);
