@@ -102,7 +102,7 @@ TrainRun trainShipped(const Data& d, double p, double rMax, int passes, bool kee
     in.rMax = rMax;
     in.margin = margin >= 0 ? margin : rMax * 0.01;
     in.maxPresentations = passes;
-    sphnet::opCounters = {};
+    sphnet::setRunningTotals({});
     standin::Scope scope;
     sphnet::TrainingOutput out;
     TrainRun run;
@@ -116,8 +116,8 @@ TrainRun trainShipped(const Data& d, double p, double rMax, int passes, bool kee
             }
         }
     }
-    run.flops = sphnet::opCounters.flops;
-    run.comparisons = sphnet::opCounters.comparisons;
+    run.flops = sphnet::runningTotals().flops;
+    run.comparisons = sphnet::runningTotals().comparisons;
     scope.finish();
     return run;
 }
@@ -280,12 +280,12 @@ void recallWorkload(int count, int n, double p, int target, int refPatterns, int
         in.patternCount = patterns;
         in.patterns = rows.data();
         in.nnOption = 1;
-        sphnet::opCounters = {};
+        sphnet::setRunningTotals({});
         standin::Scope scope;
         sphnet::HostBlock<double> results;
         sphnet::classifyPatterns(in, results);
         scope.finish();
-        comparisons = sphnet::opCounters.comparisons;
+        comparisons = sphnet::runningTotals().comparisons;
     };
     std::uint32_t comparisons = 0;
     std::vector<double> times;

@@ -16,39 +16,6 @@ namespace sphnet {
 
 namespace {
 
-// Nodes in creation order, owned: destroyed with the list. The array comes from the host
-// allocator and grows geometrically, so a run that creates many nodes does not copy the list
-// once per node.
-class NodeList {
-  public:
-    NodeList() = default;
-    NodeList(const NodeList&) = delete;
-    NodeList& operator=(const NodeList&) = delete;
-    ~NodeList() {
-        for (int j = 0; j < count(); ++j) SphereNode::destroy(nodes_.data[j]);
-    }
-
-    int count() const { return static_cast<int>(nodes_.size); }
-    SphereNode* operator[](int j) const { return nodes_.data[j]; }
-    // Takes `node` over; false (and the node destroyed) when memory runs out.
-    bool append(SphereNode* node) {
-        const std::size_t capacity = nodes_.capacity;
-        if (nodes_.size == capacity) {
-            const std::size_t grown =
-                capacity == 0 ? 16 : (capacity > (1u << 29) ? capacity + (1u << 29) : capacity * 2);
-            if (!nodes_.reserve(grown)) {
-                SphereNode::destroy(node);
-                return false;
-            }
-        }
-        nodes_.data[nodes_.size++] = node;
-        return true;
-    }
-
-  private:
-    HostVector<SphereNode*> nodes_;
-};
-
 void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeNumber) {
     if (patternInside) {
         if (outcome == ConflictOutcome::NodeShrunk) {
@@ -65,35 +32,8 @@ void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeN
     }
 }
 
-// Presents pattern k (0-based) to the nodes in creation order. Returns the number of the node
-// of its own label that covers it, or -1 with r lowered by every conflict; kScanStopped when
-// the pacer reports an interrupt first.
-int presentPattern(const NodeList& list, int k, const double* x, double label, int oflag, double& r,
-                   ScanPacer& pace) {
-    for (int j = 0; j < list.count(); ++j) {
-        if (pace.stopsAt(j)) return kScanStopped;
-        SphereNode* node = list[j];
-        if (static_cast<double>(node->label) == label) {
-            if (node->testCoverage(x) != 0) return j;
-            if (oflag >= 3) {
-                mexPrintf("   Pattern #%d lies outside category #%d (both of label=%d)\n", k + 1,
-                          j + 1, node->label);
-            }
-            continue;
-        }
-        const bool patternInside = node->testCoverage(x) != 0;
-        if (patternInside && oflag >= 3) {
-            mexPrintf("   Pattern #%d (label %d) lies inside category #%d (label %d)\n", k + 1,
-                      labelToInt(label), j + 1, node->label);
-        }
-        const ConflictOutcome outcome = node->resolveConflict(r);
-        if (oflag >= 3) printConflictOutcome(outcome, patternInside, j + 1);
-    }
-    return -1;
-}
-
 void printSummary(const TrainingInput& in, int nodeCount, int presentations, bool converged,
-                  std::int64_t seconds) {
+                  std::int64_t seconds, const OpCounters& totals) {
     mexPrintf("\nRCE training ");
     mexPrintf(converged ? "converged " : "stopped ");
     if (presentations == 1) {
@@ -117,8 +57,8 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
     }
     mexPrintf(pct >= 0 ? "compression)\n" : "inflation)\n");
     mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n",
-              static_cast<unsigned long>(opCounters.flops),
-              static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
+              static_cast<unsigned long>(totals.flops),
+              static_cast<unsigned long>(totals.comparisons), static_cast<int>(seconds));
 }
 
 // A pass's progress line, shown at once: patterns that made a node are those still uncovered.
@@ -133,17 +73,42 @@ void printPassLine(int pass, int nodeCount, int made, std::chrono::steady_clock:
 // The literal node store: SphereNodes tested one by one, with the full trace.
 class LiteralNodes {
   public:
-    explicit LiteralNodes(int oflag) : oflag_(oflag) {}
+    LiteralNodes(const TrainingInput& in, OpCounters& counters)
+        : metric_(makeDistanceKit(in.normType, in.dimension)),
+          margin_(in.margin),
+          oflag_(in.oflag),
+          counters_(counters) {}
     void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
+    // Presents pattern k (0-based) to the nodes in creation order. Returns the number of the
+    // node of its own label that covers it, or -1 with r lowered by every conflict;
+    // kScanStopped when the pacer reports an interrupt first.
     int present(int k, const double* x, double label, double& r) {
         // At oflag 3 nearly every node tested prints a line.
-        ScanPacer pace(pacer_, static_cast<std::uint64_t>(nodeSettings.n) +
-                                   (oflag_ >= 3 ? kTermsPerTraceLine : 0));
-        return presentPattern(list_, k, x, label, oflag_, r, pace);
+        ScanPacer pace(
+            pacer_, static_cast<std::uint64_t>(metric_.n) + (oflag_ >= 3 ? kTermsPerTraceLine : 0));
+        for (int j = 0; j < list_.count(); ++j) {
+            if (pace.stopsAt(j)) return kScanStopped;
+            SphereNode* node = list_[j];
+            const bool patternInside = node->testCoverage(metric_, x, counters_) != 0;
+            if (static_cast<double>(node->label) == label) {
+                if (patternInside) return j;
+                if (oflag_ >= 3) {
+                    mexPrintf("   Pattern #%d lies outside category #%d (both of label=%d)\n",
+                              k + 1, j + 1, node->label);
+                }
+                continue;
+            }
+            if (patternInside && oflag_ >= 3) {
+                mexPrintf("   Pattern #%d (label %d) lies inside category #%d (label %d)\n", k + 1,
+                          labelToInt(label), j + 1, node->label);
+            }
+            const ConflictOutcome outcome = node->resolveConflict(margin_, r, counters_);
+            if (oflag_ >= 3) printConflictOutcome(outcome, patternInside, j + 1);
+        }
+        return -1;
     }
     bool add(const double* centre, double radius, std::int32_t label) {
-        SphereNode* node = SphereNode::create(centre, radius, label);
-        return node != nullptr && list_.append(node);
+        return list_.add(centre, metric_.n, radius, label);
     }
     bool outOfMemory() const { return false; }  // presenting takes no memory
     TrainingPaths paths() const { return {}; }
@@ -151,17 +116,62 @@ class LiteralNodes {
     std::int32_t labelOf(int j) const { return list_[j]->label; }
     // Hands the nodes over as rows and labels in creation order.
     bool exportTo(TrainingOutput& out) {
-        return handOverNodes(count(), nodeSettings.n, out, [&](int j, double* row) {
-            list_[j]->exportRow(row);
+        return handOverNodes(count(), metric_.n, out, [&](int j, double* row) {
+            list_[j]->exportRow(metric_.n, row);
             return list_[j]->label;
         });
     }
 
   private:
-    NodeList list_;
+    SphereNodeList list_;
+    DistanceKit metric_;
+    double margin_;
     int oflag_;
+    OpCounters& counters_;
     WorkPacer* pacer_ = nullptr;
 };
+
+// One pass over the patterns; createdNone tells whether no pattern made a node. Done, or what
+// ended the pass early.
+template <typename Nodes>
+ProcedureStatus presentPatterns(const TrainingInput& in, Nodes& nodes, WorkPacer& pacer,
+                                double* rowBuffer, bool& createdNone) {
+    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
+    createdNone = true;
+    for (int k = 0; k < in.patternCount; ++k) {
+        const double* x = in.patterns.row(k, in.dimension, rowBuffer);
+        const double label = in.labels[k];
+        double r = in.rMax;
+        if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
+        const std::uint64_t spentBefore = pacer.spent();
+        const int cover = nodes.present(k, x, label, r);
+        if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
+        // The plain scan's tests, less what the scan has reported already.
+        const std::uint64_t terms =
+            cover == kScanStopped
+                ? 0
+                : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
+        const std::uint64_t reported = pacer.spent() - spentBefore;
+        if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
+            return ProcedureStatus::Interrupted;
+        }
+        if (cover >= 0) {
+            if (in.oflag >= 2) {
+                mexPrintf(
+                    "   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
+                    k + 1, cover + 1, nodes.labelOf(cover));
+            }
+            continue;
+        }
+        if (!nodes.add(x, r, labelToInt(label))) return ProcedureStatus::OutOfMemory;
+        createdNone = false;
+        if (in.oflag >= 2) {
+            mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
+                      labelToInt(label));
+        }
+    }
+    return ProcedureStatus::Done;
+}
 
 // The passes over either node store: both give the same outcomes, trace lines and counters.
 // The store owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
@@ -170,10 +180,9 @@ class LiteralNodes {
 // stops when the pacer reports an interrupt.
 template <typename Nodes>
 ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& nodes,
-                          std::int64_t startSeconds) {
+                          CallCounters& counters, std::int64_t startSeconds) {
     WorkPacer pacer;
     nodes.setPacer(&pacer);
-    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
     if (pacer.poll()) return ProcedureStatus::Interrupted;
     // Room for one row where the rows are not in place: a start node's, then each pattern's.
     const auto rowValues = static_cast<std::size_t>(in.dimension) + 1;
@@ -194,41 +203,11 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     bool createdNone = true;
     do {
         ++presentations;
-        createdNone = true;
         const int nodesBefore = nodes.count();
         if (in.oflag >= 2) mexPrintf("\nList presentation #%d:\n", presentations);
-        for (int k = 0; k < in.patternCount; ++k) {
-            const double* x = in.patterns.row(k, in.dimension, rowBuffer.get());
-            const double label = in.labels[k];
-            double r = in.rMax;
-            if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
-            const std::uint64_t spentBefore = pacer.spent();
-            const int cover = nodes.present(k, x, label, r);
-            if (nodes.outOfMemory()) return ProcedureStatus::OutOfMemory;
-            // The plain scan's tests, less what the scan has reported already.
-            const std::uint64_t terms =
-                cover == kScanStopped
-                    ? 0
-                    : paceTerms(cover >= 0 ? cover + 1 : nodes.count(), in.dimension) + lineTerms;
-            const std::uint64_t reported = pacer.spent() - spentBefore;
-            if (cover == kScanStopped || pacer.spend(terms > reported ? terms - reported : 0)) {
-                return ProcedureStatus::Interrupted;
-            }
-            if (cover >= 0) {
-                if (in.oflag >= 2) {
-                    mexPrintf(
-                        "   Pattern #%d classified correctly by category #%d (both of label=%d)\n",
-                        k + 1, cover + 1, nodes.labelOf(cover));
-                }
-                continue;
-            }
-            if (!nodes.add(x, r, labelToInt(label))) return ProcedureStatus::OutOfMemory;
-            createdNone = false;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern #%d created node #%d (label %d)", k + 1, nodes.count(),
-                          labelToInt(label));
-            }
-        }
+        const ProcedureStatus pass =
+            presentPatterns(in, nodes, pacer, rowBuffer.get(), createdNone);
+        if (pass != ProcedureStatus::Done) return pass;
         if (in.passLines)
             printPassLine(presentations, nodes.count(), nodes.count() - nodesBefore, passStart);
     } while (presentations < in.maxPresentations && !createdNone);
@@ -236,7 +215,9 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     // A converged run's last pass only confirmed that nothing changed.
     if (createdNone) --presentations;
-    if (in.oflag >= 1) printSummary(in, nodes.count(), presentations, createdNone, seconds);
+    if (in.oflag >= 1) {
+        printSummary(in, nodes.count(), presentations, createdNone, seconds, counters.totals());
+    }
     if (!nodes.exportTo(out)) return ProcedureStatus::OutOfMemory;
     out.presentations = presentations;
     out.converged = createdNone;
@@ -247,15 +228,15 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
 }  // namespace
 
 ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
-    configureNodeSettings(in.normType, in.dimension, in.margin);
     const std::int64_t startSeconds = elapsedClockSeconds();
+    CallCounters counters;  // into the running totals by the summary, or when the call ends
     if (TrainingNodeSet::suits(in)) {
         TrainingNodeSet set;
-        if (!set.init(in)) return ProcedureStatus::OutOfMemory;
-        return runPasses(in, out, set, startSeconds);
+        if (!set.init(in, counters.counts)) return ProcedureStatus::OutOfMemory;
+        return runPasses(in, out, set, counters, startSeconds);
     }
-    LiteralNodes nodes(in.oflag);
-    return runPasses(in, out, nodes, startSeconds);
+    LiteralNodes nodes(in, counters.counts);
+    return runPasses(in, out, nodes, counters, startSeconds);
 }
 
 }  // namespace sphnet

@@ -77,11 +77,12 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
     }
 }
 
-bool TrainingNodeSet::init(const TrainingInput& in) {
+bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     in_ = &in;
+    counters_ = &counters;
     n_ = in.dimension;
-    margin_ = nodeSettings.margin;
-    kit_ = makeDistanceKit(nodeSettings.p, n_);
+    margin_ = in.margin;
+    kit_ = makeDistanceKit(in.normType, n_);
     // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
     radiusCap_ = in.rMax;
@@ -252,7 +253,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
 void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     double& radius = radii_.data[j];
     const double before = radius;
-    applyConflictRule(d, inside, margin_, radius, r);
+    applyConflictRule(d, inside, margin_, radius, r, *counters_);
     if (inside && !(radius <= before) && static_cast<std::uint32_t>(++growthEpoch_) == 0) {
         // Memories keep 32 bits of the epoch: at the wrap, old ones would pass for new.
         for (std::size_t k = 0; k < remembered_.size; ++k) remembered_.data[k].count = -1;
@@ -811,9 +812,7 @@ void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int no
 
 void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {
     const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : nodeCount);
-    const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
-    opCounters.flops += cost.flops * tests;
-    opCounters.comparisons += cost.comparisons * tests;
+    counters_->addCoverageTests(kit_.p, n_, tests);
 }
 
 // The lists, tiles and memories serve only the scans: freed before the nodes are handed over,

@@ -21,6 +21,7 @@
 
 namespace sphnet {
 
+struct OpCounters;
 class ScanPacer;
 class WorkPacer;
 
@@ -73,10 +74,10 @@ class TrainingNodeSet {
     // start node value, Rmax and margin finite, and no per-node trace wanted.
     static bool suits(const TrainingInput& in);
 
-    // nodeSettings must already hold this call's p, n and margin. False when memory runs out.
+    // The scans count their operations into `counters`. False when memory runs out.
     // The input's plan may force the structure, the kernels and the use of a second thread;
     // a structure that cannot answer exactly for this input gives way to the plain scan.
-    bool init(const TrainingInput& in);
+    bool init(const TrainingInput& in, OpCounters& counters);
     // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
     // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
     // every conflict; kScanStopped when the pacer reported an interrupt during the scan (the
@@ -159,7 +160,7 @@ class TrainingNodeSet {
     // Stores what this scan of the pattern found, for its next one.
     void rememberScan(RememberedScan& remembered, int cover, int nodeCount) const;
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
-    static void countCoverageTests(int cover, int nodeCount);
+    void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
     void markAlways(int j);
     bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
@@ -168,6 +169,7 @@ class TrainingNodeSet {
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
 
     const TrainingInput* in_ = nullptr;
+    OpCounters* counters_ = nullptr;
     WorkPacer* pacer_ = nullptr;
     SearchStructure structure_ = SearchStructure::Auto;
     ThreadUse threads_ = ThreadUse::Auto;

@@ -16,67 +16,48 @@ namespace sphnet {
 
 namespace {
 
-void destroyNodes(SphereNode** nodes, int count) {
-    for (int t = 0; t < count; ++t) SphereNode::destroy(nodes[t]);
-    mxFree(nodes);
-}
-
-// The rebuilt nodes, destroyed with their owner.
-struct OwnedNodes {
-    SphereNode** nodes;
-    int count;
-    OwnedNodes(SphereNode** built, int builtCount) : nodes(built), count(builtCount) {}
-    OwnedNodes(const OwnedNodes&) = delete;
-    OwnedNodes& operator=(const OwnedNodes&) = delete;
-    ~OwnedNodes() {
-        if (nodes != nullptr) destroyNodes(nodes, count);
-    }
-};
-
 // Rows of `view` one at a time: room for one row unless there are none.
 bool reserveOneRow(RowWindow& window, const RowView& view, int rowCount, int cols) {
     return window.reserve(view, rowCount > 0 ? 1 : 0, cols);
 }
 
-// Rebuilds the nodes from the template rows. Null when memory runs out.
-SphereNode** buildNodes(const RecallInput& in) {
+// Rebuilds the nodes from the template rows. False when memory runs out.
+bool buildNodes(const RecallInput& in, SphereNodeList& nodes) {
     RowWindow window;
-    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1)) return nullptr;
-    const auto slots = static_cast<std::size_t>(in.nodeCount > 0 ? in.nodeCount : 1);
-    auto** nodes = static_cast<SphereNode**>(mxCalloc(slots, sizeof(SphereNode*)));
-    if (nodes == nullptr) return nullptr;
+    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1) ||
+        !nodes.reserve(in.nodeCount)) {
+        return false;
+    }
     for (int t = 0; t < in.nodeCount; ++t) {
         const double* row = window.take(in.templates, t, 1)[0];
-        nodes[t] = SphereNode::create(row, row[in.dimension], labelToInt(in.nodeLabels[t]));
-        if (nodes[t] == nullptr) {
-            destroyNodes(nodes, t);
-            return nullptr;
-        }
+        if (!nodes.add(row, in.dimension, row[in.dimension], labelToInt(in.nodeLabels[t])))
+            return false;
     }
-    return nodes;
+    return true;
 }
 
 // Index of the first node that covers x, or -1. Every node tested keeps its distance.
 // kScanStopped when the pacer reports an interrupt first.
-int firstCoveringNode(SphereNode* const* nodes, int count, const double* x, ScanPacer& pace) {
-    for (int j = 0; j < count; ++j) {
+int firstCoveringNode(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+                      OpCounters& counters, ScanPacer& pace) {
+    for (int j = 0; j < nodes.count(); ++j) {
         if (pace.stopsAt(j)) return kScanStopped;
-        if (nodes[j]->testCoverage(x) != 0) return j;
+        if (nodes[j]->testCoverage(metric, x, counters) != 0) return j;
     }
     return -1;
 }
 
 // Nearest centre by the distances the coverage scan left behind; ties keep the earlier node.
-int nearestNode(SphereNode* const* nodes, int count) {
+int nearestNode(const SphereNodeList& nodes) {
     int best = 0;
-    for (int j = 1; j < count; ++j) {
+    for (int j = 1; j < nodes.count(); ++j) {
         if (nodes[j]->lastDistance < nodes[best]->lastDistance) best = j;
     }
     return best;
 }
 
-void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
-                  std::int64_t seconds) {
+void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule, std::int64_t seconds,
+                  const OpCounters& totals) {
     mexPrintf("\nRCE performance phase summary\n");
     if (fallbackCount != 0) {
         if (nearestRule) {
@@ -87,8 +68,8 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule,
         mexPrintf("(%f%%)\n", fallbackCount * 100.0 / in.patternCount);
     }
     mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n",
-              static_cast<unsigned long>(opCounters.flops),
-              static_cast<unsigned long>(opCounters.comparisons), static_cast<int>(seconds));
+              static_cast<unsigned long>(totals.flops),
+              static_cast<unsigned long>(totals.comparisons), static_cast<int>(seconds));
 }
 
 // Pattern k's entries of `info`: the node that decided it (-1: none), the distance to it, and
@@ -103,6 +84,44 @@ void writeInfo(const RecallInfo& info, int k, int decider, double distance, int 
 
 int decidingNode(int cover, int nearest, bool nearestRule) {
     return cover >= 0 ? cover : nearestRule ? nearest : -1;
+}
+
+// Pattern k's label: its cover's, else the nearest node's (1-NN rule) or the unknown label;
+// from oflag 2 on, with its trace line. labelOf(j) is node j's label.
+template <typename LabelOf>
+double patternLabel(const RecallInput& in, int k, int cover, int nearest, bool nearestRule,
+                    const LabelOf& labelOf) {
+    const bool traced = in.oflag >= 2;
+    if (cover >= 0) {
+        if (traced) {
+            mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
+                      labelOf(cover));
+        }
+        return labelOf(cover);
+    }
+    if (nearestRule) {
+        if (traced) {
+            mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1, nearest + 1,
+                      labelOf(nearest));
+        }
+        return labelOf(nearest);
+    }
+    if (traced) {
+        mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1, in.unknownLabel);
+    }
+    return in.unknownLabel;
+}
+
+// The end of a call that ran through: the host's tally gets what this call did, the summary
+// prints the running totals, and the labels become the caller's.
+ProcedureStatus finishRecall(const RecallInput& in, int fallbackCount, bool nearestRule,
+                             std::int64_t startSeconds, CallCounters& counters,
+                             HostBlock<double>& results, HostBlock<double>& resultsOut) {
+    hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
+    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
+    resultsOut = std::move(results);
+    return ProcedureStatus::Done;
 }
 
 // The info of a block of patterns, rows[0..count) from `first` on, whose covers and nearest
@@ -124,19 +143,31 @@ constexpr int kMaxWorkers = 2;
 // Fewer patterns than this are not worth a thread.
 constexpr int kParallelMinimum = 4096;
 
+// Trace lines come in pattern order from one thread; else the plan may ask for two even for
+// few patterns.
+int recallWorkers(const RecallInput& in) {
+    if (in.oflag > 1) return 1;
+    if (in.plan.threads == ThreadUse::Two) return kMaxWorkers;
+    if (in.plan.threads != ThreadUse::Auto || in.patternCount < kParallelMinimum) return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores >= kMaxWorkers ? kMaxWorkers : 1;
+}
+
 // One cache line each: the threads update their own after every pattern.
 struct alignas(64) WorkerTally {
     std::uint64_t tests = 0;
     int fallbacks = 0;
 };
 
-// Classifies patterns [begin, end) into results. Reads only the node set and the input; calls
-// nothing of the host, so it may run on any thread.
+// Classifies patterns [begin, end) into results. Reads only the node set and the input, and
+// calls the host only for trace lines (oflag 2 and up, where one thread does all), so it may
+// run on any thread.
 void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
                    int end, RecallScratch& scratch, double* results, WorkerTally& tally,
                    const RecallInfo* info) {
     constexpr int kBlock = EuclideanBlockState::kPatterns;
     int cover[kBlock], nearest[kBlock];
+    const auto labelOf = [&set](int j) { return set.labelOf(j); };
     for (int b = begin; b < end; b += kBlock) {
         const int count = end - b < kBlock ? end - b : kBlock;
         const double* const* rows = scratch.patterns.take(in.patterns, b, count);
@@ -144,12 +175,8 @@ void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearest
         if (info != nullptr)
             recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
         for (int k = 0; k < count; ++k) {
-            if (cover[k] >= 0) {
-                results[b + k] = set.labelOf(cover[k]);
-                continue;
-            }
-            ++tally.fallbacks;
-            results[b + k] = nearestRule ? set.labelOf(nearest[k]) : in.unknownLabel;
+            if (cover[k] < 0) ++tally.fallbacks;
+            results[b + k] = patternLabel(in, b + k, cover[k], nearest[k], nearestRule, labelOf);
         }
     }
 }
@@ -172,23 +199,28 @@ int blockPatterns(const RecallInput& in) {
                                                 : static_cast<int>(fit);
 }
 
+// Which structures the workers' scans used, for tests that force a plan.
+void notePaths(RecallPaths* paths, const RecallNodeSet& set, const RecallScratch* scratch,
+               int workers) {
+    if (paths == nullptr) return;
+    for (int w = 0; w < workers; ++w) {
+        paths->cover |= scratch[w].ranCover;
+        paths->nearest |= scratch[w].ranNearest;
+        paths->census |= scratch[w].ranCensus;
+    }
+    paths->precision = set.panelPrecision();
+    paths->workers = workers;
+}
+
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
 ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& resultsOut,
-                                    const RecallInfo* info, RecallPaths* paths) {
+                                    const RecallInfo* info, RecallPaths* paths,
+                                    CallCounters& counters) {
     RecallNodeSet set;
     if (!set.build(in)) return ProcedureStatus::OutOfMemory;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
-    // Trace lines come in pattern order from one thread; else the plan may ask for two even
-    // for few patterns.
-    int workers = 1;
-    if (in.oflag <= 1 && in.plan.threads == ThreadUse::Two) {
-        workers = kMaxWorkers;
-    } else if (in.oflag <= 1 && in.plan.threads == ThreadUse::Auto &&
-               in.patternCount >= kParallelMinimum) {
-        const unsigned cores = std::thread::hardware_concurrency();
-        workers = cores >= kMaxWorkers ? kMaxWorkers : 1;
-    }
+    const int workers = recallWorkers(in);
     RecallScratch scratch[kMaxWorkers];
     bool ok = static_cast<bool>(results);
     constexpr int kBlock = EuclideanBlockState::kPatterns;
@@ -200,52 +232,11 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
     if (!ok) return ProcedureStatus::OutOfMemory;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
-    const std::uint32_t flopsBefore = opCounters.flops;
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
     WorkerTally tallies[kMaxWorkers];
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     // Patterns go out in sub-chunks of bounded work; the calling thread polls between its own.
-    auto traced = [&](int begin, int end, int) {
-        int covers[kBlock], nearests[kBlock];
-        for (int k = begin; k < end; ++k) {
-            const int at = (k - begin) % kBlock;
-            if (at == 0) {
-                const int count = end - k < kBlock ? end - k : kBlock;
-                const double* const* rows = scratch[0].patterns.take(in.patterns, k, count);
-                set.classifyBlock(rows, count, nearestRule, scratch[0], covers, nearests,
-                                  tallies[0].tests);
-                if (info != nullptr) {
-                    recordBlockInfo(set, rows, nearestRule, k, count, covers, nearests, scratch[0],
-                                    *info);
-                }
-            }
-            const int cover = covers[at];
-            const int nearest = nearests[at];
-            if (cover >= 0) {
-                results[k] = set.labelOf(cover);
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
-                              set.labelOf(cover));
-                }
-                continue;
-            }
-            ++tallies[0].fallbacks;
-            if (nearestRule) {
-                results[k] = set.labelOf(nearest);
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
-                              nearest + 1, set.labelOf(nearest));
-                }
-            } else {
-                results[k] = in.unknownLabel;
-                if (in.oflag >= 2) {
-                    mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1,
-                              in.unknownLabel);
-                }
-            }
-        }
-    };
-    auto parallel = [&](int begin, int end, int worker) {
+    auto body = [&](int begin, int end, int worker) {
         classifyRange(set, in, nearestRule, begin, end, scratch[worker], results.get(),
                       tallies[worker], info);
     };
@@ -256,8 +247,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
     // Whole groups of patterns, so that the blocked scans fill their vectors.
     range.minItems = blockPatterns(in);
     WorkPacer pacer;
-    const bool interrupted = workers == 1 ? runPacedRange(range, pacer, traced).interrupted
-                                          : runPacedRange(range, pacer, parallel).interrupted;
+    const bool interrupted = runPacedRange(range, pacer, body).interrupted;
 
     std::uint64_t tests = 0;
     int fallbackCount = 0;
@@ -265,65 +255,43 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
         tests += t.tests;
         fallbackCount += t.fallbacks;
     }
-    if (paths != nullptr) {
-        for (int w = 0; w < workers; ++w) {
-            paths->cover |= scratch[w].ranCover;
-            paths->nearest |= scratch[w].ranNearest;
-            paths->census |= scratch[w].ranCensus;
-        }
-        paths->precision = set.panelPrecision();
-        paths->workers = workers;
-    }
-    // Every coverage test costs the same: the totals come out as if counted one by one.
-    const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
-    opCounters.flops += cost.flops * static_cast<std::uint32_t>(tests);
-    opCounters.comparisons += cost.comparisons * static_cast<std::uint32_t>(tests);
+    notePaths(paths, set, scratch, workers);
+    counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
     if (interrupted) return ProcedureStatus::Interrupted;
-
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    resultsOut = std::move(results);
-    return ProcedureStatus::Done;
+    return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
+                        resultsOut);
 }
 
 // The literal census of pattern x's covering nodes, on distances that touch no counter.
-void literalCensus(SphereNode* const* nodes, int count, const double* x, int& covering,
-                   bool& differ) {
+void literalCensus(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+                   int& covering, bool& differ) {
     covering = 0;
     differ = false;
     std::int32_t firstLabel = 0;
-    for (int j = 0; j < count; ++j) {
-        if (minkowskiDistance(nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
+    for (int j = 0; j < nodes.count(); ++j) {
+        if (exactDistance(metric, nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
             continue;
         if (covering++ == 0) firstLabel = nodes[j]->label;
         differ = differ || nodes[j]->label != firstLabel;
     }
 }
 
-}  // namespace
-
-ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resultsOut,
-                                 const RecallInfo* info, RecallPaths* paths) {
-    configureNodeSettings(in.normType, in.dimension, 0.0);
-    if (paths != nullptr) *paths = RecallPaths{};
-    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths);
-    if (paths != nullptr) paths->workers = 1;
-    const OwnedNodes owned{buildNodes(in), in.nodeCount};
-    SphereNode* const* nodes = owned.nodes;
-    if (nodes == nullptr) return ProcedureStatus::OutOfMemory;
+// The plain loop: SphereNodes tested one by one, with the full trace.
+ProcedureStatus classifyLiterally(const RecallInput& in, HostBlock<double>& resultsOut,
+                                  const RecallInfo* info, CallCounters& counters) {
+    const DistanceKit metric = makeDistanceKit(in.normType, in.dimension);
+    SphereNodeList nodes;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
-    HostBlock<double> results(slots);
+    HostBlock<double> results;
     RowWindow pattern;
-    if (!results || !reserveOneRow(pattern, in.patterns, in.patternCount, in.dimension)) {
+    if (!buildNodes(in, nodes) || !(results = HostBlock<double>(slots)) ||
+        !reserveOneRow(pattern, in.patterns, in.patternCount, in.dimension)) {
         return ProcedureStatus::OutOfMemory;
     }
-
     const std::int64_t startSeconds = elapsedClockSeconds();
-    const std::uint32_t flopsBefore = opCounters.flops;
     // With no nodes there is no nearest one: uncovered patterns take the unknown label.
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
+    const auto labelOf = [&nodes](int j) { return nodes[j]->label; };
     int fallbackCount = 0;
     if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
     // Polled before the first pattern, then after every budget of work, within a scan too.
@@ -334,55 +302,37 @@ ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resul
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
         ScanPacer pace(&pacer, static_cast<std::uint64_t>(in.dimension));
         const double* x = pattern.take(in.patterns, k, 1)[0];
-        const int cover = firstCoveringNode(nodes, in.nodeCount, x, pace);
+        const int cover = firstCoveringNode(nodes, metric, x, counters.counts, pace);
         if (cover == kScanStopped) break;
         const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
         interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
+        // The scan has left every node it tested its distance: the cover's, or all of them.
+        const int nearest = cover < 0 && nearestRule ? nearestNode(nodes) : -1;
         if (info != nullptr) {
-            // The scan has left every node it tested its distance: the cover's, or all of them.
-            const int decider = decidingNode(
-                cover, cover < 0 && nearestRule ? nearestNode(nodes, in.nodeCount) : -1,
-                nearestRule);
+            const int decider = decidingNode(cover, nearest, nearestRule);
             int covering = 0;
             bool differ = false;
-            literalCensus(nodes, in.nodeCount, x, covering, differ);
+            literalCensus(nodes, metric, x, covering, differ);
             writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0,
                       covering, differ);
         }
-        if (cover >= 0) {
-            results[k] = nodes[cover]->label;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
-                          nodes[cover]->label);
-            }
-            continue;
-        }
-        ++fallbackCount;
-        if (nearestRule) {
-            const int best = nearestNode(nodes, in.nodeCount);
-            results[k] = nodes[best]->label;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1,
-                          best + 1, nodes[best]->label);
-            }
-        } else {
-            results[k] = in.unknownLabel;
-            if (in.oflag >= 2) {
-                mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1,
-                          in.unknownLabel);
-            }
-        }
+        if (cover < 0) ++fallbackCount;
+        results[k] = patternLabel(in, k, cover, nearest, nearestRule, labelOf);
     }
-
     if (pacer.interrupted()) return ProcedureStatus::Interrupted;
+    return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
+                        resultsOut);
+}
 
-    // The host's tally gets what this call did; the printed figures are the running totals.
-    hostAddFlops(
-        static_cast<unsigned long>(static_cast<std::uint32_t>(opCounters.flops - flopsBefore)));
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds);
-    resultsOut = std::move(results);
-    return ProcedureStatus::Done;
+}  // namespace
+
+ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resultsOut,
+                                 const RecallInfo* info, RecallPaths* paths) {
+    CallCounters counters;  // into the running totals by the summary, or when the call ends
+    if (paths != nullptr) *paths = RecallPaths{};
+    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths, counters);
+    if (paths != nullptr) paths->workers = 1;
+    return classifyLiterally(in, resultsOut, info, counters);
 }
 
 }  // namespace sphnet

@@ -115,7 +115,7 @@ bool RecallNodeSet::suits(const RecallInput& in) {
 bool RecallNodeSet::build(const RecallInput& in) {
     n_ = in.dimension;
     count_ = 0;
-    kit_ = makeDistanceKit(nodeSettings.p, n_);
+    kit_ = makeDistanceKit(in.normType, n_);
     const int M = in.nodeCount;
     const std::size_t n = static_cast<std::size_t>(n_);
     if (!centres_.resize(static_cast<std::size_t>(M) * n + 1, 0.0) ||

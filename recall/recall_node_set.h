@@ -63,8 +63,8 @@ class RecallNodeSet {
     // coordinate finite, and no per-node trace wanted.
     static bool suits(const RecallInput& in);
 
-    // nodeSettings must already hold this call's p and n. Builds what in.plan forces, and for
-    // the questions it leaves open the engine's own choice. False when memory runs out.
+    // Builds what in.plan forces, and for the questions it leaves open the engine's own choice.
+    // False when memory runs out.
     bool build(const RecallInput& in);
     bool takeScratch(RecallScratch& scratch) const;
 

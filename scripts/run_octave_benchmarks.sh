@@ -3,23 +3,28 @@
 # included), beside the literal scan built as Octave modules and nearest-neighbour peers
 # (scikit-learn, FAISS) on the same nodes and patterns. Installs its own benchmark-only Python
 # packages (never part of the main job) and prints the table.
-#   scripts/run_octave_benchmarks.sh [--quick] [--toolbox DIR] [--only PATTERN]
+#   scripts/run_octave_benchmarks.sh [--quick] [--toolbox DIR] [--only PATTERN] [--plan TEXT]
 #     --quick         N divided by 10 and P by 20, fewer repeats, smaller time budgets (about 4 min)
 #     --toolbox DIR   time the modules already built in DIR instead of building build-bench-octave/
 #     --only PATTERN  run only the rows whose name matches the regular expression, e.g.
 #                     'recall overlap', 'n=784', 'target'
+#     --plan TEXT     time sphnet through the engine module with this forced search plan
+#                     (core/search/search_plan.h, e.g. 'cover=grid' or 'foreign=lists'), to set
+#                     one structure beside another; memory and peers are left out
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$root/build-bench-octave"
 quick=false
 toolbox=""
 only=""
+plan=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=true ;;
         --toolbox) toolbox="$(cd "$2" && pwd)"; shift ;;
         --only) only="$2"; shift ;;
-        *) echo "usage: $0 [--quick] [--toolbox DIR] [--only PATTERN]" >&2; exit 2 ;;
+        --plan) plan="$2"; shift ;;
+        *) echo "usage: $0 [--quick] [--toolbox DIR] [--only PATTERN] [--plan TEXT]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -40,7 +45,7 @@ mkdir -p "$build_dir"
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSPHNET_TESTS=OFF \
     -DSPHNET_MATLAB=OFF > "$log" 2>&1 || { cat "$log"; exit 1; }
 targets=(sphnet_literal_modules)
-[ -n "$toolbox" ] || targets+=(sphnet_learn_octave sphnet_recall_octave)
+[ -n "$toolbox" ] || targets+=(sphnet_learn_octave sphnet_recall_octave sphnet_engine_octave)
 cmake --build "$build_dir" --target "${targets[@]}" -j2 >> "$log" 2>&1 || { tail -40 "$log"; exit 1; }
 toolbox="${toolbox:-$build_dir/toolbox}"
 
@@ -78,6 +83,6 @@ HEADER
 start=$SECONDS
 cd "$root/bench/octave"
 octave-cli --no-gui --quiet --norc --eval "bench_octave_main('$toolbox', '$build_dir/bench-toolbox', \
-'$root/data', '$tmp', '$python $root/bench/peers.py', $quick, '$only')" 2>&1 |
+'$root/data', '$tmp', '$python $root/bench/peers.py', $quick, '$only', '$plan')" 2>&1 |
     grep --line-buffered -v 'ignoring const execution_exception'
 echo "Load average after: $(load); wall time $((SECONDS - start)) s"

@@ -5,7 +5,7 @@ function [row, net] = bench_train_row(plan, X, y, cfg)
   rmax = bench_rmax(X, p);
   learn_with = @(learn, count, passes) ...
       @() learn(X(1:count, :), y(1:count), p, rmax, plan.margin, passes, 0);
-  [seconds, out] = bench_time(learn_with(@sphnet_learn, rows(X), plan.passes), 3, cfg);
+  [seconds, out] = bench_time(learn_with(cfg.learn, rows(X), plan.passes), 3, cfg);
   [nodes, node_labels, presentations] = out{:};
   net = struct('nodes', nodes, 'labels', node_labels, 'rmax', rmax);
   row = bench_row_fields(plan, rows(X));
@@ -14,10 +14,12 @@ function [row, net] = bench_train_row(plan, X, y, cfg)
   row.passes = sprintf('%d %s', presentations, bench_if(converged, 'conv', 'stop'));
   row.seconds = seconds;
   row.note = sprintf('Rmax %.3g', rmax);
-  row = bench_memory_fields(row, 'sphnet_learn', {X, y, p, rmax, plan.margin, plan.passes, 0}, ...
-      {'Patterns', X, 'PLabels', y}, ...
-      {'Nodes', nodes, 'NodeLabels', node_labels, 'Presentations', presentations}, ...
-      cfg.train_scratch_bytes, cfg);
+  if isempty(cfg.plan)
+    row = bench_memory_fields(row, 'sphnet_learn', {X, y, p, rmax, plan.margin, plan.passes, 0}, ...
+        {'Patterns', X, 'PLabels', y}, ...
+        {'Nodes', nodes, 'NodeLabels', node_labels, 'Presentations', presentations}, ...
+        cfg.train_scratch_bytes, cfg);
+  end
 
   % Literal work: coverage tests against about half the nodes per pattern and pass.
   passes_run = presentations + converged;
@@ -30,7 +32,7 @@ function [row, net] = bench_train_row(plan, X, y, cfg)
     node_share = min(1, rows(nodes) / rows(X));   % nodes made per pattern, roughly
     [count, prefix_note] = bench_literal_plan(@(k) 0.5 * k * node_share * columns(X), ...
         rows(X), p, cfg);
-    [same_seconds, same] = bench_time(learn_with(@sphnet_learn, count, 1), 3, cfg);
+    [same_seconds, same] = bench_time(learn_with(cfg.learn, count, 1), 3, cfg);
     row.literal_note = ['1 pass', bench_if(isempty(prefix_note), '', [', ' prefix_note])];
   else
     same = out;

@@ -1,39 +1,50 @@
 #include "sphere_node.h"
 
-#include <cmath>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "distance_bounds.h"
 #include "mex_host.h"
 
 namespace sphnet {
 
-NodeSettings nodeSettings;
-OpCounters opCounters;
-
 namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Unsigned atomics wrap at 32 bits as the plain counters do.
+std::atomic<std::uint32_t> totalFlops{0};
+std::atomic<std::uint32_t> totalComparisons{0};
+}  // namespace
+
+OpCounters runningTotals() {
+    return {totalFlops.load(), totalComparisons.load()};
 }
 
-void configureNodeSettings(double p, std::int32_t n, double margin) {
-    nodeSettings.p = p;
-    nodeSettings.pInv = p == kInfinity ? 0.0 : 1.0 / p;
-    nodeSettings.n = n;
-    nodeSettings.margin = margin;
+void setRunningTotals(const OpCounters& totals) {
+    totalFlops.store(totals.flops);
+    totalComparisons.store(totals.comparisons);
 }
 
-SphereNode* SphereNode::create(const double* centre, double radius, std::int32_t label) {
-    const auto n = static_cast<std::size_t>(nodeSettings.n);
+OpCounters CallCounters::totals() {
+    OpCounters after;
+    after.flops = totalFlops.fetch_add(counts.flops) + counts.flops;
+    after.comparisons = totalComparisons.fetch_add(counts.comparisons) + counts.comparisons;
+    counts = OpCounters();
+    return after;
+}
+
+SphereNode* SphereNode::create(const double* centre, std::int32_t n, double radius,
+                               std::int32_t label) {
+    const auto values = static_cast<std::size_t>(n);
     void* nodeMemory = hostHeapAllocate(sizeof(SphereNode));
     if (nodeMemory == nullptr) return nullptr;
-    auto* centreCopy = static_cast<double*>(hostHeapAllocate(n * sizeof(double)));
+    auto* centreCopy = static_cast<double*>(hostHeapAllocate(values * sizeof(double)));
     if (centreCopy == nullptr) {
         hostHeapRelease(nodeMemory);
         return nullptr;
     }
-    if (n != 0) std::memcpy(centreCopy, centre, n * sizeof(double));
+    if (values != 0) std::memcpy(centreCopy, centre, values * sizeof(double));
     auto* node = new (nodeMemory) SphereNode;
     node->centre = centreCopy;
     node->radius = radius;
@@ -55,64 +66,58 @@ CoverageCost coverageCost(double p, std::int32_t n) {
     return {3u * un + 2u, 1u};
 }
 
-double minkowskiDistance(const double* a, const double* b) {
-    const std::int32_t n = nodeSettings.n;
-    const double p = nodeSettings.p;
-    double d = 0.0;
-    if (p == 1.0) {
-        for (std::int32_t i = 0; i < n; ++i) d += std::fabs(a[i] - b[i]);
-    } else if (p == kInfinity) {
-        for (std::int32_t i = 0; i < n; ++i) {
-            const double t = std::fabs(a[i] - b[i]);
-            if (t > d) d = t;
-        }
-    } else {
-        d = powerDistance(a, b, n, p, nodeSettings.pInv);
-    }
-    return d;
-}
-
-int SphereNode::testCoverage(const double* x) {
-    const CoverageCost cost = coverageCost(nodeSettings.p, nodeSettings.n);
-    opCounters.flops += cost.flops;
-    opCounters.comparisons += cost.comparisons;
-    lastDistance = minkowskiDistance(centre, x);
+int SphereNode::testCoverage(const DistanceKit& metric, const double* x, OpCounters& counters) {
+    counters.addCoverageTests(metric.p, metric.n, 1);
+    lastDistance = exactDistance(metric, centre, x);
     inside = lastDistance - kCoverageTolerance > radius ? 0 : 1;
     return inside;
 }
 
-ConflictOutcome applyConflictRule(double d, bool inside, double margin, double& radius, double& r) {
+ConflictOutcome applyConflictRule(double d, bool inside, double margin, double& radius, double& r,
+                                  OpCounters& counters) {
     const double m = margin;
     if (inside) {
         const double h = (d - m) * 0.5;
         if (r >= h) {
             radius = h;
             r = h;
-            opCounters.flops += 2;
-            opCounters.comparisons += 1;
+            counters.flops += 2;
+            counters.comparisons += 1;
             return ConflictOutcome::BothShrunk;
         }
         radius = (d - m) - r;
-        opCounters.flops += 3;
-        opCounters.comparisons += 1;
+        counters.flops += 3;
+        counters.comparisons += 1;
         return ConflictOutcome::NodeShrunk;
     }
     // The sum of radius and margin comes first: it decides exact ties such as 0.6 = 0.1 + 0.5.
     if (d >= r + (radius + m)) return ConflictOutcome::NoChange;
     r = d - (radius + m);
-    opCounters.flops += 3;
-    opCounters.comparisons += 1;
+    counters.flops += 3;
+    counters.comparisons += 1;
     return ConflictOutcome::NewRadiusShrunk;
 }
 
-ConflictOutcome SphereNode::resolveConflict(double& r) {
-    return applyConflictRule(lastDistance, inside == 1, nodeSettings.margin, radius, r);
+ConflictOutcome SphereNode::resolveConflict(double margin, double& r, OpCounters& counters) {
+    return applyConflictRule(lastDistance, inside == 1, margin, radius, r, counters);
 }
 
-void SphereNode::exportRow(double* row) const {
-    const auto n = static_cast<std::size_t>(nodeSettings.n);
-    if (n != 0) std::memcpy(row, centre, n * sizeof(double));
-    row[n] = radius;
+void SphereNode::exportRow(std::int32_t n, double* row) const {
+    const auto values = static_cast<std::size_t>(n);
+    if (values != 0) std::memcpy(row, centre, values * sizeof(double));
+    row[values] = radius;
+}
+
+SphereNodeList::~SphereNodeList() {
+    for (int j = 0; j < count(); ++j) SphereNode::destroy(nodes_.data[j]);
+}
+
+bool SphereNodeList::add(const double* centre, std::int32_t n, double radius, std::int32_t label) {
+    SphereNode* node = SphereNode::create(centre, n, radius, label);
+    if (node == nullptr) return false;
+    if (nodes_.push(node)) return true;
+    SphereNode::destroy(node);
+    return false;
 }
 
 }  // namespace sphnet

@@ -8,7 +8,7 @@
 namespace sphnet {
 
 std::uint64_t pollBudget = kDefaultPollBudget;
-PacingTally pacingTally;
+thread_local PacingTally pacingTally;
 
 namespace {
 void noteStretch(std::uint64_t terms) {

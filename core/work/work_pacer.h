@@ -31,7 +31,8 @@ inline std::uint64_t paceTerms(int nodes, int n) {
 // problems poll often; the procedures never change it.
 extern std::uint64_t pollBudget;
 
-// What the pacers have counted since the tally was last cleared, like opCounters: read by tests.
+// What this thread's pacers have counted since the tally was last cleared: read by tests. Per
+// thread, so that calls on other threads neither race on it nor add to it.
 struct PacingTally {
     std::uint64_t polls = 0;                 // host polls made through pacers
     std::uint64_t callingThreadTerms = 0;    // work the calling thread counted
@@ -39,7 +40,7 @@ struct PacingTally {
     std::uint64_t workerTerms = 0;           // work counted on the helper thread
     std::uint64_t workerTermsAfterStop = 0;  // of that, sub-chunks it finished after the stop
 };
-extern PacingTally pacingTally;
+extern thread_local PacingTally pacingTally;
 
 // Counts the calling thread's work and polls the host once the budget is used up. Once a poll
 // has reported an interrupt the pacer stays interrupted and polls no more.

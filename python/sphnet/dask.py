@@ -1,8 +1,9 @@
 """Recall on Dask: a fitted RCEClassifier labels the row blocks of a Dask array or data frame.
 
 The model enters the task graph once, as one delayed object every block task refers to: the
-scheduler ships it to each worker once, not with every task. Training stays on one machine
-(it presents the patterns in order, pass after pass).
+scheduler ships it to each worker once, not with every task. A worker's threads label their
+blocks at the same time: the core's calls share no state and run without the interpreter lock.
+Training stays on one machine (it presents the patterns in order, pass after pass).
 """
 import dask
 import dask.array as da

@@ -15,10 +15,6 @@ namespace sphnet_python {
 
 namespace {
 
-// The procedures keep their settings and counters in module-wide variables, so calls from
-// several Python threads take turns.
-std::mutex procedureTurn;
-
 [[noreturn]] void invalid(const std::string& message) {
     throw std::invalid_argument(message);
 }
@@ -189,13 +185,11 @@ StatisticsInput checkStatistics(const TableArgument& patterns, double norm) {
 }
 
 ProcedureStatus runTraining(const TrainingInput& input, TrainingOutput& trained) {
-    std::lock_guard<std::mutex> turn(procedureTurn);
     return learnPrototypes(input, trained);
 }
 
 ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
                           HostBlock<double>& labels) {
-    std::lock_guard<std::mutex> turn(procedureTurn);
     return classifyPatterns(input, labels, info);
 }
 

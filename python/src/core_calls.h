@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "classify_patterns.h"
@@ -75,8 +74,8 @@ sphnet::TrainingInput checkTraining(const TrainingArguments& arguments);
 sphnet::RecallInput checkRecall(const RecallArguments& arguments);
 StatisticsInput checkStatistics(const TableArgument& patterns, double norm);
 
-// Run a procedure, one call at a time in the process (the procedures keep their settings and
-// counters in module-wide variables). The module releases the interpreter lock around them.
+// Run a procedure. Calls share no mutable state, so calls from several threads run at once.
+// The module releases the interpreter lock around them.
 sphnet::ProcedureStatus runTraining(const sphnet::TrainingInput& input,
                                     sphnet::TrainingOutput& trained);
 // `info` null: no info; else the caller's arrays of patternCount values each.

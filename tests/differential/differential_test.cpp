@@ -246,8 +246,7 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool co
     in.maxPresentations = t.maxPresentations;
     in.oflag = t.oflag;
     in.plan = plan;
-    sphnet::opCounters.flops = start.flops;
-    sphnet::opCounters.comparisons = start.comparisons;
+    sphnet::setRunningTotals({start.flops, start.comparisons});
     Shipped s;
     standin::Scope scope;
     sphnet::TrainingOutput out;
@@ -263,7 +262,7 @@ Shipped runTraining(const reference::TrainingProblem& t, Counters start, bool co
     }
     s.host = scope.finish();
     s.training.console = s.host.console;
-    s.training.counters = {sphnet::opCounters.flops, sphnet::opCounters.comparisons};
+    s.training.counters = {sphnet::runningTotals().flops, sphnet::runningTotals().comparisons};
     return s;
 }
 
@@ -320,8 +319,7 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start,
     RecallInputOf input(r, columnMajor);
     input.in.plan = plan;
     const sphnet::RecallInput& in = input.in;
-    sphnet::opCounters.flops = start.flops;
-    sphnet::opCounters.comparisons = start.comparisons;
+    sphnet::setRunningTotals({start.flops, start.comparisons});
     Shipped s;
     standin::Scope scope;
     sphnet::HostBlock<double> results;
@@ -340,7 +338,7 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start,
     }
     s.host = scope.finish();
     s.recall.console = s.host.console;
-    s.recall.counters = {sphnet::opCounters.flops, sphnet::opCounters.comparisons};
+    s.recall.counters = {sphnet::runningTotals().flops, sphnet::runningTotals().comparisons};
     return s;
 }
 
@@ -1157,7 +1155,7 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
         for (long polls : {0L, 1L, 3L, 40L}) {
             standin::CallOptions options;
             options.interruptAfterPolls = polls;
-            sphnet::opCounters = {};
+            sphnet::setRunningTotals({});
             const RecallInputOf input(r, false);
             standin::Scope scope(options);
             sphnet::HostBlock<double> results;
@@ -1171,8 +1169,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
             EXPECT_EQ(host.console, "") << polls;
             std::size_t done = 0;
             while (done < after.size() &&
-                   (after[done].flops != sphnet::opCounters.flops ||
-                    after[done].comparisons != sphnet::opCounters.comparisons)) {
+                   (after[done].flops != sphnet::runningTotals().flops ||
+                    after[done].comparisons != sphnet::runningTotals().comparisons)) {
                 ++done;
             }
             ASSERT_LT(done, after.size()) << polls << ": the counters match no prefix";

@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     }
 
     // In a host each module keeps its own counters from zero; here both procedures share one.
-    sphnet::opCounters = sphnet::OpCounters();
+    sphnet::setRunningTotals({});
     std::vector<const double*> nodePointers;
     for (const auto& row : nodes) nodePointers.push_back(row.data());
     sphnet::RecallInput recallIn;

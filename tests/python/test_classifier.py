@@ -3,6 +3,7 @@ import pathlib
 import signal
 import threading
 import warnings
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -115,6 +116,31 @@ def test_array_layouts_read_alike():
 def test_bad_input_raises_value_error(call, message):
     with pytest.raises(ValueError, match=message):
         call()
+
+
+def test_threads_fit_and_predict_as_one_thread_does():
+    # One thread per norm, all in the core at once: no call may see another's settings.
+    X, y = load("digits")
+    X, y = X[::2], y[::2]
+    norms = [1, 1.5, 2, np.inf]
+
+    def run(norm):
+        model = RCEClassifier(norm=norm, standardize=True).fit(X, y)
+        return (model.centers_, model.radii_, model.node_labels_, model.predict(X),
+                model.predict_info(X)["node"])
+
+    serial = {norm: run(norm) for norm in norms}
+    start = threading.Barrier(len(norms))
+
+    def rounds(norm):
+        start.wait()
+        return [run(norm) for _ in range(2)]
+
+    with ThreadPoolExecutor(len(norms)) as pool:
+        for norm, results in zip(norms, pool.map(rounds, norms)):
+            for result in results:
+                for got, expected in zip(result, serial[norm]):
+                    np.testing.assert_array_equal(got, expected, err_msg=f"norm {norm}")
 
 
 def test_console_text_reaches_sys_stdout(capsys):

@@ -70,7 +70,7 @@ RowTable points(const std::vector<double>& values) {
 
 class ClassifyPatternsTest : public ::testing::Test {
   protected:
-    void SetUp() override { opCounters = {}; }
+    void SetUp() override { setRunningTotals({}); }
 };
 
 // Centres (0, 0) label 1 and (0.5, 0) label 2 with the given radius.
@@ -168,7 +168,7 @@ TEST_F(ClassifyPatternsTest, SummaryCountsTheFallbacks) {
         {1, {1, 2, 2, 1}, "Classified 1 patterns using 1-NN rule (25.000000%)\n"},
     };
     for (const Case& c : cases) {
-        opCounters = {100, 10};
+        setRunningTotals({100, 10});
         RecallSetup setup;
         setup.nnOption = c.nnOption;
         setup.oflag = 1;
@@ -218,7 +218,7 @@ TEST_F(ClassifyPatternsTest, TraceAtLevelsTwoAndThree) {
               "unable to classify 1 patterns (50.000000%)\n"
               "24 FLOPs and 3 comparisons in # seconds\n\n");
 
-    opCounters = {};
+    setRunningTotals({});
     setup.oflag = 3;
     setup.nnOption = 1;
     EXPECT_EQ(withoutSeconds(classify(templates, {1, 2}, patterns, setup).host.console),
@@ -247,12 +247,12 @@ TEST_F(ClassifyPatternsTest, HostTallyGetsThisCallsFlopsOnly) {
     };
     // p = 1: 5 FLOPs per test; p = Inf: 3; p = 2: 8. The last case wraps the counter.
     for (const Case& c : {Case{1.0, 0, 15}, Case{kInf, 1000, 9}, Case{2.0, 0xFFFFFFF0u, 24}}) {
-        opCounters = {c.flopsBefore, 0};
+        setRunningTotals({c.flopsBefore, 0});
         RecallSetup setup;
         setup.p = c.p;
         const Recalled r = classify(templates, {1, 2}, patterns, setup);
         EXPECT_EQ(r.host.flopsTally, c.tally) << "p = " << c.p;
-        EXPECT_EQ(opCounters.flops, static_cast<std::uint32_t>(c.flopsBefore + c.tally));
+        EXPECT_EQ(runningTotals().flops, static_cast<std::uint32_t>(c.flopsBefore + c.tally));
     }
 }
 
@@ -261,13 +261,13 @@ TEST_F(ClassifyPatternsTest, NearestNodeRuleComputesNoDistancesOfItsOwn) {
     // covered one stops at its cover.
     const RowTable templates({{0, 1}, {5, 1}, {10, 1}});
     for (int nn : {0, 1}) {
-        opCounters = {};
+        setRunningTotals({});
         RecallSetup setup;
         setup.nnOption = nn;
         classify(templates, {1, 2, 3}, RowTable({{20}, {5}}), setup);
         // p = 2, n = 1: 5 FLOPs a test; 3 tests for the first pattern, 2 for the second.
-        EXPECT_EQ(opCounters.flops, 25u) << nn;
-        EXPECT_EQ(opCounters.comparisons, 5u) << nn;
+        EXPECT_EQ(runningTotals().flops, 25u) << nn;
+        EXPECT_EQ(runningTotals().comparisons, 5u) << nn;
     }
 }
 
@@ -290,8 +290,8 @@ TEST_F(ClassifyPatternsTest, NoNodesGiveTheUnknownLabelWithEitherOption) {
 }
 
 TEST_F(ClassifyPatternsTest, EarlierCallsLeaveNoTrace) {
-    // NodeSettings are rewritten by every call: a run in another norm and dimension first
-    // must not change the answer.
+    // Each call takes its norm and dimension from its input: a run in another norm and
+    // dimension first must not change the answer.
     const RowTable templates({{0, 0, 1.2}, {3, 0, 1}});
     const RowTable patterns({{1, 0.5}, {2.2, 0}, {1.5, 1.5}});
     RecallSetup setup;
@@ -384,7 +384,7 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
             RecallSetup setup;
             setup.nnOption = 1;
             setup.host.interruptAfterPolls = polls;
-            opCounters = {};
+            setRunningTotals({});
             pacingTally = {};
             const Recalled r = classify(templates, labels, patterns, setup);
             EXPECT_EQ(r.status, ProcedureStatus::Interrupted) << what;
@@ -408,7 +408,7 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
             }
             // The coverage tests (one comparison each for p = 2) count the same work.
             const std::uint64_t work = pacingTally.callingThreadTerms + pacingTally.workerTerms;
-            EXPECT_EQ(std::uint64_t{opCounters.comparisons} * kWidth, work) << what;
+            EXPECT_EQ(std::uint64_t{runningTotals().comparisons} * kWidth, work) << what;
             // On one thread the whole call did no more than that; with a helper, the helper's
             // share depends on the scheduler, but it stops within one sub-chunk of the stop.
             if (!threaded) {

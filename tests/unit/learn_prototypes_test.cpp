@@ -25,7 +25,7 @@ namespace {
 
 class LearnPrototypesTest : public ::testing::Test {
   protected:
-    void SetUp() override { opCounters = {}; }
+    void SetUp() override { setRunningTotals({}); }
 };
 
 // Two patterns one unit apart with different labels: the walk-through users see in the help.
@@ -55,15 +55,15 @@ TEST_F(LearnPrototypesTest, WalkThroughShrinksTheFirstSphereAndConverges) {
     EXPECT_EQ(t.labels, (std::vector<double>{1, 2}));
     EXPECT_EQ(t.presentations, 1);
     EXPECT_EQ(t.host.console, "");
-    EXPECT_EQ(opCounters.flops, 37u);
-    EXPECT_EQ(opCounters.comparisons, 6u);
+    EXPECT_EQ(runningTotals().flops, 37u);
+    EXPECT_EQ(runningTotals().comparisons, 6u);
 }
 
 TEST_F(LearnPrototypesTest, WalkThroughTraceAtEachVerbosity) {
     EXPECT_EQ(withoutSeconds(train(kTwoPatterns, kTwoLabels, walkThrough(1)).host.console),
               kWalkThroughSummary);
 
-    opCounters = {};
+    setRunningTotals({});
     const std::string level2 =
         "\nList presentation #1:\n"
         "   Pattern #1 created node #1 (label 1)"
@@ -74,7 +74,7 @@ TEST_F(LearnPrototypesTest, WalkThroughTraceAtEachVerbosity) {
     EXPECT_EQ(withoutSeconds(train(kTwoPatterns, kTwoLabels, walkThrough(2)).host.console),
               level2 + kWalkThroughSummary);
 
-    opCounters = {};
+    setRunningTotals({});
     const std::string level3 =
         "\nList presentation #1:\n"
         "      Pattern #1 is being presented\n"
@@ -349,7 +349,7 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
         setup.oflag = c.oflag;
         setup.maxPresentations = 10;
         setup.host.interruptAfterPolls = kPolls;
-        opCounters = {};
+        setRunningTotals({});
         pacingTally = {};
         const Trained t = train(patterns, labels, setup);
         EXPECT_EQ(t.status, ProcedureStatus::Interrupted) << what;
@@ -362,7 +362,7 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
         // a budget and a piece (an eighth of the budget, or one node's terms, and a pattern's
         // trace line) per poll.
         const std::uint64_t perTest = coverageCost(c.p, kWidth).comparisons;
-        const std::uint64_t tests = opCounters.comparisons / perTest;
+        const std::uint64_t tests = runningTotals().comparisons / perTest;
         const std::uint64_t perNode = kWidth + (c.oflag >= 3 ? kTermsPerTraceLine : 0);
         const std::uint64_t stretch =
             kBudget + std::max(kBudget / 8, perNode) + 1 + (c.oflag >= 2 ? kTermsPerTraceLine : 0);
