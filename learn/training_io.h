@@ -35,6 +35,7 @@ struct TrainingPaths {
     long remembered = 0;      // replayed what the pattern's last scan found
     long grid = 0;            // walked the list of x's cell of the reach lists
     long blockLists = 0;      // walked x's block list
+    long tree = 0;            // walked the growing tree's runs
     long tiles = 0;           // went over nodes by tiles
     long splitScans = 0;      // tile scans shared with the second thread
     long sharedCollects = 0;  // block lists collected on two threads

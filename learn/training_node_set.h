@@ -6,7 +6,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +15,8 @@
 #include "node_candidates.h"
 #include "node_grid.h"
 #include "node_tiles.h"
+#include "node_tree.h"
+#include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
 
@@ -123,8 +124,10 @@ class TrainingNodeSet {
     };
 
     // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Grid, Tiles or BlockLists that serves this input.
+    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
+    void chooseAutomatically(const TrainingInput& in);
+    bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
     template <int Kind>
@@ -145,6 +148,13 @@ class TrainingNodeSet {
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
+    template <int Kind>
+    int scanTree(Scan& scan, int next);
+    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
+    // may still be remembered (a later scan starts at Rmax).
+    double treeReach(const Scan& scan) const {
+        return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
+    }
     template <int Kind>
     void scanPlainly(Scan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -198,9 +208,9 @@ class TrainingNodeSet {
     double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
     double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
     double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
-    int axes_[ReachLists::kMaxAxes] = {};
+    int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
-    ReachLists lists_;
+    NodeGrid lists_;
     HostVector<std::uint64_t> always_;  // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
@@ -218,10 +228,14 @@ class TrainingNodeSet {
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
     // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
     long scansSeen_ = 0;
-    std::chrono::steady_clock::time_point trialStart_;
-    double gridSeconds_ = 0.0;
-    bool blocksPreferred_ = true;
+    SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
+
+    // Few dimensions: the growing tree names the nodes that may matter, run by run.
+    bool treed_ = false;
+    GrowingNodeTree tree_;
+    HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
+    int treeShrinks_ = 0;                 // radii shrunk since the tree took them
 
     HostVector<RememberedScan> remembered_;    // per pattern
     std::int64_t growthEpoch_ = 0;             // radius growths so far

@@ -17,22 +17,26 @@ constexpr int kStackDepth = 64;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Per lane of a leaf, what the exact distance or its bounds need: for p = 1 the sum of the
-// terms, for +Inf the largest; otherwise their sum, sum of squares and largest.
+// terms, for +Inf the largest; otherwise their sum, sum of squares and largest. `low` is a quick
+// lower bound on the exact distance, for p = 1 and +Inf the distance itself (the terms go in
+// index order).
 struct LeafSums {
     double l1[kLeaf];
     double squares[kLeaf];
     double largest[kLeaf];
+    double low[kLeaf];
 };
 
 template <int Kind>
-SPHNET_ALWAYS_INLINE void sumLeaf(const double* rows, int n, const double* x, LeafSums& s) {
+SPHNET_ALWAYS_INLINE void sumLeaf(const DistanceKit& k, const double* rows, const double* x,
+                                  LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
     for (int lane = 0; lane < kLeaf; ++lane) {
-        s.l1[lane] = 0.0;
-        s.squares[lane] = 0.0;
-        s.largest[lane] = 0.0;
+        if (kind != NormKind::Maximum) s.l1[lane] = 0.0;
+        if (kind == NormKind::General) s.squares[lane] = 0.0;
+        if (kind != NormKind::CityBlock) s.largest[lane] = 0.0;
     }
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < k.n; ++i) {
         const double xi = x[i];
         const double* row = rows + static_cast<std::size_t>(i) * kLeaf;
         for (int lane = 0; lane < kLeaf; ++lane) {
@@ -41,6 +45,17 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const double* rows, int n, const double* x, Le
             if (kind == NormKind::General) s.squares[lane] += t * t;
             if (kind != NormKind::CityBlock)
                 s.largest[lane] = t > s.largest[lane] ? t : s.largest[lane];
+        }
+    }
+    // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
+    // square root the lanes go together.
+    for (int lane = 0; lane < kLeaf; ++lane) {
+        if (kind == NormKind::CityBlock) {
+            s.low[lane] = s.l1[lane];
+        } else {
+            const double linf = s.largest[lane];
+            const bool bounded = kind == NormKind::Maximum || (k.boundsUsable && linf >= k.tSmall);
+            s.low[lane] = !bounded ? 0.0 : kind == NormKind::Maximum ? linf : linf * k.relLow;
         }
     }
 }
@@ -61,17 +76,20 @@ struct TreeQueries {
         return boxLowerBound<Kind>(t.kit_, low, low + t.n_, x);
     }
 
+    // A closer lower bound than s.low for general p.
+    SPHNET_ALWAYS_INLINE static double closeLow(const NodeTree& t, const LeafSums& s, int lane) {
+        if (kind != NormKind::General) return s.low[lane];
+        return generalLowerBoundOfTerms(t.kit_, s.l1[lane], s.squares[lane], s.largest[lane]);
+    }
+
     // Lane `lane` of the leaf starting at `first` covers x.
     SPHNET_ALWAYS_INLINE static bool laneCovers(const NodeTree& t, const double* rows, int lane,
                                                 const LeafSums& s, double radius, const double* x) {
-        if (kind == NormKind::CityBlock) return !(s.l1[lane] - kCoverageTolerance > radius);
-        if (kind == NormKind::Maximum) return !(s.largest[lane] - kCoverageTolerance > radius);
+        if (s.low[lane] - kCoverageTolerance > radius) return false;
+        if (kind != NormKind::General) return true;
         const DistanceKit& k = t.kit_;
         const double largest = s.largest[lane];
-        if (generalLowerBoundOfTerms(k, s.l1[lane], s.squares[lane], largest) - kCoverageTolerance >
-            radius) {
-            return false;
-        }
+        if (closeLow(t, s, lane) - kCoverageTolerance > radius) return false;
         if (k.boundsUsable && largest >= k.tSmall && largest <= k.tBig &&
             !(generalUpperBound(k, s.l1[lane], std::sqrt(s.squares[lane])) - kCoverageTolerance >
               radius)) {
@@ -82,10 +100,11 @@ struct TreeQueries {
         return !(exactDistance<Kind>(k, centre, x) - kCoverageTolerance > radius);
     }
 
-    // Every covering node numbered below limit() reaches note(j); branches whose lowest node is
-    // not below it are passed over.
+    // Every node numbered below note.limit() in a branch the note does not pass over (by the
+    // bound on its box's distance and its largest radius) is offered to the note; branches whose
+    // lowest node is not below the limit are passed over.
     template <typename Note>
-    SPHNET_ALWAYS_INLINE static void walkCovers(const NodeTree& t, const double* x, Note& note) {
+    SPHNET_ALWAYS_INLINE static void walk(const NodeTree& t, const double* x, Note& note) {
         int stack[kStackDepth];
         int top = 0;
         stack[top++] = 0;
@@ -94,16 +113,14 @@ struct TreeQueries {
             const int b = stack[--top];
             const NodeTree::Branch& branch = t.branches_.data[b];
             if (branch.lowestNode >= note.limit()) continue;
-            if (boxBound(t, b, x) - kCoverageTolerance > branch.widestRadius) continue;
+            if (note.passesOver(boxBound(t, b, x), branch.widestRadius)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(rows, t.n_, x, sums);
+                sumLeaf<Kind>(t.kit_, rows, x, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
-                    if (j < note.limit() &&
-                        laneCovers(t, rows, q - branch.first, sums, t.radii_.data[q], x)) {
-                        note(j);
-                    }
+                    if (j < note.limit())
+                        note.offer(t, rows, q - branch.first, sums, t.radii_.data[q], j, x);
                 }
                 continue;
             }
@@ -136,19 +153,13 @@ struct TreeQueries {
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(rows, t.n_, x, sums);
+                sumLeaf<Kind>(t.kit_, rows, x, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
                     const int lane = q - branch.first;
-                    double d;
-                    if (kind == NormKind::CityBlock) {
-                        d = sums.l1[lane];
-                    } else if (kind == NormKind::Maximum) {
-                        d = sums.largest[lane];
-                    } else {
-                        const double low = generalLowerBoundOfTerms(
-                            t.kit_, sums.l1[lane], sums.squares[lane], sums.largest[lane]);
-                        if (!mayImprove(low, j)) continue;
+                    double d = sums.low[lane];
+                    if (!mayImprove(d, j)) continue;
+                    if (kind == NormKind::General) {
                         double centre[NodeTree::kMaxDimensions];
                         gatherLane(rows, t.n_, lane, centre);
                         d = exactDistance<Kind>(t.kit_, centre, x);
@@ -178,36 +189,84 @@ struct TreeQueries {
 // Each lane still adds its own terms in index order, and no multiply-add is fused, so every
 // value is the same as the portable walk's.
 template <int Kind, typename Note>
-__attribute__((target("avx2"))) void walkCoversAvx2(const NodeTree& t, const double* x,
-                                                    Note& note) {
-    TreeQueries<Kind>::walkCovers(t, x, note);
+__attribute__((target("avx2"))) void walkAvx2(const NodeTree& t, const double* x, Note& note) {
+    TreeQueries<Kind>::walk(t, x, note);
 }
 template <int Kind>
 __attribute__((target("avx2"))) int nearestAvx2(const NodeTree& t, const double* x) {
     return TreeQueries<Kind>::nearest(t, x);
 }
 
-template <int Kind, typename Note>
-void walkCovers(const NodeTree& t, bool wide, const double* x, Note& note) {
+// The walk for the tree's norm (p = 1, +Inf, or any other), with the note NoteOf<Kind>{source}.
+template <int Kind, template <int> class NoteOf, typename Source>
+void walkAs(const NodeTree& t, bool wide, const double* x, Source& source) {
+    NoteOf<Kind> note{source};
     if (wide) {
-        walkCoversAvx2<Kind>(t, x, note);
+        walkAvx2<Kind>(t, x, note);
     } else {
-        TreeQueries<Kind>::walkCovers(t, x, note);
+        TreeQueries<Kind>::walk(t, x, note);
+    }
+}
+template <template <int> class NoteOf, typename Source>
+void walkOfKind(const NodeTree& t, NormKind kind, bool wide, const double* x, Source& source) {
+    switch (kind) {
+        case NormKind::CityBlock:
+            return walkAs<0, NoteOf>(t, wide, x, source);
+        case NormKind::Maximum:
+            return walkAs<1, NoteOf>(t, wide, x, source);
+        default:
+            return walkAs<2, NoteOf>(t, wide, x, source);
     }
 }
 
-// The walk for the tree's norm: p = 1, +Inf, or any other.
+// Recall's notes: note(j) for every node numbered below note.limit() that covers x.
 template <typename Note>
-void walkCoversOfKind(const NodeTree& t, NormKind kind, bool wide, const double* x, Note& note) {
-    switch (kind) {
-        case NormKind::CityBlock:
-            return walkCovers<0>(t, wide, x, note);
-        case NormKind::Maximum:
-            return walkCovers<1>(t, wide, x, note);
-        default:
-            return walkCovers<2>(t, wide, x, note);
+struct Covering {
+    template <int Kind>
+    struct Of {
+        Note& note;
+        int limit() const { return note.limit(); }
+        static bool passesOver(double bound, double widest) {
+            return bound - kCoverageTolerance > widest;
+        }
+        void offer(const NodeTree& t, const double* rows, int lane, const LeafSums& sums,
+                   double radius, int j, const double* x) {
+            if (TreeQueries<Kind>::laneCovers(t, rows, lane, sums, radius, x)) note(j);
+        }
+    };
+};
+
+// Training's note: the nodes, numbered from `base`, from `from` on that may matter to the query.
+// A node of radius at most `radius` at distance at least `low` neither holds x nor, of another
+// label, conflicts with it: the tests are the scan's own, and rounding is monotone.
+struct Reach {
+    const ReachQuery& query;
+    int base;
+    int from;
+    HostVector<std::int32_t>& out;
+    bool ok;
+    bool beyond(double low, double radius) const {
+        return low - kCoverageTolerance > radius && low >= query.reach + (radius + query.margin);
     }
-}
+};
+template <int Kind>
+struct Reaching {
+    Reach& reach;
+    static int limit() { return INT_MAX; }
+    bool passesOver(double bound, double widest) const { return reach.beyond(bound, widest); }
+    void offer(const NodeTree& t, const double*, int lane, const LeafSums& sums, double built,
+               int j, const double*) {
+        const ReachQuery& q = reach.query;
+        const int node = reach.base + j;
+        // The radius built with bounds the present one (a raised node is named apart).
+        if (node < reach.from || reach.beyond(sums.low[lane], built)) return;
+        const double low = TreeQueries<Kind>::closeLow(t, sums, lane);
+        const double radius = q.radii[node];
+        const bool own = static_cast<double>(q.labels[node]) == q.label;
+        if (own ? low - kCoverageTolerance > radius : reach.beyond(low, radius)) return;
+        reach.ok = reach.ok && reach.out.push(node);
+    }
+};
 
 bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count,
                      InstructionSet instructions) {
@@ -231,14 +290,15 @@ bool NodeTree::build(const DistanceKit& kit, const double* centres, const double
     }
     for (int j = 0; j < count; ++j) order_.data[j] = j;
     count_ = count;
-    buildBranch(centres, radii, 0, count);
+    buildBranch(centres, 0, count);
+    takeRadii(radii);
     return true;
 }
 
 // The branch over order_[first, end), with its subtree; returns its index. Splits keep the
 // left part a whole number of leaves, so every leaf but the last is full and starts at a
 // multiple of kLeafSize.
-int NodeTree::buildBranch(const double* centres, const double* radii, int first, int end) {
+int NodeTree::buildBranch(const double* centres, int first, int end) {
     const std::size_t n = static_cast<std::size_t>(n_);
     const int b = static_cast<int>(branches_.size++);
     double* low = boxes_.data + static_cast<std::size_t>(b) * 2 * n;
@@ -255,8 +315,6 @@ int NodeTree::buildBranch(const double* centres, const double* radii, int first,
             low[i] = std::min(low[i], c[i]);
             high[i] = std::max(high[i], c[i]);
         }
-        const double radius = std::isnan(radii[j]) ? kInfinity : radii[j];
-        branch.widestRadius = std::max(branch.widestRadius, radius);
         branch.lowestNode = std::min(branch.lowestNode, j);
     }
     const int size = end - first;
@@ -264,7 +322,6 @@ int NodeTree::buildBranch(const double* centres, const double* radii, int first,
         double* rows = leafCentres_.data + static_cast<std::size_t>(first) * n;
         for (int q = first; q < end; ++q) {
             const int j = order_.data[q];
-            radii_.data[q] = radii[j];
             for (std::size_t i = 0; i < n; ++i) rows[i * kLeaf + (q - first)] = centres[j * n + i];
         }
         branches_.data[b] = branch;
@@ -283,10 +340,27 @@ int NodeTree::buildBranch(const double* centres, const double* radii, int first,
     });
     branch.splitDimension = dimension;
     branch.splitValue = centres[order_.data[first + half] * n + axis];
-    branch.left = buildBranch(centres, radii, first, first + half);
-    branch.right = buildBranch(centres, radii, first + half, end);
+    branch.left = buildBranch(centres, first, first + half);
+    branch.right = buildBranch(centres, first + half, end);
     branches_.data[b] = branch;
     return b;
+}
+
+// Children come after their branch: from the last branch back, each takes its largest radius
+// from its nodes or its children.
+void NodeTree::takeRadii(const double* radii) {
+    for (int q = 0; q < count_; ++q) radii_.data[q] = radii[order_.data[q]];
+    for (std::size_t b = branches_.size; b-- > 0;) {
+        Branch& branch = branches_.data[b];
+        double widest = -kInfinity;
+        if (branch.left >= 0) {
+            widest = std::max(branches_.data[branch.left].widestRadius,
+                              branches_.data[branch.right].widestRadius);
+        }
+        for (int q = branch.left < 0 ? branch.first : branch.end; q < branch.end; ++q)
+            widest = std::max(widest, std::isnan(radii_.data[q]) ? kInfinity : radii_.data[q]);
+        branch.widestRadius = widest;
+    }
 }
 
 int NodeTree::firstCover(const double* x) const {
@@ -296,7 +370,7 @@ int NodeTree::firstCover(const double* x) const {
         int limit() const { return best; }
         void operator()(int j) { best = j; }
     } first;
-    walkCoversOfKind(*this, kit_.kind, wide_, x, first);
+    walkOfKind<Covering<First>::template Of>(*this, kit_.kind, wide_, x, first);
     return first.best == INT_MAX ? -1 : first.best;
 }
 
@@ -313,7 +387,7 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
             differ = differ || labels[j] != firstLabel;
         }
     } census{labels};
-    if (count_ > 0) walkCoversOfKind(*this, kit_.kind, wide_, x, census);
+    if (count_ > 0) walkOfKind<Covering<Census>::template Of>(*this, kit_.kind, wide_, x, census);
     covering = census.covering;
     differ = census.differ;
 }
@@ -328,6 +402,80 @@ int NodeTree::nearest(const double* x) const {
         default:
             return wide_ ? nearestAvx2<2>(*this, x) : TreeQueries<2>::nearest(*this, x);
     }
+}
+
+bool NodeTree::collectReach(const ReachQuery& query, int base, int from,
+                            HostVector<std::int32_t>& out) const {
+    Reach reach{query, base, from, out, true};
+    if (count_ > 0) walkOfKind<Reaching>(*this, kit_.kind, wide_, query.x, reach);
+    return reach.ok;
+}
+
+void GrowingNodeTree::init(const DistanceKit& kit, InstructionSet instructions) {
+    kit_ = kit;
+    instructions_ = instructions;
+    runs_ = 0;
+    raised_.size = 0;
+}
+
+bool GrowingNodeTree::grow(const double* centres, const double* radii, int count) {
+    while (count - indexed() >= kTail) {
+        int first = indexed();
+        const int end = first + kTail;
+        // The last run takes the new nodes in while it is as long as they are and the two
+        // together are no longer than the nodes before them.
+        while (runs_ > 0 && firsts_[runs_] - firsts_[runs_ - 1] == end - first &&
+               end - firsts_[runs_ - 1] <= firsts_[runs_ - 1]) {
+            first = firsts_[--runs_];
+        }
+        if (runs_ == kMostRuns ||
+            !trees_[runs_].build(kit_, centres + static_cast<std::size_t>(first) * kit_.n,
+                                 radii + first, end - first, instructions_)) {
+            return false;
+        }
+        firsts_[++runs_] = end;
+        // The run holds its nodes' radii as they are now.
+        std::size_t kept = 0;
+        for (std::size_t e = 0; e < raised_.size; ++e) {
+            if (raised_.data[e] < first) raised_.data[kept++] = raised_.data[e];
+        }
+        raised_.size = kept;
+    }
+    return true;
+}
+
+bool GrowingNodeTree::raise(int j) {
+    if (j >= indexed()) return true;  // indexed later with the radius it has then
+    std::int32_t* end = raised_.data + raised_.size;
+    std::int32_t* at = std::lower_bound(raised_.data, end, j);
+    if (at != end && *at == j) return true;
+    const std::size_t e = static_cast<std::size_t>(at - raised_.data);
+    if (!raised_.push(j)) return false;
+    std::rotate(raised_.data + e, raised_.data + raised_.size - 1, raised_.data + raised_.size);
+    return true;
+}
+
+void GrowingNodeTree::takeRadii(const double* radii) {
+    for (int r = 0; r < runs_; ++r) trees_[r].takeRadii(radii + firsts_[r]);
+    raised_.size = 0;
+}
+
+int GrowingNodeTree::collect(const ReachQuery& query, int from,
+                             HostVector<std::int32_t>& out) const {
+    const int run =
+        static_cast<int>(std::upper_bound(firsts_ + 1, firsts_ + runs_ + 1, from) - (firsts_ + 1));
+    const int first = firsts_[run], end = firsts_[run + 1];
+    const std::size_t before = out.size;
+    if (!trees_[run].collectReach(query, first, from, out)) return -1;
+    for (std::size_t e = 0; e < raised_.size; ++e) {
+        const int j = raised_.data[e];
+        if (j >= from && j < end && !out.push(j)) return -1;
+    }
+    std::sort(out.data + before, out.data + out.size);
+    // A raised node the tree named too goes once.
+    out.size =
+        static_cast<std::size_t>(std::unique(out.data + before, out.data + out.size) - out.data);
+    return end;
 }
 
 }  // namespace sphnet

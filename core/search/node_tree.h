@@ -16,6 +16,19 @@
 
 namespace sphnet {
 
+// A training scan's question: the nodes that may matter to pattern x of label `label` while its
+// candidate radius is at most `reach`: those whose sphere may hold x, and those of another label
+// within reach + radius + margin of x (summed as the conflict test sums it). Radii and labels are
+// the scan's own, by node number.
+struct ReachQuery {
+    const double* x;
+    double label;
+    double reach;
+    double margin;
+    const double* radii;
+    const std::int32_t* labels;
+};
+
 class NodeTree {
   public:
     static constexpr int kLeafSize = 32;
@@ -36,6 +49,9 @@ class NodeTree {
     bool build(const DistanceKit& kit, const double* centres, const double* radii, int count,
                InstructionSet instructions = InstructionSet::Auto);
 
+    // Takes the nodes' radii (per node, as in build) as they are now.
+    void takeRadii(const double* radii);
+
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;
     // How many nodes cover x, and whether their labels (per node number) differ.
@@ -43,6 +59,11 @@ class NodeTree {
                      bool& differ) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
+    // Appends to `out` the tree's nodes, numbered from `base`, from node `from` on that may
+    // matter to the query, in the tree's order. The radii built with must bound the query's.
+    // False when memory runs out.
+    bool collectReach(const ReachQuery& query, int base, int from,
+                      HostVector<std::int32_t>& out) const;
 
   private:
     struct Branch {
@@ -58,7 +79,7 @@ class NodeTree {
     template <int Kind>
     friend struct TreeQueries;
 
-    int buildBranch(const double* centres, const double* radii, int first, int end);
+    int buildBranch(const double* centres, int first, int end);
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
     const double* leafCentres(int first) const {
         return leafCentres_.data + static_cast<std::size_t>(first) * n_;
@@ -74,6 +95,41 @@ class NodeTree {
     HostVector<double> radii_;        // per position in order_
     // Per leaf (first position a multiple of kLeafSize): n rows of kLeafSize coordinates.
     HostVector<double> leafCentres_;
+};
+
+// The tree's growing mode, for training, where nodes come one by one and radii only shrink:
+// trees over consecutive runs of node numbers, each run no longer than the nodes before it, so
+// that a scan in node order, whose reach narrows as it goes, meets few nodes per run that can
+// matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of equal length merge as
+// in a binary counter, up to that bound: a node is indexed again O(log count) times. A branch
+// keeps the largest radius it was built with; a radius that grows past it (rare) is reported by
+// raise(), and its node is named to every scan until its run is built again.
+class GrowingNodeTree {
+  public:
+    static constexpr int kTail = 2 * NodeTree::kLeafSize;
+
+    void init(const DistanceKit& kit, InstructionSet instructions);
+    // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
+    // than kTail stay outside the runs. False when memory runs out.
+    bool grow(const double* centres, const double* radii, int count);
+    // Node j's radius grew. False when memory runs out.
+    bool raise(int j);
+    // Takes every indexed node's radius as it is now (radii by node number).
+    void takeRadii(const double* radii);
+    // Nodes [0, indexed()) lie in runs.
+    int indexed() const { return firsts_[runs_]; }
+    // Appends to `out`, ascending, the nodes from `from` (below indexed()) to the end of its run
+    // that may matter to the query; returns the run's end, or -1 when memory runs out.
+    int collect(const ReachQuery& query, int from, HostVector<std::int32_t>& out) const;
+
+  private:
+    static constexpr int kMostRuns = 64;
+    DistanceKit kit_;
+    InstructionSet instructions_ = InstructionSet::Auto;
+    NodeTree trees_[kMostRuns];
+    int firsts_[kMostRuns + 1] = {};  // run r holds nodes [firsts_[r], firsts_[r + 1])
+    int runs_ = 0;
+    HostVector<std::int32_t> raised_;  // ascending: grown nodes in runs built before they grew
 };
 
 }  // namespace sphnet

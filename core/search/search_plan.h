@@ -19,7 +19,7 @@ enum class SearchStructure : std::uint8_t {
     Plain,       // every node in node order, with certified distance bounds where they hold
     Grid,        // cell lists over the centres (recall), or over the reaches (training)
     Tiles,       // p = 1 and +Inf: exact distances eight to sixteen nodes at a time
-    Tree,        // the k-d tree over the centres (recall, p other than 2)
+    Tree,        // k-d trees over the centres (recall, p other than 2; training, growing by runs)
     Panels,      // blocked squared distances of a group of patterns to panels of nodes (p = 2)
     BlockLists,  // training: blocked distances list the nodes that may matter to upcoming patterns
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -753,18 +754,21 @@ TEST(TreeSearch, ManyNodesInFewDimensions) {
 // whatever it forces, nodes, labels, passes, console and counters stay the literal scan's. The
 // problems are chosen so that each structure serves one of them: overlapping classes for p = 2
 // and 1.5 in 8 to 40 dimensions (grid, block lists), for p = 1 and +Inf in 4 to 32 (tiles,
-// split scans), each going on from start nodes (one of them wider than Rmax), with a margin
-// and a pass limit; under AVX2, scans report their work every few nodes, cutting the tile scans
-// and their chunks short. Where the forced structure serves, it must have run, and nothing else.
+// split scans), and for every p in 1 to 4 (the tree, the engine's choice there but for p = 1 and
+// +Inf among few patterns), each going on from start nodes (one of them wider than Rmax), with a
+// margin and a pass limit; under AVX2, scans report their work every few nodes, cutting the tile
+// scans and their chunks short. Where the forced structure serves, it must have run, and nothing
+// else.
 TEST(TrainingPlans, EveryPlanMatchesTheReference) {
     using sphnet::InstructionSet;
     using sphnet::SearchStructure;
     using sphnet::ThreadUse;
     Generator g(0x9a7a11u);
-    for (const double p : {2.0, 1.5, 1.0, kInf}) {
-        const bool tiled = p == 1.0 || p == kInf;
+    for (int problem = 0; problem < 8; ++problem) {
+        const double p = std::array<double, 4>{2.0, 1.5, 1.0, kInf}[problem % 4];
+        const bool tiled = p == 1.0 || p == kInf, few = problem >= 4;
         reference::TrainingProblem t;
-        t.dimension = tiled ? g.between(4, 32) : g.between(8, 40);
+        t.dimension = few ? g.between(1, 4) : tiled ? g.between(4, 32) : g.between(8, 40);
         t.p = p;
         // Fewer patterns where the suite runs scaled down (under the sanitizers).
         const int drawn = g.between(300, 450);
@@ -797,10 +801,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                  {InstructionSet::Auto, InstructionSet::Portable, InstructionSet::Sse2,
                   InstructionSet::Avx2, InstructionSet::Avx512}) {
                 for (const ThreadUse threads : {ThreadUse::Auto, ThreadUse::One, ThreadUse::Two}) {
-                    // The tree and the panels are recall's: training scans plainly, once is enough.
-                    const bool recallOnly =
-                        structure == SearchStructure::Tree || structure == SearchStructure::Panels;
-                    if (recallOnly && (isa != InstructionSet::Auto || threads != ThreadUse::Auto))
+                    // The panels are recall's: training scans plainly, once is enough.
+                    if (structure == SearchStructure::Panels &&
+                        (isa != InstructionSet::Auto || threads != ThreadUse::Auto))
                         continue;
                     sphnet::SearchPlan plan;
                     plan.foreignInReach = structure;
@@ -817,6 +820,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     const bool tiles = structure == SearchStructure::Tiles && tiled;
                     const bool lists = structure == SearchStructure::BlockLists && !tiled;
                     EXPECT_GT(ran.remembered, 0) << what;
+                    const bool tree = structure == SearchStructure::Tree ||
+                                      (structure == SearchStructure::Auto && few && !tiled);
+                    EXPECT_EQ(ran.tree > 0, tree && t.dimension <= 16) << what;
                     if (structure != SearchStructure::Auto) {
                         EXPECT_EQ(ran.grid > 0, structure == SearchStructure::Grid) << what;
                         EXPECT_EQ(ran.tiles > 0, tiles) << what;
