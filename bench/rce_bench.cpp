@@ -282,8 +282,8 @@ void recallWorkload(int count, int n, double p, int target, int refPatterns, int
         in.nnOption = 1;
         sphnet::setRunningTotals({});
         standin::Scope scope;
-        double* results = nullptr;
-        sphnet::classifyPatterns(in, &results);
+        sphnet::HostBlock<double> results;
+        sphnet::classifyPatterns(in, results);
         scope.finish();
         comparisons = sphnet::runningTotals().comparisons;
     };

@@ -37,8 +37,8 @@ foreach(fn learn recall engine)
       ${PROJECT_SOURCE_DIR}/octave/sphnet_${fn}.m ${SPHNET_TOOLBOX_DIR}/sphnet_${fn}.m)
 endforeach()
 
-# Plain Octave functions that ship beside the modules, and the demo's data sets, which it finds
-# in data/ beside itself.
+# Plain Octave functions that ship beside the modules (their helpers in private/), and the
+# demo's data sets, which it finds in data/ beside itself.
 file(GLOB SPHNET_DEMO_DATA CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.csv)
 add_custom_target(sphnet_octave_scripts ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${SPHNET_TOOLBOX_DIR}/data
@@ -46,4 +46,5 @@ add_custom_target(sphnet_octave_scripts ALL
     ${PROJECT_SOURCE_DIR}/octave/sphnet_fit.m ${PROJECT_SOURCE_DIR}/octave/sphnet_predict.m
     ${PROJECT_SOURCE_DIR}/octave/sphnet_tune.m ${PROJECT_SOURCE_DIR}/octave/sphnet_save.m
     ${PROJECT_SOURCE_DIR}/octave/sphnet_load.m ${SPHNET_TOOLBOX_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/octave/private ${SPHNET_TOOLBOX_DIR}/private
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${SPHNET_DEMO_DATA} ${SPHNET_TOOLBOX_DIR}/data)

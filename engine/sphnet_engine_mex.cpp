@@ -4,12 +4,14 @@
 //     margin, maxPasses, verbose, startNodes, startClass)
 // [class, node, distance, coverCount, disagree] = sphnet_engine('recall', nodes, nodeClass, p,
 //     X, nnOption)
+// [mu, sigma, rmax, typical, spread] = sphnet_engine('statistics', X, p)
 //
 // Tests may add one more argument to either call, a search plan text (see search_plan.h) that
 // forces the structures the procedures search with; it is not a user option.
 //
 // Check, convert, call, convert back. Class 0 from recall means no node decided. Every failure
 // ends in one host error with an identifier, raised when nothing of this call needs releasing.
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -19,6 +21,7 @@
 #include "classify_patterns.h"
 #include "learn_prototypes.h"
 #include "mex_host.h"
+#include "model_statistics.h"
 #include "search_plan.h"
 
 using namespace sphnet;
@@ -42,21 +45,19 @@ enum TrainArgument {
     T_COUNT
 };
 enum RecallArgument { R_NODES = 1, R_CLASS, R_NORM, R_X, R_NN, R_COUNT };
+enum StatisticsArgument { S_X = 1, S_NORM, S_COUNT };
 
 template <typename... Args>
 bool fail(ErrorReport& error, const char* format, Args... args) {
     return reject(error, kEngine, kBadArgument, format, args...);
 }
 
-// A real double scalar within [low, high] (NaN never is); `finite` also rules out infinities.
-bool checkNumber(const mxArray* array, const char* argument, double low, double high, bool finite,
+// A real double scalar within [low, high] (NaN never is).
+bool checkNumber(const mxArray* array, const char* argument, double low, double high,
                  ErrorReport& error) {
-    if (!checkScalarArgument(array, kEngine, argument, kBadArgument, error)) return false;
-    const double value = mxGetScalar(array);
-    if (!(value >= low && value <= high) || (finite && !std::isfinite(value))) {
-        return fail(error, "%s: %s is out of range.", argument);
-    }
-    return true;
+    double value = 0;
+    const ScalarArgument number{argument, kBadArgument, {low, high}, "is out of range."};
+    return readScalar(array, kEngine, number, value, error);
 }
 
 // A real double matrix of finite values; width >= 0 demands that many columns.
@@ -98,12 +99,13 @@ bool checkTrain(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& plan
     if (!checkFiniteMatrix(prhs[T_X], "X", -1, error)) return false;
     const long n = static_cast<long>(mxGetN(prhs[T_X]));
     if (!checkClasses(prhs[T_CLASS], rowsOf(prhs[T_X]), "classIndex", error)) return false;
-    const double inf = INFINITY;
-    if (!checkNumber(prhs[T_NORM], "p", 1, inf, false, error)) return false;
-    if (!checkNumber(prhs[T_RMAX], "Rmax", 0, inf, true, error)) return false;
-    if (!checkNumber(prhs[T_MARGIN], "margin", 0, inf, true, error)) return false;
-    if (!checkNumber(prhs[T_PASSES], "maxPasses", 1, inf, false, error)) return false;
-    if (!checkNumber(prhs[T_VERBOSE], "verbose", 0, 1, true, error)) return false;
+    if (!checkNumber(prhs[T_NORM], "p", 1, INFINITY, error) ||
+        !checkNumber(prhs[T_RMAX], "Rmax", 0, DBL_MAX, error) ||
+        !checkNumber(prhs[T_MARGIN], "margin", 0, DBL_MAX, error) ||
+        !checkNumber(prhs[T_PASSES], "maxPasses", 1, INFINITY, error) ||
+        !checkNumber(prhs[T_VERBOSE], "verbose", 0, 1, error)) {
+        return false;
+    }
     const mxArray* start = prhs[T_START_NODES];
     const bool noStart = mxIsDouble(start) && mxGetNumberOfElements(start) == 0;
     if (!noStart && !checkFiniteMatrix(start, "startNodes", n + 1, error)) return false;
@@ -127,10 +129,19 @@ bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& pla
         if (!std::isfinite(values[v])) return fail(error, "%s: nodes must have finite centres.");
     }
     if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", error)) return false;
-    if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, false, error)) return false;
-    if (!checkFiniteMatrix(prhs[R_X], "X", n, error)) return false;
-    if (!checkNumber(prhs[R_NN], "nnOption", 0, 1, true, error)) return false;
+    if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, error) ||
+        !checkFiniteMatrix(prhs[R_X], "X", n, error) ||
+        !checkNumber(prhs[R_NN], "nnOption", 0, 1, error)) {
+        return false;
+    }
     return nrhs == R_COUNT || readPlan(prhs[R_COUNT], plan, error);
+}
+
+bool checkStatistics(int nlhs, int nrhs, const mxArray* const* prhs, ErrorReport& error) {
+    if (nrhs != S_COUNT || nlhs > 5)
+        return fail(error, "%s: 'statistics' takes 2 arguments and gives up to 5 outputs.");
+    return checkFiniteMatrix(prhs[S_X], "X", -1, error) &&
+           checkNumber(prhs[S_NORM], "p", 1, INFINITY, error);
 }
 
 ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
@@ -159,19 +170,11 @@ ProcedureStatus train(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
     const ProcedureStatus status = learnPrototypes(input, output);
     if (status != ProcedureStatus::Done) return status;
 
-    plhs[0] = cColumns_to_mxArray2D(output.nodeCount, cols + 1, output.nodeValues);
-    if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
-    // A host has room for max(nlhs, 1) outputs; blocks not handed over are the host's to reclaim.
-    if (nlhs > 1) {
-        plhs[1] = cArray1D_to_mxArray1D(output.nodeCount, output.nodeLabels);
-        if (plhs[1] == nullptr) return ProcedureStatus::OutOfMemory;
-    }
-    if (nlhs > 2 && (plhs[2] = mxCreateDoubleScalar(output.presentations)) == nullptr)
-        return ProcedureStatus::OutOfMemory;
-    if (nlhs > 3 && (plhs[3] = mxCreateDoubleScalar(output.converged ? 1.0 : 0.0)) == nullptr) {
-        return ProcedureStatus::OutOfMemory;
-    }
-    return ProcedureStatus::Done;
+    // A host has room for max(nlhs, 1) outputs.
+    const bool handed = trainingToHost(nlhs > 1 ? nlhs : 1, plhs, output.nodeCount, cols + 1,
+                                       output.nodeValues.get(), output.nodeLabels.get(),
+                                       output.presentations, output.converged);
+    return handed ? ProcedureStatus::Done : ProcedureStatus::OutOfMemory;
 }
 
 ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
@@ -201,10 +204,10 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
     input.nnOption = mxGetScalar(prhs[R_NN]) != 0 ? 1 : 0;
     input.plan = plan;
     const RecallInfo wanted{info[0], info[1], info[2], info[3]};
-    double* results = nullptr;
-    const ProcedureStatus status = classifyPatterns(input, &results, nlhs > 1 ? &wanted : nullptr);
+    HostBlock<double> labels;
+    const ProcedureStatus status = classifyPatterns(input, labels, nlhs > 1 ? &wanted : nullptr);
     if (status != ProcedureStatus::Done) return status;
-    plhs[0] = cArray1D_to_mxArray1D(patternCount, results);
+    plhs[0] = cArray1D_to_mxArray1D(patternCount, labels.get());
     if (plhs[0] == nullptr) return ProcedureStatus::OutOfMemory;
     for (int f = 0; f < 4; ++f) {
         if (columns[f] != nullptr) plhs[f + 1] = columns[f];
@@ -212,23 +215,49 @@ ProcedureStatus recall(int nlhs, mxArray* plhs[], const mxArray* const* prhs,
     return ProcedureStatus::Done;
 }
 
+// The column statistics of X, and with more than two outputs what the automatic Rmax measures.
+ProcedureStatus statistics(int nlhs, mxArray* plhs[], const mxArray* const* prhs) {
+    const int rows = rowsOf(prhs[S_X]);
+    const int cols = static_cast<int>(mxGetN(prhs[S_X]));
+    const RowView patterns = RowView::columnMajor(mxGetPr(prhs[S_X]), rows);
+    mxArray* mean = mxCreateDoubleMatrix(1, static_cast<mwSize>(cols), mxREAL);
+    mxArray* scale = mxCreateDoubleMatrix(1, static_cast<mwSize>(cols), mxREAL);
+    if (mean == nullptr || scale == nullptr) return ProcedureStatus::OutOfMemory;
+    columnScaling(patterns, rows, cols, mxGetPr(mean), mxGetPr(scale));
+    plhs[0] = mean;
+    if (nlhs > 1) plhs[1] = scale;
+    TypicalDistance typical;
+    const ProcedureStatus status =
+        nlhs > 2 ? typicalDistance(patterns, rows, cols, mxGetScalar(prhs[S_NORM]), typical)
+                 : ProcedureStatus::Done;
+    const double values[] = {typical.rmax, typical.median, typical.spread};
+    for (int k = 2; status == ProcedureStatus::Done && k < nlhs; ++k) {
+        if ((plhs[k] = mxCreateDoubleScalar(values[k - 2])) == nullptr)
+            return ProcedureStatus::OutOfMemory;
+    }
+    return status;
+}
+
 }  // namespace
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
     ErrorReport error;
-    char command[8] = {};
+    char command[12] = {};
     const bool named = nrhs >= 1 && mxIsChar(prhs[0]) &&
                        mxGetNumberOfElements(prhs[0]) < sizeof command &&
                        mxGetString(prhs[0], command, sizeof command) == 0;
     const bool training = named && std::strcmp(command, "train") == 0;
     const bool recalling = named && std::strcmp(command, "recall") == 0;
+    const bool measuring = named && std::strcmp(command, "statistics") == 0;
     bool valid = false;
     SearchPlan plan;
     if (training) {
         valid = checkTrain(nlhs, nrhs, prhs, plan, error);
     } else if (recalling) {
         valid = checkRecall(nlhs, nrhs, prhs, plan, error);
+    } else if (measuring) {
+        valid = checkStatistics(nlhs, nrhs, prhs, error);
     } else {
         fail(error,
              "%s: the first argument must be 'train' or 'recall' (an internal function of "
@@ -238,7 +267,11 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     if (!valid) {
         raiseError(error);
     }
-    const ProcedureStatus status =
-        training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
+    ProcedureStatus status = ProcedureStatus::Done;
+    if (measuring) {
+        status = statistics(nlhs, plhs, prhs);
+    } else {
+        status = training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
+    }
     if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEngine);
 }

@@ -7,8 +7,7 @@
 
 namespace sphnet {
 
-// On Done, nodeValues and nodeLabels come from the host allocator and belong to the caller; the
-// start nodes come first.
+// On Done, the output holds the nodes, the start nodes first.
 // On failure nothing is left allocated and the output is untouched.
 ProcedureStatus learnPrototypes(const TrainingInput& input, TrainingOutput& output);
 

@@ -47,8 +47,8 @@ struct TrainingOutput {
     int nodeCount = 0;
     // nodeCount x (n + 1) values column by column, as the hosts hold matrices: the centres'
     // n coordinates, then the radii.
-    double* nodeValues = nullptr;
-    double* nodeLabels = nullptr;  // nodeCount labels
+    HostBlock<double> nodeValues;
+    HostBlock<double> nodeLabels;  // nodeCount labels
     int presentations =
         0;  // passes reported: the confirming pass of a converged run is not counted
     bool converged = false;  // the last pass made no node (else the pass limit ended it)

@@ -52,8 +52,8 @@ bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
         }
     }
     out.nodeCount = count;
-    out.nodeValues = values.take();
-    out.nodeLabels = labels.take();
+    out.nodeValues = std::move(values);
+    out.nodeLabels = std::move(labels);
     return true;
 }
 

@@ -2,8 +2,8 @@ function make_sphnet(outdir)
 % MAKE_SPHNET  Build sphnet_learn, sphnet_recall and sphnet_engine (behind sphnet_fit and
 % sphnet_predict) from the C++ sources, in MATLAB or Octave.
 %   MAKE_SPHNET builds the MEX functions into the folder of this file, beside their help files.
-%   MAKE_SPHNET(OUTDIR) builds them into OUTDIR and copies the help files, sphnet_fit.m and
-%   sphnet_predict.m there.
+%   MAKE_SPHNET(OUTDIR) builds them into OUTDIR and copies the help files, sphnet_fit.m,
+%   sphnet_predict.m and their private helpers there.
 %   Then addpath that folder. Needs a C++17 compiler: MATLAB's `mex -setup C++` chooses it;
 %   Octave uses the one mkoctfile was built with.
 %
@@ -70,11 +70,11 @@ for m = 1:size(modules, 1)
         '-outdir', outdir, '-output', name, files{:});
   end
 end
-for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine', 'sphnet_fit', 'sphnet_predict'}
-  file = fullfile(here, [name{1} '.m']);
-  if ~strcmp(fullfile(outdir, [name{1} '.m']), file)
-    copyfile(file, outdir);
+if ~strcmp(outdir, here)
+  for name = {'sphnet_learn', 'sphnet_recall', 'sphnet_engine', 'sphnet_fit', 'sphnet_predict'}
+    copyfile(fullfile(here, [name{1} '.m']), outdir);
   end
+  copyfile(fullfile(here, 'private'), fullfile(outdir, 'private'));  % their helpers
 end
 fprintf('Done: addpath(''%s'')\n', outdir);
 end

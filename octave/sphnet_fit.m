@@ -82,32 +82,32 @@ function model = sphnet_fit(X, y, varargin)
   end
   [classes, classIdx] = class_numbers(y, N, start);
 
-  if isempty(start)
-    standardize = [];
-    if opts.standardize
-      standardize = column_scaling(X);
-    end
-  else
+  if ~isempty(start)
     standardize = start.standardize;
+  elseif opts.standardize
+    [mu, sigma] = sphnet_engine('statistics', X, opts.norm);
+    standardize = struct('mu', mu, 'sigma', sigma);
+  else
+    standardize = [];
   end
   if ~isempty(standardize)
     X = (X - standardize.mu) ./ standardize.sigma;
   end
 
-  if ischar(opts.rmax)
-    if isempty(start)
-      [opts.rmax, typical, spread] = auto_rmax(X, opts.norm);
-      if typical > 0 && typical < tiny_scale
-        warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
-      elseif typical == 0 && spread > 0 && spread < tiny_scale
-        % Distinct rows whose distances underflowed to 0.
-        warn_tiny_scale(sprintf('the data''s spread (%g)', spread));
-      end
-    else
-      opts.rmax = start.rmax;
+  if ~ischar(opts.rmax)
+    if opts.rmax < tiny_scale
+      warn_tiny_scale(sprintf('Rmax (%g)', opts.rmax));
     end
-  elseif opts.rmax < tiny_scale
-    warn_tiny_scale(sprintf('Rmax (%g)', opts.rmax));
+  elseif ~isempty(start)
+    opts.rmax = start.rmax;
+  else
+    [~, ~, opts.rmax, typical, spread] = sphnet_engine('statistics', X, opts.norm);
+    if typical > 0 && typical < tiny_scale
+      warn_tiny_scale(sprintf('the data''s typical distance (%g)', typical));
+    elseif typical == 0 && spread > 0 && spread < tiny_scale
+      % Most sampled rows are equal and the others lie within a tiny distance of them.
+      warn_tiny_scale(sprintf('the data''s spread (%g)', spread));
+    end
   end
   if isempty(opts.margin)
     opts.margin = 0;
@@ -154,7 +154,7 @@ function model = sphnet_fit(X, y, varargin)
   model.centres = nodes(:, 1:n);
   model.radii = nodes(:, n + 1);
   model.nodeClass = nodeClass;
-  model.labels = class_values(classes, nodeClass);
+  model.labels = rows_of(classes, nodeClass);
   model.classes = classes;
   model.standardize = standardize;
   model.summary = struct('passes', passes, 'converged', converged == 1, ...
@@ -200,63 +200,46 @@ end
 
 function opts = parse_options(args)
   opts = struct('norm', 2, 'rmax', 'auto', 'margin', [], 'maxPasses', 50, ...
-                'standardize', false, 'start', [], 'verbose', false, 'given', {{}});
-  if mod(numel(args), 2) ~= 0
-    error('sphnet:fit:badOption', 'sphnet_fit: options must come in Name, Value pairs.');
-  end
-  fields = struct('norm', 'norm', 'rmax', 'rmax', 'margin', 'margin', 'maxpasses', 'maxPasses', ...
-                  'standardize', 'standardize', 'verbose', 'verbose', 'start', 'start');
-  for k = 1:2:numel(args)
-    name = args{k};
-    value = args{k + 1};
-    if ~(ischar(name) && rows(name) == 1)
-      error('sphnet:fit:badOption', 'sphnet_fit: option names must be strings (option %d).', (k + 1) / 2);
-    end
-    switch lower(name)
-      case 'norm'
-        ok = is_real_scalar(value) && value >= 1;
-        expected = 'a number >= 1 (Inf allowed)';
-      case 'rmax'
-        ok = (ischar(value) && strcmpi(value, 'auto')) || (is_real_scalar(value) && value >= 0);
-        expected = '''auto'' or a number >= 0 (Inf allowed)';
-      case 'margin'
-        ok = is_real_scalar(value) && isfinite(value) && value >= 0;
-        expected = 'a finite number >= 0';
-      case 'maxpasses'
-        ok = is_real_scalar(value) && value >= 1 && value == round(value);
-        expected = 'a whole number >= 1 (Inf allowed)';
-      case {'standardize', 'verbose'}
-        ok = is_flag(value);
-        expected = 'true or false';
-      case 'start'
-        ok = (isstruct(value) && ~isempty(value)) || (isa(value, 'double') && isempty(value));
-        expected = 'a model made by sphnet_fit, or []';
-      otherwise
-        error('sphnet:fit:badOption', ['sphnet_fit: unknown option ''%s''; options are Norm, ' ...
-              'Rmax, Margin, MaxPasses, Standardize, Start and Verbose.'], name);
-    end
-    if ~ok
-      error('sphnet:fit:badOptionValue', 'sphnet_fit: option ''%s'' must be %s; got %s.', ...
-            name, expected, describe(value));
-    end
-    if isnumeric(value) || islogical(value)
-      value = full(double(value));
-    end
-    opts.(fields.(lower(name))) = value;
-    opts.given{end + 1} = lower(name);
-  end
+                'standardize', false, 'start', [], 'verbose', false);
+  opts = option_pairs('fit', args, opts, @check_option, ['Norm, Rmax, Margin, MaxPasses, ' ...
+                      'Standardize, Start and Verbose'], true);
+  opts.given = cellfun(@lower, args(1:2:end), 'UniformOutput', false);
   opts.standardize = logical(opts.standardize);
   opts.verbose = logical(opts.verbose);
 end
 
-% A short account of a value for messages.
-function text = describe(value)
-  if ischar(value) && rows(value) <= 1
-    text = sprintf('''%s''', value);
-  elseif (isnumeric(value) || islogical(value)) && isscalar(value) && isreal(value)
-    text = sprintf('%s %g', class(value), value);
-  else
-    text = sprintf('a %dx%d %s', rows(value), columns(value), class(value));
+% One option's value (see option_pairs): numbers and logicals are kept as full doubles.
+function [ok, expected, field, value] = check_option(name, value)
+  fields = struct('norm', 'norm', 'rmax', 'rmax', 'margin', 'margin', 'maxpasses', 'maxPasses', ...
+                  'standardize', 'standardize', 'verbose', 'verbose', 'start', 'start');
+  ok = false;
+  expected = '';
+  field = '';
+  switch name
+    case 'norm'
+      ok = is_real_scalar(value) && value >= 1;
+      expected = 'a number >= 1 (Inf allowed)';
+    case 'rmax'
+      ok = (ischar(value) && strcmpi(value, 'auto')) || (is_real_scalar(value) && value >= 0);
+      expected = '''auto'' or a number >= 0 (Inf allowed)';
+    case 'margin'
+      ok = is_real_scalar(value) && isfinite(value) && value >= 0;
+      expected = 'a finite number >= 0';
+    case 'maxpasses'
+      ok = is_real_scalar(value) && value >= 1 && value == round(value);
+      expected = 'a whole number >= 1 (Inf allowed)';
+    case {'standardize', 'verbose'}
+      ok = is_flag(value);
+      expected = 'true or false';
+    case 'start'
+      ok = (isstruct(value) && ~isempty(value)) || (isa(value, 'double') && isempty(value));
+      expected = 'a model made by sphnet_fit, or []';
+  end
+  if isfield(fields, name)
+    field = fields.(name);
+  end
+  if ok && (isnumeric(value) || islogical(value))
+    value = full(double(value));
   end
 end
 
@@ -342,52 +325,6 @@ function K = class_count(classes)
   end
 end
 
-function values = class_values(classes, idx)
-  if ischar(classes)
-    values = classes(idx, :);
-  else
-    values = classes(idx);
-    values = values(:);
-  end
-end
-
-function s = column_scaling(X)
-  s.mu = mean(X, 1);
-  s.sigma = std(X, 0, 1);
-  s.sigma(~isfinite(s.sigma) | s.sigma == 0) = 1;
-end
-
-% Half the median pairwise distance among at most 500 evenly spaced rows; 1 when that is not a
-% positive finite number. TYPICAL is that median (NaN for fewer than two rows), SPREAD the
-% widest range of a column among those rows.
-function [rmax, typical, spread] = auto_rmax(X, p)
-  N = size(X, 1);
-  rmax = 1;
-  typical = NaN;
-  spread = 0;
-  if N < 2
-    return;
-  end
-  S = X(round(linspace(1, N, min(N, 500))), :);
-  spread = max(max(S, [], 1) - min(S, [], 1));
-  d = cell(size(S, 1), 1);
-  for i = 1:size(S, 1) - 1
-    diffs = abs(S(i + 1:end, :) - S(i, :));
-    if p == Inf
-      d{i} = max(diffs, [], 2);
-    elseif p == 1
-      d{i} = sum(diffs, 2);
-    else
-      d{i} = sum(diffs .^ p, 2) .^ (1 / p);
-    end
-  end
-  typical = median(vertcat(d{:}));
-  rmax = 0.5 * typical;
-  if ~(isfinite(rmax) && rmax > 0)
-    rmax = 1;
-  end
-end
-
 %!function [nodes, nodeClass, passes] = literal_train(nodes, nodeClass, X, c, p, Rmax, margin, maxPasses)
 %!  ## The literal algorithm on a node list that starts with the given nodes.
 %!  dist = @(a, b) sum(abs(a - b) .^ p) ^ (1 / p);
@@ -427,6 +364,16 @@ end
 %!  passes -= !made;
 %!endfunction
 
+%!function id = raised_by(varargin)
+%!  ## The identifier of the error sphnet_fit raises with these arguments; '' for none.
+%!  id = '';
+%!  try
+%!    sphnet_fit(varargin{:});
+%!  catch err
+%!    id = err.identifier;
+%!  end
+%!endfunction
+
 %!shared X, y
 %! X = [0 0; 0.2 0.1; 3 3; 3.1 2.9; 0.1 3; 0.2 3.1];
 %! y = [1; 1; 2; 2; 3; 3];
@@ -448,14 +395,17 @@ end
 %!test
 %! ## Rmax 'auto': half the median pairwise distance of the rows (all of them here), in the
 %! ## model's norm; 1 when every row is the same.
-%! model = sphnet_fit(X, y, 'Norm', 1);
-%! D = [];
-%! for i = 1:rows(X)
-%!   for j = i + 1:rows(X)
-%!     D(end + 1) = sum(abs(X(i, :) - X(j, :)));
+%! for p = [1, 1.5, Inf]
+%!   for P = {X, [0 0; 1 0; 0 3; 7 1]}  # 15 and 6 distances: odd and even counts
+%!     D = [];
+%!     for i = 1:rows(P{1})
+%!       for j = i + 1:rows(P{1})
+%!         D(end + 1) = norm(P{1}(i, :) - P{1}(j, :), p);
+%!       end
+%!     end
+%!     assert(sphnet_fit(P{1}, (1:rows(P{1}))', 'Norm', p).rmax, 0.5 * median(D), 1e-12);
 %!   end
 %! end
-%! assert(model.rmax, 0.5 * median(D), 1e-12);
 %! assert(sphnet_fit(ones(4, 2), [1; 1; 2; 2]).rmax, 1);
 %! assert(sphnet_fit([1 2], 1).rmax, 1);
 %! ## At most 500 evenly spaced rows are measured: rows past them do not count.
@@ -545,13 +495,8 @@ end
 %!   for w = 1:numel(ids)
 %!     cellfun(@(id) warning('off', id), ids);
 %!     warning('error', ids{w});
-%!     raised = '';
-%!     try
-%!       sphnet_fit(cases{k, 1}{:});
-%!     catch err
-%!       raised = err.identifier;
-%!     end
-%!     assert(strcmp(raised, ids{w}) == (cases{k, 2}(w) == 1), sprintf('case %d, %s', k, ids{w}));
+%!     assert(strcmp(raised_by(cases{k, 1}{:}), ids{w}) == (cases{k, 2}(w) == 1), ...
+%!            sprintf('case %d, %s', k, ids{w}));
 %!   end
 %! end
 
@@ -619,13 +564,7 @@ end
 %! cases = {{1e-6 * X, y}, true; {X, y, 'Rmax', 5e-5}, true; {1e-6 * X, y, 'Standardize', true}, false;
 %!          {1e-3 * X, y}, false; {[X; X; X], [y; y; y]}, false; {1e-200 * X, y}, true};
 %! for k = 1:rows(cases)
-%!   raised = '';
-%!   try
-%!     sphnet_fit(cases{k, 1}{:});
-%!   catch err
-%!     raised = err.identifier;
-%!   end
-%!   assert(strcmp(raised, 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
+%!   assert(strcmp(raised_by(cases{k, 1}{:}), 'sphnet:fit:tinyScale') == cases{k, 2}, sprintf('case %d', k));
 %! end
 %!warning <below 1e-4.*1e-8 tolerance.*'Standardize'> sphnet_fit(1e-6 * X, y);
 

@@ -89,7 +89,6 @@ function [labels, info] = sphnet_predict(model, X, varargin)
 end
 
 function [nearest, unknown] = parse_options(args, classes)
-  nearest = true;
   if ischar(classes) || iscell(classes)
     unknown = '';
   elseif islogical(classes)
@@ -101,42 +100,39 @@ function [nearest, unknown] = parse_options(args, classes)
   else
     unknown = 0;
   end
-  if mod(numel(args), 2) ~= 0
-    error('sphnet:predict:badOption', 'sphnet_predict: options must come in Name, Value pairs.');
-  end
-  for k = 1:2:numel(args)
-    name = args{k};
-    value = args{k + 1};
-    if ~(ischar(name) && rows(name) == 1)
-      error('sphnet:predict:badOption', 'sphnet_predict: option names must be strings (option %d).', (k + 1) / 2);
-    end
-    switch lower(name)
-      case 'fallback'
-        ok = ischar(value) && rows(value) == 1 && any(strcmpi(value, {'nearest', 'unknown'}));
-        nearest = ok && strcmpi(value, 'nearest');
-        expected = '''nearest'' or ''unknown''';
-      case 'unknownlabel'
-        if ischar(classes) || iscell(classes)
-          ok = ischar(value) && rows(value) <= 1;
-          expected = 'a string, as the labels are';
-        else
-          % A value the labels' class holds exactly: no silent rounding or saturation.
-          ok = (isnumeric(value) || islogical(value)) && isreal(value) && isscalar(value) && ...
-               ((isfloat(classes) && isnan(value)) || (~isnan(value) && ...
-                                                        isequal(cast(full(value), class(classes)), value)));
-          expected = sprintf('a scalar that a %s label can hold', class(classes));
-          if ok
-            value = cast(full(value), class(classes));
-          end
+  opts = option_pairs('predict', args, struct('nearest', true, 'unknown', unknown), ...
+                      @(name, value) check_option(name, value, classes), ...
+                      'Fallback and UnknownLabel', false);
+  nearest = opts.nearest;
+  unknown = opts.unknown;
+end
+
+% One option's value (see option_pairs).
+function [ok, expected, field, value] = check_option(name, value, classes)
+  ok = false;
+  expected = '';
+  field = '';
+  switch name
+    case 'fallback'
+      ok = ischar(value) && rows(value) == 1 && any(strcmpi(value, {'nearest', 'unknown'}));
+      value = ok && strcmpi(value, 'nearest');
+      expected = '''nearest'' or ''unknown''';
+      field = 'nearest';
+    case 'unknownlabel'
+      if ischar(classes) || iscell(classes)
+        ok = ischar(value) && rows(value) <= 1;
+        expected = 'a string, as the labels are';
+      else
+        % A value the labels' class holds exactly: no silent rounding or saturation.
+        ok = (isnumeric(value) || islogical(value)) && isreal(value) && isscalar(value) && ...
+             ((isfloat(classes) && isnan(value)) || (~isnan(value) && ...
+                                                      isequal(cast(full(value), class(classes)), value)));
+        expected = sprintf('a scalar that a %s label can hold', class(classes));
+        if ok
+          value = cast(full(value), class(classes));
         end
-        unknown = value;
-      otherwise
-        error('sphnet:predict:badOption', ['sphnet_predict: unknown option ''%s''; options are ' ...
-              'Fallback and UnknownLabel.'], name);
-    end
-    if ~ok
-      error('sphnet:predict:badOptionValue', 'sphnet_predict: option ''%s'' must be %s.', name, expected);
-    end
+      end
+      field = 'unknown';
   end
 end
 

@@ -58,8 +58,8 @@
 %   The first call labels [1; 2; 1] (the middle point (0.5, 0.5) lies in no sphere and is
 %   nearest to node 1's centre); the second labels it -1 instead.
 %
-%   Errors: each has an identifier (err.identifier in a catch block), listed here with the
-%   messages that go with it; every message starts with "SPHNET_RECALL: ".
+%   Errors, by identifier (err.identifier in a catch block), with their messages, each of
+%   which starts with "SPHNET_RECALL: " (as those of SPHNET_LEARN, whose list is alike):
 %     sphnet:recall:inputCount       7 input arguments required.
 %     sphnet:recall:badTemplates     1st input argument (Templates) must be a real double matrix.
 %                                    ... must be  a two dimensional array (matrix).

@@ -111,49 +111,45 @@ end
 function opts = parse_options(args)
   opts = struct('rmax', [], 'margin', 0, 'folds', 5, 'seed', 1, 'norm', 2, ...
                 'standardize', false, 'verbose', false);
-  if mod(numel(args), 2) ~= 0
-    error('sphnet:tune:badOption', 'sphnet_tune: options must come in Name, Value pairs.');
-  end
+  opts = option_pairs('tune', args, opts, @check_option, ['Rmax, Margin, Folds, Seed, Norm, ' ...
+                      'Standardize and Verbose'], false);
+  opts.standardize = logical(opts.standardize);
+  opts.verbose = logical(opts.verbose);
+end
+
+% One option's value (see option_pairs), kept as a full double row.
+function [ok, expected, field, value] = check_option(name, value)
   numbers = @(v) (isnumeric(v) || islogical(v)) && isreal(v) && ~isempty(v) && isvector(v) && ~any(isnan(v));
   scalar = @(v) numbers(v) && isscalar(v);
   whole = @(v) scalar(v) && isfinite(v) && v == round(v);
-  for k = 1:2:numel(args)
-    name = args{k};
-    value = args{k + 1};
-    if ~(ischar(name) && rows(name) == 1)
-      error('sphnet:tune:badOption', 'sphnet_tune: option names must be strings (option %d).', (k + 1) / 2);
-    end
-    name = lower(name);
-    switch name
-      case 'rmax'
-        ok = numbers(value) && all(value >= 0);
-        expected = 'a vector of numbers >= 0';
-      case 'margin'
-        ok = numbers(value) && all(value >= 0 & isfinite(value));
-        expected = 'a vector of finite numbers >= 0';
-      case 'folds'
-        ok = whole(value) && value >= 2;
-        expected = 'a whole number >= 2';
-      case 'seed'
-        ok = whole(value) && value >= 0;
-        expected = 'a whole number >= 0';
-      case 'norm'
-        ok = scalar(value) && value >= 1;
-        expected = 'a number >= 1 (Inf allowed)';
-      case {'standardize', 'verbose'}
-        ok = scalar(value) && (value == 0 || value == 1);
-        expected = 'true or false';
-      otherwise
-        error('sphnet:tune:badOption', ['sphnet_tune: unknown option ''%s''; options are Rmax, ' ...
-              'Margin, Folds, Seed, Norm, Standardize and Verbose.'], args{k});
-    end
-    if ~ok
-      error('sphnet:tune:badOptionValue', 'sphnet_tune: option ''%s'' must be %s.', args{k}, expected);
-    end
-    opts.(name) = full(double(value(:)'));
+  ok = false;
+  expected = '';
+  field = name;
+  switch name
+    case 'rmax'
+      ok = numbers(value) && all(value >= 0);
+      expected = 'a vector of numbers >= 0';
+    case 'margin'
+      ok = numbers(value) && all(value >= 0 & isfinite(value));
+      expected = 'a vector of finite numbers >= 0';
+    case 'folds'
+      ok = whole(value) && value >= 2;
+      expected = 'a whole number >= 2';
+    case 'seed'
+      ok = whole(value) && value >= 0;
+      expected = 'a whole number >= 0';
+    case 'norm'
+      ok = scalar(value) && value >= 1;
+      expected = 'a number >= 1 (Inf allowed)';
+    case {'standardize', 'verbose'}
+      ok = scalar(value) && (value == 0 || value == 1);
+      expected = 'true or false';
+    otherwise
+      field = '';
   end
-  opts.standardize = logical(opts.standardize);
-  opts.verbose = logical(opts.verbose);
+  if ok
+    value = full(double(value(:)'));
+  end
 end
 
 % Each class's rows, shuffled, dealt to the folds in turn; the dealing goes on from class to
@@ -170,15 +166,6 @@ function folds = stratified_folds(classIdx, F, seed)
     next = mod(next + numel(members), F);
   end
   rand('twister', saved);
-end
-
-function part = rows_of(values, keep)
-  if ischar(values) || ~isvector(values)
-    part = values(keep, :);
-  else
-    part = values(keep);
-    part = part(:);
-  end
 end
 
 function same = same_labels(labels, truth)

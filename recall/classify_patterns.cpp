@@ -116,11 +116,11 @@ double patternLabel(const RecallInput& in, int k, int cover, int nearest, bool n
 // prints the running totals, and the labels become the caller's.
 ProcedureStatus finishRecall(const RecallInput& in, int fallbackCount, bool nearestRule,
                              std::int64_t startSeconds, CallCounters& counters,
-                             HostBlock<double>& results, double** resultsOut) {
+                             HostBlock<double>& results, HostBlock<double>& resultsOut) {
     hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
     const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
     if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
-    *resultsOut = results.take();
+    resultsOut = std::move(results);
     return ProcedureStatus::Done;
 }
 
@@ -213,7 +213,7 @@ void notePaths(RecallPaths* paths, const RecallNodeSet& set, const RecallScratch
 }
 
 // The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, double** resultsOut,
+ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& resultsOut,
                                     const RecallInfo* info, RecallPaths* paths,
                                     CallCounters& counters) {
     RecallNodeSet set;
@@ -277,7 +277,7 @@ void literalCensus(const SphereNodeList& nodes, const DistanceKit& metric, const
 }
 
 // The plain loop: SphereNodes tested one by one, with the full trace.
-ProcedureStatus classifyLiterally(const RecallInput& in, double** resultsOut,
+ProcedureStatus classifyLiterally(const RecallInput& in, HostBlock<double>& resultsOut,
                                   const RecallInfo* info, CallCounters& counters) {
     const DistanceKit metric = makeDistanceKit(in.normType, in.dimension);
     SphereNodeList nodes;
@@ -326,8 +326,8 @@ ProcedureStatus classifyLiterally(const RecallInput& in, double** resultsOut,
 
 }  // namespace
 
-ProcedureStatus classifyPatterns(const RecallInput& in, double** resultsOut, const RecallInfo* info,
-                                 RecallPaths* paths) {
+ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resultsOut,
+                                 const RecallInfo* info, RecallPaths* paths) {
     CallCounters counters;  // into the running totals by the summary, or when the call ends
     if (paths != nullptr) *paths = RecallPaths{};
     if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths, counters);

@@ -7,10 +7,10 @@
 
 namespace sphnet {
 
-// On Done, *results holds P labels from the host allocator, owned by the caller, and `info`
+// On Done, `results` holds the P labels, and `info`
 // (when given) is filled; the labels and counters are the same with or without it.
 // On failure nothing is left allocated. `paths`, when given, tells what answered.
-ProcedureStatus classifyPatterns(const RecallInput& input, double** results,
+ProcedureStatus classifyPatterns(const RecallInput& input, HostBlock<double>& results,
                                  const RecallInfo* info = nullptr, RecallPaths* paths = nullptr);
 
 }  // namespace sphnet

@@ -27,13 +27,6 @@ enum Input {
 };
 enum Output { OUT_LABELS, OUT_COUNT };
 
-struct Settings {
-    double normType = 0;
-    int unknownLabel = 0;
-    int nnOption = 0;
-    int oflag = 0;
-};
-
 template <typename... Args>
 bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
     return reject(error, kEntry, mnemonic, format, args...);
@@ -72,128 +65,75 @@ bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
                              error)) {
         return false;
     }
-    const mwSize* dims = mxGetDimensions(patterns);
-    if (dims[1] != dimension) {
+    if (static_cast<int>(mxGetN(patterns)) != dimension) {
         return fail(error, "badPatterns",
                     "%s: 4th input argument (Patterns) must be of type  %dx%d.",
-                    static_cast<int>(dims[0]), dimension);
+                    static_cast<int>(mxGetM(patterns)), dimension);
     }
-    if (!allFinite(patterns)) {
-        return fail(error, "badPatterns",
-                    "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
-    }
-    return true;
+    return allFinite(patterns) ||
+           fail(error, "badPatterns",
+                "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
 }
 
-bool checkSettings(const mxArray* const* prhs, Settings& settings, ErrorReport& error) {
-    const mxArray* unknown = prhs[IN_UNKNOWN_LABEL];
-    if (!checkScalarArgument(unknown, kEntry, "5th input argument (unknown_label)",
-                             "badUnknownLabel", error)) {
+// The norm, the patterns and the settings after them, into `input`.
+bool checkSettings(const mxArray* const* prhs, int dimension, RecallInput& input,
+                   ErrorReport& error) {
+    const ScalarArgument normType{
+        "3rd input argument (norm_type)", "badNormType", {1, INFINITY}, "must be >= 1."};
+    const ScalarArgument unknown{"5th input argument (unknown_label)", "badUnknownLabel",
+                                 kInt32Range, "must lie within the 32-bit integer range."};
+    // Truncation toward zero gives 0 or 1 exactly for values in (-1, 2).
+    const ScalarArgument nearest{
+        "6th input argument (nn_option)", "badNnOption", {-1, 2, true}, "must be either 0 or 1."};
+    double unknownValue = 0, nearestValue = 0;
+    if (!readScalar(prhs[IN_NORM_TYPE], kEntry, normType, input.normType, error) ||
+        !checkPatterns(prhs[IN_PATTERNS], dimension, error) ||
+        !readScalar(prhs[IN_UNKNOWN_LABEL], kEntry, unknown, unknownValue, error) ||
+        !readScalar(prhs[IN_NN_OPTION], kEntry, nearest, nearestValue, error)) {
         return false;
     }
-    const double unknownValue = mxGetScalar(unknown);
-    if (!(unknownValue > -2147483649.0 && unknownValue < 2147483648.0)) {
-        return fail(error, "badUnknownLabel",
-                    "%s: 5th input argument (unknown_label) must lie within the 32-bit integer "
-                    "range.");
-    }
-    settings.unknownLabel = truncateToInt(unknownValue);
-
-    const mxArray* nn = prhs[IN_NN_OPTION];
-    if (!checkScalarArgument(nn, kEntry, "6th input argument (nn_option)", "badNnOption", error)) {
-        return false;
-    }
-    const double nnValue = mxGetScalar(nn);
-    // Truncation toward zero gives 0 or 1 exactly for values in (-1, 2); NaN fails here.
-    if (!(nnValue > -1 && nnValue < 2)) {
-        return fail(error, "badNnOption",
-                    "%s: 6th input argument (nn_option) must be either 0 or 1.");
-    }
-    settings.nnOption = truncateToInt(nnValue);
-
-    const mxArray* oflag = prhs[IN_OFLAG];
-    switch (scalarShape(oflag)) {
-        case ScalarShape::Ok:
-            break;
-        case ScalarShape::NotRealDouble:
-            return fail(error, "badOflag",
-                        "%s: 7th input argument (oflag) must be a real double scalar.");
-        default:
-            return fail(error, "badOflag", "%s: 7th input argument (oflag) must be scalar.");
-    }
-    const double oflagValue = mxGetScalar(oflag);
-    if (!(oflagValue > -1 && oflagValue < 4)) {
-        return fail(error, "badOflag", "%s: 7th input argument (oflag) must be 0,1,2 or 3.");
-    }
-    settings.oflag = truncateToInt(oflagValue);
-    return true;
+    input.unknownLabel = truncateToInt(unknownValue);
+    input.nnOption = truncateToInt(nearestValue);
+    return readOflag(prhs[IN_OFLAG], kEntry, "must be 0,1,2 or 3.", input.oflag, error);
 }
 
-bool checkArguments(int nlhs, int nrhs, const mxArray* const* prhs, Settings& settings,
-                    ErrorReport& error) {
-    if (nrhs != IN_COUNT) {
-        return fail(error, "inputCount", "%s: %d input arguments required.", IN_COUNT);
-    }
+bool checkArguments(const mxArray* const* prhs, RecallInput& input, ErrorReport& error) {
     if (!checkTemplates(prhs[IN_TEMPLATES], error)) return false;
-    const mwSize* templateDims = mxGetDimensions(prhs[IN_TEMPLATES]);
-    const int nodeCount = static_cast<int>(templateDims[0]);
-    const int dimension = static_cast<int>(templateDims[1]) - 1;
-    if (!checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",
-                          "badNodeLabels", error)) {
-        return false;
-    }
-    if (!checkScalarArgument(prhs[IN_NORM_TYPE], kEntry, "3rd input argument (norm_type)",
-                             "badNormType", error)) {
-        return false;
-    }
-    settings.normType = mxGetScalar(prhs[IN_NORM_TYPE]);
-    if (!(settings.normType >= 1)) {
-        return fail(error, "badNormType", "%s: 3rd input argument (norm_type) must be >= 1.");
-    }
-    if (!checkPatterns(prhs[IN_PATTERNS], dimension, error)) return false;
-    if (!checkSettings(prhs, settings, error)) return false;
-    if (nlhs != OUT_COUNT) {
-        return fail(error, "outputCount", "%s: %d output argument required.", OUT_COUNT);
-    }
-    return true;
+    const int nodeCount = static_cast<int>(mxGetM(prhs[IN_TEMPLATES]));
+    const int dimension = static_cast<int>(mxGetN(prhs[IN_TEMPLATES])) - 1;
+    return checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",
+                            "badNodeLabels", error) &&
+           checkSettings(prhs, dimension, input, error);
 }
 
-ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, const Settings& settings) {
+ProcedureStatus classify(mxArray* plhs[], const mxArray* const* prhs, RecallInput& input) {
     // Read in place: the procedure gathers the few rows it works on at a time.
     const mxArray* templates = prhs[IN_TEMPLATES];
     const mxArray* patterns = prhs[IN_PATTERNS];
     const int nodeCount = static_cast<int>(mxGetM(templates));
     const int patternCount = static_cast<int>(mxGetM(patterns));
 
-    RecallInput input;
     input.nodeCount = nodeCount;
     input.dimension = static_cast<int>(mxGetN(templates)) - 1;
     input.templates = RowView::columnMajor(mxGetPr(templates), nodeCount);
     input.nodeLabels = mxGetPr(prhs[IN_NLABELS]);
-    input.normType = settings.normType;
     input.patternCount = patternCount;
     input.patterns = RowView::columnMajor(mxGetPr(patterns), patternCount);
-    input.unknownLabel = settings.unknownLabel;
-    input.nnOption = settings.nnOption;
-    input.oflag = settings.oflag;
     input.coordinatesFinite =
         true;  // the argument checks have rejected non-finite centres and patterns
-    double* results = nullptr;
-    const ProcedureStatus status = classifyPatterns(input, &results);
+    HostBlock<double> labels;
+    const ProcedureStatus status = classifyPatterns(input, labels);
     if (status != ProcedureStatus::Done) return status;
-
-    plhs[OUT_LABELS] = cArray1D_to_mxArray1D(patternCount, results);
-    if (plhs[OUT_LABELS] == nullptr) return ProcedureStatus::OutOfMemory;
-    return ProcedureStatus::Done;
+    plhs[OUT_LABELS] = cArray1D_to_mxArray1D(patternCount, labels.get());
+    return plhs[OUT_LABELS] != nullptr ? ProcedureStatus::Done : ProcedureStatus::OutOfMemory;
 }
 
 }  // namespace
 
 extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
-    ErrorReport error;
-    Settings settings;
-    if (!checkArguments(nlhs, nrhs, prhs, settings, error)) raiseError(error);
-    const ProcedureStatus status = classify(plhs, prhs, settings);
-    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEntry);
+    serveEntryPoint<RecallInput>(
+        kEntry, nrhs, IN_COUNT, nlhs, OUT_COUNT, "%s: %d output argument required.",
+        [&](RecallInput& input, ErrorReport& error) { return checkArguments(prhs, input, error); },
+        [&](RecallInput& input) { return classify(plhs, prhs, input); });
 }

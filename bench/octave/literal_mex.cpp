@@ -5,6 +5,7 @@
 #include <mex.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "reference_rce.h"
@@ -45,35 +46,42 @@ mxArray* columnOf(const std::vector<double>& values) {
 extern "C" __attribute__((visibility("default"))) void mexFunction(int, mxArray* plhs[], int nrhs,
                                                                    const mxArray* prhs[]) {
     if (nrhs != 7) mexErrMsgTxt("7 input arguments required.");
+    // Both take a matrix, its rows' labels and p first, and oflag last.
+    const int width = static_cast<int>(mxGetN(prhs[0]));
+    auto rows = rowsOf(prhs[0]);
+    auto labels = valuesOf(prhs[1]);
+    const double p = mxGetScalar(prhs[2]);
+    const int oflag = static_cast<int>(mxGetScalar(prhs[6]));
 #ifdef SPHNET_LITERAL_LEARN
     // [Nodes, NodeLabels, Presentations] = sphnet_literal_learn(X, y, p, Rmax, margin, passes,
     // oflag)
-    reference::TrainingProblem problem;
-    problem.dimension = static_cast<int>(mxGetN(prhs[0]));
-    problem.patterns = rowsOf(prhs[0]);
-    problem.labels = valuesOf(prhs[1]);
-    problem.p = mxGetScalar(prhs[2]);
-    problem.rMax = mxGetScalar(prhs[3]);
-    problem.margin = mxGetScalar(prhs[4]);
-    problem.maxPresentations = static_cast<int>(mxGetScalar(prhs[5]));
-    problem.oflag = static_cast<int>(mxGetScalar(prhs[6]));
+    const reference::TrainingProblem problem{width,
+                                             std::move(rows),
+                                             std::move(labels),
+                                             p,
+                                             mxGetScalar(prhs[3]),
+                                             mxGetScalar(prhs[4]),
+                                             static_cast<int>(mxGetScalar(prhs[5])),
+                                             oflag,
+                                             {},
+                                             {}};
     const reference::TrainingResult result = reference::learn(problem, {});
     if (!result.console.empty()) mexPrintf("%s", result.console.c_str());
     plhs[0] = matrixOf(result.nodes, problem.dimension + 1);
     plhs[1] = columnOf(result.labels);
     plhs[2] = mxCreateDoubleScalar(result.presentations);
 #else
-    // Labels = sphnet_literal_recall(Nodes, NodeLabels, p, X, unknown_label, nn_option, oflag)
-    reference::RecallProblem problem;
-    problem.dimension = static_cast<int>(mxGetN(prhs[0])) - 1;
-    problem.templates = rowsOf(prhs[0]);
-    problem.nodeLabels = valuesOf(prhs[1]);
-    problem.p = mxGetScalar(prhs[2]);
-    problem.patterns = rowsOf(prhs[3]);
-    problem.unknownLabel = static_cast<int>(mxGetScalar(prhs[4]));
-    problem.nnOption = static_cast<int>(mxGetScalar(prhs[5]));
-    problem.oflag = static_cast<int>(mxGetScalar(prhs[6]));
-    problem.census = false;  // time the literal scan alone, not the test-only cover count
+    // Labels = sphnet_literal_recall(Nodes, NodeLabels, p, X, unknown_label, nn_option, oflag);
+    // census false: time the literal scan alone, not the test-only cover count.
+    const reference::RecallProblem problem{width - 1,
+                                           std::move(rows),
+                                           std::move(labels),
+                                           p,
+                                           rowsOf(prhs[3]),
+                                           static_cast<int>(mxGetScalar(prhs[4])),
+                                           static_cast<int>(mxGetScalar(prhs[5])),
+                                           oflag,
+                                           false};
     const reference::RecallResult result = reference::recall(problem, {});
     if (!result.console.empty()) mexPrintf("%s", result.console.c_str());
     plhs[0] = columnOf(result.labels);

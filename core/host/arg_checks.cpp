@@ -63,8 +63,7 @@ bool anyNaN(const mxArray* array) {
 bool allLabelsFitInt32(const mxArray* array) {
     const double* last = end(array);
     for (const double* v = begin(array); v != last; ++v) {
-        // Truncation toward zero keeps every value strictly between these bounds in range.
-        if (!(*v > -2147483649.0 && *v < 2147483648.0)) return false;
+        if (!kInt32Range.holds(*v)) return false;
     }
     return true;
 }
@@ -117,16 +116,32 @@ bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
     return true;
 }
 
-bool checkScalarArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
-                         const char* mnemonic, ErrorReport& error) {
-    switch (scalarShape(array)) {
-        case ScalarShape::Ok:
-            return true;
-        case ScalarShape::NotRealDouble:
-            return reject(error, entry, mnemonic, "%s: %s must be a real double scalar.", argument);
-        default:
-            return reject(error, entry, mnemonic, "%s: %s must be a scalar.", argument);
+bool readScalar(const mxArray* array, const EntryPoint& entry, const ScalarArgument& argument,
+                double& value, ErrorReport& error) {
+    const ScalarShape shape = scalarShape(array);
+    if (shape == ScalarShape::NotRealDouble) {
+        return reject(error, entry, argument.mnemonic, "%s: %s must be a real double scalar.",
+                      argument.name);
     }
+    if (shape != ScalarShape::Ok)
+        return reject(error, entry, argument.mnemonic, "%s: %s %s", argument.name,
+                      argument.notScalar);
+    value = mxGetScalar(array);
+    if (!argument.range.holds(value)) {
+        return reject(error, entry, argument.mnemonic, "%s: %s %s", argument.name,
+                      argument.outOfRange);
+    }
+    return true;
+}
+
+bool readOflag(const mxArray* array, const EntryPoint& entry, const char* outOfRange, int& oflag,
+               ErrorReport& error) {
+    const ScalarArgument argument{
+        "7th input argument (oflag)", "badOflag", {-1, 4, true}, outOfRange, "must be scalar."};
+    double value = 0;
+    if (!readScalar(array, entry, argument, value, error)) return false;
+    oflag = truncateToInt(value);
+    return true;
 }
 
 int truncateToInt(double value) {

@@ -48,6 +48,17 @@ bool hasUnitDimension(const mxArray* array);
 enum class ScalarShape { Ok, NotRealDouble, NotTwoDimensional, NoUnitDimension, Empty };
 ScalarShape scalarShape(const mxArray* array);
 
+// The values a number may take: within [low, high], or (low, high) when `open` (the whole
+// numbers read by truncation toward zero: (-1, 4) truncates to 0..3). NaN lies in no range.
+struct Range {
+    double low;
+    double high;
+    bool open = false;
+    bool holds(double v) const { return open ? v > low && v < high : v >= low && v <= high; }
+};
+// What truncation toward zero takes into int32.
+constexpr Range kInt32Range{-2147483649.0, 2147483648.0, true};
+
 // Sizes the procedures count with int.
 bool dimensionsFitInt(const mxArray* array);
 
@@ -75,9 +86,22 @@ bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
                       const char* argument, const char* mnemonic, ErrorReport& error);
 // Every value a whole number (checkLabelVector has ruled out NaN and values beyond int32).
 bool allWholeNumbers(const mxArray* array);
-// A real double array with a dimension of size 1 that is not empty.
-bool checkScalarArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
-                         const char* mnemonic, ErrorReport& error);
+// A scalar argument as an entry point names and checks it. Messages read "<entry>: <name>
+// <text>": "must be a real double scalar." for another class, `notScalar` for another shape
+// (empty, or without a dimension of size 1), `outOfRange` for a value outside `range`.
+struct ScalarArgument {
+    const char* name;      // "3rd input argument (norm_type)"
+    const char* mnemonic;  // ends the identifier: "badNormType"
+    Range range;
+    const char* outOfRange;                       // "must be >= 1."
+    const char* notScalar = "must be a scalar.";  // some older messages: "must be scalar."
+};
+bool readScalar(const mxArray* array, const EntryPoint& entry, const ScalarArgument& argument,
+                double& value, ErrorReport& error);
+// The verbosity oflag of the classic entry points, 0..3 after truncation; `outOfRange` as
+// each has always worded it.
+bool readOflag(const mxArray* array, const EntryPoint& entry, const char* outOfRange, int& oflag,
+               ErrorReport& error);
 
 // Truncation toward zero for integer arguments; values beyond the int range are clamped
 // first so the conversion is always defined. NaN must be rejected before this is called.
@@ -86,6 +110,23 @@ int truncateToInt(double value);
 // Ends the call after a procedure failed: a resumed interrupt or the memory message of `entry`.
 // Call it last, when nothing of the call is left to free.
 [[noreturn]] void raiseProcedureFailure(ProcedureStatus status, const EntryPoint& entry);
+
+// The frame of a classic entry point: `inputs` arguments, then its own checks, which fill
+// `input`, then `outputs` outputs (`outputCount` words that message), then run(input). Every
+// failure ends in one host error, raised last, when nothing of the call is left to release.
+template <typename Input, typename Check, typename Run>
+void serveEntryPoint(const EntryPoint& entry, int nrhs, int inputs, int nlhs, int outputs,
+                     const char* outputCount, Check check, Run run) {
+    ErrorReport error;
+    Input input;
+    bool valid = nrhs == inputs ? check(input, error)
+                                : reject(error, entry, "inputCount",
+                                         "%s: %d input arguments required.", inputs);
+    if (valid && nlhs != outputs) valid = reject(error, entry, "outputCount", outputCount, outputs);
+    if (!valid) raiseError(error);
+    const ProcedureStatus status = run(input);
+    if (status != ProcedureStatus::Done) raiseProcedureFailure(status, entry);
+}
 
 inline std::int32_t labelToInt(double label) {
     return static_cast<std::int32_t>(label);

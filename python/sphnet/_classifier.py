@@ -2,9 +2,7 @@
 
 The network is trained on class numbers 1..K (the sorted unique labels), the way the Octave
 model functions train it, so that both give the same nodes from the same data and settings.
-Standardisation and the automatic Rmax repeat Octave's arithmetic operation for operation:
-sums run row by row, powers use the C library's pow, and sample indices round half away from
-zero.
+Standardisation and the automatic Rmax come from the compiled core, as in Octave.
 """
 import warnings
 
@@ -16,12 +14,9 @@ from sklearn.utils.validation import check_is_fitted
 
 from . import _core, _model_file
 
-# The automatic Rmax looks at the distances among at most this many training patterns.
-AUTO_RMAX_SAMPLE = 500
 # A typical distance or Rmax below this lies within a factor 1e4 of the 1e-8 tolerance by which
 # spheres cover patterns.
 TINY_SCALE = 1e-4
-_SUM_BLOCK_ROWS = 4096
 
 
 class NegativeRadiusWarning(UserWarning):
@@ -33,99 +28,6 @@ class TinyScaleWarning(UserWarning):
     """The data's typical distance (the median the automatic Rmax measures) or the rmax given
     is below 1e-4, within a factor 1e4 of the 1e-8 coverage tolerance: that tolerance, not the
     radii, would decide which patterns a sphere covers. standardize=True helps."""
-
-
-def _column_sums(values):
-    """Column sums added row by row, as Octave's sum does; NumPy's may pair the terms."""
-    total = np.zeros((1, values.shape[1]))
-    for start in range(0, values.shape[0], _SUM_BLOCK_ROWS):
-        block = values[start:start + _SUM_BLOCK_ROWS]
-        total = np.add.accumulate(np.concatenate([total, block]), axis=0)[-1:]
-    return total[0]
-
-
-def standardization(X):
-    """Column means and standard deviations (N - 1 in the denominator) as Octave's mean(X, 1)
-    and std(X, 0, 1) compute them; a deviation that is 0 or not finite becomes 1."""
-    n = X.shape[0]
-    mean = _column_sums(X) / n
-    centred = X - mean
-    with np.errstate(divide="ignore", invalid="ignore"):
-        scale = np.sqrt(_column_sums(centred * centred) / (n - 1))
-    scale[~np.isfinite(scale) | (scale == 0)] = 1.0
-    return mean, scale
-
-
-def _octave_linspace(first, last, count):
-    """Octave's linspace: filled from both ends towards the middle."""
-    if count == 1:
-        return np.array([float(last)])
-    values = np.empty(count)
-    values[0], values[-1] = first, last
-    delta = (last - first) / (count - 1)
-    steps = np.arange(1, count // 2, dtype=float) * delta
-    values[1:count // 2] = first + steps
-    values[count - 2:count - 1 - count // 2:-1] = last - steps
-    if count % 2 == 1:
-        values[count // 2] = (first + last) / 2
-    return values
-
-
-def _round_half_away(values):
-    """Octave's round for values >= 0; NumPy's rounds halves to even."""
-    whole = np.floor(values)
-    return whole + (values - whole >= 0.5)
-
-
-def _power(values, exponent):
-    """Octave's .^ by a scalar: exact products for 1, 2 and 3, the C library's pow otherwise."""
-    if exponent == 1:
-        return values
-    if exponent == 2:
-        return values * values
-    if exponent == 3:
-        return values * values * values
-    return _core.libm_power(values, exponent)
-
-
-def pairwise_distances(S, norm):
-    """Distances between all rows i < j of S (in the order of np.triu_indices) in the norm of
-    order `norm`, as Octave's sum(abs(A - B) .^ p, 2) .^ (1 / p) (max(abs(A - B), [], 2) for
-    p = Inf) computes them."""
-    first, second = np.triu_indices(S.shape[0], 1)
-    distance = np.zeros(first.size)
-    for column in range(S.shape[1]):
-        term = np.abs(S[first, column] - S[second, column])
-        distance = np.maximum(distance, term) if np.isinf(norm) else distance + _power(term, norm)
-    return distance if np.isinf(norm) else _power(distance, 1.0 / norm)
-
-
-def _sampled_rows(X):
-    """At most AUTO_RMAX_SAMPLE evenly spaced training patterns (Octave's round(linspace(1, N, m)),
-    1-based)."""
-    count = min(X.shape[0], AUTO_RMAX_SAMPLE)
-    return X[_round_half_away(_octave_linspace(1, X.shape[0], count)).astype(np.intp) - 1]
-
-
-def sample_spread(X):
-    """The widest range of a column among the sampled patterns; 0 for fewer than two."""
-    rows = _sampled_rows(X)
-    return float(np.max(rows.max(axis=0) - rows.min(axis=0))) if rows.shape[0] > 1 else 0.0
-
-
-def typical_distance(X, norm):
-    """The median distance among the sampled patterns; NaN for fewer than two."""
-    distances = np.sort(pairwise_distances(_sampled_rows(X), norm))
-    middle = distances.size // 2
-    if distances.size == 0:
-        return np.nan
-    return distances[middle] if distances.size % 2 else (distances[middle - 1] + distances[middle]) / 2
-
-
-def auto_rmax(X, norm):
-    """Half the typical distance; 1 when that is not a positive number."""
-    rmax = 0.5 * typical_distance(X, norm)
-    return float(rmax) if np.isfinite(rmax) and rmax > 0 else 1.0
 
 
 class RCEClassifier(ClassifierMixin, BaseEstimator):
@@ -212,20 +114,19 @@ class RCEClassifier(ClassifierMixin, BaseEstimator):
             mean, scale, rmax = self.mean_, self.scale_, self.rmax_
             start_nodes, start_codes = self._node_rows(), self._node_codes()
         elif self.standardize:
-            mean, scale = standardization(X)
+            mean, scale = _core.statistics(X, float(self.norm))
         else:
             mean, scale = np.zeros(X.shape[1]), np.ones(X.shape[1])
         Z = (X - mean) / scale if self.standardize else X
         if first:
             start_nodes = start_codes = None
             if _is_auto(self.rmax):
-                typical = typical_distance(Z, float(self.norm))
-                rmax = auto_rmax(Z, float(self.norm))
+                _, _, rmax, typical, spread = _core.statistics(Z, float(self.norm), typical=True)
                 if 0 < typical < TINY_SCALE:
                     _warn_tiny_scale(f"the data's typical distance ({typical:g})")
-                elif typical == 0 and 0 < sample_spread(Z) < TINY_SCALE:
-                    # Distinct patterns whose distances underflowed to 0.
-                    _warn_tiny_scale(f"the data's spread ({sample_spread(Z):g})")
+                elif typical == 0 and 0 < spread < TINY_SCALE:
+                    # Most sampled patterns are equal and the others lie within a tiny distance.
+                    _warn_tiny_scale(f"the data's spread ({spread:g})")
             else:
                 rmax = float(self.rmax)
                 if rmax < TINY_SCALE:

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <stdexcept>
 
+#include "arg_checks.h"
 #include "mex_host.h"
 #include "search_plan.h"
 
@@ -82,7 +83,7 @@ const double* labelVector(const VectorArgument& labels, std::int64_t count, cons
         invalid(std::string(name) + " must hold " + std::to_string(count) + " values, one per row");
     }
     for (std::int64_t i = 0; i < count; ++i) {
-        if (!(labels.data[i] > -2147483649.0 && labels.data[i] < 2147483648.0)) {
+        if (!kInt32Range.holds(labels.data[i])) {
             invalid(std::string(name) + " must lie within the 32-bit integer range");
         }
     }
@@ -90,13 +91,19 @@ const double* labelVector(const VectorArgument& labels, std::int64_t count, cons
 }
 
 double normOrder(double p) {
-    if (!(p >= 1)) invalid("norm must be >= 1 (or inf)");
+    if (!Range{1, INFINITY}.holds(p)) invalid("norm must be >= 1 (or inf)");
     return p;
 }
 
 int verbosityLevel(int verbosity) {
     if (verbosity < 0 || verbosity > 3) invalid("verbosity must be 0, 1, 2 or 3");
     return verbosity;
+}
+
+TableRows finitePatterns(const TableArgument& patterns) {
+    const TableRows rows(patterns, "patterns");
+    if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
+    return rows;
 }
 
 SearchPlan searchPlan(const std::string& text) {
@@ -107,24 +114,8 @@ SearchPlan searchPlan(const std::string& text) {
 
 }  // namespace
 
-TrainedNodes::~TrainedNodes() {
-    mxFree(output.nodeValues);
-    mxFree(output.nodeLabels);
-}
-
-RecalledLabels::~RecalledLabels() {
-    mxFree(labels_);
-}
-
-double* RecalledLabels::release() {
-    double* labels = labels_;
-    labels_ = nullptr;
-    return labels;
-}
-
 TrainingInput checkTraining(const TrainingArguments& a) {
-    const TableRows rows(a.patterns, "patterns");
-    if (!rows.all(rows.columns(), true)) invalid("patterns must not contain NaN or Inf");
+    const TableRows rows = finitePatterns(a.patterns);
     const double* labels = labelVector(a.labels, rows.rows(), "labels");
     const TableRows start(a.startNodes.given ? a.startNodes : emptyTable(rows.columns() + 1),
                           "start_nodes");
@@ -169,7 +160,7 @@ RecallInput checkRecall(const RecallArguments& a) {
                 " columns, as the nodes' centres");
     }
     if (!rows.all(dimension, true)) invalid("patterns must not contain NaN or Inf");
-    if (!(a.unknownLabel > -2147483649.0 && a.unknownLabel < 2147483648.0)) {
+    if (!kInt32Range.holds(a.unknownLabel)) {
         invalid("unknown_label must lie within the 32-bit integer range");
     }
     RecallInput input;
@@ -188,13 +179,18 @@ RecallInput checkRecall(const RecallArguments& a) {
     return input;
 }
 
-ProcedureStatus runTraining(const TrainingInput& input, TrainedNodes& trained) {
-    return learnPrototypes(input, trained.output);
+StatisticsInput checkStatistics(const TableArgument& patterns, double norm) {
+    const TableRows rows = finitePatterns(patterns);
+    return {rows.view(), rows.rows(), rows.columns(), normOrder(norm)};
+}
+
+ProcedureStatus runTraining(const TrainingInput& input, TrainingOutput& trained) {
+    return learnPrototypes(input, trained);
 }
 
 ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
-                          RecalledLabels& labels) {
-    return classifyPatterns(input, labels.slot(), info);
+                          HostBlock<double>& labels) {
+    return classifyPatterns(input, labels, info);
 }
 
 }  // namespace sphnet_python

@@ -60,41 +60,26 @@ struct RecallArguments {
     std::string plan;
 };
 
-// The nodes training handed over, freed with their owner.
-struct TrainedNodes {
-    sphnet::TrainingOutput output;
-    TrainedNodes() = default;
-    TrainedNodes(const TrainedNodes&) = delete;
-    TrainedNodes& operator=(const TrainedNodes&) = delete;
-    ~TrainedNodes();
-};
-
-// Recall's labels from the host allocator: freed with their owner unless released.
-class RecalledLabels {
-  public:
-    RecalledLabels() = default;
-    RecalledLabels(const RecalledLabels&) = delete;
-    RecalledLabels& operator=(const RecalledLabels&) = delete;
-    ~RecalledLabels();
-    double** slot() { return &labels_; }
-    const double* get() const { return labels_; }
-    // Hands the block to a new owner, which frees it with mxFree.
-    double* release();
-
-  private:
-    double* labels_ = nullptr;
+// Patterns whose statistics a model takes (model_statistics.h), checked as training's are.
+struct StatisticsInput {
+    sphnet::RowView patterns;
+    int patternCount = 0;
+    int dimension = 0;
+    double normType = 2.0;
 };
 
 // Checks every argument in the order the module always has, and builds the procedure's input.
 // The input reads the arguments' data in place: they must outlive it.
 sphnet::TrainingInput checkTraining(const TrainingArguments& arguments);
 sphnet::RecallInput checkRecall(const RecallArguments& arguments);
+StatisticsInput checkStatistics(const TableArgument& patterns, double norm);
 
 // Run a procedure. Calls share no mutable state, so calls from several threads run at once.
 // The module releases the interpreter lock around them.
-sphnet::ProcedureStatus runTraining(const sphnet::TrainingInput& input, TrainedNodes& trained);
+sphnet::ProcedureStatus runTraining(const sphnet::TrainingInput& input,
+                                    sphnet::TrainingOutput& trained);
 // `info` null: no info; else the caller's arrays of patternCount values each.
 sphnet::ProcedureStatus runRecall(const sphnet::RecallInput& input, const sphnet::RecallInfo* info,
-                                  RecalledLabels& labels);
+                                  sphnet::HostBlock<double>& labels);
 
 }  // namespace sphnet_python

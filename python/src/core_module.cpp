@@ -11,6 +11,7 @@
 
 #include "core_calls.h"
 #include "mex_host.h"
+#include "model_statistics.h"
 
 namespace py = pybind11;
 using namespace sphnet;
@@ -92,15 +93,14 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     arguments.plan = plan;
     const TrainingInput input = checkTraining(arguments);
 
-    TrainedNodes trained;
+    TrainingOutput out;
     ProcedureStatus status;
     {
         py::gil_scoped_release unlocked;
-        status = runTraining(input, trained);
+        status = runTraining(input, out);
     }
     raiseUnlessDone(status);
 
-    const TrainingOutput& out = trained.output;
     const py::ssize_t width = static_cast<py::ssize_t>(input.dimension) + 1;
     py::array_t<double> nodes({static_cast<py::ssize_t>(out.nodeCount), width});
     py::array_t<double> nodeLabels(out.nodeCount);
@@ -112,9 +112,9 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
 }
 
 // Labels from the host allocator, handed to an array that frees them with itself.
-py::array_t<double> adoptLabels(RecalledLabels& labels, int count) {
+py::array_t<double> adoptLabels(HostBlock<double>& labels, int count) {
     py::capsule owner(labels.get(), [](void* block) { mxFree(block); });
-    double* values = labels.release();
+    double* values = labels.take();
     return py::array_t<double>(static_cast<py::ssize_t>(count), values, owner);
 }
 
@@ -144,7 +144,7 @@ py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::hand
         *infoSlots[i] = values.mutable_data();
         result[infoNames[i]] = values;
     }
-    RecalledLabels recalled;
+    HostBlock<double> recalled;
     ProcedureStatus status;
     {
         py::gil_scoped_release unlocked;
@@ -157,14 +157,27 @@ py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::hand
     return std::move(result);
 }
 
-// The C library's pow, element by element. NumPy's power may use vectorised approximations
-// that differ from it in the last bit; Octave's .^ calls it.
-py::array_t<double> libmPower(const CArray& base, double exponent) {
-    py::array_t<double> result(base.request().shape);
-    const double* in = base.data();
-    double* out = result.mutable_data();
-    for (py::ssize_t i = 0; i < base.size(); ++i) out[i] = std::pow(in[i], exponent);
-    return result;
+// The columns' means and scales for z-scores and, with typical=True, what the automatic Rmax
+// measures (model_statistics.h): the arithmetic sphnet_fit runs through sphnet_engine.
+py::tuple statistics(py::handle patterns, double norm, bool typical) {
+    py::array keep;
+    const StatisticsInput input = checkStatistics(tableArgument(patterns, keep), norm);
+    py::array_t<double> mean(input.dimension), scale(input.dimension);
+    double* meanValues = mean.mutable_data();
+    double* scaleValues = scale.mutable_data();
+    TypicalDistance measured;
+    ProcedureStatus status = ProcedureStatus::Done;
+    {
+        py::gil_scoped_release unlocked;
+        columnScaling(input.patterns, input.patternCount, input.dimension, meanValues, scaleValues);
+        if (typical) {
+            status = typicalDistance(input.patterns, input.patternCount, input.dimension,
+                                     input.normType, measured);
+        }
+    }
+    raiseUnlessDone(status);
+    if (!typical) return py::make_tuple(mean, scale);
+    return py::make_tuple(mean, scale, measured.rmax, measured.median, measured.spread);
 }
 
 }  // namespace
@@ -185,5 +198,8 @@ PYBIND11_MODULE(_core, module) {
                "label (nearest=True) or unknown_label. With info=True, a dict of arrays: label, "
                "node (1-based deciding node, 0: none), distance (NaN: none), cover_count and "
                "labels_disagree (1 where covering nodes differ in label).");
-    module.def("libm_power", &libmPower, py::arg("base"), py::arg("exponent"));
+    module.def(
+        "statistics", &statistics, py::arg("patterns"), py::arg("norm"), py::arg("typical") = false,
+        "(mean, scale) of the columns of an N x n array, for z-scores; with typical=True also "
+        "(rmax, median, spread), what the automatic Rmax measures of the rows as given.");
 }

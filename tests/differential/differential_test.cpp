@@ -323,7 +323,7 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start,
     sphnet::setRunningTotals({start.flops, start.comparisons});
     Shipped s;
     standin::Scope scope;
-    double* results = nullptr;
+    sphnet::HostBlock<double> results;
     sphnet::RecallInfo wanted{nullptr, nullptr, nullptr, nullptr};
     if (info != nullptr) {
         for (auto* field :
@@ -333,9 +333,9 @@ Shipped runRecall(const reference::RecallProblem& r, Counters start,
         wanted = {info->decidingNode.data(), info->distance.data(), info->coverCount.data(),
                   info->labelsDisagree.data()};
     }
-    s.status = sphnet::classifyPatterns(in, &results, info != nullptr ? &wanted : nullptr, paths);
+    s.status = sphnet::classifyPatterns(in, results, info != nullptr ? &wanted : nullptr, paths);
     if (s.status == sphnet::ProcedureStatus::Done) {
-        s.recall.labels.assign(results, results + r.patterns.size());
+        s.recall.labels.assign(results.get(), results.get() + r.patterns.size());
     }
     s.host = scope.finish();
     s.recall.console = s.host.console;
@@ -1164,8 +1164,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
             sphnet::setRunningTotals({});
             const RecallInputOf input(r, false);
             standin::Scope scope(options);
-            double* results = nullptr;
-            const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input.in, &results);
+            sphnet::HostBlock<double> results;
+            const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input.in, results);
             const standin::CallResult host = scope.finish();
             EXPECT_EQ(status, sphnet::ProcedureStatus::Interrupted) << polls;
             EXPECT_EQ(host.interruptPolls, polls + 1) << polls;
@@ -1239,8 +1239,8 @@ TEST_P(AllocationFailures, EveryOneEndsCleanly) {
             } else {
                 // Column-major, as the hosts pass them: the blocks are gathered into windows.
                 const RecallInputOf input(r, true);
-                double* results = nullptr;
-                status = sphnet::classifyPatterns(input.in, &results);
+                sphnet::HostBlock<double> results;
+                status = sphnet::classifyPatterns(input.in, results);
             }
             const standin::CallResult host = scope.finish();
             const std::string what = (which == 0 ? "training" : "recall") +

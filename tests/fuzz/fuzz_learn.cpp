@@ -218,15 +218,13 @@ void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallR
     const sphnet::ProcedureStatus status = sphnet::learnPrototypes(input, output);
     const std::size_t k = static_cast<std::size_t>(output.nodeCount);
     const std::size_t values = k * (static_cast<std::size_t>(input.dimension) + 1);
-    const bool same =
-        status == sphnet::ProcedureStatus::Done && mxGetM(r.outputs[0].get()) == k &&
-        std::memcmp(output.nodeValues, mxGetPr(r.outputs[0].get()), values * sizeof(double)) == 0 &&
-        std::memcmp(output.nodeLabels, mxGetPr(r.outputs[1].get()), k * sizeof(double)) == 0 &&
-        output.presentations == mxGetPr(r.outputs[2].get())[0];
-    if (status == sphnet::ProcedureStatus::Done) {
-        mxFree(output.nodeValues);
-        mxFree(output.nodeLabels);
-    }
+    const bool same = status == sphnet::ProcedureStatus::Done && mxGetM(r.outputs[0].get()) == k &&
+                      std::memcmp(output.nodeValues.get(), mxGetPr(r.outputs[0].get()),
+                                  values * sizeof(double)) == 0 &&
+                      std::memcmp(output.nodeLabels.get(), mxGetPr(r.outputs[1].get()),
+                                  k * sizeof(double)) == 0 &&
+                      output.presentations == mxGetPr(r.outputs[2].get())[0];
+    output = sphnet::TrainingOutput();  // frees the nodes within the scope
     const standin::CallResult direct = scope.finish();
     require(same,
             "training with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other nodes",

@@ -359,7 +359,7 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
     double presentations = 0;
     bool converged = false;
     {
-        sphnet_python::TrainedNodes trained;
+        sphnet::TrainingOutput trained;
         try {
             const sphnet::TrainingInput input = sphnet_python::checkTraining(a);
             status = sphnet_python::runTraining(input, trained);
@@ -368,10 +368,11 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
             message = e.what();
         }
         if (!threw && status == sphnet::ProcedureStatus::Done) {
-            const sphnet::TrainingOutput& out = trained.output;
+            const sphnet::TrainingOutput& out = trained;
             k = static_cast<std::size_t>(out.nodeCount);
-            nodes.assign(out.nodeValues, out.nodeValues + k * static_cast<std::size_t>(n + 1));
-            nodeLabels.assign(out.nodeLabels, out.nodeLabels + k);
+            nodes.assign(out.nodeValues.get(),
+                         out.nodeValues.get() + k * static_cast<std::size_t>(n + 1));
+            nodeLabels.assign(out.nodeLabels.get(), out.nodeLabels.get() + k);
             presentations = out.presentations;
             converged = out.converged;
         }
@@ -474,7 +475,7 @@ void recall(FuzzedDataProvider& in, bool generated, Call& call) {
     std::string message;
     std::vector<double> labels, info[4];
     {
-        sphnet_python::RecalledLabels recalled;
+        sphnet::HostBlock<double> recalled;
         try {
             const sphnet::RecallInput input = sphnet_python::checkRecall(a);
             for (std::vector<double>& field : info)

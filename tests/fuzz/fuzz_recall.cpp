@@ -134,12 +134,12 @@ void checkWithPlan(const std::vector<const mxArray*>& args, const standin::CallR
     input.coordinatesFinite = true;
     input.plan = plan;
     standin::Scope scope;
-    double* labels = nullptr;
-    const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input, &labels);
+    sphnet::HostBlock<double> labels;
+    const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input, labels);
     const bool same = status == sphnet::ProcedureStatus::Done &&
-                      std::memcmp(labels, mxGetPr(r.outputs[0].get()),
+                      std::memcmp(labels.get(), mxGetPr(r.outputs[0].get()),
                                   static_cast<std::size_t>(patternCount) * sizeof(double)) == 0;
-    if (status == sphnet::ProcedureStatus::Done) mxFree(labels);
+    labels = sphnet::HostBlock<double>();  // freed within the scope
     const standin::CallResult direct = scope.finish();
     require(same,
             "recall with the plan \"" + sphnet::describeSearchPlan(plan) + "\" gives other labels",

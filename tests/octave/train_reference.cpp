@@ -148,12 +148,12 @@ int main(int argc, char** argv) {
     std::string recallConsole;
     {
         standin::Scope scope;
-        double* results = nullptr;
-        if (sphnet::classifyPatterns(recallIn, &results) != sphnet::ProcedureStatus::Done) {
+        sphnet::HostBlock<double> results;
+        if (sphnet::classifyPatterns(recallIn, results) != sphnet::ProcedureStatus::Done) {
             std::fprintf(stderr, "train_reference: recall failed\n");
             return 1;
         }
-        recalled.assign(results, results + recallIn.patternCount);
+        recalled.assign(results.get(), results.get() + recallIn.patternCount);
         recallConsole = scope.finish().console;
     }
 

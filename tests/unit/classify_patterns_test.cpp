@@ -51,12 +51,11 @@ Recalled classify(const RowTable& templates, const std::vector<double>& nodeLabe
     in.unknownLabel = setup.unknownLabel;
     in.nnOption = setup.nnOption;
     in.oflag = setup.oflag;
-    double* results = nullptr;
+    sphnet::HostBlock<double> results;
     Recalled r;
-    r.status = classifyPatterns(in, &results);
+    r.status = classifyPatterns(in, results);
     if (r.status == ProcedureStatus::Done) {
-        r.labels.assign(results, results + in.patternCount);
-        mxFree(results);  // the caller owns the results
+        r.labels.assign(results.get(), results.get() + in.patternCount);
     }
     r.host = scope.finish();
     return r;
