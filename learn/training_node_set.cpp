@@ -1,7 +1,6 @@
 #include "training_node_set.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -154,7 +153,10 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     }
     if (tiled_ && !startTiles(in)) return false;
     if (!gridUsable_) return true;
-    chooseGridAxes(in);
+    // The grid runs along the (up to four) coordinates that vary most: coordinate i of every
+    // pattern is one column, in order, of a column-major matrix.
+    axisCount_ = widestAxes(n_, in.patternCount, NodeGrid::kMaxAxes, axes_,
+                            [&](int k, int i) { return in.patterns.at(k, i); });
     // Forced, the grid serves from the first node on.
     return structure_ != SearchStructure::Grid || startGrid();
 }
@@ -177,43 +179,15 @@ bool TrainingNodeSet::startTiles(const TrainingInput& in) {
     return true;
 }
 
-// The grid runs along the (up to four) coordinates of the patterns that vary most.
-void TrainingNodeSet::chooseGridAxes(const TrainingInput& in) {
-    double spread[ReachLists::kMaxAxes] = {};
-    axisCount_ = 0;
-    for (int i = 0; i < n_; ++i) {
-        double lo = 0, hi = 0;
-        // Coordinate i of every pattern: one column, in order, of a column-major matrix.
-        for (int k = 0; k < in.patternCount; ++k) {
-            const double v = in.patterns.at(k, i);
-            if (k == 0 || v < lo) lo = v;
-            if (k == 0 || v > hi) hi = v;
-        }
-        const double width = hi - lo;
-        int at = axisCount_ < ReachLists::kMaxAxes ? axisCount_++ : ReachLists::kMaxAxes;
-        while (at > 0 && width > spread[at - 1]) {
-            if (at < ReachLists::kMaxAxes) {
-                spread[at] = spread[at - 1];
-                axes_[at] = axes_[at - 1];
-            }
-            --at;
-        }
-        if (at < ReachLists::kMaxAxes) {
-            spread[at] = width;
-            axes_[at] = i;
-        }
-    }
-}
-
 bool TrainingNodeSet::startGrid() {
     // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
     // node matters only within a diamond, for p <= 2 within a ball, else within a box.
     // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
     // a node in too many cells for it to pay.
-    ReachLists::Shape shape = ReachLists::Shape::Box;
-    if (kit_.kind == NormKind::CityBlock) shape = ReachLists::Shape::Diamond;
-    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = ReachLists::Shape::Ball;
-    const int axes = shape == ReachLists::Shape::Ball ? 4 : 3;
+    NodeGrid::Shape shape = NodeGrid::Shape::Box;
+    if (kit_.kind == NormKind::CityBlock) shape = NodeGrid::Shape::Diamond;
+    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = NodeGrid::Shape::Ball;
+    const int axes = shape == NodeGrid::Shape::Ball ? 4 : 3;
     if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach,
                      shape)) {
         return false;
@@ -463,23 +437,21 @@ bool TrainingNodeSet::listsByBlocks() {
     constexpr long kTrialPeriod = 8192;
     constexpr long kTrialLength = 256;
     const long phase = scansSeen_++ % kTrialPeriod;
-    if (phase == 0 || phase == kTrialLength || phase == 2 * kTrialLength) {
-        const auto now = std::chrono::steady_clock::now();
-        const double elapsed = std::chrono::duration<double>(now - trialStart_).count();
-        if (phase == kTrialLength) gridSeconds_ = elapsed;
-        if (phase == 2 * kTrialLength) {
-            blocksPreferred_ = elapsed < gridSeconds_;
-            // Among many nodes the grid only costs upkeep and memory from here on.
-            if (blocksPreferred_ && count_ >= kGridDropNodes) {
-                dropGrid();
-                return true;
-            }
+    if (phase % kTrialLength == 0 && phase <= 2 * kTrialLength) {
+        if (phase == 0) {
+            trial_.restart();
+        } else {
+            trial_.stop(1.0);
         }
-        trialStart_ = now;
+        if (trial_.deciding()) {
+            trial_.start();
+        } else if (trial_.second() && count_ >= kGridDropNodes) {
+            // Among many nodes the grid only costs upkeep and memory from here on.
+            dropGrid();
+            return true;
+        }
     }
-    if (phase < kTrialLength) return false;
-    if (phase < 2 * kTrialLength) return true;
-    return blocksPreferred_;
+    return trial_.second();
 }
 
 void TrainingNodeSet::dropGrid() {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +16,7 @@
 #include "node_grid.h"
 #include "node_tiles.h"
 #include "node_tree.h"
+#include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
 
@@ -127,7 +127,6 @@ class TrainingNodeSet {
     // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
     void chooseAutomatically(const TrainingInput& in);
-    void chooseGridAxes(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
@@ -209,9 +208,9 @@ class TrainingNodeSet {
     double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
     double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
     double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
-    int axes_[ReachLists::kMaxAxes] = {};
+    int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
-    ReachLists lists_;
+    NodeGrid lists_;
     HostVector<std::uint64_t> always_;  // nodes outside the lists' guarantee
     long alwaysCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
@@ -229,9 +228,7 @@ class TrainingNodeSet {
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
     // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
     long scansSeen_ = 0;
-    std::chrono::steady_clock::time_point trialStart_;
-    double gridSeconds_ = 0.0;
-    bool blocksPreferred_ = true;
+    SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
 
     // Few dimensions: the growing tree names the nodes that may matter, run by run.

@@ -1,7 +1,6 @@
 #include "recall_node_set.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -36,13 +35,10 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
                       nodeSlack);
 }
 
-// Panels handed to one pattern group before the next: about kChunkBytes of centres, in whole
-// kernel calls.
-std::size_t panelChunk(std::size_t n) {
-    const std::size_t panels = kChunkBytes / (n * EuclideanPanels::kPanel * sizeof(double) + 1);
-    return panels < EuclideanPanels::kWidest
-               ? EuclideanPanels::kWidest
-               : panels / EuclideanPanels::kWidest * EuclideanPanels::kWidest;
+// A radius below -tolerance never covers a pattern of finite coordinates: d - 1e-8 is at least
+// -1e-8. Such nodes matter only to the 1-NN rule.
+bool coverable(double radius) {
+    return !(radius < -kCoverageTolerance);
 }
 
 // Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
@@ -117,8 +113,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     count_ = 0;
     kit_ = makeDistanceKit(in.normType, n_);
     const int M = in.nodeCount;
-    const std::size_t n = static_cast<std::size_t>(n_);
-    if (!centres_.resize(static_cast<std::size_t>(M) * n + 1, 0.0) ||
+    if (!centres_.resize(static_cast<std::size_t>(M) * n_ + 1, 0.0) ||
         !radii_.resize(static_cast<std::size_t>(M) + 1, 0.0) ||
         !labels_.resize(static_cast<std::size_t>(M) + 1, 0)) {
         return false;
@@ -129,46 +124,17 @@ bool RecallNodeSet::build(const RecallInput& in) {
         labels_.data[t] = static_cast<std::int32_t>(in.nodeLabels[t]);
     }
     count_ = M;
-    euclidean_ = false;
-    gridActive_ = false;
+    euclidean_ = gridActive_ = tiled_ = treeActive_ = false;
     always_.size = 0;
-    tiled_ = false;
-    treeActive_ = false;
     instructions_ = availableInstructions(in.plan.instructions);
-    coverFirst_ = SearchStructure::Plain;
+    coverFirst_ = nearest_ = census_ = SearchStructure::Plain;
     coverSecond_ = SearchStructure::Auto;
-    coverTrial_ = false;
-    secondOnly_ = false;
-    nearest_ = census_ = SearchStructure::Plain;
+    coverTrial_ = secondOnly_ = false;
     const SearchPlan& plan = in.plan;
     if (plan.firstCover == SearchStructure::Auto || plan.nearest == SearchStructure::Auto ||
         plan.census == SearchStructure::Auto) {
-        // The engine's own choice for the questions the plan leaves open.
         if (!buildIndex(in) || !buildEuclidean(in, false)) return false;
-        if (treeActive_ || (euclidean_ && gridActive_)) {
-            // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
-            coverFirst_ = tiled_        ? SearchStructure::Tiles
-                          : gridActive_ ? SearchStructure::Grid
-                                        : SearchStructure::Plain;
-            coverSecond_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
-            coverTrial_ = true;
-        } else if (euclidean_) {
-            coverSecond_ = SearchStructure::Panels;
-            secondOnly_ = true;
-        } else {
-            coverFirst_ = tiled_        ? SearchStructure::Tiles
-                          : gridActive_ ? SearchStructure::Grid
-                                        : SearchStructure::Plain;
-        }
-        nearest_ = treeActive_  ? SearchStructure::Tree
-                   : euclidean_ ? SearchStructure::Panels
-                   : tiled_     ? SearchStructure::Tiles
-                                : SearchStructure::Plain;
-        census_ = euclidean_ && !gridActive_ ? SearchStructure::Panels
-                  : treeActive_              ? SearchStructure::Tree
-                  : tiled_                   ? SearchStructure::Tiles
-                  : gridActive_              ? SearchStructure::Grid
-                                             : SearchStructure::Plain;
+        chooseOwnWays();
     }
     // The questions the plan settles: no trial for covers, and no structure for the 1-NN rule
     // that only finds covers.
@@ -189,6 +155,31 @@ bool RecallNodeSet::build(const RecallInput& in) {
         if (!prepare(in, census_)) return false;
     }
     return true;
+}
+
+// The engine's own choice for the questions the plan leaves open, among the structures built.
+void RecallNodeSet::chooseOwnWays() {
+    const SearchStructure scan = tiled_        ? SearchStructure::Tiles
+                                 : gridActive_ ? SearchStructure::Grid
+                                               : SearchStructure::Plain;
+    if (treeActive_ || (euclidean_ && gridActive_)) {
+        // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
+        coverFirst_ = scan;
+        coverSecond_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
+        coverTrial_ = true;
+    } else if (euclidean_) {
+        coverSecond_ = SearchStructure::Panels;
+        secondOnly_ = true;
+    } else {
+        coverFirst_ = scan;
+    }
+    nearest_ = treeActive_  ? SearchStructure::Tree
+               : euclidean_ ? SearchStructure::Panels
+               : tiled_     ? SearchStructure::Tiles
+                            : SearchStructure::Plain;
+    census_ = euclidean_ && !gridActive_ ? SearchStructure::Panels
+              : treeActive_              ? SearchStructure::Tree
+                                         : scan;
 }
 
 bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
@@ -248,18 +239,10 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     return buildGrid(false);
 }
 
-bool RecallNodeSet::buildGrid(bool forced) {
+// The grid's radius cap: a high quantile of the radii that can cover. False when memory runs
+// out.
+bool RecallNodeSet::gridCap(double& cap) const {
     const int M = count_;
-    const std::size_t n = static_cast<std::size_t>(n_);
-    // A radius below -tolerance never covers a pattern of finite coordinates: d - 1e-8 is at
-    // least -1e-8. Such nodes matter only to the 1-NN rule.
-    auto coverable = [](double radius) { return !(radius < -kCoverageTolerance); };
-    gridActive_ = false;
-    always_.size = 0;
-    if (M == 0 || n_ == 0) return true;
-    if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
-
-    // The grid's radius cap: a high quantile of the radii that can cover.
     HostBlock<double> sorted(static_cast<std::size_t>(M));
     if (!sorted) return false;
     int finite = 0;
@@ -267,57 +250,43 @@ bool RecallNodeSet::buildGrid(bool forced) {
         const double radius = radii_.data[t];
         if (coverable(radius) && std::isfinite(radius)) sorted[finite++] = radius;
     }
-    double cap = 0.0;
+    cap = 0.0;
     if (finite > 0) {
         const int at = static_cast<int>(kRadiusQuantile * (finite - 1));
         std::nth_element(sorted.get(), sorted.get() + at, sorted.get() + finite);
         cap = sorted[at];
     }
     if (cap < 0) cap = 0;
+    return true;
+}
+
+bool RecallNodeSet::buildGrid(bool forced) {
+    const int M = count_;
+    const std::size_t n = static_cast<std::size_t>(n_);
+    gridActive_ = false;
+    always_.size = 0;
+    if (M == 0 || n_ == 0) return true;
+    if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
+
+    double cap = 0.0;
+    if (!gridCap(cap)) return false;
     const double reach = gridReach(kit_, cap + kCoverageTolerance);
     if (!std::isfinite(reach)) return true;
 
-    // The grid runs along the (up to three) coordinates where the centres spread most.
-    int axes[CellLists::kMaxAxes] = {0, 0, 0};
-    double spread[CellLists::kMaxAxes] = {0, 0, 0};
-    int axisCount = 0;
-    for (int i = 0; i < n_; ++i) {
-        double lo = centres_.data[i], hi = lo;
-        for (int t = 1; t < M; ++t) {
-            const double v = centres_.data[t * n + i];
-            if (v < lo) lo = v;
-            if (v > hi) hi = v;
-        }
-        const double width = hi - lo;
-        int at = axisCount < CellLists::kMaxAxes ? axisCount++ : CellLists::kMaxAxes;
-        while (at > 0 && width > spread[at - 1]) {
-            if (at < CellLists::kMaxAxes) {
-                spread[at] = spread[at - 1];
-                axes[at] = axes[at - 1];
-            }
-            --at;
-        }
-        if (at < CellLists::kMaxAxes) {
-            spread[at] = width;
-            axes[at] = i;
-        }
-    }
-    // Each node is listed in every cell its sphere (widened by the tolerance and rounding
-    // slack) reaches into; a covered pattern's cell lists its covering nodes.
-    cells_.init(axes, axisCount, reach);
-    auto extentOf = [&](double radius) { return gridReach(kit_, radius + kCoverageTolerance); };
-    auto listed = [&](int t) {
-        const double radius = radii_.data[t];
-        return coverable(radius) && radius <= cap &&
-               cells_.cellsCovered(centres_.data + t * n, extentOf(radius)) >= 0;
-    };
+    // The grid runs along the (up to three) coordinates where the centres spread most. Each
+    // node is listed in every cell its sphere (widened by the tolerance and rounding slack)
+    // reaches into; a covered pattern's cell lists its covering nodes.
+    int axes[NodeGrid::kMaxAxes] = {};
+    const int axisCount =
+        widestAxes(n_, M, 3, axes, [&](int t, int i) { return centres_.data[t * n + i]; });
+    if (!cells_.init(axes, axisCount, reach, NodeGrid::Shape::Box)) return false;
+    auto extentOf = [&](int t) { return gridReach(kit_, radii_.data[t] + kCoverageTolerance); };
+    auto listable = [&](int t) { return coverable(radii_.data[t]) && radii_.data[t] <= cap; };
     for (int t = 0; t < M; ++t) {
-        if (!coverable(radii_.data[t])) continue;
-        if (listed(t)) {
-            if (!cells_.count(t, centres_.data + t * n, extentOf(radii_.data[t]))) return false;
-        } else if (!always_.push(t)) {  // wider than the cap, or NaN: it may cover anything
-            return false;
-        }
+        bool listed = false;
+        if (listable(t) && !cells_.count(centres_.data + t * n, extentOf(t), listed)) return false;
+        // Wider than the cap, or NaN: it may cover anything.
+        if (coverable(radii_.data[t]) && !listed && !always_.push(t)) return false;
     }
     // Where the spheres are wide against the spread of the centres, every cell lists most
     // nodes and the lists save nothing over the plain scan.
@@ -328,7 +297,9 @@ bool RecallNodeSet::buildGrid(bool forced) {
     }
     if (!cells_.finishCounting()) return false;
     for (int t = 0; t < M; ++t) {
-        if (listed(t)) cells_.store(t, centres_.data + t * n, extentOf(radii_.data[t]));
+        bool listed = false;
+        if (listable(t) && !cells_.insert(t, centres_.data + t * n, extentOf(t), listed))
+            return false;
     }
     gridActive_ = true;
     return true;
@@ -418,124 +389,115 @@ int RecallNodeSet::nearestOf(const double* x, RecallScratch& s) const {
     }
 }
 
+// The first node before `to` that covers x, or -1.
+int RecallNodeSet::firstPlainCover(const double* x, int to) const {
+    for (int j = 0; j < to; ++j) {
+        if (covers(j, x)) return j;
+    }
+    return -1;
+}
+
+// Node labels play no part: every node's conflict reach is -Inf.
+template <typename Visit>
+void RecallNodeSet::tileCovers(const double* x, RecallScratch& s, Visit visit) const {
+    const int M = count_;
+    const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
+    double d[NodeTiles::kLanes];
+    for (int j = 0; j < M;) {
+        const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
+        const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
+        for (int q = first > j ? first : j; q < end; ++q) {
+            if (!(d[q - first] - kCoverageTolerance > radii_.data[q]) && visit(q)) return;
+        }
+        j = end;
+    }
+}
+
+// A node is either listed in cells or wide, never both.
+template <typename Visit>
+void RecallNodeSet::gridCandidates(const double* x, int from, Visit visit) const {
+    std::int32_t length = 0;
+    const std::int32_t* listed = cells_.nodesAt(x, length);
+    const std::int32_t* wide = always_.data;
+    const auto wideCount = static_cast<std::int32_t>(always_.size);
+    std::int32_t a = 0, b = 0;
+    while (a < length && listed[a] < from) ++a;
+    while (b < wideCount && wide[b] < from) ++b;
+    while (a < length || b < wideCount) {
+        const int j =
+            b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
+        if (visit(j)) return;
+    }
+}
+
+// The plain scan that keeps every node's bounds, for the 1-NN choice of an uncovered pattern.
+int RecallNodeSet::coverKeepingBounds(const double* x, RecallScratch& s) const {
+    for (int j = 0; j < count_; ++j) {
+        const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
+        double lo, hi;
+        if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+        s.low[j] = lo;
+        s.high[j] = hi;
+        const double radius = radii_.data[j];
+        if (lo - kCoverageTolerance > radius) continue;
+        if (!(hi - kCoverageTolerance > radius) ||
+            !(exactDistance(kit_, c, x) - kCoverageTolerance > radius)) {
+            return j;
+        }
+    }
+    return -1;
+}
+
 int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s, int& nearest,
                             std::uint64_t& tests) const {
     const int M = count_;
+    const bool keepBounds = wantNearest && kit_.boundsUsable && nearest_ == SearchStructure::Plain;
+    const SearchStructure way = s.treeCovers ? SearchStructure::Tree : coverFirst_;
+    s.ranCover |= RecallPaths::bit(way);
     int cover = -1;
-    if (s.treeCovers) {
-        s.ranCover |= RecallPaths::bit(SearchStructure::Tree);
+    auto found = [&](int j) {
+        cover = j;
+        return true;
+    };
+    if (way == SearchStructure::Tree) {
         cover = tree_.firstCover(x);
-    } else if (coverFirst_ == SearchStructure::Tiles) {
-        s.ranCover |= RecallPaths::bit(SearchStructure::Tiles);
-        // Node labels play no part: every node's conflict reach is -Inf.
-        const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
-        double d[NodeTiles::kLanes];
-        for (int j = 0; j < M && cover < 0;) {
-            const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
-            const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
-            for (int q = first > j ? first : j; q < end; ++q) {
-                if (!(d[q - first] - kCoverageTolerance > radii_.data[q])) {
-                    cover = q;
-                    break;
-                }
-            }
-            j = end;
-        }
-    } else if (coverFirst_ == SearchStructure::Grid) {
-        s.ranCover |= RecallPaths::bit(SearchStructure::Grid);
+    } else if (way == SearchStructure::Tiles) {
+        tileCovers(x, s, found);
+    } else if (way == SearchStructure::Grid) {
         // Only the nodes listed for x's cell, and those too wide for any list, can cover x:
-        // the first of them in node order that does is the literal scan's cover.
-        // A cover among the first few nodes is found before the cell lookup would pay.
+        // the first of them in node order that does is the literal scan's cover. A cover among
+        // the first few nodes is found before the cell lookup would pay.
         const int plain = M < kPlainStart ? M : kPlainStart;
-        for (int j = 0; j < plain; ++j) {
-            if (covers(j, x)) {
-                cover = j;
-                break;
-            }
-        }
-        std::int32_t length = 0;
-        const std::int32_t* listed = cover < 0 ? cells_.nodesAt(x, length) : nullptr;
-        const std::int32_t* wide = always_.data;
-        const std::int32_t wideCount = cover < 0 ? static_cast<std::int32_t>(always_.size) : 0;
-        std::int32_t a = 0, b = 0;
-        while (a < length && listed[a] < plain) ++a;
-        while (b < wideCount && wide[b] < plain) ++b;
-        while (a < length || b < wideCount) {
-            const int j =
-                b >= wideCount || (a < length && listed[a] < wide[b]) ? listed[a++] : wide[b++];
-            if (covers(j, x)) {
-                cover = j;
-                break;
-            }
-        }
-    } else if (wantNearest && kit_.boundsUsable && nearest_ == SearchStructure::Plain) {
-        s.ranCover |= RecallPaths::bit(SearchStructure::Plain);
-        // Keeps every node's bounds: an uncovered pattern's 1-NN choice reuses them.
-        const std::size_t n = static_cast<std::size_t>(n_);
-        for (int j = 0; j < M && cover < 0; ++j) {
-            const double* c = centres_.data + j * n;
-            double lo, hi;
-            if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
-            s.low[j] = lo;
-            s.high[j] = hi;
-            const double radius = radii_.data[j];
-            if (lo - kCoverageTolerance > radius) continue;
-            if (!(hi - kCoverageTolerance > radius) ||
-                !(exactDistance(kit_, c, x) - kCoverageTolerance > radius)) {
-                cover = j;
-            }
-        }
-        tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
-        nearest = -1;
-        if (cover < 0 && M > 0) {
-            s.ranNearest |= RecallPaths::bit(SearchStructure::Plain);
-            nearest = nearestNode(x, s, true);
-        }
-        return cover;
+        cover = firstPlainCover(x, plain);
+        if (cover < 0) gridCandidates(x, plain, [&](int j) { return covers(j, x) && found(j); });
     } else {
-        s.ranCover |= RecallPaths::bit(SearchStructure::Plain);
-        for (int j = 0; j < M; ++j) {
-            if (covers(j, x)) {
-                cover = j;
-                break;
-            }
-        }
+        cover = keepBounds ? coverKeepingBounds(x, s) : firstPlainCover(x, M);
     }
     tests += static_cast<std::uint64_t>(cover >= 0 ? cover + 1 : M);
     nearest = -1;
-    if (cover < 0 && wantNearest && M > 0) nearest = nearestOf(x, s);
+    if (cover >= 0 || !wantNearest || M == 0) return cover;
+    if (way == SearchStructure::Plain && keepBounds) {
+        s.ranNearest |= RecallPaths::bit(SearchStructure::Plain);
+        nearest = nearestNode(x, s, true);
+    } else {
+        nearest = nearestOf(x, s);
+    }
     return cover;
 }
 
 void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool wantNearest,
                                   RecallScratch& s, int* cover, int* nearest,
                                   std::uint64_t& tests) const {
-    if (coverTrial_) {
-        // Which finds covers faster depends on how far the cells' lists go, or how many
-        // spheres reach a pattern: the first blocks try both ways, alternately, the second way
-        // (panels or tree) first; both give the same answers. Each way is judged by its
-        // quickest block per pattern, the one least disturbed by other work on the machine, and
-        // a way twice as slow as the other at its best is dropped at once.
-        constexpr int kTrialBlocks = 6;
-        if (s.trialBlocks < kTrialBlocks) {
-            const int way = s.trialBlocks % 2 == 0 ? 1 : 0;
-            const auto start = std::chrono::steady_clock::now();
-            classifyBlockAs(way == 1, patterns, count, wantNearest, s, cover, nearest, tests);
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            s.trialBest[way] = std::min(s.trialBest[way], seconds / count);
-            const double grid = s.trialBest[0], panels = s.trialBest[1];
-            const bool clear = grid > 2.0 * panels || panels > 2.0 * grid;
-            if (++s.trialBlocks >= 2 && (clear || s.trialBlocks == kTrialBlocks)) {
-                s.secondFaster = panels < grid;
-                s.trialBlocks = kTrialBlocks;
-            }
-            return;
-        }
-        classifyBlockAs(s.secondFaster, patterns, count, wantNearest, s, cover, nearest, tests);
+    if (!coverTrial_) {
+        classifyBlockAs(secondOnly_, patterns, count, wantNearest, s, cover, nearest, tests);
         return;
     }
-    classifyBlockAs(secondOnly_, patterns, count, wantNearest, s, cover, nearest, tests);
+    // Which finds covers faster depends on how far the cells' lists go, or how many spheres
+    // reach a pattern: the first blocks on each thread try both ways (see SearchTrial).
+    const bool timed = s.coverTrial.deciding();
+    if (timed) s.coverTrial.start();
+    classifyBlockAs(s.coverTrial.second(), patterns, count, wantNearest, s, cover, nearest, tests);
+    if (timed) s.coverTrial.stop(count);
 }
 
 void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* patterns, int count,
@@ -573,6 +535,22 @@ void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* pattern
         cover[k] = classify(patterns[k], wantNearest, s, nearest[k], tests);
 }
 
+// Per pattern of a block: its squared norm, its slack and, for single-precision panels, its
+// coordinates rounded as the panels read them.
+void RecallNodeSet::prepareBlock(const double* const* patterns, int count, RecallScratch& s) const {
+    EuclideanBlockState& b = *s.block.get();
+    const bool single = panels_.precision() == EuclideanPanels::Precision::Single;
+    for (int k = 0; k < count; ++k) {
+        b.norm[k] = panels_.squaredNorm(patterns[k]);
+        b.slack[k] = panels_.kappa() * b.norm[k] + panels_.tinyError();
+        b.rounded[k] = nullptr;
+        if (!single) continue;
+        float* row = s.single.get() + static_cast<std::size_t>(k) * n_;
+        panels_.roundToSingle(patterns[k], row);
+        b.rounded[k] = row;
+    }
+}
+
 // The block scan: for each group of patterns and panel of nodes, in node order, the figures D
 // decide most nodes at once; exact distances settle the rest. A pattern leaves the scan at
 // its first cover. For the 1-NN rule each pattern keeps the least upper bound so far and the
@@ -580,138 +558,141 @@ void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* pattern
 void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                                       RecallScratch& s, int* cover, int* nearest,
                                       std::uint64_t& tests, bool uncoveredOnly) const {
-    constexpr int kPanel = EuclideanPanels::kPanel;
     constexpr int kGroup = EuclideanPanels::kGroup;
-    constexpr int kCandidates = EuclideanBlockState::kCandidates;
     EuclideanBlockState& b = *s.block.get();
-    const int M = count_;
-    const std::size_t n = static_cast<std::size_t>(n_);
-    float* single =
-        panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
+    prepareBlock(patterns, count, s);
     for (int k = 0; k < count; ++k) {
         cover[k] = -1;
         nearest[k] = -1;
-        b.norm[k] = panels_.squaredNorm(patterns[k]);
-        b.slack[k] = panels_.kappa() * b.norm[k] + panels_.tinyError();
-        if (single != nullptr) panels_.roundToSingle(patterns[k], single + k * n);
         b.leastHigh[k] = std::numeric_limits<double>::infinity();
         b.candidateCount[k] = 0;
     }
-    auto nearestLimit = [&](int k) {
-        return EuclideanPanels::nearestLimit(nearestFactor_, b.leastHigh[k], b.slack[k]);
-    };
-    auto keepCandidate = [&](int k, int j, double low) {
-        std::int32_t& kept = b.candidateCount[k];
-        if (kept == kCandidates) {
-            // Full: drop those that a later, nearer node has ruled out.
-            const double limit = nearestLimit(k);
-            int write = 0;
-            for (int e = 0; e < kCandidates; ++e) {
-                if (b.candidateLow[k][e] <= limit) {
-                    b.candidates[k][write] = b.candidates[k][e];
-                    b.candidateLow[k][write++] = b.candidateLow[k][e];
-                }
-            }
-            kept = write;
-        }
-        if (kept >= kCandidates) {
-            kept = kCandidates + 1;  // overflowed: the exact 1-NN scan decides
-            return;
-        }
-        if (kept > kCandidates) return;
-        b.candidates[k][kept] = j;
-        b.candidateLow[k][kept++] = low;
-    };
-
     const int panels = panels_.panels();
-    const std::size_t chunk = panelChunk(n);
-    for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
-        const int q1 =
-            q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+    const int chunk = panelChunk(n_, EuclideanPanels::kWidest);
+    for (int q0 = 0; q0 < panels; q0 += chunk) {
+        const int q1 = q0 + chunk < panels ? q0 + chunk : panels;
         int active = 0;
         for (int k = 0; k < count; ++k) {
             if (cover[k] < 0) b.active[active++] = k;
         }
         if (active == 0) break;
         for (int g = 0; g < active; g += kGroup) {
-            const int rows = active - g < kGroup ? active - g : kGroup;
-            const double* x[kGroup];
-            const float* xSingle[kGroup];
-            double norms[kGroup], slack[kGroup], least[kGroup];
-            for (int r = 0; r < rows; ++r) {
-                const int k = b.active[g + r];
-                x[r] = patterns[k];
-                xSingle[r] = single != nullptr ? single + k * n : nullptr;
-                norms[r] = b.norm[k];
-                slack[r] = b.slack[k];
-                least[r] = b.leastHigh[k];
-            }
-            unsigned covering[kGroup], near[kGroup];
-            for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
-                const int width =
-                    q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
-                const int first = q * kPanel;
-                const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
-                EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
-                selection.single = xSingle;
-                if (wantNearest) {
-                    selection.nodeSlack = nodeSlack_.data + first;
-                    selection.nearestFactor = nearestFactor_;
-                    selection.least = least;
-                    selection.nearMasks = near;
-                }
-                panels_.select(x, norms, rows, q, width, selection, covering, b.distances);
-                for (int r = 0; r < rows; ++r) {
-                    const int k = b.active[g + r];
-                    if (cover[k] >= 0) continue;
-                    for (unsigned mayCover = covering[r]; mayCover != 0; mayCover &= mayCover - 1) {
-                        const int j = first + lowestLane(mayCover);
-                        const double d = exactDistance(kit_, centres_.data + j * n, x[r]);
-                        if (!(d - kCoverageTolerance > radii_.data[j])) {
-                            cover[k] = j;
-                            break;
-                        }
-                    }
-                    if (cover[k] >= 0 || !wantNearest) continue;
-                    b.leastHigh[k] = least[r];
-                    for (unsigned candidates = near[r]; candidates != 0;
-                         candidates &= candidates - 1) {
-                        const int l = lowestLane(candidates);
-                        keepCandidate(k, first + l,
-                                      b.distances[r * EuclideanPanels::kLanes + l] -
-                                          nodeSlack_.data[first + l]);
-                    }
-                }
-            }
+            scanGroup(patterns, g, active - g < kGroup ? active - g : kGroup, q0, q1, wantNearest,
+                      uncoveredOnly, b, cover);
         }
     }
-
     if (!uncoveredOnly) s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
     for (int k = 0; k < count; ++k) {
         if (cover[k] >= 0) {
             tests += static_cast<std::uint64_t>(cover[k]) + 1;
             continue;
         }
-        if (!uncoveredOnly) tests += static_cast<std::uint64_t>(M);
-        if (!wantNearest || M == 0) continue;
+        if (!uncoveredOnly) tests += static_cast<std::uint64_t>(count_);
+        if (!wantNearest || count_ == 0) continue;
         s.ranNearest |= RecallPaths::bit(SearchStructure::Panels);
-        if (b.candidateCount[k] > kCandidates) {
-            nearest[k] = nearestNode(patterns[k], s, false);
-            continue;
+        nearest[k] = b.candidateCount[k] > EuclideanBlockState::kCandidates
+                         ? nearestNode(patterns[k], s, false)
+                         : nearestCandidate(b, k, patterns[k]);
+    }
+}
+
+// One group of the block's active patterns, b.active[g, g + rows), against panels [q0, q1).
+void RecallNodeSet::scanGroup(const double* const* patterns, int g, int rows, int q0, int q1,
+                              bool wantNearest, bool uncoveredOnly, EuclideanBlockState& b,
+                              int* cover) const {
+    constexpr int kGroup = EuclideanPanels::kGroup;
+    const double* x[kGroup];
+    const float* xSingle[kGroup];
+    double norms[kGroup], slack[kGroup], least[kGroup];
+    for (int r = 0; r < rows; ++r) {
+        const int k = b.active[g + r];
+        x[r] = patterns[k];
+        xSingle[r] = b.rounded[k];
+        norms[r] = b.norm[k];
+        slack[r] = b.slack[k];
+        least[r] = b.leastHigh[k];
+    }
+    unsigned covering[kGroup], near[kGroup];
+    for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
+        const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
+        const int first = q * EuclideanPanels::kPanel;
+        const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
+        EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
+        selection.single = xSingle;
+        if (wantNearest) {
+            selection.nodeSlack = nodeSlack_.data + first;
+            selection.nearestFactor = nearestFactor_;
+            selection.least = least;
+            selection.nearMasks = near;
         }
-        // Candidates are in node order: the first of least exact distance is the literal one.
-        const double limit = nearestLimit(k);
-        double leastDistance = 0.0;
-        for (int e = 0; e < b.candidateCount[k]; ++e) {
-            if (!(b.candidateLow[k][e] <= limit)) continue;
-            const int j = b.candidates[k][e];
-            const double d = exactDistance(kit_, centres_.data + j * n, patterns[k]);
-            if (nearest[k] < 0 || d < leastDistance) {
-                nearest[k] = j;
-                leastDistance = d;
+        panels_.select(x, norms, rows, q, width, selection, covering, b.distances);
+        for (int r = 0; r < rows; ++r) {
+            const int k = b.active[g + r];
+            if (cover[k] >= 0) continue;
+            cover[k] = firstCoverAmong(covering[r], first, x[r]);
+            if (cover[k] >= 0 || !wantNearest) continue;
+            b.leastHigh[k] = least[r];
+            for (unsigned lanes = near[r]; lanes != 0; lanes &= lanes - 1) {
+                const int l = lowestLane(lanes);
+                keepCandidate(
+                    b, k, first + l,
+                    b.distances[r * EuclideanPanels::kLanes + l] - nodeSlack_.data[first + l]);
             }
         }
     }
+}
+
+// The first node of the lanes `mayCover` (node first + lane) that covers x, or -1.
+int RecallNodeSet::firstCoverAmong(unsigned mayCover, int first, const double* x) const {
+    for (; mayCover != 0; mayCover &= mayCover - 1) {
+        const int j = first + lowestLane(mayCover);
+        if (!(distanceTo(j, x) - kCoverageTolerance > radii_.data[j])) return j;
+    }
+    return -1;
+}
+
+// Keeps node j, whose figure less its slack is `low`, among pattern k's 1-NN candidates. When
+// they are full, those that a later, nearer node has ruled out go; when still full, the
+// candidates have overflowed and the exact 1-NN scan decides.
+void RecallNodeSet::keepCandidate(EuclideanBlockState& b, int k, int j, double low) const {
+    constexpr int kCandidates = EuclideanBlockState::kCandidates;
+    std::int32_t& kept = b.candidateCount[k];
+    if (kept == kCandidates) {
+        const double limit =
+            EuclideanPanels::nearestLimit(nearestFactor_, b.leastHigh[k], b.slack[k]);
+        int write = 0;
+        for (int e = 0; e < kCandidates; ++e) {
+            if (b.candidateLow[k][e] <= limit) {
+                b.candidates[k][write] = b.candidates[k][e];
+                b.candidateLow[k][write++] = b.candidateLow[k][e];
+            }
+        }
+        kept = write;
+    }
+    if (kept >= kCandidates) {
+        kept = kCandidates + 1;
+        return;
+    }
+    b.candidates[k][kept] = j;
+    b.candidateLow[k][kept++] = low;
+}
+
+// Pattern k's nearest node among its candidates: they are in node order, so the first of least
+// exact distance is the literal one.
+int RecallNodeSet::nearestCandidate(const EuclideanBlockState& b, int k, const double* x) const {
+    const double limit = EuclideanPanels::nearestLimit(nearestFactor_, b.leastHigh[k], b.slack[k]);
+    int best = -1;
+    double leastDistance = 0.0;
+    for (int e = 0; e < b.candidateCount[k]; ++e) {
+        if (!(b.candidateLow[k][e] <= limit)) continue;
+        const int j = b.candidates[k][e];
+        const double d = distanceTo(j, x);
+        if (best < 0 || d < leastDistance) {
+            best = j;
+            leastDistance = d;
+        }
+    }
+    return best;
 }
 
 double RecallNodeSet::distanceTo(int j, const double* x) const {
@@ -738,30 +719,14 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
         const double* x = patterns[k];
         auto note = [&](int j) {
             noteCover(labels_.data[j], covering[k], firstLabel[k], differ[k]);
+            return false;  // every cover counts
         };
         if (census_ == SearchStructure::Tree) {
             tree_.coverCensus(x, labels_.data, covering[k], differ[k]);
         } else if (census_ == SearchStructure::Tiles) {
-            const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
-            double d[NodeTiles::kLanes];
-            for (int j = 0; j < M;) {
-                const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
-                const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
-                for (int q = first > j ? first : j; q < end; ++q) {
-                    if (!(d[q - first] - kCoverageTolerance > radii_.data[q])) note(q);
-                }
-                j = end;
-            }
+            tileCovers(x, s, note);
         } else if (census_ == SearchStructure::Grid) {
-            // A node is either listed in cells or wide, never both.
-            std::int32_t length = 0;
-            const std::int32_t* listed = cells_.nodesAt(x, length);
-            for (std::int32_t e = 0; e < length; ++e) {
-                if (covers(listed[e], x)) note(listed[e]);
-            }
-            for (std::size_t e = 0; e < always_.size; ++e) {
-                if (covers(always_.data[e], x)) note(always_.data[e]);
-            }
+            gridCandidates(x, 0, [&](int j) { return covers(j, x) && note(j); });
         } else {
             for (int j = 0; j < M; ++j) {
                 if (covers(j, x)) note(j);
@@ -775,40 +740,25 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
 void RecallNodeSet::coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& s,
                                          int* covering, std::int32_t* firstLabel,
                                          bool* differ) const {
-    constexpr int kPanel = EuclideanPanels::kPanel;
     constexpr int kGroup = EuclideanPanels::kGroup;
-    const std::size_t n = static_cast<std::size_t>(n_);
-    double norms[EuclideanBlockState::kPatterns], slack[EuclideanBlockState::kPatterns];
-    // Single-precision panels read each pattern rounded to float, with their own allowance.
-    float* single =
-        panels_.precision() == EuclideanPanels::Precision::Single ? s.single.get() : nullptr;
-    const float* xSingle[EuclideanBlockState::kPatterns];
-    for (int k = 0; k < count; ++k) {
-        norms[k] = panels_.squaredNorm(patterns[k]);
-        slack[k] = panels_.kappa() * norms[k] + panels_.tinyError();
-        xSingle[k] = nullptr;
-        if (single != nullptr) {
-            panels_.roundToSingle(patterns[k], single + k * n);
-            xSingle[k] = single + k * n;
-        }
-    }
+    prepareBlock(patterns, count, s);
+    EuclideanBlockState& b = *s.block.get();
     const int panels = panels_.panels();
-    const std::size_t chunk = panelChunk(n);
-    for (int q0 = 0; q0 < panels; q0 += static_cast<int>(chunk)) {
-        const int q1 =
-            q0 + static_cast<int>(chunk) < panels ? q0 + static_cast<int>(chunk) : panels;
+    const int chunk = panelChunk(n_, EuclideanPanels::kWidest);
+    for (int q0 = 0; q0 < panels; q0 += chunk) {
+        const int q1 = q0 + chunk < panels ? q0 + chunk : panels;
         for (int g = 0; g < count; g += kGroup) {
             const int rows = count - g < kGroup ? count - g : kGroup;
             unsigned mayCover[kGroup];
             for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
                 const int width =
                     q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
-                const int first = q * kPanel;
+                const int first = q * EuclideanPanels::kPanel;
                 const double* bounds = coverBound_.data + first;
-                EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack + g};
-                selection.single = xSingle + g;
-                panels_.select(patterns + g, norms + g, rows, q, width, selection, mayCover,
-                               s.block.get()->distances);
+                EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, b.slack + g};
+                selection.single = b.rounded + g;
+                panels_.select(patterns + g, b.norm + g, rows, q, width, selection, mayCover,
+                               b.distances);
                 for (int r = 0; r < rows; ++r) {
                     const int k = g + r;
                     for (unsigned lanes = mayCover[r]; lanes != 0; lanes &= lanes - 1) {

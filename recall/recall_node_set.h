@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 
 #include "distance_bounds.h"
 #include "euclidean_panels.h"
@@ -18,6 +17,7 @@
 #include "node_tree.h"
 #include "recall_io.h"
 #include "row_view.h"
+#include "search_trial.h"
 
 namespace sphnet {
 
@@ -26,8 +26,9 @@ struct EuclideanBlockState {
     static constexpr int kPatterns = 128;   // patterns per block
     static constexpr int kCandidates = 16;  // 1-NN candidates kept per pattern
     double norm[kPatterns];
-    double slack[kPatterns];      // kappa |x|^2 plus the underflow allowance
-    double leastHigh[kPatterns];  // least D + kappa |c|^2 so far
+    double slack[kPatterns];          // kappa |x|^2 plus the underflow allowance
+    double leastHigh[kPatterns];      // least D + kappa |c|^2 so far
+    const float* rounded[kPatterns];  // single-precision panels: the pattern as they read it
     std::int32_t active[kPatterns];
     std::int32_t candidateCount[kPatterns];  // kCandidates + 1 once they overflowed
     std::int32_t candidates[kPatterns][kCandidates];
@@ -44,12 +45,9 @@ struct RecallScratch {
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
     RowWindow patterns;       // the block's patterns as rows, taken from the caller's view
     // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
-    // scan, or the tree), each thread times a few blocks each way and goes on with the faster:
-    // per way (the panels or the tree second) the least seconds per pattern of a block.
-    double trialBest[2] = {std::numeric_limits<double>::infinity(),
-                           std::numeric_limits<double>::infinity()};
-    int trialBlocks = 0;
-    bool secondFaster = false;
+    // scan, or the tree), each thread times a few blocks each way, the second way first, and
+    // goes on with the faster.
+    SearchTrial coverTrial{6, true};
     bool treeCovers = false;  // the tree finds this block's covers
     // The structures that answered on this thread, per question (RecallPaths' bits).
     unsigned ranCover = 0;
@@ -100,10 +98,12 @@ class RecallNodeSet {
     // The engine's own choice of structures, built: the tree, the tiles or the grid, and the
     // panels, where the data's shape says they pay.
     bool buildIndex(const RecallInput& in);
+    void chooseOwnWays();
     bool buildTree();
     bool buildTiles();
     // forced: whether or not the grid pays. The grid stays off where it cannot answer.
     bool buildGrid(bool forced);
+    bool gridCap(double& cap) const;
     // Makes `way` ready to answer, building it where it is not yet built; where it cannot
     // answer exactly for this input, `way` becomes Plain. False when memory runs out.
     bool prepare(const RecallInput& in, SearchStructure& way);
@@ -119,6 +119,22 @@ class RecallNodeSet {
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                            RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests,
                            bool uncoveredOnly) const;
+    // The ways classify() and coverCensus() find covers: the first nodes plainly; by the
+    // tiles or the grid, visit(j) for each candidate in node order until it returns true; the
+    // plain scan that keeps the bounds for the 1-NN rule.
+    int firstPlainCover(const double* x, int to) const;
+    template <typename Visit>
+    void tileCovers(const double* x, RecallScratch& scratch, Visit visit) const;
+    template <typename Visit>
+    void gridCandidates(const double* x, int from, Visit visit) const;
+    int coverKeepingBounds(const double* x, RecallScratch& scratch) const;
+    // The steps of classifyEuclidean.
+    void prepareBlock(const double* const* patterns, int count, RecallScratch& scratch) const;
+    void scanGroup(const double* const* patterns, int g, int rows, int q0, int q1, bool wantNearest,
+                   bool uncoveredOnly, EuclideanBlockState& b, int* cover) const;
+    int firstCoverAmong(unsigned mayCover, int first, const double* x) const;
+    void keepCandidate(EuclideanBlockState& b, int k, int j, double low) const;
+    int nearestCandidate(const EuclideanBlockState& b, int k, const double* x) const;
 
     DistanceKit kit_;
     InstructionSet instructions_ = InstructionSet::Auto;
@@ -137,7 +153,7 @@ class RecallNodeSet {
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
     bool gridActive_ = false;
-    CellLists cells_;
+    NodeGrid cells_;
     HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
     bool tiled_ = false;               // p = 1 and +Inf
     NodeTiles tiles_;

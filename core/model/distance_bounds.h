@@ -141,85 +141,67 @@ SPHNET_ALWAYS_INLINE double boxLowerBound(const DistanceKit& k, const double* lo
     return generalLowerBoundOfTerms(k, l1, squares, linf);
 }
 
-// General p: lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified
-// (tiny or huge terms); the caller then computes the exact distance.
-template <int KindHint = -1>
-SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x,
-                                         double& lo, double& hi) {
-    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
-    const std::int32_t n = k.n;
-    if (kind == NormKind::Maximum) {
-        // The largest term does not depend on the order of comparison (no NaN arises from
-        // finite coordinates): this is the exact distance.
-        double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
-        std::int32_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            const double t0 = std::fabs(c[i] - x[i]), t1 = std::fabs(c[i + 1] - x[i + 1]);
-            const double t2 = std::fabs(c[i + 2] - x[i + 2]), t3 = std::fabs(c[i + 3] - x[i + 3]);
-            m0 = t0 > m0 ? t0 : m0;
-            m1 = t1 > m1 ? t1 : m1;
-            m2 = t2 > m2 ? t2 : m2;
-            m3 = t3 > m3 ? t3 : m3;
-        }
-        for (; i < n; ++i) {
-            const double t = std::fabs(c[i] - x[i]);
-            m0 = t > m0 ? t : m0;
-        }
-        const double a = m0 > m1 ? m0 : m1, b = m2 > m3 ? m2 : m3;
-        lo = hi = a > b ? a : b;
+// The largest term, in four running maxima: it does not depend on the order of comparison (no
+// NaN arises from finite coordinates), so this is the exact distance for p = +Inf.
+SPHNET_ALWAYS_INLINE double largestTerm(const double* c, const double* x, std::int32_t n) {
+    double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
+    std::int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const double t0 = std::fabs(c[i] - x[i]), t1 = std::fabs(c[i + 1] - x[i + 1]);
+        const double t2 = std::fabs(c[i + 2] - x[i + 2]), t3 = std::fabs(c[i + 3] - x[i + 3]);
+        m0 = t0 > m0 ? t0 : m0;
+        m1 = t1 > m1 ? t1 : m1;
+        m2 = t2 > m2 ? t2 : m2;
+        m3 = t3 > m3 ? t3 : m3;
+    }
+    for (; i < n; ++i) {
+        const double t = std::fabs(c[i] - x[i]);
+        m0 = t > m0 ? t : m0;
+    }
+    const double a = m0 > m1 ? m0 : m1, b = m2 > m3 ? m2 : m3;
+    return a > b ? a : b;
+}
+
+// Sum of |c_i - x_i| (squared: of their squares) in four running sums: a bound does not depend
+// on the order of its additions.
+template <bool Squared>
+SPHNET_ALWAYS_INLINE double termSum(const double* c, const double* x, std::int32_t n) {
+    auto term = [](double t) { return Squared ? t * t : std::fabs(t); };
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += term(c[i] - x[i]);
+        s1 += term(c[i + 1] - x[i + 1]);
+        s2 += term(c[i + 2] - x[i + 2]);
+        s3 += term(c[i + 3] - x[i + 3]);
+    }
+    for (; i < n; ++i) s0 += term(c[i] - x[i]);
+    return (s0 + s1) + (s2 + s3);
+}
+
+// p = 2: bounds from the sum of squares, or exact 0 for equal points.
+SPHNET_ALWAYS_INLINE bool euclideanBounds(const DistanceKit& k, const double* c, const double* x,
+                                          double& lo, double& hi) {
+    const double s = termSum<true>(c, x, k.n);
+    if (s >= k.sumSmall && s <= k.sumBig) {
+        const double l2 = std::sqrt(s);
+        lo = l2 * k.relLow;
+        hi = l2 * k.relHigh;
         return true;
     }
-    if (kind == NormKind::CityBlock) {
-        // The exact sum runs in index order; any other order is within (n - 1) ulps of it.
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-        std::int32_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            s0 += std::fabs(c[i] - x[i]);
-            s1 += std::fabs(c[i + 1] - x[i + 1]);
-            s2 += std::fabs(c[i + 2] - x[i + 2]);
-            s3 += std::fabs(c[i + 3] - x[i + 3]);
-        }
-        for (; i < n; ++i) s0 += std::fabs(c[i] - x[i]);
-        const double s = (s0 + s1) + (s2 + s3);
-        if (!(s <= k.sumBig)) return false;
-        lo = s * k.relLow;
-        hi = s * k.relHigh;
-        return true;
+    if (s != 0.0) return false;
+    for (std::int32_t i = 0; i < k.n; ++i) {
+        if (c[i] != x[i]) return false;
     }
-    if (k.pIsTwo) {
-        // Four running sums: the order of a bound's additions does not matter.
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-        std::int32_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            const double t0 = c[i] - x[i], t1 = c[i + 1] - x[i + 1];
-            const double t2 = c[i + 2] - x[i + 2], t3 = c[i + 3] - x[i + 3];
-            s0 += t0 * t0;
-            s1 += t1 * t1;
-            s2 += t2 * t2;
-            s3 += t3 * t3;
-        }
-        for (; i < n; ++i) {
-            const double t = c[i] - x[i];
-            s0 += t * t;
-        }
-        const double s = (s0 + s1) + (s2 + s3);
-        if (s >= k.sumSmall && s <= k.sumBig) {
-            const double l2 = std::sqrt(s);
-            lo = l2 * k.relLow;
-            hi = l2 * k.relHigh;
-            return true;
-        }
-        if (s == 0.0) {
-            for (i = 0; i < n; ++i) {
-                if (c[i] != x[i]) return false;
-            }
-            lo = hi = 0.0;  // pow(0, p) and pow(0, 1/p) are exactly 0
-            return true;
-        }
-        return false;
-    }
+    lo = hi = 0.0;  // pow(0, p) and pow(0, 1/p) are exactly 0
+    return true;
+}
+
+// Other p: bounds through the L1, L2 and Linf norms of the differences.
+SPHNET_ALWAYS_INLINE bool powerBounds(const DistanceKit& k, const double* c, const double* x,
+                                      double& lo, double& hi) {
     double l1 = 0.0, linf = 0.0, s = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) {
+    for (std::int32_t i = 0; i < k.n; ++i) {
         const double t = std::fabs(c[i] - x[i]);
         l1 += t;
         s += t * t;
@@ -231,11 +213,30 @@ SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, 
         hi = generalUpperBound(k, l1, l2);
         return true;
     }
-    if (linf == 0.0) {
-        lo = hi = 0.0;
+    if (linf != 0.0) return false;
+    lo = hi = 0.0;
+    return true;
+}
+
+// lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified (tiny or huge
+// terms); the caller then computes the exact distance.
+template <int KindHint = -1>
+SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x,
+                                         double& lo, double& hi) {
+    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
+    if (kind == NormKind::Maximum) {
+        lo = hi = largestTerm(c, x, k.n);
         return true;
     }
-    return false;
+    if (kind == NormKind::CityBlock) {
+        // The exact sum runs in index order; any other order is within (n - 1) ulps of it.
+        const double s = termSum<false>(c, x, k.n);
+        if (!(s <= k.sumBig)) return false;
+        lo = s * k.relLow;
+        hi = s * k.relHigh;
+        return true;
+    }
+    return k.pIsTwo ? euclideanBounds(k, c, x, lo, hi) : powerBounds(k, c, x, lo, hi);
 }
 
 }  // namespace sphnet

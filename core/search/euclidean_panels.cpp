@@ -178,6 +178,37 @@ __attribute__((target("avx512f"), always_inline)) inline void decideAvx512(
     }
 }
 
+// Pattern r's 1-NN bookkeeping after Width panels: s.least[r] takes the least D + nodeSlack of
+// its lanes (`least`), and s.nearMasks[r] the lanes that may be the nearest.
+template <int Width>
+__attribute__((target("avx512f"), always_inline)) inline void nearAvx512(
+    const EuclideanPanels::Selection& s, int r, __m512d least, const double* out) {
+    // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, least, 0),
+                                       _mm512_mask_extractf64x4_pd(zero, 0xF, least, 1));
+    const __m128d two = _mm_min_pd(_mm256_castpd256_pd128(four), _mm256_extractf128_pd(four, 1));
+    const double a = _mm_cvtsd_f64(two), b = _mm_cvtsd_f64(_mm_unpackhi_pd(two, two));
+    const double panelLeast = a < b ? a : b;
+    const double rowLeast = panelLeast < s.least[r] ? panelLeast : s.least[r];
+    s.least[r] = rowLeast;
+    const __m512d limit =
+        _mm512_set1_pd(EuclideanPanels::nearestLimit(s.nearestFactor, rowLeast, s.slack[r]));
+    unsigned near = 0;
+#pragma GCC unroll 2
+    for (int w = 0; w < Width; ++w) {
+        const int at = w * kPanel;
+        const __m512d d0 = _mm512_loadu_pd(out + r * kLanes + at),
+                      d1 = _mm512_loadu_pd(out + r * kLanes + at + 8);
+        const unsigned n0 = _mm512_cmp_pd_mask(_mm512_sub_pd(d0, _mm512_loadu_pd(s.nodeSlack + at)),
+                                               limit, _CMP_LE_OQ);
+        const unsigned n1 = _mm512_cmp_pd_mask(
+            _mm512_sub_pd(d1, _mm512_loadu_pd(s.nodeSlack + at + 8)), limit, _CMP_LE_OQ);
+        near |= (n0 | (n1 << 8)) << at;
+    }
+    s.nearMasks[r] = near;
+}
+
 // The products of Rows patterns with Width panels, with the selection made in the registers.
 template <class T, int Rows, int Width>
 __attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, const double* xNorms,
@@ -216,32 +247,7 @@ __attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, cons
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
         masks[r] = cover[r];
-        if (s.nodeSlack == nullptr) continue;
-        // The masked forms: GCC 12 warns of the undefined source the unmasked ones use.
-        const __m256d zero = _mm256_setzero_pd();
-        const __m256d four = _mm256_min_pd(_mm512_mask_extractf64x4_pd(zero, 0xF, least[r], 0),
-                                           _mm512_mask_extractf64x4_pd(zero, 0xF, least[r], 1));
-        const __m128d two =
-            _mm_min_pd(_mm256_castpd256_pd128(four), _mm256_extractf128_pd(four, 1));
-        const double a = _mm_cvtsd_f64(two), b = _mm_cvtsd_f64(_mm_unpackhi_pd(two, two));
-        const double panelLeast = a < b ? a : b;
-        const double rowLeast = panelLeast < s.least[r] ? panelLeast : s.least[r];
-        s.least[r] = rowLeast;
-        const __m512d limit =
-            _mm512_set1_pd(EuclideanPanels::nearestLimit(s.nearestFactor, rowLeast, s.slack[r]));
-        unsigned near = 0;
-#pragma GCC unroll 2
-        for (int w = 0; w < Width; ++w) {
-            const int at = w * kPanel;
-            const __m512d d0 = _mm512_loadu_pd(out + r * kLanes + at),
-                          d1 = _mm512_loadu_pd(out + r * kLanes + at + 8);
-            const unsigned n0 = _mm512_cmp_pd_mask(
-                _mm512_sub_pd(d0, _mm512_loadu_pd(s.nodeSlack + at)), limit, _CMP_LE_OQ);
-            const unsigned n1 = _mm512_cmp_pd_mask(
-                _mm512_sub_pd(d1, _mm512_loadu_pd(s.nodeSlack + at + 8)), limit, _CMP_LE_OQ);
-            near |= (n0 | (n1 << 8)) << at;
-        }
-        s.nearMasks[r] = near;
+        if (s.nodeSlack != nullptr) nearAvx512<Width>(s, r, least[r], out);
     }
 }
 
@@ -419,14 +425,17 @@ bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const do
     }
     selectDouble_ = selectAfter<double, dotsPortable<double>>;
     selectSingle_ = selectAfter<float, dotsPortable<float>>;
+    instructions_ = InstructionSet::Portable;
 #if SPHNET_PANELS_X86
     if (vectors == Vectors::Avx512) {
         selectDouble_ = selectAvx512<double>;
         selectSingle_ = selectAvx512<float>;
+        instructions_ = InstructionSet::Avx512;
     }
     if (vectors == Vectors::Avx2) {
         selectDouble_ = selectAfter<double, dotsAvx2<double>>;
         selectSingle_ = selectAfter<float, dotsAvx2<float>>;
+        instructions_ = InstructionSet::Avx2;
     }
 #endif
     return true;

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "node_grid.h"
+#include "host_buffer.h"
 #include "row_view.h"
 #include "search_plan.h"
 
@@ -74,6 +74,8 @@ class EuclideanPanels {
     bool init(int n, Vectors vectors = Vectors::Best, Precision precision = Precision::Double,
               const double* origin = nullptr);
     Precision precision() const { return precision_; }
+    // The instruction set the kernel runs on, as the plan names it.
+    InstructionSet instructions() const { return instructions_; }
     // Appends a node's centre (n values, each of magnitude at most kLargest). False when
     // memory runs out.
     bool append(const double* centre);
@@ -140,6 +142,7 @@ class EuclideanPanels {
     SelectOf<double> selectDouble_ = nullptr;
     SelectOf<float> selectSingle_ = nullptr;
     Precision precision_ = Precision::Double;
+    InstructionSet instructions_ = InstructionSet::Portable;
     int n_ = 0;
     int count_ = 0;
     double kappa_ = 0.0;

@@ -19,17 +19,7 @@ constexpr double kParallelTerms = 1 << 22;
 
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
-    using Vectors = EuclideanPanels::Vectors;
-    Vectors vectors = EuclideanPanels::vectorsFor(instructions);
-    if (vectors == Vectors::Best) {
-        vectors = EuclideanPanels::available(Vectors::Avx512) ? Vectors::Avx512
-                  : EuclideanPanels::available(Vectors::Avx2) ? Vectors::Avx2
-                                                              : Vectors::Portable;
-    }
-    instructions_ = vectors == Vectors::Avx512 ? InstructionSet::Avx512
-                    : vectors == Vectors::Avx2 ? InstructionSet::Avx2
-                                               : InstructionSet::Portable;
-    panels_.init(n, vectors);
+    panels_.init(n, EuclideanPanels::vectorsFor(instructions));
     lowScale_ = lowScale;
     relLow_ = relLow;
     lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);
@@ -70,14 +60,10 @@ void NodeCandidates::update(int j, double ownReach, double otherReach) {
 void NodeCandidates::collectRange(const double* const* patterns, const double* labels,
                                   int patternCount, int firstPanel, int endPanel,
                                   Lists& out) const {
-    const std::size_t panelBytes =
-        static_cast<std::size_t>(kPanel) * sizeof(double) * static_cast<std::size_t>(dimension());
-    std::size_t chunk = kChunkBytes / (panelBytes + 1);
-    if (chunk < 1) chunk = 1;
+    const int chunk = panelChunk(dimension(), 1);
     for (int k = 0; k < patternCount; ++k) out.lengths.data[k] = 0;
-    for (int q0 = firstPanel; q0 < endPanel; q0 += static_cast<int>(chunk)) {
-        const int q1 =
-            q0 + static_cast<int>(chunk) < endPanel ? q0 + static_cast<int>(chunk) : endPanel;
+    for (int q0 = firstPanel; q0 < endPanel; q0 += chunk) {
+        const int q1 = q0 + chunk < endPanel ? q0 + chunk : endPanel;
         for (int g = 0; g < patternCount; g += kGroup) {
             const int rows = patternCount - g < kGroup ? patternCount - g : kGroup;
             double slack[kGroup];

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "euclidean_panels.h"
-#include "node_grid.h"
+#include "host_buffer.h"
 #include "search_plan.h"
 
 namespace sphnet {
@@ -24,7 +24,7 @@ class NodeCandidates {
     void init(int n, double lowScale, double relLow,
               InstructionSet instructions = InstructionSet::Auto);
     // The kernels in use, as the plan names them.
-    InstructionSet instructions() const { return instructions_; }
+    InstructionSet instructions() const { return panels_.instructions(); }
     // Appends a node with its label and its reaches for patterns of its own label and of
     // others. False when memory runs out.
     bool append(const double* centre, double label, double ownReach, double otherReach);
@@ -64,7 +64,6 @@ class NodeCandidates {
     float lowerDistance(double D, double slack) const;
 
     EuclideanPanels panels_;
-    InstructionSet instructions_ = InstructionSet::Auto;
     double lowScale_ = 1.0;
     double relLow_ = 1.0;
     double lowFactor_ = 1.0;  // relLow * lowScale, rounded down

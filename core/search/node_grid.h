@@ -1,7 +1,7 @@
-// Uniform grids over up to three coordinates of the node centres, hashed by cell, that list per
+// A uniform grid over up to four coordinates of the node centres, hashed by cell, that lists per
 // cell the nodes a pattern in that cell may meet, in node order, so a scan can skip the others
-// and still visit its candidates in order. Every array comes from the host allocator and is
-// freed with its owner.
+// and still visit its candidates in order. Recall lists a fixed node set once; training lists
+// nodes as they are made. Every array comes from the host allocator and is freed with its owner.
 #pragma once
 
 #include <cstddef>
@@ -22,69 +22,7 @@ inline std::size_t bitWords(int count) {
     return (static_cast<std::size_t>(count) + 63) / 64;
 }
 
-// Open addressing over a power-of-two table of grid cells, kMaxAxes keys to a cell, each with a
-// Value (plain data, zero for a new cell). At most half the slots are occupied.
-template <int kMaxAxes, typename Value>
-class CellHash {
-  public:
-    // The slot that holds `cell`, or the free slot where it belongs. The table must not be empty.
-    std::size_t slotOf(const std::int64_t* cell, int axisCount) const;
-    bool isFree(std::size_t slot) const { return keys_.data[slot * kMaxAxes] == kFree; }
-    // The slot of `cell`, claimed (key stored, value zero) when new; the table grows as needed.
-    // False when memory runs out.
-    bool claim(const std::int64_t* cell, int axisCount, std::size_t& slot);
-    // Makes a table of 64 slots when there is none; false when memory runs out.
-    bool ensureTable(int axisCount) { return slots() != 0 || grow(axisCount); }
-    std::size_t slots() const { return values_.size; }
-    std::size_t occupied() const { return occupied_; }
-    Value* values() const { return values_.data; }
-    void release();
-
-  private:
-    static constexpr std::int64_t kFree = INT64_MIN;
-    bool grow(int axisCount);
-
-    HostVector<std::int64_t> keys_;  // per slot kMaxAxes keys; the first kFree: a free slot
-    HostVector<Value> values_;
-    std::size_t occupied_ = 0;
-};
-
-// For a fixed node set: per grid cell, the nodes whose sphere may reach into the cell, in
-// node order. A pattern then looks up its own cell only.
-class CellLists {
-  public:
-    static constexpr int kMaxAxes = 3;
-
-    void init(const int* axes, int axisCount, double cellSize);
-    // Cells that a sphere of `extent` around centre overlaps, or -1 when they are too many.
-    long cellsCovered(const double* centre, double extent) const;
-    // Counts (first pass) or stores (second pass) node j in every cell within `extent` of its
-    // centre. Nodes must come in increasing order, the same ones in both passes.
-    bool count(int j, const double* centre, double extent);
-    bool finishCounting();
-    // Entries per occupied cell, once counted.
-    double averageLength() const;
-    void store(int j, const double* centre, double extent);
-    // The nodes listed for x's cell; `length` 0 when none.
-    const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
-    void release();
-
-  private:
-    std::int64_t key(double coordinate) const;
-    template <typename Visit>
-    void forEachCell(const double* centre, double extent, Visit visit) const;
-
-    int axes_[kMaxAxes] = {0, 0, 0};
-    int axisCount_ = 0;
-    double cellSize_ = 1.0;
-    CellHash<kMaxAxes, std::int32_t> cells_;  // per cell: its entry count
-    HostVector<std::int32_t> offsets_;        // per slot: where its entries start
-    HostVector<std::int32_t> entries_;
-};
-
-// For a growing node set: per grid cell, the nodes whose reach overlaps the cell, in node
-// order and side by side. A pattern looks up its own cell only and walks that list.
-class ReachLists {
+class NodeGrid {
   public:
     static constexpr int kMaxAxes = 4;
 
@@ -92,37 +30,85 @@ class ReachLists {
     // over those axes never exceeds the whole distance. Diamond for p = 1, Ball for p <= 2.
     enum class Shape { Box, Diamond, Ball };
 
-    // Axes: coordinate indices; cellSize > 0 and finite.
+    // Axes: coordinate indices; cellSize > 0 and finite. False when memory runs out.
     bool init(const int* axes, int axisCount, double cellSize, Shape shape);
-    // Lists node j in every cell within `extent` of its centre over the axes. Nodes must come
-    // in increasing order. `listed` is false (and nothing stored) when the box holds too many
-    // cells; the caller must then treat the node as a candidate for every pattern.
+    // Growing: lists node j in every cell within `extent` of its centre over the axes. Nodes
+    // must come in increasing order. `listed` is false (and nothing stored) when the box holds too
+    // many cells; the caller must then treat the node as a candidate for every pattern.
     bool insert(int j, const double* centre, double extent, bool& listed);
+    // Frozen, for a fixed node set: count() every node first, then insert() them: the lists
+    // then lie side by side in one block. averageLength() holds from the count on.
+    bool count(const double* centre, double extent, bool& listed);
+    bool finishCounting();
     // The nodes listed for x's cell, in ascending order; `length` 0 when none.
     const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
+    // Entries per occupied cell.
+    double averageLength() const;
     void release();
 
-    ReachLists() = default;
-    ReachLists(const ReachLists&) = delete;
-    ReachLists& operator=(const ReachLists&) = delete;
-    ~ReachLists() { release(); }
+    NodeGrid() = default;
+    NodeGrid(const NodeGrid&) = delete;
+    NodeGrid& operator=(const NodeGrid&) = delete;
+    ~NodeGrid() { release(); }
 
   private:
-    // A cell's nodes, in one host block that the lists own.
-    struct CellNodes {
-        std::int32_t* nodes;
-        std::int32_t length;
-        std::int32_t capacity;
+    // A cell's nodes: growing, its own list; frozen, entries_[start, start + length).
+    struct Cell {
+        HostVector<std::int32_t> nodes;
+        std::int32_t start = 0;
+        std::int32_t length = 0;
     };
+    std::size_t slots() const { return cells_.size; }
+    bool isFree(std::size_t slot) const { return keys_.data[slot * kMaxAxes] == kFree; }
+    // The slot that holds `cell`, or the free slot where it belongs. The table must not be empty.
+    std::size_t slotOf(const std::int64_t* cell) const;
+    // Twice the slots (64 at first); false when memory runs out.
+    bool grow();
+    // The slot of `cell`, claimed where the cell was new; null when memory runs out.
+    Cell* claim(const std::int64_t* cell);
+    template <typename Visit>
+    bool forEachCell(const double* centre, double extent, bool& listed, Visit visit);
 
-    std::int64_t key(double coordinate) const;
-    bool listIn(int j, const std::int64_t* cell);
-
+    static constexpr std::int64_t kFree = INT64_MIN;
     int axes_[kMaxAxes] = {};
     int axisCount_ = 0;
     double cellSize_ = 1.0;
     Shape shape_ = Shape::Box;
-    CellHash<kMaxAxes, CellNodes> cells_;
+    // Open addressing over a power-of-two table of cells, at most half of them occupied: per
+    // slot kMaxAxes keys (the first kFree: a free slot) and the cell's nodes.
+    HostVector<std::int64_t> keys_;
+    HostVector<Cell> cells_;
+    HostVector<std::int32_t> entries_;  // frozen: every cell's nodes
+    std::size_t occupied_ = 0;
 };
+
+// The up to `most` (at most NodeGrid::kMaxAxes) coordinates of n along which count items spread
+// most, widest first (the lower index among equals): the grid's axes. coordinate(k, i) reads
+// coordinate i of item k.
+template <typename Coordinate>
+int widestAxes(int n, int count, int most, int* axes, Coordinate coordinate) {
+    double spread[NodeGrid::kMaxAxes] = {};
+    int axisCount = 0;
+    for (int i = 0; i < n; ++i) {
+        double lo = 0, hi = 0;
+        for (int k = 0; k < count; ++k) {
+            const double v = coordinate(k, i);
+            if (k == 0 || v < lo) lo = v;
+            if (k == 0 || v > hi) hi = v;
+        }
+        const double width = hi - lo;
+        int at = axisCount < most ? axisCount++ : most;
+        for (; at > 0 && width > spread[at - 1]; --at) {
+            if (at == most) continue;
+            spread[at] = spread[at - 1];
+            axes[at] = axes[at - 1];
+        }
+        if (at < most) {
+            spread[at] = width;
+            axes[at] = i;
+        }
+    }
+    return axisCount;
+}
 
 }  // namespace sphnet

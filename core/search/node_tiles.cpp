@@ -302,14 +302,18 @@ __attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::V
                          _mm512_set1_ps(q.slack));
 }
 
-template <int Kind>
+// The filter, block by block: on rough values made ahead (sums[0] for node sumsFrom) where
+// Made, else made here, against the limits as they are now.
+template <int Kind, bool Made>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
-                                                    const NodeTiles::RoughPattern& q, int from,
+                                                    const NodeTiles::RoughPattern& q,
+                                                    const float* sums, int sumsFrom, int from,
                                                     int to, const double* x, double label,
                                                     double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const unsigned beyond = _mm512_cmp_ps_mask(roughAvx512<Kind>(v, q, block),
-                                                   limitsAvx512(v, q, block), _CMP_GT_OQ);
+        const __m512 rough =
+            Made ? _mm512_loadu_ps(sums + (block - sumsFrom)) : roughAvx512<Kind>(v, q, block);
+        const unsigned beyond = _mm512_cmp_ps_mask(rough, limitsAvx512(v, q, block), _CMP_GT_OQ);
         const int first =
             exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
@@ -323,24 +327,6 @@ __attribute__((target("avx512f"))) void roughSumsAvx512(const NodeTiles::View& v
                                                         int to, float* sums) {
     for (int block = from; block < to; block += kBlock)
         _mm512_storeu_ps(sums + (block - from), roughAvx512<Kind>(v, q, block));
-}
-
-// The filter on rough values made ahead (sums[0] for node sumsFrom), against the limits as
-// they are now.
-template <int Kind>
-__attribute__((target("avx512f"))) int filterSumsAvx512(const NodeTiles::View& v,
-                                                        const NodeTiles::RoughPattern& q,
-                                                        const float* sums, int sumsFrom, int from,
-                                                        int to, const double* x, double label,
-                                                        double* d) {
-    for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const __m512 rough = _mm512_loadu_ps(sums + (block - sumsFrom));
-        const unsigned beyond = _mm512_cmp_ps_mask(rough, limitsAvx512(v, q, block), _CMP_GT_OQ);
-        const int first =
-            exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
-        if (first >= 0) return first;
-    }
-    return to;
 }
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
@@ -426,13 +412,20 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
     return beyond;
 }
 
-template <int Kind>
+// As filterAvx512.
+template <int Kind, bool Made>
 __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
-                                               const NodeTiles::RoughPattern& q, int from, int to,
-                                               const double* x, double label, double* d) {
+                                               const NodeTiles::RoughPattern& q, const float* sums,
+                                               int sumsFrom, int from, int to, const double* x,
+                                               double label, double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         __m256 low, high;
-        roughAvx2<Kind>(v, q, block, low, high);
+        if (Made) {
+            low = _mm256_loadu_ps(sums + (block - sumsFrom));
+            high = _mm256_loadu_ps(sums + (block - sumsFrom) + 8);
+        } else {
+            roughAvx2<Kind>(v, q, block, low, high);
+        }
         const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high),
                                          block, from, to, x, label, d);
         if (first >= 0) return first;
@@ -452,21 +445,6 @@ __attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v,
     }
 }
 
-template <int Kind>
-__attribute__((target("avx2"))) int filterSumsAvx2(const NodeTiles::View& v,
-                                                   const NodeTiles::RoughPattern& q,
-                                                   const float* sums, int sumsFrom, int from,
-                                                   int to, const double* x, double label,
-                                                   double* d) {
-    for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const float* at = sums + (block - sumsFrom);
-        const unsigned beyond =
-            beyondAvx2(v, q, block, _mm256_loadu_ps(at), _mm256_loadu_ps(at + 8));
-        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyond, block, from, to, x, label, d);
-        if (first >= 0) return first;
-    }
-    return to;
-}
 #endif
 
 }  // namespace
@@ -557,8 +535,8 @@ NodeTiles::Nearest nearestFor(NodeTiles::Vectors vectors) {
 template <int Kind>
 NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 #if SPHNET_TILES_X86
-    if (vectors == NodeTiles::Vectors::Avx512) return filterAvx512<Kind>;
-    if (vectors == NodeTiles::Vectors::Avx2) return filterAvx2<Kind>;
+    if (vectors == NodeTiles::Vectors::Avx512) return filterAvx512<Kind, false>;
+    if (vectors == NodeTiles::Vectors::Avx2) return filterAvx2<Kind, false>;
 #endif
     (void)vectors;
     return nullptr;
@@ -567,16 +545,16 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 // The filter's two steps for split scans, where the filter has them.
 template <int Kind>
 void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::RoughSums& sums,
-                   NodeTiles::SumsFilter& filter) {
+                   NodeTiles::Filter& filter) {
     sums = nullptr;
     filter = nullptr;
 #if SPHNET_TILES_X86
     if (vectors == NodeTiles::Vectors::Avx512) {
         sums = roughSumsAvx512<Kind>;
-        filter = filterSumsAvx512<Kind>;
+        filter = filterAvx512<Kind, true>;
     } else if (vectors == NodeTiles::Vectors::Avx2) {
         sums = roughSumsAvx2<Kind>;
-        filter = filterSumsAvx2<Kind>;
+        filter = filterAvx2<Kind, true>;
     }
 #endif
     (void)vectors;
@@ -716,7 +694,7 @@ NodeTiles::View NodeTiles::view() const {
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
     if (from >= to) return to;
     // A pattern without a rough form (huge, or prepared before the first node) scans exactly.
-    return p.filtered ? filter_(view(), p.rough, from, to, p.x, p.label, d)
+    return p.filtered ? filter_(view(), p.rough, nullptr, 0, from, to, p.x, p.label, d)
                       : scan_(view(), from, to, p.x, p.label, d);
 }
 

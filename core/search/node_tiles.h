@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "distance_bounds.h"
-#include "node_grid.h"
+#include "host_buffer.h"
 #include "search_plan.h"
 
 namespace sphnet {
@@ -111,13 +111,12 @@ class NodeTiles {
     };
     using Scan = int (*)(const View& v, int from, int to, const double* x, double label, double* d);
     using Nearest = int (*)(const View& v, int count, const double* x);
-    using Filter = int (*)(const View& v, const RoughPattern& rough, int from, int to,
-                           const double* x, double label, double* d);
+    // The filter: on rough values made ahead (see nextBySums), or without them (sums null).
+    using Filter = int (*)(const View& v, const RoughPattern& rough, const float* sums,
+                           int sumsFrom, int from, int to, const double* x, double label,
+                           double* d);
     using RoughSums = void (*)(const View& v, const RoughPattern& rough, int from, int to,
                                float* sums);
-    using SumsFilter = int (*)(const View& v, const RoughPattern& rough, const float* sums,
-                               int sumsFrom, int from, int to, const double* x, double label,
-                               double* d);
 
   private:
     void setLimits(int j);
@@ -126,7 +125,7 @@ class NodeTiles {
     Scan scan_ = nullptr;      // the version for this norm and processor
     Filter filter_ = nullptr;  // where the processor has wide vectors
     RoughSums roughSums_ = nullptr;
-    SumsFilter sumsFilter_ = nullptr;
+    Filter sumsFilter_ = nullptr;
     Nearest nearest_ = nullptr;
     InstructionSet instructions_ = InstructionSet::Auto;
     int n_ = 0;

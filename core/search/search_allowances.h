@@ -13,8 +13,16 @@ namespace sphnet {
 
 // Below this many nodes a plain scan is as quick as a grid.
 constexpr int kGridThreshold = 64;
-// Node panels handed to one pattern group before the next: about 1 MiB of centres.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// Node panels handed to one pattern group before the next: about 1 MiB of centres in n
+// dimensions, in whole kernel calls of `widest` panels.
+inline int panelChunk(int n, int widest) {
+    constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+    const std::size_t panels =
+        kChunkBytes / (static_cast<std::size_t>(n) * EuclideanPanels::kPanel * sizeof(double) + 1);
+    return panels < static_cast<std::size_t>(widest)
+               ? widest
+               : static_cast<int>(panels / static_cast<std::size_t>(widest)) * widest;
+}
 // A relative allowance for the few roundings where bounds, reaches and thresholds are formed.
 constexpr double kRoundingSlack = 1.0 + 0x1p-48;
 

@@ -15,6 +15,27 @@ void noteStretch(std::uint64_t terms) {
     pacingTally.callingThreadTerms += terms;
     if (terms > pacingTally.longestStretch) pacingTally.longestStretch = terms;
 }
+// Items per claimed sub-chunk: one poll budget's worth (`budgetItems`), at least
+// range.minItems and one, at most all `count`.
+int claimStep(const PacedRangeSpec& range, std::uint64_t budgetItems, int count) {
+    std::uint64_t items = budgetItems;
+    if (range.minItems > 0 && items < static_cast<std::uint64_t>(range.minItems))
+        items = static_cast<std::uint64_t>(range.minItems);
+    if (items < 1) items = 1;
+    if (items > static_cast<std::uint64_t>(count)) items = static_cast<std::uint64_t>(count);
+    return static_cast<int>(items);
+}
+
+// Stops and joins the helper thread however the calling thread leaves.
+struct StopAndJoin {
+    std::thread& thread;
+    std::atomic<bool>& stop;
+    ~StopAndJoin() {
+        if (!thread.joinable()) return;
+        stop.store(true, std::memory_order_release);
+        thread.join();
+    }
+};
 }  // namespace
 
 WorkPacer::WorkPacer() : budget_(pollBudget > 0 ? pollBudget : 1) {}
@@ -56,12 +77,7 @@ PacedRange runPacedRange(const PacedRangeSpec& range, WorkPacer& pacer, RangeBod
     const int count = range.count > 0 ? range.count : 0;
     if (count == 0) return out;
     const std::uint64_t perItem = range.termsPerItem > 0 ? range.termsPerItem : 1;
-    std::uint64_t items = pacer.budget() / perItem;
-    if (range.minItems > 0 && items < static_cast<std::uint64_t>(range.minItems))
-        items = static_cast<std::uint64_t>(range.minItems);
-    if (items < 1) items = 1;
-    if (items > static_cast<std::uint64_t>(count)) items = static_cast<std::uint64_t>(count);
-    const int step = static_cast<int>(items);
+    const int step = claimStep(range, pacer.budget() / perItem, count);
 
     // Sub-chunks are claimed in order; every claimed one is handled, so the handled items
     // always form the prefix [0, min(next, count)).
@@ -93,16 +109,7 @@ PacedRange runPacedRange(const PacedRangeSpec& range, WorkPacer& pacer, RangeBod
             // No thread: the calling thread claims every sub-chunk itself.
         }
     }
-    // Stops and joins the helper however the calling thread leaves.
-    struct Joiner {
-        std::thread& thread;
-        std::atomic<bool>& stop;
-        ~Joiner() {
-            if (!thread.joinable()) return;
-            stop.store(true, std::memory_order_release);
-            thread.join();
-        }
-    } joiner{thread, stop};
+    const StopAndJoin joiner{thread, stop};
 
     int begin = 0, end = 0;
     while (claim(begin, end)) {

@@ -1,6 +1,6 @@
-// The training grid's per-cell lists: a pattern near enough to a node, in the norm's own shape
-// over the grid axes, always finds the node in its cell's list; the diamond and the ball list
-// fewer cells than the box.
+// The grid's per-cell lists: a pattern near enough to a node, in the norm's own shape
+// over the grid axes, always finds the node in its cell's list, growing or frozen; the diamond
+// and the ball list fewer cells than the box.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,13 +11,12 @@
 #include "node_grid.h"
 #include "standin_host.h"
 
-using sphnet::CellLists;
-using sphnet::ReachLists;
+using sphnet::NodeGrid;
 
 namespace {
 
 // The part of the distance over the grid's axes, in the shape's norm.
-double partialDistance(ReachLists::Shape shape, const int* axes, int axisCount, const double* a,
+double partialDistance(NodeGrid::Shape shape, const int* axes, int axisCount, const double* a,
                        const double* b) {
     double sum = 0.0, squares = 0.0, largest = 0.0;
     for (int k = 0; k < axisCount; ++k) {
@@ -26,20 +25,20 @@ double partialDistance(ReachLists::Shape shape, const int* axes, int axisCount, 
         squares += t * t;
         largest = std::max(largest, t);
     }
-    if (shape == ReachLists::Shape::Box) return largest;
-    return shape == ReachLists::Shape::Ball ? std::sqrt(squares) : sum;
+    if (shape == NodeGrid::Shape::Box) return largest;
+    return shape == NodeGrid::Shape::Ball ? std::sqrt(squares) : sum;
 }
 
-bool listed(const ReachLists& lists, const double* x, int j) {
+bool listed(const NodeGrid& lists, const double* x, int j) {
     std::int32_t length = 0;
     const std::int32_t* nodes = lists.nodesAt(x, length);
     return std::find(nodes, nodes + length, j) != nodes + length;
 }
 
-class ReachListsShapes : public ::testing::TestWithParam<ReachLists::Shape> {};
+class GridShapes : public ::testing::TestWithParam<NodeGrid::Shape> {};
 
-TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
-    const ReachLists::Shape shape = GetParam();
+TEST_P(GridShapes, EveryPatternWithinReachFindsTheNode) {
+    const NodeGrid::Shape shape = GetParam();
     standin::Scope scope;
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -47,9 +46,11 @@ TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
     const int n = 5;
     for (int axisCount : {3, 4}) {
         for (double scale : {1e-9, 1.0, 1e7}) {
-            ReachLists lists;
+            NodeGrid lists;
             const double cellSize = 0.25 * scale;
             ASSERT_TRUE(lists.init(axes, axisCount, cellSize, shape));
+            NodeGrid frozen;
+            ASSERT_TRUE(frozen.init(axes, axisCount, cellSize, shape));
             std::vector<std::vector<double>> centres(200, std::vector<double>(n));
             std::vector<double> extents(centres.size());
             for (std::size_t j = 0; j < centres.size(); ++j) {
@@ -59,6 +60,13 @@ TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
                 bool ok = false;
                 ASSERT_TRUE(lists.insert(static_cast<int>(j), centres[j].data(), extents[j], ok));
                 ASSERT_TRUE(ok);
+                ASSERT_TRUE(frozen.count(centres[j].data(), extents[j], ok));
+            }
+            // The frozen grid lists the same nodes, in one block.
+            ASSERT_TRUE(frozen.finishCounting());
+            for (std::size_t j = 0; j < centres.size(); ++j) {
+                bool ok = false;
+                ASSERT_TRUE(frozen.insert(static_cast<int>(j), centres[j].data(), extents[j], ok));
             }
             int near = 0;
             for (int trial = 0; trial < 20000; ++trial) {
@@ -73,20 +81,26 @@ TEST_P(ReachListsShapes, EveryPatternWithinReachFindsTheNode) {
                 ++near;
                 EXPECT_TRUE(listed(lists, x.data(), j))
                     << "node " << j << " at partial distance " << d << " of " << extents[j];
+                std::int32_t length = 0, frozenLength = 0;
+                const std::int32_t* nodes = lists.nodesAt(x.data(), length);
+                const std::int32_t* frozenNodes = frozen.nodesAt(x.data(), frozenLength);
+                ASSERT_TRUE(
+                    std::equal(nodes, nodes + length, frozenNodes, frozenNodes + frozenLength));
             }
             EXPECT_GT(near, 3000);
             lists.release();
+            frozen.release();
         }
     }
     scope.finish();
 }
 
-TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
+TEST_P(GridShapes, ShapesListFewerCellsThanTheBox) {
     standin::Scope scope;
     const int axes[3] = {0, 1, 2};
     const double centre[3] = {0.1, 0.2, 0.3};
-    auto entries = [&](ReachLists::Shape shape) {
-        ReachLists lists;
+    auto entries = [&](NodeGrid::Shape shape) {
+        NodeGrid lists;
         EXPECT_TRUE(lists.init(axes, 3, 1.0, shape));
         bool ok = false;
         EXPECT_TRUE(lists.insert(0, centre, 3.0, ok));
@@ -103,9 +117,9 @@ TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
         lists.release();
         return count;
     };
-    const int box = entries(ReachLists::Shape::Box);
+    const int box = entries(NodeGrid::Shape::Box);
     EXPECT_EQ(box, 7 * 7 * 7);
-    if (GetParam() != ReachLists::Shape::Box) {
+    if (GetParam() != NodeGrid::Shape::Box) {
         EXPECT_LT(entries(GetParam()), box * 3 / 4);
     }
     scope.finish();
@@ -115,7 +129,7 @@ TEST_P(ReachListsShapes, ShapesListFewerCellsThanTheBox) {
 // also where rounding works against the lists: (a) v + extent rounds below the pattern while
 // x - v rounds down to the extent; (b) x / cellSize rounds up to k although x lies below the
 // computed start k * cellSize of its cell.
-TEST_P(ReachListsShapes, RoundingAtTheCellEdgeDropsNoNode) {
+TEST_P(GridShapes, RoundingAtTheCellEdgeDropsNoNode) {
     standin::Scope scope;
     const int axes[1] = {0};
     struct Case {
@@ -129,25 +143,17 @@ TEST_P(ReachListsShapes, RoundingAtTheCellEdgeDropsNoNode) {
     ASSERT_LT(cases[0].v + 2.0, cases[0].x);  // (a) holds
     for (const Case& c : cases) {
         const double extent = c.x - c.v;
-        ReachLists reach;
+        NodeGrid reach;
         ASSERT_TRUE(reach.init(axes, 1, c.cellSize, GetParam()));
         bool ok = false;
         ASSERT_TRUE(reach.insert(0, &c.v, extent, ok));
-        EXPECT_TRUE(listed(reach, &c.x, 0)) << "ReachLists, x = " << c.x;
-        CellLists cells;
-        cells.init(axes, 1, c.cellSize);
-        ASSERT_TRUE(cells.count(0, &c.v, extent));
-        ASSERT_TRUE(cells.finishCounting());
-        cells.store(0, &c.v, extent);
-        std::int32_t length = 0;
-        const std::int32_t* nodes = cells.nodesAt(&c.x, length);
-        EXPECT_TRUE(length == 1 && nodes[0] == 0) << "CellLists, x = " << c.x;
+        EXPECT_TRUE(listed(reach, &c.x, 0)) << "x = " << c.x;
     }
     scope.finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryShape, ReachListsShapes,
-                         ::testing::Values(ReachLists::Shape::Box, ReachLists::Shape::Diamond,
-                                           ReachLists::Shape::Ball));
+INSTANTIATE_TEST_SUITE_P(EveryShape, GridShapes,
+                         ::testing::Values(NodeGrid::Shape::Box, NodeGrid::Shape::Diamond,
+                                           NodeGrid::Shape::Ball));
 
 }  // namespace
