@@ -40,10 +40,10 @@ constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // Training drops the grid once the block lists beat it with at least this many nodes.
 constexpr int kGridDropNodes = 8192;
 // The growing tree's work grows as N log^2 N, the tiles' and block lists' as N^2 with a far
-// smaller factor: measured on overlapping classes, the tree is the quicker up to 3 dimensions for
-// p other than 1 and +Inf, and from about 1e5 patterns on up to 8 dimensions.
-constexpr int kTreeFewDimensions = 3;
-constexpr int kTreeMostDimensions = 8;
+// smaller factor. Measured on overlapping classes, the tree is the quicker up to 3 dimensions
+// (for p = 1 and +Inf from about 1e5 patterns on); in 4 to 8 it loses to the lists and tiles up
+// to 5e4 patterns and, on ten separated clusters, at 1e6 too.
+constexpr int kTreeMostDimensions = 3;
 constexpr int kTreeManyPatterns = 100000;
 
 int lowestBit(std::uint64_t word) {
@@ -90,12 +90,11 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
 // The engine's own choice, by the data's shape.
 void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
     const bool many = in.patternCount >= kTreeManyPatterns;
-    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
-             (n_ <= kTreeFewDimensions ? many || kit_.kind == NormKind::General
-                                       : many && n_ <= kTreeMostDimensions);
+    treed_ = NodeTree::fits(n_) && in.patternCount > 0 && n_ <= kTreeMostDimensions &&
+             (many || kit_.kind == NormKind::General);
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
     tiled_ = !treed_ && kit_.kind != NormKind::General && n_ > 0 &&
-             (n_ <= kTreeFewDimensions || NodeTiles::suits(n_));
+             (n_ <= kTreeMostDimensions || NodeTiles::suits(n_));
     blocked_ = !treed_ && kit_.kind == NormKind::General && kit_.boundsUsable &&
                n_ >= kBlockMinDimensions && in.patternCount > 0 &&
                EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
