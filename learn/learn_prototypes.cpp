@@ -74,7 +74,7 @@ void printPassLine(int pass, int nodeCount, int made, std::chrono::steady_clock:
 class LiteralNodes {
   public:
     LiteralNodes(const TrainingInput& in, OpCounters& counters)
-        : metric_(makeDistanceKit(in.normType, in.dimension)),
+        : metric_(makeMetric(in.normType, in.dimension)),
           margin_(in.margin),
           oflag_(in.oflag),
           counters_(counters) {}
@@ -124,7 +124,7 @@ class LiteralNodes {
 
   private:
     SphereNodeList list_;
-    DistanceKit metric_;
+    Metric metric_;
     double margin_;
     int oflag_;
     OpCounters& counters_;
@@ -230,7 +230,7 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& n
 ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
     const std::int64_t startSeconds = elapsedClockSeconds();
     CallCounters counters;  // into the running totals by the summary, or when the call ends
-    if (TrainingNodeSet::suits(in)) {
+    if (TrainingNodeSet::reproducesLiteralScan(in)) {
         TrainingNodeSet set;
         if (!set.init(in, counters.counts)) return ProcedureStatus::OutOfMemory;
         return runPasses(in, out, set, counters, startSeconds);

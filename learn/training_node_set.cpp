@@ -51,7 +51,7 @@ int lowestBit(std::uint64_t word) {
 }
 }  // namespace
 
-bool TrainingNodeSet::suits(const TrainingInput& in) {
+bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
     if (in.oflag >= 3) return false;
     if (!std::isfinite(in.rMax) || !std::isfinite(in.margin)) return false;
     const auto finite = [](int, double value) { return std::isfinite(value); };
@@ -64,10 +64,10 @@ bool TrainingNodeSet::suits(const TrainingInput& in) {
 // its reach is finite, the tree in the dimensions it takes. The panels are recall's; training's
 // plain scan stands in.
 SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const {
-    const bool general = kit_.kind == NormKind::General;
-    const bool panelsServe = general && kit_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
-                             EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
-                             EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
+    const bool general = metric_.kind == NormKind::General;
+    const bool panelsServe = general && metric_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
+                             EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
+                             EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
     switch (in.plan.foreignInReach) {
         case SearchStructure::Auto:
             return SearchStructure::Auto;
@@ -91,14 +91,14 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
 void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
     const bool many = in.patternCount >= kTreeManyPatterns;
     treed_ = NodeTree::fits(n_) && in.patternCount > 0 && n_ <= kTreeMostDimensions &&
-             (many || kit_.kind == NormKind::General);
+             (many || metric_.kind == NormKind::General);
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
-    tiled_ = !treed_ && kit_.kind != NormKind::General && n_ > 0 &&
-             (n_ <= kTreeMostDimensions || NodeTiles::suits(n_));
-    blocked_ = !treed_ && kit_.kind == NormKind::General && kit_.boundsUsable &&
+    tiled_ = !treed_ && metric_.kind != NormKind::General && n_ > 0 &&
+             (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
+    blocked_ = !treed_ && metric_.kind == NormKind::General && metric_.boundsUsable &&
                n_ >= kBlockMinDimensions && in.patternCount > 0 &&
-               EuclideanPanels::suits(in.patterns, in.patternCount, n_) &&
-               EuclideanPanels::suits(in.startRows, in.startNodeCount, n_);
+               EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
+               EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
     // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
     gridUsable_ =
         !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
@@ -109,14 +109,14 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     counters_ = &counters;
     n_ = in.dimension;
     margin_ = in.margin;
-    kit_ = makeDistanceKit(in.normType, n_);
+    metric_ = makeMetric(in.normType, n_);
     // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
     radiusCap_ = in.rMax;
     rLimit_ = in.rMax;
-    reach_ = gridReach(kit_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
+    reach_ = gridReach(metric_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
     // For general p the grid's guarantee rests on the distance bounds.
-    if (kit_.kind == NormKind::General && !kit_.boundsUsable)
+    if (metric_.kind == NormKind::General && !metric_.boundsUsable)
         reach_ = std::numeric_limits<double>::infinity();
     structure_ = chooseStructure(in);
     threads_ = in.plan.threads;
@@ -129,13 +129,13 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
         gridUsable_ = structure_ == SearchStructure::Grid;
         treed_ = structure_ == SearchStructure::Tree;
     }
-    if (treed_) tree_.init(kit_, in.plan.instructions);
+    if (treed_) tree_.init(metric_, in.plan.instructions);
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
-        blockLists_.init(n_, kit_.p > 2.0 ? kit_.lowFactor : 1.0, kit_.relLow,
+        blockLists_.init(n_, metric_.p > 2.0 ? metric_.lowFactor : 1.0, metric_.relLow,
                          in.plan.instructions);
         paths_.panelInstructions = blockLists_.instructions();
         const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
@@ -162,10 +162,10 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
 }
 
 bool TrainingNodeSet::startTiles(const TrainingInput& in) {
-    tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
+    tiles_.init(metric_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
     paths_.tileInstructions = tiles_.instructions();
     // Without patterns n may be near 2^31, with nothing behind it.
-    if (in.patternCount > 0 && !roughPattern_.resize(static_cast<std::size_t>(n_), 0.0f))
+    if (in.patternCount > 0 && !floatPattern_.resize(static_cast<std::size_t>(n_), 0.0f))
         return false;
     // Long scans are split between two threads; without a second thread, one does all.
     // Forced, every scan with two chunks of work is split.
@@ -185,8 +185,8 @@ bool TrainingNodeSet::startGrid() {
     // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
     // a node in too many cells for it to pay.
     NodeGrid::Shape shape = NodeGrid::Shape::Box;
-    if (kit_.kind == NormKind::CityBlock) shape = NodeGrid::Shape::Diamond;
-    if (kit_.kind == NormKind::General && kit_.p <= 2.0) shape = NodeGrid::Shape::Ball;
+    if (metric_.kind == NormKind::CityBlock) shape = NodeGrid::Shape::Diamond;
+    if (metric_.kind == NormKind::General && metric_.p <= 2.0) shape = NodeGrid::Shape::Ball;
     const int axes = shape == NodeGrid::Shape::Ball ? 4 : 3;
     if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach,
                      shape)) {
@@ -206,7 +206,7 @@ bool TrainingNodeSet::listNode(int j) {
     const double radius = radii_.data[j];
     listedRadius_.data[j] = radius;
     if (!(radius <= radiusCap_)) {
-        markAlways(j);
+        markUnlisted(j);
         return true;
     }
     // Summed as the conflict test sums it: after a conflict with a huge margin the radius is
@@ -214,20 +214,20 @@ bool TrainingNodeSet::listNode(int j) {
     double extent = conflictReach(radius);
     if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
     if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
-    extent = gridReach(kit_, extent);
+    extent = gridReach(metric_, extent);
     if (!(extent <= reach_)) extent = reach_;
     bool listed = false;
     if (!lists_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_, extent, listed)) {
         return false;
     }
-    if (!listed) markAlways(j);
+    if (!listed) markUnlisted(j);
     return true;
 }
 
-void TrainingNodeSet::markAlways(int j) {
-    if (testBit(always_.data, j)) return;
-    setBit(always_.data, j);
-    ++alwaysCount_;
+void TrainingNodeSet::markUnlisted(int j) {
+    if (testBit(unlistedNodes_.data, j)) return;
+    setBit(unlistedNodes_.data, j);
+    ++unlistedCount_;
 }
 
 bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t label) {
@@ -241,7 +241,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     if (blocked_ && !blockLists_.append(centre, label, ownReach(radius), otherReach(radius)))
         return false;
     const std::size_t words = bitWords(j + 1);
-    if (!always_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
+    if (!unlistedNodes_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
     if (treed_ && !tree_.grow(centres_.data, radii_.data, count_)) return false;
     if (gridActive_) {
@@ -272,11 +272,11 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
-    if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markAlways(j);
+    if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markUnlisted(j);
 }
 
 int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
-    switch (kit_.kind) {
+    switch (metric_.kind) {
         case NormKind::CityBlock:
             return presentAs<static_cast<int>(NormKind::CityBlock)>(k, x, label, r);
         case NormKind::Maximum:
@@ -291,7 +291,7 @@ template <int Kind>
 int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) {
     // Reports the work to the pacer every so many nodes; on an interrupt the scan ends there.
     ScanPacer pace(pacer_, static_cast<std::uint64_t>(n_));
-    Scan scan{x, label, r, count_, -1, pace, false};
+    PatternScan scan{x, label, r, count_, -1, pace, false};
     scanListed_ = 0;
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
@@ -320,7 +320,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
 // Only the remembered nodes can matter before the node that ended the last scan: visits them,
 // then that node.
 template <int Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan,
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
                                                            const RememberedScan& remembered,
                                                            bool& plainOnly) {
     for (int e = 0; e < remembered.count; ++e) {
@@ -340,12 +340,12 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(Scan& scan,
 // the scan goes on plainly from the node after. Where the cell names most nodes anyway (wide
 // spheres), the plain scan costs less and this step leaves it all, unless the plan forces the grid.
 template <int Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int next) {
     const int M = scan.nodeCount;
     if (next >= M) return next;
     std::int32_t length = 0;
     const std::int32_t* listed = lists_.nodesAt(scan.x, length);
-    if ((length + alwaysCount_) * 2 > M && structure_ != SearchStructure::Grid) return next;
+    if ((length + unlistedCount_) * 2 > M && structure_ != SearchStructure::Grid) return next;
     ++paths_.grid;
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
@@ -363,7 +363,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
         resume = j + 1;
         return true;
     };
-    if (alwaysCount_ == 0) {
+    if (unlistedCount_ == 0) {
         // The cell's list is in node order: it is the scan itself.
         for (const std::int32_t* e = std::lower_bound(listed, listed + length, next);
              e < listed + length; ++e) {
@@ -374,7 +374,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
     // Merge with the nodes that are candidates everywhere, in node order.
     std::uint64_t* bits = candidates_.data;
     const std::size_t words = bitWords(M);
-    std::memcpy(bits, always_.data, words * sizeof(std::uint64_t));
+    std::memcpy(bits, unlistedNodes_.data, words * sizeof(std::uint64_t));
     for (std::int32_t e = 0; e < length; ++e) setBit(bits, listed[e]);
     // Nodes before `next` have been visited already.
     std::size_t w = static_cast<std::size_t>(next) / 64;
@@ -395,7 +395,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(Scan& scan, int next) {
 // lift the reach, the rest of the run is named afresh. Unlike the lists, the tree rests on no
 // bound on r.
 template <int Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(Scan& scan, int next) {
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) {
     const int indexed = tree_.indexed();
     if (next < indexed) ++paths_.tree;
     while (next < indexed) {
@@ -457,8 +457,8 @@ bool TrainingNodeSet::listsByBlocks() {
 void TrainingNodeSet::dropGrid() {
     lists_.release();
     listedRadius_.release();
-    always_.release();
-    alwaysCount_ = 0;
+    unlistedNodes_.release();
+    unlistedCount_ = 0;
     candidates_.release();
     gridActive_ = false;
     gridUsable_ = false;
@@ -528,7 +528,7 @@ bool TrainingNodeSet::collectBlock(int k) {
 // on radii no larger than when they were made: should r rise above Rmax, the scan goes on
 // plainly from the node after; should a radius have grown, the block is listed afresh.
 template <int Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int next) {
+SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int k, int next) {
     if (next >= scan.nodeCount) return next;
     const std::int32_t* first = blockPatterns_.data;
     const std::int32_t* last = first + blockCount_;
@@ -582,9 +582,9 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(Scan& scan, int k, int 
 namespace {
 
 // One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks.
-// The other thread claims them one after another and makes the filter's rough values, the bulk
-// of the filter's work; this thread goes through the chunks in node order: a chunk nobody has
-// begun it claims and filters plainly (stopping at the first node that matters), a chunk with
+// The other thread claims them one after another and makes the filter's single-precision values,
+// the bulk of the filter's work; this thread goes through the chunks in node order: a chunk nobody
+// has begun it claims and filters plainly (stopping at the first node that matters), a chunk with
 // its values made it filters on them against the limits of the moment, and while the one it
 // needs is under way it makes a later one. Where the other thread falls behind (the machine's
 // cores busy with other work), this thread filters that chunk itself; where it falls behind, or
@@ -613,9 +613,9 @@ class SplitScan {
 
     // Shares the scan of nodes [at, to) (at a multiple of kBlock), unless splits pause.
     // Forced, it shares it regardless of pauses, in chunks of one block where there is room,
-    // and this thread filters every chunk on rough values, making them for the chunks nobody
-    // had begun: each step of the split runs whoever wins the races.
-    void begin(const NodeTiles& tiles, const NodeTiles::RoughPattern& rough, int at, int to, int n,
+    // and this thread filters every chunk on single-precision values, making them for the chunks
+    // nobody had begun: each step of the split runs whoever wins the races.
+    void begin(const NodeTiles& tiles, const NodeTiles::FloatPattern& floats, int at, int to, int n,
                HostVector<float>& sums, bool forced) {
         if (pause_.patterns > 0 && !forced) {
             --pause_.patterns;
@@ -632,7 +632,7 @@ class SplitScan {
         const int fewest = static_cast<int>((blocks + SplitChunks::kMost - 1) / SplitChunks::kMost);
         chunkNodes = (chunk > fewest ? chunk : fewest) * NodeTiles::kBlock;
         job_.tiles = &tiles;
-        job_.rough = rough;
+        job_.floats = floats;
         job_.from = at;
         job_.to = to;
         job_.chunkNodes = chunkNodes;
@@ -645,10 +645,10 @@ class SplitScan {
         from = at;
     }
 
-    // Whether the rough values of node j's chunk are there to use; false where nobody had
-    // begun the chunk or the other thread is slow to finish it: the caller then filters the
+    // Whether the single-precision values of node j's chunk are there to use; false where nobody
+    // had begun the chunk or the other thread is slow to finish it: the caller then filters the
     // chunk itself.
-    bool ready(int j, const NodeTiles::RoughPattern& rough) {
+    bool ready(int j, const NodeTiles::FloatPattern& floats) {
         const int c = (j - from) / chunkNodes;
         if (c == usableChunk_) return true;
         if (c == ownChunk_) return false;
@@ -663,7 +663,7 @@ class SplitScan {
                 // Nobody has begun it: the plain filter, which stops at the first node that
                 // matters, serves better than values made for the whole chunk.
                 if (forced_) {
-                    job_.make(c, rough);
+                    job_.make(c, floats);
                     continue;
                 }
                 ownChunk_ = c;
@@ -671,7 +671,7 @@ class SplitScan {
             }
             // The other thread has it: make a later one meanwhile, or wait a little.
             if (const int later = job_.claimAfter(c); later >= 0) {
-                job_.make(later, rough);
+                job_.make(later, floats);
             } else if (++spins > kChunkWaitSpins) {
                 behind_ = true;
                 ownChunk_ = c;
@@ -694,7 +694,7 @@ class SplitScan {
         explicit Job(SplitChunks& states) : chunks(states) {}
         SplitChunks& chunks;
         const NodeTiles* tiles = nullptr;
-        NodeTiles::RoughPattern rough{};
+        NodeTiles::FloatPattern floats{};
         int from = 0, to = 0, chunkNodes = 0, count = 0;
         float* sums = nullptr;
 
@@ -710,17 +710,17 @@ class SplitScan {
             }
             return -1;
         }
-        void make(int c, const NodeTiles::RoughPattern& q) {
+        void make(int c, const NodeTiles::FloatPattern& q) {
             const int first = from + c * chunkNodes;
             const int last = first + chunkNodes < to ? first + chunkNodes : to;
-            tiles->makeRoughSums(q, first, last, sums + (first - from));
+            tiles->makeFloatSums(q, first, last, sums + (first - from));
             chunks.state[c].store(kMade, std::memory_order_release);
         }
         // The other thread: every chunk nobody has claimed, in order, until cancelled.
         void operator()(const std::atomic<bool>& cancelled) {
             for (int c = 1; c < count && !cancelled.load(std::memory_order_relaxed); ++c) {
                 if (chunks.state[c].load(std::memory_order_relaxed) == kFree && claim(c))
-                    make(c, rough);
+                    make(c, floats);
             }
         }
     };
@@ -729,21 +729,21 @@ class SplitScan {
     Job job_;
     bool forced_ = false;
     bool behind_ = false;
-    bool usedAhead_ = false;  // this scan used rough values made ahead
-    int usableChunk_ = -1;    // the chunk whose rough values are known to be made
+    bool usedAhead_ = false;  // this scan used single-precision values made ahead
+    int usableChunk_ = -1;    // the chunk whose single-precision values are known to be made
     int ownChunk_ = -1;       // the chunk this thread filters itself
 };
 
 }  // namespace
 
 template <int Kind>
-SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
+SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int from) {
     const int M = scan.nodeCount;
     int j = from;
     // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
     if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
         double d[NodeTiles::kLanes];
-        NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, roughPattern_.data, M - j);
+        NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, floatPattern_.data, M - j);
         // A long scan: the second thread filters the far part while this one scans the near.
         SplitScan split(standby_, splitPause_, splitChunks_);
         const int splitFrom = j - j % NodeTiles::kBlock;
@@ -752,7 +752,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
         if (standby_.running() && tiles_.splits(pattern) &&
             (forced ? M - splitFrom > NodeTiles::kBlock
                     : static_cast<double>(M - j) * n_ >= kSplitTerms)) {
-            split.begin(tiles_, pattern.rough, splitFrom, M, n_, splitSums_, forced);
+            split.begin(tiles_, pattern.floats, splitFrom, M, n_, splitSums_, forced);
             if (split.from != INT_MAX) ++paths_.splitScans;
         }
         ++paths_.tiles;
@@ -769,7 +769,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             if (j >= split.from) {
                 const int end = split.chunkEnd(j);
                 if (to > end) to = end;
-                first = split.ready(j, pattern.rough)
+                first = split.ready(j, pattern.floats)
                             ? tiles_.nextBySums(pattern, split.sums(), split.from, j, to, d)
                             : tiles_.nextThatMayMatter(pattern, j, to, d);
             } else {
@@ -781,7 +781,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
             }
             const int end = first + NodeTiles::kLanes < M ? first + NodeTiles::kLanes : M;
             for (int q = first > j ? first : j; q < end && scan.cover < 0; ++q) {
-                if (mayMatter(scan, q, d[q - first]) && decide(scan, q, d[q - first]))
+                if (canChangeScan(scan, q, d[q - first]) && decide(scan, q, d[q - first]))
                     scan.cover = q;
             }
             j = end;
@@ -797,15 +797,15 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(Scan& scan, int from) {
 }
 
 template <int Kind>
-SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(Scan& scan, int j) {
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(PatternScan& scan, int j) {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
     const bool same = static_cast<double>(labels_.data[j]) == scan.label;
-    if (kit_.boundsUsable && n_ > 0) {
+    if (metric_.boundsUsable && n_ > 0) {
         // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
         double lo, hi;
         if (Kind != static_cast<int>(NormKind::CityBlock) &&
-            distanceBounds<Kind>(kit_, c, scan.x, lo, hi)) {
+            distanceBounds<Kind>(metric_, c, scan.x, lo, hi)) {
             // The rounded differences are monotone in d: a bound's verdict is d's verdict.
             if (same) {
                 if (lo - kCoverageTolerance > radius) return false;
@@ -816,10 +816,10 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(Scan& scan, int j) {
             }
         }
     }
-    return decide(scan, j, exactDistance<Kind>(kit_, c, scan.x));
+    return decide(scan, j, exactDistance<Kind>(metric_, c, scan.x));
 }
 
-SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(Scan& scan, int j, double d) {
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(PatternScan& scan, int j, double d) {
     const double radius = radii_.data[j];
     const bool inside = !(d - kCoverageTolerance > radius);
     if (static_cast<double>(labels_.data[j]) == scan.label) return inside;
@@ -828,7 +828,8 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(Scan& scan, int j, double d) {
     return false;
 }
 
-SPHNET_ALWAYS_INLINE bool TrainingNodeSet::mayMatter(const Scan& scan, int j, double d) const {
+SPHNET_ALWAYS_INLINE bool TrainingNodeSet::canChangeScan(const PatternScan& scan, int j,
+                                                         double d) const {
     const double radius = radii_.data[j];
     if (!(d - kCoverageTolerance > radius)) return true;
     if (static_cast<double>(labels_.data[j]) == scan.label) return false;
@@ -858,7 +859,7 @@ void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int no
 
 void TrainingNodeSet::countCoverageTests(int cover, int nodeCount) {
     const std::uint32_t tests = static_cast<std::uint32_t>(cover >= 0 ? cover + 1 : nodeCount);
-    counters_->addCoverageTests(kit_.p, n_, tests);
+    counters_->addCoverageTests(metric_.p, n_, tests);
 }
 
 // The lists, tiles and memories serve only the scans: freed before the nodes are handed over,
@@ -868,9 +869,9 @@ void TrainingNodeSet::releaseScanState() {
     splitSums_.release();
     remembered_.release();
     listedRadius_.release();
-    always_.release();
+    unlistedNodes_.release();
     candidates_.release();
-    roughPattern_.release();
+    floatPattern_.release();
     lists_.release();
     tiles_ = NodeTiles();
     blockLists_ = NodeCandidates();

@@ -63,7 +63,7 @@ struct SplitPause {
     int patterns = 0;
     int inARow = 0;
 };
-// Per chunk of a split scan: free, claimed by a thread, or its rough values made.
+// Per chunk of a split scan: free, claimed by a thread, or its single-precision values made.
 struct SplitChunks {
     static constexpr int kMost = 256;
     std::atomic<int> state[kMost];
@@ -73,7 +73,7 @@ class TrainingNodeSet {
   public:
     // True when the fast scan reproduces the literal one for this input: every coordinate,
     // start node value, Rmax and margin finite, and no per-node trace wanted.
-    static bool suits(const TrainingInput& in);
+    static bool reproducesLiteralScan(const TrainingInput& in);
 
     // The scans count their operations into `counters`. False when memory runs out.
     // The input's plan may force the structure, the kernels and the use of a second thread;
@@ -113,7 +113,7 @@ class TrainingNodeSet {
         return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
     }
     // One pattern's scan under way.
-    struct Scan {
+    struct PatternScan {
         const double* x;
         double label;
         double& r;        // the pattern's candidate radius, lowered by conflicts
@@ -136,11 +136,11 @@ class TrainingNodeSet {
     // scan.cover when one covers x. The first two return the node the scan goes on from; the
     // replay sets `plainOnly` when r rose above Rmax and the rest must be scanned plainly.
     template <int Kind>
-    int replayRemembered(Scan& scan, const RememberedScan& remembered, bool& plainOnly);
+    int replayRemembered(PatternScan& scan, const RememberedScan& remembered, bool& plainOnly);
     template <int Kind>
-    int scanGridLists(Scan& scan, int next);
+    int scanGridLists(PatternScan& scan, int next);
     template <int Kind>
-    int scanBlockLists(Scan& scan, int k, int next);
+    int scanBlockLists(PatternScan& scan, int k, int next);
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
     // when memory runs out.
     bool collectBlock(int k);
@@ -149,22 +149,22 @@ class TrainingNodeSet {
     double ownReach(double radius) const;
     double otherReach(double radius) const;
     template <int Kind>
-    int scanTree(Scan& scan, int next);
+    int scanTree(PatternScan& scan, int next);
     // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
     // may still be remembered (a later scan starts at Rmax).
-    double treeReach(const Scan& scan) const {
+    double treeReach(const PatternScan& scan) const {
         return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
     }
     template <int Kind>
-    void scanPlainly(Scan& scan, int from);
+    void scanPlainly(PatternScan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
     template <int Kind>
-    bool visit(Scan& scan, int j);
+    bool visit(PatternScan& scan, int j);
     // The same, with node j's exact distance d already known.
-    bool decide(Scan& scan, int j, double d);
+    bool decide(PatternScan& scan, int j, double d);
     // Whether a node at distance at least d can matter: cover x, conflict with the present r,
     // or conflict with some r <= Rmax in a later scan that relies on this one's memory.
-    bool mayMatter(const Scan& scan, int j, double d) const;
+    bool canChangeScan(const PatternScan& scan, int j, double d) const;
     // Notes a node of another label that a later scan of x must visit again.
     void remember(int j);
     // Stores what this scan of the pattern found, for its next one.
@@ -172,7 +172,7 @@ class TrainingNodeSet {
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
-    void markAlways(int j);
+    void markUnlisted(int j);
     bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
     // Nearer than this, a node of radius `radius` conflicts with some pattern radius r <= rLimit_:
     // summed as the conflict test sums it.
@@ -184,7 +184,7 @@ class TrainingNodeSet {
     SearchStructure structure_ = SearchStructure::Auto;
     ThreadUse threads_ = ThreadUse::Auto;
     TrainingPaths paths_;
-    DistanceKit kit_;
+    Metric metric_;
     int n_ = 0;
     int count_ = 0;
     double margin_ = 0.0;
@@ -195,9 +195,9 @@ class TrainingNodeSet {
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
-    HostVector<float> roughPattern_;  // the pattern under way, for the tiles' filter
-    // Long tile scans share their filtering with a second thread: the rough values land in
-    // splitSums_, chunk by chunk (see SplitScan).
+    HostVector<float> floatPattern_;  // the pattern under way, for the tiles' filter
+    // Long tile scans share their filtering with a second thread: the single-precision values land
+    // in splitSums_, chunk by chunk (see SplitScan).
     StandbyThread standby_;
     HostVector<float> splitSums_;
     SplitPause splitPause_;
@@ -211,8 +211,8 @@ class TrainingNodeSet {
     int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
     NodeGrid lists_;
-    HostVector<std::uint64_t> always_;  // nodes outside the lists' guarantee
-    long alwaysCount_ = 0;
+    HostVector<std::uint64_t> unlistedNodes_;  // nodes outside the lists' guarantee
+    long unlistedCount_ = 0;
     HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 
     // p other than 1 and +Inf in many dimensions: for a block of upcoming patterns, blocked

@@ -38,7 +38,7 @@ bool buildNodes(const RecallInput& in, SphereNodeList& nodes) {
 
 // Index of the first node that covers x, or -1. Every node tested keeps its distance.
 // kScanStopped when the pacer reports an interrupt first.
-int firstCoveringNode(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+int firstCoveringNode(const SphereNodeList& nodes, const Metric& metric, const double* x,
                       OpCounters& counters, ScanPacer& pace) {
     for (int j = 0; j < nodes.count(); ++j) {
         if (pace.stopsAt(j)) return kScanStopped;
@@ -263,7 +263,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
 }
 
 // The literal census of pattern x's covering nodes, on distances that touch no counter.
-void literalCensus(const SphereNodeList& nodes, const DistanceKit& metric, const double* x,
+void literalCensus(const SphereNodeList& nodes, const Metric& metric, const double* x,
                    int& covering, bool& differ) {
     covering = 0;
     differ = false;
@@ -279,7 +279,7 @@ void literalCensus(const SphereNodeList& nodes, const DistanceKit& metric, const
 // The plain loop: SphereNodes tested one by one, with the full trace.
 ProcedureStatus classifyLiterally(const RecallInput& in, HostBlock<double>& resultsOut,
                                   const RecallInfo* info, CallCounters& counters) {
-    const DistanceKit metric = makeDistanceKit(in.normType, in.dimension);
+    const Metric metric = makeMetric(in.normType, in.dimension);
     SphereNodeList nodes;
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results;
@@ -330,7 +330,8 @@ ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resul
                                  const RecallInfo* info, RecallPaths* paths) {
     CallCounters counters;  // into the running totals by the summary, or when the call ends
     if (paths != nullptr) *paths = RecallPaths{};
-    if (RecallNodeSet::suits(in)) return classifyWithNodeSet(in, resultsOut, info, paths, counters);
+    if (RecallNodeSet::reproducesLiteralScan(in))
+        return classifyWithNodeSet(in, resultsOut, info, paths, counters);
     if (paths != nullptr) paths->workers = 1;
     return classifyLiterally(in, resultsOut, info, counters);
 }

@@ -50,11 +50,11 @@ void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool
 
 bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
     const int M = count_;
-    if (!(kit_.pIsTwo && kit_.boundsUsable && n_ >= 1 && M >= 1)) return true;
+    if (!(metric_.pIsTwo && metric_.boundsUsable && n_ >= 1 && M >= 1)) return true;
     if (!forced && !(n_ >= kEuclideanMinDimensions && M >= kEuclideanMinNodes)) return true;
     // Squares of larger coordinates could overflow the sums the bounds rest on.
-    if (!EuclideanPanels::suits(in.templates, M, n_) ||
-        !EuclideanPanels::suits(in.patterns, in.patternCount, n_)) {
+    if (!EuclideanPanels::holdsRows(in.templates, M, n_) ||
+        !EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_)) {
         return true;
     }
     // Single precision (faster than double in every dimension measured, 8 to 256) wherever the
@@ -69,8 +69,8 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
     for (int i = 0; i < n_; ++i) origin[i] /= M;
     const bool single =
         in.plan.precision != PanelPrecision::Double &&
-        EuclideanPanels::suitsSingle(in.templates, M, n_, origin.get()) &&
-        EuclideanPanels::suitsSingle(in.patterns, in.patternCount, n_, origin.get());
+        EuclideanPanels::holdsRowsInSingle(in.templates, M, n_, origin.get()) &&
+        EuclideanPanels::holdsRowsInSingle(in.patterns, in.patternCount, n_, origin.get());
     if (!panels_.init(
             n_, EuclideanPanels::vectorsFor(instructions_),
             single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
@@ -88,9 +88,9 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
     for (int t = 0; t < M; ++t) {
         if (!panels_.append(centres_.data + static_cast<std::size_t>(t) * n_)) return false;
         nodeSlack_.data[t] = panels_.kappa() * panels_.squaredNorm(t);
-        coverBound_.data[t] = coverBoundFor(radii_.data[t], kit_.relLow, nodeSlack_.data[t]);
+        coverBound_.data[t] = coverBoundFor(radii_.data[t], metric_.relLow, nodeSlack_.data[t]);
     }
-    const double ratio = kit_.relHigh / kit_.relLow;
+    const double ratio = metric_.relHigh / metric_.relLow;
     nearestFactor_ = ratio * ratio * (1.0 + 0x1p-46);
     euclidean_ = true;
     return true;
@@ -102,7 +102,7 @@ PanelPrecision RecallNodeSet::panelPrecision() const {
                                                                      : PanelPrecision::Double;
 }
 
-bool RecallNodeSet::suits(const RecallInput& in) {
+bool RecallNodeSet::reproducesLiteralScan(const RecallInput& in) {
     if (in.oflag > 2) return false;
     return in.coordinatesFinite || (allFiniteRows(in.templates, in.nodeCount, in.dimension) &&
                                     allFiniteRows(in.patterns, in.patternCount, in.dimension));
@@ -111,7 +111,7 @@ bool RecallNodeSet::suits(const RecallInput& in) {
 bool RecallNodeSet::build(const RecallInput& in) {
     n_ = in.dimension;
     count_ = 0;
-    kit_ = makeDistanceKit(in.normType, n_);
+    metric_ = makeMetric(in.normType, n_);
     const int M = in.nodeCount;
     if (!centres_.resize(static_cast<std::size_t>(M) * n_ + 1, 0.0) ||
         !radii_.resize(static_cast<std::size_t>(M) + 1, 0.0) ||
@@ -125,11 +125,11 @@ bool RecallNodeSet::build(const RecallInput& in) {
     }
     count_ = M;
     euclidean_ = gridActive_ = tiled_ = treeActive_ = false;
-    always_.size = 0;
+    beyondCapNodes_.size = 0;
     instructions_ = availableInstructions(in.plan.instructions);
-    coverFirst_ = nearest_ = census_ = SearchStructure::Plain;
-    coverSecond_ = SearchStructure::Auto;
-    coverTrial_ = secondOnly_ = false;
+    coverByScan_ = nearest_ = census_ = SearchStructure::Plain;
+    coverByIndex_ = SearchStructure::Auto;
+    coverTrial_ = indexOnly_ = false;
     const SearchPlan& plan = in.plan;
     if (plan.firstCover == SearchStructure::Auto || plan.nearest == SearchStructure::Auto ||
         plan.census == SearchStructure::Auto) {
@@ -142,9 +142,9 @@ bool RecallNodeSet::build(const RecallInput& in) {
         SearchStructure way = plan.firstCover;
         if (!prepare(in, way)) return false;
         coverTrial_ = false;
-        secondOnly_ = way == SearchStructure::Tree || way == SearchStructure::Panels;
-        coverFirst_ = secondOnly_ ? SearchStructure::Plain : way;
-        coverSecond_ = secondOnly_ ? way : SearchStructure::Auto;
+        indexOnly_ = way == SearchStructure::Tree || way == SearchStructure::Panels;
+        coverByScan_ = indexOnly_ ? SearchStructure::Plain : way;
+        coverByIndex_ = indexOnly_ ? way : SearchStructure::Auto;
     }
     if (plan.nearest != SearchStructure::Auto) {
         nearest_ = plan.nearest == SearchStructure::Grid ? SearchStructure::Plain : plan.nearest;
@@ -164,14 +164,14 @@ void RecallNodeSet::chooseOwnWays() {
                                                : SearchStructure::Plain;
     if (treeActive_ || (euclidean_ && gridActive_)) {
         // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
-        coverFirst_ = scan;
-        coverSecond_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
+        coverByScan_ = scan;
+        coverByIndex_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
         coverTrial_ = true;
     } else if (euclidean_) {
-        coverSecond_ = SearchStructure::Panels;
-        secondOnly_ = true;
+        coverByIndex_ = SearchStructure::Panels;
+        indexOnly_ = true;
     } else {
-        coverFirst_ = scan;
+        coverByScan_ = scan;
     }
     nearest_ = treeActive_  ? SearchStructure::Tree
                : euclidean_ ? SearchStructure::Panels
@@ -191,7 +191,8 @@ bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
             if (!gridActive_) way = SearchStructure::Plain;
             break;
         case SearchStructure::Tiles:
-            if (!tiled_ && kit_.kind != NormKind::General && n_ >= 1 && M >= 1) ok = buildTiles();
+            if (!tiled_ && metric_.kind != NormKind::General && n_ >= 1 && M >= 1)
+                ok = buildTiles();
             if (!tiled_) way = SearchStructure::Plain;
             break;
         case SearchStructure::Tree:
@@ -211,14 +212,14 @@ bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
 
 bool RecallNodeSet::buildTree() {
     treeActive_ = true;
-    return tree_.build(kit_, centres_.data, radii_.data, count_, instructions_);
+    return tree_.build(metric_, centres_.data, radii_.data, count_, instructions_);
 }
 
 // p = 1 and +Inf: exact distances eight at a time; no node conflicts here.
 bool RecallNodeSet::buildTiles() {
     const std::size_t n = static_cast<std::size_t>(n_);
     tiled_ = true;
-    tiles_.init(kit_.kind, n_, NodeTiles::vectorsFor(instructions_));
+    tiles_.init(metric_.kind, n_, NodeTiles::vectorsFor(instructions_));
     for (int t = 0; t < count_; ++t) {
         if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0,
                            -std::numeric_limits<double>::infinity())) {
@@ -232,9 +233,9 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     const int M = in.nodeCount;
     // The tree finds every nearest node; covers it finds faster where few spheres reach a
     // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
-    if (!kit_.pIsTwo && NodeTree::suits(n_, M) && !buildTree()) return false;
+    if (!metric_.pIsTwo && NodeTree::paysFor(n_, M) && !buildTree()) return false;
     // p = 1 and +Inf where tiles pay.
-    if (kit_.kind != NormKind::General && NodeTiles::suits(n_)) return buildTiles();
+    if (metric_.kind != NormKind::General && NodeTiles::paysFor(n_)) return buildTiles();
     if (M < kGridThreshold) return true;
     return buildGrid(false);
 }
@@ -264,13 +265,13 @@ bool RecallNodeSet::buildGrid(bool forced) {
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
     gridActive_ = false;
-    always_.size = 0;
+    beyondCapNodes_.size = 0;
     if (M == 0 || n_ == 0) return true;
-    if (kit_.kind == NormKind::General && !kit_.boundsUsable) return true;
+    if (metric_.kind == NormKind::General && !metric_.boundsUsable) return true;
 
     double cap = 0.0;
     if (!gridCap(cap)) return false;
-    const double reach = gridReach(kit_, cap + kCoverageTolerance);
+    const double reach = gridReach(metric_, cap + kCoverageTolerance);
     if (!std::isfinite(reach)) return true;
 
     // The grid runs along the (up to three) coordinates where the centres spread most. Each
@@ -280,19 +281,19 @@ bool RecallNodeSet::buildGrid(bool forced) {
     const int axisCount =
         widestAxes(n_, M, 3, axes, [&](int t, int i) { return centres_.data[t * n + i]; });
     if (!cells_.init(axes, axisCount, reach, NodeGrid::Shape::Box)) return false;
-    auto extentOf = [&](int t) { return gridReach(kit_, radii_.data[t] + kCoverageTolerance); };
+    auto extentOf = [&](int t) { return gridReach(metric_, radii_.data[t] + kCoverageTolerance); };
     auto listable = [&](int t) { return coverable(radii_.data[t]) && radii_.data[t] <= cap; };
     for (int t = 0; t < M; ++t) {
         bool listed = false;
         if (listable(t) && !cells_.count(centres_.data + t * n, extentOf(t), listed)) return false;
         // Wider than the cap, or NaN: it may cover anything.
-        if (coverable(radii_.data[t]) && !listed && !always_.push(t)) return false;
+        if (coverable(radii_.data[t]) && !listed && !beyondCapNodes_.push(t)) return false;
     }
     // Where the spheres are wide against the spread of the centres, every cell lists most
     // nodes and the lists save nothing over the plain scan.
     if (!forced && cells_.averageLength() * 4.0 > M) {
         cells_.release();
-        always_.release();
+        beyondCapNodes_.release();
         return true;
     }
     if (!cells_.finishCounting()) return false;
@@ -310,13 +311,13 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
     s.low = HostBlock<double>(M);
     s.high = HostBlock<double>(M);
     // Without nodes n may be near 2^31, with nothing behind it: no pattern buffer then.
-    const bool rough = tiled_ && count_ > 0;
-    if (rough) s.rough = HostBlock<float>(static_cast<std::size_t>(n_));
+    const bool floats = tiled_ && count_ > 0;
+    if (floats) s.floats = HostBlock<float>(static_cast<std::size_t>(n_));
     const bool single = euclidean_ && panels_.precision() == EuclideanPanels::Precision::Single;
     if (euclidean_) s.block = HostBlock<EuclideanBlockState>(1);
     if (single)
         s.single = HostBlock<float>(static_cast<std::size_t>(EuclideanBlockState::kPatterns) * n_);
-    return s.low && s.high && (!rough || s.rough) && (!euclidean_ || s.block) &&
+    return s.low && s.high && (!floats || s.floats) && (!euclidean_ || s.block) &&
            (!single || s.single);
 }
 
@@ -324,14 +325,14 @@ bool RecallNodeSet::takeScratch(RecallScratch& s) const {
 SPHNET_ALWAYS_INLINE bool RecallNodeSet::covers(int j, const double* x) const {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
-    if (kit_.boundsUsable && n_ > 0) {
+    if (metric_.boundsUsable && n_ > 0) {
         double lo, hi;
-        if (distanceBounds(kit_, c, x, lo, hi)) {
+        if (distanceBounds(metric_, c, x, lo, hi)) {
             if (lo - kCoverageTolerance > radius) return false;
             if (!(hi - kCoverageTolerance > radius)) return true;
         }
     }
-    return !(exactDistance(kit_, c, x) - kCoverageTolerance > radius);
+    return !(exactDistance(metric_, c, x) - kCoverageTolerance > radius);
 }
 
 // The literal 1-NN choice: the first node of least exact distance. Only nodes whose lower
@@ -339,11 +340,11 @@ SPHNET_ALWAYS_INLINE bool RecallNodeSet::covers(int j, const double* x) const {
 int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKnown) const {
     const int M = count_;
     const std::size_t n = static_cast<std::size_t>(n_);
-    if (!kit_.boundsUsable) {
+    if (!metric_.boundsUsable) {
         int best = 0;
-        double bestDistance = exactDistance(kit_, centres_.data, x);
+        double bestDistance = exactDistance(metric_, centres_.data, x);
         for (int j = 1; j < M; ++j) {
-            const double d = exactDistance(kit_, centres_.data + j * n, x);
+            const double d = exactDistance(metric_, centres_.data + j * n, x);
             if (d < bestDistance) {
                 best = j;
                 bestDistance = d;
@@ -356,7 +357,7 @@ int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKno
         if (!boundsKnown) {
             const double* c = centres_.data + j * n;
             double lo, hi;
-            if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+            if (!distanceBounds(metric_, c, x, lo, hi)) lo = hi = exactDistance(metric_, c, x);
             s.low[j] = lo;
             s.high[j] = hi;
         }
@@ -366,7 +367,7 @@ int RecallNodeSet::nearestNode(const double* x, RecallScratch& s, bool boundsKno
     double bestDistance = 0.0;
     for (int j = 0; j < M; ++j) {
         if (!(s.low[j] <= leastHigh)) continue;
-        const double d = exactDistance(kit_, centres_.data + j * n, x);
+        const double d = exactDistance(metric_, centres_.data + j * n, x);
         if (best < 0 || d < bestDistance) {
             best = j;
             bestDistance = d;
@@ -401,7 +402,7 @@ int RecallNodeSet::firstPlainCover(const double* x, int to) const {
 template <typename Visit>
 void RecallNodeSet::tileCovers(const double* x, RecallScratch& s, Visit visit) const {
     const int M = count_;
-    const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.rough.get(), M);
+    const NodeTiles::Pattern pattern = tiles_.prepare(x, 0.0, s.floats.get(), M);
     double d[NodeTiles::kLanes];
     for (int j = 0; j < M;) {
         const int first = tiles_.nextThatMayMatter(pattern, j, M, d);
@@ -418,8 +419,8 @@ template <typename Visit>
 void RecallNodeSet::gridCandidates(const double* x, int from, Visit visit) const {
     std::int32_t length = 0;
     const std::int32_t* listed = cells_.nodesAt(x, length);
-    const std::int32_t* wide = always_.data;
-    const auto wideCount = static_cast<std::int32_t>(always_.size);
+    const std::int32_t* wide = beyondCapNodes_.data;
+    const auto wideCount = static_cast<std::int32_t>(beyondCapNodes_.size);
     std::int32_t a = 0, b = 0;
     while (a < length && listed[a] < from) ++a;
     while (b < wideCount && wide[b] < from) ++b;
@@ -435,13 +436,13 @@ int RecallNodeSet::coverKeepingBounds(const double* x, RecallScratch& s) const {
     for (int j = 0; j < count_; ++j) {
         const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
         double lo, hi;
-        if (!distanceBounds(kit_, c, x, lo, hi)) lo = hi = exactDistance(kit_, c, x);
+        if (!distanceBounds(metric_, c, x, lo, hi)) lo = hi = exactDistance(metric_, c, x);
         s.low[j] = lo;
         s.high[j] = hi;
         const double radius = radii_.data[j];
         if (lo - kCoverageTolerance > radius) continue;
         if (!(hi - kCoverageTolerance > radius) ||
-            !(exactDistance(kit_, c, x) - kCoverageTolerance > radius)) {
+            !(exactDistance(metric_, c, x) - kCoverageTolerance > radius)) {
             return j;
         }
     }
@@ -451,8 +452,9 @@ int RecallNodeSet::coverKeepingBounds(const double* x, RecallScratch& s) const {
 int RecallNodeSet::classify(const double* x, bool wantNearest, RecallScratch& s, int& nearest,
                             std::uint64_t& tests) const {
     const int M = count_;
-    const bool keepBounds = wantNearest && kit_.boundsUsable && nearest_ == SearchStructure::Plain;
-    const SearchStructure way = s.treeCovers ? SearchStructure::Tree : coverFirst_;
+    const bool keepBounds =
+        wantNearest && metric_.boundsUsable && nearest_ == SearchStructure::Plain;
+    const SearchStructure way = s.treeCovers ? SearchStructure::Tree : coverByScan_;
     s.ranCover |= RecallPaths::bit(way);
     int cover = -1;
     auto found = [&](int j) {
@@ -489,7 +491,7 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
                                   RecallScratch& s, int* cover, int* nearest,
                                   std::uint64_t& tests) const {
     if (!coverTrial_) {
-        classifyBlockAs(secondOnly_, patterns, count, wantNearest, s, cover, nearest, tests);
+        classifyBlockAs(indexOnly_, patterns, count, wantNearest, s, cover, nearest, tests);
         return;
     }
     // Which finds covers faster depends on how far the cells' lists go, or how many spheres
@@ -500,12 +502,12 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
     if (timed) s.coverTrial.stop(count);
 }
 
-void RecallNodeSet::classifyBlockAs(bool secondWay, const double* const* patterns, int count,
+void RecallNodeSet::classifyBlockAs(bool byIndex, const double* const* patterns, int count,
                                     bool wantNearest, RecallScratch& s, int* cover, int* nearest,
                                     std::uint64_t& tests) const {
-    s.treeCovers = secondWay && coverSecond_ == SearchStructure::Tree;
+    s.treeCovers = byIndex && coverByIndex_ == SearchStructure::Tree;
     const bool nearestByPanels = wantNearest && nearest_ == SearchStructure::Panels;
-    if (secondWay && coverSecond_ == SearchStructure::Panels) {
+    if (byIndex && coverByIndex_ == SearchStructure::Panels) {
         classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests, false);
         if (!wantNearest || nearestByPanels || count_ == 0) return;
         for (int k = 0; k < count; ++k) {
@@ -696,7 +698,7 @@ int RecallNodeSet::nearestCandidate(const EuclideanBlockState& b, int k, const d
 }
 
 double RecallNodeSet::distanceTo(int j, const double* x) const {
-    return exactDistance(kit_, centres_.data + static_cast<std::size_t>(j) * n_, x);
+    return exactDistance(metric_, centres_.data + static_cast<std::size_t>(j) * n_, x);
 }
 
 // Every covering node, not just the first: the same candidates as classify() (tree, tiles,

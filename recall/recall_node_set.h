@@ -40,7 +40,7 @@ struct EuclideanBlockState {
 struct RecallScratch {
     HostBlock<double> low;
     HostBlock<double> high;
-    HostBlock<float> rough;  // the pattern for the tiles' filter
+    HostBlock<float> floats;  // the pattern for the tiles' filter
     HostBlock<EuclideanBlockState> block;
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
     RowWindow patterns;       // the block's patterns as rows, taken from the caller's view
@@ -59,7 +59,7 @@ class RecallNodeSet {
   public:
     // True when the fast scan reproduces the literal one: every centre and pattern
     // coordinate finite, and no per-node trace wanted.
-    static bool suits(const RecallInput& in);
+    static bool reproducesLiteralScan(const RecallInput& in);
 
     // Builds what in.plan forces, and for the questions it leaves open the engine's own choice.
     // False when memory runs out.
@@ -109,7 +109,7 @@ class RecallNodeSet {
     bool prepare(const RecallInput& in, SearchStructure& way);
     // classifyBlock by the second way (the panels or the tree's cover search), or else by the
     // grid, tiles or plain scan; the 1-NN rule by the structure chosen for it.
-    void classifyBlockAs(bool secondWay, const double* const* patterns, int count, bool wantNearest,
+    void classifyBlockAs(bool byIndex, const double* const* patterns, int count, bool wantNearest,
                          RecallScratch& scratch, int* cover, int* nearest,
                          std::uint64_t& tests) const;
     // forced: whether or not the panels pay. They stay off where their bounds cannot hold.
@@ -136,15 +136,15 @@ class RecallNodeSet {
     void keepCandidate(EuclideanBlockState& b, int k, int j, double low) const;
     int nearestCandidate(const EuclideanBlockState& b, int k, const double* x) const;
 
-    DistanceKit kit_;
+    Metric metric_;
     InstructionSet instructions_ = InstructionSet::Auto;
     // How each question is answered. Covers: classify()'s scan (Plain, Grid or Tiles) and the
     // block's second way (Tree, Panels, or Auto for none), either one alone or, where a timing
     // trial picks, whichever proves faster on each thread.
-    SearchStructure coverFirst_ = SearchStructure::Plain;
-    SearchStructure coverSecond_ = SearchStructure::Auto;
+    SearchStructure coverByScan_ = SearchStructure::Plain;
+    SearchStructure coverByIndex_ = SearchStructure::Auto;
     bool coverTrial_ = false;
-    bool secondOnly_ = false;
+    bool indexOnly_ = false;
     SearchStructure nearest_ = SearchStructure::Plain;  // Plain, Tiles, Tree or Panels
     SearchStructure census_ = SearchStructure::Plain;   // Plain, Grid, Tiles, Tree or Panels
     int n_ = 0;
@@ -154,8 +154,8 @@ class RecallNodeSet {
     HostVector<std::int32_t> labels_;
     bool gridActive_ = false;
     NodeGrid cells_;
-    HostVector<std::int32_t> always_;  // may cover any pattern: radius above the lists' cap
-    bool tiled_ = false;               // p = 1 and +Inf
+    HostVector<std::int32_t> beyondCapNodes_;  // may cover any pattern: radius above the lists' cap
+    bool tiled_ = false;                       // p = 1 and +Inf
     NodeTiles tiles_;
     bool treeActive_ = false;  // p other than 2, many nodes in few dimensions (or forced)
     NodeTree tree_;

@@ -21,8 +21,8 @@ double rescaledPowerDistance(const double* c, const double* x, std::int32_t n, d
     return largest * std::pow(sum, pInv);
 }
 
-DistanceKit makeDistanceKit(double p, std::int32_t n) {
-    DistanceKit k;
+Metric makeMetric(double p, std::int32_t n) {
+    Metric k;
     k.n = n;
     k.p = p;
     k.pInv = p == std::numeric_limits<double>::infinity() ? 0.0 : 1.0 / p;
@@ -32,7 +32,7 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
         // Sums below 2^1000 cannot have overflowed in any order.
         k.relLow = 1.0 - delta;
         k.relHigh = 1.0 + delta;
-        k.sumBig = std::ldexp(1.0, 1000);
+        k.largestSafeSum = std::ldexp(1.0, 1000);
         k.boundsUsable = n >= 0 && n <= (1 << 24);
         return k;
     }
@@ -61,10 +61,10 @@ DistanceKit makeDistanceKit(double p, std::int32_t n) {
     // same limits for the L2 bounds.
     const double smallByPow = std::pow(2.0, -900.0 / p) * 2.0;
     const double bigByPow = std::pow(2.0, 900.0 / p) * 0.5;
-    k.tSmall = smallByPow > std::ldexp(1.0, -449) ? smallByPow : std::ldexp(1.0, -449);
-    k.tBig = (bigByPow < std::ldexp(1.0, 449) ? bigByPow : std::ldexp(1.0, 449)) / n;
-    k.sumSmall = std::ldexp(1.0, -898);
-    k.sumBig = std::ldexp(1.0, 898);
+    k.smallestSafeTerm = smallByPow > std::ldexp(1.0, -449) ? smallByPow : std::ldexp(1.0, -449);
+    k.largestSafeTerm = (bigByPow < std::ldexp(1.0, 449) ? bigByPow : std::ldexp(1.0, 449)) / n;
+    k.smallestSafeSum = std::ldexp(1.0, -898);
+    k.largestSafeSum = std::ldexp(1.0, 898);
     k.boundsUsable = true;
     return k;
 }

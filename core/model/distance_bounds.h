@@ -12,7 +12,7 @@ namespace sphnet {
 
 enum class NormKind { CityBlock, Maximum, General };
 
-struct DistanceKit {
+struct Metric {
     NormKind kind = NormKind::General;
     std::int32_t n = 0;
     double p = 2.0;
@@ -20,18 +20,18 @@ struct DistanceKit {
     bool boundsUsable = false;
     bool pIsTwo = false;
     bool pBelowTwo = false;
-    double relLow = 1.0;      // 1 - (rounding of pow, sums and sqrt, generously)
-    double relHigh = 1.0;     // 1 + the same
-    double lowFactor = 1.0;   // p > 2: n^(1/p - 1/2) (L2 <= n^(1/2 - 1/p) Lp)
-    double highFactor = 1.0;  // p < 2: n^(1/p - 1/2) (Lp <= n^(1/p - 1/2) L2)
-    double l1Factor = 0.0;    // p < 2: n^(1/p - 1) (L1 <= n^(1 - 1/p) Lp)
-    double tSmall = 0.0;      // below this largest term, pow may underflow: no bound
-    double tBig = 0.0;        // above it, pow or squares may overflow: no bound
-    double sumSmall = 0.0;    // p = 2: the same limits on the sum of squares
-    double sumBig = 0.0;
+    double relLow = 1.0;            // 1 - (rounding of pow, sums and sqrt, generously)
+    double relHigh = 1.0;           // 1 + the same
+    double lowFactor = 1.0;         // p > 2: n^(1/p - 1/2) (L2 <= n^(1/2 - 1/p) Lp)
+    double highFactor = 1.0;        // p < 2: n^(1/p - 1/2) (Lp <= n^(1/p - 1/2) L2)
+    double l1Factor = 0.0;          // p < 2: n^(1/p - 1) (L1 <= n^(1 - 1/p) Lp)
+    double smallestSafeTerm = 0.0;  // below this largest term, pow may underflow: no bound
+    double largestSafeTerm = 0.0;   // above it, pow or squares may overflow: no bound
+    double smallestSafeSum = 0.0;   // p = 2: the same limits on the sum of squares
+    double largestSafeSum = 0.0;
 };
 
-DistanceKit makeDistanceKit(double p, std::int32_t n);
+Metric makeMetric(double p, std::int32_t n);
 
 #if defined(__GNUC__)
 #define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
@@ -61,7 +61,7 @@ SPHNET_ALWAYS_INLINE double powerDistance(const double* c, const double* x, std:
 // The distance exactly as a coverage test computes it: same operations, same order.
 // KindHint, when not -1, fixes the norm at compile time; it must equal k.kind.
 template <int KindHint = -1>
-SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c, const double* x) {
+SPHNET_ALWAYS_INLINE double exactDistance(const Metric& k, const double* c, const double* x) {
     const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
     const std::int32_t n = k.n;
     double d = 0.0;
@@ -79,10 +79,9 @@ SPHNET_ALWAYS_INLINE double exactDistance(const DistanceKit& k, const double* c,
 }
 
 // General p, from the terms' sum l1, Euclidean length l2 and largest term linf, where linf lies
-// in [tSmall, tBig]: a lower and an upper bound on the exact distance. Every operation is
-// monotone in the terms, so terms no larger than c's give a lower bound for c too.
-SPHNET_ALWAYS_INLINE double generalLowerBound(const DistanceKit& k, double l1, double l2,
-                                              double linf) {
+// in [smallestSafeTerm, largestSafeTerm]: a lower and an upper bound on the exact distance. Every
+// operation is monotone in the terms, so terms no larger than c's give a lower bound for c too.
+SPHNET_ALWAYS_INLINE double generalLowerBound(const Metric& k, double l1, double l2, double linf) {
     if (k.pBelowTwo) {
         // Of the two lower bounds, L1 n^(1/p - 1) is the closer one in many dimensions.
         const double viaL1 = l1 * k.l1Factor;
@@ -91,7 +90,7 @@ SPHNET_ALWAYS_INLINE double generalLowerBound(const DistanceKit& k, double l1, d
     const double viaL2 = l2 * k.lowFactor;
     return (viaL2 > linf ? viaL2 : linf) * k.relLow;
 }
-SPHNET_ALWAYS_INLINE double generalUpperBound(const DistanceKit& k, double l1, double l2) {
+SPHNET_ALWAYS_INLINE double generalUpperBound(const Metric& k, double l1, double l2) {
     if (k.pBelowTwo) {
         const double viaL2 = l2 * k.highFactor;
         return (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
@@ -100,22 +99,22 @@ SPHNET_ALWAYS_INLINE double generalUpperBound(const DistanceKit& k, double l1, d
 }
 
 // General p: a lower bound on exactDistance(c, x) for every c whose terms |c_i - x_i| are at
-// least those with sum l1, sum of squares `squares` and largest linf. Above tBig the largest
-// term alone bounds the distance (the rescaled form keeps it whole); below tSmall nothing is
-// certified.
-SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const DistanceKit& k, double l1,
-                                                     double squares, double linf) {
+// least those with sum l1, sum of squares `squares` and largest linf. Above largestSafeTerm the
+// largest term alone bounds the distance (the rescaled form keeps it whole); below smallestSafeTerm
+// nothing is certified.
+SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const Metric& k, double l1, double squares,
+                                                     double linf) {
     if (!k.boundsUsable) return 0.0;
-    if (linf >= k.tSmall && linf <= k.tBig)
+    if (linf >= k.smallestSafeTerm && linf <= k.largestSafeTerm)
         return generalLowerBound(k, l1, std::sqrt(squares), linf);
-    return linf > k.tBig ? linf * k.relLow : 0.0;
+    return linf > k.largestSafeTerm ? linf * k.relLow : 0.0;
 }
 
 // A lower bound on exactDistance(c, x) for every c in the box [lo, hi]. The box point nearest x
 // has terms no larger than any c's (rounding is monotone), and they go through the exact
 // distance's own operations in its order (p = 1, +Inf), or through the certified lower bound.
 template <int KindHint = -1>
-SPHNET_ALWAYS_INLINE double boxLowerBound(const DistanceKit& k, const double* lo, const double* hi,
+SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const double* lo, const double* hi,
                                           const double* x) {
     const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
     const std::int32_t n = k.n;
@@ -180,10 +179,10 @@ SPHNET_ALWAYS_INLINE double termSum(const double* c, const double* x, std::int32
 }
 
 // p = 2: bounds from the sum of squares, or exact 0 for equal points.
-SPHNET_ALWAYS_INLINE bool euclideanBounds(const DistanceKit& k, const double* c, const double* x,
+SPHNET_ALWAYS_INLINE bool euclideanBounds(const Metric& k, const double* c, const double* x,
                                           double& lo, double& hi) {
     const double s = termSum<true>(c, x, k.n);
-    if (s >= k.sumSmall && s <= k.sumBig) {
+    if (s >= k.smallestSafeSum && s <= k.largestSafeSum) {
         const double l2 = std::sqrt(s);
         lo = l2 * k.relLow;
         hi = l2 * k.relHigh;
@@ -198,8 +197,8 @@ SPHNET_ALWAYS_INLINE bool euclideanBounds(const DistanceKit& k, const double* c,
 }
 
 // Other p: bounds through the L1, L2 and Linf norms of the differences.
-SPHNET_ALWAYS_INLINE bool powerBounds(const DistanceKit& k, const double* c, const double* x,
-                                      double& lo, double& hi) {
+SPHNET_ALWAYS_INLINE bool powerBounds(const Metric& k, const double* c, const double* x, double& lo,
+                                      double& hi) {
     double l1 = 0.0, linf = 0.0, s = 0.0;
     for (std::int32_t i = 0; i < k.n; ++i) {
         const double t = std::fabs(c[i] - x[i]);
@@ -207,7 +206,7 @@ SPHNET_ALWAYS_INLINE bool powerBounds(const DistanceKit& k, const double* c, con
         s += t * t;
         linf = t > linf ? t : linf;
     }
-    if (linf >= k.tSmall && linf <= k.tBig) {
+    if (linf >= k.smallestSafeTerm && linf <= k.largestSafeTerm) {
         const double l2 = std::sqrt(s);
         lo = generalLowerBound(k, l1, l2, linf);
         hi = generalUpperBound(k, l1, l2);
@@ -221,7 +220,7 @@ SPHNET_ALWAYS_INLINE bool powerBounds(const DistanceKit& k, const double* c, con
 // lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified (tiny or huge
 // terms); the caller then computes the exact distance.
 template <int KindHint = -1>
-SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, const double* x,
+SPHNET_ALWAYS_INLINE bool distanceBounds(const Metric& k, const double* c, const double* x,
                                          double& lo, double& hi) {
     const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
     if (kind == NormKind::Maximum) {
@@ -231,7 +230,7 @@ SPHNET_ALWAYS_INLINE bool distanceBounds(const DistanceKit& k, const double* c, 
     if (kind == NormKind::CityBlock) {
         // The exact sum runs in index order; any other order is within (n - 1) ulps of it.
         const double s = termSum<false>(c, x, k.n);
-        if (!(s <= k.sumBig)) return false;
+        if (!(s <= k.largestSafeSum)) return false;
         lo = s * k.relLow;
         hi = s * k.relHigh;
         return true;

@@ -74,12 +74,13 @@ ProcedureStatus typicalDistance(const RowView& rows, int count, int n, double p,
     HostBlock<double> distances(pairs);
     if (!sample || !distances) return ProcedureStatus::OutOfMemory;
     sampleRows(rows, count, n, sampled, sample.get(), out);
-    const DistanceKit kit = makeDistanceKit(p, n);
+    const Metric metric = makeMetric(p, n);
     std::size_t k = 0;
     for (int i = 0; i + 1 < sampled; ++i) {
         const double* a = sample.get() + static_cast<std::size_t>(i) * n;
         for (int j = i + 1; j < sampled; ++j)
-            distances[k++] = exactDistance(kit, a, sample.get() + static_cast<std::size_t>(j) * n);
+            distances[k++] =
+                exactDistance(metric, a, sample.get() + static_cast<std::size_t>(j) * n);
     }
     out.median = median(distances.get(), pairs);
     out.rmax = 0.5 * out.median;

@@ -66,7 +66,7 @@ CoverageCost coverageCost(double p, std::int32_t n) {
     return {3u * un + 2u, 1u};
 }
 
-int SphereNode::testCoverage(const DistanceKit& metric, const double* x, OpCounters& counters) {
+int SphereNode::testCoverage(const Metric& metric, const double* x, OpCounters& counters) {
     counters.addCoverageTests(metric.p, metric.n, 1);
     lastDistance = exactDistance(metric, centre, x);
     inside = lastDistance - kCoverageTolerance > radius ? 0 : 1;

@@ -62,7 +62,7 @@ class SphereNode {
 
     // Measures the distance to pattern x (metric.n values), records it and the verdict in
     // lastDistance and inside, counts the test and returns inside.
-    int testCoverage(const DistanceKit& metric, const double* x, OpCounters& counters);
+    int testCoverage(const Metric& metric, const double* x, OpCounters& counters);
 
     // Shrinks this foreign sphere and/or the candidate radius r of the sphere the presented
     // pattern would create, so that the two keep `margin` between them. Must follow the

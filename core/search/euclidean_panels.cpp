@@ -345,11 +345,12 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, c
 
 }  // namespace
 
-bool EuclideanPanels::suits(const RowView& rows, int count, int n) {
+bool EuclideanPanels::holdsRows(const RowView& rows, int count, int n) {
     return rows.allValues(count, n, [](int, double v) { return std::fabs(v) <= kLargest; });
 }
 
-bool EuclideanPanels::suitsSingle(const RowView& rows, int count, int n, const double* origin) {
+bool EuclideanPanels::holdsRowsInSingle(const RowView& rows, int count, int n,
+                                        const double* origin) {
     if (n > kSingleMaxDimensions) return false;
     return rows.allValues(count, n, [origin](int i, double v) {
         const double magnitude = std::fabs(v - origin[i]);

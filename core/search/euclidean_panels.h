@@ -55,7 +55,7 @@ class EuclideanPanels {
     enum class Vectors { Best, Portable, Avx2, Avx512 };
     enum class Precision { Double, Single };
     // Whether the bounds hold for these rows of n coordinates: every magnitude at most kLargest.
-    static bool suits(const RowView& rows, int count, int n);
+    static bool holdsRows(const RowView& rows, int count, int n);
     // Whether they hold in single precision too, measured from origin (n values): n at most
     // kSingleMaxDimensions and every coordinate less the origin's zero or of magnitude in
     // [kSingleSmallest, kSingleLargest], so that rounded values and their products are normal
@@ -63,7 +63,7 @@ class EuclideanPanels {
     static constexpr double kSingleSmallest = 0x1p-60;
     static constexpr double kSingleLargest = 0x1p50;
     static constexpr int kSingleMaxDimensions = 1 << 20;
-    static bool suitsSingle(const RowView& rows, int count, int n, const double* origin);
+    static bool holdsRowsInSingle(const RowView& rows, int count, int n, const double* origin);
     static bool available(Vectors vectors);
     // The kernel for a plan's instruction set (availableInstructions): Auto gives Best, Sse2
     // the portable kernel.

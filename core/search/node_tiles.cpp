@@ -36,7 +36,7 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
 
 // After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
 // kept lanes within [from, to). The first tile with a node that matters, or -1.
-SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::View& v,
+SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTiles::View& v,
                                        unsigned kept, int block, int from, int to, const double* x,
                                        double label, double* d) {
     kept &= lanesInRange(block, from, to, kBlock);
@@ -51,7 +51,8 @@ SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::Scan exact, const NodeTiles::V
 
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
-inline bool mayMatter(double distance, double radius, double label, double reach, double xLabel) {
+inline bool coversOrReaches(double distance, double radius, double label, double reach,
+                            double xLabel) {
     return !(distance - kCoverageTolerance > radius) ||
            (!(label == xLabel) && !(distance >= reach));
 }
@@ -100,8 +101,8 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
         const unsigned lanes = lanesInRange(first, from, to);
         for (int l = 0; l < kLanes; ++l) {
             if (((lanes >> l) & 1u) != 0 &&
-                mayMatter(distance[l], v.radii[first + l], v.labels[first + l],
-                          v.reaches[first + l], label)) {
+                coversOrReaches(distance[l], v.radii[first + l], v.labels[first + l],
+                                v.reaches[first + l], label)) {
                 std::memcpy(d, distance, sizeof distance);
                 return first;
             }
@@ -249,40 +250,41 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
     return to;
 }
 
-// The single-precision filter: per block of kBlock nodes, the rough sums (or largest terms) of
-// |c_i - x_i| against each lane's limit; only the tiles with a lane within its limit get their
-// exact distances.
+// The single-precision filter: per block of kBlock nodes, the single-precision sums (or largest
+// terms) of |c_i - x_i| against each lane's limit; only the tiles with a lane within its limit get
+// their exact distances.
 template <int Kind>
-__attribute__((target("avx512f"))) inline __m512 roughStep(__m512 rough, const float* c, float xi) {
+__attribute__((target("avx512f"))) inline __m512 floatStep(__m512 floats, const float* c,
+                                                           float xi) {
     const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(c), _mm512_set1_ps(xi)));
     // Masked max: see stepAvx512.
-    return Kind == kCityBlock ? _mm512_add_ps(rough, t)
-                              : _mm512_mask_max_ps(rough, 0xFFFF, rough, t);
+    return Kind == kCityBlock ? _mm512_add_ps(floats, t)
+                              : _mm512_mask_max_ps(floats, 0xFFFF, floats, t);
 }
 
-// The filter's rough values of the block of kBlock nodes from node `block` on: sums (or
+// The filter's single-precision values of the block of kBlock nodes from node `block` on: sums (or
 // largest terms) of |c_i - x_i| in single precision.
 template <int Kind>
-__attribute__((target("avx512f"))) inline __m512 roughAvx512(const NodeTiles::View& v,
-                                                             const NodeTiles::RoughPattern& q,
+__attribute__((target("avx512f"))) inline __m512 floatAvx512(const NodeTiles::View& v,
+                                                             const NodeTiles::FloatPattern& q,
                                                              int block) {
     const auto n = static_cast<std::size_t>(v.n);
-    const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+    const float* rows = v.floats + static_cast<std::size_t>(block) * n;
     // Two running sums: a bound may add in any order, and two chains of additions overlap.
     __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
     std::size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-        even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
-        odd = roughStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
+        even = floatStep<Kind>(even, rows + i * kBlock, q.x[i]);
+        odd = floatStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
     }
-    if (i < n) even = roughStep<Kind>(even, rows + i * kBlock, q.x[i]);
+    if (i < n) even = floatStep<Kind>(even, rows + i * kBlock, q.x[i]);
     return Kind == kCityBlock ? _mm512_add_ps(even, odd)
                               : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
 }
 
 // The block's limits for this pattern: beyond them a node cannot matter.
 __attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::View& v,
-                                                              const NodeTiles::RoughPattern& q,
+                                                              const NodeTiles::FloatPattern& q,
                                                               int block) {
     constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
     const __mmask16 coded = q.labelCoded ? 0xFFFF : 0;
@@ -302,18 +304,18 @@ __attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::V
                          _mm512_set1_ps(q.slack));
 }
 
-// The filter, block by block: on rough values made ahead (sums[0] for node sumsFrom) where
-// Made, else made here, against the limits as they are now.
+// The filter, block by block: on single-precision values made ahead (sums[0] for node sumsFrom)
+// where Made, else made here, against the limits as they are now.
 template <int Kind, bool Made>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
-                                                    const NodeTiles::RoughPattern& q,
+                                                    const NodeTiles::FloatPattern& q,
                                                     const float* sums, int sumsFrom, int from,
                                                     int to, const double* x, double label,
                                                     double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const __m512 rough =
-            Made ? _mm512_loadu_ps(sums + (block - sumsFrom)) : roughAvx512<Kind>(v, q, block);
-        const unsigned beyond = _mm512_cmp_ps_mask(rough, limitsAvx512(v, q, block), _CMP_GT_OQ);
+        const __m512 floats =
+            Made ? _mm512_loadu_ps(sums + (block - sumsFrom)) : floatAvx512<Kind>(v, q, block);
+        const unsigned beyond = _mm512_cmp_ps_mask(floats, limitsAvx512(v, q, block), _CMP_GT_OQ);
         const int first =
             exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
         if (first >= 0) return first;
@@ -322,11 +324,11 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
 }
 
 template <int Kind>
-__attribute__((target("avx512f"))) void roughSumsAvx512(const NodeTiles::View& v,
-                                                        const NodeTiles::RoughPattern& q, int from,
+__attribute__((target("avx512f"))) void floatSumsAvx512(const NodeTiles::View& v,
+                                                        const NodeTiles::FloatPattern& q, int from,
                                                         int to, float* sums) {
     for (int block = from; block < to; block += kBlock)
-        _mm512_storeu_ps(sums + (block - from), roughAvx512<Kind>(v, q, block));
+        _mm512_storeu_ps(sums + (block - from), floatAvx512<Kind>(v, q, block));
 }
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
@@ -369,12 +371,12 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v,
-                                                      const NodeTiles::RoughPattern& q, int block,
+__attribute__((target("avx2"))) inline void floatAvx2(const NodeTiles::View& v,
+                                                      const NodeTiles::FloatPattern& q, int block,
                                                       __m256& low, __m256& high) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-    const float* rows = v.rough + static_cast<std::size_t>(block) * n;
+    const float* rows = v.floats + static_cast<std::size_t>(block) * n;
     low = _mm256_setzero_ps();
     high = _mm256_setzero_ps();
     for (std::size_t i = 0; i < n; ++i) {
@@ -388,9 +390,9 @@ __attribute__((target("avx2"))) inline void roughAvx2(const NodeTiles::View& v,
     }
 }
 
-// Lanes of the block beyond their limits, from its two halves' rough values.
+// Lanes of the block beyond their limits, from its two halves' single-precision values.
 __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v,
-                                                           const NodeTiles::RoughPattern& q,
+                                                           const NodeTiles::FloatPattern& q,
                                                            int block, __m256 low, __m256 high) {
     const __m256 slack = _mm256_set1_ps(q.slack);
     const __m256i code = _mm256_set1_epi32(q.labelCode);
@@ -415,7 +417,7 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
 // As filterAvx512.
 template <int Kind, bool Made>
 __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
-                                               const NodeTiles::RoughPattern& q, const float* sums,
+                                               const NodeTiles::FloatPattern& q, const float* sums,
                                                int sumsFrom, int from, int to, const double* x,
                                                double label, double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
@@ -424,7 +426,7 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
             low = _mm256_loadu_ps(sums + (block - sumsFrom));
             high = _mm256_loadu_ps(sums + (block - sumsFrom) + 8);
         } else {
-            roughAvx2<Kind>(v, q, block, low, high);
+            floatAvx2<Kind>(v, q, block, low, high);
         }
         const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high),
                                          block, from, to, x, label, d);
@@ -434,12 +436,12 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
 }
 
 template <int Kind>
-__attribute__((target("avx2"))) void roughSumsAvx2(const NodeTiles::View& v,
-                                                   const NodeTiles::RoughPattern& q, int from,
+__attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
+                                                   const NodeTiles::FloatPattern& q, int from,
                                                    int to, float* sums) {
     for (int block = from; block < to; block += kBlock) {
         __m256 low, high;
-        roughAvx2<Kind>(v, q, block, low, high);
+        floatAvx2<Kind>(v, q, block, low, high);
         _mm256_storeu_ps(sums + (block - from), low);
         _mm256_storeu_ps(sums + (block - from) + 8, high);
     }
@@ -480,14 +482,15 @@ NodeTiles::Vectors NodeTiles::vectorsFor(InstructionSet wanted) {
 
 namespace {
 
-// The filter's error allowance. Each rough coordinate differs from the true c_i - origin_i by
-// at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126 when
-// flushed to zero; each rough operation adds at most a relative 2^-23 under any rounding mode.
-// A lane's rough value is thus at most (1 + 2^-23)^n (D + E), D the true distance and E at most
-// 2^-23 (span of the centre + span of the pattern) + n 2^-125, while the exact double distance
-// stays above D (1 - 2n 2^-52). Limits carry all of this, and a little more, upwards.
-constexpr double kRoughError = 0x1p-23;
-constexpr double kLargestSpan = 0x1p100;  // beyond this the rough values may overflow
+// The filter's error allowance. Each single-precision coordinate differs from the true c_i -
+// origin_i by at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126
+// when flushed to zero; each single-precision operation adds at most a relative 2^-23 under any
+// rounding mode. A lane's single-precision value is thus at most (1 + 2^-23)^n (D + E), D the true
+// distance and E at most 2^-23 (span of the centre + span of the pattern) + n 2^-125, while the
+// exact double distance stays above D (1 - 2n 2^-52). Limits carry all of this, and a little more,
+// upwards.
+constexpr double kFloatError = 0x1p-23;
+constexpr double kLargestSpan = 0x1p100;  // beyond this the single-precision values may overflow
 constexpr int kLargestFilteredDimension = 1 << 18;
 
 double growth(int n) {
@@ -504,7 +507,7 @@ float floatAbove(double v) {
 }
 
 template <int Kind>
-NodeTiles::Scan scanFor(NodeTiles::Vectors vectors) {
+NodeTiles::ScanKernel scanFor(NodeTiles::Vectors vectors) {
     using Vectors = NodeTiles::Vectors;
 #if SPHNET_TILES_X86
     switch (vectors) {
@@ -544,16 +547,16 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 
 // The filter's two steps for split scans, where the filter has them.
 template <int Kind>
-void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::RoughSums& sums,
+void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::FloatSums& sums,
                    NodeTiles::Filter& filter) {
     sums = nullptr;
     filter = nullptr;
 #if SPHNET_TILES_X86
     if (vectors == NodeTiles::Vectors::Avx512) {
-        sums = roughSumsAvx512<Kind>;
+        sums = floatSumsAvx512<Kind>;
         filter = filterAvx512<Kind, true>;
     } else if (vectors == NodeTiles::Vectors::Avx2) {
-        sums = roughSumsAvx2<Kind>;
+        sums = floatSumsAvx2<Kind>;
         filter = filterAvx2<Kind, true>;
     }
 #endif
@@ -580,14 +583,14 @@ void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
     filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
     if (cityBlock) {
-        splitStepsFor<kCityBlock>(vectors, roughSums_, sumsFilter_);
+        splitStepsFor<kCityBlock>(vectors, floatSums_, sumsFilter_);
     } else {
-        splitStepsFor<kMaximum>(vectors, roughSums_, sumsFilter_);
+        splitStepsFor<kMaximum>(vectors, floatSums_, sumsFilter_);
     }
     nearest_ = cityBlock ? nearestFor<kCityBlock>(vectors) : nearestFor<kMaximum>(vectors);
     if (n <= 0 || n > kLargestFilteredDimension) {
         filter_ = nullptr;
-        roughSums_ = nullptr;
+        floatSums_ = nullptr;
         sumsFilter_ = nullptr;
     }
 }
@@ -649,7 +652,7 @@ void NodeTiles::setLimits(int j) {
     const double span = spans_.data[j];
     const auto limit = [&](double t) {
         if (!(span <= kLargestSpan) || std::isnan(t)) return std::numeric_limits<float>::infinity();
-        return floatAbove(((t > 0 ? t : 0.0) + kRoughError * span) * growth(n_) * (1.0 + 0x1p-21));
+        return floatAbove(((t > 0 ? t : 0.0) + kFloatError * span) * growth(n_) * (1.0 + 0x1p-21));
     };
     ownLimits_.data[j] = limit(own);
     otherLimits_.data[j] = limit(other);
@@ -657,7 +660,7 @@ void NodeTiles::setLimits(int j) {
 
 NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scratch,
                                       int nodesAhead) const {
-    Pattern p{x, label, RoughPattern{scratch, 0.0f, 0, false, 0.0f}, false};
+    Pattern p{x, label, FloatPattern{scratch, 0.0f, 0, false, 0.0f}, false};
     if (filter_ == nullptr || count_ == 0 || nodesAhead < kFilterPays) return p;
     double span = 0.0;
     for (int i = 0; i < n_; ++i) {
@@ -665,12 +668,14 @@ NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scra
         span += std::fabs(t);
         scratch[i] = std::fabs(t) <= kLargestSpan ? static_cast<float>(t) : 0.0f;
     }
-    if (!(span <= kLargestSpan)) return p;  // rough values might overflow: exact scans only
+    if (!(span <= kLargestSpan))
+        return p;  // single-precision values might overflow: exact scans only
     p.filtered = true;
-    p.rough.slack = floatAbove((kRoughError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
-    p.rough.labelCoded =
+    p.floats.slack =
+        floatAbove((kFloatError * span + n_ * 0x1p-100) * growth(n_) * (1.0 + 0x1p-21));
+    p.floats.labelCoded =
         label >= -2147483648.0 && label <= 2147483647.0 && label == std::trunc(label);
-    p.rough.labelCode = p.rough.labelCoded ? static_cast<std::int32_t>(label) : 0;
+    p.floats.labelCode = p.floats.labelCoded ? static_cast<std::int32_t>(label) : 0;
     return p;
 }
 
@@ -682,8 +687,8 @@ NodeTiles::Pattern NodeTiles::prepare(const double* x, double label, float* scra
 void NodeTiles::narrowReach(Pattern& p, double rLimit, double r) const {
     const double cut = (rLimit - r) * (1.0 - 0x1p-40);
     if (!(cut > 0)) return;
-    p.rough.reachCut = cut >= std::numeric_limits<float>::max() ? std::numeric_limits<float>::max()
-                                                                : -floatAbove(-cut);
+    p.floats.reachCut = cut >= std::numeric_limits<float>::max() ? std::numeric_limits<float>::max()
+                                                                 : -floatAbove(-cut);
 }
 
 NodeTiles::View NodeTiles::view() const {
@@ -693,19 +698,20 @@ NodeTiles::View NodeTiles::view() const {
 
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
     if (from >= to) return to;
-    // A pattern without a rough form (huge, or prepared before the first node) scans exactly.
-    return p.filtered ? filter_(view(), p.rough, nullptr, 0, from, to, p.x, p.label, d)
+    // A pattern without a single-precision form (huge, or prepared before the first node) scans
+    // exactly.
+    return p.filtered ? filter_(view(), p.floats, nullptr, 0, from, to, p.x, p.label, d)
                       : scan_(view(), from, to, p.x, p.label, d);
 }
 
-void NodeTiles::makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const {
-    roughSums_(view(), q, from, to, sums);
+void NodeTiles::makeFloatSums(const FloatPattern& q, int from, int to, float* sums) const {
+    floatSums_(view(), q, from, to, sums);
 }
 
 int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
                           double* d) const {
     if (from >= to) return to;
-    return sumsFilter_(view(), p.rough, sums, sumsFrom, from, to, p.x, p.label, d);
+    return sumsFilter_(view(), p.floats, sums, sumsFrom, from, to, p.x, p.label, d);
 }
 
 int NodeTiles::nearest(const double* x) const {

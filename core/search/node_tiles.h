@@ -24,7 +24,7 @@ class NodeTiles {
     // the whole distance, and its lists name hardly any node that does not matter. A tile
     // holds room for kLanes nodes from its first node on: beyond 1024 dimensions that padding
     // would outweigh what the vectors save.
-    static bool suits(int n) { return n >= 4 && n <= 1024; }
+    static bool paysFor(int n) { return n >= 4 && n <= 1024; }
 
     // The instruction sets a scan can be built for; Best is the widest this processor has.
     enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };
@@ -48,7 +48,7 @@ class NodeTiles {
     // magnitude adds to every limit, and its label as an integer when it is one.
     // reachCut, when positive, lowers every limit for other labels by that much (see
     // narrowReach).
-    struct RoughPattern {
+    struct FloatPattern {
         const float* x;
         float slack;
         std::int32_t labelCode;
@@ -59,12 +59,12 @@ class NodeTiles {
     struct Pattern {
         const double* x;
         double label;
-        RoughPattern rough;
+        FloatPattern floats;
         bool filtered;
     };
     // `scratch` holds n floats, and must stay while the Pattern is in use. The filter is set up
-    // only for a scan over at least kFilterPays nodes: below that, making the pattern's rough
-    // form costs more than the exact scan it would spare.
+    // only for a scan over at least kFilterPays nodes: below that, making the pattern's
+    // single-precision form costs more than the exact scan it would spare.
     static constexpr int kFilterPays = 2 * kBlock;
     Pattern prepare(const double* x, double label, float* scratch,
                     int nodesAhead = kFilterPays) const;
@@ -80,14 +80,14 @@ class NodeTiles {
     // rule out the nodes beyond the nearer reach. The exact scan still reports by the stored
     // reaches.
     void narrowReach(Pattern& p, double rLimit, double r) const;
-    // The filter in two steps, for a scan split between two threads. First the rough values
-    // of the nodes from `from` (a multiple of kBlock) up to `to`, one float per node into
-    // sums[0...]: they read only the nodes' rough centres, so they may be made on another
-    // thread while the scan updates nodes' radii; appending must wait for them. Then, as
-    // nextThatMayMatter over [from, to), the filter on rough values made ahead (sums[0] for
-    // node sumsFrom) against the limits as they are at that moment.
-    bool splits(const Pattern& p) const { return p.filtered && roughSums_ != nullptr; }
-    void makeRoughSums(const RoughPattern& q, int from, int to, float* sums) const;
+    // The filter in two steps, for a scan split between two threads. First the single-precision
+    // values of the nodes from `from` (a multiple of kBlock) up to `to`, one float per node into
+    // sums[0...]: they read only the nodes' single-precision centres, so they may be made on
+    // another thread while the scan updates nodes' radii; appending must wait for them. Then, as
+    // nextThatMayMatter over [from, to), the filter on single-precision values made ahead (sums[0]
+    // for node sumsFrom) against the limits as they are at that moment.
+    bool splits(const Pattern& p) const { return p.filtered && floatSums_ != nullptr; }
+    void makeFloatSums(const FloatPattern& q, int from, int to, float* sums) const;
     int nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
                    double* d) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
@@ -104,27 +104,29 @@ class NodeTiles {
         // The single-precision filter: per block of kBlock nodes, n rows of kBlock centre
         // coordinates less the origin; per node, limits beyond which it cannot matter to a
         // pattern of its own label or of any other, and its label as an integer.
-        const float* rough;
+        const float* floats;
         const float* ownLimits;
         const float* otherLimits;
         const std::int32_t* labelCodes;
     };
-    using Scan = int (*)(const View& v, int from, int to, const double* x, double label, double* d);
+    using ScanKernel = int (*)(const View& v, int from, int to, const double* x, double label,
+                               double* d);
     using Nearest = int (*)(const View& v, int count, const double* x);
-    // The filter: on rough values made ahead (see nextBySums), or without them (sums null).
-    using Filter = int (*)(const View& v, const RoughPattern& rough, const float* sums,
+    // The filter: on single-precision values made ahead (see nextBySums), or without them (sums
+    // null).
+    using Filter = int (*)(const View& v, const FloatPattern& floats, const float* sums,
                            int sumsFrom, int from, int to, const double* x, double label,
                            double* d);
-    using RoughSums = void (*)(const View& v, const RoughPattern& rough, int from, int to,
+    using FloatSums = void (*)(const View& v, const FloatPattern& floats, int from, int to,
                                float* sums);
 
   private:
     void setLimits(int j);
     View view() const;
 
-    Scan scan_ = nullptr;      // the version for this norm and processor
-    Filter filter_ = nullptr;  // where the processor has wide vectors
-    RoughSums roughSums_ = nullptr;
+    ScanKernel scan_ = nullptr;  // the version for this norm and processor
+    Filter filter_ = nullptr;    // where the processor has wide vectors
+    FloatSums floatSums_ = nullptr;
     Filter sumsFilter_ = nullptr;
     Nearest nearest_ = nullptr;
     InstructionSet instructions_ = InstructionSet::Auto;

@@ -28,7 +28,7 @@ struct LeafSums {
 };
 
 template <int Kind>
-SPHNET_ALWAYS_INLINE void sumLeaf(const DistanceKit& k, const double* rows, const double* x,
+SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x,
                                   LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
     for (int lane = 0; lane < kLeaf; ++lane) {
@@ -54,7 +54,8 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const DistanceKit& k, const double* rows, cons
             s.low[lane] = s.l1[lane];
         } else {
             const double linf = s.largest[lane];
-            const bool bounded = kind == NormKind::Maximum || (k.boundsUsable && linf >= k.tSmall);
+            const bool bounded =
+                kind == NormKind::Maximum || (k.boundsUsable && linf >= k.smallestSafeTerm);
             s.low[lane] = !bounded ? 0.0 : kind == NormKind::Maximum ? linf : linf * k.relLow;
         }
     }
@@ -73,13 +74,13 @@ struct TreeQueries {
 
     SPHNET_ALWAYS_INLINE static double boxBound(const NodeTree& t, int b, const double* x) {
         const double* low = t.boxLow(b);
-        return boxLowerBound<Kind>(t.kit_, low, low + t.n_, x);
+        return boxLowerBound<Kind>(t.metric_, low, low + t.n_, x);
     }
 
     // A closer lower bound than s.low for general p.
     SPHNET_ALWAYS_INLINE static double closeLow(const NodeTree& t, const LeafSums& s, int lane) {
         if (kind != NormKind::General) return s.low[lane];
-        return generalLowerBoundOfTerms(t.kit_, s.l1[lane], s.squares[lane], s.largest[lane]);
+        return generalLowerBoundOfTerms(t.metric_, s.l1[lane], s.squares[lane], s.largest[lane]);
     }
 
     // Lane `lane` of the leaf starting at `first` covers x.
@@ -87,10 +88,10 @@ struct TreeQueries {
                                                 const LeafSums& s, double radius, const double* x) {
         if (s.low[lane] - kCoverageTolerance > radius) return false;
         if (kind != NormKind::General) return true;
-        const DistanceKit& k = t.kit_;
+        const Metric& k = t.metric_;
         const double largest = s.largest[lane];
         if (closeLow(t, s, lane) - kCoverageTolerance > radius) return false;
-        if (k.boundsUsable && largest >= k.tSmall && largest <= k.tBig &&
+        if (k.boundsUsable && largest >= k.smallestSafeTerm && largest <= k.largestSafeTerm &&
             !(generalUpperBound(k, s.l1[lane], std::sqrt(s.squares[lane])) - kCoverageTolerance >
               radius)) {
             return true;
@@ -116,7 +117,7 @@ struct TreeQueries {
             if (note.passesOver(boxBound(t, b, x), branch.widestRadius)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.kit_, rows, x, sums);
+                sumLeaf<Kind>(t.metric_, rows, x, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
                     if (j < note.limit())
@@ -153,7 +154,7 @@ struct TreeQueries {
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.kit_, rows, x, sums);
+                sumLeaf<Kind>(t.metric_, rows, x, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
                     const int lane = q - branch.first;
@@ -162,7 +163,7 @@ struct TreeQueries {
                     if (kind == NormKind::General) {
                         double centre[NodeTree::kMaxDimensions];
                         gatherLane(rows, t.n_, lane, centre);
-                        d = exactDistance<Kind>(t.kit_, centre, x);
+                        d = exactDistance<Kind>(t.metric_, centre, x);
                     }
                     if (mayImprove(d, j)) {
                         bestDistance = d;
@@ -268,10 +269,10 @@ struct Reaching {
     }
 };
 
-bool NodeTree::build(const DistanceKit& kit, const double* centres, const double* radii, int count,
+bool NodeTree::build(const Metric& metric, const double* centres, const double* radii, int count,
                      InstructionSet instructions) {
-    kit_ = kit;
-    n_ = kit.n;
+    metric_ = metric;
+    n_ = metric.n;
     count_ = 0;
     __builtin_cpu_init();
     const InstructionSet level = availableInstructions(instructions);
@@ -370,7 +371,7 @@ int NodeTree::firstCover(const double* x) const {
         int limit() const { return best; }
         void operator()(int j) { best = j; }
     } first;
-    walkOfKind<Covering<First>::template Of>(*this, kit_.kind, wide_, x, first);
+    walkOfKind<Covering<First>::template Of>(*this, metric_.kind, wide_, x, first);
     return first.best == INT_MAX ? -1 : first.best;
 }
 
@@ -387,14 +388,15 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
             differ = differ || labels[j] != firstLabel;
         }
     } census{labels};
-    if (count_ > 0) walkOfKind<Covering<Census>::template Of>(*this, kit_.kind, wide_, x, census);
+    if (count_ > 0)
+        walkOfKind<Covering<Census>::template Of>(*this, metric_.kind, wide_, x, census);
     covering = census.covering;
     differ = census.differ;
 }
 
 int NodeTree::nearest(const double* x) const {
     if (count_ == 0) return -1;
-    switch (kit_.kind) {
+    switch (metric_.kind) {
         case NormKind::CityBlock:
             return wide_ ? nearestAvx2<0>(*this, x) : TreeQueries<0>::nearest(*this, x);
         case NormKind::Maximum:
@@ -407,12 +409,12 @@ int NodeTree::nearest(const double* x) const {
 bool NodeTree::collectReach(const ReachQuery& query, int base, int from,
                             HostVector<std::int32_t>& out) const {
     Reach reach{query, base, from, out, true};
-    if (count_ > 0) walkOfKind<Reaching>(*this, kit_.kind, wide_, query.x, reach);
+    if (count_ > 0) walkOfKind<Reaching>(*this, metric_.kind, wide_, query.x, reach);
     return reach.ok;
 }
 
-void GrowingNodeTree::init(const DistanceKit& kit, InstructionSet instructions) {
-    kit_ = kit;
+void GrowingNodeTree::init(const Metric& metric, InstructionSet instructions) {
+    metric_ = metric;
     instructions_ = instructions;
     runs_ = 0;
     raised_.size = 0;
@@ -429,7 +431,7 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, int count
             first = firsts_[--runs_];
         }
         if (runs_ == kMostRuns ||
-            !trees_[runs_].build(kit_, centres + static_cast<std::size_t>(first) * kit_.n,
+            !trees_[runs_].build(metric_, centres + static_cast<std::size_t>(first) * metric_.n,
                                  radii + first, end - first, instructions_)) {
             return false;
         }

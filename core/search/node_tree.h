@@ -36,17 +36,17 @@ class NodeTree {
     // Whether the tree pays for `count` nodes in n dimensions: in many dimensions a box bound
     // rules out little, few nodes are scanned as fast plainly, and in fewer than four
     // dimensions a grid over the coordinates names hardly any node that does not matter.
-    static bool suits(int n, int count) { return n >= 4 && fits(n) && count >= 64; }
+    static bool paysFor(int n, int count) { return n >= 4 && fits(n) && count >= 64; }
     // Whether the tree can answer at all in n dimensions: its leaf scans gather a centre into
     // kMaxDimensions values. Queries on a tree built for other n find nothing.
     static constexpr int kMaxDimensions = 16;
     static bool fits(int n) { return n >= 1 && n <= kMaxDimensions; }
 
-    // Centres: `count` rows of kit.n values; radii: per node (NaN covers anything). Both are
+    // Centres: `count` rows of metric.n values; radii: per node (NaN covers anything). Both are
     // read only while building. The walks use AVX2 where `instructions`
     // (availableInstructions) reach it; Auto: wherever the processor has it. False when memory
     // runs out.
-    bool build(const DistanceKit& kit, const double* centres, const double* radii, int count,
+    bool build(const Metric& metric, const double* centres, const double* radii, int count,
                InstructionSet instructions = InstructionSet::Auto);
 
     // Takes the nodes' radii (per node, as in build) as they are now.
@@ -85,7 +85,7 @@ class NodeTree {
         return leafCentres_.data + static_cast<std::size_t>(first) * n_;
     }
 
-    DistanceKit kit_;
+    Metric metric_;
     bool wide_ = false;  // the processor has AVX2
     int n_ = 0;
     int count_ = 0;
@@ -108,7 +108,7 @@ class GrowingNodeTree {
   public:
     static constexpr int kTail = 2 * NodeTree::kLeafSize;
 
-    void init(const DistanceKit& kit, InstructionSet instructions);
+    void init(const Metric& metric, InstructionSet instructions);
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
     // than kTail stay outside the runs. False when memory runs out.
     bool grow(const double* centres, const double* radii, int count);
@@ -124,7 +124,7 @@ class GrowingNodeTree {
 
   private:
     static constexpr int kMostRuns = 64;
-    DistanceKit kit_;
+    Metric metric_;
     InstructionSet instructions_ = InstructionSet::Auto;
     NodeTree trees_[kMostRuns];
     int firsts_[kMostRuns + 1] = {};  // run r holds nodes [firsts_[r], firsts_[r + 1])

@@ -28,9 +28,10 @@ constexpr double kRoundingSlack = 1.0 + 0x1p-48;
 
 // A distance limit widened for a grid's cell arithmetic; for general p at least twice the
 // smallest term the bounds resolve.
-inline double gridReach(const DistanceKit& kit, double limit) {
+inline double gridReach(const Metric& metric, double limit) {
     double reach = limit * (1.0 + 1e-6) + 1e-300;
-    if (kit.kind == NormKind::General && reach < 2.0 * kit.tSmall) reach = 2.0 * kit.tSmall;
+    if (metric.kind == NormKind::General && reach < 2.0 * metric.smallestSafeTerm)
+        reach = 2.0 * metric.smallestSafeTerm;
     return reach;
 }
 

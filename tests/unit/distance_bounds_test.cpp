@@ -14,22 +14,22 @@ using namespace sphnet;
 
 namespace {
 
-void expectEnclosed(const DistanceKit& kit, const double* c, const double* x, const char* what) {
+void expectEnclosed(const Metric& metric, const double* c, const double* x, const char* what) {
     double lo = 0;
     double hi = 0;
-    if (!distanceBounds(kit, c, x, lo, hi)) return;  // no bound certified: the exact path runs
-    const double exact = exactDistance(kit, c, x);
-    EXPECT_LE(lo, exact) << what << " p = " << kit.p << " n = " << kit.n;
-    EXPECT_GE(hi, exact) << what << " p = " << kit.p << " n = " << kit.n;
+    if (!distanceBounds(metric, c, x, lo, hi)) return;  // no bound certified: the exact path runs
+    const double exact = exactDistance(metric, c, x);
+    EXPECT_LE(lo, exact) << what << " p = " << metric.p << " n = " << metric.n;
+    EXPECT_GE(hi, exact) << what << " p = " << metric.p << " n = " << metric.n;
 }
 
 // 1/p rounded to a double is off the true root's exponent; with sums near 2^±700 that error
 // grew past the old margin and the lower bound exceeded the exact distance.
 TEST(DistanceBounds, EncloseTheExactDistanceWhenTheRootExponentIsInexact) {
-    const DistanceKit kit = makeDistanceKit(1.7846844457447413, 1);
+    const Metric metric = makeMetric(1.7846844457447413, 1);
     const double c[1] = {-0x1.91abfbffb23eap+360};
     const double x[1] = {-0x1.7a266f86fb08bp+360};
-    expectEnclosed(kit, c, x, "regression");
+    expectEnclosed(metric, c, x, "regression");
 }
 
 TEST(DistanceBounds, EncloseTheExactDistanceOverNormsAndMagnitudes) {
@@ -41,7 +41,7 @@ TEST(DistanceBounds, EncloseTheExactDistanceOverNormsAndMagnitudes) {
         const int n = trial % 3 == 0 ? 1 + trial % 40 : 1 + trial % 9;
         // p = 1 sums in another order than the exact distance: its bounds allow for that too.
         const double p = trial % 5 == 0 ? 2.0 : trial % 5 == 3 ? 1.0 : norm(random);
-        const DistanceKit kit = makeDistanceKit(p, n);
+        const Metric metric = makeMetric(p, n);
         const double scale = std::ldexp(1.0, exponent(random));
         // Now and then every coordinate differs by the same amount: there the L1-based lower
         // bound for p < 2 meets the exact distance.
@@ -53,7 +53,7 @@ TEST(DistanceBounds, EncloseTheExactDistanceOverNormsAndMagnitudes) {
             x[i] = unit(random) * scale;
             c[i] = even ? x[i] + (i % 2 == 0 ? step : -step) : unit(random) * scale;
         }
-        expectEnclosed(kit, c.data(), x.data(), even ? "even" : "random");
+        expectEnclosed(metric, c.data(), x.data(), even ? "even" : "random");
     }
 }
 
@@ -73,7 +73,7 @@ TEST(DistanceBounds, BoxBoundStaysBelowTheExactDistanceToEveryPointOfTheBox) {
     for (int trial = 0; trial < 40000; ++trial) {
         const int n = 1 + trial % 16;
         const double p = norms[trial % 5] != 0.0 ? norms[trial % 5] : norm(random);
-        const DistanceKit kit = makeDistanceKit(p, n);
+        const Metric metric = makeMetric(p, n);
         const double scale = std::ldexp(1.0, trial % 3 == 0 ? exponent(random) : 0);
         const bool oneTermOutside = trial % 2 == 0;
         std::vector<double> lo(n), hi(n), x(n), nearestPoint(n), inside(n);
@@ -86,13 +86,13 @@ TEST(DistanceBounds, BoxBoundStaysBelowTheExactDistanceToEveryPointOfTheBox) {
             nearestPoint[i] = std::min(std::max(x[i], lo[i]), hi[i]);
             inside[i] = lo[i] + (hi[i] - lo[i]) * std::fabs(unit(random));
         }
-        const double bound = boxLowerBound(kit, lo.data(), hi.data(), x.data());
-        const double exact = exactDistance(kit, nearestPoint.data(), x.data());
+        const double bound = boxLowerBound(metric, lo.data(), hi.data(), x.data());
+        const double exact = exactDistance(metric, nearestPoint.data(), x.data());
         EXPECT_LE(bound, exact) << "p = " << p << " n = " << n << " trial " << trial;
-        if (kit.kind != NormKind::General) {
+        if (metric.kind != NormKind::General) {
             EXPECT_EQ(bound, exact) << "p = " << p << " trial " << trial;
         }
-        EXPECT_LE(bound, exactDistance(kit, inside.data(), x.data()))
+        EXPECT_LE(bound, exactDistance(metric, inside.data(), x.data()))
             << "p = " << p << " trial " << trial;
         if (::testing::Test::HasFailure()) return;
     }

@@ -98,7 +98,7 @@ TEST_P(PanelKernels, StayWithinTheAllowanceAndSelectByTheRule) {
                 least[r] = std::numeric_limits<double>::infinity();
             }
             if (c.precision == P::Single) {
-                ASSERT_TRUE(EuclideanPanels::suitsSingle(x, 8, n, origin.data()));
+                ASSERT_TRUE(EuclideanPanels::holdsRowsInSingle(x, 8, n, origin.data()));
             }
             // One panel per call, and the widest calls with a narrower one for the last panel.
             for (int call = 0; call < 4; ++call) {
@@ -170,7 +170,7 @@ TEST(SinglePrecisionPanels, SuitOnlyValuesWithinTheFloatRange) {
     auto suits = [&](double a, double b) {
         const double row[2] = {a, b};
         const double* rows[1] = {row};
-        return EuclideanPanels::suitsSingle(rows, 1, 2, origin);
+        return EuclideanPanels::holdsRowsInSingle(rows, 1, 2, origin);
     };
     EXPECT_TRUE(suits(0.0, 0x1p-59));
     EXPECT_TRUE(

@@ -58,8 +58,8 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         for (int n : {1, 3, 8, 9, 17}) {
-            const sphnet::DistanceKit kit =
-                sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            const sphnet::Metric metric =
+                sphnet::makeMetric(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
             for (int round = 0; round < 200; ++round) {
                 const int count = 1 + static_cast<int>((unit(rng) + 1.0) * 40);
                 // Coordinates on a lattice now and then, so that distances tie with radii; far
@@ -81,7 +81,7 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 NodeTiles tiles;
                 tiles.init(kind, n, vectors);
                 // Every other round, every node misses x by far but one, which matters just: the
-                // scan must find that one, whatever its rough distances say.
+                // scan must find that one, whatever its single-precision distances say.
                 const bool edges = round % 2 == 0;
                 const int inside = static_cast<int>((unit(rng) + 1.0) * 0.5 * count);
                 for (int j = 0; j < count; ++j) {
@@ -89,7 +89,7 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                     node.centre.resize(n);
                     for (double& v : node.centre) v = coordinate();
                     node.label = unit(rng) > 0 ? 1.0 : 2.0;
-                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
+                    const double d = sphnet::exactDistance(metric, node.centre.data(), x.data());
                     const double edge =
                         d - sphnet::kCoverageTolerance;  // covers with radius >= edge
                     if (edges) {
@@ -130,17 +130,17 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 int expected = to;
                 for (int j = from; j < to && expected == to; ++j) {
                     const double exact =
-                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                        sphnet::exactDistance(metric, nodes[j].centre.data(), x.data());
                     if (mayMatter(nodes[j], exact, xLabel)) expected = j - j % NodeTiles::kLanes;
                 }
                 ASSERT_EQ(first, expected)
                     << "n=" << n << " count=" << count << " from=" << from << " to=" << to;
-                // The same scan on rough values made ahead, as when a scan is split between
-                // threads.
+                // The same scan on single-precision values made ahead, as when a scan is split
+                // between threads.
                 if (tiles.splits(pattern)) {
                     const int at = from - from % NodeTiles::kBlock;
                     std::vector<float> sums(static_cast<std::size_t>(count + NodeTiles::kBlock));
-                    tiles.makeRoughSums(pattern.rough, at, to, sums.data());
+                    tiles.makeFloatSums(pattern.floats, at, to, sums.data());
                     double dAhead[NodeTiles::kLanes];
                     ASSERT_EQ(tiles.nextBySums(pattern, sums.data(), at, from, to, dAhead),
                               expected)
@@ -152,15 +152,15 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                 for (int j = first > from ? first : from; j < to && j < first + NodeTiles::kLanes;
                      ++j) {
                     const double exact =
-                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                        sphnet::exactDistance(metric, nodes[j].centre.data(), x.data());
                     ASSERT_EQ(d[j - first], exact) << "node " << j << " n=" << n;
                 }
                 // The 1-NN choice: the first node of least distance.
                 int nearest = 0;
-                double least = sphnet::exactDistance(kit, nodes[0].centre.data(), x.data());
+                double least = sphnet::exactDistance(metric, nodes[0].centre.data(), x.data());
                 for (int j = 1; j < count; ++j) {
                     const double exact =
-                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                        sphnet::exactDistance(metric, nodes[j].centre.data(), x.data());
                     if (exact < least) {
                         nearest = j;
                         least = exact;
@@ -206,8 +206,8 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
     const double margin = 0.1, rLimit = 2.0;
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         for (int n : {4, 8, 13}) {
-            const sphnet::DistanceKit kit =
-                sphnet::makeDistanceKit(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
+            const sphnet::Metric metric =
+                sphnet::makeMetric(kind == NormKind::CityBlock ? 1.0 : INFINITY, n);
             for (int round = 0; round < 200; ++round) {
                 const int count = 40 + static_cast<int>((unit(rng) + 1.0) * 60);
                 const double r = rLimit * unit(rng);
@@ -221,7 +221,7 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
                     node.centre.resize(n);
                     for (double& v : node.centre) v = 3.0 * unit(rng);
                     node.label = 2.0;
-                    const double d = sphnet::exactDistance(kit, node.centre.data(), x.data());
+                    const double d = sphnet::exactDistance(metric, node.centre.data(), x.data());
                     node.radius = 0.5 * unit(rng) - 0.3;
                     if (unit(rng) > 0.9) {
                         // Just within the nearer reach: the smallest radius that still conflicts.
@@ -241,7 +241,7 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
                 int expected = count;
                 for (int j = 0; j < count && expected == count; ++j) {
                     const double exact =
-                        sphnet::exactDistance(kit, nodes[j].centre.data(), x.data());
+                        sphnet::exactDistance(metric, nodes[j].centre.data(), x.data());
                     Node narrowed = nodes[j];
                     narrowed.reach = r + (narrowed.radius + margin);
                     if (mayMatter(narrowed, exact, 1.0)) expected = j - j % NodeTiles::kLanes;

@@ -21,7 +21,7 @@ class SphereNodeTest : public ::testing::Test {
         const int n = static_cast<int>(centre.size());
         EXPECT_TRUE(nodes_.add(centre.data(), n, radius, 1));
         SphereNode* node = nodes_[nodes_.count() - 1];
-        node->testCoverage(makeDistanceKit(p, n), x.data(), counters_);
+        node->testCoverage(makeMetric(p, n), x.data(), counters_);
         return node;
     }
 
