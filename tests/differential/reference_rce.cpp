@@ -118,6 +118,18 @@ void printSummaryLine(std::string& out, const Counters& c) {
           static_cast<unsigned long>(c.flops), static_cast<unsigned long>(c.comparisons), 0);
 }
 
+// Nodes from rows of centre and radius, with their labels.
+std::vector<Node> nodesOf(const std::vector<std::vector<double>>& rows,
+                          const std::vector<double>& labels, int dimension) {
+    std::vector<Node> nodes(rows.size());
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        nodes[j].label = toLabel(labels[j]);
+        nodes[j].centre.assign(rows[j].begin(), rows[j].begin() + dimension);
+        nodes[j].radius = rows[j][dimension];
+    }
+    return nodes;
+}
+
 }  // namespace
 
 TrainingResult learn(const TrainingProblem& in, Counters counters) {
@@ -126,14 +138,7 @@ TrainingResult learn(const TrainingProblem& in, Counters counters) {
     net.counters = counters;
     TrainingResult res;
     std::string& out = res.console;
-    std::vector<Node> nodes;
-    for (std::size_t j = 0; j < in.startNodes.size(); ++j) {
-        Node start;
-        start.label = toLabel(in.startLabels[j]);
-        start.centre.assign(in.startNodes[j].begin(), in.startNodes[j].begin() + in.dimension);
-        start.radius = in.startNodes[j][in.dimension];
-        nodes.push_back(start);
-    }
+    std::vector<Node> nodes = nodesOf(in.startNodes, in.startLabels, in.dimension);
     const int N = static_cast<int>(in.patterns.size());
     int presentations = 0;
     bool createdNone = true;
@@ -246,14 +251,7 @@ RecallResult recall(const RecallProblem& in, Counters counters) {
     net.counters = counters;
     RecallResult res;
     std::string& out = res.console;
-    std::vector<Node> nodes;
-    for (std::size_t t = 0; t < in.templates.size(); ++t) {
-        Node node;
-        node.centre.assign(in.templates[t].begin(), in.templates[t].begin() + in.dimension);
-        node.radius = in.templates[t][in.dimension];
-        node.label = toLabel(in.nodeLabels[t]);
-        nodes.push_back(node);
-    }
+    std::vector<Node> nodes = nodesOf(in.templates, in.nodeLabels, in.dimension);
     const int M = static_cast<int>(nodes.size());
     const int P = static_cast<int>(in.patterns.size());
     const std::uint32_t flopsBefore = net.counters.flops;

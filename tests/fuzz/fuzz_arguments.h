@@ -109,6 +109,16 @@ inline double smallNonNegative(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 12) * 0.25 : anyValue(in);
 }
 
+// A switch (0 or 1), or anything.
+inline double flag(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
+}
+
+// Trace levels 0 to 3, or anything.
+inline double verbosity(FuzzedDataProvider& in) {
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
+}
+
 // Larger sets draw their values from a generator seeded by the input, so that a short input
 // still fills hundreds of values: quarters in [-4, 4], and now and then a boundary value.
 inline std::mt19937_64& tameSource() {
@@ -328,6 +338,34 @@ inline standin::Array makeScalarArgument(FuzzedDataProvider& in,
                              false, false, value);
         default:
             return makeArray(in, mxDOUBLE_CLASS, {1, 1}, false, false, value);
+    }
+}
+
+// Labels for `count` rows, as a column or as a row.
+inline standin::Array makeLabelsArgument(FuzzedDataProvider& in, mwSize count,
+                                         double (*value)(FuzzedDataProvider&)) {
+    return in.ConsumeBool() ? makeArgument(in, count, 1, value) : makeArgument(in, 1, count, value);
+}
+
+inline standin::Array labelsMatrix(FuzzedDataProvider& in, const std::vector<double>& labels) {
+    return in.ConsumeBool() ? standin::matrix(labels.size(), 1, labels)
+                            : standin::matrix(1, labels.size(), labels);
+}
+
+// The first `count` arguments as the host hands them over.
+inline std::vector<const mxArray*> pointers(const std::vector<standin::Array>& owned, int count) {
+    std::vector<const mxArray*> args;
+    for (int i = 0; i < count; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    return args;
+}
+
+// A run that never converges repeats its pass up to the limit and grows a node per pass, so
+// with patterns to present the limit stays small; huge limits are tried on empty sets.
+inline void boundPassLimit(mxArray* limit, double most) {
+    if (!mxIsDouble(limit) || mxIsSparse(limit)) return;
+    double* pr = mxGetPr(limit);
+    for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
+        if (pr[i] > most) pr[i] = most;
     }
 }
 

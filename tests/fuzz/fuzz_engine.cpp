@@ -21,10 +21,6 @@ namespace {
 
 const char kName[] = "sphnet_engine";
 
-double flag(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
-}
-
 // The plan argument: a plan text drawn from the input as a rule, else words the parser must
 // refuse, or no text at all.
 standin::Array planArgument(FuzzedDataProvider& in) {
@@ -208,11 +204,6 @@ void appendRadii(FuzzedDataProvider& in, SetGenerator& set, std::size_t count,
     }
 }
 
-standin::Array labelsArgument(FuzzedDataProvider& in, const std::vector<double>& labels) {
-    return in.ConsumeBool() ? standin::matrix(labels.size(), 1, labels)
-                            : standin::matrix(1, labels.size(), labels);
-}
-
 // A generated training set (integer-valued sets among them), settings on its scale, and
 // sometimes start nodes: rows of the same clusters with radii, hundreds to thousands of them.
 int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
@@ -231,7 +222,7 @@ int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned
     std::vector<double> values, labels, startRows, startLabels;
     set.fill(count, 1.0, values, labels);
     owned.push_back(standin::matrix(count, n, values));
-    owned.push_back(labelsArgument(in, labels));
+    owned.push_back(labelsMatrix(in, labels));
     for (double setting :
          {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
           static_cast<double>(in.ConsumeIntegralInRange<int>(0, 1))})
@@ -243,7 +234,7 @@ int generatedTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned
         set.fill(starts, 2.0, startRows, startLabels);
         appendRadii(in, set, starts, startRows, true);
         owned.push_back(standin::matrix(starts, n + 1, startRows));
-        owned.push_back(labelsArgument(in, startLabels));
+        owned.push_back(labelsMatrix(in, startLabels));
     }
     return in.ConsumeIntegralInRange<int>(3, 4);
 }
@@ -263,7 +254,7 @@ int generatedRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
     appendRadii(in, set, nodeCount, templates, false);
     set.fill(patternCount, in.ConsumeBool() ? 1.0 : 3.0, patterns, unused);
     owned.push_back(standin::matrix(nodeCount, n + 1, templates));
-    owned.push_back(labelsArgument(in, nodeLabels));
+    owned.push_back(labelsMatrix(in, nodeLabels));
     owned.push_back(standin::scalar(p));
     owned.push_back(standin::matrix(patternCount, n, patterns));
     owned.push_back(standin::scalar(in.ConsumeIntegralInRange<int>(0, 1)));
@@ -275,17 +266,12 @@ int spelledTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
     const mwSize count = in.ConsumeIntegralInRange<mwSize>(0, 10);
     const mwSize n = in.ConsumeIntegralInRange<mwSize>(0, 5);
     owned.push_back(makeArgument(in, count, n, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, count, 1, labelValue)
-                                     : makeArgument(in, 1, count, labelValue));
+    owned.push_back(makeLabelsArgument(in, count, labelValue));
     owned.push_back(makeScalarArgument(in, normValue));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, anyValue));
-    if (count > 0 && mxIsDouble(owned.back().get()) && !mxIsSparse(owned.back().get())) {
-        double* limit = mxGetPr(owned.back().get());
-        for (std::size_t i = 0; i < mxGetNumberOfElements(owned.back().get()); ++i)
-            limit[i] = std::min(limit[i], 4.0);  // every pass that creates a node costs a pass more
-    }
+    if (count > 0) boundPassLimit(owned.back().get(), 4);
     owned.push_back(makeScalarArgument(in, flag));
     const mwSize starts = in.ConsumeBool() ? in.ConsumeIntegralInRange<mwSize>(0, 6) : 0;
     if (starts == 0 && in.ConsumeBool()) {
@@ -293,8 +279,7 @@ int spelledTraining(FuzzedDataProvider& in, std::vector<standin::Array>& owned) 
         owned.push_back(standin::matrix(0, 0, {}));
     } else {
         owned.push_back(makeArgument(in, starts, n + 1, anyValue));
-        owned.push_back(in.ConsumeBool() ? makeArgument(in, starts, 1, labelValue)
-                                         : makeArgument(in, 1, starts, labelValue));
+        owned.push_back(makeLabelsArgument(in, starts, labelValue));
     }
     return makeCount(in, in.ConsumeIntegralInRange<int>(0, 4));
 }
@@ -303,8 +288,7 @@ int spelledRecall(FuzzedDataProvider& in, std::vector<standin::Array>& owned) {
     const mwSize m = in.ConsumeIntegralInRange<mwSize>(0, 8);
     const mwSize columns = in.ConsumeIntegralInRange<mwSize>(0, 5);
     owned.push_back(makeArgument(in, m, columns, anyValue));
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, m, 1, labelValue)
-                                     : makeArgument(in, 1, m, labelValue));
+    owned.push_back(makeLabelsArgument(in, m, labelValue));
     owned.push_back(makeScalarArgument(in, normValue));
     owned.push_back(makeArgument(in, in.ConsumeIntegralInRange<mwSize>(0, 8),
                                  columns > 0 ? columns - 1 : 0, anyValue));
@@ -348,8 +332,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!generated && in.ConsumeIntegralInRange<int>(0, 15) == 0)
         nrhs = in.ConsumeIntegralInRange<int>(0, nrhs);  // arguments left off
 
-    std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    std::vector<const mxArray*> args = pointers(owned, nrhs);
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
     if (!checkCallOutcome(kName, options, result)) return 0;
     char command[8] = {};

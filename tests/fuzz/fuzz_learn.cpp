@@ -14,7 +14,7 @@
 #include "fuzz_arguments.h"
 #include "fuzz_checks.h"
 #include "learn_prototypes.h"
-#include "reference_rce.h"
+#include "literal_checks.h"
 #include "search_plan_draw.h"
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
@@ -22,21 +22,6 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
 using namespace sphnet_fuzz;
 
 namespace {
-
-double verbosity(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
-}
-
-// A run that never converges repeats its pass up to the limit and grows a node per pass, so
-// with patterns to present the limit stays small; huge limits are tried on empty sets.
-void boundPassLimit(mxArray* limit, mwSize patternCount) {
-    if (patternCount == 0 || !mxIsDouble(limit) || mxIsSparse(limit)) return;
-    const double most = patternCount > 10 ? 2 : 6;
-    double* pr = mxGetPr(limit);
-    for (std::size_t i = 0; i < mxGetNumberOfElements(limit); ++i) {
-        if (pr[i] > most) pr[i] = most;
-    }
-}
 
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
     if (a.size() != 7 || nlhs != 3) return false;
@@ -156,8 +141,7 @@ void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& own
     set.fill(count, 1.0, values, labels);
     const auto n = static_cast<std::size_t>(set.dimension());
     owned.push_back(standin::matrix(count, n, values));
-    owned.push_back(in.ConsumeBool() ? standin::matrix(count, 1, labels)
-                                     : standin::matrix(1, count, labels));
+    owned.push_back(labelsMatrix(in, labels));
     for (double setting :
          {p, rMax, margin, static_cast<double>(in.ConsumeIntegralInRange<int>(1, 2)),
           static_cast<double>(in.ConsumeIntegralInRange<int>(0, 2))}) {
@@ -169,31 +153,17 @@ void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& own
 void compareWithLiteral(const std::vector<const mxArray*>& args, const standin::CallResult& r) {
     reference::TrainingProblem problem;
     const std::size_t count = mxGetM(args[0]);
-    const std::size_t n = mxGetN(args[0]);
-    const double* values = mxGetPr(args[0]);
-    problem.dimension = static_cast<int>(n);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::vector<double> row(n);
-        for (std::size_t i = 0; i < n; ++i) row[i] = values[i * count + k];
-        problem.patterns.push_back(row);
-        problem.labels.push_back(mxGetPr(args[1])[k]);
-    }
+    problem.dimension = static_cast<int>(mxGetN(args[0]));
+    problem.patterns = rowsOf(mxGetPr(args[0]), count, mxGetN(args[0]));
+    problem.labels.assign(mxGetPr(args[1]), mxGetPr(args[1]) + count);
     problem.p = mxGetScalar(args[2]);
     problem.rMax = mxGetScalar(args[3]);
     problem.margin = mxGetScalar(args[4]);
     problem.maxPresentations = static_cast<int>(mxGetScalar(args[5]));
-    const reference::TrainingResult literal = reference::learn(problem, {});
-    const std::size_t k = literal.nodes.size();
-    const mxArray* nodes = r.outputs[0].get();
-    require(mxGetM(nodes) == k && mxGetPr(r.outputs[2].get())[0] == literal.presentations,
-            "node or presentation count differs from the literal trainer", r);
-    for (std::size_t j = 0; j < k; ++j) {
-        bool same = mxGetPr(r.outputs[1].get())[j] == literal.labels[j];
-        for (std::size_t i = 0; i <= n; ++i)
-            same = same && std::memcmp(&mxGetPr(nodes)[i * k + j], &literal.nodes[j][i],
-                                       sizeof(double)) == 0;
-        require(same, "node " + std::to_string(j + 1) + " differs from the literal trainer's", r);
-    }
+    const std::string difference =
+        differenceFromLiteral(problem, mxGetPr(r.outputs[0].get()), mxGetM(r.outputs[0].get()),
+                              mxGetPr(r.outputs[1].get()), mxGetPr(r.outputs[2].get())[0]);
+    require(difference.empty(), difference, r);
 }
 
 // The same training called directly with `plan`: the node set, the pass count and the FLOP
@@ -263,12 +233,6 @@ void callAndCheck(std::vector<const mxArray*>& args, int nlhs, const standin::Ca
     }
 }
 
-std::vector<const mxArray*> pointers(const std::vector<standin::Array>& owned, int count) {
-    std::vector<const mxArray*> args;
-    for (int i = 0; i < count; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
-    return args;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -299,13 +263,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     owned.push_back(makeArgument(in, patternCount, dimension, large ? tameValue : anyValue));
     const auto labels = large ? tameLabel : labelValue;
-    owned.push_back(in.ConsumeBool() ? makeArgument(in, patternCount, 1, labels)
-                                     : makeArgument(in, 1, patternCount, labels));
+    owned.push_back(makeLabelsArgument(in, patternCount, labels));
     owned.push_back(makeScalarArgument(in, normValue));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, smallNonNegative));
     owned.push_back(makeScalarArgument(in, anyValue));
-    boundPassLimit(owned.back().get(), mxGetDimensions(owned[0].get())[0]);
+    const mwSize presented = mxGetDimensions(owned[0].get())[0];
+    if (presented > 0) boundPassLimit(owned.back().get(), presented > 10 ? 2 : 6);
     owned.push_back(makeScalarArgument(in, verbosity));
     while (static_cast<int>(owned.size()) < nrhs) owned.push_back(makeScalarArgument(in, anyValue));
 

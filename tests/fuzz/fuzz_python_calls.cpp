@@ -112,6 +112,21 @@ void layOut(FuzzedDataProvider& in, Table& t, std::int64_t rows, std::int64_t co
     a.columnStride = colStep * static_cast<std::int64_t>(sizeof(double));
 }
 
+// Column-major `values` as a rows x cols table in Fortran or C order.
+Table tableOf(const std::vector<double>& values, std::int64_t rows, std::int64_t cols,
+              bool fortran) {
+    Table t;
+    FuzzedDataProvider none(nullptr, 0);
+    const std::int64_t rowStep = fortran ? 1 : cols, colStep = fortran ? rows : 1;
+    layOut(none, t, rows, cols, rowStep, colStep, [](FuzzedDataProvider&) { return 0.0; });
+    for (std::int64_t r = 0; r < rows; ++r) {
+        for (std::int64_t c = 0; c < cols; ++c)
+            t.storage[static_cast<std::size_t>(r * rowStep + c * colStep)] =
+                values[static_cast<std::size_t>(c * rows + r)];
+    }
+    return t;
+}
+
 // Meant to be rows x cols: usually so, in one of the layouts NumPy hands over; else malformed.
 Table makeTable(FuzzedDataProvider& in, std::int64_t rows, std::int64_t cols,
                 double (*value)(FuzzedDataProvider&)) {
@@ -166,23 +181,30 @@ struct Vector {
     VectorArgument argument;
 };
 
-Vector makeVector(FuzzedDataProvider& in, std::int64_t count,
-                  double (*value)(FuzzedDataProvider&)) {
+// A well-formed vector of `values`.
+Vector vectorOf(std::vector<double> values) {
     Vector v;
-    const int mode = in.ConsumeIntegralInRange<int>(0, 15);
-    if (mode == 15) {
-        v.argument.isArray = in.ConsumeBool();
-        v.argument.dimensions = in.ConsumeIntegralInRange<int>(0, 3);
-    } else {
-        if (mode == 14) count = in.ConsumeIntegralInRange<int>(0, 5);
-        v.storage.assign(static_cast<std::size_t>(count), 0.0);
-        for (double& x : v.storage) x = value(in);
-        v.argument.isArray = true;
-        v.argument.dimensions = 1;
-        v.argument.count = count;
-    }
+    v.storage = std::move(values);
+    v.argument.isArray = true;
+    v.argument.dimensions = 1;
+    v.argument.count = static_cast<std::int64_t>(v.storage.size());
     v.argument.data = v.storage.empty() ? nullptr : v.storage.data();
     return v;
+}
+
+Vector makeVector(FuzzedDataProvider& in, std::int64_t count,
+                  double (*value)(FuzzedDataProvider&)) {
+    const int mode = in.ConsumeIntegralInRange<int>(0, 15);
+    if (mode == 15) {
+        Vector v;
+        v.argument.isArray = in.ConsumeBool();
+        v.argument.dimensions = in.ConsumeIntegralInRange<int>(0, 3);
+        return v;
+    }
+    if (mode == 14) count = in.ConsumeIntegralInRange<int>(0, 5);
+    std::vector<double> values(static_cast<std::size_t>(count));
+    for (double& x : values) x = value(in);
+    return vectorOf(std::move(values));
 }
 
 // What the checks must have accepted, from the description alone.
@@ -290,31 +312,8 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
         set.fill(static_cast<std::size_t>(count), 1.0, values, labels);
         // C order or Fortran order, as NumPy hands over a DataFrame's values or a matrix.
         const bool fortran = in.ConsumeBool();
-        Table t;
-        t.storage = values;
-        if (!fortran) {
-            for (std::int64_t k = 0; k < count; ++k)
-                for (std::int64_t i = 0; i < n; ++i)
-                    t.storage[static_cast<std::size_t>(k * n + i)] =
-                        values[static_cast<std::size_t>(i * count + k)];
-        }
-        constexpr std::int64_t kValue = sizeof(double);
-        t.argument.isArray = true;
-        t.argument.dimensions = 2;
-        t.argument.numeric = true;
-        t.argument.data = t.storage.data();
-        t.argument.rows = count;
-        t.argument.columns = n;
-        t.argument.rowStride = fortran ? kValue : n * kValue;
-        t.argument.columnStride = fortran ? count * kValue : kValue;
-        call.tables.push_back(std::move(t));
-        Vector v;
-        v.storage = labels;
-        v.argument.isArray = true;
-        v.argument.dimensions = 1;
-        v.argument.count = count;
-        v.argument.data = v.storage.data();
-        call.vectors.push_back(std::move(v));
+        call.tables.push_back(tableOf(values, count, n, fortran));
+        call.vectors.push_back(vectorOf(labels));
         static const double radii[] = {0.0, 0x1p-30, 0.25, 1.0, 4.0, 16.0};
         static const double margins[] = {0.0, 0.0, 0.25, 2.0};
         a.norm = generatedNorm(in);
@@ -430,23 +429,10 @@ void recall(FuzzedDataProvider& in, bool generated, Call& call) {
         static const double widths[] = {0x1p-30, 0.25, 1.0, 2.0, 4.0};
         const double width =
             set.reach() * widths[in.ConsumeIntegralInRange<std::size_t>(0, std::size(widths) - 1)];
-        Table nodes, rows;
-        layOut(in, nodes, m, n + 1, 1, m,
-               [](FuzzedDataProvider&) { return 0.0; });  // Fortran order
-        std::copy(centres.begin(), centres.end(), nodes.storage.begin());
-        for (std::int64_t j = 0; j < m; ++j)
-            nodes.storage[static_cast<std::size_t>(n * m + j)] = width * set.uniform();
-        layOut(in, rows, count, n, 1, count, [](FuzzedDataProvider&) { return 0.0; });
-        std::copy(patterns.begin(), patterns.end(), rows.storage.begin());
-        call.tables.push_back(std::move(nodes));
-        call.tables.push_back(std::move(rows));
-        Vector v;
-        v.storage = labels;
-        v.argument.isArray = true;
-        v.argument.dimensions = 1;
-        v.argument.count = m;
-        v.argument.data = v.storage.data();
-        call.vectors.push_back(std::move(v));
+        for (std::int64_t j = 0; j < m; ++j) centres.push_back(width * set.uniform());
+        call.tables.push_back(tableOf(centres, m, n + 1, true));  // Fortran order
+        call.tables.push_back(tableOf(patterns, count, n, true));
+        call.vectors.push_back(vectorOf(labels));
         a.norm = generatedNorm(in);
         a.unknownLabel = -1;
         a.nearest = in.ConsumeBool();

@@ -26,14 +26,6 @@ double smallWhole(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-1, 3) : anyValue(in);
 }
 
-double nnChoice(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 1) : anyValue(in);
-}
-
-double verbosity(FuzzedDataProvider& in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 3) : anyValue(in);
-}
-
 bool argumentsWereValid(const std::vector<const mxArray*>& a, int nlhs) {
     if (a.size() != 7 || nlhs != 1) return false;
     const mxArray* templates = a[0];
@@ -175,8 +167,7 @@ void generatedArguments(FuzzedDataProvider& in, std::vector<standin::Array>& own
     std::vector<double> patterns, unused;
     set.fill(patternCount, in.ConsumeBool() ? 1.0 : 3.0, patterns, unused);
     owned.push_back(standin::matrix(nodeCount, n + 1, templates));
-    owned.push_back(in.ConsumeBool() ? standin::matrix(nodeCount, 1, nodeLabels)
-                                     : standin::matrix(1, nodeCount, nodeLabels));
+    owned.push_back(labelsMatrix(in, nodeLabels));
     owned.push_back(standin::scalar(p));
     owned.push_back(standin::matrix(patternCount, n, patterns));
     owned.push_back(standin::scalar(-1));
@@ -214,20 +205,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         owned.push_back(makeArgument(in, nodeCount, columns, large ? tameValue : anyValue));
         const auto labels = large ? tameLabel : labelValue;
-        owned.push_back(in.ConsumeBool() ? makeArgument(in, nodeCount, 1, labels)
-                                         : makeArgument(in, 1, nodeCount, labels));
+        owned.push_back(makeLabelsArgument(in, nodeCount, labels));
         owned.push_back(makeScalarArgument(in, normValue));
         owned.push_back(makeArgument(in, patternCount, columns > 0 ? columns - 1 : 0,
                                      large ? tameValue : anyValue));
         owned.push_back(makeScalarArgument(in, smallWhole));
-        owned.push_back(makeScalarArgument(in, nnChoice));
+        owned.push_back(makeScalarArgument(in, flag));
         owned.push_back(makeScalarArgument(in, verbosity));
         while (static_cast<int>(owned.size()) < nrhs)
             owned.push_back(makeScalarArgument(in, anyValue));
     }
 
-    std::vector<const mxArray*> args;
-    for (int i = 0; i < nrhs; ++i) args.push_back(owned[static_cast<std::size_t>(i)].get());
+    std::vector<const mxArray*> args = pointers(owned, nrhs);
     // Drawn last, so that inputs kept from before there was a plan decode as they did.
     const sphnet::SearchPlan plan = sphnet_testing::drawSearchPlan(in);
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);

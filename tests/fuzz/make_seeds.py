@@ -82,16 +82,27 @@ def engine_plan(c, rng):
     c.boolean(False)  # words apart by spaces
 
 
-def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
+def generated(route, rng, n, levels, offset, factor):
+    """A generated route's choice, no injected failure, and its set."""
     c = Choices()
-    c.integer(6, 0, 7)
+    c.integer(route, 0, 7)
     c.integer(7, 0, 7)  # no injected failure
     whole_set(c, rng, n, levels, offset, factor)
+    return c
+
+
+def node_counts(c, n, nodes):
+    """Nodes (64 to 3000) and patterns (up to 64) within generatedRecall's budgets."""
     top = bounded_high(64, 3000, n, 3e5)
-    c.integer(min(nodes, top), 64, top)
     nodes = min(nodes, top)
+    c.integer(nodes, 64, top)
     high = bounded_high(1, 256, nodes * n, 6e5)
     c.integer(min(high, 64), 1, high)
+
+
+def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
+    c = generated(6, rng, n, levels, offset, factor)
+    node_counts(c, n, nodes)
     c.integer(NORMS[p], 0, 8)
     c.integer(rng.choice([1, 2, 3]), 0, 4)  # radius width
     c.integer(rng.choice([0, 4]), 0, 4)  # radius mode
@@ -104,10 +115,7 @@ def engine_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
 
 
 def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
-    c = Choices()
-    c.integer(7, 0, 7)
-    c.integer(7, 0, 7)
-    whole_set(c, rng, n, levels, offset, factor)
+    c = generated(7, rng, n, levels, offset, factor)
     high = bounded_high(16, 600, n, 4000)
     count = min(high, rng.choice([60, 200, 600]))
     c.integer(count, 16, high)
@@ -131,15 +139,8 @@ def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
 
 
 def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
-    c = Choices()
-    c.integer(6, 0, 7)
-    c.integer(7, 0, 7)
-    whole_set(c, rng, n, levels, offset, factor)
-    top = bounded_high(64, 3000, n, 3e5)
-    c.integer(min(nodes, top), 64, top)
-    nodes = min(nodes, top)
-    high = bounded_high(1, 256, nodes * n, 6e5)
-    c.integer(min(high, 64), 1, high)
+    c = generated(6, rng, n, levels, offset, factor)
+    node_counts(c, n, nodes)
     c.boolean(rng.random() < 0.5)
     c.integer(rng.choice([1, 2, 3]), 0, 4)  # radius width
     c.integer(NORMS[p], 0, 8)
@@ -152,10 +153,7 @@ def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
 
 
 def python_train(rng, n, p, levels=16, offset=0, factor=1):
-    c = Choices()
-    c.integer(7, 0, 7)
-    c.integer(7, 0, 7)
-    whole_set(c, rng, n, levels, offset, factor)
+    c = generated(7, rng, n, levels, offset, factor)
     high = bounded_high(16, 600, n, 4000)
     c.integer(min(high, rng.choice([60, 200, 600])), 16, high)
     c.boolean(rng.random() < 0.5)  # Fortran order

@@ -78,56 +78,36 @@ RowTable overlappingPair(double radius) {
     return RowTable({{0, 0, radius}, {0.5, 0, radius}});
 }
 
-TEST_F(ClassifyPatternsTest, FirstCoveringNodeDecidesAndNothingVotes) {
+// Without the 1-NN rule the first covering node decides and nothing votes; with it, an uncovered
+// pattern takes the nearest centre, the earlier node on ties.
+TEST_F(ClassifyPatternsTest, FirstCoveringNodeDecidesElseTheNearestCentre) {
     struct Case {
         const char* what;
-        RowTable templates;
-        std::vector<double> labels;
-        double expected;
-    };
-    const Case cases[] = {
-        {"label 1 first", overlappingPair(1), {1, 2}, 1},
-        {"label 2 first", RowTable({{0.5, 0, 1}, {0, 0, 1}}), {2, 1}, 2},
-        // Two nodes of label 3 behind the first do not outvote it.
-        {"outnumbered", RowTable({{0, 0, 1}, {0.5, 0, 1}, {0.4, 0, 1}}), {1, 3, 3}, 1},
-        // A node that misses comes before the one that covers.
-        {"first misses", RowTable({{9, 9, 1}, {0.5, 0, 1}}), {4, 5}, 5},
-    };
-    for (const Case& c : cases) {
-        const Recalled r = classify(c.templates, c.labels, RowTable({{0.25, 0}}), RecallSetup{});
-        ASSERT_EQ(r.status, ProcedureStatus::Done) << c.what;
-        EXPECT_EQ(r.labels, std::vector<double>{c.expected}) << c.what;
-    }
-}
-
-TEST_F(ClassifyPatternsTest, NearestNodeRuleUsesCentresAndKeepsTheEarlierNodeOnTies) {
-    struct Case {
-        const char* what;
+        int nnOption;
         RowTable templates;
         std::vector<double> labels;
         RowTable patterns;
         std::vector<double> expected;
     };
+    const RowTable between({{0.25, 0}});
     const Case cases[] = {
-        {"equidistant", overlappingPair(0.1), {1, 2}, RowTable({{0.25, 0}}), {1}},
-        {"equidistant, reversed",
-         RowTable({{0.5, 0, 0.1}, {0, 0, 0.1}}),
-         {2, 1},
-         RowTable({{0.25, 0}}),
-         {2}},
+        {"label 1 first", 0, overlappingPair(1), {1, 2}, between, {1}},
+        {"label 2 first", 0, RowTable({{0.5, 0, 1}, {0, 0, 1}}), {2, 1}, between, {2}},
+        // Two nodes of label 3 behind the first do not outvote it.
+        {"outvoted", 0, RowTable({{0, 0, 1}, {0.5, 0, 1}, {0.4, 0, 1}}), {1, 3, 3}, between, {1}},
+        // A node that misses comes before the one that covers.
+        {"first misses", 0, RowTable({{9, 9, 1}, {0.5, 0, 1}}), {4, 5}, between, {5}},
+        {"equidistant", 1, overlappingPair(0.1), {1, 2}, between, {1}},
+        {"equidistant, reversed", 1, RowTable({{0.5, 0, 0.1}, {0, 0, 0.1}}), {2, 1}, between, {2}},
         // Centre 3 away with radius 2.9 against centre 2.5 away with radius 0.1: the nearer
         // surface belongs to the first, the nearer centre to the second.
-        {"centre beats surface", RowTable({{3, 2.9}, {-2.5, 0.1}}), {7, 8}, points({0}), {8}},
+        {"centre beats surface", 1, RowTable({{3, 2.9}, {-2.5, 0.1}}), {7, 8}, points({0}), {8}},
         // A strictly nearer later node replaces an earlier best more than once.
-        {"nearest is last",
-         RowTable({{10, 0}, {6, 0}, {-5, 0}, {4, 0}}),
-         {1, 2, 3, 4},
-         points({0}),
-         {4}},
+        {"last", 1, RowTable({{10, 0}, {6, 0}, {-5, 0}, {4, 0}}), {1, 2, 3, 4}, points({0}), {4}},
     };
     for (const Case& c : cases) {
         RecallSetup setup;
-        setup.nnOption = 1;
+        setup.nnOption = c.nnOption;
         const Recalled r = classify(c.templates, c.labels, c.patterns, setup);
         ASSERT_EQ(r.status, ProcedureStatus::Done) << c.what;
         EXPECT_EQ(r.labels, c.expected) << c.what;

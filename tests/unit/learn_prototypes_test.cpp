@@ -133,31 +133,27 @@ TEST_F(LearnPrototypesTest, LevelThreeNamesEveryConflict) {
     EXPECT_EQ(t.host.console.substr(0, trace.size()), trace);
 }
 
-TEST_F(LearnPrototypesTest, SpheresFarApartKeepRmax) {
-    TrainingSetup setup;
-    setup.rMax = 1;
-    setup.margin = 0.5;
-    const Trained t = train(RowTable({{0, 0}, {2.6, 0}}), {1, 2}, setup);
-    ASSERT_EQ(t.nodes.size(), 2u);
-    EXPECT_EQ(t.nodes[0][2], 1);
-    EXPECT_EQ(t.nodes[1][2], 1);
-}
-
 TEST_F(LearnPrototypesTest, DuplicatePatternOfOneLabelMakesOneNode) {
     const Trained t = train(RowTable({{1, 1}, {1, 1}}), {3, 3}, TrainingSetup{});
     EXPECT_EQ(t.nodes.size(), 1u);
     EXPECT_EQ(t.presentations, 1);
 }
 
-TEST_F(LearnPrototypesTest, SamePointWithTwoLabelsGivesTwoNodesOfRadiusZero) {
-    TrainingSetup setup;
-    setup.rMax = 3;
-    setup.maxPresentations = 4;
-    const Trained t = train(RowTable({{2, 2}, {2, 2}}), {1, 2}, setup);
-    ASSERT_EQ(t.nodes.size(), 2u);
-    EXPECT_EQ(t.nodes[0][2], 0);
-    EXPECT_EQ(t.nodes[1][2], 0);
-    EXPECT_EQ(t.presentations, 1);
+// Two labels make two nodes: far apart they keep Rmax, on one point both shrink to radius zero.
+TEST_F(LearnPrototypesTest, TwoLabelsKeepRmaxFarApartAndRadiusZeroOnOnePoint) {
+    TrainingSetup apart, onePoint;
+    apart.rMax = 1;
+    apart.margin = 0.5;
+    onePoint.rMax = 3;
+    onePoint.maxPresentations = 4;
+    const Trained far = train(RowTable({{0, 0}, {2.6, 0}}), {1, 2}, apart);
+    const Trained same = train(RowTable({{2, 2}, {2, 2}}), {1, 2}, onePoint);
+    ASSERT_EQ(far.nodes.size(), 2u);
+    ASSERT_EQ(same.nodes.size(), 2u);
+    EXPECT_EQ((std::vector<double>{far.nodes[0][2], far.nodes[1][2]}), (std::vector<double>{1, 1}));
+    EXPECT_EQ((std::vector<double>{same.nodes[0][2], same.nodes[1][2]}),
+              (std::vector<double>{0, 0}));
+    EXPECT_EQ(same.presentations, 1);
 }
 
 TEST_F(LearnPrototypesTest, PassLimitStopsWithSingularLine) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "distance_bounds.h"
@@ -48,12 +49,18 @@ std::string vectorsName(NodeTiles::Vectors v) {
     }
 }
 
-class TileScan : public ::testing::TestWithParam<NodeTiles::Vectors> {};
+// One instruction set's kernels, skipped where this processor lacks them, under a host scope.
+class TileScan : public ::testing::TestWithParam<NodeTiles::Vectors> {
+  protected:
+    void SetUp() override {
+        if (!NodeTiles::available(vectors))
+            GTEST_SKIP() << vectorsName(vectors) << " not available";
+    }
+    const NodeTiles::Vectors vectors = GetParam();
+    standin::Scope scope;
+};
 
 TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
-    const NodeTiles::Vectors vectors = GetParam();
-    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
-    standin::Scope scope;
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
@@ -171,14 +178,10 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
             }
         }
     }
-    scope.finish();
 }
 
 // Distances that overflow to +Inf: the first node stays the choice until a finite one comes.
 TEST_P(TileScan, NearestAmongInfiniteDistances) {
-    const NodeTiles::Vectors vectors = GetParam();
-    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
-    standin::Scope scope;
     for (NormKind kind : {NormKind::CityBlock, NormKind::Maximum}) {
         NodeTiles tiles;
         tiles.init(kind, 2, vectors);
@@ -191,16 +194,12 @@ TEST_P(TileScan, NearestAmongInfiniteDistances) {
         EXPECT_EQ(tiles.nearest(x), 11);
         tiles.release();
     }
-    scope.finish();
 }
 
 // With the reach narrowed to r + (radius + margin), r below the stored reaches' rLimit, no
 // tile holding a node within that nearer reach (or able to cover) is passed over, even for
 // nodes on its very edge.
 TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
-    const NodeTiles::Vectors vectors = GetParam();
-    if (!NodeTiles::available(vectors)) GTEST_SKIP() << vectorsName(vectors) << " not available";
-    standin::Scope scope;
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     const double margin = 0.1, rLimit = 2.0;
@@ -251,27 +250,26 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
             }
         }
     }
-    scope.finish();
 }
 
 // A plan's instruction set picks these kernels where the processor has them, else the widest
 // it has below them.
-TEST_P(TileScan, PlanPicksTheWidestAvailableKernelsAtOrBelowItsOwn) {
-    using sphnet::InstructionSet;
-    const NodeTiles::Vectors vectors = GetParam();
-    const InstructionSet asked = vectors == NodeTiles::Vectors::Avx512 ? InstructionSet::Avx512
-                                 : vectors == NodeTiles::Vectors::Avx2 ? InstructionSet::Avx2
-                                 : vectors == NodeTiles::Vectors::Sse2 ? InstructionSet::Sse2
-                                                                       : InstructionSet::Portable;
-    const NodeTiles::Vectors got = NodeTiles::vectorsFor(asked);
-    EXPECT_TRUE(NodeTiles::available(got)) << vectorsName(vectors);
-    if (NodeTiles::available(vectors)) {
-        EXPECT_EQ(got, vectors) << vectorsName(vectors);
-    } else {
-        EXPECT_LT(static_cast<int>(got), static_cast<int>(vectors)) << vectorsName(vectors);
-        EXPECT_NE(got, NodeTiles::Vectors::Best) << vectorsName(vectors);
+TEST(TileKernels, PlanPicksTheWidestAvailableKernelsAtOrBelowItsOwn) {
+    using V = NodeTiles::Vectors;
+    using I = sphnet::InstructionSet;
+    const std::pair<V, I> kernels[] = {
+        {V::Portable, I::Portable}, {V::Sse2, I::Sse2}, {V::Avx2, I::Avx2}, {V::Avx512, I::Avx512}};
+    for (const auto& [vectors, asked] : kernels) {
+        const NodeTiles::Vectors got = NodeTiles::vectorsFor(asked);
+        EXPECT_TRUE(NodeTiles::available(got)) << vectorsName(vectors);
+        if (NodeTiles::available(vectors)) {
+            EXPECT_EQ(got, vectors) << vectorsName(vectors);
+        } else {
+            EXPECT_LT(static_cast<int>(got), static_cast<int>(vectors)) << vectorsName(vectors);
+            EXPECT_NE(got, NodeTiles::Vectors::Best) << vectorsName(vectors);
+        }
     }
-    EXPECT_EQ(NodeTiles::vectorsFor(InstructionSet::Auto), NodeTiles::Vectors::Best);
+    EXPECT_EQ(NodeTiles::vectorsFor(I::Auto), V::Best);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, TileScan,
