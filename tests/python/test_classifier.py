@@ -1,6 +1,8 @@
 """RCEClassifier and sphnet._core through the Python host layer."""
+import io
 import pathlib
 import signal
+import sys
 import threading
 import warnings
 from concurrent.futures import ThreadPoolExecutor
@@ -163,6 +165,22 @@ def test_ctrl_c_interrupts_training(capsys):
     finally:
         timer.cancel()
     assert "pass 1:" not in capsys.readouterr().out  # stopped inside the first pass, not after it
+
+
+def test_ctrl_c_during_a_console_line_is_not_lost(monkeypatch):
+    # A signal handler may run while the core prints: its KeyboardInterrupt must stop the call.
+    class InterruptedStdout(io.StringIO):
+        def write(self, text):
+            if "pass 1:" in text:
+                raise KeyboardInterrupt
+            return super().write(text)
+
+    X, y = load("digits")
+    stdout = InterruptedStdout()
+    monkeypatch.setattr(sys, "stdout", stdout)
+    with pytest.raises(KeyboardInterrupt):
+        _core.learn(X, y, 2, 30.0, 0, 5, verbosity=1)
+    assert "pass 2:" not in stdout.getvalue()
 
 
 def test_settings_of_wrong_type_raise_value_error():

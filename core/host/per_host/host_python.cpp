@@ -22,6 +22,14 @@ thread_local PyObject* pendingType = nullptr;
 thread_local PyObject* pendingValue = nullptr;
 thread_local PyObject* pendingTraceback = nullptr;
 
+// Signal handlers run wherever the interpreter next runs Python code, so also inside the console
+// services: a KeyboardInterrupt raised there is kept for the next poll, not lost.
+void keepInterrupt(pybind11::error_already_set& raised) {
+    if (!raised.matches(PyExc_KeyboardInterrupt) || pendingType != nullptr) return;
+    raised.restore();
+    PyErr_Fetch(&pendingType, &pendingValue, &pendingTraceback);
+}
+
 }  // namespace
 
 extern "C" {
@@ -53,7 +61,12 @@ int mexPrintf(const char* format, ...) {
     std::vsnprintf(text.data(), text.size(), format, again);
     va_end(again);
     InterpreterLock lock;
-    PySys_FormatStdout("%s", text.data());
+    try {
+        // Where there is no stdout to write to, the text is dropped.
+        pybind11::module_::import("sys").attr("stdout").attr("write")(text.data());
+    } catch (pybind11::error_already_set& raised) {
+        keepInterrupt(raised);
+    }
     return length;
 }
 
@@ -74,8 +87,8 @@ void hostFlushConsole() {
     InterpreterLock lock;
     try {
         pybind11::module_::import("sys").attr("stdout").attr("flush")();
-    } catch (pybind11::error_already_set&) {
-        // A stream that cannot flush loses nothing the call needs.
+    } catch (pybind11::error_already_set& raised) {
+        keepInterrupt(raised);  // a stream that cannot flush loses nothing the call needs
     }
 }
 
@@ -83,6 +96,7 @@ void hostFlushConsole() {
 // raised, KeyboardInterrupt after Ctrl-C, interrupts the call.
 bool hostInterruptPending() {
     InterpreterLock lock;
+    if (pendingType != nullptr) return true;
     if (PyErr_CheckSignals() == 0) return false;
     Py_XDECREF(pendingType);
     Py_XDECREF(pendingValue);
