@@ -13,8 +13,10 @@
 #include "host_buffer.h"
 #include "mex_host.h"
 #include "node_candidates.h"
+#include "node_grid.h"
 #include "node_tiles.h"
 #include "node_tree.h"
+#include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
 
@@ -122,10 +124,12 @@ class TrainingNodeSet {
     };
 
     // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Tiles, Tree or BlockLists that serves this input.
+    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
     SearchStructure chooseStructure(const TrainingInput& in) const;
     void chooseAutomatically(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
+    bool startGrid();
+    void dropGrid();
     template <int Kind>
     int presentAs(int k, const double* x, double label, double& r);
     // The steps of a scan, in this order, each visiting nodes in node order and setting
@@ -134,10 +138,13 @@ class TrainingNodeSet {
     template <int Kind>
     int replayRemembered(PatternScan& scan, const RememberedScan& remembered, bool& plainOnly);
     template <int Kind>
+    int scanGridLists(PatternScan& scan, int next);
+    template <int Kind>
     int scanBlockLists(PatternScan& scan, int k, int next);
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
     // when memory runs out.
     bool collectBlock(int k);
+    bool listsByBlocks();
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
@@ -165,6 +172,8 @@ class TrainingNodeSet {
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
+    void markUnlisted(int j);
+    bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
     // Nearer than this, a node of radius `radius` conflicts with some pattern radius r <= rLimit_:
     // summed as the conflict test sums it.
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
@@ -182,6 +191,7 @@ class TrainingNodeSet {
     HostVector<double> centres_;  // count_ rows of n_ values
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
+    HostVector<double> listedRadius_;  // the radius each node was listed with
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
@@ -192,7 +202,18 @@ class TrainingNodeSet {
     HostVector<float> splitSums_;
     SplitPause splitPause_;
     SplitChunks splitChunks_;
-    double rLimit_ = 0.0;  // Rmax: the largest candidate radius a scan starts with
+    // The cell lists start once there are enough nodes to pay for them.
+    bool gridActive_ = false;
+    bool gridUsable_ = false;
+    double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
+    double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
+    double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
+    int axes_[NodeGrid::kMaxAxes] = {};
+    int axisCount_ = 0;
+    NodeGrid lists_;
+    HostVector<std::uint64_t> unlistedNodes_;  // nodes outside the lists' guarantee
+    long unlistedCount_ = 0;
+    HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 
     // p other than 1 and +Inf in many dimensions: for a block of upcoming patterns, blocked
     // squared distances list the nodes that may matter to each.
@@ -205,6 +226,9 @@ class TrainingNodeSet {
     HostVector<double> blockLabels_;
     std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
+    // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
+    long scansSeen_ = 0;
+    SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
 
     // Few dimensions: the growing tree names the nodes that may matter, run by run.

@@ -17,7 +17,7 @@ namespace sphnet {
 enum class SearchStructure : std::uint8_t {
     Auto,        // the engine's own choice
     Plain,       // every node in node order, with certified distance bounds where they hold
-    Grid,        // recall: cell lists over the centres
+    Grid,        // cell lists over the centres (recall), or over the reaches (training)
     Tiles,       // p = 1 and +Inf: exact distances eight to sixteen nodes at a time
     Tree,        // k-d trees over the centres (recall, p other than 2; training, growing by runs)
     Panels,      // blocked squared distances of a group of patterns to panels of nodes (p = 2)
