@@ -157,6 +157,8 @@ def test_ctrl_c_interrupts_training(capsys):
     rng = np.random.default_rng(7)
     X = rng.standard_normal((40000, 20))
     y = rng.integers(1, 3, 40000).astype(float)
+    # A runner started in the background (nohup, &) inherits SIGINT ignored: Python's own handler.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     timer = threading.Timer(0.2, signal.raise_signal, (signal.SIGINT,))
     timer.start()
     try:
@@ -164,6 +166,7 @@ def test_ctrl_c_interrupts_training(capsys):
             _core.learn(X, y, 2, 3.0, 0, 2, verbosity=1)
     finally:
         timer.cancel()
+        signal.signal(signal.SIGINT, previous)
     assert "pass 1:" not in capsys.readouterr().out  # stopped inside the first pass, not after it
 
 
