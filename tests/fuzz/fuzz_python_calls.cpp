@@ -368,6 +368,8 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
         }
         if (!threw && status == sphnet::ProcedureStatus::Done) {
             const sphnet::TrainingOutput& out = trained;
+            // A malformed table may be accepted with another width than the one meant.
+            n = a.patterns.columns;
             k = static_cast<std::size_t>(out.nodeCount);
             nodes.assign(out.nodeValues.get(),
                          out.nodeValues.get() + k * static_cast<std::size_t>(n + 1));
