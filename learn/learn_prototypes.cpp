@@ -7,6 +7,7 @@
 #include "arg_checks.h"
 #include "elapsed_clock.h"
 #include "host_buffer.h"
+#include "literal_search.h"
 #include "mex_host.h"
 #include "sphere_node.h"
 #include "training_node_set.h"
@@ -15,22 +16,6 @@
 namespace sphnet {
 
 namespace {
-
-void printConflictOutcome(ConflictOutcome outcome, bool patternInside, int nodeNumber) {
-    if (patternInside) {
-        if (outcome == ConflictOutcome::NodeShrunk) {
-            mexPrintf("      Category #%d shrunk\n", nodeNumber);
-        } else if (outcome == ConflictOutcome::BothShrunk) {
-            mexPrintf("      Category #%d and new node radius shrunk\n", nodeNumber);
-        } else {
-            mexPrintf("      This should had never happened!\n");
-        }
-    } else if (outcome == ConflictOutcome::NewRadiusShrunk) {
-        mexPrintf("      New node radius shrunk\n");
-    } else if (outcome != ConflictOutcome::NoChange) {
-        mexPrintf("   This should had never happened!\n");
-    }
-}
 
 void printSummary(const TrainingInput& in, int nodeCount, int presentations, bool converged,
                   std::int64_t seconds, const OpCounters& totals) {
@@ -70,71 +55,9 @@ void printPassLine(int pass, int nodeCount, int made, std::chrono::steady_clock:
     hostFlushConsole();
 }
 
-// The literal node store: SphereNodes tested one by one, with the full trace.
-class LiteralNodes {
-  public:
-    LiteralNodes(const TrainingInput& in, OpCounters& counters)
-        : metric_(makeMetric(in.normType, in.dimension)),
-          margin_(in.margin),
-          oflag_(in.oflag),
-          counters_(counters) {}
-    void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
-    // Presents pattern k (0-based) to the nodes in creation order. Returns the number of the
-    // node of its own label that covers it, or -1 with r lowered by every conflict;
-    // kScanStopped when the pacer reports an interrupt first.
-    int present(int k, const double* x, double label, double& r) {
-        // At oflag 3 nearly every node tested prints a line.
-        ScanPacer pace(
-            pacer_, static_cast<std::uint64_t>(metric_.n) + (oflag_ >= 3 ? kTermsPerTraceLine : 0));
-        for (int j = 0; j < list_.count(); ++j) {
-            if (pace.stopsAt(j)) return kScanStopped;
-            SphereNode* node = list_[j];
-            const bool patternInside = node->testCoverage(metric_, x, counters_) != 0;
-            if (static_cast<double>(node->label) == label) {
-                if (patternInside) return j;
-                if (oflag_ >= 3) {
-                    mexPrintf("   Pattern #%d lies outside category #%d (both of label=%d)\n",
-                              k + 1, j + 1, node->label);
-                }
-                continue;
-            }
-            if (patternInside && oflag_ >= 3) {
-                mexPrintf("   Pattern #%d (label %d) lies inside category #%d (label %d)\n", k + 1,
-                          labelToInt(label), j + 1, node->label);
-            }
-            const ConflictOutcome outcome = node->resolveConflict(margin_, r, counters_);
-            if (oflag_ >= 3) printConflictOutcome(outcome, patternInside, j + 1);
-        }
-        return -1;
-    }
-    bool add(const double* centre, double radius, std::int32_t label) {
-        return list_.add(centre, metric_.n, radius, label);
-    }
-    bool outOfMemory() const { return false; }  // presenting takes no memory
-    TrainingPaths paths() const { return {}; }
-    int count() const { return list_.count(); }
-    std::int32_t labelOf(int j) const { return list_[j]->label; }
-    // Hands the nodes over as rows and labels in creation order.
-    bool exportTo(TrainingOutput& out) {
-        return handOverNodes(count(), metric_.n, out, [&](int j, double* row) {
-            list_[j]->exportRow(metric_.n, row);
-            return list_[j]->label;
-        });
-    }
-
-  private:
-    SphereNodeList list_;
-    Metric metric_;
-    double margin_;
-    int oflag_;
-    OpCounters& counters_;
-    WorkPacer* pacer_ = nullptr;
-};
-
 // One pass over the patterns; createdNone tells whether no pattern made a node. Done, or what
 // ended the pass early.
-template <typename Nodes>
-ProcedureStatus presentPatterns(const TrainingInput& in, Nodes& nodes, WorkPacer& pacer,
+ProcedureStatus presentPatterns(const TrainingInput& in, TrainingSearch& nodes, WorkPacer& pacer,
                                 double* rowBuffer, bool& createdNone) {
     const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
     createdNone = true;
@@ -173,13 +96,12 @@ ProcedureStatus presentPatterns(const TrainingInput& in, Nodes& nodes, WorkPacer
     return ProcedureStatus::Done;
 }
 
-// The passes over either node store: both give the same outcomes, trace lines and counters.
-// The store owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
+// The passes over either search: both give the same outcomes, trace lines and counters.
+// The search owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
 // The host is polled before the first pattern and then after every budget of work, counted as
 // the coverage tests of the plain scan times n; a long scan reports its work as it goes and
 // stops when the pacer reports an interrupt.
-template <typename Nodes>
-ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Nodes& nodes,
+ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
                           CallCounters& counters, std::int64_t startSeconds) {
     WorkPacer pacer;
     nodes.setPacer(&pacer);
@@ -235,8 +157,8 @@ ProcedureStatus learnPrototypes(const TrainingInput& in, TrainingOutput& out) {
         if (!set.init(in, counters.counts)) return ProcedureStatus::OutOfMemory;
         return runPasses(in, out, set, counters, startSeconds);
     }
-    LiteralNodes nodes(in, counters.counts);
-    return runPasses(in, out, nodes, counters, startSeconds);
+    LiteralTrainingSearch literal(in, counters.counts);
+    return runPasses(in, out, literal, counters, startSeconds);
 }
 
 }  // namespace sphnet

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
+#include "host_buffer.h"
 #include "row_view.h"
 #include "search_plan.h"
 
@@ -61,5 +63,36 @@ struct TrainingOutput {
             row[c] = nodeValues[static_cast<std::size_t>(c) * rows + static_cast<std::size_t>(j)];
     }
 };
+
+// Hands `count` nodes over to `out` as one host block of their values column by column and
+// host labels; fill(j, row) writes node j's n + 1 values (centre, radius) to `row` and returns
+// its label. A band of nodes at a time, so that each column's part of the band is written in
+// one go. False, with nothing left allocated, when memory runs out.
+template <typename Fill>
+bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
+    constexpr int kBand = 8;
+    const auto rows = static_cast<std::size_t>(count);
+    const std::size_t width = static_cast<std::size_t>(n) + 1;
+    // With no nodes there is nothing to hold, however wide a row (n may be near 2^31).
+    HostBlock<double> values(count > 0 ? rows * width : 1);
+    HostBlock<double> labels(count > 0 ? rows : 1);
+    HostBlock<double> band(count > 0 ? kBand * width : 1);
+    if (!values || !labels || !band) return false;
+    for (int first = 0; first < count; first += kBand) {
+        const int last = first + kBand < count ? first + kBand : count;
+        for (int j = first; j < last; ++j) {
+            labels[static_cast<std::size_t>(j)] =
+                static_cast<double>(fill(j, band.get() + (j - first) * width));
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            double* column = values.get() + c * rows;
+            for (int j = first; j < last; ++j) column[j] = band[(j - first) * width + c];
+        }
+    }
+    out.nodeCount = count;
+    out.nodeValues = std::move(values);
+    out.nodeLabels = std::move(labels);
+    return true;
+}
 
 }  // namespace sphnet

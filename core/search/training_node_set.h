@@ -1,8 +1,7 @@
-// The training node set for the fast scan: centres stored contiguously, per-cell lists of the
-// nodes that may reach a cell, to skip nodes that can neither cover a pattern nor conflict with
-// it, and certified distance bounds that spare most exact distances. Presenting a pattern gives
-// exactly the outcome, radii and counter totals of the literal scan over SphereNodes in creation
-// order.
+// The indexed answer to training's search (node_search.h): centres stored contiguously; the
+// growing tree, the grid's cell lists, the block lists or the tiles name the nodes that may
+// cover a pattern or conflict with it, and certified distance bounds spare most exact distances.
+// Presenting a pattern gives exactly the outcome, radii and counter totals of the literal scan.
 #pragma once
 
 #include <atomic>
@@ -14,6 +13,7 @@
 #include "mex_host.h"
 #include "node_candidates.h"
 #include "node_grid.h"
+#include "node_search.h"
 #include "node_tiles.h"
 #include "node_tree.h"
 #include "search_trial.h"
@@ -25,37 +25,6 @@ namespace sphnet {
 struct OpCounters;
 class ScanPacer;
 class WorkPacer;
-
-// Hands `count` nodes over to `out` as one host block of their values column by column and
-// host labels; fill(j, row) writes node j's n + 1 values (centre, radius) to `row` and returns
-// its label. A band of nodes at a time, so that each column's part of the band is written in
-// one go. False, with nothing left allocated, when memory runs out.
-template <typename Fill>
-bool handOverNodes(int count, int n, TrainingOutput& out, Fill fill) {
-    constexpr int kBand = 8;
-    const auto rows = static_cast<std::size_t>(count);
-    const std::size_t width = static_cast<std::size_t>(n) + 1;
-    // With no nodes there is nothing to hold, however wide a row (n may be near 2^31).
-    HostBlock<double> values(count > 0 ? rows * width : 1);
-    HostBlock<double> labels(count > 0 ? rows : 1);
-    HostBlock<double> band(count > 0 ? kBand * width : 1);
-    if (!values || !labels || !band) return false;
-    for (int first = 0; first < count; first += kBand) {
-        const int last = first + kBand < count ? first + kBand : count;
-        for (int j = first; j < last; ++j) {
-            labels[static_cast<std::size_t>(j)] =
-                static_cast<double>(fill(j, band.get() + (j - first) * width));
-        }
-        for (std::size_t c = 0; c < width; ++c) {
-            double* column = values.get() + c * rows;
-            for (int j = first; j < last; ++j) column[j] = band[(j - first) * width + c];
-        }
-    }
-    out.nodeCount = count;
-    out.nodeValues = std::move(values);
-    out.nodeLabels = std::move(labels);
-    return true;
-}
 
 // Scans split between two threads pause for so many more patterns, after so many pauses in a
 // row (see SplitScan).
@@ -69,7 +38,7 @@ struct SplitChunks {
     std::atomic<int> state[kMost];
 };
 
-class TrainingNodeSet {
+class TrainingNodeSet final : public TrainingSearch {
   public:
     // True when the fast scan reproduces the literal one for this input: every coordinate,
     // start node value, Rmax and margin finite, and no per-node trace wanted.
@@ -79,22 +48,15 @@ class TrainingNodeSet {
     // The input's plan may force the structure, the kernels and the use of a second thread;
     // a structure that cannot answer exactly for this input gives way to the plain scan.
     bool init(const TrainingInput& in, OpCounters& counters);
-    // Scans the nodes in creation order, as the literal scan does, for pattern k (x, label).
-    // Returns the 0-based number of the same-label node that covers x, or -1 with r lowered by
-    // every conflict; kScanStopped when the pacer reported an interrupt during the scan (the
-    // training then ends).
-    int present(int k, const double* x, double label, double& r);
-    // Paces the scans: each hands its work to `pacer` as it goes (null: no pacing).
-    void setPacer(WorkPacer* pacer) { pacer_ = pacer; }
-    // Appends a node; false when memory runs out.
-    bool add(const double* centre, double radius, std::int32_t label);
-    // Whether a scan ran out of memory for its lists; the training then ends.
-    bool outOfMemory() const { return outOfMemory_; }
-    int count() const { return count_; }
-    const TrainingPaths& paths() const { return paths_; }
-    std::int32_t labelOf(int j) const { return labels_.data[j]; }
+    int present(int k, const double* x, double label, double& r) override;
+    void setPacer(WorkPacer* pacer) override { pacer_ = pacer; }
+    bool add(const double* centre, double radius, std::int32_t label) override;
+    bool outOfMemory() const override { return outOfMemory_; }
+    int count() const override { return count_; }
+    TrainingPaths paths() const override { return paths_; }
+    std::int32_t labelOf(int j) const override { return labels_.data[j]; }
     // Hands the nodes over in creation order, having freed what only the scans need.
-    bool exportTo(TrainingOutput& out);
+    bool exportTo(TrainingOutput& out) override;
 
   private:
     void releaseScanState();
