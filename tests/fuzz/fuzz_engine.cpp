@@ -187,6 +187,30 @@ void checkRecall(const std::vector<const mxArray*>& a, int nlhs, const standin::
     require(difference.empty(), difference, r);
 }
 
+// The column statistics of a finite matrix: means (infinite where sums overflow, NaN for no
+// rows) and scales of its width, the scales and the automatic Rmax positive and finite, the spread
+// not negative.
+void checkStatistics(const std::vector<const mxArray*>& a, int nlhs, const standin::CallResult& r) {
+    require(a.size() == 3 && nlhs <= 5 && isMatrix(a[1]) && fitsInt(a[1]) && allFinite(a[1]) &&
+                numberIn(a[2], 1, kInf, false),
+            "invalid arguments were accepted", r);
+    require(r.outputs.size() == static_cast<std::size_t>(std::max(nlhs, 1)), "wrong output count",
+            r);
+    for (std::size_t f = 0; f < r.outputs.size(); ++f) {
+        const mxArray* out = r.outputs[f].get();
+        const std::size_t width = f < 2 ? mxGetN(a[1]) : 1;
+        require(isMatrix(out) && mxGetM(out) == 1 && mxGetN(out) == width, "an output's shape", r);
+        for (std::size_t v = 0; v < width; ++v) {
+            const double x = mxGetPr(out)[v];
+            const bool valid = f == 0   ? !std::isnan(x) || mxGetM(a[1]) == 0
+                               : f == 3 ? true  // the median: NaN for fewer than two rows
+                               : f == 4 ? x >= 0
+                                        : std::isfinite(x) && x > 0;
+            require(valid, "a statistic out of range", r);
+        }
+    }
+}
+
 // Radii for `count` rows on the set's scale: shrunken past zero, zero or infinite, or spread
 // up to `width`.
 void appendRadii(FuzzedDataProvider& in, SetGenerator& set, std::size_t count,
@@ -316,18 +340,26 @@ standin::Array commandArgument(FuzzedDataProvider& in, bool training) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     std::vector<standin::Array> owned;
-    const int route = in.ConsumeIntegralInRange<int>(0, 7);
+    const int route = in.ConsumeIntegralInRange<int>(0, 8);
     const bool training = route % 2 == 1;
     const bool generated = route >= 6;  // a quarter of the runs: generated sets, past the checks
     const standin::CallOptions options = makeCallOptions(in);
-    owned.push_back(generated ? standin::text(training ? "train" : "recall")
-                              : commandArgument(in, training));
+    owned.push_back(route == 8  ? standin::text("statistics")
+                    : generated ? standin::text(training ? "train" : "recall")
+                                : commandArgument(in, training));
     int nlhs = 0;
-    if (generated)
+    if (route == 8) {
+        owned.push_back(makeArgument(in, in.ConsumeIntegralInRange<mwSize>(0, 9),
+                                     in.ConsumeIntegralInRange<mwSize>(0, 4), anyValue));
+        owned.push_back(makeScalarArgument(in, normValue));
+        nlhs = in.ConsumeIntegralInRange<int>(0, 6);
+        // Rows of no values may be as wide as the int range, but the answer has a value a column.
+        if (mxGetN(owned[1].get()) > (mwSize{1} << 20)) return 0;
+    } else if (generated)
         nlhs = training ? generatedTraining(in, owned) : generatedRecall(in, owned);
     else
         nlhs = training ? spelledTraining(in, owned) : spelledRecall(in, owned);
-    if (in.ConsumeIntegralInRange<int>(0, 3) != 0) owned.push_back(planArgument(in));
+    if (route != 8 && in.ConsumeIntegralInRange<int>(0, 3) != 0) owned.push_back(planArgument(in));
     int nrhs = static_cast<int>(owned.size());
     if (!generated && in.ConsumeIntegralInRange<int>(0, 15) == 0)
         nrhs = in.ConsumeIntegralInRange<int>(0, nrhs);  // arguments left off
@@ -335,12 +367,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const mxArray*> args = pointers(owned, nrhs);
     const standin::CallResult result = standin::call(mexFunction, nlhs, args, options);
     if (!checkCallOutcome(kName, options, result)) return 0;
-    char command[8] = {};
+    char command[12] = {};
     require(nrhs >= 1 && mxGetString(args[0], command, sizeof command) == 0,
             "a call without a command succeeded", result);
     const std::string name = command;
-    require(name == "train" || name == "recall", "an unknown command succeeded", result);
-    if (name == "train")
+    require(name == "train" || name == "recall" || name == "statistics",
+            "an unknown command succeeded", result);
+    if (name == "statistics")
+        checkStatistics(args, nlhs, result);
+    else if (name == "train")
         checkTraining(args, nlhs, result);
     else
         checkRecall(args, nlhs, result);

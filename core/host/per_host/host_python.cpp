@@ -98,9 +98,6 @@ bool hostInterruptPending() {
     InterpreterLock lock;
     if (pendingType != nullptr) return true;
     if (PyErr_CheckSignals() == 0) return false;
-    Py_XDECREF(pendingType);
-    Py_XDECREF(pendingValue);
-    Py_XDECREF(pendingTraceback);
     PyErr_Fetch(&pendingType, &pendingValue, &pendingTraceback);
     return true;
 }
