@@ -7,6 +7,7 @@
 #include "arg_checks.h"
 #include "elapsed_clock.h"
 #include "host_buffer.h"
+#include "literal_search.h"
 #include "mex_host.h"
 #include "recall_node_set.h"
 #include "sphere_node.h"
@@ -15,46 +16,6 @@
 namespace sphnet {
 
 namespace {
-
-// Rows of `view` one at a time: room for one row unless there are none.
-bool reserveOneRow(RowWindow& window, const RowView& view, int rowCount, int cols) {
-    return window.reserve(view, rowCount > 0 ? 1 : 0, cols);
-}
-
-// Rebuilds the nodes from the template rows. False when memory runs out.
-bool buildNodes(const RecallInput& in, SphereNodeList& nodes) {
-    RowWindow window;
-    if (!reserveOneRow(window, in.templates, in.nodeCount, in.dimension + 1) ||
-        !nodes.reserve(in.nodeCount)) {
-        return false;
-    }
-    for (int t = 0; t < in.nodeCount; ++t) {
-        const double* row = window.take(in.templates, t, 1)[0];
-        if (!nodes.add(row, in.dimension, row[in.dimension], labelToInt(in.nodeLabels[t])))
-            return false;
-    }
-    return true;
-}
-
-// Index of the first node that covers x, or -1. Every node tested keeps its distance.
-// kScanStopped when the pacer reports an interrupt first.
-int firstCoveringNode(const SphereNodeList& nodes, const Metric& metric, const double* x,
-                      OpCounters& counters, ScanPacer& pace) {
-    for (int j = 0; j < nodes.count(); ++j) {
-        if (pace.stopsAt(j)) return kScanStopped;
-        if (nodes[j]->testCoverage(metric, x, counters) != 0) return j;
-    }
-    return -1;
-}
-
-// Nearest centre by the distances the coverage scan left behind; ties keep the earlier node.
-int nearestNode(const SphereNodeList& nodes) {
-    int best = 0;
-    for (int j = 1; j < nodes.count(); ++j) {
-        if (nodes[j]->lastDistance < nodes[best]->lastDistance) best = j;
-    }
-    return best;
-}
 
 void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule, std::int64_t seconds,
                   const OpCounters& totals) {
@@ -126,7 +87,7 @@ ProcedureStatus finishRecall(const RecallInput& in, int fallbackCount, bool near
 
 // The info of a block of patterns, rows[0..count) from `first` on, whose covers and nearest
 // nodes are known.
-void recordBlockInfo(const RecallNodeSet& set, const double* const* rows, bool nearestRule,
+void recordBlockInfo(const RecallSearch& set, const double* const* rows, bool nearestRule,
                      int first, int count, const int* cover, const int* nearest,
                      RecallScratch& scratch, const RecallInfo& info) {
     int covering[EuclideanBlockState::kPatterns];
@@ -159,25 +120,30 @@ struct alignas(64) WorkerTally {
     int fallbacks = 0;
 };
 
-// Classifies patterns [begin, end) into results. Reads only the node set and the input, and
-// calls the host only for trace lines (oflag 2 and up, where one thread does all), so it may
-// run on any thread.
-void classifyRange(const RecallNodeSet& set, const RecallInput& in, bool nearestRule, int begin,
+// Classifies patterns [begin, end) into results, by blocks (one pattern at a time where each
+// is traced before its scan). Reads only the search and the input, and calls the host only for
+// trace lines (oflag 2 and up, where one thread does all), so it may run on any thread.
+void classifyRange(const RecallSearch& set, const RecallInput& in, bool nearestRule, int begin,
                    int end, RecallScratch& scratch, double* results, WorkerTally& tally,
                    const RecallInfo* info) {
-    constexpr int kBlock = EuclideanBlockState::kPatterns;
-    int cover[kBlock], nearest[kBlock];
+    constexpr int kMostBlock = EuclideanBlockState::kPatterns;
+    const int block = in.oflag >= 3 ? 1 : kMostBlock;
+    int cover[kMostBlock], nearest[kMostBlock];
     const auto labelOf = [&set](int j) { return set.labelOf(j); };
-    for (int b = begin; b < end; b += kBlock) {
-        const int count = end - b < kBlock ? end - b : kBlock;
+    for (int b = begin; b < end; b += block) {
+        const int count = end - b < block ? end - b : block;
+        if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", b + 1);
         const double* const* rows = scratch.patterns.take(in.patterns, b, count);
         set.classifyBlock(rows, count, nearestRule, scratch, cover, nearest, tally.tests);
+        int done = 0;  // the patterns before a scan that stopped for an interrupt
+        while (done < count && cover[done] != kScanStopped) ++done;
         if (info != nullptr)
-            recordBlockInfo(set, rows, nearestRule, b, count, cover, nearest, scratch, *info);
-        for (int k = 0; k < count; ++k) {
+            recordBlockInfo(set, rows, nearestRule, b, done, cover, nearest, scratch, *info);
+        for (int k = 0; k < done; ++k) {
             if (cover[k] < 0) ++tally.fallbacks;
             results[b + k] = patternLabel(in, b + k, cover[k], nearest[k], nearestRule, labelOf);
         }
+        if (done < count) return;
     }
 }
 
@@ -200,7 +166,7 @@ int blockPatterns(const RecallInput& in) {
 }
 
 // Which structures the workers' scans used, for tests that force a plan.
-void notePaths(RecallPaths* paths, const RecallNodeSet& set, const RecallScratch* scratch,
+void notePaths(RecallPaths* paths, const RecallSearch& set, const RecallScratch* scratch,
                int workers) {
     if (paths == nullptr) return;
     for (int w = 0; w < workers; ++w) {
@@ -212,15 +178,15 @@ void notePaths(RecallPaths* paths, const RecallNodeSet& set, const RecallScratch
     paths->workers = workers;
 }
 
-// The fast recall: same labels, trace lines, summary and counters as the plain loop below.
-ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& resultsOut,
-                                    const RecallInfo* info, RecallPaths* paths,
-                                    CallCounters& counters) {
-    RecallNodeSet set;
-    if (!set.build(in)) return ProcedureStatus::OutOfMemory;
+// Recall over either search, with the same labels, trace lines, summary and counters. The
+// literal scan runs on the calling thread, which it paces within each pattern's scan.
+ProcedureStatus classifyWith(const RecallSearch& set, bool literal, const RecallInput& in,
+                             HostBlock<double>& resultsOut, const RecallInfo* info,
+                             RecallPaths* paths, CallCounters& counters) {
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
-    const int workers = recallWorkers(in);
+    const int workers = literal ? 1 : recallWorkers(in);
+    WorkPacer pacer;
     RecallScratch scratch[kMaxWorkers];
     bool ok = static_cast<bool>(results);
     constexpr int kBlock = EuclideanBlockState::kPatterns;
@@ -230,6 +196,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
              scratch[w].patterns.reserve(in.patterns, blockRows, in.dimension);
     }
     if (!ok) return ProcedureStatus::OutOfMemory;
+    if (literal) scratch[0].pacer = &pacer;
 
     const std::int64_t startSeconds = elapsedClockSeconds();
     const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
@@ -245,8 +212,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
     range.termsPerItem = termsPerPattern(in) + (in.oflag >= 2 ? kTermsPerTraceLine : 0);
     range.workers = workers;
     // Whole groups of patterns, so that the blocked scans fill their vectors.
-    range.minItems = blockPatterns(in);
-    WorkPacer pacer;
+    range.minItems = literal ? 1 : blockPatterns(in);
     const bool interrupted = runPacedRange(range, pacer, body).interrupted;
 
     std::uint64_t tests = 0;
@@ -257,69 +223,7 @@ ProcedureStatus classifyWithNodeSet(const RecallInput& in, HostBlock<double>& re
     }
     notePaths(paths, set, scratch, workers);
     counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
-    if (interrupted) return ProcedureStatus::Interrupted;
-    return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
-                        resultsOut);
-}
-
-// The literal census of pattern x's covering nodes, on distances that touch no counter.
-void literalCensus(const SphereNodeList& nodes, const Metric& metric, const double* x,
-                   int& covering, bool& differ) {
-    covering = 0;
-    differ = false;
-    std::int32_t firstLabel = 0;
-    for (int j = 0; j < nodes.count(); ++j) {
-        if (exactDistance(metric, nodes[j]->centre, x) - kCoverageTolerance > nodes[j]->radius)
-            continue;
-        if (covering++ == 0) firstLabel = nodes[j]->label;
-        differ = differ || nodes[j]->label != firstLabel;
-    }
-}
-
-// The plain loop: SphereNodes tested one by one, with the full trace.
-ProcedureStatus classifyLiterally(const RecallInput& in, HostBlock<double>& resultsOut,
-                                  const RecallInfo* info, CallCounters& counters) {
-    const Metric metric = makeMetric(in.normType, in.dimension);
-    SphereNodeList nodes;
-    const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
-    HostBlock<double> results;
-    RowWindow pattern;
-    if (!buildNodes(in, nodes) || !(results = HostBlock<double>(slots)) ||
-        !reserveOneRow(pattern, in.patterns, in.patternCount, in.dimension)) {
-        return ProcedureStatus::OutOfMemory;
-    }
-    const std::int64_t startSeconds = elapsedClockSeconds();
-    // With no nodes there is no nearest one: uncovered patterns take the unknown label.
-    const bool nearestRule = in.nnOption == 1 && in.nodeCount > 0;
-    const auto labelOf = [&nodes](int j) { return nodes[j]->label; };
-    int fallbackCount = 0;
-    if (in.oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", in.patternCount);
-    // Polled before the first pattern, then after every budget of work, within a scan too.
-    WorkPacer pacer;
-    const std::uint64_t lineTerms = in.oflag >= 2 ? kTermsPerTraceLine : 0;
-    bool interrupted = pacer.poll();
-    for (int k = 0; k < in.patternCount && !interrupted; ++k) {
-        if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", k + 1);
-        ScanPacer pace(&pacer, static_cast<std::uint64_t>(in.dimension));
-        const double* x = pattern.take(in.patterns, k, 1)[0];
-        const int cover = firstCoveringNode(nodes, metric, x, counters.counts, pace);
-        if (cover == kScanStopped) break;
-        const int tests = cover >= 0 ? cover + 1 : in.nodeCount;
-        interrupted = pacer.spend(paceTerms(tests - pace.reached(), in.dimension) + lineTerms);
-        // The scan has left every node it tested its distance: the cover's, or all of them.
-        const int nearest = cover < 0 && nearestRule ? nearestNode(nodes) : -1;
-        if (info != nullptr) {
-            const int decider = decidingNode(cover, nearest, nearestRule);
-            int covering = 0;
-            bool differ = false;
-            literalCensus(nodes, metric, x, covering, differ);
-            writeInfo(*info, k, decider, decider >= 0 ? nodes[decider]->lastDistance : 0.0,
-                      covering, differ);
-        }
-        if (cover < 0) ++fallbackCount;
-        results[k] = patternLabel(in, k, cover, nearest, nearestRule, labelOf);
-    }
-    if (pacer.interrupted()) return ProcedureStatus::Interrupted;
+    if (interrupted || pacer.interrupted()) return ProcedureStatus::Interrupted;
     return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
                         resultsOut);
 }
@@ -330,10 +234,14 @@ ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resul
                                  const RecallInfo* info, RecallPaths* paths) {
     CallCounters counters;  // into the running totals by the summary, or when the call ends
     if (paths != nullptr) *paths = RecallPaths{};
-    if (RecallNodeSet::reproducesLiteralScan(in))
-        return classifyWithNodeSet(in, resultsOut, info, paths, counters);
-    if (paths != nullptr) paths->workers = 1;
-    return classifyLiterally(in, resultsOut, info, counters);
+    if (RecallNodeSet::reproducesLiteralScan(in)) {
+        RecallNodeSet set;
+        if (!set.build(in)) return ProcedureStatus::OutOfMemory;
+        return classifyWith(set, false, in, resultsOut, info, paths, counters);
+    }
+    LiteralRecallSearch literal;
+    if (!literal.build(in)) return ProcedureStatus::OutOfMemory;
+    return classifyWith(literal, true, in, resultsOut, info, paths, counters);
 }
 
 }  // namespace sphnet

@@ -1,6 +1,7 @@
 #include "literal_search.h"
 
 #include "arg_checks.h"
+#include "distance_bounds.h"
 #include "mex_host.h"
 #include "work_pacer.h"
 
@@ -63,6 +64,79 @@ bool LiteralTrainingSearch::exportTo(TrainingOutput& out) {
         list_[j]->exportRow(metric_.n, row);
         return list_[j]->label;
     });
+}
+
+bool LiteralRecallSearch::build(const RecallInput& in) {
+    metric_ = makeMetric(in.normType, in.dimension);
+    RowWindow window;
+    if (!window.reserve(in.templates, in.nodeCount > 0 ? 1 : 0, in.dimension + 1) ||
+        !nodes_.reserve(in.nodeCount)) {
+        return false;
+    }
+    for (int t = 0; t < in.nodeCount; ++t) {
+        const double* row = window.take(in.templates, t, 1)[0];
+        if (!nodes_.add(row, in.dimension, row[in.dimension], labelToInt(in.nodeLabels[t])))
+            return false;
+    }
+    return true;
+}
+
+bool LiteralRecallSearch::takeScratch(RecallScratch& scratch) const {
+    scratch.low = HostBlock<double>(static_cast<std::size_t>(count()) + 1);
+    return static_cast<bool>(scratch.low);
+}
+
+double LiteralRecallSearch::distanceTo(int j, const double* x) const {
+    return exactDistance(metric_, nodes_[j]->centre, x);
+}
+
+int LiteralRecallSearch::firstCover(const double* x, WorkPacer* pacer, double* distances,
+                                    int& tested) const {
+    ScanPacer pace(pacer, static_cast<std::uint64_t>(metric_.n));
+    for (int j = 0; j < count(); ++j) {
+        tested = j;
+        if (pace.stopsAt(j)) return kScanStopped;
+        distances[j] = distanceTo(j, x);
+        if (!(distances[j] - kCoverageTolerance > nodes_[j]->radius)) {
+            tested = j + 1;
+            return j;
+        }
+    }
+    tested = count();
+    return -1;
+}
+
+void LiteralRecallSearch::classifyBlock(const double* const* patterns, int count, bool wantNearest,
+                                        RecallScratch& scratch, int* cover, int* nearest,
+                                        std::uint64_t& tests) const {
+    double* distances = scratch.low.get();
+    for (int k = 0; k < count; ++k) {
+        int tested = 0;
+        cover[k] = firstCover(patterns[k], scratch.pacer, distances, tested);
+        tests += static_cast<std::uint64_t>(tested);
+        if (cover[k] == kScanStopped) return;
+        // Ties and NaN keep the earlier node.
+        nearest[k] = -1;
+        if (cover[k] >= 0 || !wantNearest) continue;
+        nearest[k] = 0;
+        for (int j = 1; j < this->count(); ++j) {
+            if (distances[j] < distances[nearest[k]]) nearest[k] = j;
+        }
+    }
+}
+
+void LiteralRecallSearch::coverCensus(const double* const* patterns, int count, RecallScratch&,
+                                      int* covering, bool* differ) const {
+    for (int k = 0; k < count; ++k) {
+        covering[k] = 0;
+        differ[k] = false;
+        std::int32_t firstLabel = 0;
+        for (int j = 0; j < this->count(); ++j) {
+            if (distanceTo(j, patterns[k]) - kCoverageTolerance > nodes_[j]->radius) continue;
+            if (covering[k]++ == 0) firstLabel = labelOf(j);
+            differ[k] = differ[k] || labelOf(j) != firstLabel;
+        }
+    }
 }
 
 }  // namespace sphnet

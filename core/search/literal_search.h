@@ -4,6 +4,7 @@
 #pragma once
 
 #include "node_search.h"
+#include "recall_node_set.h"
 #include "sphere_node.h"
 
 namespace sphnet {
@@ -29,6 +30,28 @@ class LiteralTrainingSearch final : public TrainingSearch {
     int oflag_;
     OpCounters& counters_;
     WorkPacer* pacer_ = nullptr;
+};
+
+class LiteralRecallSearch final : public RecallSearch {
+  public:
+    // Takes the nodes from the input's template rows; false when memory runs out.
+    bool build(const RecallInput& in);
+    int count() const override { return nodes_.count(); }
+    std::int32_t labelOf(int j) const override { return nodes_[j]->label; }
+    bool takeScratch(RecallScratch& scratch) const override;
+    void classifyBlock(const double* const* patterns, int count, bool wantNearest,
+                       RecallScratch& scratch, int* cover, int* nearest,
+                       std::uint64_t& tests) const override;
+    void coverCensus(const double* const* patterns, int count, RecallScratch& scratch,
+                     int* covering, bool* differ) const override;
+    double distanceTo(int j, const double* x) const override;
+
+  private:
+    // Pattern x's first cover, or -1, leaving every tested node's distance in `distances`;
+    // kScanStopped when `pacer` reported an interrupt first.
+    int firstCover(const double* x, WorkPacer* pacer, double* distances, int& tested) const;
+    SphereNodeList nodes_;
+    Metric metric_;
 };
 
 }  // namespace sphnet

@@ -1,21 +1,24 @@
-// What training asks of its nodes, pattern by pattern, while they change: in node order, every
-// node of another label whose sphere, grown by the pattern's candidate radius and the margin,
-// reaches the pattern (each lowers that radius or shrinks the node), up to the first node of the
-// pattern's own label that covers it. Every implementation answers exactly as the literal scan
-// over the nodes in creation order does, with its trace lines and operation counts: the literal
-// scan itself (LiteralTrainingSearch) and the indexed node set (TrainingNodeSet), whose search
+// The questions training and recall ask of their nodes. Every implementation answers exactly as
+// the literal scan over the nodes in creation order does, with its trace lines and operation
+// counts: the literal scan itself (literal_search.h) and the indexed node sets, whose search
 // plan picks the structures that name the candidates.
 #pragma once
 
 #include <cstdint>
 
+#include "recall_io.h"
 #include "training_io.h"
 
 namespace sphnet {
 
 struct OpCounters;
 class WorkPacer;
+struct RecallScratch;
 
+// What training asks of its nodes, pattern by pattern, while they change: in node order, every
+// node of another label whose sphere, grown by the pattern's candidate radius and the margin,
+// reaches the pattern (each lowers that radius or shrinks the node), up to the first node of the
+// pattern's own label that covers it.
 class TrainingSearch {
   public:
     virtual ~TrainingSearch() = default;
@@ -36,6 +39,35 @@ class TrainingSearch {
     virtual void setPacer(WorkPacer* pacer) = 0;
     // Hands the nodes over in creation order; false when memory runs out.
     virtual bool exportTo(TrainingOutput& out) = 0;
+};
+
+// What recall asks of a fixed set of nodes, a block of patterns at a time: the first node that
+// covers each pattern, where wanted the nearest node (the lowest number among equals), and the
+// census of the nodes that cover it. Answering only reads the set, so threads may share one,
+// each with scratch of its own.
+class RecallSearch {
+  public:
+    virtual ~RecallSearch() = default;
+
+    virtual int count() const = 0;
+    virtual std::int32_t labelOf(int j) const = 0;
+    // A thread's working memory; false when memory runs out.
+    virtual bool takeScratch(RecallScratch& scratch) const = 0;
+    // For patterns[0..count), count <= EuclideanBlockState::kPatterns: cover[k] the first node
+    // that covers pattern k, nearest[k] (when wanted and it is not covered) its nearest node,
+    // else -1; `tests` grows by the literal scan's coverage tests. A scan paced by
+    // scratch.pacer that stopped for an interrupt leaves kScanStopped in its cover[k] and ends
+    // the block there.
+    virtual void classifyBlock(const double* const* patterns, int count, bool wantNearest,
+                               RecallScratch& scratch, int* cover, int* nearest,
+                               std::uint64_t& tests) const = 0;
+    // For the same patterns: how many nodes cover each, and whether their labels differ.
+    virtual void coverCensus(const double* const* patterns, int count, RecallScratch& scratch,
+                             int* covering, bool* differ) const = 0;
+    // The coverage test's distance from node j to x.
+    virtual double distanceTo(int j, const double* x) const = 0;
+    // The panels' precision, Auto where there are none.
+    virtual PanelPrecision panelPrecision() const { return PanelPrecision::Auto; }
 };
 
 }  // namespace sphnet

@@ -1,10 +1,8 @@
-// The node set for fast recall: centres stored contiguously; for p other than 2 with many nodes
-// in few dimensions, a k-d tree over them; else for p = 1 and +Inf tiles for a vector scan,
-// otherwise a grid over centres that names the nodes that may cover a pattern, and certified
-// distance bounds that spare most exact distances. The input's search plan may force any of
-// them (or the panels, or the plain scan) per question instead. Classifying a pattern
-// gives exactly the literal scan's cover, nearest node and number of coverage tests.
-// Classification only reads the set, so threads may share it.
+// The indexed answer to recall's search (node_search.h): centres stored contiguously; for p
+// other than 2 with many nodes in few dimensions, a k-d tree over them; else for p = 1 and +Inf
+// tiles for a vector scan, otherwise a grid over centres that names the nodes that may cover a
+// pattern, and certified distance bounds that spare most exact distances. The input's search
+// plan may force any of them (or the panels, or the plain scan) per question instead.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +11,7 @@
 #include "euclidean_panels.h"
 #include "host_buffer.h"
 #include "node_grid.h"
+#include "node_search.h"
 #include "node_tiles.h"
 #include "node_tree.h"
 #include "recall_io.h"
@@ -44,6 +43,8 @@ struct RecallScratch {
     HostBlock<EuclideanBlockState> block;
     HostBlock<float> single;  // the block's patterns rounded, for single-precision panels
     RowWindow patterns;       // the block's patterns as rows, taken from the caller's view
+    // Where set, the literal scan reports its work to it as it goes (the calling thread only).
+    WorkPacer* pacer = nullptr;
     // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
     // scan, or the tree), each thread times a few blocks each way, the second way first, and
     // goes on with the faster.
@@ -55,7 +56,7 @@ struct RecallScratch {
     unsigned ranCensus = 0;
 };
 
-class RecallNodeSet {
+class RecallNodeSet final : public RecallSearch {
   public:
     // True when the fast scan reproduces the literal one: every centre and pattern
     // coordinate finite, and no per-node trace wanted.
@@ -64,30 +65,24 @@ class RecallNodeSet {
     // Builds what in.plan forces, and for the questions it leaves open the engine's own choice.
     // False when memory runs out.
     bool build(const RecallInput& in);
-    bool takeScratch(RecallScratch& scratch) const;
+    bool takeScratch(RecallScratch& scratch) const override;
 
     // The first node that covers x, or -1; then, when wanted, `nearest` is the literal 1-NN
     // choice. `tests` grows by the number of coverage tests the literal scan makes.
     int classify(const double* x, bool wantNearest, RecallScratch& scratch, int& nearest,
                  std::uint64_t& tests) const;
 
-    // The same for patterns[0..count), count <= EuclideanBlockState::kPatterns: cover[k] and
-    // nearest[k] (-1 where there is none or it is not wanted).
     void classifyBlock(const double* const* patterns, int count, bool wantNearest,
                        RecallScratch& scratch, int* cover, int* nearest,
-                       std::uint64_t& tests) const;
+                       std::uint64_t& tests) const override;
 
-    // For patterns[0..count), count <= EuclideanBlockState::kPatterns: how many nodes cover
-    // each, and whether their labels differ.
     void coverCensus(const double* const* patterns, int count, RecallScratch& scratch,
-                     int* covering, bool* differ) const;
-    // The coverage test's distance from node j to x.
-    double distanceTo(int j, const double* x) const;
+                     int* covering, bool* differ) const override;
+    double distanceTo(int j, const double* x) const override;
 
-    int count() const { return count_; }
-    std::int32_t labelOf(int j) const { return labels_.data[j]; }
-    // The panels' precision, Auto where there are none.
-    PanelPrecision panelPrecision() const;
+    int count() const override { return count_; }
+    std::int32_t labelOf(int j) const override { return labels_.data[j]; }
+    PanelPrecision panelPrecision() const override;
 
   private:
     bool covers(int j, const double* x) const;
