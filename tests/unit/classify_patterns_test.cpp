@@ -398,18 +398,19 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
     }
 }
 
-// A pattern with NaN takes the literal scan, which reports its work as it goes: over 40000
-// nodes (2.4 budgets of work a pattern), an interrupt at the first poll after the start ends the
-// call inside the first pattern's scan.
+// A node with an infinite coordinate sends recall to the literal scan, which reports its work
+// as it goes: over 40000 nodes that cover nothing (2.4 budgets of work a pattern), an interrupt
+// at the first poll after the start ends the call inside the first pattern's scan.
 TEST_F(ClassifyPatternsTest, LiteralScanPollsWithinAPattern) {
     constexpr int kNodes = 40000;
+    std::vector<std::vector<double>> nodes(kNodes, std::vector<double>(65, 0.0));
+    nodes[0][0] = kInf;
     std::mt19937 random(7);
-    const RowTable templates = randomRows(kNodes, 65, random, 1e-6);
-    const std::vector<double> labels(kNodes, 1.0);
     RecallSetup setup;
     setup.host.interruptAfterPolls = 1;
     setRunningTotals({});
-    const Recalled r = classify(templates, labels, randomRows(2, 64, random, std::nan("")), setup);
+    const Recalled r = classify(RowTable(nodes), std::vector<double>(kNodes, 1.0),
+                                randomRows(2, 64, random), setup);
     EXPECT_EQ(r.status, ProcedureStatus::Interrupted);
     EXPECT_EQ(r.host.interruptPolls, 2);
     EXPECT_GT(runningTotals().comparisons, 0u);
