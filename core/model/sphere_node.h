@@ -83,13 +83,10 @@ class SphereNode {
     ~SphereNode() = default;
 };
 
-// Nodes in creation order, owned: destroyed with the list. The array comes from the host
-// allocator and grows geometrically.
+// Nodes in creation order, owned: destroyed with the list (which cannot be copied). The array
+// comes from the host allocator and grows geometrically.
 class SphereNodeList {
   public:
-    SphereNodeList() = default;
-    SphereNodeList(const SphereNodeList&) = delete;
-    SphereNodeList& operator=(const SphereNodeList&) = delete;
     ~SphereNodeList();
 
     int count() const { return static_cast<int>(nodes_.size); }
