@@ -40,6 +40,7 @@ class LiteralRecallSearch final : public RecallSearch {
     std::int32_t labelOf(int j) const override { return nodes_[j]->label; }
     // Room for every node's distance: the 1-NN choice reads them after the scan.
     bool takeScratch(RecallScratch& scratch) const override;
+    double distanceTo(int j, const double* x) const override;
     // Pattern by pattern, node by node; the scan reports its work to scratch.pacer as it goes.
     void classifyBlock(const double* const* patterns, int count, bool wantNearest,
                        RecallScratch& scratch, int* cover, int* nearest,
@@ -47,7 +48,6 @@ class LiteralRecallSearch final : public RecallSearch {
     // Every node's exact distance, touching no counter.
     void coverCensus(const double* const* patterns, int count, RecallScratch& scratch,
                      int* covering, bool* differ) const override;
-    double distanceTo(int j, const double* x) const override;
 
   private:
     // Pattern x's first cover, or -1, leaving every tested node's distance in `distances`;
