@@ -36,8 +36,9 @@ struct EuclideanBlockState {
     double distances[EuclideanPanels::kGroup * EuclideanPanels::kLanes];
 };
 
-// Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
-struct RecallScratch {
+// Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch. One
+// cache line apart: each thread updates its own as it goes.
+struct alignas(64) RecallScratch {
     HostBlock<double> low;
     HostBlock<double> high;
     HostBlock<float> floats;  // the pattern for the tiles' filter
