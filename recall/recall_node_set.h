@@ -36,8 +36,7 @@ struct EuclideanBlockState {
     double distances[EuclideanPanels::kGroup * EuclideanPanels::kLanes];
 };
 
-// Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch. One
-// cache line apart: each thread updates its own as it goes.
+// Per-thread working memory (RecallNodeSet::takeScratch); each thread's on lines of its own.
 struct alignas(64) RecallScratch {
     HostBlock<double> low;
     HostBlock<double> high;
