@@ -158,7 +158,7 @@ struct TreeQueries {
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
                     const int lane = q - branch.first;
-                    double d = sums.low[lane];
+                    double d = closeLow(t, sums, lane);
                     if (!mayImprove(d, j)) continue;
                     if (kind == NormKind::General) {
                         double centre[NodeTree::kMaxDimensions];

@@ -391,7 +391,7 @@ int RecallNodeSet::nearestOf(const double* x, RecallScratch& s) const {
 }
 
 // The first node before `to` that covers x, or -1.
-int RecallNodeSet::firstPlainCover(const double* x, int to) const {
+SPHNET_ALWAYS_INLINE int RecallNodeSet::firstPlainCover(const double* x, int to) const {
     for (int j = 0; j < to; ++j) {
         if (covers(j, x)) return j;
     }

@@ -35,8 +35,8 @@ struct EuclideanBlockState {
     double distances[EuclideanPanels::kGroup * EuclideanPanels::kLanes];
 };
 
-// Per-thread working memory, taken by the calling thread with RecallNodeSet::takeScratch.
-struct RecallScratch {
+// Per-thread working memory (RecallNodeSet::takeScratch); each thread's on lines of its own.
+struct alignas(64) RecallScratch {
     HostBlock<double> low;
     HostBlock<double> high;
     HostBlock<float> floats;  // the pattern for the tiles' filter
