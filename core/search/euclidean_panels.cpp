@@ -358,18 +358,18 @@ bool EuclideanPanels::holdsRowsInSingle(const RowView& rows, int count, int n,
     });
 }
 
-bool EuclideanPanels::available(Vectors vectors) {
+bool EuclideanPanels::available(InstructionSet instructions) {
 #if SPHNET_PANELS_X86
     __builtin_cpu_init();  // in case this runs before the library's own initialisers
 #endif
-    switch (vectors) {
-        case Vectors::Best:
-        case Vectors::Portable:
+    switch (instructions) {
+        case InstructionSet::Auto:
+        case InstructionSet::Portable:
             return true;
 #if SPHNET_PANELS_X86
-        case Vectors::Avx512:
+        case InstructionSet::Avx512:
             return __builtin_cpu_supports("avx512f");
-        case Vectors::Avx2:
+        case InstructionSet::Avx2:
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
         default:
@@ -377,20 +377,8 @@ bool EuclideanPanels::available(Vectors vectors) {
     }
 }
 
-EuclideanPanels::Vectors EuclideanPanels::vectorsFor(InstructionSet instructions) {
-    switch (availableInstructions(instructions)) {
-        case InstructionSet::Auto:
-            return Vectors::Best;
-        case InstructionSet::Avx512:
-            return Vectors::Avx512;
-        case InstructionSet::Avx2:
-            return Vectors::Avx2;
-        default:
-            return Vectors::Portable;
-    }
-}
-
-bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const double* origin) {
+bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
+                           const double* origin) {
     release();
     n_ = n;
     precision_ = precision;
@@ -419,21 +407,20 @@ bool EuclideanPanels::init(int n, Vectors vectors, Precision precision, const do
                  (1.0 + 0x1p-40);
         tinyError_ = n * 0x1p-124 + kTinyError;
     }
-    if (vectors == Vectors::Best) {
-        vectors = available(Vectors::Avx512) ? Vectors::Avx512
-                  : available(Vectors::Avx2) ? Vectors::Avx2
-                                             : Vectors::Portable;
-    }
+    const InstructionSet vectors = wanted != InstructionSet::Auto ? availableInstructions(wanted)
+                                   : available(InstructionSet::Avx512) ? InstructionSet::Avx512
+                                   : available(InstructionSet::Avx2)   ? InstructionSet::Avx2
+                                                                       : InstructionSet::Portable;
     selectDouble_ = selectAfter<double, dotsPortable<double>>;
     selectSingle_ = selectAfter<float, dotsPortable<float>>;
     instructions_ = InstructionSet::Portable;
 #if SPHNET_PANELS_X86
-    if (vectors == Vectors::Avx512) {
+    if (vectors == InstructionSet::Avx512) {
         selectDouble_ = selectAvx512<double>;
         selectSingle_ = selectAvx512<float>;
         instructions_ = InstructionSet::Avx512;
     }
-    if (vectors == Vectors::Avx2) {
+    if (vectors == InstructionSet::Avx2) {
         selectDouble_ = selectAfter<double, dotsAvx2<double>>;
         selectSingle_ = selectAfter<float, dotsAvx2<float>>;
         instructions_ = InstructionSet::Avx2;

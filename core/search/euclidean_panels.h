@@ -51,8 +51,6 @@ class EuclideanPanels {
     static constexpr double kLargest = 0x1p480;
     static constexpr double kTinySquare = 0x1p-800;
 
-    // The instruction sets the kernel is built for; Best is the widest this processor has.
-    enum class Vectors { Best, Portable, Avx2, Avx512 };
     enum class Precision { Double, Single };
     // Whether the bounds hold for these rows of n coordinates: every magnitude at most kLargest.
     static bool holdsRows(const RowView& rows, int count, int n);
@@ -64,15 +62,14 @@ class EuclideanPanels {
     static constexpr double kSingleLargest = 0x1p50;
     static constexpr int kSingleMaxDimensions = 1 << 20;
     static bool holdsRowsInSingle(const RowView& rows, int count, int n, const double* origin);
-    static bool available(Vectors vectors);
-    // The kernel for a plan's instruction set (availableInstructions): Auto gives Best, Sse2
-    // the portable kernel.
-    static Vectors vectorsFor(InstructionSet instructions);
+    // Whether this processor has the kernel for the instruction set (Auto and Portable: always).
+    static bool available(InstructionSet instructions);
 
     // Single precision measures from origin (n values, copied); double precision from zero.
-    // False when memory runs out.
-    bool init(int n, Vectors vectors = Vectors::Best, Precision precision = Precision::Double,
-              const double* origin = nullptr);
+    // The kernel is the widest this processor has at or below `wanted` (Auto: the widest of
+    // all; below AVX2, the portable one). False when memory runs out.
+    bool init(int n, InstructionSet wanted = InstructionSet::Auto,
+              Precision precision = Precision::Double, const double* origin = nullptr);
     Precision precision() const { return precision_; }
     // The instruction set the kernel runs on, as the plan names it.
     InstructionSet instructions() const { return instructions_; }

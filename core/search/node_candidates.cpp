@@ -19,7 +19,7 @@ constexpr double kParallelTerms = 1 << 22;
 
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
-    panels_.init(n, EuclideanPanels::vectorsFor(instructions));
+    panels_.init(n, instructions);
     lowScale_ = lowScale;
     relLow_ = relLow;
     lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);

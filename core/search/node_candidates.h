@@ -20,7 +20,7 @@ class NodeCandidates {
   public:
     // lowScale: the norm's distance is at least lowScale times the Euclidean one. relLow: the
     // coverage test's distance is at least relLow times the true one.
-    // `instructions`: the panels' kernels (see EuclideanPanels::vectorsFor).
+    // `instructions`: the panels' kernels (see EuclideanPanels::init).
     void init(int n, double lowScale, double relLow,
               InstructionSet instructions = InstructionSet::Auto);
     // The kernels in use, as the plan names them.

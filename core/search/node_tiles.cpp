@@ -451,33 +451,20 @@ __attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
 
 }  // namespace
 
-bool NodeTiles::available(Vectors vectors) {
+bool NodeTiles::available(InstructionSet instructions) {
 #if SPHNET_TILES_X86
     __builtin_cpu_init();
-    switch (vectors) {
-        case Vectors::Avx512:
+    switch (instructions) {
+        case InstructionSet::Avx512:
             return __builtin_cpu_supports("avx512f");
-        case Vectors::Avx2:
+        case InstructionSet::Avx2:
             return __builtin_cpu_supports("avx2");
         default:
             return true;
     }
 #else
-    return vectors == Vectors::Best || vectors == Vectors::Portable;
+    return instructions == InstructionSet::Auto || instructions == InstructionSet::Portable;
 #endif
-}
-
-NodeTiles::Vectors NodeTiles::vectorsFor(InstructionSet wanted) {
-    // From the set asked for down to the portable loops, the first the processor has.
-    constexpr Vectors kDownward[] = {Vectors::Avx512, Vectors::Avx2, Vectors::Sse2,
-                                     Vectors::Portable};
-    constexpr InstructionSet kNames[] = {InstructionSet::Avx512, InstructionSet::Avx2,
-                                         InstructionSet::Sse2, InstructionSet::Portable};
-    if (wanted == InstructionSet::Auto) return Vectors::Best;
-    int at = 0;
-    while (kNames[at] != wanted) ++at;
-    while (at < 3 && !available(kDownward[at])) ++at;
-    return kDownward[at];
 }
 
 namespace {
@@ -507,15 +494,14 @@ float floatAbove(double v) {
 }
 
 template <int Kind>
-NodeTiles::ScanKernel scanFor(NodeTiles::Vectors vectors) {
-    using Vectors = NodeTiles::Vectors;
+NodeTiles::ScanKernel scanFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
     switch (vectors) {
-        case Vectors::Avx512:
+        case InstructionSet::Avx512:
             return scanAvx512<Kind>;
-        case Vectors::Avx2:
+        case InstructionSet::Avx2:
             return scanAvx2<Kind>;
-        case Vectors::Sse2:
+        case InstructionSet::Sse2:
             return scanSse2<Kind>;
         default:
             return scanPortable<Kind>;
@@ -527,19 +513,19 @@ NodeTiles::ScanKernel scanFor(NodeTiles::Vectors vectors) {
 }
 
 template <int Kind>
-NodeTiles::Nearest nearestFor(NodeTiles::Vectors vectors) {
+NodeTiles::Nearest nearestFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
-    if (vectors == NodeTiles::Vectors::Avx512) return nearestAvx512<Kind>;
+    if (vectors == InstructionSet::Avx512) return nearestAvx512<Kind>;
 #endif
     (void)vectors;
     return nearestPortable<Kind>;
 }
 
 template <int Kind>
-NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
+NodeTiles::Filter filterFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
-    if (vectors == NodeTiles::Vectors::Avx512) return filterAvx512<Kind, false>;
-    if (vectors == NodeTiles::Vectors::Avx2) return filterAvx2<Kind, false>;
+    if (vectors == InstructionSet::Avx512) return filterAvx512<Kind, false>;
+    if (vectors == InstructionSet::Avx2) return filterAvx2<Kind, false>;
 #endif
     (void)vectors;
     return nullptr;
@@ -547,15 +533,14 @@ NodeTiles::Filter filterFor(NodeTiles::Vectors vectors) {
 
 // The filter's two steps for split scans, where the filter has them.
 template <int Kind>
-void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::FloatSums& sums,
-                   NodeTiles::Filter& filter) {
+void splitStepsFor(InstructionSet vectors, NodeTiles::FloatSums& sums, NodeTiles::Filter& filter) {
     sums = nullptr;
     filter = nullptr;
 #if SPHNET_TILES_X86
-    if (vectors == NodeTiles::Vectors::Avx512) {
+    if (vectors == InstructionSet::Avx512) {
         sums = floatSumsAvx512<Kind>;
         filter = filterAvx512<Kind, true>;
-    } else if (vectors == NodeTiles::Vectors::Avx2) {
+    } else if (vectors == InstructionSet::Avx2) {
         sums = floatSumsAvx2<Kind>;
         filter = filterAvx2<Kind, true>;
     }
@@ -565,19 +550,17 @@ void splitStepsFor(NodeTiles::Vectors vectors, NodeTiles::FloatSums& sums,
 
 }  // namespace
 
-void NodeTiles::init(NormKind kind, int n, Vectors vectors) {
+void NodeTiles::init(NormKind kind, int n, InstructionSet wanted) {
     release();
     n_ = n;
-    if (vectors == Vectors::Best) {
-        vectors = available(Vectors::Avx512) ? Vectors::Avx512
-                  : available(Vectors::Avx2) ? Vectors::Avx2
-                  : available(Vectors::Sse2) ? Vectors::Sse2
-                                             : Vectors::Portable;
-    }
-    instructions_ = vectors == Vectors::Avx512 ? InstructionSet::Avx512
-                    : vectors == Vectors::Avx2 ? InstructionSet::Avx2
-                    : vectors == Vectors::Sse2 ? InstructionSet::Sse2
-                                               : InstructionSet::Portable;
+    // From the set asked for down to the portable loops, the first the processor has.
+    constexpr InstructionSet kDownward[] = {InstructionSet::Avx512, InstructionSet::Avx2,
+                                            InstructionSet::Sse2, InstructionSet::Portable};
+    int at = 0;
+    while (wanted != InstructionSet::Auto && kDownward[at] != wanted) ++at;
+    while (at < 3 && !available(kDownward[at])) ++at;
+    const InstructionSet vectors = kDownward[at];
+    instructions_ = vectors;
     const bool cityBlock = kind == NormKind::CityBlock;
     constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
     scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);

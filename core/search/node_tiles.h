@@ -26,16 +26,14 @@ class NodeTiles {
     // would outweigh what the vectors save.
     static bool paysFor(int n) { return n >= 4 && n <= 1024; }
 
-    // The instruction sets a scan can be built for; Best is the widest this processor has.
-    enum class Vectors { Best, Portable, Sse2, Avx2, Avx512 };
-    static bool available(Vectors vectors);
-    // The widest instruction set this processor has at or below `wanted` (Best for Auto).
-    static Vectors vectorsFor(InstructionSet wanted);
+    // Whether this processor has the instruction set (Auto and Portable: always).
+    static bool available(InstructionSet instructions);
     // The one a scan runs on, as the plan names it.
     InstructionSet instructions() const { return instructions_; }
 
-    // kind is CityBlock or Maximum; `vectors` must be available.
-    void init(NormKind kind, int n, Vectors vectors = Vectors::Best);
+    // kind is CityBlock or Maximum. The scan runs on the widest instruction set this processor
+    // has at or below `wanted` (Auto: the widest of all).
+    void init(NormKind kind, int n, InstructionSet wanted = InstructionSet::Auto);
     // Appends a node with its radius, its label and its conflict reach: a node of another
     // label matters to a pattern nearer than that. False when memory runs out.
     bool append(const double* centre, double radius, double label, double reach);

@@ -72,7 +72,7 @@ bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
         EuclideanPanels::holdsRowsInSingle(in.templates, M, n_, origin.get()) &&
         EuclideanPanels::holdsRowsInSingle(in.patterns, in.patternCount, n_, origin.get());
     if (!panels_.init(
-            n_, EuclideanPanels::vectorsFor(instructions_),
+            n_, instructions_,
             single ? EuclideanPanels::Precision::Single : EuclideanPanels::Precision::Double,
             origin.get())) {
         return false;
@@ -219,7 +219,7 @@ bool RecallNodeSet::buildTree() {
 bool RecallNodeSet::buildTiles() {
     const std::size_t n = static_cast<std::size_t>(n_);
     tiled_ = true;
-    tiles_.init(metric_.kind, n_, NodeTiles::vectorsFor(instructions_));
+    tiles_.init(metric_.kind, n_, instructions_);
     for (int t = 0; t < count_; ++t) {
         if (!tiles_.append(centres_.data + t * n, radii_.data[t], 0.0,
                            -std::numeric_limits<double>::infinity())) {

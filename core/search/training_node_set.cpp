@@ -162,7 +162,7 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
 }
 
 bool TrainingNodeSet::startTiles(const TrainingInput& in) {
-    tiles_.init(metric_.kind, n_, NodeTiles::vectorsFor(in.plan.instructions));
+    tiles_.init(metric_.kind, n_, in.plan.instructions);
     paths_.tileInstructions = tiles_.instructions();
     // Without patterns n may be near 2^31, with nothing behind it.
     if (in.patternCount > 0 && !floatPattern_.resize(static_cast<std::size_t>(n_), 0.0f))

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kPanel = EuclideanPanels::kPanel;
 
-class PanelKernels : public ::testing::TestWithParam<EuclideanPanels::Vectors> {};
+class PanelKernels : public ::testing::TestWithParam<sphnet::InstructionSet> {};
 
 const bool extendedPrecision = [] {
     volatile long double one = 1.0L;
@@ -181,8 +181,8 @@ TEST(SinglePrecisionPanels, SuitOnlyValuesWithinTheFloatRange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, PanelKernels,
-                         ::testing::Values(EuclideanPanels::Vectors::Portable,
-                                           EuclideanPanels::Vectors::Avx2,
-                                           EuclideanPanels::Vectors::Avx512));
+                         ::testing::Values(sphnet::InstructionSet::Portable,
+                                           sphnet::InstructionSet::Avx2,
+                                           sphnet::InstructionSet::Avx512));
 
 }  // namespace

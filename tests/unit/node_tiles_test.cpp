@@ -34,15 +34,15 @@ bool mayMatter(const Node& node, double d, double label) {
            (node.label != label && !(d >= node.reach));
 }
 
-std::string vectorsName(NodeTiles::Vectors v) {
+std::string instructionsName(sphnet::InstructionSet v) {
     switch (v) {
-        case NodeTiles::Vectors::Portable:
+        case sphnet::InstructionSet::Portable:
             return "portable";
-        case NodeTiles::Vectors::Sse2:
+        case sphnet::InstructionSet::Sse2:
             return "SSE2";
-        case NodeTiles::Vectors::Avx2:
+        case sphnet::InstructionSet::Avx2:
             return "AVX2";
-        case NodeTiles::Vectors::Avx512:
+        case sphnet::InstructionSet::Avx512:
             return "AVX-512";
         default:
             return "best";
@@ -50,13 +50,13 @@ std::string vectorsName(NodeTiles::Vectors v) {
 }
 
 // One instruction set's kernels, skipped where this processor lacks them, under a host scope.
-class TileScan : public ::testing::TestWithParam<NodeTiles::Vectors> {
+class TileScan : public ::testing::TestWithParam<sphnet::InstructionSet> {
   protected:
     void SetUp() override {
         if (!NodeTiles::available(vectors))
-            GTEST_SKIP() << vectorsName(vectors) << " not available";
+            GTEST_SKIP() << instructionsName(vectors) << " not available";
     }
-    const NodeTiles::Vectors vectors = GetParam();
+    const sphnet::InstructionSet vectors = GetParam();
     standin::Scope scope;
 };
 
@@ -255,28 +255,29 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
 // A plan's instruction set picks these kernels where the processor has them, else the widest
 // it has below them.
 TEST(TileKernels, PlanPicksTheWidestAvailableKernelsAtOrBelowItsOwn) {
-    using V = NodeTiles::Vectors;
     using I = sphnet::InstructionSet;
-    const std::pair<V, I> kernels[] = {
-        {V::Portable, I::Portable}, {V::Sse2, I::Sse2}, {V::Avx2, I::Avx2}, {V::Avx512, I::Avx512}};
-    for (const auto& [vectors, asked] : kernels) {
-        const NodeTiles::Vectors got = NodeTiles::vectorsFor(asked);
-        EXPECT_TRUE(NodeTiles::available(got)) << vectorsName(vectors);
-        if (NodeTiles::available(vectors)) {
-            EXPECT_EQ(got, vectors) << vectorsName(vectors);
-        } else {
-            EXPECT_LT(static_cast<int>(got), static_cast<int>(vectors)) << vectorsName(vectors);
-            EXPECT_NE(got, NodeTiles::Vectors::Best) << vectorsName(vectors);
+    standin::Scope scope;
+    for (I asked : {I::Portable, I::Sse2, I::Avx2, I::Avx512, I::Auto}) {
+        NodeTiles tiles;
+        tiles.init(NormKind::CityBlock, 3, asked);
+        const I got = tiles.instructions();
+        EXPECT_TRUE(NodeTiles::available(got)) << instructionsName(asked);
+        EXPECT_NE(got, I::Auto) << instructionsName(asked);
+        if (asked != I::Auto && NodeTiles::available(asked)) {
+            EXPECT_EQ(got, asked) << instructionsName(asked);
+        } else if (asked != I::Auto) {
+            EXPECT_LT(static_cast<int>(got), static_cast<int>(asked)) << instructionsName(asked);
         }
     }
-    EXPECT_EQ(NodeTiles::vectorsFor(I::Auto), V::Best);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, TileScan,
-                         ::testing::Values(NodeTiles::Vectors::Portable, NodeTiles::Vectors::Sse2,
-                                           NodeTiles::Vectors::Avx2, NodeTiles::Vectors::Avx512),
+                         ::testing::Values(sphnet::InstructionSet::Portable,
+                                           sphnet::InstructionSet::Sse2,
+                                           sphnet::InstructionSet::Avx2,
+                                           sphnet::InstructionSet::Avx512),
                          [](const auto& info) {
-                             std::string name = vectorsName(info.param);
+                             std::string name = instructionsName(info.param);
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                              return name;
                          });
