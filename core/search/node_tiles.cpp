@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kLanes = NodeTiles::kLanes;
 constexpr int kBlock = NodeTiles::kBlock;
-constexpr int kCityBlock = static_cast<int>(NormKind::CityBlock);
 
 // Lanes of the group of `width` nodes starting at node `first` that hold nodes in [from, to).
 inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
@@ -60,7 +59,7 @@ inline bool coversOrReaches(double distance, double radius, double label, double
 // The exact distances of the tile starting at node `first`. Every version, vector or not,
 // computes per lane the scan's own terms |c_i - x_i| in index order: the sum (p = 1) or the
 // largest (p = +Inf, where max(t, d) is `t > d ? t : d`), from 0.
-template <int Kind>
+template <NormKind Kind>
 void tileDistances(const NodeTiles::View& v, int first, const double* x, double* distance) {
     const auto n = static_cast<std::size_t>(v.n);
     const double* tile = v.centres + static_cast<std::size_t>(first) * n;
@@ -69,13 +68,13 @@ void tileDistances(const NodeTiles::View& v, int first, const double* x, double*
         for (int l = 0; l < kLanes; ++l) {
             const double t = std::fabs(tile[i * kLanes + l] - x[i]);
             distance[l] =
-                Kind == kCityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
+                Kind == NormKind::CityBlock ? distance[l] + t : (t > distance[l] ? t : distance[l]);
         }
     }
 }
 
 // The 1-NN choice: the first node of least distance (distances are never NaN here).
-template <int Kind>
+template <NormKind Kind>
 int nearestPortable(const NodeTiles::View& v, int count, const double* x) {
     int best = -1;
     double least = 0.0;
@@ -92,7 +91,7 @@ int nearestPortable(const NodeTiles::View& v, int count, const double* x) {
     return best;
 }
 
-template <int Kind>
+template <NormKind Kind>
 int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, double label,
                  double* d) {
     for (int first = from - from % kLanes; first < to; first += kLanes) {
@@ -114,14 +113,14 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
 #if SPHNET_TILES_X86
 // The sums of one tile form a chain of dependent additions; two tiles at a time keep two chains
 // in flight.
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) inline __m512d stepAvx512(__m512d distance, const double* c,
                                                              __m512d xi) {
     const __m512d t = _mm512_abs_pd(_mm512_sub_pd(_mm512_loadu_pd(c), xi));
     // max(t, d) is `t > d ? t : d`, as the scan's own test. The masked form, because the plain
     // one trips a false uninitialized warning in GCC 12.
-    return Kind == kCityBlock ? _mm512_add_pd(distance, t)
-                              : _mm512_mask_max_pd(distance, 0xFF, t, distance);
+    return Kind == NormKind::CityBlock ? _mm512_add_pd(distance, t)
+                                       : _mm512_mask_max_pd(distance, 0xFF, t, distance);
 }
 
 __attribute__((target("avx512f"))) inline unsigned mattersAvx512(const NodeTiles::View& v,
@@ -137,7 +136,7 @@ __attribute__((target("avx512f"))) inline unsigned mattersAvx512(const NodeTiles
     return static_cast<unsigned>(mayCover | (foreign & near));
 }
 
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int from, int to,
                                                   const double* x, double label, double* d) {
     const auto n = static_cast<std::size_t>(v.n);
@@ -170,7 +169,7 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
 }
 
 // AVX2 and the x86-64 baseline (SSE2): the tile as two 4-lane halves or four 2-lane quarters.
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from, int to,
                                              const double* x, double label, double* d) {
     const auto n = static_cast<std::size_t>(v.n);
@@ -186,8 +185,9 @@ __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from,
                 _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes), xi), magnitude);
             const __m256d tHigh =
                 _mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(tile + i * kLanes + 4), xi), magnitude);
-            low = Kind == kCityBlock ? _mm256_add_pd(low, tLow) : _mm256_max_pd(tLow, low);
-            high = Kind == kCityBlock ? _mm256_add_pd(high, tHigh) : _mm256_max_pd(tHigh, high);
+            low = Kind == NormKind::CityBlock ? _mm256_add_pd(low, tLow) : _mm256_max_pd(tLow, low);
+            high = Kind == NormKind::CityBlock ? _mm256_add_pd(high, tHigh)
+                                               : _mm256_max_pd(tHigh, high);
         }
         unsigned matters = 0;
         for (int half = 0; half < 2; ++half) {
@@ -212,7 +212,7 @@ __attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from,
     return to;
 }
 
-template <int Kind>
+template <NormKind Kind>
 int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double label, double* d) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
@@ -227,8 +227,8 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
             for (int q = 0; q < 4; ++q) {
                 const __m128d t =
                     _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(tile + i * kLanes + 2 * q), xi), magnitude);
-                distance[q] =
-                    Kind == kCityBlock ? _mm_add_pd(distance[q], t) : _mm_max_pd(t, distance[q]);
+                distance[q] = Kind == NormKind::CityBlock ? _mm_add_pd(distance[q], t)
+                                                          : _mm_max_pd(t, distance[q]);
             }
         }
         unsigned matters = 0;
@@ -253,18 +253,18 @@ int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double
 // The single-precision filter: per block of kBlock nodes, the single-precision sums (or largest
 // terms) of |c_i - x_i| against each lane's limit; only the tiles with a lane within its limit get
 // their exact distances.
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) inline __m512 floatStep(__m512 floats, const float* c,
                                                            float xi) {
     const __m512 t = _mm512_abs_ps(_mm512_sub_ps(_mm512_loadu_ps(c), _mm512_set1_ps(xi)));
     // Masked max: see stepAvx512.
-    return Kind == kCityBlock ? _mm512_add_ps(floats, t)
-                              : _mm512_mask_max_ps(floats, 0xFFFF, floats, t);
+    return Kind == NormKind::CityBlock ? _mm512_add_ps(floats, t)
+                                       : _mm512_mask_max_ps(floats, 0xFFFF, floats, t);
 }
 
 // The filter's single-precision values of the block of kBlock nodes from node `block` on: sums (or
 // largest terms) of |c_i - x_i| in single precision.
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) inline __m512 floatAvx512(const NodeTiles::View& v,
                                                              const NodeTiles::FloatPattern& q,
                                                              int block) {
@@ -278,8 +278,8 @@ __attribute__((target("avx512f"))) inline __m512 floatAvx512(const NodeTiles::Vi
         odd = floatStep<Kind>(odd, rows + (i + 1) * kBlock, q.x[i + 1]);
     }
     if (i < n) even = floatStep<Kind>(even, rows + i * kBlock, q.x[i]);
-    return Kind == kCityBlock ? _mm512_add_ps(even, odd)
-                              : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
+    return Kind == NormKind::CityBlock ? _mm512_add_ps(even, odd)
+                                       : _mm512_mask_max_ps(even, 0xFFFF, even, odd);
 }
 
 // The block's limits for this pattern: beyond them a node cannot matter.
@@ -306,7 +306,7 @@ __attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::V
 
 // The filter, block by block: on single-precision values made ahead (sums[0] for node sumsFrom)
 // where Made, else made here, against the limits as they are now.
-template <int Kind, bool Made>
+template <NormKind Kind, bool Made>
 __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
                                                     const NodeTiles::FloatPattern& q,
                                                     const float* sums, int sumsFrom, int from,
@@ -323,7 +323,7 @@ __attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
     return to;
 }
 
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) void floatSumsAvx512(const NodeTiles::View& v,
                                                         const NodeTiles::FloatPattern& q, int from,
                                                         int to, float* sums) {
@@ -333,7 +333,7 @@ __attribute__((target("avx512f"))) void floatSumsAvx512(const NodeTiles::View& v
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
 // node number among equals.
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, int count,
                                                      const double* x) {
     const auto n = static_cast<std::size_t>(v.n);
@@ -370,7 +370,7 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
     return chosen < 0 && count > 0 ? 0 : chosen;
 }
 
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx2"))) inline void floatAvx2(const NodeTiles::View& v,
                                                       const NodeTiles::FloatPattern& q, int block,
                                                       __m256& low, __m256& high) {
@@ -385,8 +385,9 @@ __attribute__((target("avx2"))) inline void floatAvx2(const NodeTiles::View& v,
             _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock), xi), magnitude);
         const __m256 tHigh =
             _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(rows + i * kBlock + 8), xi), magnitude);
-        low = Kind == kCityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
-        high = Kind == kCityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
+        low = Kind == NormKind::CityBlock ? _mm256_add_ps(low, tLow) : _mm256_max_ps(low, tLow);
+        high =
+            Kind == NormKind::CityBlock ? _mm256_add_ps(high, tHigh) : _mm256_max_ps(high, tHigh);
     }
 }
 
@@ -415,7 +416,7 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
 }
 
 // As filterAvx512.
-template <int Kind, bool Made>
+template <NormKind Kind, bool Made>
 __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
                                                const NodeTiles::FloatPattern& q, const float* sums,
                                                int sumsFrom, int from, int to, const double* x,
@@ -435,7 +436,7 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
     return to;
 }
 
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
                                                    const NodeTiles::FloatPattern& q, int from,
                                                    int to, float* sums) {
@@ -493,7 +494,7 @@ float floatAbove(double v) {
     return f;
 }
 
-template <int Kind>
+template <NormKind Kind>
 NodeTiles::ScanKernel scanFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
     switch (vectors) {
@@ -512,7 +513,7 @@ NodeTiles::ScanKernel scanFor(InstructionSet vectors) {
 #endif
 }
 
-template <int Kind>
+template <NormKind Kind>
 NodeTiles::Nearest nearestFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
     if (vectors == InstructionSet::Avx512) return nearestAvx512<Kind>;
@@ -521,7 +522,7 @@ NodeTiles::Nearest nearestFor(InstructionSet vectors) {
     return nearestPortable<Kind>;
 }
 
-template <int Kind>
+template <NormKind Kind>
 NodeTiles::Filter filterFor(InstructionSet vectors) {
 #if SPHNET_TILES_X86
     if (vectors == InstructionSet::Avx512) return filterAvx512<Kind, false>;
@@ -532,7 +533,7 @@ NodeTiles::Filter filterFor(InstructionSet vectors) {
 }
 
 // The filter's two steps for split scans, where the filter has them.
-template <int Kind>
+template <NormKind Kind>
 void splitStepsFor(InstructionSet vectors, NodeTiles::FloatSums& sums, NodeTiles::Filter& filter) {
     sums = nullptr;
     filter = nullptr;
@@ -562,15 +563,16 @@ void NodeTiles::init(NormKind kind, int n, InstructionSet wanted) {
     const InstructionSet vectors = kDownward[at];
     instructions_ = vectors;
     const bool cityBlock = kind == NormKind::CityBlock;
-    constexpr int kMaximum = static_cast<int>(NormKind::Maximum);
-    scan_ = cityBlock ? scanFor<kCityBlock>(vectors) : scanFor<kMaximum>(vectors);
-    filter_ = cityBlock ? filterFor<kCityBlock>(vectors) : filterFor<kMaximum>(vectors);
+    scan_ = cityBlock ? scanFor<NormKind::CityBlock>(vectors) : scanFor<NormKind::Maximum>(vectors);
+    filter_ =
+        cityBlock ? filterFor<NormKind::CityBlock>(vectors) : filterFor<NormKind::Maximum>(vectors);
     if (cityBlock) {
-        splitStepsFor<kCityBlock>(vectors, floatSums_, sumsFilter_);
+        splitStepsFor<NormKind::CityBlock>(vectors, floatSums_, sumsFilter_);
     } else {
-        splitStepsFor<kMaximum>(vectors, floatSums_, sumsFilter_);
+        splitStepsFor<NormKind::Maximum>(vectors, floatSums_, sumsFilter_);
     }
-    nearest_ = cityBlock ? nearestFor<kCityBlock>(vectors) : nearestFor<kMaximum>(vectors);
+    nearest_ = cityBlock ? nearestFor<NormKind::CityBlock>(vectors)
+                         : nearestFor<NormKind::Maximum>(vectors);
     if (n <= 0 || n > kLargestFilteredDimension) {
         filter_ = nullptr;
         floatSums_ = nullptr;
