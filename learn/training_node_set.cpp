@@ -243,7 +243,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     const std::size_t words = bitWords(j + 1);
     if (!unlistedNodes_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
-    if (treed_ && !tree_.grow(centres_.data, radii_.data, count_)) return false;
+    if (treed_ && !tree_.grow(centres_.data, radii_.data, labels_.data, count_)) return false;
     if (gridActive_) {
         if (!listNode(j)) return false;
     } else if (gridUsable_ && count_ >= kGridThreshold) {
@@ -401,8 +401,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
     while (next < indexed) {
         const double reach = treeReach(scan);
         treeNodes_.size = 0;
-        next = tree_.collect({scan.x, scan.label, reach, margin_, radii_.data, labels_.data}, next,
-                             treeNodes_);
+        next = tree_.collect({scan.x, scan.label, reach, margin_}, next, treeNodes_);
         if (next < 0) {
             outOfMemory_ = true;
             return scan.nodeCount;  // the scan ends; so does the training

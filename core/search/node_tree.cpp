@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "sphere_node.h"
@@ -27,37 +28,42 @@ struct LeafSums {
     double low[kLeaf];
 };
 
+// Four lanes of a leaf at a time, in the vector extension's types: each lane still takes its own
+// terms in index order, with the scalar operations.
+constexpr int kGroup = 4;
+typedef double Lanes __attribute__((vector_size(kGroup * sizeof(double))));
+typedef std::int64_t LaneMask __attribute__((vector_size(kGroup * sizeof(double))));
+constexpr LaneMask kMagnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+
 template <int Kind>
-SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x,
+SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x, int count,
                                   LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
-    for (int lane = 0; lane < kLeaf; ++lane) {
-        if (kind != NormKind::Maximum) s.l1[lane] = 0.0;
-        if (kind == NormKind::General) s.squares[lane] = 0.0;
-        if (kind != NormKind::CityBlock) s.largest[lane] = 0.0;
-    }
-    for (int i = 0; i < k.n; ++i) {
-        const double xi = x[i];
-        const double* row = rows + static_cast<std::size_t>(i) * kLeaf;
-        for (int lane = 0; lane < kLeaf; ++lane) {
-            const double t = std::fabs(row[lane] - xi);
-            if (kind != NormKind::Maximum) s.l1[lane] += t;
-            if (kind == NormKind::General) s.squares[lane] += t * t;
-            if (kind != NormKind::CityBlock)
-                s.largest[lane] = t > s.largest[lane] ? t : s.largest[lane];
+    const LaneMask usable = {-k.boundsUsable, -k.boundsUsable, -k.boundsUsable, -k.boundsUsable};
+    for (int g = 0; g < count; g += kGroup) {
+        Lanes l1 = {}, squares = {}, largest = {};
+        for (int i = 0; i < k.n; ++i) {
+            Lanes row;
+            std::memcpy(&row, rows + static_cast<std::size_t>(i) * kLeaf + g, sizeof row);
+            const Lanes t = (Lanes)((LaneMask)(row - x[i]) & kMagnitude);
+            if (kind != NormKind::Maximum) l1 += t;
+            if (kind == NormKind::General) squares += t * t;
+            if (kind != NormKind::CityBlock) {
+                const LaneMask above = t > largest;
+                largest = (Lanes)(((LaneMask)t & above) | ((LaneMask)largest & ~above));
+            }
         }
-    }
-    // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
-    // square root the lanes go together.
-    for (int lane = 0; lane < kLeaf; ++lane) {
-        if (kind == NormKind::CityBlock) {
-            s.low[lane] = s.l1[lane];
-        } else {
-            const double linf = s.largest[lane];
-            const bool bounded =
-                kind == NormKind::Maximum || (k.boundsUsable && linf >= k.smallestSafeTerm);
-            s.low[lane] = !bounded ? 0.0 : kind == NormKind::Maximum ? linf : linf * k.relLow;
-        }
+        // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
+        // square root.
+        Lanes low = l1;
+        if (kind == NormKind::Maximum) low = largest;
+        if (kind == NormKind::General)
+            low =
+                (Lanes)((LaneMask)(largest * k.relLow) & (largest >= k.smallestSafeTerm) & usable);
+        std::memcpy(s.l1 + g, &l1, sizeof l1);
+        std::memcpy(s.squares + g, &squares, sizeof squares);
+        std::memcpy(s.largest + g, &largest, sizeof largest);
+        std::memcpy(s.low + g, &low, sizeof low);
     }
 }
 
@@ -101,6 +107,14 @@ struct TreeQueries {
         return !(exactDistance<Kind>(k, centre, x) - kCoverageTolerance > radius);
     }
 
+    // Nodes of radius at most `radius` at distance at least `low` neither cover x nor lie within
+    // the note's reach (plus radius and margin, summed as the conflict test sums it).
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static bool passesOver(const Note& note, double low, double radius) {
+        return (low - kCoverageTolerance > radius) &
+               (low >= note.reach() + (radius + note.margin()));
+    }
+
     // Every node numbered below note.limit() in a branch the note does not pass over (by the
     // bound on its box's distance and its largest radius) is offered to the note; branches whose
     // lowest node is not below the limit are passed over.
@@ -114,14 +128,37 @@ struct TreeQueries {
             const int b = stack[--top];
             const NodeTree::Branch& branch = t.branches_.data[b];
             if (branch.lowestNode >= note.limit()) continue;
-            if (note.passesOver(boxBound(t, b, x), branch.widestRadius)) continue;
+            if (passesOver(note, boxBound(t, b, x), branch.widestRadius)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.metric_, rows, x, sums);
-                for (int q = branch.first; q < branch.end; ++q) {
-                    const int j = t.order_.data[q];
+                const double* radii = t.radii_.data + branch.first;
+                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
+                // The lanes the quick bound does not pass over, listed without branches (the
+                // radii past a short leaf's end are -Inf: passed over).
+                int lanes[kLeaf];
+                int kept = 0;
+                for (int g = 0; g < branch.end - branch.first; g += kGroup) {
+                    Lanes low, radius;
+                    std::memcpy(&low, sums.low + g, sizeof low);
+                    std::memcpy(&radius, radii + g, sizeof radius);
+                    LaneMask over = (low - kCoverageTolerance > radius) &
+                                    (low >= note.reach() + (radius + note.margin()));
+                    if (Note::kByLabel) {
+                        // A node of x's own label matters only if it may hold x.
+                        Lanes label;
+                        std::memcpy(&label, t.labels_.data + branch.first + g, sizeof label);
+                        over |= (low - kCoverageTolerance > radius) & (label == note.label());
+                    }
+                    for (int lane = 0; lane < kGroup; ++lane) {
+                        lanes[kept] = g + lane;
+                        kept += over[lane] == 0;
+                    }
+                }
+                for (int e = 0; e < kept; ++e) {
+                    const int lane = lanes[e];
+                    const int j = t.order_.data[branch.first + lane];
                     if (j < note.limit())
-                        note.offer(t, rows, q - branch.first, sums, t.radii_.data[q], j, x);
+                        note.offer(t, rows, branch.first + lane, sums, radii[lane], j, x);
                 }
                 continue;
             }
@@ -154,7 +191,7 @@ struct TreeQueries {
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.metric_, rows, x, sums);
+                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
                     const int lane = q - branch.first;
@@ -227,11 +264,14 @@ struct Covering {
     struct Of {
         Note& note;
         int limit() const { return note.limit(); }
-        static bool passesOver(double bound, double widest) {
-            return bound - kCoverageTolerance > widest;
-        }
-        void offer(const NodeTree& t, const double* rows, int lane, const LeafSums& sums,
+        static constexpr bool kByLabel = false;
+        static double reach() { return -kInfinity; }
+        static double margin() { return 0.0; }
+        static double label() { return 0.0; }
+        // The node at position q of the tree, lane q % kLeaf of its leaf.
+        void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums,
                    double radius, int j, const double* x) {
+            const int lane = q % kLeaf;
             if (TreeQueries<Kind>::laneCovers(t, rows, lane, sums, radius, x)) note(j);
         }
     };
@@ -246,31 +286,31 @@ struct Reach {
     int from;
     HostVector<std::int32_t>& out;
     bool ok;
-    bool beyond(double low, double radius) const {
-        return low - kCoverageTolerance > radius && low >= query.reach + (radius + query.margin);
-    }
 };
 template <int Kind>
 struct Reaching {
-    Reach& reach;
+    Reach& state;
+    static constexpr bool kByLabel = true;
     static int limit() { return INT_MAX; }
-    bool passesOver(double bound, double widest) const { return reach.beyond(bound, widest); }
-    void offer(const NodeTree& t, const double*, int lane, const LeafSums& sums, double built,
-               int j, const double*) {
-        const ReachQuery& q = reach.query;
-        const int node = reach.base + j;
-        // The radius built with bounds the present one (a raised node is named apart).
-        if (node < reach.from || reach.beyond(sums.low[lane], built)) return;
-        const double low = TreeQueries<Kind>::closeLow(t, sums, lane);
-        const double radius = q.radii[node];
-        const bool own = static_cast<double>(q.labels[node]) == q.label;
-        if (own ? low - kCoverageTolerance > radius : reach.beyond(low, radius)) return;
-        reach.ok = reach.ok && reach.out.push(node);
+    double reach() const { return state.query.reach; }
+    double margin() const { return state.query.margin; }
+    double label() const { return state.query.label; }
+    // Tested again with a closer bound, by the radius built with, which bounds the present one (a
+    // raised node is named apart).
+    void offer(const NodeTree& t, const double*, int q, const LeafSums& sums, double radius, int j,
+               const double*) {
+        const int node = state.base + j;
+        if (node < state.from) return;
+        const double low = TreeQueries<Kind>::closeLow(t, sums, q % kLeaf);
+        if (t.labels_.data[q] == label() ? low - kCoverageTolerance > radius
+                                         : TreeQueries<Kind>::passesOver(*this, low, radius))
+            return;
+        state.ok = state.ok && state.out.push(node);
     }
 };
 
 bool NodeTree::build(const Metric& metric, const double* centres, const double* radii, int count,
-                     InstructionSet instructions) {
+                     InstructionSet instructions, const std::int32_t* labels) {
     metric_ = metric;
     n_ = metric.n;
     count_ = 0;
@@ -284,14 +324,17 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     const std::size_t leaves = (static_cast<std::size_t>(count) + kLeaf - 1) / kLeaf;
     const std::size_t branchCount = 2 * leaves - 1;
     if (!branches_.reserve(branchCount) || !boxes_.resize(branchCount * 2 * n, 0.0) ||
-        !order_.resize(static_cast<std::size_t>(count), 0) ||
-        !radii_.resize(static_cast<std::size_t>(count), 0.0) ||
+        !order_.resize(static_cast<std::size_t>(count), 0) || !radii_.resize(leaves * kLeaf, 0.0) ||
         !leafCentres_.resize(leaves * kLeaf * n, 0.0)) {
         return false;
     }
     for (int j = 0; j < count; ++j) order_.data[j] = j;
+    for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
+        radii_.data[q] = -kInfinity;
+    if (labels && !labels_.resize(leaves * kLeaf, 0.0)) return false;
     count_ = count;
     buildBranch(centres, 0, count);
+    for (int q = 0; labels && q < count; ++q) labels_.data[q] = labels[order_.data[q]];
     takeRadii(radii);
     return true;
 }
@@ -420,19 +463,20 @@ void GrowingNodeTree::init(const Metric& metric, InstructionSet instructions) {
     raised_.size = 0;
 }
 
-bool GrowingNodeTree::grow(const double* centres, const double* radii, int count) {
+bool GrowingNodeTree::grow(const double* centres, const double* radii, const std::int32_t* labels,
+                           int count) {
     while (count - indexed() >= kTail) {
         int first = indexed();
         const int end = first + kTail;
         // The last run takes the new nodes in while it is as long as they are and the two
         // together are no longer than the nodes before them.
         while (runs_ > 0 && firsts_[runs_] - firsts_[runs_ - 1] == end - first &&
-               end - firsts_[runs_ - 1] <= firsts_[runs_ - 1]) {
+               end - firsts_[runs_ - 1] <= 3 * firsts_[runs_ - 1]) {
             first = firsts_[--runs_];
         }
         if (runs_ == kMostRuns ||
             !trees_[runs_].build(metric_, centres + static_cast<std::size_t>(first) * metric_.n,
-                                 radii + first, end - first, instructions_)) {
+                                 radii + first, end - first, instructions_, labels + first)) {
             return false;
         }
         firsts_[++runs_] = end;

@@ -18,15 +18,12 @@ namespace sphnet {
 
 // A training scan's question: the nodes that may matter to pattern x of label `label` while its
 // candidate radius is at most `reach`: those whose sphere may hold x, and those of another label
-// within reach + radius + margin of x (summed as the conflict test sums it). Radii and labels are
-// the scan's own, by node number.
+// within reach + radius + margin of x (summed as the conflict test sums it).
 struct ReachQuery {
     const double* x;
     double label;
     double reach;
     double margin;
-    const double* radii;
-    const std::int32_t* labels;
 };
 
 class NodeTree {
@@ -47,7 +44,8 @@ class NodeTree {
     // (availableInstructions) reach it; Auto: wherever the processor has it. False when memory
     // runs out.
     bool build(const Metric& metric, const double* centres, const double* radii, int count,
-               InstructionSet instructions = InstructionSet::Auto);
+               InstructionSet instructions = InstructionSet::Auto,
+               const std::int32_t* labels = nullptr);
 
     // Takes the nodes' radii (per node, as in build) as they are now.
     void takeRadii(const double* radii);
@@ -78,6 +76,8 @@ class NodeTree {
     };
     template <int Kind>
     friend struct TreeQueries;
+    template <int Kind>
+    friend struct Reaching;
 
     int buildBranch(const double* centres, int first, int end);
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
@@ -93,6 +93,7 @@ class NodeTree {
     HostVector<double> boxes_;        // per branch: n lows, then n highs
     HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
     HostVector<double> radii_;        // per position in order_
+    HostVector<double> labels_;       // per position in order_, where the builder gave them
     // Per leaf (first position a multiple of kLeafSize): n rows of kLeafSize coordinates.
     HostVector<double> leafCentres_;
 };
@@ -111,7 +112,7 @@ class GrowingNodeTree {
     void init(const Metric& metric, InstructionSet instructions);
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
     // than kTail stay outside the runs. False when memory runs out.
-    bool grow(const double* centres, const double* radii, int count);
+    bool grow(const double* centres, const double* radii, const std::int32_t* labels, int count);
     // Node j's radius grew. False when memory runs out.
     bool raise(int j);
     // Takes every indexed node's radius as it is now (radii by node number).
