@@ -406,6 +406,13 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
             outOfMemory_ = true;
             return scan.nodeCount;  // the scan ends; so does the training
         }
+        // The named nodes lie apart in memory: their loads overlap.
+        for (std::size_t e = 0; e < treeNodes_.size; ++e) {
+            const std::size_t j = static_cast<std::size_t>(treeNodes_.data[e]);
+            __builtin_prefetch(centres_.data + j * static_cast<std::size_t>(n_));
+            __builtin_prefetch(radii_.data + j);
+            __builtin_prefetch(labels_.data + j);
+        }
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const int j = treeNodes_.data[e];
             if (scan.pace.stopsAt(j)) {

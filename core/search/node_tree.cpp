@@ -53,13 +53,20 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const dou
                 largest = (Lanes)(((LaneMask)t & above) | ((LaneMask)largest & ~above));
             }
         }
-        // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
-        // square root.
+        // For general p, the largest term or (p < 2, in the safe range) the scaled sum if larger:
+        // no more than generalLowerBoundOfTerms, and without a square root.
         Lanes low = l1;
         if (kind == NormKind::Maximum) low = largest;
-        if (kind == NormKind::General)
-            low =
-                (Lanes)((LaneMask)(largest * k.relLow) & (largest >= k.smallestSafeTerm) & usable);
+        if (kind == NormKind::General) {
+            low = largest;
+            if (k.pBelowTwo) {
+                const Lanes viaL1 =
+                    (Lanes)((LaneMask)(l1 * k.l1Factor) & (largest <= k.largestSafeTerm));
+                const LaneMask above = viaL1 > largest;
+                low = (Lanes)(((LaneMask)viaL1 & above) | ((LaneMask)largest & ~above));
+            }
+            low = (Lanes)((LaneMask)(low * k.relLow) & (largest >= k.smallestSafeTerm) & usable);
+        }
         std::memcpy(s.l1 + g, &l1, sizeof l1);
         std::memcpy(s.squares + g, &squares, sizeof squares);
         std::memcpy(s.largest + g, &largest, sizeof largest);
@@ -164,7 +171,10 @@ struct TreeQueries {
             }
             // The child on x's side goes last, so it is searched first.
             const bool leftNear = x[branch.splitDimension] < branch.splitValue;
-            stack[top++] = leftNear ? branch.right : branch.left;
+            const int far = leftNear ? branch.right : branch.left;
+            __builtin_prefetch(t.branches_.data + far);
+            __builtin_prefetch(t.boxLow(far));
+            stack[top++] = far;
             stack[top++] = leftNear ? branch.left : branch.right;
         }
     }
