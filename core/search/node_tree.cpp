@@ -137,8 +137,8 @@ struct TreeQueries {
             if (branch.lowestNode >= note.limit()) continue;
             if (passesOver(note, boxBound(t, b, x), branch.widestRadius)) continue;
             if (branch.left < 0) {
-                const double* rows = t.leafCentres(branch.first);
-                const double* radii = t.radii_.data + branch.first;
+                const double* rows = t.leaf(branch.first);
+                const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
                 sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
                 // The lanes the quick bound does not pass over, listed without branches (the
                 // radii past a short leaf's end are -Inf: passed over).
@@ -153,7 +153,7 @@ struct TreeQueries {
                     if (Note::kByLabel) {
                         // A node of x's own label matters only if it may hold x.
                         Lanes label;
-                        std::memcpy(&label, t.labels_.data + branch.first + g, sizeof label);
+                        std::memcpy(&label, radii + kLeaf + g, sizeof label);
                         over |= (low - kCoverageTolerance > radius) & (label == note.label());
                     }
                     for (int lane = 0; lane < kGroup; ++lane) {
@@ -200,7 +200,7 @@ struct TreeQueries {
             const NodeTree::Branch& branch = t.branches_.data[pending.branch];
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
-                const double* rows = t.leafCentres(branch.first);
+                const double* rows = t.leaf(branch.first);
                 sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
                 for (int q = branch.first; q < branch.end; ++q) {
                     const int j = t.order_.data[q];
@@ -307,13 +307,14 @@ struct Reaching {
     double label() const { return state.query.label; }
     // Tested again with a closer bound, by the radius built with, which bounds the present one (a
     // raised node is named apart).
-    void offer(const NodeTree& t, const double*, int q, const LeafSums& sums, double radius, int j,
-               const double*) {
+    void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums, double radius,
+               int j, const double*) {
         const int node = state.base + j;
         if (node < state.from) return;
         const double low = TreeQueries<Kind>::closeLow(t, sums, q % kLeaf);
-        if (t.labels_.data[q] == label() ? low - kCoverageTolerance > radius
-                                         : TreeQueries<Kind>::passesOver(*this, low, radius))
+        const double own = rows[static_cast<std::size_t>(t.n_ + 1) * kLeaf + q % kLeaf];
+        if (own == label() ? low - kCoverageTolerance > radius
+                           : TreeQueries<Kind>::passesOver(*this, low, radius))
             return;
         state.ok = state.ok && state.out.push(node);
     }
@@ -333,18 +334,19 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     const std::size_t n = static_cast<std::size_t>(n_);
     const std::size_t leaves = (static_cast<std::size_t>(count) + kLeaf - 1) / kLeaf;
     const std::size_t branchCount = 2 * leaves - 1;
+    rows_ = n_ + 1 + (labels ? 1 : 0);
     if (!branches_.reserve(branchCount) || !boxes_.resize(branchCount * 2 * n, 0.0) ||
-        !order_.resize(static_cast<std::size_t>(count), 0) || !radii_.resize(leaves * kLeaf, 0.0) ||
-        !leafCentres_.resize(leaves * kLeaf * n, 0.0)) {
+        !order_.resize(static_cast<std::size_t>(count), 0) ||
+        !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
         return false;
     }
     for (int j = 0; j < count; ++j) order_.data[j] = j;
     for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
-        radii_.data[q] = -kInfinity;
-    if (labels && !labels_.resize(leaves * kLeaf, 0.0)) return false;
+        radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
     buildBranch(centres, 0, count);
-    for (int q = 0; labels && q < count; ++q) labels_.data[q] = labels[order_.data[q]];
+    for (int q = 0; labels && q < count; ++q)
+        leaf(q)[(n + 1) * kLeaf + q % kLeaf] = labels[order_.data[q]];
     takeRadii(radii);
     return true;
 }
@@ -373,7 +375,7 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
     }
     const int size = end - first;
     if (size <= kLeaf) {
-        double* rows = leafCentres_.data + static_cast<std::size_t>(first) * n;
+        double* rows = leaf(first);
         for (int q = first; q < end; ++q) {
             const int j = order_.data[q];
             for (std::size_t i = 0; i < n; ++i) rows[i * kLeaf + (q - first)] = centres[j * n + i];
@@ -403,7 +405,7 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
 // Children come after their branch: from the last branch back, each takes its largest radius
 // from its nodes or its children.
 void NodeTree::takeRadii(const double* radii) {
-    for (int q = 0; q < count_; ++q) radii_.data[q] = radii[order_.data[q]];
+    for (int q = 0; q < count_; ++q) radiusAt(q) = radii[order_.data[q]];
     for (std::size_t b = branches_.size; b-- > 0;) {
         Branch& branch = branches_.data[b];
         double widest = -kInfinity;
@@ -412,7 +414,7 @@ void NodeTree::takeRadii(const double* radii) {
                               branches_.data[branch.right].widestRadius);
         }
         for (int q = branch.left < 0 ? branch.first : branch.end; q < branch.end; ++q)
-            widest = std::max(widest, std::isnan(radii_.data[q]) ? kInfinity : radii_.data[q]);
+            widest = std::max(widest, std::isnan(radiusAt(q)) ? kInfinity : radiusAt(q));
         branch.widestRadius = widest;
     }
 }

@@ -81,9 +81,11 @@ class NodeTree {
 
     int buildBranch(const double* centres, int first, int end);
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
-    const double* leafCentres(int first) const {
-        return leafCentres_.data + static_cast<std::size_t>(first) * n_;
+    // The block of the leaf that holds position q (leaves start at multiples of kLeafSize).
+    double* leaf(int q) const {
+        return leaves_.data + static_cast<std::size_t>(q / kLeafSize) * rows_ * kLeafSize;
     }
+    double& radiusAt(int q) const { return leaf(q)[n_ * kLeafSize + q % kLeafSize]; }
 
     Metric metric_;
     bool wide_ = false;  // the processor has AVX2
@@ -92,10 +94,10 @@ class NodeTree {
     HostVector<Branch> branches_;
     HostVector<double> boxes_;        // per branch: n lows, then n highs
     HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
-    HostVector<double> radii_;        // per position in order_
-    HostVector<double> labels_;       // per position in order_, where the builder gave them
-    // Per leaf (first position a multiple of kLeafSize): n rows of kLeafSize coordinates.
-    HostVector<double> leafCentres_;
+    // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
+    // leaf's end), and a row of labels where the builder gave them; rows_ rows in all.
+    int rows_ = 0;
+    HostVector<double> leaves_;
 };
 
 // The tree's growing mode, for training, where nodes come one by one and radii only shrink:
