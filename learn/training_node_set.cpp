@@ -40,10 +40,11 @@ constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // Training drops the grid once the block lists beat it with at least this many nodes.
 constexpr int kGridDropNodes = 8192;
 // The growing tree's work grows as N log^2 N, the tiles' and block lists' as N^2 with a far
-// smaller factor. Measured on overlapping classes, the tree is the quicker up to 3 dimensions
-// (for p = 1 and +Inf from about 1e5 patterns on); in 4 to 8 it loses to the lists and tiles up
-// to 5e4 patterns and, on ten separated clusters, at 1e6 too.
+// smaller factor. Measured on overlapping and separated classes, the tree is the quicker up to 3
+// dimensions (for p = 1 and +Inf from about 1e5 patterns on) and, for other p, in 4 (1.5 to 10
+// times the block lists from 1e4 patterns on); in 8 it loses to the lists and tiles.
 constexpr int kTreeMostDimensions = 3;
+constexpr int kTreeMostDimensionsGeneral = 4;
 constexpr int kTreeManyPatterns = 100000;
 
 int lowestBit(std::uint64_t word) {
@@ -90,8 +91,11 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
 // The engine's own choice, by the data's shape.
 void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
     const bool many = in.patternCount >= kTreeManyPatterns;
-    treed_ = NodeTree::fits(n_) && in.patternCount > 0 && n_ <= kTreeMostDimensions &&
-             (many || metric_.kind == NormKind::General);
+    const bool general = metric_.kind == NormKind::General;
+    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
+             (n_ <= kTreeMostDimensions
+                  ? many || general
+                  : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
     tiled_ = !treed_ && metric_.kind != NormKind::General && n_ > 0 &&
              (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
