@@ -122,6 +122,34 @@ struct TreeQueries {
                (low >= note.reach() + (radius + note.margin()));
     }
 
+    // Lists in `lanes`, without branches, the lanes of the leaf at `rows` (`count` nodes) that the
+    // quick bound does not pass over; returns how many. Past a short leaf's end the radii are -Inf.
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static int keptLanes(const NodeTree& t, const Note& note,
+                                              const double* rows, int count, const LeafSums& sums,
+                                              int* lanes) {
+        const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
+        int kept = 0;
+        for (int g = 0; g < count; g += kGroup) {
+            Lanes low, radius;
+            std::memcpy(&low, sums.low + g, sizeof low);
+            std::memcpy(&radius, radii + g, sizeof radius);
+            const LaneMask outside = low - kCoverageTolerance > radius;
+            LaneMask over = outside & (low >= note.reach() + (radius + note.margin()));
+            if (Note::kByLabel) {
+                // A node of x's own label matters only if it may hold x.
+                Lanes label;
+                std::memcpy(&label, radii + kLeaf + g, sizeof label);
+                over |= outside & (label == note.label());
+            }
+            for (int lane = 0; lane < kGroup; ++lane) {
+                lanes[kept] = g + lane;
+                kept += over[lane] == 0;
+            }
+        }
+        return kept;
+    }
+
     // Every node numbered below note.limit() in a branch the note does not pass over (by the
     // bound on its box's distance and its largest radius) is offered to the note; branches whose
     // lowest node is not below the limit are passed over.
@@ -140,27 +168,8 @@ struct TreeQueries {
                 const double* rows = t.leaf(branch.first);
                 const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
                 sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
-                // The lanes the quick bound does not pass over, listed without branches (the
-                // radii past a short leaf's end are -Inf: passed over).
                 int lanes[kLeaf];
-                int kept = 0;
-                for (int g = 0; g < branch.end - branch.first; g += kGroup) {
-                    Lanes low, radius;
-                    std::memcpy(&low, sums.low + g, sizeof low);
-                    std::memcpy(&radius, radii + g, sizeof radius);
-                    LaneMask over = (low - kCoverageTolerance > radius) &
-                                    (low >= note.reach() + (radius + note.margin()));
-                    if (Note::kByLabel) {
-                        // A node of x's own label matters only if it may hold x.
-                        Lanes label;
-                        std::memcpy(&label, radii + kLeaf + g, sizeof label);
-                        over |= (low - kCoverageTolerance > radius) & (label == note.label());
-                    }
-                    for (int lane = 0; lane < kGroup; ++lane) {
-                        lanes[kept] = g + lane;
-                        kept += over[lane] == 0;
-                    }
-                }
+                const int kept = keptLanes(t, note, rows, branch.end - branch.first, sums, lanes);
                 for (int e = 0; e < kept; ++e) {
                     const int lane = lanes[e];
                     const int j = t.order_.data[branch.first + lane];
@@ -481,9 +490,9 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
         int first = indexed();
         const int end = first + kTail;
         // The last run takes the new nodes in while it is as long as they are and the two
-        // together are no longer than the nodes before them.
+        // together are at most kRunGrowth times as long as the nodes before them.
         while (runs_ > 0 && firsts_[runs_] - firsts_[runs_ - 1] == end - first &&
-               end - firsts_[runs_ - 1] <= 3 * firsts_[runs_ - 1]) {
+               end - firsts_[runs_ - 1] <= std::int64_t{kRunGrowth} * firsts_[runs_ - 1]) {
             first = firsts_[--runs_];
         }
         if (runs_ == kMostRuns ||

@@ -3,9 +3,10 @@
 // exact distance. Each branch keeps the box of its centres, its largest radius and its lowest
 // node number; a branch is passed over only when a certified lower bound on the distance from
 // the pattern to its box (boxLowerBound) rules out every node in it. Leaves hold kLeafSize
-// nodes, coordinate by coordinate, so that one coordinate of a whole leaf is one loop that
-// vectorises; each lane still takes its own node's terms in index order, so the distances are
-// the exact ones. Every array comes from the host allocator; queries only read the tree.
+// nodes, coordinate by coordinate, beside their radii (and labels, for training), so that a leaf
+// is one block in memory and four lanes go together; each lane still takes its own node's terms
+// in index order, so the distances are the exact ones. Every array comes from the host
+// allocator; queries only read the tree.
 #pragma once
 
 #include <cstdint>
@@ -101,15 +102,17 @@ class NodeTree {
 };
 
 // The tree's growing mode, for training, where nodes come one by one and radii only shrink:
-// trees over consecutive runs of node numbers, each run no longer than the nodes before it, so
-// that a scan in node order, whose reach narrows as it goes, meets few nodes per run that can
-// matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of equal length merge as
-// in a binary counter, up to that bound: a node is indexed again O(log count) times. A branch
+// trees over consecutive runs of node numbers, each run at most kRunGrowth times as long as the
+// nodes before it, so that a scan in node order, whose reach narrows as it goes, meets few nodes
+// per run that can matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of
+// equal length merge as in a binary counter, up to that bound: a node is indexed again
+// O(log count) times. (Wider runs mean fewer walks per scan, each naming more nodes.) A branch
 // keeps the largest radius it was built with; a radius that grows past it (rare) is reported by
 // raise(), and its node is named to every scan until its run is built again.
 class GrowingNodeTree {
   public:
     static constexpr int kTail = 2 * NodeTree::kLeafSize;
+    static constexpr int kRunGrowth = 3;
 
     void init(const Metric& metric, InstructionSet instructions);
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
