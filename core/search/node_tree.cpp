@@ -183,6 +183,12 @@ struct TreeQueries {
             const int far = leftNear ? branch.right : branch.left;
             __builtin_prefetch(t.branches_.data + far);
             __builtin_prefetch(t.boxLow(far));
+            if (branch.end - branch.first <= 2 * kLeaf) {
+                // The far child is a leaf: its block starts loading.
+                const double* block = t.leaf(leftNear ? branch.end - 1 : branch.first);
+                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
+                    __builtin_prefetch(block + line);
+            }
             stack[top++] = far;
             stack[top++] = leftNear ? branch.left : branch.right;
         }
