@@ -35,42 +35,58 @@ typedef double Lanes __attribute__((vector_size(kGroup * sizeof(double))));
 typedef std::int64_t LaneMask __attribute__((vector_size(kGroup * sizeof(double))));
 constexpr LaneMask kMagnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
 
+// Sixteen lanes at a time, in four independent chains of four, so that in many dimensions the
+// chains overlap; a leaf's rows are kLeafSize wide, so the lanes past a short leaf's end are read
+// too (their radii pass them over).
+constexpr int kChains = 4;
+static_assert(kLeaf % (kGroup * kChains) == 0, "whole groups of chains per leaf");
 template <int Kind>
 SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x, int count,
                                   LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
     const LaneMask usable = {-k.boundsUsable, -k.boundsUsable, -k.boundsUsable, -k.boundsUsable};
-    for (int g = 0; g < count; g += kGroup) {
-        Lanes l1 = {}, squares = {}, largest = {};
+    for (int g = 0; g < count; g += kGroup * kChains) {
+        // The first term starts each sum (0 + t, 0 + t * t and max(0, t) are t, t * t and t).
+        Lanes l1[kChains], squares[kChains], largest[kChains];
         for (int i = 0; i < k.n; ++i) {
-            Lanes row;
-            std::memcpy(&row, rows + static_cast<std::size_t>(i) * kLeaf + g, sizeof row);
-            const Lanes t = (Lanes)((LaneMask)(row - x[i]) & kMagnitude);
-            if (kind != NormKind::Maximum) l1 += t;
-            if (kind == NormKind::General) squares += t * t;
-            if (kind != NormKind::CityBlock) {
-                const LaneMask above = t > largest;
-                largest = (Lanes)(((LaneMask)t & above) | ((LaneMask)largest & ~above));
+            for (int c = 0; c < kChains; ++c) {
+                Lanes row;
+                std::memcpy(&row, rows + static_cast<std::size_t>(i) * kLeaf + g + c * kGroup,
+                            sizeof row);
+                const Lanes t = (Lanes)((LaneMask)(row - x[i]) & kMagnitude);
+                if (i == 0) {
+                    l1[c] = largest[c] = t;
+                    squares[c] = t * t;
+                    continue;
+                }
+                if (kind != NormKind::Maximum) l1[c] += t;
+                if (kind == NormKind::General) squares[c] += t * t;
+                if (kind != NormKind::CityBlock) {
+                    const LaneMask above = t > largest[c];
+                    largest[c] = (Lanes)(((LaneMask)t & above) | ((LaneMask)largest[c] & ~above));
+                }
             }
         }
-        // For general p, the largest term or (p < 2, in the safe range) the scaled sum if larger:
-        // no more than generalLowerBoundOfTerms, and without a square root.
-        Lanes low = l1;
-        if (kind == NormKind::Maximum) low = largest;
-        if (kind == NormKind::General) {
-            low = largest;
-            if (k.pBelowTwo) {
-                const Lanes viaL1 =
-                    (Lanes)((LaneMask)(l1 * k.l1Factor) & (largest <= k.largestSafeTerm));
-                const LaneMask above = viaL1 > largest;
-                low = (Lanes)(((LaneMask)viaL1 & above) | ((LaneMask)largest & ~above));
+        for (int c = 0; c < kChains; ++c) {
+            // For general p, the largest term or (p < 2, in the safe range) the scaled sum if
+            // larger: no more than generalLowerBoundOfTerms, and without a square root.
+            Lanes low = kind == NormKind::CityBlock ? l1[c] : largest[c];
+            if (kind == NormKind::General) {
+                if (k.pBelowTwo) {
+                    const Lanes viaL1 =
+                        (Lanes)((LaneMask)(l1[c] * k.l1Factor) & (largest[c] <= k.largestSafeTerm));
+                    const LaneMask above = viaL1 > largest[c];
+                    low = (Lanes)(((LaneMask)viaL1 & above) | ((LaneMask)largest[c] & ~above));
+                }
+                low = (Lanes)((LaneMask)(low * k.relLow) & (largest[c] >= k.smallestSafeTerm) &
+                              usable);
             }
-            low = (Lanes)((LaneMask)(low * k.relLow) & (largest >= k.smallestSafeTerm) & usable);
+            const int at = g + c * kGroup;
+            std::memcpy(s.l1 + at, &l1[c], sizeof low);
+            std::memcpy(s.squares + at, &squares[c], sizeof low);
+            std::memcpy(s.largest + at, &largest[c], sizeof low);
+            std::memcpy(s.low + at, &low, sizeof low);
         }
-        std::memcpy(s.l1 + g, &l1, sizeof l1);
-        std::memcpy(s.squares + g, &squares, sizeof squares);
-        std::memcpy(s.largest + g, &largest, sizeof largest);
-        std::memcpy(s.low + g, &low, sizeof low);
     }
 }
 
@@ -183,8 +199,9 @@ struct TreeQueries {
             const int far = leftNear ? branch.right : branch.left;
             __builtin_prefetch(t.branches_.data + far);
             __builtin_prefetch(t.boxLow(far));
-            if (branch.end - branch.first <= 2 * kLeaf) {
-                // The far child is a leaf: its block starts loading.
+            if (Note::kByLabel && branch.end - branch.first <= 2 * kLeaf) {
+                // The far child is a leaf: its block starts loading (training's few dimensions,
+                // where the block is short and seldom passed over).
                 const double* block = t.leaf(leftNear ? branch.end - 1 : branch.first);
                 for (int line = 0; line < t.rows_ * kLeaf; line += 8)
                     __builtin_prefetch(block + line);
@@ -216,10 +233,24 @@ struct TreeQueries {
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leaf(branch.first);
-                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
-                for (int q = branch.first; q < branch.end; ++q) {
-                    const int j = t.order_.data[q];
-                    const int lane = q - branch.first;
+                const int count = branch.end - branch.first;
+                sumLeaf<Kind>(t.metric_, rows, x, count, sums);
+                // Lanes farther than the best so far cannot improve on it: read four at a time,
+                // as they were stored.
+                int lanes[kLeaf];
+                int kept = 0;
+                for (int g = 0; g < count; g += kGroup) {
+                    Lanes low;
+                    std::memcpy(&low, sums.low + g, sizeof low);
+                    const LaneMask farther = low > bestDistance;
+                    for (int lane = 0; lane < kGroup; ++lane) {
+                        lanes[kept] = g + lane;
+                        kept += (farther[lane] == 0) & (g + lane < count);
+                    }
+                }
+                for (int e = 0; e < kept; ++e) {
+                    const int lane = lanes[e];
+                    const int j = t.order_.data[branch.first + lane];
                     double d = sums.low[lane];
                     if (!mayImprove(d, j)) continue;
                     if (kind == NormKind::General) {
