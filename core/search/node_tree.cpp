@@ -90,6 +90,22 @@ SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const dou
     }
 }
 
+// Lists in `lanes`, without branches, the first `count` lanes whose quick bound is at most
+// `bound`; returns how many. The bounds are read four at a time, as they were stored.
+SPHNET_ALWAYS_INLINE int lanesWithin(const LeafSums& s, int count, double bound, int* lanes) {
+    int kept = 0;
+    for (int g = 0; g < count; g += kGroup) {
+        Lanes low;
+        std::memcpy(&low, s.low + g, sizeof low);
+        const LaneMask farther = low > bound;
+        for (int lane = 0; lane < kGroup; ++lane) {
+            lanes[kept] = g + lane;
+            kept += (farther[lane] == 0) & (g + lane < count);
+        }
+    }
+    return kept;
+}
+
 // Lane `lane` of a leaf as a contiguous centre, for the general formula.
 void gatherLane(const double* rows, int n, int lane, double* centre) {
     for (int i = 0; i < n; ++i) centre[i] = rows[static_cast<std::size_t>(i) * kLeaf + lane];
@@ -235,19 +251,8 @@ struct TreeQueries {
                 const double* rows = t.leaf(branch.first);
                 const int count = branch.end - branch.first;
                 sumLeaf<Kind>(t.metric_, rows, x, count, sums);
-                // Lanes farther than the best so far cannot improve on it: read four at a time,
-                // as they were stored.
                 int lanes[kLeaf];
-                int kept = 0;
-                for (int g = 0; g < count; g += kGroup) {
-                    Lanes low;
-                    std::memcpy(&low, sums.low + g, sizeof low);
-                    const LaneMask farther = low > bestDistance;
-                    for (int lane = 0; lane < kGroup; ++lane) {
-                        lanes[kept] = g + lane;
-                        kept += (farther[lane] == 0) & (g + lane < count);
-                    }
-                }
+                const int kept = lanesWithin(sums, count, bestDistance, lanes);
                 for (int e = 0; e < kept; ++e) {
                     const int lane = lanes[e];
                     const int j = t.order_.data[branch.first + lane];
