@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "sphere_node.h"
@@ -27,38 +28,82 @@ struct LeafSums {
     double low[kLeaf];
 };
 
+// Four lanes of a leaf at a time, in the vector extension's types: each lane still takes its own
+// terms in index order, with the scalar operations.
+constexpr int kGroup = 4;
+typedef double Lanes __attribute__((vector_size(kGroup * sizeof(double))));
+typedef std::int64_t LaneMask __attribute__((vector_size(kGroup * sizeof(double))));
+constexpr LaneMask kMagnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+
+// Sixteen lanes at a time, in four independent chains of four, so that in many dimensions the
+// chains overlap; a leaf's rows are kLeafSize wide, so the lanes past a short leaf's end are read
+// too (their radii pass them over).
+constexpr int kChains = 4;
+static_assert(kLeaf % (kGroup * kChains) == 0, "whole groups of chains per leaf");
 template <int Kind>
-SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x,
+SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x, int count,
                                   LeafSums& s) {
     constexpr NormKind kind = static_cast<NormKind>(Kind);
-    for (int lane = 0; lane < kLeaf; ++lane) {
-        if (kind != NormKind::Maximum) s.l1[lane] = 0.0;
-        if (kind == NormKind::General) s.squares[lane] = 0.0;
-        if (kind != NormKind::CityBlock) s.largest[lane] = 0.0;
-    }
-    for (int i = 0; i < k.n; ++i) {
-        const double xi = x[i];
-        const double* row = rows + static_cast<std::size_t>(i) * kLeaf;
-        for (int lane = 0; lane < kLeaf; ++lane) {
-            const double t = std::fabs(row[lane] - xi);
-            if (kind != NormKind::Maximum) s.l1[lane] += t;
-            if (kind == NormKind::General) s.squares[lane] += t * t;
-            if (kind != NormKind::CityBlock)
-                s.largest[lane] = t > s.largest[lane] ? t : s.largest[lane];
+    const LaneMask usable = {-k.boundsUsable, -k.boundsUsable, -k.boundsUsable, -k.boundsUsable};
+    for (int g = 0; g < count; g += kGroup * kChains) {
+        // The first term starts each sum (0 + t, 0 + t * t and max(0, t) are t, t * t and t).
+        Lanes l1[kChains], squares[kChains], largest[kChains];
+        for (int i = 0; i < k.n; ++i) {
+            for (int c = 0; c < kChains; ++c) {
+                Lanes row;
+                std::memcpy(&row, rows + static_cast<std::size_t>(i) * kLeaf + g + c * kGroup,
+                            sizeof row);
+                const Lanes t = (Lanes)((LaneMask)(row - x[i]) & kMagnitude);
+                if (i == 0) {
+                    l1[c] = largest[c] = t;
+                    squares[c] = t * t;
+                    continue;
+                }
+                if (kind != NormKind::Maximum) l1[c] += t;
+                if (kind == NormKind::General) squares[c] += t * t;
+                if (kind != NormKind::CityBlock) {
+                    const LaneMask above = t > largest[c];
+                    largest[c] = (Lanes)(((LaneMask)t & above) | ((LaneMask)largest[c] & ~above));
+                }
+            }
+        }
+        for (int c = 0; c < kChains; ++c) {
+            // For general p, the largest term or (p < 2, in the safe range) the scaled sum if
+            // larger: no more than generalLowerBoundOfTerms, and without a square root.
+            Lanes low = kind == NormKind::CityBlock ? l1[c] : largest[c];
+            if (kind == NormKind::General) {
+                if (k.pBelowTwo) {
+                    const Lanes viaL1 =
+                        (Lanes)((LaneMask)(l1[c] * k.l1Factor) & (largest[c] <= k.largestSafeTerm));
+                    const LaneMask above = viaL1 > largest[c];
+                    low = (Lanes)(((LaneMask)viaL1 & above) | ((LaneMask)largest[c] & ~above));
+                }
+                low = (Lanes)((LaneMask)(low * k.relLow) & (largest[c] >= k.smallestSafeTerm) &
+                              usable);
+            }
+            const int at = g + c * kGroup;
+            std::memcpy(s.l1 + at, &l1[c], sizeof low);
+            std::memcpy(s.squares + at, &squares[c], sizeof low);
+            std::memcpy(s.largest + at, &largest[c], sizeof low);
+            std::memcpy(s.low + at, &low, sizeof low);
         }
     }
-    // For general p, the largest term: no more than generalLowerBoundOfTerms, and without a
-    // square root the lanes go together.
-    for (int lane = 0; lane < kLeaf; ++lane) {
-        if (kind == NormKind::CityBlock) {
-            s.low[lane] = s.l1[lane];
-        } else {
-            const double linf = s.largest[lane];
-            const bool bounded =
-                kind == NormKind::Maximum || (k.boundsUsable && linf >= k.smallestSafeTerm);
-            s.low[lane] = !bounded ? 0.0 : kind == NormKind::Maximum ? linf : linf * k.relLow;
+}
+
+// Lists in `lanes`, without branches, the first `count` lanes whose quick bound is at most
+// `bound`; returns how many. The bounds are read four at a time, as they were stored.
+SPHNET_ALWAYS_INLINE int lanesWithin(const LeafSums& s, int count, double bound, int* lanes) {
+    int kept = 0;
+    for (int g = 0; g < count; g += kGroup) {
+        Lanes low;
+        std::memcpy(&low, s.low + g, sizeof low);
+        const LaneMask farther = low > bound;
+        for (int lane = 0; lane < kGroup; ++lane) {
+            lanes[kept] = g + lane;
+            kept += (farther[lane] == 0) & (g + lane < count);
         }
     }
+    return kept;
 }
 
 // Lane `lane` of a leaf as a contiguous centre, for the general formula.
@@ -101,6 +146,42 @@ struct TreeQueries {
         return !(exactDistance<Kind>(k, centre, x) - kCoverageTolerance > radius);
     }
 
+    // Nodes of radius at most `radius` at distance at least `low` neither cover x nor lie within
+    // the note's reach (plus radius and margin, summed as the conflict test sums it).
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static bool passesOver(const Note& note, double low, double radius) {
+        return (low - kCoverageTolerance > radius) &
+               (low >= note.reach() + (radius + note.margin()));
+    }
+
+    // Lists in `lanes`, without branches, the lanes of the leaf at `rows` (`count` nodes) that the
+    // quick bound does not pass over; returns how many. Past a short leaf's end the radii are -Inf.
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static int keptLanes(const NodeTree& t, const Note& note,
+                                              const double* rows, int count, const LeafSums& sums,
+                                              int* lanes) {
+        const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
+        int kept = 0;
+        for (int g = 0; g < count; g += kGroup) {
+            Lanes low, radius;
+            std::memcpy(&low, sums.low + g, sizeof low);
+            std::memcpy(&radius, radii + g, sizeof radius);
+            const LaneMask outside = low - kCoverageTolerance > radius;
+            LaneMask over = outside & (low >= note.reach() + (radius + note.margin()));
+            if (Note::kByLabel) {
+                // A node of x's own label matters only if it may hold x.
+                Lanes label;
+                std::memcpy(&label, radii + kLeaf + g, sizeof label);
+                over |= outside & (label == note.label());
+            }
+            for (int lane = 0; lane < kGroup; ++lane) {
+                lanes[kept] = g + lane;
+                kept += over[lane] == 0;
+            }
+        }
+        return kept;
+    }
+
     // Every node numbered below note.limit() in a branch the note does not pass over (by the
     // bound on its box's distance and its largest radius) is offered to the note; branches whose
     // lowest node is not below the limit are passed over.
@@ -114,20 +195,34 @@ struct TreeQueries {
             const int b = stack[--top];
             const NodeTree::Branch& branch = t.branches_.data[b];
             if (branch.lowestNode >= note.limit()) continue;
-            if (note.passesOver(boxBound(t, b, x), branch.widestRadius)) continue;
+            if (passesOver(note, boxBound(t, b, x), branch.widestRadius)) continue;
             if (branch.left < 0) {
-                const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.metric_, rows, x, sums);
-                for (int q = branch.first; q < branch.end; ++q) {
-                    const int j = t.order_.data[q];
+                const double* rows = t.leaf(branch.first);
+                const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
+                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
+                int lanes[kLeaf];
+                const int kept = keptLanes(t, note, rows, branch.end - branch.first, sums, lanes);
+                for (int e = 0; e < kept; ++e) {
+                    const int lane = lanes[e];
+                    const int j = t.order_.data[branch.first + lane];
                     if (j < note.limit())
-                        note.offer(t, rows, q - branch.first, sums, t.radii_.data[q], j, x);
+                        note.offer(t, rows, branch.first + lane, sums, radii[lane], j, x);
                 }
                 continue;
             }
             // The child on x's side goes last, so it is searched first.
             const bool leftNear = x[branch.splitDimension] < branch.splitValue;
-            stack[top++] = leftNear ? branch.right : branch.left;
+            const int far = leftNear ? branch.right : branch.left;
+            __builtin_prefetch(t.branches_.data + far);
+            __builtin_prefetch(t.boxLow(far));
+            if (Note::kByLabel && branch.end - branch.first <= 2 * kLeaf) {
+                // The far child is a leaf: its block starts loading (training's few dimensions,
+                // where the block is short and seldom passed over).
+                const double* block = t.leaf(leftNear ? branch.end - 1 : branch.first);
+                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
+                    __builtin_prefetch(block + line);
+            }
+            stack[top++] = far;
             stack[top++] = leftNear ? branch.left : branch.right;
         }
     }
@@ -153,11 +248,14 @@ struct TreeQueries {
             const NodeTree::Branch& branch = t.branches_.data[pending.branch];
             if (!mayImprove(pending.bound, branch.lowestNode)) continue;
             if (branch.left < 0) {
-                const double* rows = t.leafCentres(branch.first);
-                sumLeaf<Kind>(t.metric_, rows, x, sums);
-                for (int q = branch.first; q < branch.end; ++q) {
-                    const int j = t.order_.data[q];
-                    const int lane = q - branch.first;
+                const double* rows = t.leaf(branch.first);
+                const int count = branch.end - branch.first;
+                sumLeaf<Kind>(t.metric_, rows, x, count, sums);
+                int lanes[kLeaf];
+                const int kept = lanesWithin(sums, count, bestDistance, lanes);
+                for (int e = 0; e < kept; ++e) {
+                    const int lane = lanes[e];
+                    const int j = t.order_.data[branch.first + lane];
                     double d = closeLow(t, sums, lane);
                     if (!mayImprove(d, j)) continue;
                     if (kind == NormKind::General) {
@@ -227,11 +325,14 @@ struct Covering {
     struct Of {
         Note& note;
         int limit() const { return note.limit(); }
-        static bool passesOver(double bound, double widest) {
-            return bound - kCoverageTolerance > widest;
-        }
-        void offer(const NodeTree& t, const double* rows, int lane, const LeafSums& sums,
+        static constexpr bool kByLabel = false;
+        static double reach() { return -kInfinity; }
+        static double margin() { return 0.0; }
+        static double label() { return 0.0; }
+        // The node at position q of the tree, lane q % kLeaf of its leaf.
+        void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums,
                    double radius, int j, const double* x) {
+            const int lane = q % kLeaf;
             if (TreeQueries<Kind>::laneCovers(t, rows, lane, sums, radius, x)) note(j);
         }
     };
@@ -246,31 +347,32 @@ struct Reach {
     int from;
     HostVector<std::int32_t>& out;
     bool ok;
-    bool beyond(double low, double radius) const {
-        return low - kCoverageTolerance > radius && low >= query.reach + (radius + query.margin);
-    }
 };
 template <int Kind>
 struct Reaching {
-    Reach& reach;
+    Reach& state;
+    static constexpr bool kByLabel = true;
     static int limit() { return INT_MAX; }
-    bool passesOver(double bound, double widest) const { return reach.beyond(bound, widest); }
-    void offer(const NodeTree& t, const double*, int lane, const LeafSums& sums, double built,
+    double reach() const { return state.query.reach; }
+    double margin() const { return state.query.margin; }
+    double label() const { return state.query.label; }
+    // Tested again with a closer bound, by the radius built with, which bounds the present one (a
+    // raised node is named apart).
+    void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums, double radius,
                int j, const double*) {
-        const ReachQuery& q = reach.query;
-        const int node = reach.base + j;
-        // The radius built with bounds the present one (a raised node is named apart).
-        if (node < reach.from || reach.beyond(sums.low[lane], built)) return;
-        const double low = TreeQueries<Kind>::closeLow(t, sums, lane);
-        const double radius = q.radii[node];
-        const bool own = static_cast<double>(q.labels[node]) == q.label;
-        if (own ? low - kCoverageTolerance > radius : reach.beyond(low, radius)) return;
-        reach.ok = reach.ok && reach.out.push(node);
+        const int node = state.base + j;
+        if (node < state.from) return;
+        const double low = TreeQueries<Kind>::closeLow(t, sums, q % kLeaf);
+        const double own = rows[static_cast<std::size_t>(t.n_ + 1) * kLeaf + q % kLeaf];
+        if (own == label() ? low - kCoverageTolerance > radius
+                           : TreeQueries<Kind>::passesOver(*this, low, radius))
+            return;
+        state.ok = state.ok && state.out.push(node);
     }
 };
 
 bool NodeTree::build(const Metric& metric, const double* centres, const double* radii, int count,
-                     InstructionSet instructions) {
+                     InstructionSet instructions, const std::int32_t* labels) {
     metric_ = metric;
     n_ = metric.n;
     count_ = 0;
@@ -283,15 +385,19 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     const std::size_t n = static_cast<std::size_t>(n_);
     const std::size_t leaves = (static_cast<std::size_t>(count) + kLeaf - 1) / kLeaf;
     const std::size_t branchCount = 2 * leaves - 1;
+    rows_ = n_ + 1 + (labels ? 1 : 0);
     if (!branches_.reserve(branchCount) || !boxes_.resize(branchCount * 2 * n, 0.0) ||
         !order_.resize(static_cast<std::size_t>(count), 0) ||
-        !radii_.resize(static_cast<std::size_t>(count), 0.0) ||
-        !leafCentres_.resize(leaves * kLeaf * n, 0.0)) {
+        !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
         return false;
     }
     for (int j = 0; j < count; ++j) order_.data[j] = j;
+    for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
+        radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
     buildBranch(centres, 0, count);
+    for (int q = 0; labels && q < count; ++q)
+        leaf(q)[(n + 1) * kLeaf + q % kLeaf] = labels[order_.data[q]];
     takeRadii(radii);
     return true;
 }
@@ -320,7 +426,7 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
     }
     const int size = end - first;
     if (size <= kLeaf) {
-        double* rows = leafCentres_.data + static_cast<std::size_t>(first) * n;
+        double* rows = leaf(first);
         for (int q = first; q < end; ++q) {
             const int j = order_.data[q];
             for (std::size_t i = 0; i < n; ++i) rows[i * kLeaf + (q - first)] = centres[j * n + i];
@@ -350,7 +456,7 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
 // Children come after their branch: from the last branch back, each takes its largest radius
 // from its nodes or its children.
 void NodeTree::takeRadii(const double* radii) {
-    for (int q = 0; q < count_; ++q) radii_.data[q] = radii[order_.data[q]];
+    for (int q = 0; q < count_; ++q) radiusAt(q) = radii[order_.data[q]];
     for (std::size_t b = branches_.size; b-- > 0;) {
         Branch& branch = branches_.data[b];
         double widest = -kInfinity;
@@ -359,7 +465,7 @@ void NodeTree::takeRadii(const double* radii) {
                               branches_.data[branch.right].widestRadius);
         }
         for (int q = branch.left < 0 ? branch.first : branch.end; q < branch.end; ++q)
-            widest = std::max(widest, std::isnan(radii_.data[q]) ? kInfinity : radii_.data[q]);
+            widest = std::max(widest, std::isnan(radiusAt(q)) ? kInfinity : radiusAt(q));
         branch.widestRadius = widest;
     }
 }
@@ -420,19 +526,20 @@ void GrowingNodeTree::init(const Metric& metric, InstructionSet instructions) {
     raised_.size = 0;
 }
 
-bool GrowingNodeTree::grow(const double* centres, const double* radii, int count) {
+bool GrowingNodeTree::grow(const double* centres, const double* radii, const std::int32_t* labels,
+                           int count) {
     while (count - indexed() >= kTail) {
         int first = indexed();
         const int end = first + kTail;
         // The last run takes the new nodes in while it is as long as they are and the two
-        // together are no longer than the nodes before them.
+        // together are at most kRunGrowth times as long as the nodes before them.
         while (runs_ > 0 && firsts_[runs_] - firsts_[runs_ - 1] == end - first &&
-               end - firsts_[runs_ - 1] <= firsts_[runs_ - 1]) {
+               end - firsts_[runs_ - 1] <= std::int64_t{kRunGrowth} * firsts_[runs_ - 1]) {
             first = firsts_[--runs_];
         }
         if (runs_ == kMostRuns ||
             !trees_[runs_].build(metric_, centres + static_cast<std::size_t>(first) * metric_.n,
-                                 radii + first, end - first, instructions_)) {
+                                 radii + first, end - first, instructions_, labels + first)) {
             return false;
         }
         firsts_[++runs_] = end;

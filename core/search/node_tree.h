@@ -3,9 +3,10 @@
 // exact distance. Each branch keeps the box of its centres, its largest radius and its lowest
 // node number; a branch is passed over only when a certified lower bound on the distance from
 // the pattern to its box (boxLowerBound) rules out every node in it. Leaves hold kLeafSize
-// nodes, coordinate by coordinate, so that one coordinate of a whole leaf is one loop that
-// vectorises; each lane still takes its own node's terms in index order, so the distances are
-// the exact ones. Every array comes from the host allocator; queries only read the tree.
+// nodes, coordinate by coordinate, beside their radii (and labels, for training), so that a leaf
+// is one block in memory and four lanes go together; each lane still takes its own node's terms
+// in index order, so the distances are the exact ones. Every array comes from the host
+// allocator; queries only read the tree.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +19,12 @@ namespace sphnet {
 
 // A training scan's question: the nodes that may matter to pattern x of label `label` while its
 // candidate radius is at most `reach`: those whose sphere may hold x, and those of another label
-// within reach + radius + margin of x (summed as the conflict test sums it). Radii and labels are
-// the scan's own, by node number.
+// within reach + radius + margin of x (summed as the conflict test sums it).
 struct ReachQuery {
     const double* x;
     double label;
     double reach;
     double margin;
-    const double* radii;
-    const std::int32_t* labels;
 };
 
 class NodeTree {
@@ -47,7 +45,8 @@ class NodeTree {
     // (availableInstructions) reach it; Auto: wherever the processor has it. False when memory
     // runs out.
     bool build(const Metric& metric, const double* centres, const double* radii, int count,
-               InstructionSet instructions = InstructionSet::Auto);
+               InstructionSet instructions = InstructionSet::Auto,
+               const std::int32_t* labels = nullptr);
 
     // Takes the nodes' radii (per node, as in build) as they are now.
     void takeRadii(const double* radii);
@@ -78,12 +77,16 @@ class NodeTree {
     };
     template <int Kind>
     friend struct TreeQueries;
+    template <int Kind>
+    friend struct Reaching;
 
     int buildBranch(const double* centres, int first, int end);
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
-    const double* leafCentres(int first) const {
-        return leafCentres_.data + static_cast<std::size_t>(first) * n_;
+    // The block of the leaf that holds position q (leaves start at multiples of kLeafSize).
+    double* leaf(int q) const {
+        return leaves_.data + static_cast<std::size_t>(q / kLeafSize) * rows_ * kLeafSize;
     }
+    double& radiusAt(int q) const { return leaf(q)[n_ * kLeafSize + q % kLeafSize]; }
 
     Metric metric_;
     bool wide_ = false;  // the processor has AVX2
@@ -92,26 +95,29 @@ class NodeTree {
     HostVector<Branch> branches_;
     HostVector<double> boxes_;        // per branch: n lows, then n highs
     HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
-    HostVector<double> radii_;        // per position in order_
-    // Per leaf (first position a multiple of kLeafSize): n rows of kLeafSize coordinates.
-    HostVector<double> leafCentres_;
+    // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
+    // leaf's end), and a row of labels where the builder gave them; rows_ rows in all.
+    int rows_ = 0;
+    HostVector<double> leaves_;
 };
 
 // The tree's growing mode, for training, where nodes come one by one and radii only shrink:
-// trees over consecutive runs of node numbers, each run no longer than the nodes before it, so
-// that a scan in node order, whose reach narrows as it goes, meets few nodes per run that can
-// matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of equal length merge as
-// in a binary counter, up to that bound: a node is indexed again O(log count) times. A branch
+// trees over consecutive runs of node numbers, each run at most kRunGrowth times as long as the
+// nodes before it, so that a scan in node order, whose reach narrows as it goes, meets few nodes
+// per run that can matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of
+// equal length merge as in a binary counter, up to that bound: a node is indexed again
+// O(log count) times. (Wider runs mean fewer walks per scan, each naming more nodes.) A branch
 // keeps the largest radius it was built with; a radius that grows past it (rare) is reported by
 // raise(), and its node is named to every scan until its run is built again.
 class GrowingNodeTree {
   public:
     static constexpr int kTail = 2 * NodeTree::kLeafSize;
+    static constexpr int kRunGrowth = 3;
 
     void init(const Metric& metric, InstructionSet instructions);
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
     // than kTail stay outside the runs. False when memory runs out.
-    bool grow(const double* centres, const double* radii, int count);
+    bool grow(const double* centres, const double* radii, const std::int32_t* labels, int count);
     // Node j's radius grew. False when memory runs out.
     bool raise(int j);
     // Takes every indexed node's radius as it is now (radii by node number).

@@ -40,10 +40,11 @@ constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // Training drops the grid once the block lists beat it with at least this many nodes.
 constexpr int kGridDropNodes = 8192;
 // The growing tree's work grows as N log^2 N, the tiles' and block lists' as N^2 with a far
-// smaller factor. Measured on overlapping classes, the tree is the quicker up to 3 dimensions
-// (for p = 1 and +Inf from about 1e5 patterns on); in 4 to 8 it loses to the lists and tiles up
-// to 5e4 patterns and, on ten separated clusters, at 1e6 too.
+// smaller factor. Measured on overlapping and separated classes, the tree is the quicker up to 3
+// dimensions (for p = 1 and +Inf from about 1e5 patterns on) and, for other p, in 4 (1.5 to 10
+// times the block lists from 1e4 patterns on); in 8 it loses to the lists and tiles.
 constexpr int kTreeMostDimensions = 3;
+constexpr int kTreeMostDimensionsGeneral = 4;
 constexpr int kTreeManyPatterns = 100000;
 
 int lowestBit(std::uint64_t word) {
@@ -90,8 +91,11 @@ SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const 
 // The engine's own choice, by the data's shape.
 void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
     const bool many = in.patternCount >= kTreeManyPatterns;
-    treed_ = NodeTree::fits(n_) && in.patternCount > 0 && n_ <= kTreeMostDimensions &&
-             (many || metric_.kind == NormKind::General);
+    const bool general = metric_.kind == NormKind::General;
+    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
+             (n_ <= kTreeMostDimensions
+                  ? many || general
+                  : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
     tiled_ = !treed_ && metric_.kind != NormKind::General && n_ > 0 &&
              (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
@@ -243,7 +247,7 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     const std::size_t words = bitWords(j + 1);
     if (!unlistedNodes_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
-    if (treed_ && !tree_.grow(centres_.data, radii_.data, count_)) return false;
+    if (treed_ && !tree_.grow(centres_.data, radii_.data, labels_.data, count_)) return false;
     if (gridActive_) {
         if (!listNode(j)) return false;
     } else if (gridUsable_ && count_ >= kGridThreshold) {
@@ -401,11 +405,17 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
     while (next < indexed) {
         const double reach = treeReach(scan);
         treeNodes_.size = 0;
-        next = tree_.collect({scan.x, scan.label, reach, margin_, radii_.data, labels_.data}, next,
-                             treeNodes_);
+        next = tree_.collect({scan.x, scan.label, reach, margin_}, next, treeNodes_);
         if (next < 0) {
             outOfMemory_ = true;
             return scan.nodeCount;  // the scan ends; so does the training
+        }
+        // The named nodes lie apart in memory: their loads overlap.
+        for (std::size_t e = 0; e < treeNodes_.size; ++e) {
+            const std::size_t j = static_cast<std::size_t>(treeNodes_.data[e]);
+            __builtin_prefetch(centres_.data + j * static_cast<std::size_t>(n_));
+            __builtin_prefetch(radii_.data + j);
+            __builtin_prefetch(labels_.data + j);
         }
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const int j = treeNodes_.data[e];
