@@ -223,7 +223,7 @@ ProcedureStatus classifyWith(const RecallSearch& set, bool literal, const Recall
     }
     notePaths(paths, set, scratch, workers);
     counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
-    if (interrupted || pacer.interrupted()) return ProcedureStatus::Interrupted;
+    if (interrupted) return ProcedureStatus::Interrupted;
     return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
                         resultsOut);
 }

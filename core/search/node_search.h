@@ -11,7 +11,6 @@
 
 namespace sphnet {
 
-struct OpCounters;
 class WorkPacer;
 struct RecallScratch;
 

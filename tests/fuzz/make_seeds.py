@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes seed inputs for the generated routes of fuzz_engine and fuzz_python_calls.
+"""Writes seed inputs for the generated routes of fuzz_engine and fuzz_python_calls, and for
+fuzz_engine's column statistics.
 
 Each seed spells the choices the driver reads from a FuzzedDataProvider, in the driver's order:
 the set's dimension (8 to 300), whole-number levels with an offset and a scale (unscaled pixel
@@ -138,6 +139,25 @@ def engine_train(rng, n, starts, p, levels=16, offset=0, factor=1):
     return c.data()
 
 
+def engine_statistics(rng, rows, cols, norm_index, outputs):
+    """The column statistics and typical distance of a small finite matrix."""
+    c = Choices()
+    c.integer(8, 0, 8)  # the statistics route
+    c.integer(7, 0, 7)  # no injected failure
+    c.integer(rows, 0, 9)
+    c.integer(cols, 0, 4)
+    c.integer(0, 0, 15)  # the shape as meant
+    for _ in range(rows * cols):
+        c.integer(4, 0, 7)  # a small whole number
+        c.integer(rng.randint(-3, 4), -3, 4)
+    c.integer(0, 0, 7)  # the norm as a 1-by-1 double
+    c.integer(0, 0, 15)
+    c.boolean(True)  # one of the common orders
+    c.integer(norm_index, 0, 4)
+    c.integer(outputs, 0, 6)
+    return c.data()
+
+
 def python_recall(rng, n, nodes, p, levels=16, offset=0, factor=1):
     c = generated(6, rng, n, levels, offset, factor)
     node_counts(c, n, nodes)
@@ -185,6 +205,9 @@ def main():
     for n, starts, p, levels, offset, factor in train_sets:
         seeds["engine"].append(engine_train(rng, n, starts, p, levels, offset, factor))
         seeds["python_calls"].append(python_train(rng, n, p, levels, offset, factor))
+    # After the sets above, so that their seeds stay as they were.
+    for rows, cols, norm_index, outputs in [(9, 3, 1, 5), (7, 4, 0, 3), (9, 2, 2, 4)]:
+        seeds["engine"].append(engine_statistics(rng, rows, cols, norm_index, outputs))
     for name, inputs in seeds.items():
         folder = HERE / "corpus" / name
         folder.mkdir(parents=True, exist_ok=True)
