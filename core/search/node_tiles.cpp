@@ -593,7 +593,7 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
     }
     if (filter_ != nullptr && j % kBlock == 0) {
         const std::size_t blocks = static_cast<std::size_t>(j / kBlock) + 1;
-        if (!rough_.resize(blocks * kBlock * n, 0.0f) ||
+        if (!floatCentres_.resize(blocks * kBlock * n, 0.0f) ||
             !ownLimits_.resize(blocks * kBlock, 0.0f) ||
             !otherLimits_.resize(blocks * kBlock, 0.0f) ||
             !labelCodes_.resize(blocks * kBlock, 0) || !spans_.resize(blocks * kBlock, 0.0) ||
@@ -608,7 +608,7 @@ bool NodeTiles::append(const double* centre, double radius, double label, double
     labels_.data[j] = label;
     reaches_.data[j] = reach;
     if (filter_ != nullptr) {
-        float* rows = rough_.data + static_cast<std::size_t>(j - j % kBlock) * n;
+        float* rows = floatCentres_.data + static_cast<std::size_t>(j - j % kBlock) * n;
         double span = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double t = centre[i] - origin_.data[i];
@@ -677,8 +677,8 @@ void NodeTiles::narrowReach(Pattern& p, double rLimit, double r) const {
 }
 
 NodeTiles::View NodeTiles::view() const {
-    return View{centres_.data, radii_.data,     labels_.data,      reaches_.data,   n_,
-                rough_.data,   ownLimits_.data, otherLimits_.data, labelCodes_.data};
+    return View{centres_.data,      radii_.data,     labels_.data,      reaches_.data,   n_,
+                floatCentres_.data, ownLimits_.data, otherLimits_.data, labelCodes_.data};
 }
 
 int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) const {
@@ -711,7 +711,7 @@ void NodeTiles::release() {
     radii_.release();
     labels_.release();
     reaches_.release();
-    rough_.release();
+    floatCentres_.release();
     ownLimits_.release();
     otherLimits_.release();
     labelCodes_.release();

@@ -136,7 +136,7 @@ class NodeTiles {
     HostVector<double> reaches_;
     // The filter's data (see View), the origin (the first centre) and per node the sum of
     // |c_i - origin_i|, on which the limits' slack rests.
-    HostVector<float> rough_;
+    HostVector<float> floatCentres_;  // the centres in single precision, in blocks
     HostVector<float> ownLimits_;
     HostVector<float> otherLimits_;
     HostVector<std::int32_t> labelCodes_;
