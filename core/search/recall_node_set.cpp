@@ -146,19 +146,19 @@ bool RecallNodeSet::build(const RecallInput& in) {
         coverByScan_ = indexOnly_ ? SearchStructure::Plain : way;
         coverByIndex_ = indexOnly_ ? way : SearchStructure::Auto;
     }
-    // The grid finds first covers only.
-    auto notGrid = [](SearchStructure way) {
-        return way == SearchStructure::Grid ? SearchStructure::Plain : way;
+    // The grid finds first covers only; the panels give the 1-NN rule only in their own scan
+    // for covers.
+    const bool panelsCover = coverByIndex_ == SearchStructure::Panels;
+    auto serving = [&](SearchStructure way, bool rule) {
+        const bool fails = way == SearchStructure::Grid ||
+                           (rule && way == SearchStructure::Panels && !panelsCover);
+        return fails ? SearchStructure::Plain : way;
     };
-    if (plan.nearest != SearchStructure::Auto) {
-        nearest_ = notGrid(plan.nearest);
-        if (!prepare(in, nearest_)) return false;
-    }
-    if (plan.census != SearchStructure::Auto) {
-        census_ = notGrid(plan.census);
-        if (!prepare(in, census_)) return false;
-    }
-    return true;
+    if (plan.nearest != SearchStructure::Auto) nearest_ = plan.nearest;
+    if (plan.census != SearchStructure::Auto) census_ = plan.census;
+    nearest_ = serving(nearest_, true);
+    census_ = serving(census_, false);
+    return prepare(in, nearest_) && prepare(in, census_);
 }
 
 // The engine's own choice for the questions the plan leaves open, among the structures built.
@@ -515,29 +515,11 @@ void RecallNodeSet::classifyBlockAs(bool byIndex, const double* const* patterns,
     s.treeCovers = byIndex && coverByIndex_ == SearchStructure::Tree;
     const bool nearestByPanels = wantNearest && nearest_ == SearchStructure::Panels;
     if (byIndex && coverByIndex_ == SearchStructure::Panels) {
-        classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests, false);
+        classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests);
         if (!wantNearest || nearestByPanels || count_ == 0) return;
         for (int k = 0; k < count; ++k) {
             if (cover[k] < 0) nearest[k] = nearestOf(patterns[k], s);
         }
-        return;
-    }
-    if (nearestByPanels) {
-        // classify() finds the covers; the panels, the nearest nodes of the rest at once.
-        constexpr int kBlock = EuclideanBlockState::kPatterns;
-        int which[kBlock], restCover[kBlock], restNearest[kBlock];
-        const double* rest[kBlock];
-        int uncovered = 0;
-        for (int k = 0; k < count; ++k) {
-            cover[k] = classify(patterns[k], false, s, nearest[k], tests);
-            if (cover[k] >= 0) continue;
-            which[uncovered] = k;
-            rest[uncovered] = patterns[k];
-            restCover[uncovered++] = -1;
-        }
-        if (uncovered == 0) return;
-        classifyEuclidean(rest, uncovered, true, s, restCover, restNearest, tests, true);
-        for (int u = 0; u < uncovered; ++u) nearest[which[u]] = restNearest[u];
         return;
     }
     for (int k = 0; k < count; ++k)
@@ -566,7 +548,7 @@ void RecallNodeSet::prepareBlock(const double* const* patterns, int count, Recal
 // nodes whose lower bound has not exceeded it; the literal choice is among them.
 void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                                       RecallScratch& s, int* cover, int* nearest,
-                                      std::uint64_t& tests, bool uncoveredOnly) const {
+                                      std::uint64_t& tests) const {
     constexpr int kGroup = EuclideanPanels::kGroup;
     EuclideanBlockState& b = *s.block.get();
     prepareBlock(patterns, count, s);
@@ -587,16 +569,16 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         if (active == 0) break;
         for (int g = 0; g < active; g += kGroup) {
             scanGroup(patterns, g, active - g < kGroup ? active - g : kGroup, q0, q1, wantNearest,
-                      uncoveredOnly, b, cover);
+                      b, cover);
         }
     }
-    if (!uncoveredOnly) s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
+    s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
     for (int k = 0; k < count; ++k) {
         if (cover[k] >= 0) {
             tests += static_cast<std::uint64_t>(cover[k]) + 1;
             continue;
         }
-        if (!uncoveredOnly) tests += static_cast<std::uint64_t>(count_);
+        tests += static_cast<std::uint64_t>(count_);
         if (!wantNearest || count_ == 0) continue;
         s.ranNearest |= RecallPaths::bit(SearchStructure::Panels);
         nearest[k] = b.candidateCount[k] > EuclideanBlockState::kCandidates
@@ -607,8 +589,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
 
 // One group of the block's active patterns, b.active[g, g + rows), against panels [q0, q1).
 void RecallNodeSet::scanGroup(const double* const* patterns, int g, int rows, int q0, int q1,
-                              bool wantNearest, bool uncoveredOnly, EuclideanBlockState& b,
-                              int* cover) const {
+                              bool wantNearest, EuclideanBlockState& b, int* cover) const {
     constexpr int kGroup = EuclideanPanels::kGroup;
     const double* x[kGroup];
     const float* xSingle[kGroup];
@@ -625,7 +606,7 @@ void RecallNodeSet::scanGroup(const double* const* patterns, int g, int rows, in
     for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
         const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
         const int first = q * EuclideanPanels::kPanel;
-        const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
+        const double* bounds = coverBound_.data + first;
         EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
         selection.single = xSingle;
         if (wantNearest) {

@@ -112,8 +112,8 @@ class RecallNodeSet final : public RecallSearch {
     void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
                               int* covering, std::int32_t* firstLabel, bool* differ) const;
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
-                           RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests,
-                           bool uncoveredOnly) const;
+                           RecallScratch& scratch, int* cover, int* nearest,
+                           std::uint64_t& tests) const;
     // The ways classify() and coverCensus() find covers: the first nodes plainly; by the
     // tiles or (classify() only) the grid, visit(j) for each candidate in node order until it
     // returns true; the plain scan that keeps the bounds for the 1-NN rule.
@@ -126,7 +126,7 @@ class RecallNodeSet final : public RecallSearch {
     // The steps of classifyEuclidean.
     void prepareBlock(const double* const* patterns, int count, RecallScratch& scratch) const;
     void scanGroup(const double* const* patterns, int g, int rows, int q0, int q1, bool wantNearest,
-                   bool uncoveredOnly, EuclideanBlockState& b, int* cover) const;
+                   EuclideanBlockState& b, int* cover) const;
     int firstCoverAmong(unsigned mayCover, int first, const double* x) const;
     void keepCandidate(EuclideanBlockState& b, int k, int j, double low) const;
     int nearestCandidate(const EuclideanBlockState& b, int k, const double* x) const;
