@@ -133,7 +133,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     const SearchPlan& plan = in.plan;
     if (plan.firstCover == SearchStructure::Auto || plan.nearest == SearchStructure::Auto ||
         plan.census == SearchStructure::Auto) {
-        if (!buildIndex(in) || !buildEuclidean(in, false)) return false;
+        if (!buildEuclidean(in, false) || !buildIndex(in)) return false;
         chooseOwnWays();
     }
     // The questions the plan settles: no trial for covers, and no structure for the 1-NN rule
@@ -146,15 +146,19 @@ bool RecallNodeSet::build(const RecallInput& in) {
         coverByScan_ = indexOnly_ ? SearchStructure::Plain : way;
         coverByIndex_ = indexOnly_ ? way : SearchStructure::Auto;
     }
-    if (plan.nearest != SearchStructure::Auto) {
-        nearest_ = plan.nearest == SearchStructure::Grid ? SearchStructure::Plain : plan.nearest;
-        if (!prepare(in, nearest_)) return false;
-    }
-    if (plan.census != SearchStructure::Auto) {
-        census_ = plan.census;
-        if (!prepare(in, census_)) return false;
-    }
-    return true;
+    // The grid finds first covers only; the panels give the 1-NN rule only in their own scan
+    // for covers.
+    const bool panelsCover = coverByIndex_ == SearchStructure::Panels;
+    auto serving = [&](SearchStructure way, bool rule) {
+        const bool fails = way == SearchStructure::Grid ||
+                           (rule && way == SearchStructure::Panels && !panelsCover);
+        return fails ? SearchStructure::Plain : way;
+    };
+    if (plan.nearest != SearchStructure::Auto) nearest_ = plan.nearest;
+    if (plan.census != SearchStructure::Auto) census_ = plan.census;
+    nearest_ = serving(nearest_, true);
+    census_ = serving(census_, false);
+    return prepare(in, nearest_) && prepare(in, census_);
 }
 
 // The engine's own choice for the questions the plan leaves open, among the structures built.
@@ -162,10 +166,12 @@ void RecallNodeSet::chooseOwnWays() {
     const SearchStructure scan = tiled_        ? SearchStructure::Tiles
                                  : gridActive_ ? SearchStructure::Grid
                                                : SearchStructure::Plain;
-    if (treeActive_ || (euclidean_ && gridActive_)) {
+    // For p = 2 the tree takes the census only.
+    const bool treeCovers = treeActive_ && !metric_.pIsTwo;
+    if (treeCovers) {
         // Two ways to find covers: a timing trial on each thread picks one (classifyBlock).
         coverByScan_ = scan;
-        coverByIndex_ = treeActive_ ? SearchStructure::Tree : SearchStructure::Panels;
+        coverByIndex_ = SearchStructure::Tree;
         coverTrial_ = true;
     } else if (euclidean_) {
         coverByIndex_ = SearchStructure::Panels;
@@ -173,13 +179,11 @@ void RecallNodeSet::chooseOwnWays() {
     } else {
         coverByScan_ = scan;
     }
-    nearest_ = treeActive_  ? SearchStructure::Tree
+    nearest_ = treeCovers   ? SearchStructure::Tree
                : euclidean_ ? SearchStructure::Panels
                : tiled_     ? SearchStructure::Tiles
                             : SearchStructure::Plain;
-    census_ = euclidean_ && !gridActive_ ? SearchStructure::Panels
-              : treeActive_              ? SearchStructure::Tree
-                                         : scan;
+    census_ = euclidean_ ? SearchStructure::Panels : treeActive_ ? SearchStructure::Tree : scan;
 }
 
 bool RecallNodeSet::prepare(const RecallInput& in, SearchStructure& way) {
@@ -233,11 +237,14 @@ bool RecallNodeSet::buildIndex(const RecallInput& in) {
     const int M = in.nodeCount;
     // The tree finds every nearest node; covers it finds faster where few spheres reach a
     // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
-    if (!metric_.pIsTwo && NodeTree::paysFor(n_, M) && !buildTree()) return false;
+    // For p = 2 the panels answer, or where they do not pay, the tree counts the covers.
+    if (!euclidean_ && NodeTree::paysFor(n_, M) && !buildTree()) return false;
     // p = 1 and +Inf where tiles pay.
     if (metric_.kind != NormKind::General && NodeTiles::paysFor(n_)) return buildTiles();
-    if (M < kGridThreshold) return true;
-    return buildGrid(false);
+    // For other p, the scan beside the tree: the grid's lists, in node order, find early
+    // covers faster than the tree's walk (two Gaussian halves, n = 8, p = 1.5: 1.4 times).
+    // Without the tree, and for p = 2, the plain scan, the panels or the tree beat it.
+    return !treeActive_ || metric_.pIsTwo || buildGrid(false);
 }
 
 // The grid's radius cap: a high quantile of the radii that can cover. False when memory runs
@@ -508,29 +515,11 @@ void RecallNodeSet::classifyBlockAs(bool byIndex, const double* const* patterns,
     s.treeCovers = byIndex && coverByIndex_ == SearchStructure::Tree;
     const bool nearestByPanels = wantNearest && nearest_ == SearchStructure::Panels;
     if (byIndex && coverByIndex_ == SearchStructure::Panels) {
-        classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests, false);
+        classifyEuclidean(patterns, count, nearestByPanels, s, cover, nearest, tests);
         if (!wantNearest || nearestByPanels || count_ == 0) return;
         for (int k = 0; k < count; ++k) {
             if (cover[k] < 0) nearest[k] = nearestOf(patterns[k], s);
         }
-        return;
-    }
-    if (nearestByPanels) {
-        // classify() finds the covers; the panels, the nearest nodes of the rest at once.
-        constexpr int kBlock = EuclideanBlockState::kPatterns;
-        int which[kBlock], restCover[kBlock], restNearest[kBlock];
-        const double* rest[kBlock];
-        int uncovered = 0;
-        for (int k = 0; k < count; ++k) {
-            cover[k] = classify(patterns[k], false, s, nearest[k], tests);
-            if (cover[k] >= 0) continue;
-            which[uncovered] = k;
-            rest[uncovered] = patterns[k];
-            restCover[uncovered++] = -1;
-        }
-        if (uncovered == 0) return;
-        classifyEuclidean(rest, uncovered, true, s, restCover, restNearest, tests, true);
-        for (int u = 0; u < uncovered; ++u) nearest[which[u]] = restNearest[u];
         return;
     }
     for (int k = 0; k < count; ++k)
@@ -559,7 +548,7 @@ void RecallNodeSet::prepareBlock(const double* const* patterns, int count, Recal
 // nodes whose lower bound has not exceeded it; the literal choice is among them.
 void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
                                       RecallScratch& s, int* cover, int* nearest,
-                                      std::uint64_t& tests, bool uncoveredOnly) const {
+                                      std::uint64_t& tests) const {
     constexpr int kGroup = EuclideanPanels::kGroup;
     EuclideanBlockState& b = *s.block.get();
     prepareBlock(patterns, count, s);
@@ -580,16 +569,16 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
         if (active == 0) break;
         for (int g = 0; g < active; g += kGroup) {
             scanGroup(patterns, g, active - g < kGroup ? active - g : kGroup, q0, q1, wantNearest,
-                      uncoveredOnly, b, cover);
+                      b, cover);
         }
     }
-    if (!uncoveredOnly) s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
+    s.ranCover |= RecallPaths::bit(SearchStructure::Panels);
     for (int k = 0; k < count; ++k) {
         if (cover[k] >= 0) {
             tests += static_cast<std::uint64_t>(cover[k]) + 1;
             continue;
         }
-        if (!uncoveredOnly) tests += static_cast<std::uint64_t>(count_);
+        tests += static_cast<std::uint64_t>(count_);
         if (!wantNearest || count_ == 0) continue;
         s.ranNearest |= RecallPaths::bit(SearchStructure::Panels);
         nearest[k] = b.candidateCount[k] > EuclideanBlockState::kCandidates
@@ -600,8 +589,7 @@ void RecallNodeSet::classifyEuclidean(const double* const* patterns, int count, 
 
 // One group of the block's active patterns, b.active[g, g + rows), against panels [q0, q1).
 void RecallNodeSet::scanGroup(const double* const* patterns, int g, int rows, int q0, int q1,
-                              bool wantNearest, bool uncoveredOnly, EuclideanBlockState& b,
-                              int* cover) const {
+                              bool wantNearest, EuclideanBlockState& b, int* cover) const {
     constexpr int kGroup = EuclideanPanels::kGroup;
     const double* x[kGroup];
     const float* xSingle[kGroup];
@@ -618,7 +606,7 @@ void RecallNodeSet::scanGroup(const double* const* patterns, int g, int rows, in
     for (int q = q0; q < q1; q += EuclideanPanels::kWidest) {
         const int width = q1 - q < EuclideanPanels::kWidest ? q1 - q : EuclideanPanels::kWidest;
         const int first = q * EuclideanPanels::kPanel;
-        const double* bounds = uncoveredOnly ? nullptr : coverBound_.data + first;
+        const double* bounds = coverBound_.data + first;
         EuclideanPanels::Selection selection{bounds, bounds, nullptr, nullptr, slack};
         selection.single = xSingle;
         if (wantNearest) {
@@ -702,7 +690,7 @@ double RecallNodeSet::distanceTo(int j, const double* x) const {
 }
 
 // Every covering node, not just the first: the same candidates as classify() (tree, tiles,
-// cell lists and wide nodes, panels, or all nodes), scanned to the end. The order does not matter.
+// panels, or all nodes), scanned to the end. The order does not matter.
 void RecallNodeSet::coverCensus(const double* const* patterns, int count, RecallScratch& s,
                                 int* covering, bool* differ) const {
     std::int32_t firstLabel[EuclideanBlockState::kPatterns];
@@ -727,8 +715,6 @@ void RecallNodeSet::coverCensus(const double* const* patterns, int count, Recall
             tree_.coverCensus(x, labels_.data, covering[k], differ[k]);
         } else if (census_ == SearchStructure::Tiles) {
             tileCovers(x, s, note);
-        } else if (census_ == SearchStructure::Grid) {
-            gridCandidates(x, 0, [&](int j) { return covers(j, x) && note(j); });
         } else {
             for (int j = 0; j < M; ++j) {
                 if (covers(j, x)) note(j);

@@ -1,8 +1,9 @@
 // The indexed answer to recall's search (node_search.h): centres stored contiguously; for p
-// other than 2 with many nodes in few dimensions, a k-d tree over them; else for p = 1 and +Inf
-// tiles for a vector scan, otherwise a grid over centres that names the nodes that may cover a
-// pattern, and certified distance bounds that spare most exact distances. The input's search
-// plan may force any of them (or the panels, or the plain scan) per question instead.
+// other than 2 with many nodes in few dimensions, a k-d tree over them; for p = 1 and +Inf
+// tiles for a vector scan, for other p beside the tree a grid over centres that names the nodes
+// that may cover a pattern; for p = 2 in many dimensions blocked squared distances (the
+// panels); and certified distance bounds that spare most exact distances. The input's search
+// plan may force any of them (or the plain scan) per question instead.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +46,8 @@ struct alignas(64) RecallScratch {
     RowWindow patterns;       // the block's patterns as rows, taken from the caller's view
     // Where set, the literal scan reports its work to it as it goes (the calling thread only).
     WorkPacer* pacer = nullptr;
-    // Where covers can be found two ways (the grid or the panels; the tiles, grid or plain
-    // scan, or the tree), each thread times a few blocks each way, the second way first, and
-    // goes on with the faster.
+    // Where covers can be found two ways (the tiles, grid or plain scan, or the tree), each
+    // thread times a few blocks each way, the second way first, and goes on with the faster.
     SearchTrial coverTrial{6, true};
     bool treeCovers = false;  // the tree finds this block's covers
     // The structures that answered on this thread, per question (RecallPaths' bits).
@@ -90,8 +90,8 @@ class RecallNodeSet final : public RecallSearch {
     int nearestNode(const double* x, RecallScratch& scratch, bool boundsKnown) const;
     // x's 1-NN node by the per-pattern structure chosen for the rule.
     int nearestOf(const double* x, RecallScratch& scratch) const;
-    // The engine's own choice of structures, built: the tree, the tiles or the grid, and the
-    // panels, where the data's shape says they pay.
+    // The engine's own choice of structures, built: the tree, the tiles or the grid beside
+    // the tree, and the panels, where the data's shape says they pay.
     bool buildIndex(const RecallInput& in);
     void chooseOwnWays();
     bool buildTree();
@@ -112,11 +112,11 @@ class RecallNodeSet final : public RecallSearch {
     void coverCensusEuclidean(const double* const* patterns, int count, RecallScratch& scratch,
                               int* covering, std::int32_t* firstLabel, bool* differ) const;
     void classifyEuclidean(const double* const* patterns, int count, bool wantNearest,
-                           RecallScratch& scratch, int* cover, int* nearest, std::uint64_t& tests,
-                           bool uncoveredOnly) const;
+                           RecallScratch& scratch, int* cover, int* nearest,
+                           std::uint64_t& tests) const;
     // The ways classify() and coverCensus() find covers: the first nodes plainly; by the
-    // tiles or the grid, visit(j) for each candidate in node order until it returns true; the
-    // plain scan that keeps the bounds for the 1-NN rule.
+    // tiles or (classify() only) the grid, visit(j) for each candidate in node order until it
+    // returns true; the plain scan that keeps the bounds for the 1-NN rule.
     int firstPlainCover(const double* x, int to) const;
     template <typename Visit>
     void tileCovers(const double* x, RecallScratch& scratch, Visit visit) const;
@@ -126,7 +126,7 @@ class RecallNodeSet final : public RecallSearch {
     // The steps of classifyEuclidean.
     void prepareBlock(const double* const* patterns, int count, RecallScratch& scratch) const;
     void scanGroup(const double* const* patterns, int g, int rows, int q0, int q1, bool wantNearest,
-                   bool uncoveredOnly, EuclideanBlockState& b, int* cover) const;
+                   EuclideanBlockState& b, int* cover) const;
     int firstCoverAmong(unsigned mayCover, int first, const double* x) const;
     void keepCandidate(EuclideanBlockState& b, int k, int j, double low) const;
     int nearestCandidate(const EuclideanBlockState& b, int k, const double* x) const;
@@ -135,13 +135,13 @@ class RecallNodeSet final : public RecallSearch {
     InstructionSet instructions_ = InstructionSet::Auto;
     // How each question is answered. Covers: classify()'s scan (Plain, Grid or Tiles) and the
     // block's second way (Tree, Panels, or Auto for none), either one alone or, where a timing
-    // trial picks, whichever proves faster on each thread.
+    // trial between the scan and the tree picks, whichever proves faster on each thread.
     SearchStructure coverByScan_ = SearchStructure::Plain;
     SearchStructure coverByIndex_ = SearchStructure::Auto;
     bool coverTrial_ = false;
     bool indexOnly_ = false;
     SearchStructure nearest_ = SearchStructure::Plain;  // Plain, Tiles, Tree or Panels
-    SearchStructure census_ = SearchStructure::Plain;   // Plain, Grid, Tiles, Tree or Panels
+    SearchStructure census_ = SearchStructure::Plain;   // Plain, Tiles, Tree or Panels
     int n_ = 0;
     int count_ = 0;
     HostVector<double> centres_;

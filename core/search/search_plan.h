@@ -39,7 +39,7 @@ struct SearchPlan {
     // cover, found together in node order.
     SearchStructure foreignInReach = SearchStructure::Auto;
     SearchStructure nearest = SearchStructure::Auto;  // recall's 1-NN rule (never by the grid)
-    SearchStructure census = SearchStructure::Auto;   // recall's cover census (info)
+    SearchStructure census = SearchStructure::Auto;   // recall's cover census (info; nor by it)
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
     ThreadUse threads = ThreadUse::Auto;
