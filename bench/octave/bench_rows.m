@@ -36,7 +36,6 @@ function plans = bench_rows(quick)
     'train', 'shift2',    8,   1e4,   2,   0,   3,    0,   '',     ''
     'train', 'shift3',    8,   1e4,   1,   0.05, 3,   0,   '',     ''
     'train', 'shift2',    8,   5e4,   2,   0,   3,    0,   '',     ''
-    'train', 'shift2',    8,   5e5,   2,   0,   3,    0,   '',     ''
     'train', 'shift2',    2,   5e4,   2,   0,   3,    0,   '',     ''
     'train', 'shift2',    2,   5e5,   2,   0,   3,    0,   '',     ''
     'train', 'shift2',    2,   1e6,   2,   0,   3,    0,   '',     ''
