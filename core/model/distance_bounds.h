@@ -10,7 +10,9 @@
 
 namespace sphnet {
 
-enum class NormKind { CityBlock, Maximum, General };
+// FromMetric is never a metric's kind: as a template argument it leaves the kind to be read
+// from the metric at run time.
+enum class NormKind { CityBlock, Maximum, General, FromMetric };
 
 struct Metric {
     NormKind kind = NormKind::General;
@@ -59,10 +61,10 @@ SPHNET_ALWAYS_INLINE double powerDistance(const double* c, const double* x, std:
 }
 
 // The distance exactly as a coverage test computes it: same operations, same order.
-// KindHint, when not -1, fixes the norm at compile time; it must equal k.kind.
-template <int KindHint = -1>
+// Kind, unless FromMetric, fixes the norm at compile time; it must equal k.kind.
+template <NormKind Kind = NormKind::FromMetric>
 SPHNET_ALWAYS_INLINE double exactDistance(const Metric& k, const double* c, const double* x) {
-    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
+    const NormKind kind = Kind == NormKind::FromMetric ? k.kind : Kind;
     const std::int32_t n = k.n;
     double d = 0.0;
     if (kind == NormKind::CityBlock) {
@@ -113,10 +115,10 @@ SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const Metric& k, double l1,
 // A lower bound on exactDistance(c, x) for every c in the box [lo, hi]. The box point nearest x
 // has terms no larger than any c's (rounding is monotone), and they go through the exact
 // distance's own operations in its order (p = 1, +Inf), or through the certified lower bound.
-template <int KindHint = -1>
+template <NormKind Kind = NormKind::FromMetric>
 SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const double* lo, const double* hi,
                                           const double* x) {
-    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
+    const NormKind kind = Kind == NormKind::FromMetric ? k.kind : Kind;
     const std::int32_t n = k.n;
     double l1 = 0.0, squares = 0.0, linf = 0.0;
     for (std::int32_t i = 0; i < n; ++i) {
@@ -219,10 +221,10 @@ SPHNET_ALWAYS_INLINE bool powerBounds(const Metric& k, const double* c, const do
 
 // lo <= exactDistance(c, x) <= hi. Returns false when no bound can be certified (tiny or huge
 // terms); the caller then computes the exact distance.
-template <int KindHint = -1>
+template <NormKind Kind = NormKind::FromMetric>
 SPHNET_ALWAYS_INLINE bool distanceBounds(const Metric& k, const double* c, const double* x,
                                          double& lo, double& hi) {
-    const NormKind kind = KindHint < 0 ? k.kind : static_cast<NormKind>(KindHint);
+    const NormKind kind = Kind == NormKind::FromMetric ? k.kind : Kind;
     if (kind == NormKind::Maximum) {
         lo = hi = largestTerm(c, x, k.n);
         return true;

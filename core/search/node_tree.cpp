@@ -40,10 +40,10 @@ constexpr LaneMask kMagnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
 // too (their radii pass them over).
 constexpr int kChains = 4;
 static_assert(kLeaf % (kGroup * kChains) == 0, "whole groups of chains per leaf");
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE void sumLeaf(const Metric& k, const double* rows, const double* x, int count,
                                   LeafSums& s) {
-    constexpr NormKind kind = static_cast<NormKind>(Kind);
+    constexpr NormKind kind = Kind;
     const LaneMask usable = {-k.boundsUsable, -k.boundsUsable, -k.boundsUsable, -k.boundsUsable};
     for (int g = 0; g < count; g += kGroup * kChains) {
         // The first term starts each sum (0 + t, 0 + t * t and max(0, t) are t, t * t and t).
@@ -113,9 +113,9 @@ void gatherLane(const double* rows, int n, int lane, double* centre) {
 }  // namespace
 
 // The walks, one version per norm.
-template <int Kind>
+template <NormKind Kind>
 struct TreeQueries {
-    static constexpr NormKind kind = static_cast<NormKind>(Kind);
+    static constexpr NormKind kind = Kind;
 
     SPHNET_ALWAYS_INLINE static double boxBound(const NodeTree& t, int b, const double* x) {
         const double* low = t.boxLow(b);
@@ -287,17 +287,17 @@ struct TreeQueries {
 // The walks again for processors with AVX2: the leaf scans take four lanes per instruction.
 // Each lane still adds its own terms in index order, and no multiply-add is fused, so every
 // value is the same as the portable walk's.
-template <int Kind, typename Note>
+template <NormKind Kind, typename Note>
 __attribute__((target("avx2"))) void walkAvx2(const NodeTree& t, const double* x, Note& note) {
     TreeQueries<Kind>::walk(t, x, note);
 }
-template <int Kind>
+template <NormKind Kind>
 __attribute__((target("avx2"))) int nearestAvx2(const NodeTree& t, const double* x) {
     return TreeQueries<Kind>::nearest(t, x);
 }
 
 // The walk for the tree's norm (p = 1, +Inf, or any other), with the note NoteOf<Kind>{source}.
-template <int Kind, template <int> class NoteOf, typename Source>
+template <NormKind Kind, template <NormKind> class NoteOf, typename Source>
 void walkAs(const NodeTree& t, bool wide, const double* x, Source& source) {
     NoteOf<Kind> note{source};
     if (wide) {
@@ -306,22 +306,22 @@ void walkAs(const NodeTree& t, bool wide, const double* x, Source& source) {
         TreeQueries<Kind>::walk(t, x, note);
     }
 }
-template <template <int> class NoteOf, typename Source>
+template <template <NormKind> class NoteOf, typename Source>
 void walkOfKind(const NodeTree& t, NormKind kind, bool wide, const double* x, Source& source) {
     switch (kind) {
         case NormKind::CityBlock:
-            return walkAs<0, NoteOf>(t, wide, x, source);
+            return walkAs<NormKind::CityBlock, NoteOf>(t, wide, x, source);
         case NormKind::Maximum:
-            return walkAs<1, NoteOf>(t, wide, x, source);
+            return walkAs<NormKind::Maximum, NoteOf>(t, wide, x, source);
         default:
-            return walkAs<2, NoteOf>(t, wide, x, source);
+            return walkAs<NormKind::General, NoteOf>(t, wide, x, source);
     }
 }
 
 // Recall's notes: note(j) for every node numbered below note.limit() that covers x.
 template <typename Note>
 struct Covering {
-    template <int Kind>
+    template <NormKind Kind>
     struct Of {
         Note& note;
         int limit() const { return note.limit(); }
@@ -348,7 +348,7 @@ struct Reach {
     HostVector<std::int32_t>& out;
     bool ok;
 };
-template <int Kind>
+template <NormKind Kind>
 struct Reaching {
     Reach& state;
     static constexpr bool kByLabel = true;
@@ -504,11 +504,14 @@ int NodeTree::nearest(const double* x) const {
     if (count_ == 0) return -1;
     switch (metric_.kind) {
         case NormKind::CityBlock:
-            return wide_ ? nearestAvx2<0>(*this, x) : TreeQueries<0>::nearest(*this, x);
+            return wide_ ? nearestAvx2<NormKind::CityBlock>(*this, x)
+                         : TreeQueries<NormKind::CityBlock>::nearest(*this, x);
         case NormKind::Maximum:
-            return wide_ ? nearestAvx2<1>(*this, x) : TreeQueries<1>::nearest(*this, x);
+            return wide_ ? nearestAvx2<NormKind::Maximum>(*this, x)
+                         : TreeQueries<NormKind::Maximum>::nearest(*this, x);
         default:
-            return wide_ ? nearestAvx2<2>(*this, x) : TreeQueries<2>::nearest(*this, x);
+            return wide_ ? nearestAvx2<NormKind::General>(*this, x)
+                         : TreeQueries<NormKind::General>::nearest(*this, x);
     }
 }
 

@@ -75,9 +75,9 @@ class NodeTree {
         std::int32_t splitDimension;  // the right child's centres lie at or above splitValue there
         double splitValue;
     };
-    template <int Kind>
+    template <NormKind Kind>
     friend struct TreeQueries;
-    template <int Kind>
+    template <NormKind Kind>
     friend struct Reaching;
 
     int buildBranch(const double* centres, int first, int end);

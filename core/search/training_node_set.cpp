@@ -282,16 +282,16 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
 int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
     switch (metric_.kind) {
         case NormKind::CityBlock:
-            return presentAs<static_cast<int>(NormKind::CityBlock)>(k, x, label, r);
+            return presentAs<NormKind::CityBlock>(k, x, label, r);
         case NormKind::Maximum:
-            return presentAs<static_cast<int>(NormKind::Maximum)>(k, x, label, r);
+            return presentAs<NormKind::Maximum>(k, x, label, r);
         default:
-            return presentAs<static_cast<int>(NormKind::General)>(k, x, label, r);
+            return presentAs<NormKind::General>(k, x, label, r);
     }
 }
 
 // The scan with the norm fixed at compile time, so that the per-node work inlines.
-template <int Kind>
+template <NormKind Kind>
 int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) {
     // Reports the work to the pacer every so many nodes; on an interrupt the scan ends there.
     ScanPacer pace(pacer_, static_cast<std::uint64_t>(n_));
@@ -323,7 +323,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
 
 // Only the remembered nodes can matter before the node that ended the last scan: visits them,
 // then that node.
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
                                                            const RememberedScan& remembered,
                                                            bool& plainOnly) {
@@ -343,7 +343,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
 // guarantee, in node order. Skipping rests on r <= Rmax: should rounding ever lift r above it,
 // the scan goes on plainly from the node after. Where the cell names most nodes anyway (wide
 // spheres), the plain scan costs less and this step leaves it all, unless the plan forces the grid.
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int next) {
     const int M = scan.nodeCount;
     if (next >= M) return next;
@@ -398,7 +398,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int n
 // the reach at its start; the nodes outside the runs are left to the plain scan. Should rounding
 // lift the reach, the rest of the run is named afresh. Unlike the lists, the tree rests on no
 // bound on r.
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) {
     const int indexed = tree_.indexed();
     if (next < indexed) ++paths_.tree;
@@ -537,7 +537,7 @@ bool TrainingNodeSet::collectBlock(int k) {
 // Visits, from node `next` on, the nodes listed for pattern k. The lists rest on r <= Rmax and
 // on radii no larger than when they were made: should r rise above Rmax, the scan goes on
 // plainly from the node after; should a radius have grown, the block is listed afresh.
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int k, int next) {
     if (next >= scan.nodeCount) return next;
     const std::int32_t* first = blockPatterns_.data;
@@ -746,12 +746,12 @@ class SplitScan {
 
 }  // namespace
 
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int from) {
     const int M = scan.nodeCount;
     int j = from;
     // Only a scan that goes on needs the pattern made ready (a remembered cover ends most).
-    if (Kind != static_cast<int>(NormKind::General) && tiled_ && j < M && scan.cover < 0) {
+    if (Kind != NormKind::General && tiled_ && j < M && scan.cover < 0) {
         double d[NodeTiles::kLanes];
         NodeTiles::Pattern pattern = tiles_.prepare(scan.x, scan.label, floatPattern_.data, M - j);
         // A long scan: the second thread filters the far part while this one scans the near.
@@ -806,7 +806,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
     }
 }
 
-template <int Kind>
+template <NormKind Kind>
 SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(PatternScan& scan, int j) {
     const double* c = centres_.data + static_cast<std::size_t>(j) * n_;
     const double radius = radii_.data[j];
@@ -814,8 +814,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(PatternScan& scan, int j) {
     if (metric_.boundsUsable && n_ > 0) {
         // For p = 1 the exact sum costs no more than its bounds: no second pass over x.
         double lo, hi;
-        if (Kind != static_cast<int>(NormKind::CityBlock) &&
-            distanceBounds<Kind>(metric_, c, scan.x, lo, hi)) {
+        if (Kind != NormKind::CityBlock && distanceBounds<Kind>(metric_, c, scan.x, lo, hi)) {
             // The rounded differences are monotone in d: a bound's verdict is d's verdict.
             if (same) {
                 if (lo - kCoverageTolerance > radius) return false;

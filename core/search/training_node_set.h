@@ -92,16 +92,16 @@ class TrainingNodeSet final : public TrainingSearch {
     bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
-    template <int Kind>
+    template <NormKind Kind>
     int presentAs(int k, const double* x, double label, double& r);
     // The steps of a scan, in this order, each visiting nodes in node order and setting
     // scan.cover when one covers x. The first two return the node the scan goes on from; the
     // replay sets `plainOnly` when r rose above Rmax and the rest must be scanned plainly.
-    template <int Kind>
+    template <NormKind Kind>
     int replayRemembered(PatternScan& scan, const RememberedScan& remembered, bool& plainOnly);
-    template <int Kind>
+    template <NormKind Kind>
     int scanGridLists(PatternScan& scan, int next);
-    template <int Kind>
+    template <NormKind Kind>
     int scanBlockLists(PatternScan& scan, int k, int next);
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
     // when memory runs out.
@@ -110,17 +110,17 @@ class TrainingNodeSet final : public TrainingSearch {
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
-    template <int Kind>
+    template <NormKind Kind>
     int scanTree(PatternScan& scan, int next);
     // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
     // may still be remembered (a later scan starts at Rmax).
     double treeReach(const PatternScan& scan) const {
         return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
     }
-    template <int Kind>
+    template <NormKind Kind>
     void scanPlainly(PatternScan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
-    template <int Kind>
+    template <NormKind Kind>
     bool visit(PatternScan& scan, int j);
     // The same, with node j's exact distance d already known.
     bool decide(PatternScan& scan, int j, double d);
