@@ -1,7 +1,8 @@
-// A timing trial between two ways of doing the same work: turns of each, alternately, then the
-// way that proved faster. Both ways give the same answers; only the time differs. Each way is
-// judged by its quickest turn per unit of work, the one least disturbed by other work on the
-// machine, and after a turn of each a way twice as slow as the other at its best is dropped.
+// A timing trial between two ways of doing the same work, the usual one and an alternative: turns
+// of each, alternately, then the way that proved faster. Both ways give the same answers; only the
+// time differs. Each way is judged by its quickest turn per unit of work, the one least disturbed
+// by other work on the machine, and after a turn of each a way twice as slow as the other at its
+// best is dropped.
 #pragma once
 
 #include <chrono>
@@ -11,33 +12,36 @@ namespace sphnet {
 
 class SearchTrial {
   public:
-    // `turns` in all, the second way's first where `secondFirst`.
-    SearchTrial(int turns, bool secondFirst) : turns_(turns), secondFirst_(secondFirst) {}
+    // `turns` in all, the alternative's first where `alternativeFirst`.
+    SearchTrial(int turns, bool alternativeFirst)
+        : turns_(turns), alternativeFirst_(alternativeFirst) {}
 
     bool deciding() const { return turn_ < turns_; }
-    // The way to take now (true: the second): the turn's while deciding, then the faster.
-    bool second() const { return deciding() ? (turn_ % 2 == 0) == secondFirst_ : secondFaster_; }
-    // A turn of second() starts, and ends having done `units` of work.
+    // Whether to take the alternative now: the turn's way while deciding, then the faster.
+    bool alternative() const {
+        return deciding() ? (turn_ % 2 == 0) == alternativeFirst_ : alternativeFaster_;
+    }
+    // A turn of the way chosen starts, and ends having done `units` of work.
     void start() { start_ = std::chrono::steady_clock::now(); }
     void stop(double units) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        double& best = best_[second() ? 1 : 0];
+        double& best = best_[alternative() ? 1 : 0];
         if (seconds / units < best) best = seconds / units;
         const bool clear = best_[0] > 2.0 * best_[1] || best_[1] > 2.0 * best_[0];
         if (++turn_ >= 2 && (clear || turn_ == turns_)) {
-            secondFaster_ = best_[1] < best_[0];
+            alternativeFaster_ = best_[1] < best_[0];
             turn_ = turns_;
         }
     }
     // Decides afresh, as the work may have changed.
-    void restart() { *this = SearchTrial(turns_, secondFirst_); }
+    void restart() { *this = SearchTrial(turns_, alternativeFirst_); }
 
   private:
     int turns_;
-    bool secondFirst_;
+    bool alternativeFirst_;
     int turn_ = 0;
-    bool secondFaster_ = false;
+    bool alternativeFaster_ = false;
     double best_[2] = {std::numeric_limits<double>::infinity(),
                        std::numeric_limits<double>::infinity()};
     std::chrono::steady_clock::time_point start_;

@@ -455,13 +455,13 @@ bool TrainingNodeSet::listsByBlocks() {
         }
         if (trial_.deciding()) {
             trial_.start();
-        } else if (trial_.second() && count_ >= kGridDropNodes) {
+        } else if (trial_.alternative() && count_ >= kGridDropNodes) {
             // Among many nodes the grid only costs upkeep and memory from here on.
             dropGrid();
             return true;
         }
     }
-    return trial_.second();
+    return trial_.alternative();
 }
 
 void TrainingNodeSet::dropGrid() {
