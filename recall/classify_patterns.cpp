@@ -236,7 +236,7 @@ ProcedureStatus classifyPatterns(const RecallInput& in, HostBlock<double>& resul
     if (paths != nullptr) *paths = RecallPaths{};
     if (RecallNodeSet::reproducesLiteralScan(in)) {
         RecallNodeSet set;
-        if (!set.build(in)) return ProcedureStatus::OutOfMemory;
+        if (!set.build(in, info != nullptr)) return ProcedureStatus::OutOfMemory;
         return classifyWith(set, false, in, resultsOut, info, paths, counters);
     }
     LiteralRecallSearch literal;

@@ -108,7 +108,7 @@ bool RecallNodeSet::reproducesLiteralScan(const RecallInput& in) {
                                     allFiniteRows(in.patterns, in.patternCount, in.dimension));
 }
 
-bool RecallNodeSet::build(const RecallInput& in) {
+bool RecallNodeSet::build(const RecallInput& in, bool censusWanted) {
     n_ = in.dimension;
     count_ = 0;
     metric_ = makeMetric(in.normType, n_);
@@ -133,7 +133,7 @@ bool RecallNodeSet::build(const RecallInput& in) {
     const SearchPlan& plan = in.plan;
     if (plan.firstCover == SearchStructure::Auto || plan.nearest == SearchStructure::Auto ||
         plan.census == SearchStructure::Auto) {
-        if (!buildEuclidean(in, false) || !buildIndex(in)) return false;
+        if (!buildEuclidean(in, false) || !buildIndex(in, censusWanted)) return false;
         chooseOwnWays();
     }
     // The questions the plan settles: no trial for covers, and no structure for the 1-NN rule
@@ -233,12 +233,14 @@ bool RecallNodeSet::buildTiles() {
     return true;
 }
 
-bool RecallNodeSet::buildIndex(const RecallInput& in) {
+bool RecallNodeSet::buildIndex(const RecallInput& in, bool censusWanted) {
     const int M = in.nodeCount;
     // The tree finds every nearest node; covers it finds faster where few spheres reach a
     // pattern, the scans below where a pattern's first cover comes early (see classifyBlock).
-    // For p = 2 the panels answer, or where they do not pay, the tree counts the covers.
-    if (!euclidean_ && NodeTree::paysFor(n_, M) && !buildTree()) return false;
+    // For p = 2 the panels answer, or where they do not pay, the tree counts the covers (where
+    // the census is wanted).
+    const bool treeServes = !metric_.pIsTwo || censusWanted;
+    if (!euclidean_ && treeServes && NodeTree::paysFor(n_, M) && !buildTree()) return false;
     // p = 1 and +Inf where tiles pay.
     if (metric_.kind != NormKind::General && NodeTiles::paysFor(n_)) return buildTiles();
     // For other p, the scan beside the tree: the grid's lists, in node order, find early
@@ -505,7 +507,8 @@ void RecallNodeSet::classifyBlock(const double* const* patterns, int count, bool
     // reach a pattern: the first blocks on each thread try both ways (see SearchTrial).
     const bool timed = s.coverTrial.deciding();
     if (timed) s.coverTrial.start();
-    classifyBlockAs(s.coverTrial.second(), patterns, count, wantNearest, s, cover, nearest, tests);
+    classifyBlockAs(s.coverTrial.alternative(), patterns, count, wantNearest, s, cover, nearest,
+                    tests);
     if (timed) s.coverTrial.stop(count);
 }
 

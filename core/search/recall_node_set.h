@@ -47,7 +47,8 @@ struct alignas(64) RecallScratch {
     // Where set, the literal scan reports its work to it as it goes (the calling thread only).
     WorkPacer* pacer = nullptr;
     // Where covers can be found two ways (the tiles, grid or plain scan, or the tree), each
-    // thread times a few blocks each way, the second way first, and goes on with the faster.
+    // thread times a few blocks each way, the index (the alternative) first, and goes on with the
+    // faster.
     SearchTrial coverTrial{6, true};
     bool treeCovers = false;  // the tree finds this block's covers
     // The structures that answered on this thread, per question (RecallPaths' bits).
@@ -62,9 +63,9 @@ class RecallNodeSet final : public RecallSearch {
     // coordinate finite, and no per-node trace wanted.
     static bool reproducesLiteralScan(const RecallInput& in);
 
-    // Builds what in.plan forces, and for the questions it leaves open the engine's own choice.
-    // False when memory runs out.
-    bool build(const RecallInput& in);
+    // Builds what in.plan forces, and for the questions it leaves open the engine's own choice;
+    // the cover census only where `censusWanted`. False when memory runs out.
+    bool build(const RecallInput& in, bool censusWanted);
     bool takeScratch(RecallScratch& scratch) const override;
 
     // The first node that covers x, or -1; then, when wanted, `nearest` is the literal 1-NN
@@ -92,7 +93,7 @@ class RecallNodeSet final : public RecallSearch {
     int nearestOf(const double* x, RecallScratch& scratch) const;
     // The engine's own choice of structures, built: the tree, the tiles or the grid beside
     // the tree, and the panels, where the data's shape says they pay.
-    bool buildIndex(const RecallInput& in);
+    bool buildIndex(const RecallInput& in, bool censusWanted);
     void chooseOwnWays();
     bool buildTree();
     bool buildTiles();
@@ -134,7 +135,7 @@ class RecallNodeSet final : public RecallSearch {
     Metric metric_;
     InstructionSet instructions_ = InstructionSet::Auto;
     // How each question is answered. Covers: classify()'s scan (Plain, Grid or Tiles) and the
-    // block's second way (Tree, Panels, or Auto for none), either one alone or, where a timing
+    // block's index (Tree, Panels, or Auto for none), either one alone or, where a timing
     // trial between the scan and the tree picks, whichever proves faster on each thread.
     SearchStructure coverByScan_ = SearchStructure::Plain;
     SearchStructure coverByIndex_ = SearchStructure::Auto;
