@@ -101,9 +101,8 @@ ProcedureStatus presentPatterns(const TrainingInput& in, TrainingSearch& nodes, 
 // The host is polled before the first pattern and then after every budget of work, counted as
 // the coverage tests of the plain scan times n; a long scan reports its work as it goes and
 // stops when the pacer reports an interrupt.
-ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
-                          CallCounters& counters, std::int64_t startSeconds) {
-    WorkPacer pacer;
+ProcedureStatus pacedPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
+                            WorkPacer& pacer, CallCounters& counters, std::int64_t startSeconds) {
     nodes.setPacer(&pacer);
     if (pacer.poll()) return ProcedureStatus::Interrupted;
     // Room for one row where the rows are not in place: a start node's, then each pattern's.
@@ -145,6 +144,15 @@ ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, Training
     out.converged = createdNone;
     out.paths = nodes.paths();
     return ProcedureStatus::Done;
+}
+
+ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
+                          CallCounters& counters, std::int64_t startSeconds) {
+    WorkPacer pacer(in.plan.pollBudget);
+    const ProcedureStatus status = pacedPasses(in, out, nodes, pacer, counters, startSeconds);
+    nodes.setPacer(nullptr);
+    out.paths.pacing = pacer.tally();
+    return status;
 }
 
 }  // namespace

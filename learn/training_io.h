@@ -43,6 +43,7 @@ struct TrainingPaths {
     long sharedCollects = 0;  // block lists collected on two threads
     InstructionSet tileInstructions = InstructionSet::Auto;
     InstructionSet panelInstructions = InstructionSet::Auto;
+    PacingTally pacing;  // what the run's pacer counted, whatever the outcome
 };
 
 struct TrainingOutput {

@@ -159,7 +159,7 @@ std::uint64_t termsPerPattern(const RecallInput& in) {
 // the budget.
 int blockPatterns(const RecallInput& in) {
     constexpr int kGroup = EuclideanPanels::kGroup;
-    const std::uint64_t fit = pollBudget / termsPerPattern(in) / kGroup * kGroup;
+    const std::uint64_t fit = in.plan.pollBudget / termsPerPattern(in) / kGroup * kGroup;
     if (fit < static_cast<std::uint64_t>(kGroup)) return kGroup;
     return fit > EuclideanBlockState::kPatterns ? EuclideanBlockState::kPatterns
                                                 : static_cast<int>(fit);
@@ -167,8 +167,9 @@ int blockPatterns(const RecallInput& in) {
 
 // Which structures the workers' scans used, for tests that force a plan.
 void notePaths(RecallPaths* paths, const RecallSearch& set, const RecallScratch* scratch,
-               int workers) {
+               int workers, const WorkPacer& pacer) {
     if (paths == nullptr) return;
+    paths->pacing = pacer.tally();
     for (int w = 0; w < workers; ++w) {
         paths->cover |= scratch[w].ranCover;
         paths->nearest |= scratch[w].ranNearest;
@@ -186,7 +187,7 @@ ProcedureStatus classifyWith(const RecallSearch& set, bool literal, const Recall
     const auto slots = static_cast<std::size_t>(in.patternCount > 0 ? in.patternCount : 1);
     HostBlock<double> results(slots);
     const int workers = literal ? 1 : recallWorkers(in);
-    WorkPacer pacer;
+    WorkPacer pacer(in.plan.pollBudget);
     RecallScratch scratch[kMaxWorkers];
     bool ok = static_cast<bool>(results);
     constexpr int kBlock = EuclideanBlockState::kPatterns;
@@ -221,7 +222,7 @@ ProcedureStatus classifyWith(const RecallSearch& set, bool literal, const Recall
         tests += t.tests;
         fallbackCount += t.fallbacks;
     }
-    notePaths(paths, set, scratch, workers);
+    notePaths(paths, set, scratch, workers, pacer);
     counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
     if (interrupted) return ProcedureStatus::Interrupted;
     return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,

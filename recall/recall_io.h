@@ -40,7 +40,8 @@ struct RecallPaths {
     unsigned nearest = 0;
     unsigned census = 0;
     PanelPrecision precision = PanelPrecision::Auto;  // the panels', where they were built
-    int workers = 0;  // the threads the patterns were shared between
+    int workers = 0;     // the threads the patterns were shared between
+    PacingTally pacing;  // what the call's pacer counted, whatever the outcome
     static unsigned bit(SearchStructure s) { return 1u << static_cast<unsigned>(s); }
 };
 

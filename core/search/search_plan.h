@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "work_pacer.h"
+
 namespace sphnet {
 
 // The structures that can answer a question.
@@ -43,6 +45,9 @@ struct SearchPlan {
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
     ThreadUse threads = ThreadUse::Auto;
+    // Terms of work between two polls for an interrupt: not a path, so not in the words below.
+    // Tests lower it so that small problems poll often; nothing else changes it.
+    std::uint64_t pollBudget = kDefaultPollBudget;
 
     bool isDefault() const {
         return firstCover == SearchStructure::Auto && foreignInReach == SearchStructure::Auto &&

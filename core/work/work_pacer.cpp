@@ -7,13 +7,10 @@
 
 namespace sphnet {
 
-std::uint64_t pollBudget = kDefaultPollBudget;
-thread_local PacingTally pacingTally;
-
 namespace {
-void noteStretch(std::uint64_t terms) {
-    pacingTally.callingThreadTerms += terms;
-    if (terms > pacingTally.longestStretch) pacingTally.longestStretch = terms;
+void noteStretch(PacingTally& tally, std::uint64_t terms) {
+    tally.callingThreadTerms += terms;
+    if (terms > tally.longestStretch) tally.longestStretch = terms;
 }
 // Items per claimed sub-chunk: one poll budget's worth (`budgetItems`), at least
 // range.minItems and one, at most all `count`.
@@ -38,18 +35,18 @@ struct StopAndJoin {
 };
 }  // namespace
 
-WorkPacer::WorkPacer() : budget_(pollBudget > 0 ? pollBudget : 1) {}
-
-WorkPacer::~WorkPacer() {
-    noteStretch(sinceLastPoll_);
+PacingTally WorkPacer::tally() const {
+    PacingTally now = tally_;
+    noteStretch(now, sinceLastPoll_);
+    return now;
 }
 
 bool WorkPacer::poll() {
     if (interrupted_) return true;
-    noteStretch(sinceLastPoll_);
+    noteStretch(tally_, sinceLastPoll_);
     spentBefore_ += sinceLastPoll_;
     sinceLastPoll_ = 0;
-    ++pacingTally.polls;
+    ++tally_.polls;
     interrupted_ = hostInterruptPending();
     return interrupted_;
 }
@@ -122,8 +119,7 @@ PacedRange runPacedRange(const PacedRangeSpec& range, WorkPacer& pacer, RangeBod
         }
     }
     if (thread.joinable()) thread.join();
-    pacingTally.workerTerms += workerTerms;
-    pacingTally.workerTermsAfterStop += workerTermsAfterStop;
+    pacer.noteWorkerTerms(workerTerms, workerTermsAfterStop);
     const std::int64_t claimed = next.load(std::memory_order_relaxed);
     out.done = claimed < count ? static_cast<int>(claimed) : count;
     return out;

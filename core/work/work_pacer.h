@@ -27,12 +27,7 @@ inline std::uint64_t paceTerms(int nodes, int n) {
     return (nodes > 0 ? static_cast<std::uint64_t>(nodes) : 0) * width + 1;
 }
 
-// Terms between two polls for the pacers made from now on. Tests lower it, so that small
-// problems poll often; the procedures never change it.
-extern std::uint64_t pollBudget;
-
-// What this thread's pacers have counted since the tally was last cleared: read by tests. Per
-// thread, so that calls on other threads neither race on it nor add to it.
+// What a pacer has counted, for tests.
 struct PacingTally {
     std::uint64_t polls = 0;                 // host polls made through pacers
     std::uint64_t callingThreadTerms = 0;    // work the calling thread counted
@@ -40,14 +35,12 @@ struct PacingTally {
     std::uint64_t workerTerms = 0;           // work counted on the helper thread
     std::uint64_t workerTermsAfterStop = 0;  // of that, sub-chunks it finished after the stop
 };
-extern thread_local PacingTally pacingTally;
-
 // Counts the calling thread's work and polls the host once the budget is used up. Once a poll
 // has reported an interrupt the pacer stays interrupted and polls no more.
 class WorkPacer {
   public:
-    WorkPacer();
-    ~WorkPacer();
+    explicit WorkPacer(std::uint64_t budget = kDefaultPollBudget)
+        : budget_(budget > 0 ? budget : 1) {}
     WorkPacer(const WorkPacer&) = delete;
     WorkPacer& operator=(const WorkPacer&) = delete;
 
@@ -66,6 +59,13 @@ class WorkPacer {
     std::uint64_t budget() const { return budget_; }
     // Every term counted so far.
     std::uint64_t spent() const { return spentBefore_ + sinceLastPoll_; }
+    // What it has counted so far, the stretch since the last poll included.
+    PacingTally tally() const;
+    // The helper thread's work in a paced range, counted once the helper has stopped.
+    void noteWorkerTerms(std::uint64_t terms, std::uint64_t afterStop) {
+        tally_.workerTerms += terms;
+        tally_.workerTermsAfterStop += afterStop;
+    }
     // Nodes of `termsPerNode` each that make an eighth of the budget (at least one).
     int scanStride(std::uint64_t termsPerNode) {
         if (termsPerNode != strideTerms_) {
@@ -77,6 +77,7 @@ class WorkPacer {
 
   private:
     int strideFor(std::uint64_t termsPerNode) const;
+    PacingTally tally_;
     std::uint64_t strideTerms_ = 0;  // the terms per node stride_ is for
     int stride_ = 1;
     std::uint64_t budget_;

@@ -41,15 +41,14 @@ int scaled(int cases) {
     return count < 1 ? 1 : count;
 }
 
-// Sets the pacers' budget for a scope. A small budget makes every scan report its work every few
-// nodes and recall hand out sub-chunks of a pattern or so: none of it may change a result.
-class PollBudget {
-  public:
-    explicit PollBudget(std::uint64_t terms) { sphnet::pollBudget = terms; }
-    ~PollBudget() { sphnet::pollBudget = sphnet::kDefaultPollBudget; }
-    PollBudget(const PollBudget&) = delete;
-    PollBudget& operator=(const PollBudget&) = delete;
-};
+// A default plan but for the pacers' budget. A small budget makes every scan report its work
+// every few nodes and recall hand out sub-chunks of a pattern or so: none of it may change a
+// result.
+sphnet::SearchPlan pacedPlan(std::uint64_t pollBudget) {
+    sphnet::SearchPlan plan;
+    plan.pollBudget = pollBudget;
+    return plan;
+}
 
 std::string withoutSeconds(const std::string& text) {
     return std::regex_replace(text, std::regex(" in -?[0-9]+ seconds"), " in # seconds");
@@ -484,12 +483,13 @@ TEST_P(SmallProblems, TrainingAndRecallMatchTheReference) {
     const int cases = scaled(600);
     for (int c = 0; c < cases; ++c) {
         // Every other case polls after a few nodes' work.
-        const PollBudget budget(c % 2 == 1 ? 61 : sphnet::kDefaultPollBudget);
+        const sphnet::SearchPlan plan = pacedPlan(c % 2 == 1 ? 61 : sphnet::kDefaultPollBudget);
         const reference::TrainingProblem t = g.trainingProblem(40, 5, normChoice);
         const Counters start = g.counters();
         const std::string label = "case " + std::to_string(c);
-        const reference::TrainingResult trained = expectSameTraining(t, start, label);
-        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 40)), g.counters(), label);
+        const reference::TrainingResult trained = expectSameTraining(t, start, label, plan);
+        expectSameRecall(recallProblemFrom(g, t, trained, g.between(0, 40)), g.counters(), label,
+                         false, plan);
         if (::testing::Test::HasFailure()) return;  // one broken case says enough
     }
 }
@@ -506,7 +506,9 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
     const int cases = scaled(12);
     for (int c = 0; c < cases; ++c) {
         // Two cases in three poll after a few nodes' work, or a few hundred nodes'.
-        const PollBudget budget(c % 3 == 0 ? sphnet::kDefaultPollBudget : c % 3 == 1 ? 61 : 4099);
+        const sphnet::SearchPlan plan = pacedPlan(c % 3 == 0   ? sphnet::kDefaultPollBudget
+                                                  : c % 3 == 1 ? 61
+                                                               : 4099);
         reference::TrainingProblem t;
         t.dimension = g.between(1, 9);
         const int count = g.between(200, 900);
@@ -521,12 +523,12 @@ TEST_P(LargerProblems, TrainingAndRecallMatchTheReference) {
         t.oflag = g.chance(0.8) ? g.between(0, 1) : 2;
         const Counters start = g.counters();
         const std::string label = "case " + std::to_string(c);
-        const reference::TrainingResult trained = expectSameTraining(t, start, label);
+        const reference::TrainingResult trained = expectSameTraining(t, start, label, plan);
         // Now and then enough patterns for the recall to spread over threads.
         const int patterns = g.chance(0.3) ? g.between(4096, 9000) : g.between(500, 3000);
         reference::RecallProblem r = recallProblemFrom(g, t, trained, patterns);
         if (r.oflag >= 2 && g.chance(0.7)) r.oflag = g.between(0, 1);
-        expectSameRecall(r, g.counters(), label);
+        expectSameRecall(r, g.counters(), label, false, plan);
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -809,12 +811,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     plan.foreignInReach = structure;
                     plan.instructions = isa;
                     plan.threads = threads;
+                    if (isa == InstructionSet::Avx2) plan.pollBudget = 100;
                     sphnet::TrainingPaths ran;
-                    {
-                        const PollBudget budget(
-                            isa == InstructionSet::Avx2 ? 100 : sphnet::kDefaultPollBudget);
-                        expectSameTraining(t, start, "plans", plan, &ran, &want);
-                    }
+                    expectSameTraining(t, start, "plans", plan, &ran, &want);
                     const std::string what =
                         "p=" + bits(p) + " " + sphnet::describeSearchPlan(plan);
                     const bool tiles = structure == SearchStructure::Tiles && tiled;
@@ -1154,8 +1153,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
         // A budget of 16 patterns' work (nodes * n terms each): sub-chunks of 16 patterns,
         // two whole groups of the blocked scans.
         constexpr int kStep = 16;
-        const PollBudget budget(kStep * r.templates.size() *
-                                static_cast<std::uint64_t>(r.dimension));
+        const std::uint64_t budget =
+            kStep * r.templates.size() * static_cast<std::uint64_t>(r.dimension);
         const bool threaded = std::thread::hardware_concurrency() >= 2;  // 6000 patterns: enough
         // The reference's counters after each prefix of the patterns.
         std::vector<Counters> after(1);
@@ -1169,7 +1168,8 @@ TEST(FastPaths, InterruptedRecallHasCountedExactlyAPrefixOfThePatterns) {
             standin::CallOptions options;
             options.interruptAfterPolls = polls;
             sphnet::setRunningTotals({});
-            const RecallInputOf input(r, false);
+            RecallInputOf input(r, false);
+            input.in.plan.pollBudget = budget;
             standin::Scope scope(options);
             sphnet::HostBlock<double> results;
             const sphnet::ProcedureStatus status = sphnet::classifyPatterns(input.in, results);
@@ -1387,14 +1387,11 @@ TEST(SearchPlans, EveryRecallPlanMatchesTheReference) {
                 for (double covering : want.coverCount)
                     anyUncovered = anyUncovered || covering == 0;
             }
+            // Sub-chunks of 32 patterns: both threads take some.
+            if (plan.threads == sphnet::ThreadUse::Two)
+                plan.pollBudget = 32 * static_cast<std::uint64_t>(c.nodes) * c.n;
             sphnet::RecallPaths paths;
-            {
-                // Sub-chunks of 32 patterns: both threads take some.
-                const std::uint64_t terms = 32 * static_cast<std::uint64_t>(c.nodes) * c.n;
-                PollBudget budget(
-                    plan.threads == sphnet::ThreadUse::Two ? terms : sphnet::kDefaultPollBudget);
-                expectSameRecall(r, start, c.name, true, plan, &paths, &want);
-            }
+            expectSameRecall(r, start, c.name, true, plan, &paths, &want);
             const std::string what =
                 std::string(c.name) + " plan: " + sphnet::describeSearchPlan(plan) +
                 " oflag=" + std::to_string(r.oflag) + " nn=" + std::to_string(r.nnOption);

@@ -25,6 +25,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 struct Recalled {
     ProcedureStatus status = ProcedureStatus::Done;
     std::vector<double> labels;
+    PacingTally pacing;
     standin::CallResult host;
 };
 
@@ -53,7 +54,9 @@ Recalled classify(const RowTable& templates, const std::vector<double>& nodeLabe
     in.oflag = setup.oflag;
     sphnet::HostBlock<double> results;
     Recalled r;
-    r.status = classifyPatterns(in, results);
+    RecallPaths paths;
+    r.status = classifyPatterns(in, results, nullptr, &paths);
+    r.pacing = paths.pacing;
     if (r.status == ProcedureStatus::Done) {
         r.labels.assign(results.get(), results.get() + in.patternCount);
     }
@@ -365,7 +368,6 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
             setup.nnOption = 1;
             setup.host.interruptAfterPolls = polls;
             setRunningTotals({});
-            pacingTally = {};
             const Recalled r = classify(templates, labels, patterns, setup);
             EXPECT_EQ(r.status, ProcedureStatus::Interrupted) << what;
             EXPECT_EQ(r.host.interruptPolls, polls + 1) << what;
@@ -377,17 +379,17 @@ TEST_F(ClassifyPatternsTest, InterruptStopsALongRecallAfterBoundedWork) {
             // terms): the calling thread handled one per poll that answered no and never went
             // further than that without polling.
             const std::uint64_t subChunk = 8 * kPerPattern;
-            EXPECT_EQ(pacingTally.polls, static_cast<std::uint64_t>(polls) + 1) << what;
-            EXPECT_EQ(pacingTally.callingThreadTerms, static_cast<std::uint64_t>(polls) * subChunk)
+            EXPECT_EQ(r.pacing.polls, static_cast<std::uint64_t>(polls) + 1) << what;
+            EXPECT_EQ(r.pacing.callingThreadTerms, static_cast<std::uint64_t>(polls) * subChunk)
                 << what;
-            EXPECT_LE(pacingTally.longestStretch, subChunk) << what;
+            EXPECT_LE(r.pacing.longestStretch, subChunk) << what;
             // The helper finished at most the sub-chunk it had under way when the stop came.
-            EXPECT_LE(pacingTally.workerTermsAfterStop, subChunk) << what;
+            EXPECT_LE(r.pacing.workerTermsAfterStop, subChunk) << what;
             if (!threaded) {
-                EXPECT_EQ(pacingTally.workerTerms, 0u) << what;
+                EXPECT_EQ(r.pacing.workerTerms, 0u) << what;
             }
             // The coverage tests (one comparison each for p = 2) count the same work.
-            const std::uint64_t work = pacingTally.callingThreadTerms + pacingTally.workerTerms;
+            const std::uint64_t work = r.pacing.callingThreadTerms + r.pacing.workerTerms;
             EXPECT_EQ(std::uint64_t{runningTotals().comparisons} * kWidth, work) << what;
             // On one thread the whole call did no more than that; with a helper, the helper's
             // share depends on the scheduler, but it stops within one sub-chunk of the stop.

@@ -302,13 +302,6 @@ TEST_F(LearnPrototypesTest, InterruptBetweenPatternsReleasesEverything) {
     EXPECT_EQ(t.host.hostBlocksReclaimed, 0);
 }
 
-// Sets the pacers' budget for one test.
-class PollBudget {
-  public:
-    explicit PollBudget(std::uint64_t terms) { pollBudget = terms; }
-    ~PollBudget() { pollBudget = kDefaultPollBudget; }
-};
-
 // 2000 random patterns in 16 dimensions, labels alternating and Rmax so small that every
 // pattern makes a node: pattern k scans k nodes (16k terms), and a run takes 3.2e7 terms a
 // pass. With the budget lowered to 4096 terms, the scans at the interrupt below are some 11000
@@ -319,7 +312,6 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
     constexpr int kWidth = 16;
     constexpr std::uint64_t kBudget = 4096;
     constexpr long kPolls = 1000;
-    const PollBudget budget(kBudget);
     std::mt19937 random(99);
     std::uniform_real_distribution<double> value(0.0, 1.0);
     std::vector<std::vector<double>> rows(kCount);
@@ -345,15 +337,15 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
         setup.oflag = c.oflag;
         setup.maxPresentations = 10;
         setup.host.interruptAfterPolls = kPolls;
+        setup.pollBudget = kBudget;
         setRunningTotals({});
-        pacingTally = {};
         const Trained t = train(patterns, labels, setup);
         EXPECT_EQ(t.status, ProcedureStatus::Interrupted) << what;
         EXPECT_EQ(t.host.interruptPolls, kPolls + 1) << what;
         EXPECT_EQ(t.host.heapBlocksOutstanding, 0) << what;
         EXPECT_EQ(t.host.hostBlocksReclaimed, 0) << what;
         EXPECT_TRUE(t.host.faults.empty()) << what;
-        EXPECT_EQ(pacingTally.polls, static_cast<std::uint64_t>(kPolls) + 1) << what;
+        EXPECT_EQ(t.pacing.polls, static_cast<std::uint64_t>(kPolls) + 1) << what;
         // The coverage tests made, in terms: at most what the pacer counted, which is at most
         // a budget and a piece (an eighth of the budget, or one node's terms, and a pattern's
         // trace line) per poll.
@@ -362,8 +354,8 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
         const std::uint64_t perNode = kWidth + (c.oflag >= 3 ? kTermsPerTraceLine : 0);
         const std::uint64_t stretch =
             kBudget + std::max(kBudget / 8, perNode) + 1 + (c.oflag >= 2 ? kTermsPerTraceLine : 0);
-        EXPECT_LE(tests * kWidth, pacingTally.callingThreadTerms) << what;
-        EXPECT_GE(pacingTally.callingThreadTerms, kPolls * kBudget) << what;
+        EXPECT_LE(tests * kWidth, t.pacing.callingThreadTerms) << what;
+        EXPECT_GE(t.pacing.callingThreadTerms, kPolls * kBudget) << what;
         // Still in the first pass, pattern k having scanned k nodes: by the stop, scans were
         // longer than twice the longest stretch, which only polls within scans allow.
         const auto patternsDone =
@@ -374,11 +366,11 @@ TEST_F(LearnPrototypesTest, InterruptStopsALongTrainingWithinAScan) {
             // The grid lists skip runs of nodes that cannot matter at no cost, yet the pacer
             // counts each run, as the plain scan's tests, once the scan has passed it: a stretch
             // may then hold up to a whole scan's worth of terms, though little real work.
-            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * (stretch + kCount * perNode))
+            EXPECT_LE(t.pacing.callingThreadTerms, (kPolls + 1) * (stretch + kCount * perNode))
                 << what;
         } else {
-            EXPECT_LE(pacingTally.longestStretch, stretch) << what;
-            EXPECT_LE(pacingTally.callingThreadTerms, (kPolls + 1) * stretch) << what;
+            EXPECT_LE(t.pacing.longestStretch, stretch) << what;
+            EXPECT_LE(t.pacing.callingThreadTerms, (kPolls + 1) * stretch) << what;
         }
     }
 }

@@ -45,6 +45,7 @@ struct Trained {
     std::vector<double> labels;
     int presentations = 0;
     bool converged = false;
+    sphnet::PacingTally pacing;
     standin::CallResult host;  // console, allocations, leaks
 };
 
@@ -55,6 +56,7 @@ struct TrainingSetup {
     int maxPresentations = 10;
     int oflag = 0;
     bool passLines = false;
+    std::uint64_t pollBudget = sphnet::kDefaultPollBudget;
     standin::CallOptions host;
 };
 
@@ -72,9 +74,11 @@ inline Trained train(const RowTable& patterns, const std::vector<double>& labels
     in.maxPresentations = setup.maxPresentations;
     in.oflag = setup.oflag;
     in.passLines = setup.passLines;
+    in.plan.pollBudget = setup.pollBudget;
     sphnet::TrainingOutput out;
     Trained result;
     result.status = sphnet::learnPrototypes(in, out);
+    result.pacing = out.paths.pacing;
     if (result.status == sphnet::ProcedureStatus::Done) {
         for (int j = 0; j < out.nodeCount; ++j) {
             result.nodes.emplace_back(static_cast<std::size_t>(in.dimension) + 1);

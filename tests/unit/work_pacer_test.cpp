@@ -15,19 +15,12 @@ using namespace sphnet;
 
 namespace {
 
-class WorkPacerTest : public ::testing::Test {
-  protected:
-    void SetUp() override { pacingTally = {}; }
-    void TearDown() override { pollBudget = kDefaultPollBudget; }
-};
-
-TEST_F(WorkPacerTest, PollsOnceTheBudgetIsUsedUpAndStaysInterrupted) {
-    pollBudget = 100;
+TEST(WorkPacer, PollsOnceTheBudgetIsUsedUpAndStaysInterrupted) {
     standin::CallOptions options;
     options.interruptAfterPolls = 0;  // the first poll answers yes
     standin::Scope scope(options);
     {
-        WorkPacer pacer;
+        WorkPacer pacer(100);
         EXPECT_FALSE(pacer.spend(99));   // no poll yet
         EXPECT_TRUE(pacer.spend(1));     // 100 terms: the poll answers yes
         EXPECT_TRUE(pacer.spend(1000));  // and no poll after that
@@ -37,10 +30,9 @@ TEST_F(WorkPacerTest, PollsOnceTheBudgetIsUsedUpAndStaysInterrupted) {
     EXPECT_EQ(scope.finish().interruptPolls, 1);
 }
 
-TEST_F(WorkPacerTest, ScansReportTheirWorkEveryEighthOfTheBudget) {
-    pollBudget = 800;  // 10 nodes of 10 terms a report
+TEST(WorkPacer, ScansReportTheirWorkEveryEighthOfTheBudget) {
     standin::Scope scope;
-    WorkPacer pacer;
+    WorkPacer pacer(800);  // 10 nodes of 10 terms a report
     ScanPacer pace(&pacer, 10);
     int stops = 0;
     for (int j = 0; j < 95; ++j) stops += pace.stopsAt(j) ? 1 : 0;
@@ -54,8 +46,7 @@ TEST_F(WorkPacerTest, ScansReportTheirWorkEveryEighthOfTheBudget) {
     EXPECT_FALSE(none.stopsAt(1 << 30));
 }
 
-TEST_F(WorkPacerTest, SubChunksCoverEveryItemOnceInOrder) {
-    pollBudget = 1000;
+TEST(WorkPacer, SubChunksCoverEveryItemOnceInOrder) {
     for (int workers : {1, 2}) {
         for (int minItems : {1, 64}) {
             standin::Scope scope;
@@ -81,7 +72,7 @@ TEST_F(WorkPacerTest, SubChunksCoverEveryItemOnceInOrder) {
             range.termsPerItem = 100;
             range.workers = workers;
             range.minItems = minItems;
-            WorkPacer pacer;
+            WorkPacer pacer(1000);
             const PacedRange run = runPacedRange(range, pacer, body);
             const standin::CallResult host = scope.finish();
             EXPECT_FALSE(run.interrupted);
@@ -94,8 +85,7 @@ TEST_F(WorkPacerTest, SubChunksCoverEveryItemOnceInOrder) {
     }
 }
 
-TEST_F(WorkPacerTest, AThrowingBodyStopsAndJoinsTheHelperBeforeTheExceptionLeaves) {
-    pollBudget = 1000;  // 1000 sub-chunks of 1000 items
+TEST(WorkPacer, AThrowingBodyStopsAndJoinsTheHelperBeforeTheExceptionLeaves) {
     standin::Scope scope;
     std::atomic<bool> thrown{false};
     std::atomic<int> helperChunks{0};
@@ -111,7 +101,7 @@ TEST_F(WorkPacerTest, AThrowingBodyStopsAndJoinsTheHelperBeforeTheExceptionLeave
     PacedRangeSpec range;
     range.count = 1000000;
     range.workers = 2;
-    WorkPacer pacer;
+    WorkPacer pacer(1000);  // 1000 sub-chunks of 1000 items
     EXPECT_THROW(runPacedRange(range, pacer, body), std::runtime_error);
     // Joined: the helper makes no more calls. Stopped: it took a few sub-chunks, not the rest.
     const int seen = helperChunks;
