@@ -372,7 +372,8 @@ struct Reaching {
 };
 
 bool NodeTree::build(const Metric& metric, const double* centres, const double* radii, int count,
-                     InstructionSet instructions, const std::int32_t* labels) {
+                     InstructionSet instructions, const std::int32_t* labels,
+                     const std::int32_t* numbers) {
     metric_ = metric;
     n_ = metric.n;
     count_ = 0;
@@ -391,7 +392,7 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
         !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
         return false;
     }
-    for (int j = 0; j < count; ++j) order_.data[j] = j;
+    for (int j = 0; j < count; ++j) order_.data[j] = numbers ? numbers[j] : j;
     for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
         radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
@@ -540,11 +541,8 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
                end - firsts_[runs_ - 1] <= std::int64_t{kRunGrowth} * firsts_[runs_ - 1]) {
             first = firsts_[--runs_];
         }
-        if (runs_ == kMostRuns ||
-            !trees_[runs_].build(metric_, centres + static_cast<std::size_t>(first) * metric_.n,
-                                 radii + first, end - first, instructions_, labels + first)) {
+        if (runs_ == kMostRuns || !buildRun(runs_, centres, radii, labels, first, end))
             return false;
-        }
         firsts_[++runs_] = end;
         // The run holds its nodes' radii as they are now.
         std::size_t kept = 0;
@@ -554,6 +552,37 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
         raised_.size = kept;
     }
     return true;
+}
+
+bool GrowingNodeTree::buildRun(int run, const double* centres, const double* radii,
+                               const std::int32_t* labels, int first, int end) {
+    const int count = end - first;
+    const std::size_t size = static_cast<std::size_t>(count);
+    // Wide: above the (count / kWideShare)-th widest radius (ties stay narrow). Unsplit: none.
+    double threshold = kInfinity;
+    if (metric_.n >= kSplitDimensions && count >= kWideShare) {
+        if (!widths_.resize(size, 0.0)) return false;
+        for (int j = first; j < end; ++j)
+            widths_.data[j - first] = std::isnan(radii[j]) ? kInfinity : radii[j];
+        double* nth = widths_.data + (count - count / kWideShare);
+        std::nth_element(widths_.data, nth, widths_.data + count);
+        threshold = *nth;
+    }
+    auto wide = [&](int j) { return std::isnan(radii[j]) || radii[j] > threshold; };
+    if (!numbers_.resize(size, 0)) return false;
+    int narrow = 0;
+    for (int j = first; j < end; ++j) {
+        if (!wide(j)) numbers_.data[narrow++] = j - first;
+    }
+    int at = narrow;
+    for (int j = first; j < end; ++j) {
+        if (wide(j)) numbers_.data[at++] = j - first;
+    }
+    const double* runCentres = centres + static_cast<std::size_t>(first) * metric_.n;
+    return trees_[run][0].build(metric_, runCentres, radii + first, narrow, instructions_,
+                                labels + first, numbers_.data) &&
+           trees_[run][1].build(metric_, runCentres, radii + first, count - narrow, instructions_,
+                                labels + first, numbers_.data + narrow);
 }
 
 bool GrowingNodeTree::raise(int j) {
@@ -568,7 +597,9 @@ bool GrowingNodeTree::raise(int j) {
 }
 
 void GrowingNodeTree::takeRadii(const double* radii) {
-    for (int r = 0; r < runs_; ++r) trees_[r].takeRadii(radii + firsts_[r]);
+    for (int r = 0; r < runs_; ++r) {
+        for (NodeTree& tree : trees_[r]) tree.takeRadii(radii + firsts_[r]);
+    }
     raised_.size = 0;
 }
 
@@ -578,7 +609,9 @@ int GrowingNodeTree::collect(const ReachQuery& query, int from,
         static_cast<int>(std::upper_bound(firsts_ + 1, firsts_ + runs_ + 1, from) - (firsts_ + 1));
     const int first = firsts_[run], end = firsts_[run + 1];
     const std::size_t before = out.size;
-    if (!trees_[run].collectReach(query, first, from, out)) return -1;
+    for (const NodeTree& tree : trees_[run]) {
+        if (!tree.collectReach(query, first, from, out)) return -1;
+    }
     for (std::size_t e = 0; e < raised_.size; ++e) {
         const int j = raised_.data[e];
         if (j >= from && j < end && !out.push(j)) return -1;

@@ -42,11 +42,12 @@ class NodeTree {
 
     // Centres: `count` rows of metric.n values; radii: per node (NaN covers anything). Both are
     // read only while building. The walks use AVX2 where `instructions`
-    // (availableInstructions) reach it; Auto: wherever the processor has it. False when memory
-    // runs out.
+    // (availableInstructions) reach it; Auto: wherever the processor has it. Where `numbers` is
+    // given, the tree holds only those `count` nodes (ascending), read from the arrays by node
+    // number and named by it. False when memory runs out.
     bool build(const Metric& metric, const double* centres, const double* radii, int count,
                InstructionSet instructions = InstructionSet::Auto,
-               const std::int32_t* labels = nullptr);
+               const std::int32_t* labels = nullptr, const std::int32_t* numbers = nullptr);
 
     // Takes the nodes' radii (per node, as in build) as they are now.
     void takeRadii(const double* radii);
@@ -109,10 +110,17 @@ class NodeTree {
 // O(log count) times. (Wider runs mean fewer walks per scan, each naming more nodes.) A branch
 // keeps the largest radius it was built with; a radius that grows past it (rare) is reported by
 // raise(), and its node is named to every scan until its run is built again.
+// Where classes overlap, most radii end far below Rmax but a few stay wide, and a branch is passed
+// over only by its widest: from kSplitDimensions on, each run is two trees, its widest
+// 1/kWideShare of nodes (and any NaN radius) in one, the rest in the other, passed over by
+// their own largest radius. (In the plane the two walks together met as many branches and more
+// leaves than the one.)
 class GrowingNodeTree {
   public:
     static constexpr int kTail = 2 * NodeTree::kLeafSize;
     static constexpr int kRunGrowth = 3;
+    static constexpr int kSplitDimensions = 3;
+    static constexpr int kWideShare = 32;
 
     void init(const Metric& metric, InstructionSet instructions);
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
@@ -130,10 +138,16 @@ class GrowingNodeTree {
 
   private:
     static constexpr int kMostRuns = 64;
+    // Builds run `run` over nodes [first, end).
+    bool buildRun(int run, const double* centres, const double* radii, const std::int32_t* labels,
+                  int first, int end);
     Metric metric_;
     InstructionSet instructions_ = InstructionSet::Auto;
-    NodeTree trees_[kMostRuns];
-    int firsts_[kMostRuns + 1] = {};  // run r holds nodes [firsts_[r], firsts_[r + 1])
+    // Per run: the narrow nodes' tree, then the wide ones' (unsplit: those of NaN radius).
+    NodeTree trees_[kMostRuns][2];
+    HostVector<std::int32_t> numbers_;  // while a run is built: its narrow nodes, then wide ones
+    HostVector<double> widths_;         // while a run is built: its radii, NaN as +Inf
+    int firsts_[kMostRuns + 1] = {};    // run r holds nodes [firsts_[r], firsts_[r + 1])
     int runs_ = 0;
     HostVector<std::int32_t> raised_;  // ascending: grown nodes in runs built before they grew
 };
