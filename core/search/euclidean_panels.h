@@ -62,8 +62,6 @@ class EuclideanPanels {
     static constexpr double kSingleLargest = 0x1p50;
     static constexpr int kSingleMaxDimensions = 1 << 20;
     static bool holdsRowsInSingle(const RowView& rows, int count, int n, const double* origin);
-    // Whether this processor has the kernel for the instruction set (Auto and Portable: always).
-    static bool available(InstructionSet instructions);
 
     // Single precision measures from origin (n values, copied); double precision from zero.
     // The kernel is the widest this processor has at or below `wanted` (Auto: the widest of

@@ -26,8 +26,6 @@ class NodeTiles {
     // would outweigh what the vectors save.
     static bool paysFor(int n) { return n >= 4 && n <= 1024; }
 
-    // Whether this processor has the instruction set (Auto and Portable: always).
-    static bool available(InstructionSet instructions);
     // The one a scan runs on, as the plan names it.
     InstructionSet instructions() const { return instructions_; }
 
@@ -119,6 +117,8 @@ class NodeTiles {
                                float* sums);
 
   private:
+    template <NormKind Kind>
+    void useKernels(InstructionSet vectors);
     void setLimits(int j);
     View view() const;
 
