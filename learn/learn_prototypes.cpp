@@ -21,11 +21,7 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
                   std::int64_t seconds, const OpCounters& totals) {
     mexPrintf("\nRCE training ");
     mexPrintf(converged ? "converged " : "stopped ");
-    if (presentations == 1) {
-        mexPrintf("after %d list presentation\n", presentations);
-    } else {
-        mexPrintf("after %d list presentations\n", presentations);
-    }
+    mexPrintf("after %d list presentation%s\n", presentations, presentations == 1 ? "" : "s");
     mexPrintf("Training set contained %d training patterns\n", in.patternCount);
     // Products in 64 bits: large sets must not wrap into a meaningless figure. With no
     // coordinates at all there is nothing to compress, and the figure is 0.
@@ -35,11 +31,7 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
         patternValues == 0
             ? 0.0
             : (1.0 - static_cast<double>(nodeValues) / static_cast<double>(patternValues)) * 100.0;
-    if (nodeCount == 1) {
-        mexPrintf("%d node created (%f%% ", nodeCount, std::fabs(pct));
-    } else {
-        mexPrintf("%d nodes created (%f%% ", nodeCount, std::fabs(pct));
-    }
+    mexPrintf("%d node%s created (%f%% ", nodeCount, nodeCount == 1 ? "" : "s", std::fabs(pct));
     mexPrintf(pct >= 0 ? "compression)\n" : "inflation)\n");
     mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n",
               static_cast<unsigned long>(totals.flops),
