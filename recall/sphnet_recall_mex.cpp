@@ -32,34 +32,6 @@ bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... 
     return reject(error, kEntry, mnemonic, format, args...);
 }
 
-// Templates come back from users, possibly edited: a NaN anywhere, or an infinite centre,
-// makes a NaN distance, and a NaN distance counts as covering every pattern. Infinite radii
-// are legitimate (training with Rmax = Inf makes them).
-bool checkTemplates(const mxArray* templates, ErrorReport& error) {
-    if (!checkMatrixArgument(templates, kEntry, "1st input argument (Templates)", "badTemplates",
-                             error)) {
-        return false;
-    }
-    const mwSize* dims = mxGetDimensions(templates);
-    if (dims[1] < 1) {
-        return fail(error, "badTemplates",
-                    "%s: 1st input argument (Templates) must have a column for the radius.");
-    }
-    if (anyNaN(templates)) {
-        return fail(error, "badTemplates",
-                    "%s: 1st input argument (Templates) must not contain NaN.");
-    }
-    const double* pr = mxGetPr(templates);
-    const mwSize centreValues = dims[0] * (dims[1] - 1);  // column-major: radii come last
-    for (mwSize i = 0; i < centreValues; ++i) {
-        if (std::isinf(pr[i])) {
-            return fail(error, "badTemplates",
-                        "%s: 1st input argument (Templates) must have finite centres.");
-        }
-    }
-    return true;
-}
-
 bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
     if (!checkMatrixArgument(patterns, kEntry, "4th input argument (Patterns)", "badPatterns",
                              error)) {
@@ -98,7 +70,10 @@ bool checkSettings(const mxArray* const* prhs, int dimension, RecallInput& input
 }
 
 bool checkArguments(const mxArray* const* prhs, RecallInput& input, ErrorReport& error) {
-    if (!checkTemplates(prhs[IN_TEMPLATES], error)) return false;
+    if (!checkNodeMatrix(prhs[IN_TEMPLATES], kEntry, "1st input argument (Templates)",
+                         "badTemplates", error)) {
+        return false;
+    }
     const int nodeCount = static_cast<int>(mxGetM(prhs[IN_TEMPLATES]));
     const int dimension = static_cast<int>(mxGetN(prhs[IN_TEMPLATES])) - 1;
     return checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",

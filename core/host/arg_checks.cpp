@@ -7,11 +7,15 @@
 namespace sphnet {
 
 namespace {
-const double* begin(const mxArray* array) {
-    return mxGetPr(array);
-}
-const double* end(const mxArray* array) {
-    return mxGetPr(array) + mxGetNumberOfElements(array);
+// Whether test(v) holds for every value. The end is taken once: asking the host for it per
+// element costs more than the test.
+template <typename Test>
+bool everyValue(const mxArray* array, Test test) {
+    const double* last = mxGetPr(array) + mxGetNumberOfElements(array);
+    for (const double* v = mxGetPr(array); v != last; ++v) {
+        if (!test(*v)) return false;
+    }
+    return true;
 }
 }  // namespace
 
@@ -43,37 +47,20 @@ bool dimensionsFitInt(const mxArray* array) {
     return dims[0] < INT_MAX && dims[1] < INT_MAX;
 }
 
-// The loops take the end once: asking the host for it per element costs more than the test.
 bool allFinite(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (!std::isfinite(*v)) return false;
-    }
-    return true;
+    return everyValue(array, [](double v) { return std::isfinite(v); });
 }
 
 bool anyNaN(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (std::isnan(*v)) return true;
-    }
-    return false;
+    return !everyValue(array, [](double v) { return !std::isnan(v); });
 }
 
 bool allLabelsFitInt32(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (!kInt32Range.holds(*v)) return false;
-    }
-    return true;
+    return everyValue(array, [](double v) { return kInt32Range.holds(v); });
 }
 
 bool allWholeNumbers(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (std::trunc(*v) != *v) return false;
-    }
-    return true;
+    return everyValue(array, [](double v) { return std::trunc(v) == v; });
 }
 
 bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
@@ -112,6 +99,24 @@ bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
     if (!allLabelsFitInt32(array)) {
         return reject(error, entry, mnemonic, "%s: %s must lie within the 32-bit integer range.",
                       argument);
+    }
+    return true;
+}
+
+bool checkNodeMatrix(const mxArray* array, const EntryPoint& entry, const char* argument,
+                     const char* mnemonic, ErrorReport& error) {
+    if (!checkMatrixArgument(array, entry, argument, mnemonic, error)) return false;
+    if (mxGetN(array) < 1) {
+        return reject(error, entry, mnemonic, "%s: %s must have a column for the radius.",
+                      argument);
+    }
+    if (anyNaN(array))
+        return reject(error, entry, mnemonic, "%s: %s must not contain NaN.", argument);
+    const double* values = mxGetPr(array);
+    const std::size_t centreValues = mxGetM(array) * (mxGetN(array) - 1);  // radii come last
+    for (std::size_t v = 0; v < centreValues; ++v) {
+        if (std::isinf(values[v]))
+            return reject(error, entry, mnemonic, "%s: %s must have finite centres.", argument);
     }
     return true;
 }

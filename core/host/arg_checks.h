@@ -84,6 +84,11 @@ bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const ch
 // A real double vector of `count` labels, as a row or a column, each convertible to int32.
 bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
                       const char* argument, const char* mnemonic, ErrorReport& error);
+// Nodes as rows of centre and radius, possibly edited by users: a NaN anywhere, or an infinite
+// centre, makes a NaN distance, which counts as covering every pattern. Infinite radii are
+// legitimate (training with Rmax = Inf makes them).
+bool checkNodeMatrix(const mxArray* array, const EntryPoint& entry, const char* argument,
+                     const char* mnemonic, ErrorReport& error);
 // Every value a whole number (checkLabelVector has ruled out NaN and values beyond int32).
 bool allWholeNumbers(const mxArray* array);
 // A scalar argument as an entry point names and checks it. Messages read "<entry>: <name>
