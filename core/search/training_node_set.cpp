@@ -60,52 +60,36 @@ bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
     return in.patternsFinite || in.patterns.allValues(in.patternCount, in.dimension, finite);
 }
 
-// A forced structure serves where it answers exactly: the tiles for p = 1 and +Inf, the block
-// lists where the distance bounds hold and the panels take every coordinate, the grid where
-// its reach is finite, the tree in the dimensions it takes. The panels are recall's; training's
-// plain scan stands in.
-SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const {
+// Each structure serves only where it answers exactly: the tiles for p = 1 and +Inf, the block
+// lists where the distance bounds hold and the panels take every coordinate, the grid where its
+// reach is finite, the tree in the dimensions it takes. No patterns, no nodes: nor any spread to
+// measure (n may be near 2^31 for an empty set). A structure the plan forces that does not serve
+// leaves the plain scan (the panels are recall's); else the data's shape chooses.
+void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     const bool general = metric_.kind == NormKind::General;
-    const bool panelsServe = general && metric_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
-                             EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
-                             EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
-    switch (in.plan.foreignInReach) {
-        case SearchStructure::Auto:
-            return SearchStructure::Auto;
-        case SearchStructure::Grid:
-            return std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0
-                       ? SearchStructure::Grid
-                       : SearchStructure::Plain;
-        case SearchStructure::Tiles:
-            return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
-        case SearchStructure::BlockLists:
-            return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
-        case SearchStructure::Tree:
-            return NodeTree::fits(n_) && in.patternCount > 0 ? SearchStructure::Tree
-                                                             : SearchStructure::Plain;
-        default:
-            return SearchStructure::Plain;
-    }
-}
-
-// The engine's own choice, by the data's shape.
-void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
-    const bool many = in.patternCount >= kTreeManyPatterns;
-    const bool general = metric_.kind == NormKind::General;
-    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
-             (n_ <= kTreeMostDimensions
-                  ? many || general
-                  : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
-    // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
-    tiled_ = !treed_ && metric_.kind != NormKind::General && n_ > 0 &&
-             (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
-    blocked_ = !treed_ && metric_.kind == NormKind::General && metric_.boundsUsable &&
-               n_ >= kBlockMinDimensions && in.patternCount > 0 &&
+    const bool tiles = !general && n_ > 0;
+    const auto blocks = [&] {
+        return general && metric_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
                EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
                EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
-    // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ =
-        !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+    };
+    const bool grid = std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+    const bool tree = NodeTree::fits(n_) && in.patternCount > 0;
+    structure_ = in.plan.foreignInReach;
+    if (structure_ != SearchStructure::Auto) {
+        tiled_ = structure_ == SearchStructure::Tiles && tiles;
+        blocked_ = structure_ == SearchStructure::BlockLists && blocks();
+        gridUsable_ = structure_ == SearchStructure::Grid && grid;
+        treed_ = structure_ == SearchStructure::Tree && tree;
+        return;
+    }
+    treed_ = tree && (n_ <= kTreeMostDimensions
+                          ? in.patternCount >= kTreeManyPatterns || general
+                          : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
+    // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
+    tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
+    blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
+    gridUsable_ = !tiled_ && !treed_ && grid;
 }
 
 bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
@@ -122,17 +106,9 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     // For general p the grid's guarantee rests on the distance bounds.
     if (metric_.kind == NormKind::General && !metric_.boundsUsable)
         reach_ = std::numeric_limits<double>::infinity();
-    structure_ = chooseStructure(in);
+    chooseStructures(in);
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
-    if (structure_ == SearchStructure::Auto) {
-        chooseAutomatically(in);
-    } else {
-        tiled_ = structure_ == SearchStructure::Tiles;
-        blocked_ = structure_ == SearchStructure::BlockLists;
-        gridUsable_ = structure_ == SearchStructure::Grid;
-        treed_ = structure_ == SearchStructure::Tree;
-    }
     if (treed_) tree_.init(metric_, in.plan.instructions);
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
@@ -877,11 +853,8 @@ void TrainingNodeSet::releaseScanState() {
     standby_.stop();
     splitSums_.release();
     remembered_.release();
-    listedRadius_.release();
-    unlistedNodes_.release();
-    candidates_.release();
+    dropGrid();
     floatPattern_.release();
-    lists_.release();
     tiles_ = NodeTiles();
     blockLists_ = NodeCandidates();
     blockPatterns_.release();
@@ -891,7 +864,6 @@ void TrainingNodeSet::releaseScanState() {
     tree_ = GrowingNodeTree();
     treeNodes_.release();
     treed_ = false;
-    gridActive_ = false;
     tiled_ = false;
     blocked_ = false;
     blockCount_ = 0;

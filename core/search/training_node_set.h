@@ -85,10 +85,9 @@ class TrainingNodeSet final : public TrainingSearch {
         bool stopped;
     };
 
-    // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
-    SearchStructure chooseStructure(const TrainingInput& in) const;
-    void chooseAutomatically(const TrainingInput& in);
+    // Sets structure_ as the plan has it (Auto: the data's shape and timing choose) and the
+    // structures the scans use.
+    void chooseStructures(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
