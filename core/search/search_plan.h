@@ -43,13 +43,6 @@ struct SearchPlan {
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
     ThreadUse threads = ThreadUse::Auto;
-
-    bool isDefault() const {
-        return firstCover == SearchStructure::Auto && foreignInReach == SearchStructure::Auto &&
-               nearest == SearchStructure::Auto && census == SearchStructure::Auto &&
-               precision == PanelPrecision::Auto && instructions == InstructionSet::Auto &&
-               threads == ThreadUse::Auto;
-    }
 };
 
 // "cover=tree nearest=plain census=panels foreign=lists precision=single isa=avx2 threads=two":

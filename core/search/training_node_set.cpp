@@ -10,7 +10,6 @@
 #include "mex_host.h"
 #include "search_allowances.h"
 #include "sphere_node.h"
-#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -330,8 +329,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int n
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
     auto leavesTheLists = [&](int j) __attribute__((always_inline))->bool {
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
+        if (scan.stopsAt(j)) {
             resume = j;
             return true;
         }
@@ -395,10 +393,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
         }
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const int j = treeNodes_.data[e];
-            if (scan.pace.stopsAt(j)) {
-                scan.stopped = true;
-                return j;
-            }
+            if (scan.stopsAt(j)) return j;
             if (visit<Kind>(scan, j)) {
                 scan.cover = j;
                 return j + 1;
@@ -538,10 +533,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
              static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
          e < length; ++e) {
         const int j = listed[e];
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
-            return j;
-        }
+        if (scan.stopsAt(j)) return j;
         // The listed lower bound settles most nodes without their centres: as visit() does
         // with its own bounds.
         const double low = lows[e];
@@ -743,10 +735,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
         }
         ++paths_.tiles;
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
-            if (scan.pace.stopsAt(j)) {
-                scan.stopped = true;
-                return;
-            }
+            if (scan.stopsAt(j)) return;
             // Once too many nodes are noted for this scan to be remembered, nodes of other
             // labels matter only within the present r: the filter may use that nearer reach.
             if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
@@ -774,10 +763,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
         }
     }
     for (; j < M && scan.cover < 0; ++j) {
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
-            return;
-        }
+        if (scan.stopsAt(j)) return;
         if (visit<Kind>(scan, j)) scan.cover = j;
     }
 }

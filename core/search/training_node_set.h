@@ -19,12 +19,11 @@
 #include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
 struct OpCounters;
-class ScanPacer;
-class WorkPacer;
 
 // Scans split between two threads pause for so many more patterns, after so many pauses in a
 // row (see SplitScan).
@@ -83,6 +82,12 @@ class TrainingNodeSet final : public TrainingSearch {
         int cover;        // the covering node, or -1 so far
         ScanPacer& pace;  // hands the work on as it goes; says when an interrupt stops the scan
         bool stopped;
+        // Whether an interrupt ends the scan before node j.
+        bool stopsAt(int j) {
+            if (!pace.stopsAt(j)) return false;
+            stopped = true;
+            return true;
+        }
     };
 
     // Sets structure_ as the plan has it (Auto: the data's shape and timing choose) and the
