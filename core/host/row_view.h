@@ -29,7 +29,6 @@ class RowView {
         return strided(data, 1, static_cast<std::ptrdiff_t>(rows));
     }
 
-    bool empty() const { return table_ == nullptr && data_ == nullptr; }
     // True when every row's values lie next to each other, so rows are read in place.
     bool rowsInPlace() const { return table_ != nullptr || colStep_ == 1; }
 
@@ -126,11 +125,9 @@ class RowWindow {
         const bool gathers = !view.rowsInPlace() && capacity > 0;
         if (gathers)
             values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
-        capacity_ = capacity;
         cols_ = cols;
         return pointers_ && (!gathers || values_);
     }
-    int capacity() const { return capacity_; }
     // Rows [first, first + count) of `view`, count <= capacity; valid until the next call.
     const double* const* take(const RowView& view, int first, int count) {
         view.rows(first, count, cols_, pointers_.get(), values_.get());
@@ -140,7 +137,6 @@ class RowWindow {
   private:
     HostBlock<const double*> pointers_;
     HostBlock<double> values_;
-    int capacity_ = 0;
     int cols_ = 0;
 };
 

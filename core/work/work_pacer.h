@@ -62,7 +62,6 @@ class WorkPacer {
         if (sinceLastPoll_ < budget_ || interrupted_) return interrupted_;
         return poll();
     }
-    bool interrupted() const { return interrupted_; }
     std::uint64_t budget() const { return budget_; }
     // Every term counted so far.
     std::uint64_t spent() const { return spentBefore_ + sinceLastPoll_; }
