@@ -40,6 +40,13 @@ class TrainingSearch {
     virtual bool exportTo(TrainingOutput& out) = 0;
 };
 
+// Tallies one more node that covers a pattern for the census: how many so far, and whether their
+// labels differ.
+inline void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
+    if (covering++ == 0) firstLabel = label;
+    differ = differ || label != firstLabel;
+}
+
 // What recall asks of a fixed set of nodes, a block of patterns at a time: the first node that
 // covers each pattern, where wanted the nearest node (the lowest number among equals), and the
 // census of the nodes that cover it. Answering only reads the set, so threads may share one,

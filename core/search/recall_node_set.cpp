@@ -40,12 +40,6 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
 bool coverable(double radius) {
     return !(radius < -kCoverageTolerance);
 }
-
-// Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
-void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
-    if (covering++ == 0) firstLabel = label;
-    differ = differ || label != firstLabel;
-}
 }  // namespace
 
 bool RecallNodeSet::buildEuclidean(const RecallInput& in, bool forced) {
