@@ -644,10 +644,7 @@ int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int
 }
 
 int NodeTiles::nearest(const double* x) const {
-    if (count_ == 0) return -1;
-    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_,
-                    nullptr,       nullptr,     nullptr,      nullptr};
-    return nearest_(view, count_, x);
+    return count_ == 0 ? -1 : nearest_(view(), count_, x);
 }
 
 void NodeTiles::release() {

@@ -27,7 +27,7 @@ constexpr double kBlockTerms = 1 << 27;
 // threads: in fewer, filtering a node on values made ahead costs nearly as much as making them.
 constexpr double kSplitTerms = 1 << 15;
 constexpr int kSplitMinDimensions = 16;
-// A split scan's chunks: about this many terms each, and at most kMostChunks of them.
+// A split scan's chunks: about this many terms each, and at most SplitChunks::kMost of them.
 constexpr double kChunkTerms = 1 << 14;
 // How long this thread waits for a chunk the other thread is filtering before it filters the
 // chunk's nodes itself (in pauses, a few microseconds).
