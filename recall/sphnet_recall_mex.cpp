@@ -27,24 +27,19 @@ enum Input {
 };
 enum Output { OUT_LABELS, OUT_COUNT };
 
-template <typename... Args>
-bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
-    return reject(error, kEntry, mnemonic, format, args...);
-}
-
 bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
     if (!checkMatrixArgument(patterns, kEntry, "4th input argument (Patterns)", "badPatterns",
                              error)) {
         return false;
     }
     if (static_cast<int>(mxGetN(patterns)) != dimension) {
-        return fail(error, "badPatterns",
-                    "%s: 4th input argument (Patterns) must be of type  %dx%d.",
-                    static_cast<int>(mxGetM(patterns)), dimension);
+        return reject(error, kEntry, "badPatterns",
+                      "%s: 4th input argument (Patterns) must be of type  %dx%d.",
+                      static_cast<int>(mxGetM(patterns)), dimension);
     }
     return allFinite(patterns) ||
-           fail(error, "badPatterns",
-                "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
+           reject(error, kEntry, "badPatterns",
+                  "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
 }
 
 // The norm, the patterns and the settings after them, into `input`.
