@@ -88,11 +88,10 @@ ProcedureStatus presentPatterns(const TrainingInput& in, TrainingSearch& nodes, 
     return ProcedureStatus::Done;
 }
 
-// The passes over either search: both give the same outcomes, trace lines and counters.
-// The search owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
-// The host is polled before the first pattern and then after every budget of work, counted as
-// the coverage tests of the plain scan times n; a long scan reports its work as it goes and
-// stops when the pacer reports an interrupt.
+// The passes over either search, with the same outcomes, trace lines and counters; the search
+// owns its nodes, whatever the outcome. The host is polled before the first pattern, then after
+// every budget of work (the plain scan's coverage tests times n); a long scan reports its work as
+// it goes and stops when the pacer reports an interrupt.
 ProcedureStatus runPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
                           CallCounters& counters, std::int64_t startSeconds) {
     WorkPacer pacer;

@@ -450,10 +450,6 @@ __attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
 
 #endif
 
-}  // namespace
-
-namespace {
-
 // The filter's error allowance. Each single-precision coordinate differs from the true c_i -
 // origin_i by at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126
 // when flushed to zero; each single-precision operation adds at most a relative 2^-23 under any

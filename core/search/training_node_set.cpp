@@ -407,12 +407,11 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
     return next;
 }
 
-// Whether the block lists serve this scan rather than the grid's. Which is faster depends on
-// how the nodes lie and changes as they grow: in every period of scans, the first ones time the
-// grid, the next ones the blocks, and the rest go the faster way. Once the blocks are faster
-// among many nodes the grid goes for good: every node is listed in many cells, so its upkeep
-// grows with the nodes (few nodes over many patterns is where it wins). Both give the same
-// answers.
+// Whether the block lists serve this scan rather than the grid (both answer alike). The faster
+// one depends on how the nodes lie, as they grow: each period of scans, the first ones time the
+// grid, the next the blocks, the rest go the faster way. Once the blocks win among many nodes the
+// grid goes for good: each node is listed in many cells, so its upkeep grows with the nodes (it
+// wins with few nodes over many patterns).
 bool TrainingNodeSet::listsByBlocks() {
     if (!gridActive_) return true;
     constexpr long kTrialPeriod = 8192;
@@ -554,20 +553,15 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
     return covered;
 }
 
-// The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
-// distances of eight nodes at a time and pass over the nodes that cannot matter for any
-// r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 namespace {
 
-// One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks.
-// The other thread claims them one after another and makes the filter's single-precision values,
-// the bulk of the filter's work; this thread goes through the chunks in node order: a chunk nobody
-// has begun it claims and filters plainly (stopping at the first node that matters), a chunk with
-// its values made it filters on them against the limits of the moment, and while the one it
-// needs is under way it makes a later one. Where the other thread falls behind (the machine's
-// cores busy with other work), this thread filters that chunk itself; where it falls behind, or
-// scans end before they use its work (a cover comes early), splits pause for a while, longer
-// each time.
+// One tile scan whose filtering both threads share, the nodes from `from` on in chunks. The other
+// thread claims chunks in turn and makes their single-precision values, the bulk of the filter's
+// work; this thread goes through them in node order: one nobody has begun it claims and filters
+// plainly (stopping at the first node that matters), one with values made it filters on them
+// against the limits of the moment, and while the one it needs is under way it makes a later one.
+// Where the other thread falls behind (cores busy elsewhere) this one filters that chunk itself,
+// and splits pause, longer each time, as they do where scans end before they use its work.
 class SplitScan {
   public:
     SplitScan(StandbyThread& standby, SplitPause& pause, SplitChunks& chunks)
@@ -714,6 +708,9 @@ class SplitScan {
 
 }  // namespace
 
+// The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
+// distances of eight nodes at a time and pass over the nodes that cannot matter for any
+// r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 template <NormKind Kind>
 SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int from) {
     const int M = scan.nodeCount;

@@ -43,9 +43,8 @@ class TrainingNodeSet final : public TrainingSearch {
     // start node value, Rmax and margin finite, and no per-node trace wanted.
     static bool reproducesLiteralScan(const TrainingInput& in);
 
-    // The scans count their operations into `counters`. False when memory runs out.
-    // The input's plan may force the structure, the kernels and the use of a second thread;
-    // a structure that cannot answer exactly for this input gives way to the plain scan.
+    // The scans count their operations into `counters`; the input's plan may force the
+    // structure, the kernels and a second thread. False when memory runs out.
     bool init(const TrainingInput& in, OpCounters& counters);
     int present(int k, const double* x, double label, double& r) override;
     void setPacer(WorkPacer* pacer) override { pacer_ = pacer; }
