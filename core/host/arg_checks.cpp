@@ -17,46 +17,43 @@ bool everyValue(const mxArray* array, Test test) {
     }
     return true;
 }
-}  // namespace
-
-bool isRealFullDouble(const mxArray* array) {
-    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
-}
 
 bool isTwoDimensional(const mxArray* array) {
     return mxGetNumberOfDimensions(array) == 2;
 }
 
-bool hasUnitDimension(const mxArray* array) {
-    if (!isTwoDimensional(array)) return false;
-    const mwSize* dims = mxGetDimensions(array);
-    return dims[0] == 1 || dims[1] == 1;
-}
-
-ScalarShape scalarShape(const mxArray* array) {
-    if (!isRealFullDouble(array)) return ScalarShape::NotRealDouble;
-    if (!isTwoDimensional(array)) return ScalarShape::NotTwoDimensional;
-    if (!hasUnitDimension(array)) return ScalarShape::NoUnitDimension;
-    if (mxIsEmpty(array)) return ScalarShape::Empty;
-    return ScalarShape::Ok;
-}
-
+// Sizes the procedures count with int.
 bool dimensionsFitInt(const mxArray* array) {
     const mwSize* dims = mxGetDimensions(array);
     // One below INT_MAX, so that a column count plus the radius column still fits.
     return dims[0] < INT_MAX && dims[1] < INT_MAX;
 }
 
-bool allFinite(const mxArray* array) {
-    return everyValue(array, [](double v) { return std::isfinite(v); });
-}
-
 bool anyNaN(const mxArray* array) {
     return !everyValue(array, [](double v) { return !std::isnan(v); });
 }
 
+// Truncates toward zero into int32 without overflow: the only way a label becomes an int.
 bool allLabelsFitInt32(const mxArray* array) {
     return everyValue(array, [](double v) { return kInt32Range.holds(v); });
+}
+}  // namespace
+
+bool isRealFullDouble(const mxArray* array) {
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
+}
+
+ScalarShape scalarShape(const mxArray* array) {
+    if (!isRealFullDouble(array)) return ScalarShape::NotRealDouble;
+    if (!isTwoDimensional(array)) return ScalarShape::NotTwoDimensional;
+    const mwSize* dims = mxGetDimensions(array);
+    if (dims[0] != 1 && dims[1] != 1) return ScalarShape::NoUnitDimension;
+    if (mxIsEmpty(array)) return ScalarShape::Empty;
+    return ScalarShape::Ok;
+}
+
+bool allFinite(const mxArray* array) {
+    return everyValue(array, [](double v) { return std::isfinite(v); });
 }
 
 bool allWholeNumbers(const mxArray* array) {

@@ -40,9 +40,6 @@ void formatError(ErrorReport& error, const EntryPoint& entry, const char* mnemon
 
 // The only arrays whose data the modules read: real, full (non-sparse) doubles.
 bool isRealFullDouble(const mxArray* array);
-bool isTwoDimensional(const mxArray* array);
-// Two-dimensional with a dimension of size 1: the shape every scalar argument must have.
-bool hasUnitDimension(const mxArray* array);
 
 // Class and shape of an argument that must hold one number, worst fault first.
 enum class ScalarShape { Ok, NotRealDouble, NotTwoDimensional, NoUnitDimension, Empty };
@@ -59,13 +56,7 @@ struct Range {
 // What truncation toward zero takes into int32.
 constexpr Range kInt32Range{-2147483649.0, 2147483648.0, true};
 
-// Sizes the procedures count with int.
-bool dimensionsFitInt(const mxArray* array);
-
 bool allFinite(const mxArray* array);
-bool anyNaN(const mxArray* array);
-// Truncates toward zero into int32 without overflow: the only way a label becomes an int.
-bool allLabelsFitInt32(const mxArray* array);
 
 // Formats the error and returns false: checks end on the first failure.
 template <typename... Args>
