@@ -62,9 +62,9 @@ class NodeCandidates {
     float lowerDistance(double D, double slack) const;
 
     EuclideanPanels panels_;
+    // relLow * lowScale: the scan's distance is at least this times the Euclidean one.
     double lowScale_ = 1.0;
-    double relLow_ = 1.0;
-    double lowFactor_ = 1.0;  // relLow * lowScale, rounded down
+    double lowFactor_ = 1.0;  // lowScale_, rounded down
     HostVector<double> labels_;
     HostVector<double> ownBounds_;  // per node: D above this plus the pattern's slack is out
     HostVector<double> otherBounds_;

@@ -99,7 +99,6 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     metric_ = makeMetric(in.normType, n_);
     // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
-    radiusCap_ = in.rMax;
     rLimit_ = in.rMax;
     reach_ = gridReach(metric_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
     // For general p the grid's guarantee rests on the distance bounds.
@@ -184,7 +183,7 @@ bool TrainingNodeSet::startGrid() {
 bool TrainingNodeSet::listNode(int j) {
     const double radius = radii_.data[j];
     listedRadius_.data[j] = radius;
-    if (!(radius <= radiusCap_)) {
+    if (!(radius <= rLimit_)) {  // wider than Rmax: a candidate for every pattern
         markUnlisted(j);
         return true;
     }

@@ -170,9 +170,8 @@ class TrainingNodeSet final : public TrainingSearch {
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;
-    double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
-    double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
-    double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
+    double rLimit_ = 0.0;  // Rmax: the largest candidate radius the reach allows for
+    double reach_ = 0.0;   // beyond this a listed node can neither cover nor conflict
     int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
     NodeGrid lists_;
