@@ -1,7 +1,6 @@
-// The questions training and recall ask of their nodes. Every implementation answers exactly as
-// the literal scan over the nodes in creation order does, with its trace lines and operation
-// counts: the literal scan itself (literal_search.h) and the indexed node sets, whose search
-// plan picks the structures that name the candidates.
+// The questions training and recall ask of their nodes. Every implementation, the literal scan
+// (literal_search.h) or an indexed node set whose search plan picks the structures, answers as the
+// literal scan in creation order does, with its trace lines and operation counts.
 #pragma once
 
 #include <cstdint>
