@@ -66,9 +66,8 @@ bool reject(ErrorReport& error, const EntryPoint& entry, const char* mnemonic, c
     return false;
 }
 
-// Checks shared by both entry points. `argument` names the argument as messages do, for
-// example "1st input argument (Patterns)", and `mnemonic` ends the identifier of every
-// message about it, for example "badPatterns".
+// Checks the entry points share: `argument` names the argument as messages do ("1st input
+// argument (Patterns)"), `mnemonic` ends the identifier of every message about it ("badPatterns").
 // A real double two-dimensional matrix of int-sized dimensions.
 bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
                          const char* mnemonic, ErrorReport& error);

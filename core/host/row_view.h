@@ -1,7 +1,6 @@
-// Read-only rows of a matrix of doubles, in whatever layout the caller holds them: a table of
-// row pointers, or values at fixed steps (the host's column-major arrays, row-major arrays, row
-// slices). The procedures read their inputs through it, so that no host matrix has to be copied
-// whole into rows: contiguous rows are read in place, others are gathered a few at a time.
+// Read-only rows of a matrix of doubles as the caller holds them: a table of row pointers, or
+// values at fixed steps (host column-major or row-major arrays, row slices). The procedures read
+// their inputs through it: contiguous rows in place, others gathered a few at a time, never whole.
 #pragma once
 
 #include <cstddef>

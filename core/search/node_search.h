@@ -13,10 +13,9 @@ namespace sphnet {
 class WorkPacer;
 struct RecallScratch;
 
-// What training asks of its nodes, pattern by pattern, while they change: in node order, every
+// What training asks of its nodes, pattern by pattern, while they change: in node order, each
 // node of another label whose sphere, grown by the pattern's candidate radius and the margin,
-// reaches the pattern (each lowers that radius or shrinks the node), up to the first node of the
-// pattern's own label that covers it.
+// reaches it (lowering that radius or shrinking the node), up to the first own-label cover.
 class TrainingSearch {
   public:
     virtual ~TrainingSearch() = default;
