@@ -119,15 +119,8 @@ bool checkRecall(int nlhs, int nrhs, const mxArray* const* prhs, SearchPlan& pla
     if ((nrhs != R_COUNT && nrhs != R_COUNT + 1) || nlhs > 5)
         return fail(error, "%s: 'recall' takes 5 arguments and gives up to 5 outputs.");
     const mxArray* nodes = prhs[R_NODES];
-    if (!checkMatrixArgument(nodes, kEngine, "nodes", kBadArgument, error)) return false;
-    if (mxGetN(nodes) < 1) return fail(error, "%s: nodes must have a column for the radius.");
-    if (anyNaN(nodes)) return fail(error, "%s: nodes must not contain NaN.");
+    if (!checkNodeMatrix(nodes, kEngine, "nodes", kBadArgument, error)) return false;
     const long n = static_cast<long>(mxGetN(nodes)) - 1;
-    const double* values = mxGetPr(nodes);
-    const std::size_t centreValues = mxGetM(nodes) * static_cast<std::size_t>(n);
-    for (std::size_t v = 0; v < centreValues; ++v) {
-        if (!std::isfinite(values[v])) return fail(error, "%s: nodes must have finite centres.");
-    }
     if (!checkClasses(prhs[R_CLASS], rowsOf(nodes), "nodeClass", error)) return false;
     if (!checkNumber(prhs[R_NORM], "p", 1, INFINITY, error) ||
         !checkFiniteMatrix(prhs[R_X], "X", n, error) ||
@@ -261,17 +254,11 @@ extern "C" SPHNET_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     } else {
         fail(error,
              "%s: the first argument must be 'train' or 'recall' (an internal function of "
-             "sphnet_fit "
-             "and sphnet_predict).");
+             "sphnet_fit and sphnet_predict).");
     }
-    if (!valid) {
-        raiseError(error);
-    }
-    ProcedureStatus status = ProcedureStatus::Done;
-    if (measuring) {
-        status = statistics(nlhs, plhs, prhs);
-    } else {
-        status = training ? train(nlhs, plhs, prhs, plan) : recall(nlhs, plhs, prhs, plan);
-    }
+    if (!valid) raiseError(error);
+    const ProcedureStatus status = measuring  ? statistics(nlhs, plhs, prhs)
+                                   : training ? train(nlhs, plhs, prhs, plan)
+                                              : recall(nlhs, plhs, prhs, plan);
     if (status != ProcedureStatus::Done) raiseProcedureFailure(status, kEngine);
 }

@@ -21,11 +21,7 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
                   std::int64_t seconds, const OpCounters& totals) {
     mexPrintf("\nRCE training ");
     mexPrintf(converged ? "converged " : "stopped ");
-    if (presentations == 1) {
-        mexPrintf("after %d list presentation\n", presentations);
-    } else {
-        mexPrintf("after %d list presentations\n", presentations);
-    }
+    mexPrintf("after %d list presentation%s\n", presentations, presentations == 1 ? "" : "s");
     mexPrintf("Training set contained %d training patterns\n", in.patternCount);
     // Products in 64 bits: large sets must not wrap into a meaningless figure. With no
     // coordinates at all there is nothing to compress, and the figure is 0.
@@ -35,11 +31,7 @@ void printSummary(const TrainingInput& in, int nodeCount, int presentations, boo
         patternValues == 0
             ? 0.0
             : (1.0 - static_cast<double>(nodeValues) / static_cast<double>(patternValues)) * 100.0;
-    if (nodeCount == 1) {
-        mexPrintf("%d node created (%f%% ", nodeCount, std::fabs(pct));
-    } else {
-        mexPrintf("%d nodes created (%f%% ", nodeCount, std::fabs(pct));
-    }
+    mexPrintf("%d node%s created (%f%% ", nodeCount, nodeCount == 1 ? "" : "s", std::fabs(pct));
     mexPrintf(pct >= 0 ? "compression)\n" : "inflation)\n");
     mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n",
               static_cast<unsigned long>(totals.flops),
@@ -96,11 +88,10 @@ ProcedureStatus presentPatterns(const TrainingInput& in, TrainingSearch& nodes, 
     return ProcedureStatus::Done;
 }
 
-// The passes over either search: both give the same outcomes, trace lines and counters.
-// The search owns its nodes: whatever the outcome, they go with it when the caller's scope ends.
-// The host is polled before the first pattern and then after every budget of work, counted as
-// the coverage tests of the plain scan times n; a long scan reports its work as it goes and
-// stops when the pacer reports an interrupt.
+// The passes over either search, with the same outcomes, trace lines and counters; the search
+// owns its nodes, whatever the outcome. The host is polled before the first pattern, then after
+// every budget of work (the plain scan's coverage tests times n); a long scan reports its work as
+// it goes and stops when the pacer reports an interrupt.
 ProcedureStatus pacedPasses(const TrainingInput& in, TrainingOutput& out, TrainingSearch& nodes,
                             WorkPacer& pacer, CallCounters& counters, std::int64_t startSeconds) {
     nodes.setPacer(&pacer);

@@ -28,18 +28,13 @@ enum Input {
 };
 enum Output { OUT_NODES, OUT_NODE_LABELS, OUT_PRESENTATIONS, OUT_COUNT };
 
-template <typename... Args>
-bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
-    return reject(error, kEntry, mnemonic, format, args...);
-}
-
 // A NaN distance counts as covered: one NaN would poison every node it meets.
 bool checkPatterns(const mxArray* patterns, ErrorReport& error) {
     return checkMatrixArgument(patterns, kEntry, "1st input argument (Patterns)", "badPatterns",
                                error) &&
            (allFinite(patterns) ||
-            fail(error, "badPatterns",
-                 "%s: 1st input argument (Patterns) must not contain NaN or Inf."));
+            reject(error, kEntry, "badPatterns",
+                   "%s: 1st input argument (Patterns) must not contain NaN or Inf."));
 }
 
 // A node takes its pattern's label truncated: a fractional label never matches its own node,
@@ -48,7 +43,8 @@ bool checkLabels(const mxArray* labels, int patternCount, ErrorReport& error) {
     return checkLabelVector(labels, patternCount, kEntry, "2nd input argument (PLabels)",
                             "badLabels", error) &&
            (allWholeNumbers(labels) ||
-            fail(error, "badLabels", "%s: 2nd input argument (PLabels) must hold whole numbers."));
+            reject(error, kEntry, "badLabels",
+                   "%s: 2nd input argument (PLabels) must hold whole numbers."));
 }
 
 bool checkSettings(const mxArray* const* prhs, TrainingInput& input, ErrorReport& error) {
@@ -73,13 +69,14 @@ bool checkSettings(const mxArray* const* prhs, TrainingInput& input, ErrorReport
     }
     // An infinite margin turns every radius into -Inf and then NaN, and a NaN radius covers all.
     if (std::isinf(input.margin)) {
-        return fail(error, "badMargin", "%s: 5th input argument (margin) must be finite.");
+        return reject(error, kEntry, "badMargin",
+                      "%s: 5th input argument (margin) must be finite.");
     }
     if (!readScalar(prhs[IN_MAX_LIST_PRESENTATIONS], kEntry, passes, limit, error)) return false;
     input.maxPresentations = truncateToInt(limit);
     // This module has always named the argument without its name for this one fault.
     if (scalarShape(prhs[IN_OFLAG]) == ScalarShape::NoUnitDimension)
-        return fail(error, "badOflag", "%s: 7th input argument must be scalar.");
+        return reject(error, kEntry, "badOflag", "%s: 7th input argument must be scalar.");
     return readOflag(prhs[IN_OFLAG], kEntry, "must be 0,1,2 or 3", input.oflag, error);
 }
 

@@ -33,20 +33,6 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule, st
               static_cast<unsigned long>(totals.comparisons), static_cast<int>(seconds));
 }
 
-// Pattern k's entries of `info`: the node that decided it (-1: none), the distance to it, and
-// the census of its covering nodes.
-void writeInfo(const RecallInfo& info, int k, int decider, double distance, int covering,
-               bool differ) {
-    if (info.decidingNode != nullptr) info.decidingNode[k] = decider + 1;
-    if (info.distance != nullptr) info.distance[k] = decider >= 0 ? distance : std::nan("");
-    if (info.coverCount != nullptr) info.coverCount[k] = covering;
-    if (info.labelsDisagree != nullptr) info.labelsDisagree[k] = differ ? 1.0 : 0.0;
-}
-
-int decidingNode(int cover, int nearest, bool nearestRule) {
-    return cover >= 0 ? cover : nearestRule ? nearest : -1;
-}
-
 // Pattern k's label: its cover's, else the nearest node's (1-NN rule) or the unknown label;
 // from oflag 2 on, with its trace line. labelOf(j) is node j's label.
 template <typename LabelOf>
@@ -73,20 +59,9 @@ double patternLabel(const RecallInput& in, int k, int cover, int nearest, bool n
     return in.unknownLabel;
 }
 
-// The end of a call that ran through: the host's tally gets what this call did, the summary
-// prints the running totals, and the labels become the caller's.
-ProcedureStatus finishRecall(const RecallInput& in, int fallbackCount, bool nearestRule,
-                             std::int64_t startSeconds, CallCounters& counters,
-                             HostBlock<double>& results, HostBlock<double>& resultsOut) {
-    hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
-    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
-    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
-    resultsOut = std::move(results);
-    return ProcedureStatus::Done;
-}
-
 // The info of a block of patterns, rows[0..count) from `first` on, whose covers and nearest
-// nodes are known.
+// nodes are known: per pattern the node that decided it (-1: none), the distance to it, and the
+// census of its covering nodes.
 void recordBlockInfo(const RecallSearch& set, const double* const* rows, bool nearestRule,
                      int first, int count, const int* cover, const int* nearest,
                      RecallScratch& scratch, const RecallInfo& info) {
@@ -94,9 +69,13 @@ void recordBlockInfo(const RecallSearch& set, const double* const* rows, bool ne
     bool differ[EuclideanBlockState::kPatterns];
     set.coverCensus(rows, count, scratch, covering, differ);
     for (int k = 0; k < count; ++k) {
-        const int decider = decidingNode(cover[k], nearest[k], nearestRule);
-        const double distance = decider >= 0 ? set.distanceTo(decider, rows[k]) : 0.0;
-        writeInfo(info, first + k, decider, distance, covering[k], differ[k]);
+        const int decider = cover[k] >= 0 ? cover[k] : nearestRule ? nearest[k] : -1;
+        const int at = first + k;
+        if (info.decidingNode != nullptr) info.decidingNode[at] = decider + 1;
+        if (info.distance != nullptr)
+            info.distance[at] = decider >= 0 ? set.distanceTo(decider, rows[k]) : std::nan("");
+        if (info.coverCount != nullptr) info.coverCount[at] = covering[k];
+        if (info.labelsDisagree != nullptr) info.labelsDisagree[at] = differ[k] ? 1.0 : 0.0;
     }
 }
 
@@ -225,8 +204,13 @@ ProcedureStatus classifyWith(const RecallSearch& set, bool literal, const Recall
     notePaths(paths, set, scratch, workers, pacer);
     counters.counts.addCoverageTests(in.normType, in.dimension, static_cast<std::uint32_t>(tests));
     if (interrupted) return ProcedureStatus::Interrupted;
-    return finishRecall(in, fallbackCount, nearestRule, startSeconds, counters, results,
-                        resultsOut);
+    // Ran through: the host's tally gets what this call did, the summary prints the running
+    // totals, and the labels become the caller's.
+    hostAddFlops(static_cast<unsigned long>(counters.counts.flops));
+    const std::int64_t seconds = elapsedClockSeconds() - startSeconds;
+    if (in.oflag >= 1) printSummary(in, fallbackCount, nearestRule, seconds, counters.totals());
+    resultsOut = std::move(results);
+    return ProcedureStatus::Done;
 }
 
 }  // namespace

@@ -32,9 +32,8 @@ struct RecallInfo {
 };
 
 // Which structures answered a call's questions, for tests that force a plan: per question, bit
-// bit(s) for each structure s that answered at least one pattern; none where the question
-// never came up (no patterns or nodes, every pattern covered, no 1-NN rule, no info) or the
-// literal scan ran (verbosity 3, coordinates not all finite).
+// bit(s) for each structure s that answered a pattern; none where the question never came up (no
+// patterns or nodes, all covered, no 1-NN rule, no info) or the literal scan ran.
 struct RecallPaths {
     unsigned cover = 0;
     unsigned nearest = 0;

@@ -27,52 +27,19 @@ enum Input {
 };
 enum Output { OUT_LABELS, OUT_COUNT };
 
-template <typename... Args>
-bool fail(ErrorReport& error, const char* mnemonic, const char* format, Args... args) {
-    return reject(error, kEntry, mnemonic, format, args...);
-}
-
-// Templates come back from users, possibly edited: a NaN anywhere, or an infinite centre,
-// makes a NaN distance, and a NaN distance counts as covering every pattern. Infinite radii
-// are legitimate (training with Rmax = Inf makes them).
-bool checkTemplates(const mxArray* templates, ErrorReport& error) {
-    if (!checkMatrixArgument(templates, kEntry, "1st input argument (Templates)", "badTemplates",
-                             error)) {
-        return false;
-    }
-    const mwSize* dims = mxGetDimensions(templates);
-    if (dims[1] < 1) {
-        return fail(error, "badTemplates",
-                    "%s: 1st input argument (Templates) must have a column for the radius.");
-    }
-    if (anyNaN(templates)) {
-        return fail(error, "badTemplates",
-                    "%s: 1st input argument (Templates) must not contain NaN.");
-    }
-    const double* pr = mxGetPr(templates);
-    const mwSize centreValues = dims[0] * (dims[1] - 1);  // column-major: radii come last
-    for (mwSize i = 0; i < centreValues; ++i) {
-        if (std::isinf(pr[i])) {
-            return fail(error, "badTemplates",
-                        "%s: 1st input argument (Templates) must have finite centres.");
-        }
-    }
-    return true;
-}
-
 bool checkPatterns(const mxArray* patterns, int dimension, ErrorReport& error) {
     if (!checkMatrixArgument(patterns, kEntry, "4th input argument (Patterns)", "badPatterns",
                              error)) {
         return false;
     }
     if (static_cast<int>(mxGetN(patterns)) != dimension) {
-        return fail(error, "badPatterns",
-                    "%s: 4th input argument (Patterns) must be of type  %dx%d.",
-                    static_cast<int>(mxGetM(patterns)), dimension);
+        return reject(error, kEntry, "badPatterns",
+                      "%s: 4th input argument (Patterns) must be of type  %dx%d.",
+                      static_cast<int>(mxGetM(patterns)), dimension);
     }
     return allFinite(patterns) ||
-           fail(error, "badPatterns",
-                "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
+           reject(error, kEntry, "badPatterns",
+                  "%s: 4th input argument (Patterns) must not contain NaN or Inf.");
 }
 
 // The norm, the patterns and the settings after them, into `input`.
@@ -98,7 +65,10 @@ bool checkSettings(const mxArray* const* prhs, int dimension, RecallInput& input
 }
 
 bool checkArguments(const mxArray* const* prhs, RecallInput& input, ErrorReport& error) {
-    if (!checkTemplates(prhs[IN_TEMPLATES], error)) return false;
+    if (!checkNodeMatrix(prhs[IN_TEMPLATES], kEntry, "1st input argument (Templates)",
+                         "badTemplates", error)) {
+        return false;
+    }
     const int nodeCount = static_cast<int>(mxGetM(prhs[IN_TEMPLATES]));
     const int dimension = static_cast<int>(mxGetN(prhs[IN_TEMPLATES])) - 1;
     return checkLabelVector(prhs[IN_NLABELS], nodeCount, kEntry, "2nd input argument (NLabels)",

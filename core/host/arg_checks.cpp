@@ -7,11 +7,35 @@
 namespace sphnet {
 
 namespace {
-const double* begin(const mxArray* array) {
-    return mxGetPr(array);
+// Whether test(v) holds for every value. The end is taken once: asking the host for it per
+// element costs more than the test.
+template <typename Test>
+bool everyValue(const mxArray* array, Test test) {
+    const double* last = mxGetPr(array) + mxGetNumberOfElements(array);
+    for (const double* v = mxGetPr(array); v != last; ++v) {
+        if (!test(*v)) return false;
+    }
+    return true;
 }
-const double* end(const mxArray* array) {
-    return mxGetPr(array) + mxGetNumberOfElements(array);
+
+bool isTwoDimensional(const mxArray* array) {
+    return mxGetNumberOfDimensions(array) == 2;
+}
+
+// Sizes the procedures count with int.
+bool dimensionsFitInt(const mxArray* array) {
+    const mwSize* dims = mxGetDimensions(array);
+    // One below INT_MAX, so that a column count plus the radius column still fits.
+    return dims[0] < INT_MAX && dims[1] < INT_MAX;
+}
+
+bool anyNaN(const mxArray* array) {
+    return !everyValue(array, [](double v) { return !std::isnan(v); });
+}
+
+// Truncates toward zero into int32 without overflow: the only way a label becomes an int.
+bool allLabelsFitInt32(const mxArray* array) {
+    return everyValue(array, [](double v) { return kInt32Range.holds(v); });
 }
 }  // namespace
 
@@ -19,61 +43,21 @@ bool isRealFullDouble(const mxArray* array) {
     return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
 }
 
-bool isTwoDimensional(const mxArray* array) {
-    return mxGetNumberOfDimensions(array) == 2;
-}
-
-bool hasUnitDimension(const mxArray* array) {
-    if (!isTwoDimensional(array)) return false;
-    const mwSize* dims = mxGetDimensions(array);
-    return dims[0] == 1 || dims[1] == 1;
-}
-
 ScalarShape scalarShape(const mxArray* array) {
     if (!isRealFullDouble(array)) return ScalarShape::NotRealDouble;
     if (!isTwoDimensional(array)) return ScalarShape::NotTwoDimensional;
-    if (!hasUnitDimension(array)) return ScalarShape::NoUnitDimension;
+    const mwSize* dims = mxGetDimensions(array);
+    if (dims[0] != 1 && dims[1] != 1) return ScalarShape::NoUnitDimension;
     if (mxIsEmpty(array)) return ScalarShape::Empty;
     return ScalarShape::Ok;
 }
 
-bool dimensionsFitInt(const mxArray* array) {
-    const mwSize* dims = mxGetDimensions(array);
-    // One below INT_MAX, so that a column count plus the radius column still fits.
-    return dims[0] < INT_MAX && dims[1] < INT_MAX;
-}
-
-// The loops take the end once: asking the host for it per element costs more than the test.
 bool allFinite(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (!std::isfinite(*v)) return false;
-    }
-    return true;
-}
-
-bool anyNaN(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (std::isnan(*v)) return true;
-    }
-    return false;
-}
-
-bool allLabelsFitInt32(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (!kInt32Range.holds(*v)) return false;
-    }
-    return true;
+    return everyValue(array, [](double v) { return std::isfinite(v); });
 }
 
 bool allWholeNumbers(const mxArray* array) {
-    const double* last = end(array);
-    for (const double* v = begin(array); v != last; ++v) {
-        if (std::trunc(*v) != *v) return false;
-    }
-    return true;
+    return everyValue(array, [](double v) { return std::trunc(v) == v; });
 }
 
 bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
@@ -112,6 +96,24 @@ bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
     if (!allLabelsFitInt32(array)) {
         return reject(error, entry, mnemonic, "%s: %s must lie within the 32-bit integer range.",
                       argument);
+    }
+    return true;
+}
+
+bool checkNodeMatrix(const mxArray* array, const EntryPoint& entry, const char* argument,
+                     const char* mnemonic, ErrorReport& error) {
+    if (!checkMatrixArgument(array, entry, argument, mnemonic, error)) return false;
+    if (mxGetN(array) < 1) {
+        return reject(error, entry, mnemonic, "%s: %s must have a column for the radius.",
+                      argument);
+    }
+    if (anyNaN(array))
+        return reject(error, entry, mnemonic, "%s: %s must not contain NaN.", argument);
+    const double* values = mxGetPr(array);
+    const std::size_t centreValues = mxGetM(array) * (mxGetN(array) - 1);  // radii come last
+    for (std::size_t v = 0; v < centreValues; ++v) {
+        if (std::isinf(values[v]))
+            return reject(error, entry, mnemonic, "%s: %s must have finite centres.", argument);
     }
     return true;
 }

@@ -40,9 +40,6 @@ void formatError(ErrorReport& error, const EntryPoint& entry, const char* mnemon
 
 // The only arrays whose data the modules read: real, full (non-sparse) doubles.
 bool isRealFullDouble(const mxArray* array);
-bool isTwoDimensional(const mxArray* array);
-// Two-dimensional with a dimension of size 1: the shape every scalar argument must have.
-bool hasUnitDimension(const mxArray* array);
 
 // Class and shape of an argument that must hold one number, worst fault first.
 enum class ScalarShape { Ok, NotRealDouble, NotTwoDimensional, NoUnitDimension, Empty };
@@ -59,13 +56,7 @@ struct Range {
 // What truncation toward zero takes into int32.
 constexpr Range kInt32Range{-2147483649.0, 2147483648.0, true};
 
-// Sizes the procedures count with int.
-bool dimensionsFitInt(const mxArray* array);
-
 bool allFinite(const mxArray* array);
-bool anyNaN(const mxArray* array);
-// Truncates toward zero into int32 without overflow: the only way a label becomes an int.
-bool allLabelsFitInt32(const mxArray* array);
 
 // Formats the error and returns false: checks end on the first failure.
 template <typename... Args>
@@ -75,15 +66,19 @@ bool reject(ErrorReport& error, const EntryPoint& entry, const char* mnemonic, c
     return false;
 }
 
-// Checks shared by both entry points. `argument` names the argument as messages do, for
-// example "1st input argument (Patterns)", and `mnemonic` ends the identifier of every
-// message about it, for example "badPatterns".
+// Checks the entry points share: `argument` names the argument as messages do ("1st input
+// argument (Patterns)"), `mnemonic` ends the identifier of every message about it ("badPatterns").
 // A real double two-dimensional matrix of int-sized dimensions.
 bool checkMatrixArgument(const mxArray* array, const EntryPoint& entry, const char* argument,
                          const char* mnemonic, ErrorReport& error);
 // A real double vector of `count` labels, as a row or a column, each convertible to int32.
 bool checkLabelVector(const mxArray* array, int count, const EntryPoint& entry,
                       const char* argument, const char* mnemonic, ErrorReport& error);
+// Nodes as rows of centre and radius, possibly edited by users: a NaN anywhere, or an infinite
+// centre, makes a NaN distance, which counts as covering every pattern. Infinite radii are
+// legitimate (training with Rmax = Inf makes them).
+bool checkNodeMatrix(const mxArray* array, const EntryPoint& entry, const char* argument,
+                     const char* mnemonic, ErrorReport& error);
 // Every value a whole number (checkLabelVector has ruled out NaN and values beyond int32).
 bool allWholeNumbers(const mxArray* array);
 // A scalar argument as an entry point names and checks it. Messages read "<entry>: <name>

@@ -1,6 +1,6 @@
 // Owners for memory from the host allocator: a growable array (HostVector) and a single block
-// (HostBlock). Each frees its memory when it goes out of scope; `take()` hands the memory to the
-// caller instead. Both move and never copy, so a block has exactly one owner at any time.
+// (HostBlock). Each frees its memory when it goes out of scope (HostBlock::take() hands it to the
+// caller instead). Both move and never copy, so a block has exactly one owner at any time.
 #pragma once
 
 #include <cstddef>
@@ -63,13 +63,6 @@ struct HostVector {
     void release() {
         mxFree(data);
         forget();
-    }
-    // Hands the memory to the caller, who must free it (or pass it to the host); the vector is
-    // left empty.
-    T* take() {
-        T* block = data;
-        forget();
-        return block;
     }
 
   private:

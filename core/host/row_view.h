@@ -1,7 +1,6 @@
-// Read-only rows of a matrix of doubles, in whatever layout the caller holds them: a table of
-// row pointers, or values at fixed steps (the host's column-major arrays, row-major arrays, row
-// slices). The procedures read their inputs through it, so that no host matrix has to be copied
-// whole into rows: contiguous rows are read in place, others are gathered a few at a time.
+// Read-only rows of a matrix of doubles as the caller holds them: a table of row pointers, or
+// values at fixed steps (host column-major or row-major arrays, row slices). The procedures read
+// their inputs through it: contiguous rows in place, others gathered a few at a time, never whole.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +28,6 @@ class RowView {
         return strided(data, 1, static_cast<std::ptrdiff_t>(rows));
     }
 
-    bool empty() const { return table_ == nullptr && data_ == nullptr; }
     // True when every row's values lie next to each other, so rows are read in place.
     bool rowsInPlace() const { return table_ != nullptr || colStep_ == 1; }
 
@@ -126,11 +124,9 @@ class RowWindow {
         const bool gathers = !view.rowsInPlace() && capacity > 0;
         if (gathers)
             values_ = HostBlock<double>(rowSlots * static_cast<std::size_t>(cols > 0 ? cols : 1));
-        capacity_ = capacity;
         cols_ = cols;
         return pointers_ && (!gathers || values_);
     }
-    int capacity() const { return capacity_; }
     // Rows [first, first + count) of `view`, count <= capacity; valid until the next call.
     const double* const* take(const RowView& view, int first, int count) {
         view.rows(first, count, cols_, pointers_.get(), values_.get());
@@ -140,7 +136,6 @@ class RowWindow {
   private:
     HostBlock<const double*> pointers_;
     HostBlock<double> values_;
-    int capacity_ = 0;
     int cols_ = 0;
 };
 

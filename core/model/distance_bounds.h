@@ -1,7 +1,6 @@
-// Cheap, certified bounds on the coverage-test distance, and the exact distance itself over
-// contiguous centres. The bounds let the fast scans decide most coverage and conflict tests
-// without the n + 1 pow calls of the general formula; the exact distance is bit-identical to
-// SphereNode::testCoverage's.
+// Cheap, certified bounds on the coverage-test distance, and the exact distance over contiguous
+// centres, bit-identical to SphereNode::testCoverage's. The bounds let the fast scans decide most
+// coverage and conflict tests without the n + 1 pow calls of the general formula.
 #pragma once
 
 #include <cmath>

@@ -358,25 +358,6 @@ bool EuclideanPanels::holdsRowsInSingle(const RowView& rows, int count, int n,
     });
 }
 
-bool EuclideanPanels::available(InstructionSet instructions) {
-#if SPHNET_PANELS_X86
-    __builtin_cpu_init();  // in case this runs before the library's own initialisers
-#endif
-    switch (instructions) {
-        case InstructionSet::Auto:
-        case InstructionSet::Portable:
-            return true;
-#if SPHNET_PANELS_X86
-        case InstructionSet::Avx512:
-            return __builtin_cpu_supports("avx512f");
-        case InstructionSet::Avx2:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-#endif
-        default:
-            return false;
-    }
-}
-
 bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
                            const double* origin) {
     release();
@@ -407,10 +388,8 @@ bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
                  (1.0 + 0x1p-40);
         tinyError_ = n * 0x1p-124 + kTinyError;
     }
-    const InstructionSet vectors = wanted != InstructionSet::Auto ? availableInstructions(wanted)
-                                   : available(InstructionSet::Avx512) ? InstructionSet::Avx512
-                                   : available(InstructionSet::Avx2)   ? InstructionSet::Avx2
-                                                                       : InstructionSet::Portable;
+    const InstructionSet vectors =
+        availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
     selectDouble_ = selectAfter<double, dotsPortable<double>>;
     selectSingle_ = selectAfter<float, dotsPortable<float>>;
     instructions_ = InstructionSet::Portable;

@@ -1,17 +1,15 @@
-// Node centres in panels of kPanel nodes, stored coordinate by coordinate, with their squared
-// norms, and a blocked kernel that gives the squared Euclidean distances of a group of patterns
-// to a panel as |x|^2 + |c|^2 - 2 x.c: one multiply-add per coordinate of each pattern-node
-// pair, at the vector units' full rate.
+// Node centres in panels of kPanel nodes, coordinate by coordinate, with their squared norms, and
+// a blocked kernel giving the squared Euclidean distances of a group of patterns to a panel as
+// |x|^2 + |c|^2 - 2 x.c: one multiply-add per coordinate of each pair, at the vectors' full rate.
 //
-// Such a figure D is not the coverage test's distance, but it is never far from the exact
-// squared distance S: whatever the order of the sums, |D - S| <= kappa (|x|^2 + |c|^2) + tiny
-// (see kappa() and tinyError()). Scans use it to bound every node's distance from both sides
-// and compute the exact distance only where a bound leaves the verdict open.
+// Such a figure D is not the coverage test's distance, but whatever the order of the sums,
+// |D - S| <= kappa (|x|^2 + |c|^2) + tiny for the exact square S (kappa(), tinyError()): scans
+// bound every node's distance from both sides and compute the exact one only where that leaves
+// the verdict open.
 //
-// In single precision the centres and patterns are measured from an origin among the centres
-// (distances stay the same, the norms the allowance grows with shrink), rounded to float, and
-// their products summed in float, sixteen to a vector: twice the double rate, for a wider
-// allowance that covers the shift and the rounding of the inputs and of the float sums.
+// In single precision, centres and patterns are measured from an origin among the centres (the
+// same distances, smaller norms for the allowance), rounded to float and summed in float, sixteen
+// to a vector: twice the double rate, for a wider allowance that covers the shift and roundings.
 #pragma once
 
 #include <cstddef>
@@ -62,8 +60,6 @@ class EuclideanPanels {
     static constexpr double kSingleLargest = 0x1p50;
     static constexpr int kSingleMaxDimensions = 1 << 20;
     static bool holdsRowsInSingle(const RowView& rows, int count, int n, const double* origin);
-    // Whether this processor has the kernel for the instruction set (Auto and Portable: always).
-    static bool available(InstructionSet instructions);
 
     // Single precision measures from origin (n values, copied); double precision from zero.
     // The kernel is the widest this processor has at or below `wanted` (Auto: the widest of

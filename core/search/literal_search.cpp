@@ -133,8 +133,7 @@ void LiteralRecallSearch::coverCensus(const double* const* patterns, int count, 
         std::int32_t firstLabel = 0;
         for (int j = 0; j < this->count(); ++j) {
             if (distanceTo(j, patterns[k]) - kCoverageTolerance > nodes_[j]->radius) continue;
-            if (covering[k]++ == 0) firstLabel = labelOf(j);
-            differ[k] = differ[k] || labelOf(j) != firstLabel;
+            noteCover(labelOf(j), covering[k], firstLabel, differ[k]);
         }
     }
 }

@@ -20,16 +20,15 @@ constexpr double kParallelTerms = 1 << 22;
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
     release();
     panels_.init(n, instructions);
-    lowScale_ = lowScale;
-    relLow_ = relLow;
-    lowFactor_ = relLow * lowScale * (1.0 - 0x1p-40);
+    lowScale_ = relLow * lowScale;
+    lowFactor_ = lowScale_ * (1.0 - 0x1p-40);
 }
 
 // The greatest D, less the pattern's slack, at which a node of this reach may still matter: the
 // scan's distance is at least relLow * lowScale times the Euclidean distance, and D is at least
 // its square less both slacks. Below kTinySquare the bounds say nothing.
 double NodeCandidates::boundFor(double reach, double nodeSlack) const {
-    return panelBound(reach * kRoundingSlack / (relLow_ * lowScale_), nodeSlack);
+    return panelBound(reach * kRoundingSlack / lowScale_, nodeSlack);
 }
 
 bool NodeCandidates::append(const double* centre, double label, double ownReach,

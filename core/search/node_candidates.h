@@ -1,11 +1,9 @@
-// For a block of upcoming patterns, the nodes that may matter to each of them: the blocked
-// squared distances of EuclideanPanels bound every pattern-node distance at once, and a node is
-// listed for a pattern unless its lower bound exceeds the node's reach for that pattern's label
-// (one reach for patterns of the node's own label, another for the rest). Scans then visit
-// only the listed nodes, in node order, and decide each with the exact distance.
-//
-// Centres never move once made, and radii only shrink but for rare exceptions the caller
-// handles: lists made for a block stay conservative while the patterns are presented in turn.
+// For a block of upcoming patterns, the nodes that may matter to each: the blocked squared
+// distances of EuclideanPanels bound every pattern-node distance at once, and a node is listed
+// for a pattern unless its lower bound exceeds its reach for that pattern's label (one for its
+// own label, one for the rest). Scans visit only the listed nodes, in node order, and decide each
+// by the exact distance. Centres never move and radii only shrink (the caller handles the rare
+// exceptions), so a block's lists stay conservative while its patterns are presented in turn.
 #pragma once
 
 #include <cstdint>
@@ -64,9 +62,9 @@ class NodeCandidates {
     float lowerDistance(double D, double slack) const;
 
     EuclideanPanels panels_;
+    // relLow * lowScale: the scan's distance is at least this times the Euclidean one.
     double lowScale_ = 1.0;
-    double relLow_ = 1.0;
-    double lowFactor_ = 1.0;  // relLow * lowScale, rounded down
+    double lowFactor_ = 1.0;  // lowScale_, rounded down
     HostVector<double> labels_;
     HostVector<double> ownBounds_;  // per node: D above this plus the pattern's slack is out
     HostVector<double> otherBounds_;

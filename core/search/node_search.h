@@ -1,7 +1,6 @@
-// The questions training and recall ask of their nodes. Every implementation answers exactly as
-// the literal scan over the nodes in creation order does, with its trace lines and operation
-// counts: the literal scan itself (literal_search.h) and the indexed node sets, whose search
-// plan picks the structures that name the candidates.
+// The questions training and recall ask of their nodes. Every implementation, the literal scan
+// (literal_search.h) or an indexed node set whose search plan picks the structures, answers as the
+// literal scan in creation order does, with its trace lines and operation counts.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +13,9 @@ namespace sphnet {
 class WorkPacer;
 struct RecallScratch;
 
-// What training asks of its nodes, pattern by pattern, while they change: in node order, every
+// What training asks of its nodes, pattern by pattern, while they change: in node order, each
 // node of another label whose sphere, grown by the pattern's candidate radius and the margin,
-// reaches the pattern (each lowers that radius or shrinks the node), up to the first node of the
-// pattern's own label that covers it.
+// reaches it (lowering that radius or shrinking the node), up to the first own-label cover.
 class TrainingSearch {
   public:
     virtual ~TrainingSearch() = default;
@@ -39,6 +37,13 @@ class TrainingSearch {
     // Hands the nodes over in creation order; false when memory runs out.
     virtual bool exportTo(TrainingOutput& out) = 0;
 };
+
+// Tallies one more node that covers a pattern for the census: how many so far, and whether their
+// labels differ.
+inline void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
+    if (covering++ == 0) firstLabel = label;
+    differ = differ || label != firstLabel;
+}
 
 // What recall asks of a fixed set of nodes, a block of patterns at a time: the first node that
 // covers each pattern, where wanted the nearest node (the lowest number among equals), and the

@@ -450,26 +450,6 @@ __attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
 
 #endif
 
-}  // namespace
-
-bool NodeTiles::available(InstructionSet instructions) {
-#if SPHNET_TILES_X86
-    __builtin_cpu_init();
-    switch (instructions) {
-        case InstructionSet::Avx512:
-            return __builtin_cpu_supports("avx512f");
-        case InstructionSet::Avx2:
-            return __builtin_cpu_supports("avx2");
-        default:
-            return true;
-    }
-#else
-    return instructions == InstructionSet::Auto || instructions == InstructionSet::Portable;
-#endif
-}
-
-namespace {
-
 // The filter's error allowance. Each single-precision coordinate differs from the true c_i -
 // origin_i by at most 2^-24 of it (single rounding) plus 2^-52 (the double difference), or 2^-126
 // when flushed to zero; each single-precision operation adds at most a relative 2^-23 under any
@@ -494,89 +474,49 @@ float floatAbove(double v) {
     return f;
 }
 
-template <NormKind Kind>
-NodeTiles::ScanKernel scanFor(InstructionSet vectors) {
-#if SPHNET_TILES_X86
-    switch (vectors) {
-        case InstructionSet::Avx512:
-            return scanAvx512<Kind>;
-        case InstructionSet::Avx2:
-            return scanAvx2<Kind>;
-        case InstructionSet::Sse2:
-            return scanSse2<Kind>;
-        default:
-            return scanPortable<Kind>;
-    }
-#else
-    (void)vectors;
-    return scanPortable<Kind>;
-#endif
-}
+}  // namespace
 
+// The kernels for the norm on `vectors`: the filter and its two steps for split scans only where
+// the processor has wide vectors.
 template <NormKind Kind>
-NodeTiles::Nearest nearestFor(InstructionSet vectors) {
-#if SPHNET_TILES_X86
-    if (vectors == InstructionSet::Avx512) return nearestAvx512<Kind>;
-#endif
-    (void)vectors;
-    return nearestPortable<Kind>;
-}
-
-template <NormKind Kind>
-NodeTiles::Filter filterFor(InstructionSet vectors) {
-#if SPHNET_TILES_X86
-    if (vectors == InstructionSet::Avx512) return filterAvx512<Kind, false>;
-    if (vectors == InstructionSet::Avx2) return filterAvx2<Kind, false>;
-#endif
-    (void)vectors;
-    return nullptr;
-}
-
-// The filter's two steps for split scans, where the filter has them.
-template <NormKind Kind>
-void splitStepsFor(InstructionSet vectors, NodeTiles::FloatSums& sums, NodeTiles::Filter& filter) {
-    sums = nullptr;
-    filter = nullptr;
+void NodeTiles::useKernels(InstructionSet vectors) {
+    scan_ = scanPortable<Kind>;
+    nearest_ = nearestPortable<Kind>;
+    filter_ = sumsFilter_ = nullptr;
+    floatSums_ = nullptr;
 #if SPHNET_TILES_X86
     if (vectors == InstructionSet::Avx512) {
-        sums = floatSumsAvx512<Kind>;
-        filter = filterAvx512<Kind, true>;
+        scan_ = scanAvx512<Kind>;
+        nearest_ = nearestAvx512<Kind>;
+        filter_ = filterAvx512<Kind, false>;
+        floatSums_ = floatSumsAvx512<Kind>;
+        sumsFilter_ = filterAvx512<Kind, true>;
     } else if (vectors == InstructionSet::Avx2) {
-        sums = floatSumsAvx2<Kind>;
-        filter = filterAvx2<Kind, true>;
+        scan_ = scanAvx2<Kind>;
+        filter_ = filterAvx2<Kind, false>;
+        floatSums_ = floatSumsAvx2<Kind>;
+        sumsFilter_ = filterAvx2<Kind, true>;
+    } else if (vectors == InstructionSet::Sse2) {
+        scan_ = scanSse2<Kind>;
     }
 #endif
     (void)vectors;
 }
-
-}  // namespace
 
 void NodeTiles::init(NormKind kind, int n, InstructionSet wanted) {
     release();
     n_ = n;
-    // From the set asked for down to the portable loops, the first the processor has.
-    constexpr InstructionSet kDownward[] = {InstructionSet::Avx512, InstructionSet::Avx2,
-                                            InstructionSet::Sse2, InstructionSet::Portable};
-    int at = 0;
-    while (wanted != InstructionSet::Auto && kDownward[at] != wanted) ++at;
-    while (at < 3 && !available(kDownward[at])) ++at;
-    const InstructionSet vectors = kDownward[at];
+    const InstructionSet vectors =
+        availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
     instructions_ = vectors;
-    const bool cityBlock = kind == NormKind::CityBlock;
-    scan_ = cityBlock ? scanFor<NormKind::CityBlock>(vectors) : scanFor<NormKind::Maximum>(vectors);
-    filter_ =
-        cityBlock ? filterFor<NormKind::CityBlock>(vectors) : filterFor<NormKind::Maximum>(vectors);
-    if (cityBlock) {
-        splitStepsFor<NormKind::CityBlock>(vectors, floatSums_, sumsFilter_);
+    if (kind == NormKind::CityBlock) {
+        useKernels<NormKind::CityBlock>(vectors);
     } else {
-        splitStepsFor<NormKind::Maximum>(vectors, floatSums_, sumsFilter_);
+        useKernels<NormKind::Maximum>(vectors);
     }
-    nearest_ = cityBlock ? nearestFor<NormKind::CityBlock>(vectors)
-                         : nearestFor<NormKind::Maximum>(vectors);
     if (n <= 0 || n > kLargestFilteredDimension) {
-        filter_ = nullptr;
+        filter_ = sumsFilter_ = nullptr;
         floatSums_ = nullptr;
-        sumsFilter_ = nullptr;
     }
 }
 
@@ -700,10 +640,7 @@ int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int
 }
 
 int NodeTiles::nearest(const double* x) const {
-    if (count_ == 0) return -1;
-    const View view{centres_.data, radii_.data, labels_.data, reaches_.data, n_,
-                    nullptr,       nullptr,     nullptr,      nullptr};
-    return nearest_(view, count_, x);
+    return count_ == 0 ? -1 : nearest_(view(), count_, x);
 }
 
 void NodeTiles::release() {

@@ -1,9 +1,8 @@
-// Node centres in tiles of kLanes nodes, stored coordinate by coordinate, for the p = 1 and
-// p = +Inf scans: one vector operation serves one coordinate of a whole tile, and each lane
-// still sums (or takes the largest of) its own node's terms in index order, so every distance
-// is bit-identical to exactDistance. Where the processor has wide vectors, a single-precision
-// pass over blocks of sixteen nodes first rules out most of them, with limits that allow for
-// every rounding; only the rest get exact distances. Every array comes from the host allocator.
+// Node centres for the p = 1 and +Inf scans, in tiles of kLanes nodes coordinate by coordinate:
+// one vector operation serves a coordinate of a whole tile, each lane taking its own node's terms
+// in index order, so every distance is bit-identical to exactDistance. With wide vectors, a
+// single-precision pass over blocks of kBlock nodes, with limits allowing for every rounding,
+// first rules out most nodes. Every array comes from the host allocator.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +25,6 @@ class NodeTiles {
     // would outweigh what the vectors save.
     static bool paysFor(int n) { return n >= 4 && n <= 1024; }
 
-    // Whether this processor has the instruction set (Auto and Portable: always).
-    static bool available(InstructionSet instructions);
     // The one a scan runs on, as the plan names it.
     InstructionSet instructions() const { return instructions_; }
 
@@ -43,9 +40,8 @@ class NodeTiles {
         if (filter_ != nullptr) setLimits(j);
     }
     // What the filter needs of a pattern: its coordinates less the origin, the slack its own
-    // magnitude adds to every limit, and its label as an integer when it is one.
-    // reachCut, when positive, lowers every limit for other labels by that much (see
-    // narrowReach).
+    // magnitude adds to every limit, its label as an integer when it is one, and reachCut, which
+    // when positive lowers every limit for other labels by that much (see narrowReach).
     struct FloatPattern {
         const float* x;
         float slack;
@@ -67,23 +63,20 @@ class NodeTiles {
     Pattern prepare(const double* x, double label, float* scratch,
                     int nodesAhead = kFilterPays) const;
 
-    // The first tile holding a node j, from <= j < to, that may matter to the pattern: one that
-    // may cover it, !(distance - kCoverageTolerance > radius), or one of another label with
-    // !(distance >= reach). Returns that tile's first node number and the exact distances of
-    // its nodes in d[kLanes], or `to` when no node in the range matters.
-    // Requires to <= the number of nodes.
+    // The first tile holding a node j, from <= j < to <= count, that may matter to the pattern:
+    // one that may cover it, !(distance - kCoverageTolerance > radius), or one of another label
+    // with !(distance >= reach). Returns that tile's first node number, its nodes' exact distances
+    // in d[kLanes], or `to` when no node in the range matters.
     int nextThatMayMatter(const Pattern& p, int from, int to, double* d) const;
-    // For a scan that needs the nodes of other labels only within r + (radius + margin), not
-    // within their stored reaches rLimit + (radius + margin), r <= rLimit: lets the filter
-    // rule out the nodes beyond the nearer reach. The exact scan still reports by the stored
-    // reaches.
+    // For a scan that needs nodes of other labels only within r + (radius + margin), not their
+    // stored reaches rLimit + (radius + margin), r <= rLimit: the filter rules out those beyond.
+    // The exact scan still reports by the stored reaches.
     void narrowReach(Pattern& p, double rLimit, double r) const;
-    // The filter in two steps, for a scan split between two threads. First the single-precision
-    // values of the nodes from `from` (a multiple of kBlock) up to `to`, one float per node into
-    // sums[0...]: they read only the nodes' single-precision centres, so they may be made on
-    // another thread while the scan updates nodes' radii; appending must wait for them. Then, as
-    // nextThatMayMatter over [from, to), the filter on single-precision values made ahead (sums[0]
-    // for node sumsFrom) against the limits as they are at that moment.
+    // The filter in two steps, for a scan split between two threads. makeFloatSums: the values of
+    // nodes [from, to) (from a multiple of kBlock), one float each into sums[0...]; they read only
+    // the single-precision centres, so another thread may make them while the scan updates radii
+    // (appending must wait). nextBySums: nextThatMayMatter over [from, to) on values made ahead
+    // (sums[0] for node sumsFrom), against the limits of that moment.
     bool splits(const Pattern& p) const { return p.filtered && floatSums_ != nullptr; }
     void makeFloatSums(const FloatPattern& q, int from, int to, float* sums) const;
     int nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
@@ -119,6 +112,8 @@ class NodeTiles {
                                float* sums);
 
   private:
+    template <NormKind Kind>
+    void useKernels(InstructionSet vectors);
     void setLimits(int j);
     View view() const;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "node_search.h"
 #include "sphere_node.h"
 
 namespace sphnet {
@@ -490,10 +491,7 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
         std::int32_t firstLabel = 0;
         bool differ = false;
         int limit() const { return INT_MAX; }
-        void operator()(int j) {
-            if (covering++ == 0) firstLabel = labels[j];
-            differ = differ || labels[j] != firstLabel;
-        }
+        void operator()(int j) { noteCover(labels[j], covering, firstLabel, differ); }
     } census{labels};
     if (count_ > 0)
         walkOfKind<Covering<Census>::template Of>(*this, metric_.kind, wide_, x, census);

@@ -1,12 +1,10 @@
-// A k-d tree over node centres for exact recall queries in few dimensions: the first node in
-// creation order that covers a pattern, every node that covers it, and the first node of least
-// exact distance. Each branch keeps the box of its centres, its largest radius and its lowest
-// node number; a branch is passed over only when a certified lower bound on the distance from
-// the pattern to its box (boxLowerBound) rules out every node in it. Leaves hold kLeafSize
-// nodes, coordinate by coordinate, beside their radii (and labels, for training), so that a leaf
-// is one block in memory and four lanes go together; each lane still takes its own node's terms
-// in index order, so the distances are the exact ones. Every array comes from the host
-// allocator; queries only read the tree.
+// A k-d tree over node centres for exact queries in few dimensions: the first node in creation
+// order that covers a pattern, every node that covers it, the first node of least exact distance.
+// Each branch keeps its centres' box, largest radius and lowest node number, and is passed over
+// only where a certified lower bound on the distance to its box (boxLowerBound) rules out all its
+// nodes. A leaf is one block of kLeafSize nodes, coordinate by coordinate, beside their radii (and
+// labels, for training): four lanes go together, each taking its own node's terms in index order,
+// so the distances are the exact ones. Arrays come from the host allocator; queries only read.
 #pragma once
 
 #include <cstdint>
@@ -102,19 +100,17 @@ class NodeTree {
     HostVector<double> leaves_;
 };
 
-// The tree's growing mode, for training, where nodes come one by one and radii only shrink:
-// trees over consecutive runs of node numbers, each run at most kRunGrowth times as long as the
-// nodes before it, so that a scan in node order, whose reach narrows as it goes, meets few nodes
-// per run that can matter; the newest nodes, fewer than kTail, stay outside the runs. Runs of
-// equal length merge as in a binary counter, up to that bound: a node is indexed again
-// O(log count) times. (Wider runs mean fewer walks per scan, each naming more nodes.) A branch
-// keeps the largest radius it was built with; a radius that grows past it (rare) is reported by
-// raise(), and its node is named to every scan until its run is built again.
+// The growing mode, for training, where nodes come one by one and radii only shrink: trees over
+// consecutive runs of node numbers, each at most kRunGrowth times as long as the nodes before it,
+// so that a scan in node order, its reach narrowing, meets few nodes per run that can matter; the
+// newest nodes, fewer than kTail, stay outside. Runs of equal length merge as in a binary counter
+// up to that bound, so a node is indexed O(log count) times (wider runs: fewer walks per scan,
+// each naming more nodes). A radius that grows past its branch's (rare) is reported by raise(),
+// and its node is named to every scan until its run is built again.
 // Where classes overlap, most radii end far below Rmax but a few stay wide, and a branch is passed
 // over only by its widest: from kSplitDimensions on, each run is two trees, its widest
-// 1/kWideShare of nodes (and any NaN radius) in one, the rest in the other, passed over by
-// their own largest radius. (In the plane the two walks together met as many branches and more
-// leaves than the one.)
+// 1/kWideShare of nodes (and any NaN radius) in one, the rest in the other, each passed over by
+// its own largest radius. (In the plane the two walks together met more leaves than the one.)
 class GrowingNodeTree {
   public:
     static constexpr int kTail = 2 * NodeTree::kLeafSize;

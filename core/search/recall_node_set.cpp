@@ -24,10 +24,9 @@ bool allFiniteRows(const RowView& rows, int count, int width) {
     return rows.allValues(count, width, [](int, double v) { return std::isfinite(v); });
 }
 
-// The least figure D may have, with the pattern's slack added, for a node of `radius` to
-// possibly cover: the coverage test passes only where the exact distance is at most about
-// radius + tolerance, the exact distance is at least relLow times the true one, and D is at
-// least the true square less the node's and the pattern's slack.
+// The least figure D, with the pattern's slack added, at which a node of `radius` may cover: the
+// test passes only where the exact distance is at most about radius + tolerance, that distance is
+// at least relLow times the true one, and D at least the true square less both slacks.
 double coverBoundFor(double radius, double relLow, double nodeSlack) {
     const double reach = radius + kCoverageTolerance;
     if (!(reach >= 0) && !std::isnan(reach)) return panelBound(-1.0, nodeSlack);
@@ -39,12 +38,6 @@ double coverBoundFor(double radius, double relLow, double nodeSlack) {
 // -1e-8. Such nodes matter only to the 1-NN rule.
 bool coverable(double radius) {
     return !(radius < -kCoverageTolerance);
-}
-
-// Tallies one more covering node of a pattern: how many so far, and whether their labels differ.
-void noteCover(std::int32_t label, int& covering, std::int32_t& firstLabel, bool& differ) {
-    if (covering++ == 0) firstLabel = label;
-    differ = differ || label != firstLabel;
 }
 }  // namespace
 
@@ -249,8 +242,7 @@ bool RecallNodeSet::buildIndex(const RecallInput& in, bool censusWanted) {
     return !treeActive_ || metric_.pIsTwo || buildGrid(false);
 }
 
-// The grid's radius cap: a high quantile of the radii that can cover. False when memory runs
-// out.
+// The grid's radius cap: a high quantile of the coverable radii. False when memory runs out.
 bool RecallNodeSet::gridCap(double& cap) const {
     const int M = count_;
     HostBlock<double> sorted(static_cast<std::size_t>(M));
@@ -644,9 +636,9 @@ int RecallNodeSet::firstCoverAmong(unsigned mayCover, int first, const double* x
     return -1;
 }
 
-// Keeps node j, whose figure less its slack is `low`, among pattern k's 1-NN candidates. When
-// they are full, those that a later, nearer node has ruled out go; when still full, the
-// candidates have overflowed and the exact 1-NN scan decides.
+// Keeps node j, its figure less its slack `low`, among pattern k's 1-NN candidates. When full,
+// those a later, nearer node has ruled out go; if still full, they have overflowed and the exact
+// 1-NN scan decides.
 void RecallNodeSet::keepCandidate(EuclideanBlockState& b, int k, int j, double low) const {
     constexpr int kCandidates = EuclideanBlockState::kCandidates;
     std::int32_t& kept = b.candidateCount[k];

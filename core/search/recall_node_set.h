@@ -1,9 +1,8 @@
-// The indexed answer to recall's search (node_search.h): centres stored contiguously; for p
-// other than 2 with many nodes in few dimensions, a k-d tree over them; for p = 1 and +Inf
-// tiles for a vector scan, for other p beside the tree a grid over centres that names the nodes
-// that may cover a pattern; for p = 2 in many dimensions blocked squared distances (the
-// panels); and certified distance bounds that spare most exact distances. The input's search
-// plan may force any of them (or the plain scan) per question instead.
+// The indexed answer to recall's search (node_search.h): centres stored contiguously; for p other
+// than 2, many nodes in few dimensions, a k-d tree; for p = 1 and +Inf tiles for a vector scan,
+// for other p beside the tree a grid naming the nodes that may cover a pattern; for p = 2 in many
+// dimensions blocked squared distances (the panels); and certified distance bounds that spare
+// most exact distances. The search plan may force any of them (or the plain scan) per question.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 // Which mechanism answers each question a scan asks. The default (every field Auto) leaves the
-// choice to the engine: the data's shape and, where two ways both suit, a timing trial. Tests,
-// fuzzers and benchmarks set a plan to force one path, so that every path can be run and
-// compared with the literal scan. Not a user option.
+// choice to the engine: the data's shape and, where two ways suit, a timing trial. Tests, fuzzers
+// and benchmarks force a path so as to compare every path with the literal scan. Not a user option.
 //
 // A forced structure that cannot answer exactly for the input at hand (the tiles for p = 2, the
 // panels on coordinates beyond their range, a tree over no nodes) gives way to the plain scan,
@@ -48,13 +47,6 @@ struct SearchPlan {
     // Terms of work between two polls for an interrupt: not a path, so not in the words below.
     // Tests lower it so that small problems poll often; nothing else changes it.
     std::uint64_t pollBudget = kDefaultPollBudget;
-
-    bool isDefault() const {
-        return firstCover == SearchStructure::Auto && foreignInReach == SearchStructure::Auto &&
-               nearest == SearchStructure::Auto && census == SearchStructure::Auto &&
-               precision == PanelPrecision::Auto && instructions == InstructionSet::Auto &&
-               threads == ThreadUse::Auto;
-    }
 };
 
 // "cover=tree nearest=plain census=panels foreign=lists precision=single isa=avx2 threads=two":

@@ -10,7 +10,6 @@
 #include "mex_host.h"
 #include "search_allowances.h"
 #include "sphere_node.h"
-#include "work_pacer.h"
 
 namespace sphnet {
 
@@ -28,7 +27,7 @@ constexpr double kBlockTerms = 1 << 27;
 // threads: in fewer, filtering a node on values made ahead costs nearly as much as making them.
 constexpr double kSplitTerms = 1 << 15;
 constexpr int kSplitMinDimensions = 16;
-// A split scan's chunks: about this many terms each, and at most kMostChunks of them.
+// A split scan's chunks: about this many terms each, and at most SplitChunks::kMost of them.
 constexpr double kChunkTerms = 1 << 14;
 // How long this thread waits for a chunk the other thread is filtering before it filters the
 // chunk's nodes itself (in pauses, a few microseconds).
@@ -60,52 +59,36 @@ bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
     return in.patternsFinite || in.patterns.allValues(in.patternCount, in.dimension, finite);
 }
 
-// A forced structure serves where it answers exactly: the tiles for p = 1 and +Inf, the block
-// lists where the distance bounds hold and the panels take every coordinate, the grid where
-// its reach is finite, the tree in the dimensions it takes. The panels are recall's; training's
-// plain scan stands in.
-SearchStructure TrainingNodeSet::chooseStructure(const TrainingInput& in) const {
+// Each structure serves only where it answers exactly: the tiles for p = 1 and +Inf, the block
+// lists where the distance bounds hold and the panels take every coordinate, the grid where its
+// reach is finite, the tree in the dimensions it takes. No patterns, no nodes: nor any spread to
+// measure (n may be near 2^31 for an empty set). A structure the plan forces that does not serve
+// leaves the plain scan (the panels are recall's); else the data's shape chooses.
+void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     const bool general = metric_.kind == NormKind::General;
-    const bool panelsServe = general && metric_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
-                             EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
-                             EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
-    switch (in.plan.foreignInReach) {
-        case SearchStructure::Auto:
-            return SearchStructure::Auto;
-        case SearchStructure::Grid:
-            return std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0
-                       ? SearchStructure::Grid
-                       : SearchStructure::Plain;
-        case SearchStructure::Tiles:
-            return !general && n_ > 0 ? SearchStructure::Tiles : SearchStructure::Plain;
-        case SearchStructure::BlockLists:
-            return panelsServe ? SearchStructure::BlockLists : SearchStructure::Plain;
-        case SearchStructure::Tree:
-            return NodeTree::fits(n_) && in.patternCount > 0 ? SearchStructure::Tree
-                                                             : SearchStructure::Plain;
-        default:
-            return SearchStructure::Plain;
-    }
-}
-
-// The engine's own choice, by the data's shape.
-void TrainingNodeSet::chooseAutomatically(const TrainingInput& in) {
-    const bool many = in.patternCount >= kTreeManyPatterns;
-    const bool general = metric_.kind == NormKind::General;
-    treed_ = NodeTree::fits(n_) && in.patternCount > 0 &&
-             (n_ <= kTreeMostDimensions
-                  ? many || general
-                  : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
-    // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
-    tiled_ = !treed_ && metric_.kind != NormKind::General && n_ > 0 &&
-             (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
-    blocked_ = !treed_ && metric_.kind == NormKind::General && metric_.boundsUsable &&
-               n_ >= kBlockMinDimensions && in.patternCount > 0 &&
+    const bool tiles = !general && n_ > 0;
+    const auto blocks = [&] {
+        return general && metric_.boundsUsable && n_ > 0 && in.patternCount > 0 &&
                EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
                EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
-    // No patterns, no nodes: nor any spread to measure (n may be near 2^31 for an empty set).
-    gridUsable_ =
-        !tiled_ && !treed_ && std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+    };
+    const bool grid = std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
+    const bool tree = NodeTree::fits(n_) && in.patternCount > 0;
+    structure_ = in.plan.foreignInReach;
+    if (structure_ != SearchStructure::Auto) {
+        tiled_ = structure_ == SearchStructure::Tiles && tiles;
+        blocked_ = structure_ == SearchStructure::BlockLists && blocks();
+        gridUsable_ = structure_ == SearchStructure::Grid && grid;
+        treed_ = structure_ == SearchStructure::Tree && tree;
+        return;
+    }
+    treed_ = tree && (n_ <= kTreeMostDimensions
+                          ? in.patternCount >= kTreeManyPatterns || general
+                          : general && metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral);
+    // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
+    tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
+    blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
+    gridUsable_ = !tiled_ && !treed_ && grid;
 }
 
 bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
@@ -116,23 +99,14 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     metric_ = makeMetric(in.normType, n_);
     // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
-    radiusCap_ = in.rMax;
     rLimit_ = in.rMax;
     reach_ = gridReach(metric_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
     // For general p the grid's guarantee rests on the distance bounds.
     if (metric_.kind == NormKind::General && !metric_.boundsUsable)
         reach_ = std::numeric_limits<double>::infinity();
-    structure_ = chooseStructure(in);
+    chooseStructures(in);
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
-    if (structure_ == SearchStructure::Auto) {
-        chooseAutomatically(in);
-    } else {
-        tiled_ = structure_ == SearchStructure::Tiles;
-        blocked_ = structure_ == SearchStructure::BlockLists;
-        gridUsable_ = structure_ == SearchStructure::Grid;
-        treed_ = structure_ == SearchStructure::Tree;
-    }
     if (treed_) tree_.init(metric_, in.plan.instructions);
     const auto patterns = static_cast<std::size_t>(in.patternCount);
     if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
@@ -209,7 +183,7 @@ bool TrainingNodeSet::startGrid() {
 bool TrainingNodeSet::listNode(int j) {
     const double radius = radii_.data[j];
     listedRadius_.data[j] = radius;
-    if (!(radius <= radiusCap_)) {
+    if (!(radius <= rLimit_)) {  // wider than Rmax: a candidate for every pattern
         markUnlisted(j);
         return true;
     }
@@ -354,8 +328,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int n
     int resume = M;
     // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
     auto leavesTheLists = [&](int j) __attribute__((always_inline))->bool {
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
+        if (scan.stopsAt(j)) {
             resume = j;
             return true;
         }
@@ -419,10 +392,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
         }
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const int j = treeNodes_.data[e];
-            if (scan.pace.stopsAt(j)) {
-                scan.stopped = true;
-                return j;
-            }
+            if (scan.stopsAt(j)) return j;
             if (visit<Kind>(scan, j)) {
                 scan.cover = j;
                 return j + 1;
@@ -436,12 +406,11 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
     return next;
 }
 
-// Whether the block lists serve this scan rather than the grid's. Which is faster depends on
-// how the nodes lie and changes as they grow: in every period of scans, the first ones time the
-// grid, the next ones the blocks, and the rest go the faster way. Once the blocks are faster
-// among many nodes the grid goes for good: every node is listed in many cells, so its upkeep
-// grows with the nodes (few nodes over many patterns is where it wins). Both give the same
-// answers.
+// Whether the block lists serve this scan rather than the grid (both answer alike). The faster
+// one depends on how the nodes lie, as they grow: each period of scans, the first ones time the
+// grid, the next the blocks, the rest go the faster way. Once the blocks win among many nodes the
+// grid goes for good: each node is listed in many cells, so its upkeep grows with the nodes (it
+// wins with few nodes over many patterns).
 bool TrainingNodeSet::listsByBlocks() {
     if (!gridActive_) return true;
     constexpr long kTrialPeriod = 8192;
@@ -562,10 +531,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
              static_cast<std::int32_t>(std::lower_bound(listed, listed + length, next) - listed);
          e < length; ++e) {
         const int j = listed[e];
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
-            return j;
-        }
+        if (scan.stopsAt(j)) return j;
         // The listed lower bound settles most nodes without their centres: as visit() does
         // with its own bounds.
         const double low = lows[e];
@@ -586,20 +552,15 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
     return covered;
 }
 
-// The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
-// distances of eight nodes at a time and pass over the nodes that cannot matter for any
-// r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 namespace {
 
-// One tile scan whose filtering both threads share. The nodes from `from` on fall into chunks.
-// The other thread claims them one after another and makes the filter's single-precision values,
-// the bulk of the filter's work; this thread goes through the chunks in node order: a chunk nobody
-// has begun it claims and filters plainly (stopping at the first node that matters), a chunk with
-// its values made it filters on them against the limits of the moment, and while the one it
-// needs is under way it makes a later one. Where the other thread falls behind (the machine's
-// cores busy with other work), this thread filters that chunk itself; where it falls behind, or
-// scans end before they use its work (a cover comes early), splits pause for a while, longer
-// each time.
+// One tile scan whose filtering both threads share, the nodes from `from` on in chunks. The other
+// thread claims chunks in turn and makes their single-precision values, the bulk of the filter's
+// work; this thread goes through them in node order: one nobody has begun it claims and filters
+// plainly (stopping at the first node that matters), one with values made it filters on them
+// against the limits of the moment, and while the one it needs is under way it makes a later one.
+// Where the other thread falls behind (cores busy elsewhere) this one filters that chunk itself,
+// and splits pause, longer each time, as they do where scans end before they use its work.
 class SplitScan {
   public:
     SplitScan(StandbyThread& standby, SplitPause& pause, SplitChunks& chunks)
@@ -746,6 +707,9 @@ class SplitScan {
 
 }  // namespace
 
+// The plain scan from node `from` on, up to a cover. For p = 1 and +Inf the tiles give the exact
+// distances of eight nodes at a time and pass over the nodes that cannot matter for any
+// r <= Rmax; should rounding lift r above Rmax, the rest goes node by node.
 template <NormKind Kind>
 SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int from) {
     const int M = scan.nodeCount;
@@ -767,10 +731,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
         }
         ++paths_.tiles;
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
-            if (scan.pace.stopsAt(j)) {
-                scan.stopped = true;
-                return;
-            }
+            if (scan.stopsAt(j)) return;
             // Once too many nodes are noted for this scan to be remembered, nodes of other
             // labels matter only within the present r: the filter may use that nearer reach.
             if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
@@ -798,10 +759,7 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
         }
     }
     for (; j < M && scan.cover < 0; ++j) {
-        if (scan.pace.stopsAt(j)) {
-            scan.stopped = true;
-            return;
-        }
+        if (scan.stopsAt(j)) return;
         if (visit<Kind>(scan, j)) scan.cover = j;
     }
 }
@@ -877,11 +835,8 @@ void TrainingNodeSet::releaseScanState() {
     standby_.stop();
     splitSums_.release();
     remembered_.release();
-    listedRadius_.release();
-    unlistedNodes_.release();
-    candidates_.release();
+    dropGrid();
     floatPattern_.release();
-    lists_.release();
     tiles_ = NodeTiles();
     blockLists_ = NodeCandidates();
     blockPatterns_.release();
@@ -891,7 +846,6 @@ void TrainingNodeSet::releaseScanState() {
     tree_ = GrowingNodeTree();
     treeNodes_.release();
     treed_ = false;
-    gridActive_ = false;
     tiled_ = false;
     blocked_ = false;
     blockCount_ = 0;

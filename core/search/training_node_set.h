@@ -19,12 +19,11 @@
 #include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
+#include "work_pacer.h"
 
 namespace sphnet {
 
 struct OpCounters;
-class ScanPacer;
-class WorkPacer;
 
 // Scans split between two threads pause for so many more patterns, after so many pauses in a
 // row (see SplitScan).
@@ -44,9 +43,8 @@ class TrainingNodeSet final : public TrainingSearch {
     // start node value, Rmax and margin finite, and no per-node trace wanted.
     static bool reproducesLiteralScan(const TrainingInput& in);
 
-    // The scans count their operations into `counters`. False when memory runs out.
-    // The input's plan may force the structure, the kernels and the use of a second thread;
-    // a structure that cannot answer exactly for this input gives way to the plain scan.
+    // The scans count their operations into `counters`; the input's plan may force the
+    // structure, the kernels and a second thread. False when memory runs out.
     bool init(const TrainingInput& in, OpCounters& counters);
     int present(int k, const double* x, double label, double& r) override;
     void setPacer(WorkPacer* pacer) override { pacer_ = pacer; }
@@ -83,12 +81,17 @@ class TrainingNodeSet final : public TrainingSearch {
         int cover;        // the covering node, or -1 so far
         ScanPacer& pace;  // hands the work on as it goes; says when an interrupt stops the scan
         bool stopped;
+        // Whether an interrupt ends the scan before node j.
+        bool stopsAt(int j) {
+            if (!pace.stopsAt(j)) return false;
+            stopped = true;
+            return true;
+        }
     };
 
-    // The structure the scans use: Auto (chosen by the data's shape and timing), or a forced
-    // Plain, Grid, Tiles, Tree or BlockLists that serves this input.
-    SearchStructure chooseStructure(const TrainingInput& in) const;
-    void chooseAutomatically(const TrainingInput& in);
+    // Sets structure_ as the plan has it (Auto: the data's shape and timing choose) and the
+    // structures the scans use.
+    void chooseStructures(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
     bool startGrid();
     void dropGrid();
@@ -167,9 +170,8 @@ class TrainingNodeSet final : public TrainingSearch {
     // The cell lists start once there are enough nodes to pay for them.
     bool gridActive_ = false;
     bool gridUsable_ = false;
-    double radiusCap_ = 0.0;  // nodes with larger radii are candidates for every pattern
-    double rLimit_ = 0.0;     // the largest candidate radius the reach allows for
-    double reach_ = 0.0;      // beyond this a listed node can neither cover nor conflict
+    double rLimit_ = 0.0;  // Rmax: the largest candidate radius the reach allows for
+    double reach_ = 0.0;   // beyond this a listed node can neither cover nor conflict
     int axes_[NodeGrid::kMaxAxes] = {};
     int axisCount_ = 0;
     NodeGrid lists_;

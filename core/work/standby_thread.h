@@ -1,9 +1,7 @@
-// A second thread kept ready for the length of one procedure, for jobs too short to start a
-// thread each (a part of one pattern's scan): the calling thread posts a job, goes on with its
-// own work, using what the job publishes as it goes, and ends the job when it no longer needs
-// it. The calling thread never waits for a job to make progress, only, when it ends one, for
-// the job to notice. Between jobs the thread spins a little, then sleeps. Jobs must not call
-// the host.
+// A second thread kept ready for one procedure, for jobs too short to start a thread each (part
+// of one pattern's scan): the calling thread posts a job, goes on with its own work using what
+// the job publishes, and ends the job when it no longer needs it, waiting only for the job to
+// notice. Between jobs the thread spins a little, then sleeps. Jobs must not call the host.
 #pragma once
 
 #include <atomic>

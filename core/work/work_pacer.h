@@ -1,8 +1,7 @@
-// Pacing long work so that an interrupt is answered at once. Work is counted in coordinate
-// terms: testing one pattern against m nodes in n dimensions is m * n terms (the procedures
-// count what the plain node-by-node scan would test, an upper bound on what the fast scans do).
-// The host is polled after at most a fixed budget of terms, and only from the calling thread:
-// host interfaces are not thread-safe.
+// Pacing long work so that an interrupt is answered at once. Work counts coordinate terms: one
+// pattern against m nodes in n dimensions is m * n (what the plain scan would test, an upper bound
+// on the fast scans' work). The host is polled after at most a fixed budget of terms, and only
+// from the calling thread: host interfaces are not thread-safe.
 #pragma once
 
 #include <climits>
@@ -55,7 +54,6 @@ class WorkPacer {
         if (sinceLastPoll_ < budget_ || interrupted_) return interrupted_;
         return poll();
     }
-    bool interrupted() const { return interrupted_; }
     std::uint64_t budget() const { return budget_; }
     // Every term counted so far.
     std::uint64_t spent() const { return spentBefore_ + sinceLastPoll_; }
@@ -144,13 +142,12 @@ struct PacedRange {
     int done = 0;  // items [0, done) were handled, each one completely; no others
 };
 
-// Hands [0, count) out in sub-chunks [begin, end) of at most one budget of work (at least
-// minItems items) from a shared counter, in order, to body(begin, end, worker): worker 0 is the
-// calling thread; with workers = 2 a helper thread (worker 1), started once, takes sub-chunks
-// too. The calling thread polls before anything starts and after each of its sub-chunks; on an
-// interrupt it raises a stop flag the helper checks before each sub-chunk. A sub-chunk under way
-// always completes. Should the helper not start, the calling thread does all the work. The body
-// must not call the host on worker 1.
+// Hands [0, count) out in order, in sub-chunks [begin, end) of at most one budget of work (at
+// least minItems items), to body(begin, end, worker): worker 0 is the calling thread, worker 1 a
+// helper started once where workers = 2 (else, or should it not start, the calling thread does
+// all), which must not call the host. The calling thread polls before anything starts and after
+// each of its sub-chunks; an interrupt raises a stop flag the helper checks before each of its
+// own. A sub-chunk under way always completes.
 PacedRange runPacedRange(const PacedRangeSpec& range, WorkPacer& pacer, RangeBody body);
 
 }  // namespace sphnet

@@ -184,13 +184,4 @@ StatisticsInput checkStatistics(const TableArgument& patterns, double norm) {
     return {rows.view(), rows.rows(), rows.columns(), normOrder(norm)};
 }
 
-ProcedureStatus runTraining(const TrainingInput& input, TrainingOutput& trained) {
-    return learnPrototypes(input, trained);
-}
-
-ProcedureStatus runRecall(const RecallInput& input, const RecallInfo* info,
-                          HostBlock<double>& labels) {
-    return classifyPatterns(input, labels, info);
-}
-
 }  // namespace sphnet_python

@@ -1,8 +1,8 @@
-// The checks and calls behind sphnet._core, free of pybind11 so that tests can drive them
-// without an interpreter. The module (core_module.cpp) turns Python objects into the plain
-// descriptions below, runs the procedures with the interpreter lock released, and turns the
-// results into NumPy arrays. A bad argument throws std::invalid_argument, which the module
-// raises as ValueError with the same text.
+// The checks behind sphnet._core, free of pybind11 so that tests can drive them without an
+// interpreter. The module (core_module.cpp) turns Python objects into the plain descriptions
+// below, runs the procedures with the interpreter lock released (they share no mutable state, so
+// calls on several threads run at once), and turns the results into NumPy arrays. A bad argument
+// throws std::invalid_argument, which the module raises as ValueError with the same text.
 #pragma once
 
 #include <cstdint>
@@ -73,13 +73,5 @@ struct StatisticsInput {
 sphnet::TrainingInput checkTraining(const TrainingArguments& arguments);
 sphnet::RecallInput checkRecall(const RecallArguments& arguments);
 StatisticsInput checkStatistics(const TableArgument& patterns, double norm);
-
-// Run a procedure. Calls share no mutable state, so calls from several threads run at once.
-// The module releases the interpreter lock around them.
-sphnet::ProcedureStatus runTraining(const sphnet::TrainingInput& input,
-                                    sphnet::TrainingOutput& trained);
-// `info` null: no info; else the caller's arrays of patternCount values each.
-sphnet::ProcedureStatus runRecall(const sphnet::RecallInput& input, const sphnet::RecallInfo* info,
-                                  sphnet::HostBlock<double>& labels);
 
 }  // namespace sphnet_python

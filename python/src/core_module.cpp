@@ -97,7 +97,7 @@ py::tuple learn(py::handle patterns, py::handle labels, double norm, double rmax
     ProcedureStatus status;
     {
         py::gil_scoped_release unlocked;
-        status = runTraining(input, out);
+        status = learnPrototypes(input, out);
     }
     raiseUnlessDone(status);
 
@@ -148,7 +148,7 @@ py::object recall(py::handle nodes, py::handle nodeLabels, double norm, py::hand
     ProcedureStatus status;
     {
         py::gil_scoped_release unlocked;
-        status = runRecall(input, withInfo ? &info : nullptr, recalled);
+        status = classifyPatterns(input, recalled, withInfo ? &info : nullptr);
     }
     raiseUnlessDone(status);
     py::array_t<double> labels = adoptLabels(recalled, input.patternCount);

@@ -372,7 +372,7 @@ reference::TrainingResult expectSameTraining(const reference::TrainingProblem& t
     const Shipped got = runTraining(t, start, columnMajor, plan);
     if (ran != nullptr) *ran = got.paths;
     const std::string what = label + " " + describe(t) + (columnMajor ? " column-major" : "") +
-                             (plan.isDefault() ? "" : " plan: " + sphnet::describeSearchPlan(plan));
+                             " plan: " + sphnet::describeSearchPlan(plan);
     EXPECT_EQ(got.status, sphnet::ProcedureStatus::Done) << what;
     EXPECT_EQ(compareRows(want.nodes, got.training.nodes), "") << what;
     EXPECT_EQ(compareValues(want.labels, got.training.labels), "") << what;
@@ -401,7 +401,7 @@ void expectSameRecall(const reference::RecallProblem& r, Counters start, const s
     const Shipped got = runRecall(r, start, withInfo ? &info : nullptr, columnMajor, plan, paths);
     const std::string what = label + " " + describe(r) + (withInfo ? " with info" : "") +
                              (columnMajor ? " column-major" : "") +
-                             (plan.isDefault() ? "" : " plan: " + sphnet::describeSearchPlan(plan));
+                             " plan: " + sphnet::describeSearchPlan(plan);
     if (withInfo) {
         EXPECT_EQ(compareValues(want.decidingNode, info.decidingNode), "") << what;
         EXPECT_EQ(compareValues(want.distance, info.distance), "") << what;

@@ -361,7 +361,7 @@ void training(FuzzedDataProvider& in, bool generated, Call& call) {
         sphnet::TrainingOutput trained;
         try {
             const sphnet::TrainingInput input = sphnet_python::checkTraining(a);
-            status = sphnet_python::runTraining(input, trained);
+            status = sphnet::learnPrototypes(input, trained);
         } catch (const std::invalid_argument& e) {
             threw = true;
             message = e.what();
@@ -470,7 +470,7 @@ void recall(FuzzedDataProvider& in, bool generated, Call& call) {
                 field.assign(static_cast<std::size_t>(input.patternCount), -7.0);
             const sphnet::RecallInfo wanted{info[0].data(), info[1].data(), info[2].data(),
                                             info[3].data()};
-            status = sphnet_python::runRecall(input, withInfo ? &wanted : nullptr, recalled);
+            status = sphnet::classifyPatterns(input, recalled, withInfo ? &wanted : nullptr);
             if (status == sphnet::ProcedureStatus::Done)
                 labels.assign(recalled.get(), recalled.get() + input.patternCount);
         } catch (const std::invalid_argument& e) {
