@@ -35,7 +35,6 @@ struct TrainingInput {
 // the kernels the tiles and the block lists' panels ran on (Auto: not built).
 struct TrainingPaths {
     long remembered = 0;      // replayed what the pattern's last scan found
-    long grid = 0;            // walked the list of x's cell of the reach lists
     long blockLists = 0;      // walked x's block list
     long tree = 0;            // walked the growing tree's runs
     long tiles = 0;           // went over nodes by tiles

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace sphnet {
@@ -53,43 +52,38 @@ std::size_t NodeGrid::slotOf(const std::int64_t* cell) const {
     }
 }
 
-// Cells keep their lists, moved along uncopied.
 bool NodeGrid::grow() {
     HostVector<std::int64_t> oldKeys = std::move(keys_);
     HostVector<Cell> oldCells = std::move(cells_);
     const std::size_t slots = oldCells.size < 64 ? 64 : oldCells.size * 2;
-    if (!keys_.resize(slots * kMaxAxes, kFree) || !cells_.reserve(slots)) {
+    if (!keys_.resize(slots * kMaxAxes, kFree) || !cells_.resize(slots, Cell())) {
         keys_ = std::move(oldKeys);
         cells_ = std::move(oldCells);
         return false;
     }
-    for (std::size_t s = 0; s < slots; ++s) new (cells_.data + s) Cell();
-    cells_.size = slots;
     for (std::size_t s = 0; s < oldCells.size; ++s) {
         const std::int64_t* cell = &oldKeys.data[s * kMaxAxes];
         if (cell[0] == kFree) continue;
         const std::size_t slot = slotOf(cell);
         std::memcpy(&keys_.data[slot * kMaxAxes], cell, sizeof(std::int64_t) * kMaxAxes);
-        cells_.data[slot] = std::move(oldCells.data[s]);
+        cells_.data[slot] = oldCells.data[s];
     }
     return true;
 }
 
-bool NodeGrid::init(const int* axes, int axisCount, double cellSize, Shape shape) {
+bool NodeGrid::init(const int* axes, int axisCount, double cellSize) {
     release();
     axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
-    shape_ = shape;
     for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
     cellSize_ = cellSize;
     return grow();
 }
 
-// Visits every cell within `extent` of the centre in the grid's shape; false when visit(cell)
-// is (memory ran out).
+// Visits every cell within `extent` of the centre along every axis; false when visit(cell) is
+// (memory ran out). cellKey() is monotone, so a pattern within extent along every axis falls in
+// a cell of the box.
 template <typename Visit>
 bool NodeGrid::forEachCell(const double* centre, double extent, bool& listed, Visit visit) {
-    // The box first: cellKey() is monotone, so a pattern within extent along every axis falls in a
-    // cell of the box.
     std::int64_t lo[kMaxAxes] = {}, hi[kMaxAxes] = {};
     std::int64_t cells = 1;
     for (int a = 0; a < axisCount_; ++a) {
@@ -102,36 +96,9 @@ bool NodeGrid::forEachCell(const double* centre, double extent, bool& listed, Vi
         }
     }
     listed = true;
-    // Per axis and cell, how far the cell lies from the centre, less 1e-9 of the coordinates'
-    // size: that covers a pattern's cell key rounding up past the cell's computed start (by an
-    // ulp or two of cellLow) and the rounding of the shape's sum below (a few ulps of each gap),
-    // so the sum needs no slack of its own. The outermost keys hold everything beyond: no
-    // distance there.
-    double gaps[kMaxAxes][kMaxCellsPerNode];
-    for (int a = 0; a < axisCount_ && shape_ != Shape::Box; ++a) {
-        const double v = centre[axes_[a]];
-        for (std::int64_t k = lo[a]; k <= hi[a]; ++k) {
-            double gap = 0.0;
-            if (k > -kKeyLimit && k < kKeyLimit) {
-                const double cellLow = static_cast<double>(k) * cellSize_;
-                const double cellHigh = static_cast<double>(k + 1) * cellSize_;
-                gap = cellLow - v > v - cellHigh ? cellLow - v : v - cellHigh;
-                gap -= (std::fabs(v) + std::fabs(cellLow) + cellSize_) * 1e-9;
-            }
-            gaps[a][k - lo[a]] = gap > 0 ? gap : 0.0;
-        }
-    }
-    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2], lo[3]};
+    std::int64_t cell[kMaxAxes] = {lo[0], lo[1], lo[2]};
     for (;;) {
-        double reachOut = 0.0;  // the cell's distance from the centre in the grid's shape
-        for (int a = 0; a < axisCount_ && shape_ != Shape::Box; ++a) {
-            const double g = gaps[a][cell[a] - lo[a]];
-            reachOut = shape_ == Shape::Diamond ? reachOut + g : reachOut + g * g;
-        }
-        const bool within =
-            shape_ == Shape::Box ||
-            (shape_ == Shape::Diamond ? reachOut <= extent : reachOut <= extent * extent);
-        if (within && !visit(cell)) return false;
+        if (!visit(cell)) return false;
         int a = 0;
         while (a < axisCount_ && cell[a] == hi[a]) {
             cell[a] = lo[a];
@@ -157,16 +124,7 @@ bool NodeGrid::insert(int j, const double* centre, double extent, bool& listed) 
     return forEachCell(centre, extent, listed, [&](const std::int64_t* key) {
         Cell* cell = claim(key);
         if (cell == nullptr) return false;
-        if (entries_.data != nullptr) {
-            entries_.data[cell->start + cell->length++] = j;
-            return true;
-        }
-        // From four entries on, doubling: most cells list few nodes.
-        HostVector<std::int32_t>& nodes = cell->nodes;
-        if (nodes.size == nodes.capacity &&
-            !nodes.reserve(nodes.capacity == 0 ? 4 : 2 * nodes.capacity))
-            return false;
-        nodes.data[nodes.size++] = j;
+        entries_.data[cell->start + cell->length++] = j;
         return true;
     });
 }
@@ -196,24 +154,17 @@ const std::int32_t* NodeGrid::nodesAt(const double* x, std::int32_t& length) con
     std::int64_t key[kMaxAxes] = {};
     for (int a = 0; a < axisCount_; ++a) key[a] = cellKey(x[axes_[a]], cellSize_);
     const Cell& cell = cells_.data[slotOf(key)];
-    if (entries_.data != nullptr) {
-        length = cell.length;
-        return entries_.data + cell.start;
-    }
-    length = static_cast<std::int32_t>(cell.nodes.size);
-    return cell.nodes.data;
+    length = cell.length;
+    return entries_.data + cell.start;
 }
 
-// One of length and nodes.size is zero.
 double NodeGrid::averageLength() const {
     double total = 0;
-    for (std::size_t s = 0; s < slots(); ++s)
-        total += static_cast<double>(cells_.data[s].length + cells_.data[s].nodes.size);
+    for (std::size_t s = 0; s < slots(); ++s) total += cells_.data[s].length;
     return occupied_ == 0 ? 0.0 : total / static_cast<double>(occupied_);
 }
 
 void NodeGrid::release() {
-    for (std::size_t s = 0; s < slots(); ++s) cells_.data[s].nodes.release();
     keys_.release();
     cells_.release();
     entries_.release();

@@ -281,7 +281,7 @@ bool RecallNodeSet::buildGrid(bool forced) {
     int axes[NodeGrid::kMaxAxes] = {};
     const int axisCount =
         widestAxes(n_, M, 3, axes, [&](int t, int i) { return centres_.data[t * n + i]; });
-    if (!cells_.init(axes, axisCount, reach, NodeGrid::Shape::Box)) return false;
+    if (!cells_.init(axes, axisCount, reach)) return false;
     auto extentOf = [&](int t) { return gridReach(metric_, radii_.data[t] + kCoverageTolerance); };
     auto listable = [&](int t) { return coverable(radii_.data[t]) && radii_.data[t] <= cap; };
     for (int t = 0; t < M; ++t) {

@@ -1,4 +1,4 @@
-// The allowances the search structures share: when a grid pays, how far a grid must list a
+// The allowances the search structures share: how far a grid must list a
 // sphere beyond its reach, the rounding slack of bounds and thresholds, the working set of the
 // blocked scans, and the panels' bound on the figure D.
 #pragma once
@@ -11,8 +11,6 @@
 
 namespace sphnet {
 
-// Below this many nodes a plain scan is as quick as a grid.
-constexpr int kGridThreshold = 64;
 // Node panels handed to one pattern group before the next: about 1 MiB of centres in n
 // dimensions, in whole kernel calls of `widest` panels.
 inline int panelChunk(int n, int widest) {

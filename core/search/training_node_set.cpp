@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <thread>
 
 #include "mex_host.h"
@@ -14,12 +13,9 @@
 namespace sphnet {
 
 namespace {
-// Cells per reach along an axis: finer cells list fewer far nodes, at more entries per node.
-constexpr double kCellsPerReach = 1.0;
-
-// Blocked lists pay from this many dimensions on (below, the grid is slower than the tree and
-// the lists alike); a block holds up to kBlockPatterns patterns,
-// fewer where nodes are many, so that one collect stays near kBlockTerms coordinate terms.
+// Blocked lists pay from this many dimensions on (below, the tree is faster); a block holds up
+// to kBlockPatterns patterns, fewer where nodes are many, so that one collect stays near
+// kBlockTerms coordinate terms.
 constexpr int kBlockMinDimensions = 4;
 constexpr int kBlockPatterns = 128;
 constexpr double kBlockTerms = 1 << 27;
@@ -36,8 +32,6 @@ constexpr int kChunkWaitSpins = 1 << 8;
 constexpr int kBlockCapDivisor = 2;
 // The lists' room: kBlockListBytes in all, for up to kBlockPatterns patterns.
 constexpr double kBlockListBytes = 24.0 * (1 << 20);
-// Training drops the grid once the block lists beat it with at least this many nodes.
-constexpr int kGridDropNodes = 8192;
 // The growing tree's work grows as N log^2 N, the tiles' and block lists' as N^2 with a far
 // smaller factor. Measured on overlapping and separated classes, the tree is the quicker up to 3
 // dimensions (for p = 1 and +Inf from about 1e5 patterns on) and, for other p, in 4 (1.5 to 10
@@ -45,10 +39,6 @@ constexpr int kGridDropNodes = 8192;
 constexpr int kTreeMostDimensions = 3;
 constexpr int kTreeMostDimensionsGeneral = 4;
 constexpr int kTreeManyPatterns = 100000;
-
-int lowestBit(std::uint64_t word) {
-    return __builtin_ctzll(word);
-}
 }  // namespace
 
 bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
@@ -60,8 +50,8 @@ bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
 }
 
 // Each structure serves only where it answers exactly: the tiles for p = 1 and +Inf, the block
-// lists where the distance bounds hold and the panels take every coordinate, the grid where its
-// reach is finite, the tree in the dimensions it takes. No patterns, no nodes: nor any spread to
+// lists where the distance bounds hold and the panels take every coordinate, the tree in the
+// dimensions it takes. No patterns, no nodes: nor any spread to
 // measure (n may be near 2^31 for an empty set). A structure the plan forces that does not serve
 // leaves the plain scan (the panels are recall's); else the data's shape chooses.
 void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
@@ -72,14 +62,12 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
                EuclideanPanels::holdsRows(in.patterns, in.patternCount, n_) &&
                EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
     };
-    const bool grid = std::isfinite(reach_) && reach_ > 0 && n_ > 0 && in.patternCount > 0;
     const bool tree = NodeTree::fits(n_) && in.patternCount > 0;
-    structure_ = in.plan.foreignInReach;
-    if (structure_ != SearchStructure::Auto) {
-        tiled_ = structure_ == SearchStructure::Tiles && tiles;
-        blocked_ = structure_ == SearchStructure::BlockLists && blocks();
-        gridUsable_ = structure_ == SearchStructure::Grid && grid;
-        treed_ = structure_ == SearchStructure::Tree && tree;
+    const SearchStructure forced = in.plan.foreignInReach;
+    if (forced != SearchStructure::Auto) {
+        tiled_ = forced == SearchStructure::Tiles && tiles;
+        blocked_ = forced == SearchStructure::BlockLists && blocks();
+        treed_ = forced == SearchStructure::Tree && tree;
         return;
     }
     treed_ = tree && (n_ <= kTreeMostDimensions
@@ -88,7 +76,6 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
     tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
     blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
-    gridUsable_ = !tiled_ && !treed_ && grid;
 }
 
 bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
@@ -100,10 +87,6 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
     // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
     rLimit_ = in.rMax;
-    reach_ = gridReach(metric_, in.rMax + in.rMax + in.margin + kCoverageTolerance);
-    // For general p the grid's guarantee rests on the distance bounds.
-    if (metric_.kind == NormKind::General && !metric_.boundsUsable)
-        reach_ = std::numeric_limits<double>::infinity();
     chooseStructures(in);
     threads_ = in.plan.threads;
     paths_ = TrainingPaths();
@@ -129,14 +112,7 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
             !blockValues_.resize(static_cast<std::size_t>(block) * n_, 0.0))
             return false;
     }
-    if (tiled_ && !startTiles(in)) return false;
-    if (!gridUsable_) return true;
-    // The grid runs along the (up to four) coordinates that vary most: coordinate i of every
-    // pattern is one column, in order, of a column-major matrix.
-    axisCount_ = widestAxes(n_, in.patternCount, NodeGrid::kMaxAxes, axes_,
-                            [&](int k, int i) { return in.patterns.at(k, i); });
-    // Forced, the grid serves from the first node on.
-    return structure_ != SearchStructure::Grid || startGrid();
+    return !tiled_ || startTiles(in);
 }
 
 bool TrainingNodeSet::startTiles(const TrainingInput& in) {
@@ -157,77 +133,18 @@ bool TrainingNodeSet::startTiles(const TrainingInput& in) {
     return true;
 }
 
-bool TrainingNodeSet::startGrid() {
-    // The part of the distance over the grid's axes bounds the whole from below: for p = 1 a
-    // node matters only within a diamond, for p <= 2 within a ball, else within a box.
-    // A ball leaves out enough of the cells to afford a fourth axis; a box or a diamond lists
-    // a node in too many cells for it to pay.
-    NodeGrid::Shape shape = NodeGrid::Shape::Box;
-    if (metric_.kind == NormKind::CityBlock) shape = NodeGrid::Shape::Diamond;
-    if (metric_.kind == NormKind::General && metric_.p <= 2.0) shape = NodeGrid::Shape::Ball;
-    const int axes = shape == NodeGrid::Shape::Ball ? 4 : 3;
-    if (!lists_.init(axes_, axisCount_ < axes ? axisCount_ : axes, reach_ / kCellsPerReach,
-                     shape)) {
-        return false;
-    }
-    gridActive_ = true;
-    for (int j = 0; j < count_; ++j) {
-        if (!listNode(j)) return false;
-    }
-    return true;
-}
-
-// A node matters to a pattern only if it may cover it (d <= radius + tolerance) or conflict
-// with it (d < r + radius + margin, r <= Rmax): its reach follows its own radius. Should the
-// radius later grow past the one listed, the node becomes a candidate everywhere.
-bool TrainingNodeSet::listNode(int j) {
-    const double radius = radii_.data[j];
-    listedRadius_.data[j] = radius;
-    if (!(radius <= rLimit_)) {  // wider than Rmax: a candidate for every pattern
-        markUnlisted(j);
-        return true;
-    }
-    // Summed as the conflict test sums it: after a conflict with a huge margin the radius is
-    // near -margin, and (rLimit + radius) + margin may round far below conflictReach(radius).
-    double extent = conflictReach(radius);
-    if (extent < radius + kCoverageTolerance) extent = radius + kCoverageTolerance;
-    if (extent < 0) extent = 0;  // such a node can neither cover nor conflict while it stays
-    extent = gridReach(metric_, extent);
-    if (!(extent <= reach_)) extent = reach_;
-    bool listed = false;
-    if (!lists_.insert(j, centres_.data + static_cast<std::size_t>(j) * n_, extent, listed)) {
-        return false;
-    }
-    if (!listed) markUnlisted(j);
-    return true;
-}
-
-void TrainingNodeSet::markUnlisted(int j) {
-    if (testBit(unlistedNodes_.data, j)) return;
-    setBit(unlistedNodes_.data, j);
-    ++unlistedCount_;
-}
-
 bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t label) {
     const int j = count_;
     for (int i = 0; i < n_; ++i) {
         if (!centres_.push(centre[i])) return false;
     }
-    if (!radii_.push(radius) || !labels_.push(label) || !listedRadius_.push(radius)) return false;
+    if (!radii_.push(radius) || !labels_.push(label)) return false;
     if (tiled_ && !tiles_.append(centre, radius, static_cast<double>(label), conflictReach(radius)))
         return false;
     if (blocked_ && !blockLists_.append(centre, label, ownReach(radius), otherReach(radius)))
         return false;
-    const std::size_t words = bitWords(j + 1);
-    if (!unlistedNodes_.resize(words, 0) || !candidates_.resize(words, 0)) return false;
     count_ = j + 1;
-    if (treed_ && !tree_.grow(centres_.data, radii_.data, labels_.data, count_)) return false;
-    if (gridActive_) {
-        if (!listNode(j)) return false;
-    } else if (gridUsable_ && count_ >= kGridThreshold) {
-        if (!startGrid()) return false;
-    }
-    return true;
+    return !treed_ || tree_.grow(centres_.data, radii_.data, labels_.data, count_);
 }
 
 // The conflict rule on node j, with its exact distance d.
@@ -249,8 +166,6 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     }
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
-    // A node that grew past its listed radius is no longer covered by the lists' guarantee.
-    if (inside && gridActive_ && !(radius <= listedRadius_.data[j])) markUnlisted(j);
 }
 
 int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
@@ -278,10 +193,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
-    if (blocked_ && !plainOnly && scan.cover < 0 && listsByBlocks())
-        next = scanBlockLists<Kind>(scan, k, next);
-    if (gridActive_ && !plainOnly && scan.cover < 0 && !scan.stopped)
-        next = scanGridLists<Kind>(scan, next);
+    if (blocked_ && !plainOnly && scan.cover < 0) next = scanBlockLists<Kind>(scan, k, next);
     if (treed_ && scan.cover < 0 && !scan.stopped) next = scanTree<Kind>(scan, next);
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {
@@ -311,60 +223,6 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
     }
     if (visit<Kind>(scan, remembered.lastEnd)) scan.cover = remembered.lastEnd;
     return remembered.lastEnd + 1;
-}
-
-// Visits, from node `next` on, the nodes listed for x's cell and those outside the lists'
-// guarantee, in node order. Skipping rests on r <= Rmax: should rounding ever lift r above it,
-// the scan goes on plainly from the node after. Where the cell names most nodes anyway (wide
-// spheres), the plain scan costs less and this step leaves it all, unless the plan forces the grid.
-template <NormKind Kind>
-SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanGridLists(PatternScan& scan, int next) {
-    const int M = scan.nodeCount;
-    if (next >= M) return next;
-    std::int32_t length = 0;
-    const std::int32_t* listed = lists_.nodesAt(scan.x, length);
-    if ((length + unlistedCount_) * 2 > M && structure_ != SearchStructure::Grid) return next;
-    ++paths_.grid;
-    int resume = M;
-    // Visits a listed node; true once the scan is over (a cover) or must go on plainly.
-    auto leavesTheLists = [&](int j) __attribute__((always_inline))->bool {
-        if (scan.stopsAt(j)) {
-            resume = j;
-            return true;
-        }
-        if (visit<Kind>(scan, j)) {
-            scan.cover = j;
-            return true;
-        }
-        if (scan.r <= rLimit_) return false;
-        resume = j + 1;
-        return true;
-    };
-    if (unlistedCount_ == 0) {
-        // The cell's list is in node order: it is the scan itself.
-        for (const std::int32_t* e = std::lower_bound(listed, listed + length, next);
-             e < listed + length; ++e) {
-            if (leavesTheLists(*e)) break;
-        }
-        return resume;
-    }
-    // Merge with the nodes that are candidates everywhere, in node order.
-    std::uint64_t* bits = candidates_.data;
-    const std::size_t words = bitWords(M);
-    std::memcpy(bits, unlistedNodes_.data, words * sizeof(std::uint64_t));
-    for (std::int32_t e = 0; e < length; ++e) setBit(bits, listed[e]);
-    // Nodes before `next` have been visited already.
-    std::size_t w = static_cast<std::size_t>(next) / 64;
-    bits[w] &= ~std::uint64_t{0} << (next % 64);
-    for (; w < words && resume == M && scan.cover < 0; ++w) {
-        std::uint64_t word = bits[w];
-        while (word != 0) {
-            const int j = static_cast<int>(w * 64) + lowestBit(word);
-            word &= word - 1;
-            if (leavesTheLists(j)) break;
-        }
-    }
-    return resume;
 }
 
 // Visits, from node `next` on, the nodes the tree names in node order, run by run, each run's for
@@ -404,43 +262,6 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
         }
     }
     return next;
-}
-
-// Whether the block lists serve this scan rather than the grid (both answer alike). The faster
-// one depends on how the nodes lie, as they grow: each period of scans, the first ones time the
-// grid, the next the blocks, the rest go the faster way. Once the blocks win among many nodes the
-// grid goes for good: each node is listed in many cells, so its upkeep grows with the nodes (it
-// wins with few nodes over many patterns).
-bool TrainingNodeSet::listsByBlocks() {
-    if (!gridActive_) return true;
-    constexpr long kTrialPeriod = 8192;
-    constexpr long kTrialLength = 256;
-    const long phase = scansSeen_++ % kTrialPeriod;
-    if (phase % kTrialLength == 0 && phase <= 2 * kTrialLength) {
-        if (phase == 0) {
-            trial_.restart();
-        } else {
-            trial_.stop(1.0);
-        }
-        if (trial_.deciding()) {
-            trial_.start();
-        } else if (trial_.alternative() && count_ >= kGridDropNodes) {
-            // Among many nodes the grid only costs upkeep and memory from here on.
-            dropGrid();
-            return true;
-        }
-    }
-    return trial_.alternative();
-}
-
-void TrainingNodeSet::dropGrid() {
-    lists_.release();
-    listedRadius_.release();
-    unlistedNodes_.release();
-    unlistedCount_ = 0;
-    candidates_.release();
-    gridActive_ = false;
-    gridUsable_ = false;
 }
 
 // A coverage test passes where d - tolerance, rounded, is at most the radius: d exceeds
@@ -835,7 +656,6 @@ void TrainingNodeSet::releaseScanState() {
     standby_.stop();
     splitSums_.release();
     remembered_.release();
-    dropGrid();
     floatPattern_.release();
     tiles_ = NodeTiles();
     blockLists_ = NodeCandidates();

@@ -1,5 +1,5 @@
 // The indexed answer to training's search (node_search.h): centres stored contiguously; the
-// growing tree, the grid's cell lists, the block lists or the tiles name the nodes that may
+// growing tree, the block lists or the tiles name the nodes that may
 // cover a pattern or conflict with it, and certified distance bounds spare most exact distances.
 // Presenting a pattern gives exactly the outcome, radii and counter totals of the literal scan.
 #pragma once
@@ -12,11 +12,9 @@
 #include "host_buffer.h"
 #include "mex_host.h"
 #include "node_candidates.h"
-#include "node_grid.h"
 #include "node_search.h"
 #include "node_tiles.h"
 #include "node_tree.h"
-#include "search_trial.h"
 #include "standby_thread.h"
 #include "training_io.h"
 #include "work_pacer.h"
@@ -89,12 +87,9 @@ class TrainingNodeSet final : public TrainingSearch {
         }
     };
 
-    // Sets structure_ as the plan has it (Auto: the data's shape and timing choose) and the
-    // structures the scans use.
+    // The structures the scans use: as the plan forces them, else as the data's shape chooses.
     void chooseStructures(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
-    bool startGrid();
-    void dropGrid();
     template <NormKind Kind>
     int presentAs(int k, const double* x, double label, double& r);
     // The steps of a scan, in this order, each visiting nodes in node order and setting
@@ -103,13 +98,10 @@ class TrainingNodeSet final : public TrainingSearch {
     template <NormKind Kind>
     int replayRemembered(PatternScan& scan, const RememberedScan& remembered, bool& plainOnly);
     template <NormKind Kind>
-    int scanGridLists(PatternScan& scan, int next);
-    template <NormKind Kind>
     int scanBlockLists(PatternScan& scan, int k, int next);
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
     // when memory runs out.
     bool collectBlock(int k);
-    bool listsByBlocks();
     // A node's reaches for the block lists: for patterns of its own label, and of others.
     double ownReach(double radius) const;
     double otherReach(double radius) const;
@@ -137,8 +129,6 @@ class TrainingNodeSet final : public TrainingSearch {
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
-    void markUnlisted(int j);
-    bool listNode(int j);  // lists node j in the cells it may reach; false when memory runs out
     // Nearer than this, a node of radius `radius` conflicts with some pattern radius r <= rLimit_:
     // summed as the conflict test sums it.
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
@@ -146,7 +136,6 @@ class TrainingNodeSet final : public TrainingSearch {
     const TrainingInput* in_ = nullptr;
     OpCounters* counters_ = nullptr;
     WorkPacer* pacer_ = nullptr;
-    SearchStructure structure_ = SearchStructure::Auto;
     ThreadUse threads_ = ThreadUse::Auto;
     TrainingPaths paths_;
     Metric metric_;
@@ -156,7 +145,6 @@ class TrainingNodeSet final : public TrainingSearch {
     HostVector<double> centres_;  // count_ rows of n_ values
     HostVector<double> radii_;
     HostVector<std::int32_t> labels_;
-    HostVector<double> listedRadius_;  // the radius each node was listed with
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
@@ -167,17 +155,7 @@ class TrainingNodeSet final : public TrainingSearch {
     HostVector<float> splitSums_;
     SplitPause splitPause_;
     SplitChunks splitChunks_;
-    // The cell lists start once there are enough nodes to pay for them.
-    bool gridActive_ = false;
-    bool gridUsable_ = false;
     double rLimit_ = 0.0;  // Rmax: the largest candidate radius the reach allows for
-    double reach_ = 0.0;   // beyond this a listed node can neither cover nor conflict
-    int axes_[NodeGrid::kMaxAxes] = {};
-    int axisCount_ = 0;
-    NodeGrid lists_;
-    HostVector<std::uint64_t> unlistedNodes_;  // nodes outside the lists' guarantee
-    long unlistedCount_ = 0;
-    HostVector<std::uint64_t> candidates_;  // per pattern, while some node is always a candidate
 
     // p other than 1 and +Inf in many dimensions: for a block of upcoming patterns, blocked
     // squared distances list the nodes that may matter to each.
@@ -190,9 +168,6 @@ class TrainingNodeSet final : public TrainingSearch {
     HostVector<double> blockLabels_;
     std::int64_t blockEpoch_ = -1;  // growthEpoch_ when the block was listed
     int blockCapLimit_ = 0;         // the most nodes a list may hold, by the memory budget
-    // Where the grid is active too: the timed trials that choose between the two (listsByBlocks).
-    long scansSeen_ = 0;
-    SearchTrial trial_{2, false};  // the grid's turn first, then the blocks'
     bool outOfMemory_ = false;
 
     // Few dimensions: the growing tree names the nodes that may matter, run by run.
