@@ -17,6 +17,9 @@ namespace {
 // to kBlockPatterns patterns, fewer where nodes are many, so that one collect stays near
 // kBlockTerms coordinate terms.
 constexpr int kBlockMinDimensions = 4;
+// Among fewer nodes the plain scan, its bounds and the scans' memories are quicker (a million
+// patterns over 154 nodes: 0.62 s against 0.97 s).
+constexpr int kBlockMinNodes = 256;
 constexpr int kBlockPatterns = 128;
 constexpr double kBlockTerms = 1 << 27;
 // Tile scans of at least this many terms, in this many dimensions, are split between two
@@ -67,6 +70,7 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     if (forced != SearchStructure::Auto) {
         tiled_ = forced == SearchStructure::Tiles && tiles;
         blocked_ = forced == SearchStructure::BlockLists && blocks();
+        blockMinNodes_ = 0;
         treed_ = forced == SearchStructure::Tree && tree;
         return;
     }
@@ -76,6 +80,7 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some.
     tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
     blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
+    blockMinNodes_ = kBlockMinNodes;
 }
 
 bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
@@ -193,7 +198,8 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
-    if (blocked_ && !plainOnly && scan.cover < 0) next = scanBlockLists<Kind>(scan, k, next);
+    if (blocked_ && !plainOnly && scan.cover < 0 && scan.nodeCount >= blockMinNodes_)
+        next = scanBlockLists<Kind>(scan, k, next);
     if (treed_ && scan.cover < 0 && !scan.stopped) next = scanTree<Kind>(scan, next);
     if (!scan.stopped) scanPlainly<Kind>(scan, next);
     if (scan.stopped) {

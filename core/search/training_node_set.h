@@ -160,6 +160,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // p other than 1 and +Inf in many dimensions: for a block of upcoming patterns, blocked
     // squared distances list the nodes that may matter to each.
     bool blocked_ = false;
+    int blockMinNodes_ = 0;  // the scans take the lists from this many nodes on
     NodeCandidates blockLists_;
     HostVector<std::int32_t> blockPatterns_;  // the block's patterns, ascending (room for a block)
     int blockCount_ = 0;
