@@ -170,8 +170,8 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
 
 // AVX2 and the x86-64 baseline (SSE2): the tile as two 4-lane halves or four 2-lane quarters.
 template <NormKind Kind>
-__attribute__((target("avx2"))) int scanAvx2(const NodeTiles::View& v, int from, int to,
-                                             const double* x, double label, double* d) {
+__attribute__((target("avx2,fma"))) int scanAvx2(const NodeTiles::View& v, int from, int to,
+                                                 const double* x, double label, double* d) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
     const __m256d tolerance = _mm256_set1_pd(kCoverageTolerance);
@@ -371,9 +371,9 @@ __attribute__((target("avx512f"))) int nearestAvx512(const NodeTiles::View& v, i
 }
 
 template <NormKind Kind>
-__attribute__((target("avx2"))) inline void floatAvx2(const NodeTiles::View& v,
-                                                      const NodeTiles::FloatPattern& q, int block,
-                                                      __m256& low, __m256& high) {
+__attribute__((target("avx2,fma"))) inline void floatAvx2(const NodeTiles::View& v,
+                                                          const NodeTiles::FloatPattern& q,
+                                                          int block, __m256& low, __m256& high) {
     const auto n = static_cast<std::size_t>(v.n);
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const float* rows = v.floats + static_cast<std::size_t>(block) * n;
@@ -391,10 +391,43 @@ __attribute__((target("avx2"))) inline void floatAvx2(const NodeTiles::View& v,
     }
 }
 
+// Rounded toward +Inf, as the AVX-512 kernels round by instruction, or one step above: the
+// nearest result, one step up (+1 on the bits of a positive value, -1 on a negative one's, the
+// least positive value from zero) where its exact error shows the true value above it. Tiny
+// values always step: there a product's FMA error underflows.
+__attribute__((target("avx2,fma"))) inline __m256 roundedUp(__m256 nearest, __m256 error) {
+    const __m256i bits = _mm256_castps_si256(nearest);
+    const __m256i step = _mm256_or_si256(_mm256_srai_epi32(bits, 31), _mm256_set1_epi32(1));
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), nearest);
+    const __m256 above =
+        _mm256_or_ps(_mm256_cmp_ps(error, _mm256_setzero_ps(), _CMP_GT_OQ),
+                     _mm256_cmp_ps(magnitude, _mm256_set1_ps(0x1p-100f), _CMP_LT_OQ));
+    const __m256 stepped = _mm256_blendv_ps(
+        _mm256_castsi256_ps(_mm256_add_epi32(bits, step)), _mm256_set1_ps(0x1p-149f),
+        _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_EQ_OQ));
+    return _mm256_blendv_ps(nearest, stepped, above);
+}
+
+// The limits for other labels lowered by q.reachCut, never below the nodes' own: as
+// limitsAvx512, each step rounded up.
+__attribute__((target("avx2,fma"))) inline __m256 cutAvx2(__m256 other, __m256 own, float cut) {
+    const __m256 factor = _mm256_set1_ps(1.0f + 0x1p-20f);
+    const __m256 product = _mm256_mul_ps(other, factor);
+    const __m256 raised =
+        roundedUp(product, _mm256_fmsub_ps(other, factor, product));  // exact error by FMA
+    const __m256 minus = _mm256_set1_ps(-cut);
+    const __m256 sum = _mm256_add_ps(raised, minus);
+    // The sum's exact error (two-sum).
+    const __m256 back = _mm256_sub_ps(sum, raised);
+    const __m256 error =
+        _mm256_add_ps(_mm256_sub_ps(raised, _mm256_sub_ps(sum, back)), _mm256_sub_ps(minus, back));
+    return _mm256_max_ps(own, roundedUp(sum, error));
+}
+
 // Lanes of the block beyond their limits, from its two halves' single-precision values.
-__attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View& v,
-                                                           const NodeTiles::FloatPattern& q,
-                                                           int block, __m256 low, __m256 high) {
+__attribute__((target("avx2,fma"))) inline unsigned beyondAvx2(const NodeTiles::View& v,
+                                                               const NodeTiles::FloatPattern& q,
+                                                               int block, __m256 low, __m256 high) {
     const __m256 slack = _mm256_set1_ps(q.slack);
     const __m256i code = _mm256_set1_epi32(q.labelCode);
     const __m256 coded = _mm256_castsi256_ps(_mm256_set1_epi32(q.labelCoded ? -1 : 0));
@@ -405,9 +438,10 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
             coded,
             _mm256_castsi256_ps(_mm256_cmpeq_epi32(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v.labelCodes + at)), code)));
-        const __m256 limit = _mm256_add_ps(_mm256_blendv_ps(_mm256_loadu_ps(v.otherLimits + at),
-                                                            _mm256_loadu_ps(v.ownLimits + at), own),
-                                           slack);
+        const __m256 ownLimits = _mm256_loadu_ps(v.ownLimits + at);
+        __m256 otherLimits = _mm256_loadu_ps(v.otherLimits + at);
+        if (q.reachCut > 0) otherLimits = cutAvx2(otherLimits, ownLimits, q.reachCut);
+        const __m256 limit = _mm256_add_ps(_mm256_blendv_ps(otherLimits, ownLimits, own), slack);
         beyond |= static_cast<unsigned>(
                       _mm256_movemask_ps(_mm256_cmp_ps(half == 0 ? low : high, limit, _CMP_GT_OQ)))
                   << (8 * half);
@@ -417,10 +451,11 @@ __attribute__((target("avx2"))) inline unsigned beyondAvx2(const NodeTiles::View
 
 // As filterAvx512.
 template <NormKind Kind, bool Made>
-__attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
-                                               const NodeTiles::FloatPattern& q, const float* sums,
-                                               int sumsFrom, int from, int to, const double* x,
-                                               double label, double* d) {
+__attribute__((target("avx2,fma"))) int filterAvx2(const NodeTiles::View& v,
+                                                   const NodeTiles::FloatPattern& q,
+                                                   const float* sums, int sumsFrom, int from,
+                                                   int to, const double* x, double label,
+                                                   double* d) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         __m256 low, high;
         if (Made) {
@@ -437,9 +472,9 @@ __attribute__((target("avx2"))) int filterAvx2(const NodeTiles::View& v,
 }
 
 template <NormKind Kind>
-__attribute__((target("avx2"))) void floatSumsAvx2(const NodeTiles::View& v,
-                                                   const NodeTiles::FloatPattern& q, int from,
-                                                   int to, float* sums) {
+__attribute__((target("avx2,fma"))) void floatSumsAvx2(const NodeTiles::View& v,
+                                                       const NodeTiles::FloatPattern& q, int from,
+                                                       int to, float* sums) {
     for (int block = from; block < to; block += kBlock) {
         __m256 low, high;
         floatAvx2<Kind>(v, q, block, low, high);
