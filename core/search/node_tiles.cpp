@@ -48,6 +48,19 @@ SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTi
     return first < stop ? first : -1;
 }
 
+// The filter, block by block: the exact scan over the blocks where Beyond leaves lanes kept.
+// Each instruction set's filter instantiates it with its own kernels.
+using BlockBeyond = unsigned (*)(const NodeTiles::FilterScan& s, int block);
+template <BlockBeyond Beyond, NodeTiles::ScanKernel Exact>
+SPHNET_TILES_INLINE int filterBlocks(const NodeTiles::FilterScan& s, int from, int to) {
+    for (int block = from - from % kBlock; block < to; block += kBlock) {
+        const int first =
+            exactWhereKept(Exact, s.v, ~Beyond(s, block), block, from, to, s.x, s.label, s.d);
+        if (first >= 0) return first;
+    }
+    return to;
+}
+
 // Per node: whether it may matter (see NodeTiles::nextThatMayMatter), with the comparisons
 // written as negations so that they read exactly as the scan's own tests.
 inline bool coversOrReaches(double distance, double radius, double label, double reach,
@@ -304,31 +317,29 @@ __attribute__((target("avx512f"))) inline __m512 limitsAvx512(const NodeTiles::V
                          _mm512_set1_ps(q.slack));
 }
 
-// The filter, block by block: on single-precision values made ahead (sums[0] for node sumsFrom)
-// where Made, else made here, against the limits as they are now.
-template <NormKind Kind, bool Made>
-__attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::View& v,
-                                                    const NodeTiles::FloatPattern& q,
-                                                    const float* sums, int sumsFrom, int from,
-                                                    int to, const double* x, double label,
-                                                    double* d) {
-    for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const __m512 floats =
-            Made ? _mm512_loadu_ps(sums + (block - sumsFrom)) : floatAvx512<Kind>(v, q, block);
-        const unsigned beyond = _mm512_cmp_ps_mask(floats, limitsAvx512(v, q, block), _CMP_GT_OQ);
-        const int first =
-            exactWhereKept(scanAvx512<Kind>, v, ~beyond, block, from, to, x, label, d);
-        if (first >= 0) return first;
-    }
-    return to;
-}
-
 template <NormKind Kind>
 __attribute__((target("avx512f"))) void floatSumsAvx512(const NodeTiles::View& v,
                                                         const NodeTiles::FloatPattern& q, int from,
                                                         int to, float* sums) {
     for (int block = from; block < to; block += kBlock)
         _mm512_storeu_ps(sums + (block - from), floatAvx512<Kind>(v, q, block));
+}
+
+// The lanes of the block from node `block` on beyond their limits, against the limits as they
+// are now: on single-precision values made ahead (sums[0] for node sumsFrom) where Made, else
+// made here.
+template <NormKind Kind, bool Made>
+__attribute__((target("avx512f"))) inline unsigned beyondAvx512(const NodeTiles::FilterScan& s,
+                                                                int block) {
+    const __m512 floats =
+        Made ? _mm512_loadu_ps(s.sums + (block - s.sumsFrom)) : floatAvx512<Kind>(s.v, s.q, block);
+    return _mm512_cmp_ps_mask(floats, limitsAvx512(s.v, s.q, block), _CMP_GT_OQ);
+}
+
+template <NormKind Kind, bool Made>
+__attribute__((target("avx512f"))) int filterAvx512(const NodeTiles::FilterScan& s, int from,
+                                                    int to) {
+    return filterBlocks<beyondAvx512<Kind, Made>, scanAvx512<Kind>>(s, from, to);
 }
 
 // Per lane the first node of least distance so far; then the least over the lanes, the lowest
@@ -449,28 +460,6 @@ __attribute__((target("avx2,fma"))) inline unsigned beyondAvx2(const NodeTiles::
     return beyond;
 }
 
-// As filterAvx512.
-template <NormKind Kind, bool Made>
-__attribute__((target("avx2,fma"))) int filterAvx2(const NodeTiles::View& v,
-                                                   const NodeTiles::FloatPattern& q,
-                                                   const float* sums, int sumsFrom, int from,
-                                                   int to, const double* x, double label,
-                                                   double* d) {
-    for (int block = from - from % kBlock; block < to; block += kBlock) {
-        __m256 low, high;
-        if (Made) {
-            low = _mm256_loadu_ps(sums + (block - sumsFrom));
-            high = _mm256_loadu_ps(sums + (block - sumsFrom) + 8);
-        } else {
-            floatAvx2<Kind>(v, q, block, low, high);
-        }
-        const int first = exactWhereKept(scanAvx2<Kind>, v, ~beyondAvx2(v, q, block, low, high),
-                                         block, from, to, x, label, d);
-        if (first >= 0) return first;
-    }
-    return to;
-}
-
 template <NormKind Kind>
 __attribute__((target("avx2,fma"))) void floatSumsAvx2(const NodeTiles::View& v,
                                                        const NodeTiles::FloatPattern& q, int from,
@@ -481,6 +470,26 @@ __attribute__((target("avx2,fma"))) void floatSumsAvx2(const NodeTiles::View& v,
         _mm256_storeu_ps(sums + (block - from), low);
         _mm256_storeu_ps(sums + (block - from) + 8, high);
     }
+}
+
+// As beyondAvx512.
+template <NormKind Kind, bool Made>
+__attribute__((target("avx2,fma"))) inline unsigned blockBeyondAvx2(const NodeTiles::FilterScan& s,
+                                                                    int block) {
+    __m256 low, high;
+    if (Made) {
+        low = _mm256_loadu_ps(s.sums + (block - s.sumsFrom));
+        high = _mm256_loadu_ps(s.sums + (block - s.sumsFrom) + 8);
+    } else {
+        floatAvx2<Kind>(s.v, s.q, block, low, high);
+    }
+    return beyondAvx2(s.v, s.q, block, low, high);
+}
+
+template <NormKind Kind, bool Made>
+__attribute__((target("avx2,fma"))) int filterAvx2(const NodeTiles::FilterScan& s, int from,
+                                                   int to) {
+    return filterBlocks<blockBeyondAvx2<Kind, Made>, scanAvx2<Kind>>(s, from, to);
 }
 
 #endif
@@ -660,7 +669,7 @@ int NodeTiles::nextThatMayMatter(const Pattern& p, int from, int to, double* d) 
     if (from >= to) return to;
     // A pattern without a single-precision form (huge, or prepared before the first node) scans
     // exactly.
-    return p.filtered ? filter_(view(), p.floats, nullptr, 0, from, to, p.x, p.label, d)
+    return p.filtered ? filter_({view(), p.floats, nullptr, 0, p.x, p.label, d}, from, to)
                       : scan_(view(), from, to, p.x, p.label, d);
 }
 
@@ -671,7 +680,7 @@ void NodeTiles::makeFloatSums(const FloatPattern& q, int from, int to, float* su
 int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int from, int to,
                           double* d) const {
     if (from >= to) return to;
-    return sumsFilter_(view(), p.floats, sums, sumsFrom, from, to, p.x, p.label, d);
+    return sumsFilter_({view(), p.floats, sums, sumsFrom, p.x, p.label, d}, from, to);
 }
 
 int NodeTiles::nearest(const double* x) const {

@@ -103,11 +103,18 @@ class NodeTiles {
     using ScanKernel = int (*)(const View& v, int from, int to, const double* x, double label,
                                double* d);
     using Nearest = int (*)(const View& v, int count, const double* x);
-    // The filter: on single-precision values made ahead (see nextBySums), or without them (sums
-    // null).
-    using Filter = int (*)(const View& v, const FloatPattern& floats, const float* sums,
-                           int sumsFrom, int from, int to, const double* x, double label,
-                           double* d);
+    // The filter over nodes [from, to): on single-precision values made ahead (see nextBySums;
+    // sums[0] for node sumsFrom), or without them (sums null).
+    struct FilterScan {
+        View v;
+        FloatPattern q;
+        const float* sums;
+        int sumsFrom;
+        const double* x;
+        double label;
+        double* d;
+    };
+    using Filter = int (*)(const FilterScan& scan, int from, int to);
     using FloatSums = void (*)(const View& v, const FloatPattern& floats, int from, int to,
                                float* sums);
 
