@@ -111,6 +111,19 @@ SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const Metric& k, double l1,
     return linf > k.largestSafeTerm ? linf * k.relLow : 0.0;
 }
 
+// t where t > 0, else +0 (NaN too), without a branch: whether a pattern lies outside a box
+// along a coordinate is as good as random, and a mispredicted branch costs more than the bound.
+SPHNET_ALWAYS_INLINE double positivePart(double t) {
+#if defined(__GNUC__)
+    typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+    typedef std::int64_t PairMask __attribute__((vector_size(2 * sizeof(double))));
+    const Pair pair = {t, 0.0};
+    return ((Pair)((PairMask)pair & (pair > 0.0)))[0];
+#else
+    return t > 0.0 ? t : 0.0;
+#endif
+}
+
 // A lower bound on exactDistance(c, x) for every c in the box [lo, hi]. The box point nearest x
 // has terms no larger than any c's (rounding is monotone), and they go through the exact
 // distance's own operations in its order (p = 1, +Inf), or through the certified lower bound.
@@ -124,8 +137,7 @@ SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const double* lo, con
         // lo - x where x lies below the box, x - hi above it, else 0 (lo <= hi: at most one
         // of the two is positive); without branches.
         const double below = lo[i] - x[i], above = x[i] - hi[i];
-        const double outside = below > above ? below : above;
-        const double t = outside > 0.0 ? outside : 0.0;
+        const double t = positivePart(below > above ? below : above);
         if (kind == NormKind::CityBlock) {
             l1 += t;
         } else if (kind == NormKind::Maximum) {
