@@ -351,12 +351,20 @@ struct Reach {
 };
 template <NormKind Kind>
 struct Reaching {
+    // The query's values are copied: the walk reads them at every branch, and the stores to the
+    // list might otherwise make it load them anew through the references.
+    explicit Reaching(Reach& reach)
+        : state(reach),
+          reach_(reach.query.reach),
+          margin_(reach.query.margin),
+          label_(reach.query.label) {}
     Reach& state;
+    const double reach_, margin_, label_;
     static constexpr bool kByLabel = true;
     static int limit() { return INT_MAX; }
-    double reach() const { return state.query.reach; }
-    double margin() const { return state.query.margin; }
-    double label() const { return state.query.label; }
+    double reach() const { return reach_; }
+    double margin() const { return margin_; }
+    double label() const { return label_; }
     // Tested again with a closer bound, by the radius built with, which bounds the present one (a
     // raised node is named apart).
     void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums, double radius,
