@@ -155,6 +155,23 @@ struct TreeQueries {
                (low >= note.reach() + (radius + note.margin()));
     }
 
+    // Whether the note passes over branch b, whose largest radius is `radius`. Most branches a
+    // walk meets it does not: for general p, a bound surely below what would rule the branch out
+    // spares the square root.
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static bool passesOverBranch(const NodeTree& t, const Note& note, int b,
+                                                      double radius, const double* x) {
+        const double* low = t.boxLow(b);
+        const BoxGaps gaps = boxGaps<Kind>(t.metric_, low, low + t.n_, x);
+        if (kind == NormKind::General) {
+            const double cover = radius + kCoverageTolerance;
+            const double conflict = note.reach() + (radius + note.margin());
+            if (generalBoundSurelyBelow(t.metric_, gaps, cover > conflict ? cover : conflict))
+                return false;
+        }
+        return passesOver(note, boxLowerBound<Kind>(t.metric_, gaps), radius);
+    }
+
     // Lists in `lanes`, without branches, the lanes of the leaf at `rows` (`count` nodes) that the
     // quick bound does not pass over; returns how many. Past a short leaf's end the radii are -Inf.
     template <typename Note>
@@ -196,7 +213,7 @@ struct TreeQueries {
             const int b = stack[--top];
             const NodeTree::Branch& branch = t.branches_.data[b];
             if (branch.lowestNode >= note.limit()) continue;
-            if (passesOver(note, boxBound(t, b, x), branch.widestRadius)) continue;
+            if (passesOverBranch(t, note, b, branch.widestRadius, x)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leaf(branch.first);
                 const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
