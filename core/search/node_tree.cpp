@@ -418,11 +418,16 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
         !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
         return false;
     }
+    // Training's trees (given labels) find a node's position by its number (numbers ascend).
+    const int held = labels == nullptr ? 0 : numbers ? numbers[count - 1] + 1 : count;
+    if (!places_.resize(static_cast<std::size_t>(held), 0)) return false;
     for (int j = 0; j < count; ++j) order_.data[j] = numbers ? numbers[j] : j;
     for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
         radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
     buildBranch(centres, 0, count);
+    for (int j = 0; j < held; ++j) places_.data[j] = -1;
+    for (int q = 0; held > 0 && q < count; ++q) places_.data[order_.data[q]] = q;
     for (int q = 0; labels && q < count; ++q)
         leaf(q)[(n + 1) * kLeaf + q % kLeaf] = labels[order_.data[q]];
     takeRadii(radii);
@@ -493,6 +498,35 @@ void NodeTree::takeRadii(const double* radii) {
         }
         for (int q = branch.left < 0 ? branch.first : branch.end; q < branch.end; ++q)
             widest = std::max(widest, std::isnan(radiusAt(q)) ? kInfinity : radiusAt(q));
+        branch.widestRadius = widest;
+    }
+}
+
+// The branches from the root down to the leaf that holds the node take their largest radius
+// afresh, from the leaf up, as takeRadii would.
+void NodeTree::takeRadius(int node, double radius) {
+    if (count_ == 0 || node < 0 || static_cast<std::size_t>(node) >= places_.size) return;
+    const int q = places_.data[node];
+    if (q < 0) return;
+    radiusAt(q) = radius;
+    int path[kStackDepth];
+    int depth = 0;
+    for (int b = 0;;) {
+        path[depth++] = b;
+        const Branch& branch = branches_.data[b];
+        if (branch.left < 0) break;
+        b = q < branches_.data[branch.left].end ? branch.left : branch.right;
+    }
+    while (depth-- > 0) {
+        Branch& branch = branches_.data[path[depth]];
+        double widest = -kInfinity;
+        if (branch.left >= 0) {
+            widest = std::max(branches_.data[branch.left].widestRadius,
+                              branches_.data[branch.right].widestRadius);
+        }
+        for (int p = branch.left < 0 ? branch.first : branch.end; p < branch.end; ++p)
+            widest = std::max(widest, std::isnan(radiusAt(p)) ? kInfinity : radiusAt(p));
+        if (widest == branch.widestRadius) return;  // the branches above keep theirs
         branch.widestRadius = widest;
     }
 }
@@ -624,6 +658,13 @@ void GrowingNodeTree::takeRadii(const double* radii) {
         for (NodeTree& tree : trees_[r]) tree.takeRadii(radii + firsts_[r]);
     }
     raised_.size = 0;
+}
+
+void GrowingNodeTree::takeRadius(int j, double radius) {
+    if (j >= indexed()) return;  // indexed later with the radius it has then
+    const int run =
+        static_cast<int>(std::upper_bound(firsts_ + 1, firsts_ + runs_ + 1, j) - (firsts_ + 1));
+    for (NodeTree& tree : trees_[run]) tree.takeRadius(j - firsts_[run], radius);
 }
 
 int GrowingNodeTree::collect(const ReachQuery& query, int from,

@@ -49,6 +49,9 @@ class NodeTree {
 
     // Takes the nodes' radii (per node, as in build) as they are now.
     void takeRadii(const double* radii);
+    // Takes one node's radius as it is now: `node` as numbered in build. Nothing where the tree
+    // does not hold it, or was built without labels.
+    void takeRadius(int node, double radius);
 
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;
@@ -94,6 +97,8 @@ class NodeTree {
     HostVector<Branch> branches_;
     HostVector<double> boxes_;        // per branch: n lows, then n highs
     HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
+    HostVector<std::int32_t>
+        places_;  // per node number up to the largest held: its position, or -1
     // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
     // leaf's end), and a row of labels where the builder gave them; rows_ rows in all.
     int rows_ = 0;
@@ -126,6 +131,8 @@ class GrowingNodeTree {
     bool raise(int j);
     // Takes every indexed node's radius as it is now (radii by node number).
     void takeRadii(const double* radii);
+    // Takes node j's radius as it is now, where j is indexed.
+    void takeRadius(int j, double radius);
     // Nodes [0, indexed()) lie in runs.
     int indexed() const { return firsts_[runs_]; }
     // Appends to `out`, ascending, the nodes from `from` (below indexed()) to the end of its run

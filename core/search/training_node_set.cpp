@@ -241,11 +241,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
     }
     if (inside && treed_) {
         if (!(radius <= before) && !tree_.raise(j)) outOfMemory_ = true;
-        // The tree's largest radii tighten once a quarter of its nodes' worth have shrunk.
-        if (++treeShrinks_ > tree_.indexed() / 4) {
-            tree_.takeRadii(radii_.data);
-            treeShrinks_ = 0;
-        }
+        tree_.takeRadius(j, radius);
     }
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));

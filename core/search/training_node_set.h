@@ -205,7 +205,6 @@ class TrainingNodeSet final : public TrainingSearch {
     bool treed_ = false;
     GrowingNodeTree tree_;
     HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
-    int treeShrinks_ = 0;                 // radii shrunk since the tree took them
 
     HostVector<RememberedScan> remembered_;    // per pattern
     std::int64_t growthEpoch_ = 0;             // radius growths so far
