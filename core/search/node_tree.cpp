@@ -382,8 +382,7 @@ struct Reaching {
     double reach() const { return reach_; }
     double margin() const { return margin_; }
     double label() const { return label_; }
-    // Tested again with a closer bound, by the radius built with, which bounds the present one (a
-    // raised node is named apart).
+    // Tested again with a closer bound, by the radius the tree holds: the present one.
     void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums, double radius,
                int j, const double*) {
         const int node = state.base + j;
@@ -584,7 +583,6 @@ void GrowingNodeTree::init(const Metric& metric, InstructionSet instructions) {
     metric_ = metric;
     instructions_ = instructions;
     runs_ = 0;
-    raised_.size = 0;
 }
 
 bool GrowingNodeTree::grow(const double* centres, const double* radii, const std::int32_t* labels,
@@ -601,12 +599,6 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
         if (runs_ == kMostRuns || !buildRun(runs_, centres, radii, labels, first, end))
             return false;
         firsts_[++runs_] = end;
-        // The run holds its nodes' radii as they are now.
-        std::size_t kept = 0;
-        for (std::size_t e = 0; e < raised_.size; ++e) {
-            if (raised_.data[e] < first) raised_.data[kept++] = raised_.data[e];
-        }
-        raised_.size = kept;
     }
     return true;
 }
@@ -642,24 +634,6 @@ bool GrowingNodeTree::buildRun(int run, const double* centres, const double* rad
                                 labels + first, numbers_.data + narrow);
 }
 
-bool GrowingNodeTree::raise(int j) {
-    if (j >= indexed()) return true;  // indexed later with the radius it has then
-    std::int32_t* end = raised_.data + raised_.size;
-    std::int32_t* at = std::lower_bound(raised_.data, end, j);
-    if (at != end && *at == j) return true;
-    const std::size_t e = static_cast<std::size_t>(at - raised_.data);
-    if (!raised_.push(j)) return false;
-    std::rotate(raised_.data + e, raised_.data + raised_.size - 1, raised_.data + raised_.size);
-    return true;
-}
-
-void GrowingNodeTree::takeRadii(const double* radii) {
-    for (int r = 0; r < runs_; ++r) {
-        for (NodeTree& tree : trees_[r]) tree.takeRadii(radii + firsts_[r]);
-    }
-    raised_.size = 0;
-}
-
 void GrowingNodeTree::takeRadius(int j, double radius) {
     if (j >= indexed()) return;  // indexed later with the radius it has then
     const int run =
@@ -676,14 +650,7 @@ int GrowingNodeTree::collect(const ReachQuery& query, int from,
     for (const NodeTree& tree : trees_[run]) {
         if (!tree.collectReach(query, first, from, out)) return -1;
     }
-    for (std::size_t e = 0; e < raised_.size; ++e) {
-        const int j = raised_.data[e];
-        if (j >= from && j < end && !out.push(j)) return -1;
-    }
     std::sort(out.data + before, out.data + out.size);
-    // A raised node the tree named too goes once.
-    out.size =
-        static_cast<std::size_t>(std::unique(out.data + before, out.data + out.size) - out.data);
     return end;
 }
 

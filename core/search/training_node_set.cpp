@@ -239,10 +239,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
         // Memories keep 32 bits of the epoch: at the wrap, old ones would pass for new.
         for (std::size_t k = 0; k < remembered_.size; ++k) remembered_.data[k].count = -1;
     }
-    if (inside && treed_) {
-        if (!(radius <= before) && !tree_.raise(j)) outOfMemory_ = true;
-        tree_.takeRadius(j, radius);
-    }
+    if (inside && treed_) tree_.takeRadius(j, radius);
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
     // A node that grew past its listed radius is no longer covered by the lists' guarantee.
