@@ -111,34 +111,72 @@ SPHNET_ALWAYS_INLINE double generalLowerBoundOfTerms(const Metric& k, double l1,
     return linf > k.largestSafeTerm ? linf * k.relLow : 0.0;
 }
 
-// A lower bound on exactDistance(c, x) for every c in the box [lo, hi]. The box point nearest x
-// has terms no larger than any c's (rounding is monotone), and they go through the exact
-// distance's own operations in its order (p = 1, +Inf), or through the certified lower bound.
+// t where t > 0, else +0 (NaN too), without a branch: whether a pattern lies outside a box
+// along a coordinate is as good as random, and a mispredicted branch costs more than the bound.
+SPHNET_ALWAYS_INLINE double positivePart(double t) {
+#if defined(__GNUC__)
+    typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+    typedef std::int64_t PairMask __attribute__((vector_size(2 * sizeof(double))));
+    const Pair pair = {t, 0.0};
+    return ((Pair)((PairMask)pair & (pair > 0.0)))[0];
+#else
+    return t > 0.0 ? t : 0.0;
+#endif
+}
+
+// The gaps between x and the box [lo, hi], coordinate by coordinate: their sum (p other than
+// +Inf), sum of squares and largest (p other than 1).
+struct BoxGaps {
+    double l1 = 0.0, squares = 0.0, linf = 0.0;
+};
 template <NormKind Kind = NormKind::FromMetric>
-SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const double* lo, const double* hi,
-                                          const double* x) {
+SPHNET_ALWAYS_INLINE BoxGaps boxGaps(const Metric& k, const double* lo, const double* hi,
+                                     const double* x) {
     const NormKind kind = Kind == NormKind::FromMetric ? k.kind : Kind;
     const std::int32_t n = k.n;
-    double l1 = 0.0, squares = 0.0, linf = 0.0;
+    BoxGaps g;
     for (std::int32_t i = 0; i < n; ++i) {
         // lo - x where x lies below the box, x - hi above it, else 0 (lo <= hi: at most one
         // of the two is positive); without branches.
         const double below = lo[i] - x[i], above = x[i] - hi[i];
-        const double outside = below > above ? below : above;
-        const double t = outside > 0.0 ? outside : 0.0;
+        const double t = positivePart(below > above ? below : above);
         if (kind == NormKind::CityBlock) {
-            l1 += t;
+            g.l1 += t;
         } else if (kind == NormKind::Maximum) {
-            if (t > linf) linf = t;
+            if (t > g.linf) g.linf = t;
         } else {
-            l1 += t;
-            squares += t * t;
-            linf = t > linf ? t : linf;
+            g.l1 += t;
+            g.squares += t * t;
+            g.linf = t > g.linf ? t : g.linf;
         }
     }
-    if (kind == NormKind::CityBlock) return l1;
-    if (kind == NormKind::Maximum) return linf;
-    return generalLowerBoundOfTerms(k, l1, squares, linf);
+    return g;
+}
+
+// A lower bound on exactDistance(c, x) for every c in the box [lo, hi] with gaps g. The box
+// point nearest x has terms no larger than any c's (rounding is monotone), and they go through
+// the exact distance's own operations in its order (p = 1, +Inf), or through the certified
+// lower bound.
+template <NormKind Kind = NormKind::FromMetric>
+SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const BoxGaps& g) {
+    const NormKind kind = Kind == NormKind::FromMetric ? k.kind : Kind;
+    if (kind == NormKind::CityBlock) return g.l1;
+    if (kind == NormKind::Maximum) return g.linf;
+    return generalLowerBoundOfTerms(k, g.l1, g.squares, g.linf);
+}
+template <NormKind Kind = NormKind::FromMetric>
+SPHNET_ALWAYS_INLINE double boxLowerBound(const Metric& k, const double* lo, const double* hi,
+                                          const double* x) {
+    return boxLowerBound<Kind>(k, boxGaps<Kind>(k, lo, hi, x));
+}
+
+// General p: whether the box bound from gaps g lies surely below `limit`, told without a square
+// root. No more than the sum of squares or (p < 2) the scaled sum bounds its square, and the
+// slack dwarfs any rounding: a false answer only means the caller takes the bound itself.
+SPHNET_ALWAYS_INLINE bool generalBoundSurelyBelow(const Metric& k, const BoxGaps& g, double limit) {
+    const double viaL1 = g.l1 * k.l1Factor;
+    const double most = k.pBelowTwo && viaL1 * viaL1 > g.squares ? viaL1 * viaL1 : g.squares;
+    return limit > 0.0 && most < limit * limit * (1.0 - 0x1p-20);
 }
 
 // The largest term, in four running maxima: it does not depend on the order of comparison (no

@@ -155,6 +155,23 @@ struct TreeQueries {
                (low >= note.reach() + (radius + note.margin()));
     }
 
+    // Whether the note passes over branch b, whose largest radius is `radius`. Most branches a
+    // walk meets it does not: for general p, a bound surely below what would rule the branch out
+    // spares the square root.
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static bool passesOverBranch(const NodeTree& t, const Note& note, int b,
+                                                      double radius, const double* x) {
+        const double* low = t.boxLow(b);
+        const BoxGaps gaps = boxGaps<Kind>(t.metric_, low, low + t.n_, x);
+        if (kind == NormKind::General) {
+            const double cover = radius + kCoverageTolerance;
+            const double conflict = note.reach() + (radius + note.margin());
+            if (generalBoundSurelyBelow(t.metric_, gaps, cover > conflict ? cover : conflict))
+                return false;
+        }
+        return passesOver(note, boxLowerBound<Kind>(t.metric_, gaps), radius);
+    }
+
     // Lists in `lanes`, without branches, the lanes of the leaf at `rows` (`count` nodes) that the
     // quick bound does not pass over; returns how many. Past a short leaf's end the radii are -Inf.
     template <typename Note>
@@ -196,7 +213,7 @@ struct TreeQueries {
             const int b = stack[--top];
             const NodeTree::Branch& branch = t.branches_.data[b];
             if (branch.lowestNode >= note.limit()) continue;
-            if (passesOver(note, boxBound(t, b, x), branch.widestRadius)) continue;
+            if (passesOverBranch(t, note, b, branch.widestRadius, x)) continue;
             if (branch.left < 0) {
                 const double* rows = t.leaf(branch.first);
                 const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
@@ -351,14 +368,21 @@ struct Reach {
 };
 template <NormKind Kind>
 struct Reaching {
+    // The query's values are copied: the walk reads them at every branch, and the stores to the
+    // list might otherwise make it load them anew through the references.
+    explicit Reaching(Reach& reach)
+        : state(reach),
+          reach_(reach.query.reach),
+          margin_(reach.query.margin),
+          label_(reach.query.label) {}
     Reach& state;
+    const double reach_, margin_, label_;
     static constexpr bool kByLabel = true;
     static int limit() { return INT_MAX; }
-    double reach() const { return state.query.reach; }
-    double margin() const { return state.query.margin; }
-    double label() const { return state.query.label; }
-    // Tested again with a closer bound, by the radius built with, which bounds the present one (a
-    // raised node is named apart).
+    double reach() const { return reach_; }
+    double margin() const { return margin_; }
+    double label() const { return label_; }
+    // Tested again with a closer bound, by the radius the tree holds: the present one.
     void offer(const NodeTree& t, const double* rows, int q, const LeafSums& sums, double radius,
                int j, const double*) {
         const int node = state.base + j;
@@ -393,11 +417,16 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
         !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
         return false;
     }
+    // Training's trees (given labels) find a node's position by its number (numbers ascend).
+    const int held = labels == nullptr ? 0 : numbers ? numbers[count - 1] + 1 : count;
+    if (!places_.resize(static_cast<std::size_t>(held), 0)) return false;
     for (int j = 0; j < count; ++j) order_.data[j] = numbers ? numbers[j] : j;
     for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
         radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
     buildBranch(centres, 0, count);
+    for (int j = 0; j < held; ++j) places_.data[j] = -1;
+    for (int q = 0; held > 0 && q < count; ++q) places_.data[order_.data[q]] = q;
     for (int q = 0; labels && q < count; ++q)
         leaf(q)[(n + 1) * kLeaf + q % kLeaf] = labels[order_.data[q]];
     takeRadii(radii);
@@ -472,6 +501,35 @@ void NodeTree::takeRadii(const double* radii) {
     }
 }
 
+// The branches from the root down to the leaf that holds the node take their largest radius
+// afresh, from the leaf up, as takeRadii would.
+void NodeTree::takeRadius(int node, double radius) {
+    if (count_ == 0 || node < 0 || static_cast<std::size_t>(node) >= places_.size) return;
+    const int q = places_.data[node];
+    if (q < 0) return;
+    radiusAt(q) = radius;
+    int path[kStackDepth];
+    int depth = 0;
+    for (int b = 0;;) {
+        path[depth++] = b;
+        const Branch& branch = branches_.data[b];
+        if (branch.left < 0) break;
+        b = q < branches_.data[branch.left].end ? branch.left : branch.right;
+    }
+    while (depth-- > 0) {
+        Branch& branch = branches_.data[path[depth]];
+        double widest = -kInfinity;
+        if (branch.left >= 0) {
+            widest = std::max(branches_.data[branch.left].widestRadius,
+                              branches_.data[branch.right].widestRadius);
+        }
+        for (int p = branch.left < 0 ? branch.first : branch.end; p < branch.end; ++p)
+            widest = std::max(widest, std::isnan(radiusAt(p)) ? kInfinity : radiusAt(p));
+        if (widest == branch.widestRadius) return;  // the branches above keep theirs
+        branch.widestRadius = widest;
+    }
+}
+
 int NodeTree::firstCover(const double* x) const {
     if (count_ == 0) return -1;
     struct First {
@@ -525,7 +583,6 @@ void GrowingNodeTree::init(const Metric& metric, InstructionSet instructions) {
     metric_ = metric;
     instructions_ = instructions;
     runs_ = 0;
-    raised_.size = 0;
 }
 
 bool GrowingNodeTree::grow(const double* centres, const double* radii, const std::int32_t* labels,
@@ -542,12 +599,6 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
         if (runs_ == kMostRuns || !buildRun(runs_, centres, radii, labels, first, end))
             return false;
         firsts_[++runs_] = end;
-        // The run holds its nodes' radii as they are now.
-        std::size_t kept = 0;
-        for (std::size_t e = 0; e < raised_.size; ++e) {
-            if (raised_.data[e] < first) raised_.data[kept++] = raised_.data[e];
-        }
-        raised_.size = kept;
     }
     return true;
 }
@@ -583,22 +634,11 @@ bool GrowingNodeTree::buildRun(int run, const double* centres, const double* rad
                                 labels + first, numbers_.data + narrow);
 }
 
-bool GrowingNodeTree::raise(int j) {
-    if (j >= indexed()) return true;  // indexed later with the radius it has then
-    std::int32_t* end = raised_.data + raised_.size;
-    std::int32_t* at = std::lower_bound(raised_.data, end, j);
-    if (at != end && *at == j) return true;
-    const std::size_t e = static_cast<std::size_t>(at - raised_.data);
-    if (!raised_.push(j)) return false;
-    std::rotate(raised_.data + e, raised_.data + raised_.size - 1, raised_.data + raised_.size);
-    return true;
-}
-
-void GrowingNodeTree::takeRadii(const double* radii) {
-    for (int r = 0; r < runs_; ++r) {
-        for (NodeTree& tree : trees_[r]) tree.takeRadii(radii + firsts_[r]);
-    }
-    raised_.size = 0;
+void GrowingNodeTree::takeRadius(int j, double radius) {
+    if (j >= indexed()) return;  // indexed later with the radius it has then
+    const int run =
+        static_cast<int>(std::upper_bound(firsts_ + 1, firsts_ + runs_ + 1, j) - (firsts_ + 1));
+    for (NodeTree& tree : trees_[run]) tree.takeRadius(j - firsts_[run], radius);
 }
 
 int GrowingNodeTree::collect(const ReachQuery& query, int from,
@@ -610,14 +650,7 @@ int GrowingNodeTree::collect(const ReachQuery& query, int from,
     for (const NodeTree& tree : trees_[run]) {
         if (!tree.collectReach(query, first, from, out)) return -1;
     }
-    for (std::size_t e = 0; e < raised_.size; ++e) {
-        const int j = raised_.data[e];
-        if (j >= from && j < end && !out.push(j)) return -1;
-    }
     std::sort(out.data + before, out.data + out.size);
-    // A raised node the tree named too goes once.
-    out.size =
-        static_cast<std::size_t>(std::unique(out.data + before, out.data + out.size) - out.data);
     return end;
 }
 

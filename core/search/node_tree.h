@@ -49,6 +49,9 @@ class NodeTree {
 
     // Takes the nodes' radii (per node, as in build) as they are now.
     void takeRadii(const double* radii);
+    // Takes one node's radius as it is now: `node` as numbered in build. Nothing where the tree
+    // does not hold it, or was built without labels.
+    void takeRadius(int node, double radius);
 
     // The lowest-numbered node that covers x, or -1.
     int firstCover(const double* x) const;
@@ -58,8 +61,8 @@ class NodeTree {
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
     // Appends to `out` the tree's nodes, numbered from `base`, from node `from` on that may
-    // matter to the query, in the tree's order. The radii built with must bound the query's.
-    // False when memory runs out.
+    // matter to the query, in the tree's order. The radii the tree holds must bound the present
+    // ones. False when memory runs out.
     bool collectReach(const ReachQuery& query, int base, int from,
                       HostVector<std::int32_t>& out) const;
 
@@ -94,6 +97,8 @@ class NodeTree {
     HostVector<Branch> branches_;
     HostVector<double> boxes_;        // per branch: n lows, then n highs
     HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
+    // Per node number up to the largest held, its position (-1: held by none).
+    HostVector<std::int32_t> places_;
     // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
     // leaf's end), and a row of labels where the builder gave them; rows_ rows in all.
     int rows_ = 0;
@@ -105,8 +110,7 @@ class NodeTree {
 // so that a scan in node order, its reach narrowing, meets few nodes per run that can matter; the
 // newest nodes, fewer than kTail, stay outside. Runs of equal length merge as in a binary counter
 // up to that bound, so a node is indexed O(log count) times (wider runs: fewer walks per scan,
-// each naming more nodes). A radius that grows past its branch's (rare) is reported by raise(),
-// and its node is named to every scan until its run is built again.
+// each naming more nodes). A radius a conflict changes is taken at once, up its branches.
 // Where classes overlap, most radii end far below Rmax but a few stay wide, and a branch is passed
 // over only by its widest: from kSplitDimensions on, each run is two trees, its widest
 // 1/kWideShare of nodes (and any NaN radius) in one, the rest in the other, each passed over by
@@ -122,10 +126,8 @@ class GrowingNodeTree {
     // Indexes nodes up to `count` (centres: rows of n values; radii by node number) until fewer
     // than kTail stay outside the runs. False when memory runs out.
     bool grow(const double* centres, const double* radii, const std::int32_t* labels, int count);
-    // Node j's radius grew. False when memory runs out.
-    bool raise(int j);
-    // Takes every indexed node's radius as it is now (radii by node number).
-    void takeRadii(const double* radii);
+    // Takes node j's radius as it is now, where j is indexed.
+    void takeRadius(int j, double radius);
     // Nodes [0, indexed()) lie in runs.
     int indexed() const { return firsts_[runs_]; }
     // Appends to `out`, ascending, the nodes from `from` (below indexed()) to the end of its run
@@ -145,7 +147,6 @@ class GrowingNodeTree {
     HostVector<double> widths_;         // while a run is built: its radii, NaN as +Inf
     int firsts_[kMostRuns + 1] = {};    // run r holds nodes [firsts_[r], firsts_[r + 1])
     int runs_ = 0;
-    HostVector<std::int32_t> raised_;  // ascending: grown nodes in runs built before they grew
 };
 
 }  // namespace sphnet

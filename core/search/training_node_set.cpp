@@ -161,14 +161,7 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
         // Memories keep 32 bits of the epoch: at the wrap, old ones would pass for new.
         for (std::size_t k = 0; k < remembered_.size; ++k) remembered_.data[k].count = -1;
     }
-    if (inside && treed_) {
-        if (!(radius <= before) && !tree_.raise(j)) outOfMemory_ = true;
-        // The tree's largest radii tighten once a quarter of its nodes' worth have shrunk.
-        if (++treeShrinks_ > tree_.indexed() / 4) {
-            tree_.takeRadii(radii_.data);
-            treeShrinks_ = 0;
-        }
-    }
+    if (inside && treed_) tree_.takeRadius(j, radius);
     if (inside && tiled_) tiles_.update(j, radius, conflictReach(radius));
     if (inside && blocked_) blockLists_.update(j, ownReach(radius), otherReach(radius));
 }
@@ -194,6 +187,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
     RememberedScan& remembered = remembered_.data[k];
+    scanGathers_ = gathers(remembered);
     if (stillValid(remembered) && remembered.lastEnd < scan.nodeCount) {
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
@@ -638,11 +632,30 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j) {
     if (scanListed_ <= kRemembered) ++scanListed_;
 }
 
+// Only the tree's walks spare themselves the memory's reach. A pattern whose last scan overflowed
+// will likely overflow again; one not yet scanned goes by the recent scans: a memory seldom
+// pays for the wider walks once most of them overflow.
+bool TrainingNodeSet::gathers(const RememberedScan& remembered) const {
+    if (!treed_) return true;
+    if (remembered.count == kOverflowed) return false;
+    return remembered.lastEnd >= 0 || recentOverflows_ * 4 <= recentScans_ * 3;
+}
+
 // The scan ends at the cover, or at the node x is about to make. Too many nodes to remember:
-// nothing is.
-void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) const {
+// nothing is, and the next scan knows it. A scan that gathered no memory leaves none; one that
+// noted fewer nodes than a memory holds on its narrower walks may not have overflowed.
+void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) {
     remembered.lastEnd = cover >= 0 ? cover : nodeCount;
+    if (++recentScans_ == kScanWindow) {
+        recentScans_ /= 2;
+        recentOverflows_ /= 2;
+    }
     if (scanListed_ > kRemembered) {
+        ++recentOverflows_;
+        remembered.count = kOverflowed;
+        return;
+    }
+    if (!scanGathers_) {
         remembered.count = -1;
         return;
     }

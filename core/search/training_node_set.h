@@ -61,9 +61,12 @@ class TrainingNodeSet final : public TrainingSearch {
     // between them can neither cover the pattern nor conflict with it (radii only shrank), so
     // the next scan of the pattern visits just those. Nodes made since come after.
     static constexpr int kRemembered = 6;
+    // A count for a scan that noted more nodes than a memory holds: the next scan of the pattern
+    // likely will too, and its tree walks need not gather what a memory would hold.
+    static constexpr std::int32_t kOverflowed = -2;
     struct RememberedScan {
         std::int32_t lastEnd;  // where the last scan ended (cover or new node); -1: none yet
-        std::int32_t count;    // entries in `nodes`; -1: nothing remembered
+        std::int32_t count;    // entries in `nodes`; -1 or kOverflowed: nothing remembered
         std::int32_t nodes[kRemembered];  // the nodes of other labels to visit again
         std::uint32_t epoch;              // growthEpoch_ when remembered, its low 32 bits
     };
@@ -107,11 +110,14 @@ class TrainingNodeSet final : public TrainingSearch {
     double otherReach(double radius) const;
     template <NormKind Kind>
     int scanTree(PatternScan& scan, int next);
-    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan's nodes
-    // may still be remembered (a later scan starts at Rmax).
+    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan gathers
+    // a memory and its nodes may still be remembered (a later scan starts at Rmax).
     double treeReach(const PatternScan& scan) const {
-        return scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
+        return scanGathers_ && scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
     }
+    // Whether the scan of a pattern whose last scan left `remembered` gathers a memory: not where
+    // that scan overflowed, nor for a first scan while most scans overflow.
+    bool gathers(const RememberedScan& remembered) const;
     template <NormKind Kind>
     void scanPlainly(PatternScan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -125,7 +131,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // Notes a node of another label that a later scan of x must visit again.
     void remember(int j);
     // Stores what this scan of the pattern found, for its next one.
-    void rememberScan(RememberedScan& remembered, int cover, int nodeCount) const;
+    void rememberScan(RememberedScan& remembered, int cover, int nodeCount);
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
@@ -175,12 +181,16 @@ class TrainingNodeSet final : public TrainingSearch {
     bool treed_ = false;
     GrowingNodeTree tree_;
     HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
-    int treeShrinks_ = 0;                 // radii shrunk since the tree took them
 
     HostVector<RememberedScan> remembered_;    // per pattern
     std::int64_t growthEpoch_ = 0;             // radius growths so far
     std::int32_t scanList_[kRemembered] = {};  // the scan under way
     int scanListed_ = 0;                       // kRemembered + 1 once it overflows
+    bool scanGathers_ = true;                  // the scan under way may be remembered
+    // Of recent scans, those that overflowed: halved, with the count, every kScanWindow scans.
+    static constexpr int kScanWindow = 1024;
+    int recentScans_ = 0;
+    int recentOverflows_ = 0;
 };
 
 }  // namespace sphnet
