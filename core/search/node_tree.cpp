@@ -484,20 +484,24 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
     return b;
 }
 
+// A branch's largest radius from its children's, or for a leaf from its nodes' (NaN as +Inf).
+double NodeTree::widestOf(const Branch& branch) const {
+    if (branch.left >= 0) {
+        return std::max(branches_.data[branch.left].widestRadius,
+                        branches_.data[branch.right].widestRadius);
+    }
+    double widest = -kInfinity;
+    for (int q = branch.first; q < branch.end; ++q)
+        widest = std::max(widest, std::isnan(radiusAt(q)) ? kInfinity : radiusAt(q));
+    return widest;
+}
+
 // Children come after their branch: from the last branch back, each takes its largest radius
 // from its nodes or its children.
 void NodeTree::takeRadii(const double* radii) {
     for (int q = 0; q < count_; ++q) radiusAt(q) = radii[order_.data[q]];
     for (std::size_t b = branches_.size; b-- > 0;) {
-        Branch& branch = branches_.data[b];
-        double widest = -kInfinity;
-        if (branch.left >= 0) {
-            widest = std::max(branches_.data[branch.left].widestRadius,
-                              branches_.data[branch.right].widestRadius);
-        }
-        for (int q = branch.left < 0 ? branch.first : branch.end; q < branch.end; ++q)
-            widest = std::max(widest, std::isnan(radiusAt(q)) ? kInfinity : radiusAt(q));
-        branch.widestRadius = widest;
+        branches_.data[b].widestRadius = widestOf(branches_.data[b]);
     }
 }
 
@@ -518,13 +522,7 @@ void NodeTree::takeRadius(int node, double radius) {
     }
     while (depth-- > 0) {
         Branch& branch = branches_.data[path[depth]];
-        double widest = -kInfinity;
-        if (branch.left >= 0) {
-            widest = std::max(branches_.data[branch.left].widestRadius,
-                              branches_.data[branch.right].widestRadius);
-        }
-        for (int p = branch.left < 0 ? branch.first : branch.end; p < branch.end; ++p)
-            widest = std::max(widest, std::isnan(radiusAt(p)) ? kInfinity : radiusAt(p));
+        const double widest = widestOf(branch);
         if (widest == branch.widestRadius) return;  // the branches above keep theirs
         branch.widestRadius = widest;
     }

@@ -83,6 +83,7 @@ class NodeTree {
     friend struct Reaching;
 
     int buildBranch(const double* centres, int first, int end);
+    double widestOf(const Branch& branch) const;
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
     // The block of the leaf that holds position q (leaves start at multiples of kLeafSize).
     double* leaf(int q) const {
