@@ -804,7 +804,8 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                   InstructionSet::Avx2, InstructionSet::Avx512}) {
                 for (const ThreadUse threads : {ThreadUse::Auto, ThreadUse::One, ThreadUse::Two}) {
                     // The panels and the grid are recall's: training scans plainly, once is enough.
-                    if ((structure == SearchStructure::Panels || structure == SearchStructure::Grid) &&
+                    if ((structure == SearchStructure::Panels ||
+                         structure == SearchStructure::Grid) &&
                         (isa != InstructionSet::Auto || threads != ThreadUse::Auto))
                         continue;
                     sphnet::SearchPlan plan;
