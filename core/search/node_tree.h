@@ -47,8 +47,6 @@ class NodeTree {
                InstructionSet instructions = InstructionSet::Auto,
                const std::int32_t* labels = nullptr, const std::int32_t* numbers = nullptr);
 
-    // Takes the nodes' radii (per node, as in build) as they are now.
-    void takeRadii(const double* radii);
     // Takes one node's radius as it is now: `node` as numbered in build. Nothing where the tree
     // does not hold it, or was built without labels.
     void takeRadius(int node, double radius);
@@ -84,6 +82,8 @@ class NodeTree {
 
     int buildBranch(const double* centres, int first, int end);
     double widestOf(const Branch& branch) const;
+    // Every branch's largest radius from the nodes' radii (per node, as in build).
+    void takeRadii(const double* radii);
     const double* boxLow(int b) const { return boxes_.data + static_cast<std::size_t>(b) * 2 * n_; }
     // The block of the leaf that holds position q (leaves start at multiples of kLeafSize).
     double* leaf(int q) const {
