@@ -47,8 +47,8 @@ struct alignas(64) RecallScratch {
     WorkPacer* pacer = nullptr;
     // Where covers can be found two ways (the tiles, grid or plain scan, or the tree), each
     // thread times a few blocks each way, the index (the alternative) first, and goes on with the
-    // faster.
-    SearchTrial coverTrial{6, true};
+    // faster for 64 blocks before timing again.
+    SearchTrial coverTrial{6, true, 64};
     bool treeCovers = false;  // the tree finds this block's covers
     // The structures that answered on this thread, per question (RecallPaths' bits).
     unsigned ranCover = 0;

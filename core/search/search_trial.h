@@ -2,7 +2,8 @@
 // of each, alternately, then the way that proved faster. Both ways give the same answers; only the
 // time differs. Each way is judged by its quickest turn per unit of work, the one least disturbed
 // by other work on the machine, and after a turn of each a way twice as slow as the other at its
-// best is dropped.
+// best is dropped. The choice holds for `keepFor` turns, then the trial runs again: a burst of
+// other work during one trial then costs a stretch of the call, not all of it.
 #pragma once
 
 #include <chrono>
@@ -12,9 +13,10 @@ namespace sphnet {
 
 class SearchTrial {
   public:
-    // `turns` in all, the alternative's first where `alternativeFirst`.
-    SearchTrial(int turns, bool alternativeFirst)
-        : turns_(turns), alternativeFirst_(alternativeFirst) {}
+    // `turns` in all, the alternative's first where `alternativeFirst`; the choice then holds for
+    // `keepFor` turns.
+    SearchTrial(int turns, bool alternativeFirst, int keepFor)
+        : turns_(turns), alternativeFirst_(alternativeFirst), keepFor_(keepFor) {}
 
     bool deciding() const { return turn_ < turns_; }
     // Whether to take the alternative now: the turn's way while deciding, then the faster.
@@ -34,13 +36,17 @@ class SearchTrial {
             turn_ = turns_;
         }
     }
-    // Decides afresh, as the work may have changed.
-    void restart() { *this = SearchTrial(turns_, alternativeFirst_); }
+    // A turn of the way chosen, untimed, once the trial has decided.
+    void keep() {
+        if (++kept_ >= keepFor_) *this = SearchTrial(turns_, alternativeFirst_, keepFor_);
+    }
 
   private:
     int turns_;
     bool alternativeFirst_;
+    int keepFor_;
     int turn_ = 0;
+    int kept_ = 0;
     bool alternativeFaster_ = false;
     double best_[2] = {std::numeric_limits<double>::infinity(),
                        std::numeric_limits<double>::infinity()};
