@@ -2,8 +2,9 @@
 // of each, alternately, then the way that proved faster. Both ways give the same answers; only the
 // time differs. Each way is judged by its quickest turn per unit of work, the one least disturbed
 // by other work on the machine, and after a turn of each a way twice as slow as the other at its
-// best is dropped. The choice holds for `keepFor` turns, then the trial runs again: a burst of
-// other work during one trial then costs a stretch of the call, not all of it.
+// best is dropped. The choice holds for `keepFor` turns, then the trial runs again, so that a burst
+// of other work during one trial costs a stretch of the call, not all of it; each trial that
+// confirms the choice doubles the stretch, so that trials cost little where the choice is stable.
 #pragma once
 
 #include <chrono>
@@ -13,10 +14,13 @@ namespace sphnet {
 
 class SearchTrial {
   public:
-    // `turns` in all, the alternative's first where `alternativeFirst`; the choice then holds for
-    // `keepFor` turns.
+    // `turns` in all, the alternative's first where `alternativeFirst`; the first choice then
+    // holds for `keepFor` turns.
     SearchTrial(int turns, bool alternativeFirst, int keepFor)
-        : turns_(turns), alternativeFirst_(alternativeFirst), keepFor_(keepFor) {}
+        : turns_(turns),
+          alternativeFirst_(alternativeFirst),
+          keepFor_(keepFor),
+          stretch_(keepFor) {}
 
     bool deciding() const { return turn_ < turns_; }
     // Whether to take the alternative now: the turn's way while deciding, then the faster.
@@ -32,21 +36,30 @@ class SearchTrial {
         if (seconds / units < best) best = seconds / units;
         const bool clear = best_[0] > 2.0 * best_[1] || best_[1] > 2.0 * best_[0];
         if (++turn_ >= 2 && (clear || turn_ == turns_)) {
+            const bool before = alternativeFaster_;
             alternativeFaster_ = best_[1] < best_[0];
+            if (tried_) stretch_ = alternativeFaster_ == before ? 2 * stretch_ : keepFor_;
+            tried_ = true;
             turn_ = turns_;
         }
     }
     // A turn of the way chosen, untimed, once the trial has decided.
     void keep() {
-        if (++kept_ >= keepFor_) *this = SearchTrial(turns_, alternativeFirst_, keepFor_);
+        if (++kept_ < stretch_) return;
+        kept_ = turn_ = 0;
+        best_[0] = best_[1] = std::numeric_limits<double>::infinity();
     }
+    // The turns the present choice holds for.
+    int stretch() const { return stretch_; }
 
   private:
     int turns_;
     bool alternativeFirst_;
     int keepFor_;
+    int stretch_;
     int turn_ = 0;
     int kept_ = 0;
+    bool tried_ = false;  // a choice has been made before
     bool alternativeFaster_ = false;
     double best_[2] = {std::numeric_limits<double>::infinity(),
                        std::numeric_limits<double>::infinity()};
