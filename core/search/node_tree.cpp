@@ -210,32 +210,49 @@ struct TreeQueries {
                !passesOverBranch(t, note, b, branch.widestRadius, x);
     }
 
+    // Offers the note the nodes of a leaf it enters, numbered below note.limit().
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static void offerLeaf(const NodeTree& t, const NodeTree::Branch& leaf,
+                                               const double* x, Note& note, LeafSums& sums) {
+        const double* rows = t.leaf(leaf.first);
+        const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
+        sumLeaf<Kind>(t.metric_, rows, x, leaf.end - leaf.first, sums);
+        int lanes[kLeaf];
+        const int kept = keptLanes(t, note, rows, leaf.end - leaf.first, sums, lanes);
+        for (int e = 0; e < kept; ++e) {
+            const int lane = lanes[e];
+            // Training's leaves hold their node numbers (no load from another array).
+            const int j = Note::kByLabel ? static_cast<int>(radii[2 * kLeaf + lane])
+                                         : t.order_.data[leaf.first + lane];
+            if (j < note.limit()) note.offer(t, rows, leaf.first + lane, sums, radii[lane], j, x);
+        }
+    }
+
     // Every node numbered below note.limit() in a branch the note enters is offered to the note.
     // A branch's children are tested before they are stacked: siblings lie side by side, records
     // and boxes, so the test loads them together and a child passed over is not visited.
+    // Training's notes take the nodes in any order: a leaf waits while its block loads, and is
+    // summed once the walk reaches the next leaf or ends.
     template <typename Note>
     SPHNET_ALWAYS_INLINE static void walk(const NodeTree& t, const double* x, Note& note) {
         int stack[kStackDepth];
         int top = 0;
         if (enters(t, note, 0, x)) stack[top++] = 0;
         LeafSums sums;
+        const NodeTree::Branch* waiting = nullptr;
         while (top > 0) {
             const NodeTree::Branch& branch = t.branches_.data[stack[--top]];
             if (branch.lowestNode >= note.limit()) continue;  // the limit fell meanwhile
             if (branch.left < 0) {
-                const double* rows = t.leaf(branch.first);
-                const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
-                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
-                int lanes[kLeaf];
-                const int kept = keptLanes(t, note, rows, branch.end - branch.first, sums, lanes);
-                for (int e = 0; e < kept; ++e) {
-                    const int lane = lanes[e];
-                    // Training's leaves hold their node numbers (no load from another array).
-                    const int j = Note::kByLabel ? static_cast<int>(radii[2 * kLeaf + lane])
-                                                 : t.order_.data[branch.first + lane];
-                    if (j < note.limit())
-                        note.offer(t, rows, branch.first + lane, sums, radii[lane], j, x);
+                if (!Note::kByLabel) {
+                    offerLeaf(t, branch, x, note, sums);
+                    continue;
                 }
+                const double* block = t.leaf(branch.first);
+                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
+                    __builtin_prefetch(block + line);
+                if (waiting != nullptr) offerLeaf(t, *waiting, x, note, sums);
+                waiting = &branch;
                 continue;
             }
             // The child on x's side goes last, so it is searched first.
@@ -258,6 +275,7 @@ struct TreeQueries {
             }
             if (enters(t, note, near, x)) stack[top++] = near;
         }
+        if (waiting != nullptr) offerLeaf(t, *waiting, x, note, sums);
     }
 
     SPHNET_ALWAYS_INLINE static int nearest(const NodeTree& t, const double* x) {
