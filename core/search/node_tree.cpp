@@ -200,49 +200,82 @@ struct TreeQueries {
         return kept;
     }
 
-    // Every node numbered below note.limit() in a branch the note does not pass over (by the
-    // bound on its box's distance and its largest radius) is offered to the note; branches whose
-    // lowest node is not below the limit are passed over.
+    // Whether the note enters branch b: some node in it numbered below note.limit(), and not
+    // passed over by the bound on its box's distance and its largest radius.
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static bool enters(const NodeTree& t, const Note& note, int b,
+                                            const double* x) {
+        const NodeTree::Branch& branch = t.branches_.data[b];
+        return branch.lowestNode < note.limit() &&
+               !passesOverBranch(t, note, b, branch.widestRadius, x);
+    }
+
+    // Offers the note the nodes of a leaf it enters, numbered below note.limit().
+    template <typename Note>
+    SPHNET_ALWAYS_INLINE static void offerLeaf(const NodeTree& t, const NodeTree::Branch& leaf,
+                                               const double* x, Note& note, LeafSums& sums) {
+        const double* rows = t.leaf(leaf.first);
+        const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
+        sumLeaf<Kind>(t.metric_, rows, x, leaf.end - leaf.first, sums);
+        int lanes[kLeaf];
+        const int kept = keptLanes(t, note, rows, leaf.end - leaf.first, sums, lanes);
+        for (int e = 0; e < kept; ++e) {
+            const int lane = lanes[e];
+            // Training's leaves hold their node numbers (no load from another array).
+            const int j = Note::kByLabel ? static_cast<int>(radii[2 * kLeaf + lane])
+                                         : t.order_.data[leaf.first + lane];
+            if (j < note.limit()) note.offer(t, rows, leaf.first + lane, sums, radii[lane], j, x);
+        }
+    }
+
+    // Every node numbered below note.limit() in a branch the note enters is offered to the note.
+    // A branch's children are tested before they are stacked: siblings lie side by side, records
+    // and boxes, so the test loads them together and a child passed over is not visited.
+    // Training's notes take the nodes in any order: a leaf waits while its block loads, and is
+    // summed once the walk reaches the next leaf or ends.
     template <typename Note>
     SPHNET_ALWAYS_INLINE static void walk(const NodeTree& t, const double* x, Note& note) {
         int stack[kStackDepth];
         int top = 0;
-        stack[top++] = 0;
+        if (enters(t, note, 0, x)) stack[top++] = 0;
         LeafSums sums;
+        const NodeTree::Branch* waiting = nullptr;
         while (top > 0) {
-            const int b = stack[--top];
-            const NodeTree::Branch& branch = t.branches_.data[b];
-            if (branch.lowestNode >= note.limit()) continue;
-            if (passesOverBranch(t, note, b, branch.widestRadius, x)) continue;
+            const NodeTree::Branch& branch = t.branches_.data[stack[--top]];
+            if (branch.lowestNode >= note.limit()) continue;  // the limit fell meanwhile
             if (branch.left < 0) {
-                const double* rows = t.leaf(branch.first);
-                const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
-                sumLeaf<Kind>(t.metric_, rows, x, branch.end - branch.first, sums);
-                int lanes[kLeaf];
-                const int kept = keptLanes(t, note, rows, branch.end - branch.first, sums, lanes);
-                for (int e = 0; e < kept; ++e) {
-                    const int lane = lanes[e];
-                    const int j = t.order_.data[branch.first + lane];
-                    if (j < note.limit())
-                        note.offer(t, rows, branch.first + lane, sums, radii[lane], j, x);
+                if (!Note::kByLabel) {
+                    offerLeaf(t, branch, x, note, sums);
+                    continue;
                 }
+                const double* block = t.leaf(branch.first);
+                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
+                    __builtin_prefetch(block + line);
+                if (waiting != nullptr) offerLeaf(t, *waiting, x, note, sums);
+                waiting = &branch;
                 continue;
             }
             // The child on x's side goes last, so it is searched first.
             const bool leftNear = x[branch.splitDimension] < branch.splitValue;
-            const int far = leftNear ? branch.right : branch.left;
-            __builtin_prefetch(t.branches_.data + far);
-            __builtin_prefetch(t.boxLow(far));
-            if (Note::kByLabel && branch.end - branch.first <= 2 * kLeaf) {
-                // The far child is a leaf: its block starts loading (training's few dimensions,
-                // where the block is short and seldom passed over).
-                const double* block = t.leaf(leftNear ? branch.end - 1 : branch.first);
-                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
-                    __builtin_prefetch(block + line);
+            const int near = branch.left + (leftNear ? 0 : 1);
+            const int far = branch.left + (leftNear ? 1 : 0);
+            if (enters(t, note, far, x)) {
+                const NodeTree::Branch& child = t.branches_.data[far];
+                if (child.left >= 0) {
+                    __builtin_prefetch(t.branches_.data + child.left);
+                    __builtin_prefetch(t.boxLow(child.left));
+                } else if (Note::kByLabel) {
+                    // A far leaf's block starts loading (training's few dimensions, where the
+                    // block is short).
+                    const double* block = t.leaf(child.first);
+                    for (int line = 0; line < t.rows_ * kLeaf; line += 8)
+                        __builtin_prefetch(block + line);
+                }
+                stack[top++] = far;
             }
-            stack[top++] = far;
-            stack[top++] = leftNear ? branch.left : branch.right;
+            if (enters(t, note, near, x)) stack[top++] = near;
         }
+        if (waiting != nullptr) offerLeaf(t, *waiting, x, note, sums);
     }
 
     SPHNET_ALWAYS_INLINE static int nearest(const NodeTree& t, const double* x) {
@@ -288,13 +321,14 @@ struct TreeQueries {
                 }
                 continue;
             }
+            const int r = branch.left + 1;
             const double leftBound = boxBound(t, branch.left, x);
-            const double rightBound = boxBound(t, branch.right, x);
+            const double rightBound = boxBound(t, r, x);
             const bool leftFirst =
                 leftBound < rightBound ||
-                (leftBound == rightBound && t.branches_.data[branch.left].lowestNode <
-                                                t.branches_.data[branch.right].lowestNode);
-            const Pending left{branch.left, leftBound}, right{branch.right, rightBound};
+                (leftBound == rightBound &&
+                 t.branches_.data[branch.left].lowestNode < t.branches_.data[r].lowestNode);
+            const Pending left{branch.left, leftBound}, right{r, rightBound};
             stack[top++] = leftFirst ? right : left;
             stack[top++] = leftFirst ? left : right;
         }
@@ -411,7 +445,7 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     const std::size_t n = static_cast<std::size_t>(n_);
     const std::size_t leaves = (static_cast<std::size_t>(count) + kLeaf - 1) / kLeaf;
     const std::size_t branchCount = 2 * leaves - 1;
-    rows_ = n_ + 1 + (labels ? 1 : 0);
+    rows_ = n_ + 1 + (labels ? 2 : 0);
     if (!branches_.reserve(branchCount) || !boxes_.resize(branchCount * 2 * n, 0.0) ||
         !order_.resize(static_cast<std::size_t>(count), 0) ||
         !leaves_.resize(leaves * kLeaf * static_cast<std::size_t>(rows_), 0.0)) {
@@ -424,24 +458,26 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     for (std::size_t q = static_cast<std::size_t>(count); q < leaves * kLeaf; ++q)
         radiusAt(static_cast<int>(q)) = -kInfinity;
     count_ = count;
-    buildBranch(centres, 0, count);
+    branches_.size = 1;
+    buildBranch(centres, 0, 0, count);
     for (int j = 0; j < held; ++j) places_.data[j] = -1;
     for (int q = 0; held > 0 && q < count; ++q) places_.data[order_.data[q]] = q;
-    for (int q = 0; labels && q < count; ++q)
+    for (int q = 0; labels && q < count; ++q) {
         leaf(q)[(n + 1) * kLeaf + q % kLeaf] = labels[order_.data[q]];
+        leaf(q)[(n + 2) * kLeaf + q % kLeaf] = order_.data[q];
+    }
     takeRadii(radii);
     return true;
 }
 
-// The branch over order_[first, end), with its subtree; returns its index. Splits keep the
-// left part a whole number of leaves, so every leaf but the last is full and starts at a
-// multiple of kLeafSize.
-int NodeTree::buildBranch(const double* centres, int first, int end) {
+// Branch b over order_[first, end), with its subtree; its children take the next two free
+// indices, side by side. Splits keep the left part a whole number of leaves, so every leaf but
+// the last is full and starts at a multiple of kLeafSize.
+void NodeTree::buildBranch(const double* centres, int b, int first, int end) {
     const std::size_t n = static_cast<std::size_t>(n_);
-    const int b = static_cast<int>(branches_.size++);
     double* low = boxes_.data + static_cast<std::size_t>(b) * 2 * n;
     double* high = low + n;
-    Branch branch{-kInfinity, INT_MAX, first, end, -1, -1, 0, 0.0};
+    Branch branch{-kInfinity, INT_MAX, first, end, -1, 0, 0.0};
     for (std::size_t i = 0; i < n; ++i) {
         low[i] = kInfinity;
         high[i] = -kInfinity;
@@ -463,7 +499,7 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
             for (std::size_t i = 0; i < n; ++i) rows[i * kLeaf + (q - first)] = centres[j * n + i];
         }
         branches_.data[b] = branch;
-        return b;
+        return;
     }
     int dimension = 0;
     for (int i = 1; i < n_; ++i) {
@@ -478,17 +514,18 @@ int NodeTree::buildBranch(const double* centres, int first, int end) {
     });
     branch.splitDimension = dimension;
     branch.splitValue = centres[order_.data[first + half] * n + axis];
-    branch.left = buildBranch(centres, first, first + half);
-    branch.right = buildBranch(centres, first + half, end);
+    branch.left = static_cast<int>(branches_.size);
+    branches_.size += 2;
+    buildBranch(centres, branch.left, first, first + half);
+    buildBranch(centres, branch.left + 1, first + half, end);
     branches_.data[b] = branch;
-    return b;
 }
 
 // A branch's largest radius from its children's, or for a leaf from its nodes' (NaN as +Inf).
 double NodeTree::widestOf(const Branch& branch) const {
     if (branch.left >= 0) {
         return std::max(branches_.data[branch.left].widestRadius,
-                        branches_.data[branch.right].widestRadius);
+                        branches_.data[branch.left + 1].widestRadius);
     }
     double widest = -kInfinity;
     for (int q = branch.first; q < branch.end; ++q)
@@ -518,7 +555,7 @@ void NodeTree::takeRadius(int node, double radius) {
         path[depth++] = b;
         const Branch& branch = branches_.data[b];
         if (branch.left < 0) break;
-        b = q < branches_.data[branch.left].end ? branch.left : branch.right;
+        b = branch.left + (q < branches_.data[branch.left].end ? 0 : 1);
     }
     while (depth-- > 0) {
         Branch& branch = branches_.data[path[depth]];

@@ -70,8 +70,7 @@ class NodeTree {
         std::int32_t lowestNode;
         std::int32_t first;  // the branch's nodes are order_[first .. end)
         std::int32_t end;
-        std::int32_t left;  // -1 for a leaf
-        std::int32_t right;
+        std::int32_t left;            // -1 for a leaf; the right child is left + 1
         std::int32_t splitDimension;  // the right child's centres lie at or above splitValue there
         double splitValue;
     };
@@ -80,7 +79,7 @@ class NodeTree {
     template <NormKind Kind>
     friend struct Reaching;
 
-    int buildBranch(const double* centres, int first, int end);
+    void buildBranch(const double* centres, int b, int first, int end);
     double widestOf(const Branch& branch) const;
     // Every branch's largest radius from the nodes' radii (per node, as in build).
     void takeRadii(const double* radii);
@@ -101,7 +100,8 @@ class NodeTree {
     // Per node number up to the largest held, its position (-1: held by none).
     HostVector<std::int32_t> places_;
     // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
-    // leaf's end), and a row of labels where the builder gave them; rows_ rows in all.
+    // leaf's end), and where the builder gave labels a row of them and one of node numbers;
+    // rows_ rows in all.
     int rows_ = 0;
     HostVector<double> leaves_;
 };
