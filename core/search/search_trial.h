@@ -38,7 +38,7 @@ class SearchTrial {
         if (++turn_ >= 2 && (clear || turn_ == turns_)) {
             const bool before = alternativeFaster_;
             alternativeFaster_ = best_[1] < best_[0];
-            if (tried_) stretch_ = alternativeFaster_ == before ? 2 * stretch_ : keepFor_;
+            if (tried_) stretch_ = alternativeFaster_ != before ? keepFor_ : grown(stretch_);
             tried_ = true;
             turn_ = turns_;
         }
@@ -53,6 +53,8 @@ class SearchTrial {
     int stretch() const { return stretch_; }
 
   private:
+    // Doubled, up to about 2^24 turns: far beyond any call's blocks, and no overflow.
+    static int grown(int stretch) { return stretch < (1 << 24) ? 2 * stretch : stretch; }
     int turns_;
     bool alternativeFirst_;
     int keepFor_;
