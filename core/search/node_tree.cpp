@@ -200,6 +200,12 @@ struct TreeQueries {
         return kept;
     }
 
+    // Starts loading the block of the leaf that begins at position `first`, line by line.
+    SPHNET_ALWAYS_INLINE static void prefetchLeaf(const NodeTree& t, int first) {
+        const double* block = t.leaf(first);
+        for (int line = 0; line < t.rows_ * kLeaf; line += 8) __builtin_prefetch(block + line);
+    }
+
     // Whether the note enters branch b: some node in it numbered below note.limit(), and not
     // passed over by the bound on its box's distance and its largest radius.
     template <typename Note>
@@ -248,9 +254,7 @@ struct TreeQueries {
                     offerLeaf(t, branch, x, note, sums);
                     continue;
                 }
-                const double* block = t.leaf(branch.first);
-                for (int line = 0; line < t.rows_ * kLeaf; line += 8)
-                    __builtin_prefetch(block + line);
+                prefetchLeaf(t, branch.first);
                 if (waiting != nullptr) offerLeaf(t, *waiting, x, note, sums);
                 waiting = &branch;
                 continue;
@@ -267,9 +271,7 @@ struct TreeQueries {
                 } else if (Note::kByLabel) {
                     // A far leaf's block starts loading (training's few dimensions, where the
                     // block is short).
-                    const double* block = t.leaf(child.first);
-                    for (int line = 0; line < t.rows_ * kLeaf; line += 8)
-                        __builtin_prefetch(block + line);
+                    prefetchLeaf(t, child.first);
                 }
                 stack[top++] = far;
             }
