@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -93,6 +94,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // The structures the scans use: as the plan forces them, else as the data's shape chooses.
     void chooseStructures(const TrainingInput& in);
     bool startTiles(const TrainingInput& in);  // false when memory runs out
+    bool startTree();                          // the same
     template <NormKind Kind>
     int presentAs(int k, const double* x, double label, double& r);
     // The steps of a scan, in this order, each visiting nodes in node order and setting
@@ -154,6 +156,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
+    int treeFromNodes_ = INT_MAX;     // the tiles give way to the tree at this many nodes
     HostVector<float> floatPattern_;  // the pattern under way, for the tiles' filter
     // Long tile scans share their filtering with a second thread: the single-precision values land
     // in splitSums_, chunk by chunk (see SplitScan).

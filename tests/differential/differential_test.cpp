@@ -855,6 +855,28 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
     }
 }
 
+// For p = 1 and +Inf in one to three dimensions the engine starts on the tiles and hands over to
+// the tree once the nodes are many (2,048 in one dimension): both sides of the handover agree.
+TEST(TrainingPlans, TilesHandOverToTheTree) {
+    Generator g(0x7e11u);
+    for (const double p : {1.0, kInf}) {
+        reference::TrainingProblem t;
+        t.dimension = 1;
+        t.p = p;
+        t.patterns = g.points(3000, 1, Layout::Uniform, 1.0);
+        t.labels = g.labels(3000, 2);
+        t.rMax = 0.05;
+        t.margin = 0.001;
+        t.maxPresentations = 2;
+        sphnet::TrainingPaths ran;
+        const reference::TrainingResult got =
+            expectSameTraining(t, g.counters(), "handover", {}, &ran);
+        EXPECT_GT(got.nodes.size(), 2048u);
+        EXPECT_GT(ran.tiles, 0);
+        EXPECT_GT(ran.tree, 0);
+    }
+}
+
 // ---- Hand-made boundary cases ----
 
 // Distances that sit on the coverage boundary and on the conflict threshold, where a cheap
