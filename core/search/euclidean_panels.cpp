@@ -18,9 +18,6 @@ constexpr int kPanel = EuclideanPanels::kPanel;
 constexpr int kGroup = EuclideanPanels::kGroup;
 constexpr int kLanes = EuclideanPanels::kLanes;
 
-template <class T>
-using DotsOf = void (*)(const T* const* x, int rows, const T* panel, int n, double* dots);
-
 // dots[r * kLanes + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
 // do: the allowance holds for all of them.
 template <class T>
@@ -37,14 +34,16 @@ void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* do
     }
 }
 
-// The selection from D, lane by lane, for every instruction set without a fused version.
-template <class T, DotsOf<T> Dots>
-void selectAfter(const T* const* x, const double* xNorms, int rows, const T* panel, int width,
-                 const double* norms, int n, const EuclideanPanels::Selection& s, unsigned* masks,
-                 double* out) {
+// The products and the selection from D, lane by lane, for processors without the vector
+// kernels below.
+template <class T>
+void selectPortable(const T* const* x, const double* xNorms, int rows, const T* panel, int width,
+                    const double* norms, int n, const EuclideanPanels::Selection& s,
+                    unsigned* masks, double* out) {
     double dots[kGroup * kLanes];
     const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
-    for (int w = 0; w < width; ++w) Dots(x, rows, panel + w * panelSize, n, dots + w * kPanel);
+    for (int w = 0; w < width; ++w)
+        dotsPortable(x, rows, panel + w * panelSize, n, dots + w * kPanel);
     const int lanes = width * kPanel;
     for (int r = 0; r < rows; ++r) {
         unsigned mask = 0;
@@ -342,7 +341,7 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, c
     for (; r < rows; ++r) dotsAvx2Rows<1>(x + r, panel, n, dots + r * kLanes);
 }
 
-// selectAfter's selection four lanes at a time, value for value the same: D = (|x|^2 + |c|^2)
+// selectPortable's selection four lanes at a time, value for value the same: D = (|x|^2 + |c|^2)
 // - 2 x.c (doubling is exact, so fused or not it rounds once), the same comparisons, and the
 // least taken as `high < least ? high : least` lane by lane.
 template <class T>
@@ -448,8 +447,8 @@ bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
     }
     const InstructionSet vectors =
         availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
-    selectDouble_ = selectAfter<double, dotsPortable<double>>;
-    selectSingle_ = selectAfter<float, dotsPortable<float>>;
+    selectDouble_ = selectPortable<double>;
+    selectSingle_ = selectPortable<float>;
     instructions_ = InstructionSet::Portable;
 #if SPHNET_PANELS_X86
     if (vectors == InstructionSet::Avx512) {
