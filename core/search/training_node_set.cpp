@@ -42,9 +42,10 @@ constexpr double kBlockListBytes = 24.0 * (1 << 20);
 constexpr int kTreeMostDimensions = 3;
 constexpr int kTreeMostDimensionsGeneral = 4;
 // For p = 1 and +Inf the tiles scan every node so cheaply that the tree overtakes them only
-// among this many nodes, in 1, 2 and 3 dimensions (in 1: 1.2x faster from 4,000 nodes; in 2: 1.1x
-// to 1.3x from 8,000 to 20,000; in 3: tiles 1.3x faster at 15,000, the tree 1.5x at 38,000).
-constexpr int kTreeFromNodes[kTreeMostDimensions + 1] = {0, 2048, 10000, 24000};
+// among this many nodes, in 1 to 4 dimensions (in 1: 1.2x faster from 4,000 nodes; in 2: 1.1x
+// to 1.3x from 8,000 to 20,000; in 3: tiles 1.3x faster at 15,000, the tree 1.5x at 38,000; in
+// 4: even at 75,000, the tree 1.2x at 150,000).
+constexpr int kTreeFromNodes[kTreeMostDimensionsGeneral + 1] = {0, 2048, 10000, 24000, 80000};
 }  // namespace
 
 bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
@@ -80,10 +81,10 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     treed_ =
         tree && general &&
         (n_ <= kTreeMostDimensions || (metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral));
-    // p = 1 and +Inf: tiles scan every node faster than the lists skip some; in few dimensions
-    // they hand over to the tree once the nodes are many (see add).
+    // p = 1 and +Inf: tiles scan every node faster than the lists skip some; in up to four
+    // dimensions they hand over to the tree once the nodes are many (see add).
     tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
-    if (tiled_ && tree && n_ <= kTreeMostDimensions) treeFromNodes_ = kTreeFromNodes[n_];
+    if (tiled_ && tree && n_ <= kTreeMostDimensionsGeneral) treeFromNodes_ = kTreeFromNodes[n_];
     blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
     blockMinNodes_ = kBlockMinNodes;
 }
