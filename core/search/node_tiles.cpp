@@ -402,37 +402,23 @@ __attribute__((target("avx2,fma"))) inline void floatAvx2(const NodeTiles::View&
     }
 }
 
-// Rounded toward +Inf, as the AVX-512 kernels round by instruction, or one step above: the
-// nearest result, one step up (+1 on the bits of a positive value, -1 on a negative one's, the
-// least positive value from zero) where its exact error shows the true value above it. Tiny
-// values always step: there a product's FMA error underflows.
-__attribute__((target("avx2,fma"))) inline __m256 roundedUp(__m256 nearest, __m256 error) {
+// One step above a result rounded to nearest (+1 on a positive value's bits, -1 on a negative
+// one's, the least positive value from zero): at or above the exact value, as the AVX-512
+// kernels' rounding toward +Inf is, at most a step higher. A step up from +Inf is NaN, which no
+// comparison passes over.
+__attribute__((target("avx2,fma"))) inline __m256 stepUp(__m256 nearest) {
     const __m256i bits = _mm256_castps_si256(nearest);
     const __m256i step = _mm256_or_si256(_mm256_srai_epi32(bits, 31), _mm256_set1_epi32(1));
-    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), nearest);
-    const __m256 above =
-        _mm256_or_ps(_mm256_cmp_ps(error, _mm256_setzero_ps(), _CMP_GT_OQ),
-                     _mm256_cmp_ps(magnitude, _mm256_set1_ps(0x1p-100f), _CMP_LT_OQ));
-    const __m256 stepped = _mm256_blendv_ps(
-        _mm256_castsi256_ps(_mm256_add_epi32(bits, step)), _mm256_set1_ps(0x1p-149f),
-        _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_EQ_OQ));
-    return _mm256_blendv_ps(nearest, stepped, above);
+    return _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_add_epi32(bits, step)),
+                            _mm256_set1_ps(0x1p-149f),
+                            _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_EQ_OQ));
 }
 
 // The limits for other labels lowered by q.reachCut, never below the nodes' own: as
 // limitsAvx512, each step rounded up.
 __attribute__((target("avx2,fma"))) inline __m256 cutAvx2(__m256 other, __m256 own, float cut) {
-    const __m256 factor = _mm256_set1_ps(1.0f + 0x1p-20f);
-    const __m256 product = _mm256_mul_ps(other, factor);
-    const __m256 raised =
-        roundedUp(product, _mm256_fmsub_ps(other, factor, product));  // exact error by FMA
-    const __m256 minus = _mm256_set1_ps(-cut);
-    const __m256 sum = _mm256_add_ps(raised, minus);
-    // The sum's exact error (two-sum).
-    const __m256 back = _mm256_sub_ps(sum, raised);
-    const __m256 error =
-        _mm256_add_ps(_mm256_sub_ps(raised, _mm256_sub_ps(sum, back)), _mm256_sub_ps(minus, back));
-    return _mm256_max_ps(own, roundedUp(sum, error));
+    const __m256 raised = stepUp(_mm256_mul_ps(other, _mm256_set1_ps(1.0f + 0x1p-20f)));
+    return _mm256_max_ps(own, stepUp(_mm256_sub_ps(raised, _mm256_set1_ps(cut))));
 }
 
 // Lanes of the block beyond their limits, from its two halves' single-precision values.
