@@ -70,6 +70,7 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
                EuclideanPanels::holdsRows(in.startRows, in.startNodeCount, n_);
     };
     const bool tree = NodeTree::fits(n_) && in.patternCount > 0;
+    treeFromNodes_ = INT_MAX;
     const SearchStructure forced = in.plan.foreignInReach;
     if (forced != SearchStructure::Auto) {
         tiled_ = forced == SearchStructure::Tiles && tiles;
@@ -159,10 +160,12 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     return !treed_ || tree_.grow(centres_.data, radii_.data, labels_.data, count_);
 }
 
-// The tiles give way to a tree over every node so far; later scans walk it instead.
+// The tiles give way to a tree over every node so far; later scans walk it instead. The second
+// thread served only the tiles' split scans.
 bool TrainingNodeSet::startTree() {
     treeFromNodes_ = INT_MAX;
     tiled_ = false;
+    standby_.stop();
     tiles_ = NodeTiles();
     floatPattern_.release();
     treed_ = true;

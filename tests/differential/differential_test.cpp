@@ -855,8 +855,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
     }
 }
 
-// For p = 1 and +Inf in one to three dimensions the engine starts on the tiles and hands over to
-// the tree once the nodes are many (2,048 in one dimension): both sides of the handover agree.
+// For p = 1 and +Inf in one to four dimensions the engine starts on the tiles and hands over to
+// the tree once the nodes are many (2,048 in one dimension): both sides of the handover agree,
+// with the tiles' second thread (stopped at the handover) or without.
 TEST(TrainingPlans, TilesHandOverToTheTree) {
     Generator g(0x7e11u);
     for (const double p : {1.0, kInf}) {
@@ -868,9 +869,11 @@ TEST(TrainingPlans, TilesHandOverToTheTree) {
         t.rMax = 0.05;
         t.margin = 0.001;
         t.maxPresentations = 2;
+        sphnet::SearchPlan plan;
+        plan.threads = p == 1.0 ? sphnet::ThreadUse::Two : sphnet::ThreadUse::Auto;
         sphnet::TrainingPaths ran;
         const reference::TrainingResult got =
-            expectSameTraining(t, g.counters(), "handover", {}, &ran);
+            expectSameTraining(t, g.counters(), "handover", plan, &ran);
         EXPECT_GT(got.nodes.size(), 2048u);
         EXPECT_GT(ran.tiles, 0);
         EXPECT_GT(ran.tree, 0);
