@@ -1,5 +1,6 @@
 #include "search_plan.h"
 
+#include <climits>
 #include <cstddef>
 #include <sstream>
 
@@ -52,6 +53,17 @@ const char* nameOf(const Word<Enum> (&words)[N], Enum value) {
     return "auto";
 }
 
+// A whole number from 0 to INT_MAX, digits only.
+bool readCount(const std::string& text, int& count) {
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long long value = std::stoll(text);
+    if (value > INT_MAX) return false;
+    count = static_cast<int>(value);
+    return true;
+}
+
 }  // namespace
 
 bool parseSearchPlan(const std::string& text, SearchPlan& plan) {
@@ -74,6 +86,7 @@ bool parseSearchPlan(const std::string& text, SearchPlan& plan) {
         if (key == "precision") known = lookUp(kPrecisions, value, parsed.precision);
         if (key == "isa") known = lookUp(kInstructionSets, value, parsed.instructions);
         if (key == "threads") known = lookUp(kThreadUses, value, parsed.threads);
+        if (key == "handover") known = readCount(value, parsed.handoverNodes);
         if (!known) return false;
     }
     plan = parsed;
@@ -94,6 +107,7 @@ std::string describeSearchPlan(const SearchPlan& plan) {
     add("precision", nameOf(kPrecisions, plan.precision));
     add("isa", nameOf(kInstructionSets, plan.instructions));
     add("threads", nameOf(kThreadUses, plan.threads));
+    if (plan.handoverNodes > 0) add("handover", std::to_string(plan.handoverNodes).c_str());
     return out.str();
 }
 

@@ -85,7 +85,8 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some; in up to four
     // dimensions they hand over to the tree once the nodes are many (see add).
     tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
-    if (tiled_ && tree && n_ <= kTreeMostDimensionsGeneral) treeFromNodes_ = kTreeFromNodes[n_];
+    if (tiled_ && tree && n_ <= kTreeMostDimensionsGeneral)
+        treeFromNodes_ = in.plan.handoverNodes > 0 ? in.plan.handoverNodes : kTreeFromNodes[n_];
     blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
     blockMinNodes_ = kBlockMinNodes;
 }
