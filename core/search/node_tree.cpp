@@ -172,14 +172,16 @@ struct TreeQueries {
         return passesOver(note, boxLowerBound<Kind>(t.metric_, gaps), radius);
     }
 
-    // Lists in `lanes`, without branches, the lanes of the leaf at `rows` (`count` nodes) that the
-    // quick bound does not pass over; returns how many. Past a short leaf's end the radii are -Inf.
+    // The lanes of the leaf at `rows` (`count` nodes) that the quick bound does not pass over, as
+    // bits: few are kept, so the caller visits set bits only. Past a short leaf's end the radii
+    // are -Inf.
     template <typename Note>
-    SPHNET_ALWAYS_INLINE static int keptLanes(const NodeTree& t, const Note& note,
-                                              const double* rows, int count, const LeafSums& sums,
-                                              int* lanes) {
+    SPHNET_ALWAYS_INLINE static std::uint32_t keptLanes(const NodeTree& t, const Note& note,
+                                                        const double* rows, int count,
+                                                        const LeafSums& sums) {
+        static_assert(kLeaf <= 32, "a leaf's lanes fit one word");
         const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
-        int kept = 0;
+        std::uint32_t kept = 0;
         for (int g = 0; g < count; g += kGroup) {
             Lanes low, radius;
             std::memcpy(&low, sums.low + g, sizeof low);
@@ -192,10 +194,8 @@ struct TreeQueries {
                 std::memcpy(&label, radii + kLeaf + g, sizeof label);
                 over |= outside & (label == note.label());
             }
-            for (int lane = 0; lane < kGroup; ++lane) {
-                lanes[kept] = g + lane;
-                kept += over[lane] == 0;
-            }
+            for (int lane = 0; lane < kGroup; ++lane)
+                kept |= static_cast<std::uint32_t>(over[lane] == 0) << (g + lane);
         }
         return kept;
     }
@@ -223,10 +223,9 @@ struct TreeQueries {
         const double* rows = t.leaf(leaf.first);
         const double* radii = rows + static_cast<std::size_t>(t.n_) * kLeaf;
         sumLeaf<Kind>(t.metric_, rows, x, leaf.end - leaf.first, sums);
-        int lanes[kLeaf];
-        const int kept = keptLanes(t, note, rows, leaf.end - leaf.first, sums, lanes);
-        for (int e = 0; e < kept; ++e) {
-            const int lane = lanes[e];
+        for (std::uint32_t kept = keptLanes(t, note, rows, leaf.end - leaf.first, sums); kept != 0;
+             kept &= kept - 1) {
+            const int lane = __builtin_ctz(kept);
             // Training's leaves hold their node numbers (no load from another array).
             const int j = Note::kByLabel ? static_cast<int>(radii[2 * kLeaf + lane])
                                          : t.order_.data[leaf.first + lane];
