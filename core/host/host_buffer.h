@@ -46,7 +46,8 @@ struct HostVector {
     // New entries take `fill`.
     bool resize(std::size_t wanted, T fill) {
         if (wanted > capacity) {
-            std::size_t grown = capacity < 16 ? 16 : capacity;
+            // A first size is taken as it is; growth doubles, so that steps stay few.
+            std::size_t grown = capacity == 0 ? wanted : capacity < 16 ? 16 : capacity;
             while (grown < wanted) grown *= 2;
             if (!reserve(grown)) return false;
         }

@@ -471,6 +471,15 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     return true;
 }
 
+void NodeTree::release() {
+    count_ = 0;
+    branches_.release();
+    boxes_.release();
+    order_.release();
+    places_.release();
+    leaves_.release();
+}
+
 // Branch b over order_[first, end), with its subtree; its children take the next two free
 // indices, side by side. Splits keep the left part a whole number of leaves, so every leaf but
 // the last is full and starts at a multiple of kLeafSize.
@@ -626,11 +635,17 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
     while (count - indexed() >= kTail) {
         int first = indexed();
         const int end = first + kTail;
+        const int runsBefore = runs_;
         // The last run takes the new nodes in while it is as long as they are and the two
         // together are at most kRunGrowth times as long as the nodes before them.
         while (runs_ > 0 && firsts_[runs_] - firsts_[runs_ - 1] == end - first &&
                end - firsts_[runs_ - 1] <= std::int64_t{kRunGrowth} * firsts_[runs_ - 1]) {
             first = firsts_[--runs_];
+        }
+        // The runs merged into the new one free their trees first: a merge then holds no more
+        // memory than the trees it replaces.
+        for (int run = runs_; run < runsBefore; ++run) {
+            for (NodeTree& tree : trees_[run]) tree.release();
         }
         if (runs_ == kMostRuns || !buildRun(runs_, centres, radii, labels, first, end))
             return false;
