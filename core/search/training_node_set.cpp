@@ -105,7 +105,7 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     paths_ = TrainingPaths();
     if (treed_) tree_.init(metric_, in.plan.instructions);
     const auto patterns = static_cast<std::size_t>(in.patternCount);
-    if (!remembered_.resize(patterns, RememberedScan{-1, -1, {}, 0})) return false;
+    if (!remembered_.resize(patterns, RememberedScan{-1, -1, false, {}, {}, 0})) return false;
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
@@ -206,11 +206,11 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     ScanPacer pace(pacer_, static_cast<std::uint64_t>(n_));
     PatternScan scan{x, label, r, count_, -1, pace, false};
     scanListed_ = 0;
+    scanReach_ = keptReach(blocked_ ? rLimit_ : r);
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
     RememberedScan& remembered = remembered_.data[k];
-    scanGathers_ = gathers(remembered);
-    if (stillValid(remembered) && remembered.lastEnd < scan.nodeCount) {
+    if (stillValid(remembered) && remembered.end < scan.nodeCount) {
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
     }
@@ -229,8 +229,9 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     return scan.cover;
 }
 
-// Only the remembered nodes can matter before the node that ended the last scan: visits them,
-// then that node.
+// Only the remembered nodes can matter before the node that ended the last scan while r stays
+// within the reach kept after each: visits them, then that node. Where r comes out wider, or
+// the memory was full, the scan goes on from there.
 template <NormKind Kind>
 SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
                                                            const RememberedScan& remembered,
@@ -238,13 +239,15 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::replayRemembered(PatternScan& scan,
     for (int e = 0; e < remembered.count; ++e) {
         const int j = remembered.nodes[e];
         visit<Kind>(scan, j);
-        if (!(scan.r <= rLimit_)) {  // the memory assumed r <= Rmax: scan the rest plainly
+        if (!(scan.r <= rLimit_)) {  // the structures assume r <= Rmax: scan the rest plainly
             plainOnly = true;
             return j + 1;
         }
+        if (!(scan.r <= remembered.reaches[e])) return j + 1;
     }
-    if (visit<Kind>(scan, remembered.lastEnd)) scan.cover = remembered.lastEnd;
-    return remembered.lastEnd + 1;
+    if (remembered.goesOn) return remembered.nodes[kRemembered - 1] + 1;
+    if (visit<Kind>(scan, remembered.end)) scan.cover = remembered.end;
+    return remembered.end + 1;
 }
 
 // Visits, from node `next` on, the nodes the tree names in node order, run by run, each run's for
@@ -256,7 +259,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
     const int indexed = tree_.indexed();
     if (next < indexed) ++paths_.tree;
     while (next < indexed) {
-        const double reach = treeReach(scan);
+        const double reach = scanReach_;
         treeNodes_.size = 0;
         next = tree_.collect({scan.x, scan.label, reach, margin_}, next, treeNodes_);
         if (next < 0) {
@@ -277,7 +280,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
                 scan.cover = j;
                 return j + 1;
             }
-            if (!(treeReach(scan) <= reach)) {
+            if (!(scanReach_ <= reach)) {
                 next = j + 1;
                 break;
             }
@@ -325,9 +328,9 @@ bool TrainingNodeSet::collectBlock(int k) {
     int reach = 0;
     for (int q = k; q < in_->patternCount && count < block; ++q) {
         const RememberedScan& m = remembered_.data[q];
-        const bool spared = q != k && stillValid(m);
+        const bool spared = q != k && stillValid(m) && !m.goesOn;
         if (spared) continue;
-        reach = m.lastEnd < 0 || reach < 0 ? -1 : (m.lastEnd + 1 > reach ? m.lastEnd + 1 : reach);
+        reach = m.end < 0 || reach < 0 ? -1 : (m.end + 1 > reach ? m.end + 1 : reach);
         blockPatterns_.data[count] = q;
         // Rows not in place are gathered into the block's own room.
         double* room = blockValues_.data == nullptr
@@ -382,7 +385,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
         if (low - kCoverageTolerance > radius) {
             if (static_cast<double>(labels_.data[j]) == scan.label) continue;
             if (low >= scan.r + (radius + margin_)) {
-                if (!(low >= conflictReach(radius))) remember(j);
+                if (!(low >= scanReach_ + (radius + margin_))) remember(j, scanReach_);
                 continue;
             }
         }
@@ -575,9 +578,8 @@ SPHNET_ALWAYS_INLINE void TrainingNodeSet::scanPlainly(PatternScan& scan, int fr
         ++paths_.tiles;
         while (j < M && scan.cover < 0 && scan.r <= rLimit_) {
             if (scan.stopsAt(j)) return;
-            // Once too many nodes are noted for this scan to be remembered, nodes of other
-            // labels matter only within the present r: the filter may use that nearer reach.
-            if (scanListed_ > kRemembered) tiles_.narrowReach(pattern, rLimit_, scan.r);
+            // Nodes of other labels matter only within the reach the memory keeps.
+            tiles_.narrowReach(pattern, rLimit_, scanReach_);
             int to = scan.pace.due() < M ? scan.pace.due() : M;
             int first;
             if (j >= split.from) {
@@ -621,7 +623,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(PatternScan& scan, int j) {
                 if (lo - kCoverageTolerance > radius) return false;
                 if (!(hi - kCoverageTolerance > radius)) return true;
             } else if (lo - kCoverageTolerance > radius && lo >= scan.r + (radius + margin_)) {
-                if (!(lo >= conflictReach(radius))) remember(j);
+                if (!(lo >= scanReach_ + (radius + margin_))) remember(j, scanReach_);
                 return false;  // outside, and no conflict: NoChange
             }
         }
@@ -633,8 +635,10 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(PatternScan& scan, int j, doub
     const double radius = radii_.data[j];
     const bool inside = !(d - kCoverageTolerance > radius);
     if (static_cast<double>(labels_.data[j]) == scan.label) return inside;
-    if (inside || !(d >= conflictReach(radius))) remember(j);
+    const bool kept = inside || !(d >= scanReach_ + (radius + margin_));
     conflict(j, d, inside, scan.r);
+    if (!blocked_) scanReach_ = keptReach(scan.r);
+    if (kept) remember(j, scanReach_);
     return false;
 }
 
@@ -643,46 +647,35 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::canChangeScan(const PatternScan& scan
     const double radius = radii_.data[j];
     if (!(d - kCoverageTolerance > radius)) return true;
     if (static_cast<double>(labels_.data[j]) == scan.label) return false;
-    return !(d >= scan.r + (radius + margin_)) || !(d >= conflictReach(radius));
+    return !(d >= scanReach_ + (radius + margin_));
+}
+
+float TrainingNodeSet::keptReach(double r) {
+    float kept = static_cast<float>(r);
+    return static_cast<double>(kept) < r ? std::nextafter(kept, HUGE_VALF) : kept;
 }
 
 // A node to remember is one of another label that is inside, or near enough to conflict with
-// some r <= Rmax. Rounding is monotone, so a node farther than that stays so while its radius
-// does not grow.
-SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j) {
-    if (scanListed_ < kRemembered) scanList_[scanListed_] = j;
+// an r up to the kept reach. Rounding is monotone, so a node farther than that stays so while
+// its radius does not grow.
+SPHNET_ALWAYS_INLINE void TrainingNodeSet::remember(int j, float reach) {
+    if (scanListed_ < kRemembered) {
+        scanList_[scanListed_] = j;
+        scanReaches_[scanListed_] = reach;
+    }
     if (scanListed_ <= kRemembered) ++scanListed_;
 }
 
-// Only the tree's walks spare themselves the memory's reach. A pattern whose last scan overflowed
-// will likely overflow again; one not yet scanned goes by the recent scans: a memory seldom
-// pays for the wider walks once most of them overflow.
-bool TrainingNodeSet::gathers(const RememberedScan& remembered) const {
-    if (!treed_) return true;
-    if (remembered.count == kOverflowed) return false;
-    return remembered.lastEnd >= 0 || recentOverflows_ * 4 <= recentScans_ * 3;
-}
-
-// The scan ends at the cover, or at the node x is about to make. Too many nodes to remember:
-// nothing is, and the next scan knows it. A scan that gathered no memory leaves none; one that
-// noted fewer nodes than a memory holds on its narrower walks may not have overflowed.
+// The scan ends at the cover, or at the node x is about to make. A full memory's next scan goes
+// on after its last node.
 void TrainingNodeSet::rememberScan(RememberedScan& remembered, int cover, int nodeCount) {
-    remembered.lastEnd = cover >= 0 ? cover : nodeCount;
-    if (++recentScans_ == kScanWindow) {
-        recentScans_ /= 2;
-        recentOverflows_ /= 2;
+    remembered.end = cover >= 0 ? cover : nodeCount;
+    remembered.goesOn = scanListed_ > kRemembered;
+    remembered.count = static_cast<std::int16_t>(remembered.goesOn ? kRemembered : scanListed_);
+    for (int e = 0; e < remembered.count; ++e) {
+        remembered.nodes[e] = scanList_[e];
+        remembered.reaches[e] = scanReaches_[e];
     }
-    if (scanListed_ > kRemembered) {
-        ++recentOverflows_;
-        remembered.count = kOverflowed;
-        return;
-    }
-    if (!scanGathers_) {
-        remembered.count = -1;
-        return;
-    }
-    remembered.count = scanListed_;
-    for (int e = 0; e < scanListed_; ++e) remembered.nodes[e] = scanList_[e];
     remembered.epoch = static_cast<std::uint32_t>(growthEpoch_);
 }
 

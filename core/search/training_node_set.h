@@ -57,23 +57,27 @@ class TrainingNodeSet final : public TrainingSearch {
 
   private:
     void releaseScanState();
-    // What the last scan of each pattern found: the node that ended it and the nodes of other
-    // labels before that one within conflict reach. While no radius has grown since, the nodes
-    // between them can neither cover the pattern nor conflict with it (radii only shrank), so
-    // the next scan of the pattern visits just those. Nodes made since come after.
-    static constexpr int kRemembered = 6;
-    // A count for a scan that noted more nodes than a memory holds: the next scan of the pattern
-    // likely will too, and its tree walks need not gather what a memory would hold.
-    static constexpr std::int32_t kOverflowed = -2;
+    // What the last scan of each pattern found: the nodes of other labels it met within a reach
+    // f + radius + margin, each with f, its candidate radius r there rounded up to single
+    // precision (the nodes that changed r are among them). While no radius has grown since, a
+    // node between two of them cannot cover the pattern nor conflict with a later scan's r
+    // that is at most f there (radii only shrank, rounding is monotone), so the next scan of the
+    // pattern visits just those nodes while its r stays within theirs. A memory holds the first
+    // kRemembered such nodes; nodes made since come after.
+    static constexpr int kRemembered = 3;
     struct RememberedScan {
-        std::int32_t lastEnd;  // where the last scan ended (cover or new node); -1: none yet
-        std::int32_t count;    // entries in `nodes`; -1 or kOverflowed: nothing remembered
-        std::int32_t nodes[kRemembered];  // the nodes of other labels to visit again
-        std::uint32_t epoch;              // growthEpoch_ when remembered, its low 32 bits
+        std::int32_t end;    // the node that ended the last scan (cover or new node); -1: none
+        std::int16_t count;  // entries in `nodes`; -1: nothing remembered
+        bool goesOn;         // more nodes than it holds: the next scan goes on after them
+        std::int32_t nodes[kRemembered];
+        float reaches[kRemembered];  // f after each node
+        std::uint32_t epoch;         // growthEpoch_ when remembered, its low 32 bits
     };
     bool stillValid(const RememberedScan& m) const {
         return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
     }
+    // r rounded up to single precision, as a memory keeps it.
+    static float keptReach(double r);
     // One pattern's scan under way.
     struct PatternScan {
         const double* x;
@@ -112,14 +116,6 @@ class TrainingNodeSet final : public TrainingSearch {
     double otherReach(double radius) const;
     template <NormKind Kind>
     int scanTree(PatternScan& scan, int next);
-    // The reach the tree names nodes for: x's candidate radius, or Rmax while this scan gathers
-    // a memory and its nodes may still be remembered (a later scan starts at Rmax).
-    double treeReach(const PatternScan& scan) const {
-        return scanGathers_ && scanListed_ <= kRemembered && scan.r <= rLimit_ ? rLimit_ : scan.r;
-    }
-    // Whether the scan of a pattern whose last scan left `remembered` gathers a memory: not where
-    // that scan overflowed, nor for a first scan while most scans overflow.
-    bool gathers(const RememberedScan& remembered) const;
     template <NormKind Kind>
     void scanPlainly(PatternScan& scan, int from);
     // Decides node j as the literal scan would; true when it covers x with x's own label.
@@ -127,11 +123,12 @@ class TrainingNodeSet final : public TrainingSearch {
     bool visit(PatternScan& scan, int j);
     // The same, with node j's exact distance d already known.
     bool decide(PatternScan& scan, int j, double d);
-    // Whether a node at distance at least d can matter: cover x, conflict with the present r,
-    // or conflict with some r <= Rmax in a later scan that relies on this one's memory.
+    // Whether a node at distance at least d can matter: cover x, conflict with the present r, or
+    // lie within the reach this scan's memory keeps.
     bool canChangeScan(const PatternScan& scan, int j, double d) const;
-    // Notes a node of another label that a later scan of x must visit again.
-    void remember(int j);
+    // Notes a node of another label that a later scan of x must visit again, with the kept
+    // reach after it.
+    void remember(int j, float reach);
     // Stores what this scan of the pattern found, for its next one.
     void rememberScan(RememberedScan& remembered, int cover, int nodeCount);
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
@@ -185,15 +182,15 @@ class TrainingNodeSet final : public TrainingSearch {
     GrowingNodeTree tree_;
     HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
 
-    HostVector<RememberedScan> remembered_;    // per pattern
-    std::int64_t growthEpoch_ = 0;             // radius growths so far
-    std::int32_t scanList_[kRemembered] = {};  // the scan under way
-    int scanListed_ = 0;                       // kRemembered + 1 once it overflows
-    bool scanGathers_ = true;                  // the scan under way may be remembered
-    // Of recent scans, those that overflowed: halved, with the count, every kScanWindow scans.
-    static constexpr int kScanWindow = 1024;
-    int recentScans_ = 0;
-    int recentOverflows_ = 0;
+    HostVector<RememberedScan> remembered_;  // per pattern
+    std::int64_t growthEpoch_ = 0;           // radius growths so far
+    // The scan under way: its candidate radius as a memory keeps it (Rmax where block lists are
+    // made: a memory that always replays in full spares its pattern the lists), and the nodes
+    // noted.
+    float scanReach_ = 0.0f;
+    std::int32_t scanList_[kRemembered] = {};
+    float scanReaches_[kRemembered] = {};
+    int scanListed_ = 0;  // kRemembered + 1 once it overflows
 };
 
 }  // namespace sphnet
