@@ -206,7 +206,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     ScanPacer pace(pacer_, static_cast<std::uint64_t>(n_));
     PatternScan scan{x, label, r, count_, -1, pace, false};
     scanListed_ = 0;
-    scanReach_ = keptReach(blocked_ ? rLimit_ : r);
+    keepReach(r);
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
     RememberedScan& remembered = remembered_.data[k];
@@ -637,7 +637,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(PatternScan& scan, int j, doub
     if (static_cast<double>(labels_.data[j]) == scan.label) return inside;
     const bool kept = inside || !(d >= scanReach_ + (radius + margin_));
     conflict(j, d, inside, scan.r);
-    if (!blocked_) scanReach_ = keptReach(scan.r);
+    keepReach(scan.r);
     if (kept) remember(j, scanReach_);
     return false;
 }
@@ -650,9 +650,10 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::canChangeScan(const PatternScan& scan
     return !(d >= scanReach_ + (radius + margin_));
 }
 
-float TrainingNodeSet::keptReach(double r) {
-    float kept = static_cast<float>(r);
-    return static_cast<double>(kept) < r ? std::nextafter(kept, HUGE_VALF) : kept;
+SPHNET_ALWAYS_INLINE void TrainingNodeSet::keepReach(double r) {
+    if (blocked_) r = rLimit_;
+    const float kept = static_cast<float>(r);
+    scanReach_ = static_cast<double>(kept) < r ? std::nextafter(kept, HUGE_VALF) : kept;
 }
 
 // A node to remember is one of another label that is inside, or near enough to conflict with

@@ -76,8 +76,9 @@ class TrainingNodeSet final : public TrainingSearch {
     bool stillValid(const RememberedScan& m) const {
         return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
     }
-    // r rounded up to single precision, as a memory keeps it.
-    static float keptReach(double r);
+    // Sets scanReach_ from the candidate radius r: r rounded up to single precision, or Rmax
+    // where block lists are made.
+    void keepReach(double r);
     // One pattern's scan under way.
     struct PatternScan {
         const double* x;

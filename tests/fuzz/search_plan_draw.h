@@ -36,8 +36,8 @@ sphnet::SearchPlan drawSearchPlanWith(Pick pick) {
     plan.precision = any(precisions);
     plan.instructions = any(instructionSets);
     plan.threads = any(threadUses);
-    // Training's handover from the tiles to the tree: the engine's count, or one small data
-    // reach.
+    // Training's handover from the tiles to the tree: the engine's count, or one that small
+    // problems reach.
     static const int handovers[] = {0, 1, 16, 200};
     plan.handoverNodes = any(handovers);
     return plan;
