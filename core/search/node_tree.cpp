@@ -187,7 +187,9 @@ struct TreeQueries {
             std::memcpy(&low, sums.low + g, sizeof low);
             std::memcpy(&radius, radii + g, sizeof radius);
             const LaneMask outside = low - kCoverageTolerance > radius;
-            LaneMask over = outside & (low >= note.reach() + (radius + note.margin()));
+            // Lanes past a leaf's nodes (radius -Inf) stay out even where the reach is +Inf.
+            LaneMask over = (outside & (low >= note.reach() + (radius + note.margin()))) |
+                            (radius == -kInfinity);
             if (Note::kByLabel) {
                 // A node of x's own label matters only if it may hold x.
                 Lanes label;

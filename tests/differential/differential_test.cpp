@@ -937,15 +937,16 @@ TEST(BoundaryCases, TinyHugeAndEmptyInputs) {
 }
 
 // Magnitudes where sums of powers overflow or underflow, through the fast scans with hundreds
-// of nodes: training and recall on data scaled by 1e120 to 1e300 (grids in up to four
-// dimensions, tiles, block lists and panels in 8 to 20), and with p = 50 on a 1e-6 scale,
+// of nodes: training and recall on data scaled by 1e120 to 1e300 (trees and grids in three and
+// four dimensions, where the kept reach overflows single precision to +Inf; tiles, block lists
+// and panels in 8 to 20), and with p = 50 on a 1e-6 scale,
 // where the powers underflow; then the 1-NN rule on a 1e-200 to 1e-306 scale, where no node
 // covers and only the exact tiny distances tell the nearest apart.
 TEST(BoundaryCases, HugeAndTinyMagnitudesThroughTheFastScans) {
     Generator g(0xf10a7u);
-    for (int c = 0; c < scaled(12); ++c) {
+    for (int c = 0; c < scaled(20); ++c) {
         const std::string label = "magnitudes " + std::to_string(c);
-        const int n = c % 2 == 0 ? g.between(2, 4) : g.between(8, 20);
+        const int n = c % 2 == 0 ? g.between(3, 4) : g.between(8, 20);
         reference::TrainingProblem t;
         t.dimension = n;
         const int count = g.between(300, 700);
