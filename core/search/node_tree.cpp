@@ -470,6 +470,8 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
         leaf(q)[(n + 2) * kLeaf + q % kLeaf] = order_.data[q];
     }
     takeRadii(radii);
+    // Training's leaves name their nodes themselves.
+    if (labels) order_.release();
     return true;
 }
 
@@ -681,10 +683,14 @@ bool GrowingNodeTree::buildRun(int run, const double* centres, const double* rad
         if (wide(j)) numbers_.data[at++] = j - first;
     }
     const double* runCentres = centres + static_cast<std::size_t>(first) * metric_.n;
-    return trees_[run][0].build(metric_, runCentres, radii + first, narrow, instructions_,
-                                labels + first, numbers_.data) &&
-           trees_[run][1].build(metric_, runCentres, radii + first, count - narrow, instructions_,
-                                labels + first, numbers_.data + narrow);
+    const bool built = trees_[run][0].build(metric_, runCentres, radii + first, narrow,
+                                            instructions_, labels + first, numbers_.data) &&
+                       trees_[run][1].build(metric_, runCentres, radii + first, count - narrow,
+                                            instructions_, labels + first, numbers_.data + narrow);
+    // The widest run's room would otherwise stay held to the end.
+    numbers_.release();
+    widths_.release();
+    return built;
 }
 
 void GrowingNodeTree::takeRadius(int j, double radius) {
