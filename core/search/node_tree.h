@@ -99,7 +99,7 @@ class NodeTree {
     int count_ = 0;
     HostVector<Branch> branches_;
     HostVector<double> boxes_;        // per branch: n lows, then n highs
-    HostVector<std::int32_t> order_;  // node numbers, leaf by leaf
+    HostVector<std::int32_t> order_;  // node numbers, leaf by leaf (recall's trees only)
     // Per node number up to the largest held, its position (-1: held by none).
     HostVector<std::int32_t> places_;
     // Per leaf, in one block: n rows of kLeafSize coordinates, a row of radii (-Inf past a short
