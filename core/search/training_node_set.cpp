@@ -385,7 +385,7 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanBlockLists(PatternScan& scan, int 
         if (low - kCoverageTolerance > radius) {
             if (static_cast<double>(labels_.data[j]) == scan.label) continue;
             if (low >= scan.r + (radius + margin_)) {
-                if (!(low >= scanReach_ + (radius + margin_))) remember(j, scanReach_);
+                if (!(low >= keptReach(radius))) remember(j, scanReach_);
                 continue;
             }
         }
@@ -623,7 +623,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::visit(PatternScan& scan, int j) {
                 if (lo - kCoverageTolerance > radius) return false;
                 if (!(hi - kCoverageTolerance > radius)) return true;
             } else if (lo - kCoverageTolerance > radius && lo >= scan.r + (radius + margin_)) {
-                if (!(lo >= scanReach_ + (radius + margin_))) remember(j, scanReach_);
+                if (!(lo >= keptReach(radius))) remember(j, scanReach_);
                 return false;  // outside, and no conflict: NoChange
             }
         }
@@ -635,7 +635,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::decide(PatternScan& scan, int j, doub
     const double radius = radii_.data[j];
     const bool inside = !(d - kCoverageTolerance > radius);
     if (static_cast<double>(labels_.data[j]) == scan.label) return inside;
-    const bool kept = inside || !(d >= scanReach_ + (radius + margin_));
+    const bool kept = inside || !(d >= keptReach(radius));
     conflict(j, d, inside, scan.r);
     keepReach(scan.r);
     if (kept) remember(j, scanReach_);
@@ -647,7 +647,7 @@ SPHNET_ALWAYS_INLINE bool TrainingNodeSet::canChangeScan(const PatternScan& scan
     const double radius = radii_.data[j];
     if (!(d - kCoverageTolerance > radius)) return true;
     if (static_cast<double>(labels_.data[j]) == scan.label) return false;
-    return !(d >= scanReach_ + (radius + margin_));
+    return !(d >= keptReach(radius));
 }
 
 SPHNET_ALWAYS_INLINE void TrainingNodeSet::keepReach(double r) {

@@ -138,6 +138,9 @@ class TrainingNodeSet final : public TrainingSearch {
     // Nearer than this, a node of radius `radius` conflicts with some pattern radius r <= rLimit_:
     // summed as the conflict test sums it.
     double conflictReach(double radius) const { return rLimit_ + (radius + margin_); }
+    // Nearer than this, a node of radius `radius` conflicts with some r up to the kept reach,
+    // and a node of another label is remembered.
+    double keptReach(double radius) const { return scanReach_ + (radius + margin_); }
 
     const TrainingInput* in_ = nullptr;
     OpCounters* counters_ = nullptr;
