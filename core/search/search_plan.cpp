@@ -87,6 +87,7 @@ bool parseSearchPlan(const std::string& text, SearchPlan& plan) {
         if (key == "isa") known = lookUp(kInstructionSets, value, parsed.instructions);
         if (key == "threads") known = lookUp(kThreadUses, value, parsed.threads);
         if (key == "handover") known = readCount(value, parsed.handoverNodes);
+        if (key == "memory") known = readCount(value, parsed.memoryNodes);
         if (!known) return false;
     }
     plan = parsed;
@@ -108,6 +109,7 @@ std::string describeSearchPlan(const SearchPlan& plan) {
     add("isa", nameOf(kInstructionSets, plan.instructions));
     add("threads", nameOf(kThreadUses, plan.threads));
     if (plan.handoverNodes > 0) add("handover", std::to_string(plan.handoverNodes).c_str());
+    if (plan.memoryNodes > 0) add("memory", std::to_string(plan.memoryNodes).c_str());
     return out.str();
 }
 

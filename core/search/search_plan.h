@@ -47,13 +47,16 @@ struct SearchPlan {
     // Training for p = 1 and +Inf in one to four dimensions, where the engine chooses: the nodes
     // at which the tiles give way to the tree (0: the engine's own count for the dimension).
     int handoverNodes = 0;
+    // Training: how many nodes each pattern's memory of its last scan holds (0: the engine's
+    // choice; at most 12).
+    int memoryNodes = 0;
     // Terms of work between two polls for an interrupt: not a path, so not in the words below.
     // Tests lower it so that small problems poll often; nothing else changes it.
     std::uint64_t pollBudget = kDefaultPollBudget;
 };
 
 // "cover=tree nearest=plain census=panels foreign=lists precision=single isa=avx2 threads=two
-// handover=64":
+// handover=64 memory=5":
 // space- or comma-separated key=value words, any subset, in any order; an empty text is the
 // default plan. False (with `plan` untouched) on an unknown key or value.
 bool parseSearchPlan(const std::string& text, SearchPlan& plan);

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "distance_bounds.h"
 #include "host_buffer.h"
@@ -63,19 +64,40 @@ class TrainingNodeSet final : public TrainingSearch {
     // node between two of them cannot cover the pattern nor conflict with a later scan's r
     // that is at most f there (radii only shrank, rounding is monotone), so the next scan of the
     // pattern visits just those nodes while its r stays within theirs. A memory holds the first
-    // kRemembered such nodes; nodes made since come after.
-    static constexpr int kRemembered = 3;
+    // memoryLength_ such nodes (see chooseMemoryLength); nodes made since come after.
+    static constexpr int kMostRemembered = 12;
+    // One pattern's memory, in its words of memories_: the node that ended the last scan (cover
+    // or new node), how many nodes the scan noted (-1: nothing remembered; more than `length`:
+    // the next scan goes on after the last one held), growthEpoch_'s low 32 bits then, `length`
+    // nodes and the f after each.
     struct RememberedScan {
-        std::int32_t end;    // the node that ended the last scan (cover or new node); -1: none
-        std::int16_t count;  // entries in `nodes`; -1: nothing remembered
-        bool goesOn;         // more nodes than it holds: the next scan goes on after them
-        std::int32_t nodes[kRemembered];
-        float reaches[kRemembered];  // f after each node
-        std::uint32_t epoch;         // growthEpoch_ when remembered, its low 32 bits
+        static constexpr int kHeaderWords = 3;
+        std::int32_t* words;
+        int length;
+        std::int32_t& end() const { return words[0]; }
+        std::int32_t& listed() const { return words[1]; }
+        std::int32_t& epoch() const { return words[2]; }
+        std::int32_t* nodes() const { return words + kHeaderWords; }
+        float reach(int e) const {
+            float f;
+            std::memcpy(&f, words + kHeaderWords + length + e, sizeof f);
+            return f;
+        }
+        void setReach(int e, float f) const {
+            std::memcpy(words + kHeaderWords + length + e, &f, sizeof f);
+        }
+        bool goesOn() const { return listed() > length; }
+        int count() const { return goesOn() ? length : listed(); }
     };
-    bool stillValid(const RememberedScan& m) const {
-        return m.count >= 0 && m.epoch == static_cast<std::uint32_t>(growthEpoch_);
+    RememberedScan memoryOf(int k) const {
+        const std::size_t words = RememberedScan::kHeaderWords + 2 * memoryLength_;
+        return {memories_.data + static_cast<std::size_t>(k) * words, memoryLength_};
     }
+    bool stillValid(const RememberedScan& m) const {
+        return m.listed() >= 0 &&
+               static_cast<std::uint32_t>(m.epoch()) == static_cast<std::uint32_t>(growthEpoch_);
+    }
+    int chooseMemoryLength(const TrainingInput& in) const;
     // Sets scanReach_ from the candidate radius r: r rounded up to single precision, or Rmax
     // where block lists are made.
     void keepReach(double r);
@@ -106,7 +128,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // scan.cover when one covers x. The first two return the node the scan goes on from; the
     // replay sets `plainOnly` when r rose above Rmax and the rest must be scanned plainly.
     template <NormKind Kind>
-    int replayRemembered(PatternScan& scan, const RememberedScan& remembered, bool& plainOnly);
+    int replayRemembered(PatternScan& scan, RememberedScan remembered, bool& plainOnly);
     template <NormKind Kind>
     int scanBlockLists(PatternScan& scan, int k, int next);
     // Lists the nodes that may matter to the next patterns from k on that will scan. False
@@ -131,7 +153,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // reach after it.
     void remember(int j, float reach);
     // Stores what this scan of the pattern found, for its next one.
-    void rememberScan(RememberedScan& remembered, int cover, int nodeCount);
+    void rememberScan(RememberedScan remembered, int cover, int nodeCount);
     // Adds the literal scan's coverage tests (every node up to the cover, or all) to the counters.
     void countCoverageTests(int cover, int nodeCount);
     void conflict(int j, double d, bool inside, double& r);
@@ -186,15 +208,16 @@ class TrainingNodeSet final : public TrainingSearch {
     GrowingNodeTree tree_;
     HostVector<std::int32_t> treeNodes_;  // the nodes named in the run under way
 
-    HostVector<RememberedScan> remembered_;  // per pattern
-    std::int64_t growthEpoch_ = 0;           // radius growths so far
+    HostVector<std::int32_t> memories_;  // per pattern, its RememberedScan's words
+    int memoryLength_ = 0;
+    std::int64_t growthEpoch_ = 0;  // radius growths so far
     // The scan under way: its candidate radius as a memory keeps it (Rmax where block lists are
     // made: a memory that always replays in full spares its pattern the lists), and the nodes
     // noted.
     float scanReach_ = 0.0f;
-    std::int32_t scanList_[kRemembered] = {};
-    float scanReaches_[kRemembered] = {};
-    int scanListed_ = 0;  // kRemembered + 1 once it overflows
+    std::int32_t scanList_[kMostRemembered] = {};
+    float scanReaches_[kMostRemembered] = {};
+    int scanListed_ = 0;  // memoryLength_ + 1 once it overflows
 };
 
 }  // namespace sphnet

@@ -813,6 +813,10 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     plan.instructions = isa;
                     plan.threads = threads;
                     if (isa == InstructionSet::Avx2) plan.pollBudget = 100;
+                    // The scans' memories at their shortest and longest, and the engine's length.
+                    plan.memoryNodes = threads == ThreadUse::One   ? 1
+                                       : threads == ThreadUse::Two ? 12
+                                                                   : 0;
                     sphnet::TrainingPaths ran;
                     expectSameTraining(t, start, "plans", plan, &ran, &want);
                     const std::string what =

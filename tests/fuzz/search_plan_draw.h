@@ -40,6 +40,9 @@ sphnet::SearchPlan drawSearchPlanWith(Pick pick) {
     // problems reach.
     static const int handovers[] = {0, 1, 16, 200};
     plan.handoverNodes = any(handovers);
+    // The scans' memories: the engine's length, the shortest, and the longest.
+    static const int memories[] = {0, 1, 12};
+    plan.memoryNodes = any(memories);
     return plan;
 }
 
