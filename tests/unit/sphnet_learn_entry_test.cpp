@@ -19,8 +19,10 @@ using standin::scalar;
 using testing_support::Arguments;
 using testing_support::copyOf;
 using testing_support::doubles;
+using testing_support::expectRejected;
 using testing_support::learnModule;
 using testing_support::printedCounters;
+using testing_support::RejectCase;
 
 namespace {
 
@@ -47,25 +49,6 @@ Arguments walkThrough(double oflag = 0) {
 CallResult learn(const Arguments& args, int nlhs = 3, const CallOptions& options = {}) {
     return standin::call(learnModule().entry(), nlhs, args.inputs(), options);
 }
-
-// A rejected call must end before it allocates, reads an empty scalar or leaves anything.
-void expectRejected(const CallResult& r, const std::string& message, const std::string& what) {
-    EXPECT_TRUE(r.failed) << what;
-    EXPECT_EQ(r.error, message) << what;
-    EXPECT_TRUE(testing_support::documentedError(r)) << what << ": identifier " << r.identifier;
-    EXPECT_EQ(r.allocationAttempts, 0) << what;
-    EXPECT_TRUE(r.faults.empty()) << what << ": " << (r.faults.empty() ? "" : r.faults[0]);
-    EXPECT_TRUE(r.outputs.empty()) << what;
-    EXPECT_TRUE(r.warnings.empty()) << what;
-}
-
-struct RejectCase {
-    const char* what;
-    int index;
-    std::vector<mwSize> dims;
-    std::vector<double> values;
-    std::string message;
-};
 
 TEST(LearnEntry, InputCountIsCheckedFirst) {
     for (std::size_t count : {0u, 1u, 6u, 8u}) {
@@ -436,31 +419,8 @@ std::vector<std::pair<std::string, Arguments>> representativeCalls() {
 }
 
 TEST(LearnEntry, EveryAllocationFailureEndsWithTheMemoryMessage) {
-    for (const auto& [what, args] : representativeCalls()) {
-        const CallResult clean = learn(args);
-        ASSERT_FALSE(clean.failed) << what << ": " << clean.error;
-        ASSERT_GT(clean.allocationAttempts, 0) << what;
-        EXPECT_EQ(clean.heapBlocksOutstanding, 0) << what;
-        for (long k = 1; k <= clean.allocationAttempts; ++k) {
-            const CallResult r = learn(args, 3, CallOptions{k});
-            const std::string at = what + ", allocation " + std::to_string(k);
-            if (r.failed) {
-                EXPECT_EQ(r.error, kMemoryMessage) << at;
-                EXPECT_EQ(r.identifier, "sphnet:learn:outOfMemory") << at;
-                EXPECT_TRUE(r.outputs.empty()) << at;
-            } else {
-                ASSERT_EQ(r.outputs.size(), 3u) << at;
-                for (std::size_t i = 0; i < 3; ++i) {
-                    EXPECT_EQ(standin::data(r.outputs[i].get()),
-                              standin::data(clean.outputs[i].get()))
-                        << at;
-                }
-            }
-            EXPECT_EQ(r.heapBlocksOutstanding, 0) << at;
-            EXPECT_TRUE(r.faults.empty()) << at;
-            EXPECT_TRUE(r.warnings.empty()) << at;
-        }
-    }
+    testing_support::expectEveryAllocationFailureHandled(
+        learn, 3, representativeCalls(), kMemoryMessage, "sphnet:learn:outOfMemory");
 }
 
 TEST(LearnEntry, RejectedCallsDoNotDependOnMemory) {
@@ -482,9 +442,7 @@ TEST(LearnEntry, RejectedCallsDoNotDependOnMemory) {
         {"two outputs", &good, 2, "SPHNET_LEARN: 3 output arguments required."},
     };
     for (const Case& c : cases) {
-        for (long k : {0L, 1L}) {
-            expectRejected(learn(*c.args, c.nlhs, CallOptions{k}), c.message, c.what);
-        }
+        testing_support::expectRejectedWhateverTheMemory(learn, *c.args, c.nlhs, c.message, c.what);
     }
 }
 
@@ -495,14 +453,9 @@ TEST(LearnEntry, InterruptEndsTheCallAndReleasesTheNodes) {
     args.set(MARGIN, scalar(5));
     args.set(MAX_LIST_PRESENTATIONS, scalar(1e9));
     for (long polls : {0L, 1L, 5L, 40L}) {
-        const CallResult r = learn(args, 3, CallOptions{0, polls});
-        EXPECT_TRUE(r.failed) << polls;
-        EXPECT_TRUE(r.interrupted) << polls;
-        EXPECT_EQ(r.error, "SPHNET_LEARN: Interrupted by the user.") << polls;
-        EXPECT_EQ(r.identifier, "sphnet:learn:interrupted") << polls;
-        EXPECT_EQ(r.heapBlocksOutstanding, 0) << polls;
-        EXPECT_TRUE(r.faults.empty()) << polls;
-        EXPECT_TRUE(r.outputs.empty()) << polls;
+        testing_support::expectInterrupted(learn(args, 3, CallOptions{0, polls}),
+                                           "SPHNET_LEARN: Interrupted by the user.",
+                                           "sphnet:learn:interrupted", std::to_string(polls));
     }
 }
 

@@ -18,9 +18,11 @@ using standin::scalar;
 using testing_support::Arguments;
 using testing_support::copyOf;
 using testing_support::doubles;
+using testing_support::expectRejected;
 using testing_support::learnModule;
 using testing_support::printedCounters;
 using testing_support::recallModule;
+using testing_support::RejectCase;
 
 namespace {
 
@@ -52,25 +54,6 @@ std::vector<double> labelsOf(const CallResult& r) {
     if (r.failed || r.outputs.size() != 1) return {};
     return standin::data(r.outputs[0].get());
 }
-
-void expectRejected(const CallResult& r, const std::string& message, const std::string& what) {
-    EXPECT_TRUE(r.failed) << what;
-    EXPECT_EQ(r.error, message) << what;
-    EXPECT_TRUE(testing_support::documentedError(r)) << what << ": identifier " << r.identifier;
-    EXPECT_EQ(r.allocationAttempts, 0) << what;
-    EXPECT_TRUE(r.faults.empty()) << what << ": " << (r.faults.empty() ? "" : r.faults[0]);
-    EXPECT_TRUE(r.outputs.empty()) << what;
-    EXPECT_TRUE(r.warnings.empty()) << what;
-    EXPECT_EQ(r.flopsTally, 0) << what;
-}
-
-struct RejectCase {
-    const char* what;
-    int index;
-    std::vector<mwSize> dims;
-    std::vector<double> values;
-    std::string message;
-};
 
 void expectAllRejected(const std::vector<RejectCase>& cases) {
     for (const RejectCase& c : cases) {
@@ -419,26 +402,8 @@ std::vector<std::pair<std::string, Arguments>> representativeCalls() {
 }
 
 TEST(RecallEntry, EveryAllocationFailureEndsWithTheMemoryMessage) {
-    for (const auto& [what, args] : representativeCalls()) {
-        const CallResult clean = recall(args);
-        ASSERT_FALSE(clean.failed) << what << ": " << clean.error;
-        ASSERT_GT(clean.allocationAttempts, 0) << what;
-        EXPECT_EQ(clean.heapBlocksOutstanding, 0) << what;
-        for (long k = 1; k <= clean.allocationAttempts; ++k) {
-            const CallResult r = recall(args, 1, CallOptions{k});
-            const std::string at = what + ", allocation " + std::to_string(k);
-            if (r.failed) {
-                EXPECT_EQ(r.error, kMemoryMessage) << at;
-                EXPECT_EQ(r.identifier, "sphnet:recall:outOfMemory") << at;
-                EXPECT_TRUE(r.outputs.empty()) << at;
-            } else {
-                EXPECT_EQ(labelsOf(r), labelsOf(clean)) << at;
-            }
-            EXPECT_EQ(r.heapBlocksOutstanding, 0) << at;
-            EXPECT_TRUE(r.faults.empty()) << at;
-            EXPECT_TRUE(r.warnings.empty()) << at;
-        }
-    }
+    testing_support::expectEveryAllocationFailureHandled(
+        recall, 1, representativeCalls(), kMemoryMessage, "sphnet:recall:outOfMemory");
 }
 
 TEST(RecallEntry, RejectedCallsDoNotDependOnMemory) {
@@ -461,22 +426,16 @@ TEST(RecallEntry, RejectedCallsDoNotDependOnMemory) {
         {"two outputs", &good, 2, "SPHNET_RECALL: 1 output argument required."},
     };
     for (const Case& c : cases) {
-        for (long k : {0L, 1L}) {
-            expectRejected(recall(*c.args, c.nlhs, CallOptions{k}), c.message, c.what);
-        }
+        testing_support::expectRejectedWhateverTheMemory(recall, *c.args, c.nlhs, c.message,
+                                                         c.what);
     }
 }
 
 TEST(RecallEntry, InterruptEndsTheCallAndReleasesTheNodes) {
     for (long polls : {0L, 1L}) {
-        const CallResult r = recall(twoNodes(1, 2), 1, CallOptions{0, polls});
-        EXPECT_TRUE(r.failed) << polls;
-        EXPECT_TRUE(r.interrupted) << polls;
-        EXPECT_EQ(r.error, "SPHNET_RECALL: Interrupted by the user.") << polls;
-        EXPECT_EQ(r.identifier, "sphnet:recall:interrupted") << polls;
-        EXPECT_EQ(r.heapBlocksOutstanding, 0) << polls;
-        EXPECT_TRUE(r.faults.empty()) << polls;
-        EXPECT_TRUE(r.outputs.empty()) << polls;
+        testing_support::expectInterrupted(recall(twoNodes(1, 2), 1, CallOptions{0, polls}),
+                                           "SPHNET_RECALL: Interrupted by the user.",
+                                           "sphnet:recall:interrupted", std::to_string(polls));
     }
     // Polled before the work and after each sub-chunk of at most 2^20 terms: this small recall
     // is one sub-chunk, and two polls that answer no let the call finish.

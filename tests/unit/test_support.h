@@ -1,6 +1,8 @@
 // Helpers shared by the unit tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -129,6 +131,82 @@ inline standin::Array doubles(const std::vector<mwSize>& dims,
 // A real double copy of a two-dimensional double array.
 inline standin::Array copyOf(const mxArray* array) {
     return standin::matrix(standin::rows(array), standin::cols(array), standin::data(array));
+}
+
+// An argument replaced by a bad one, and the message that rejects it.
+struct RejectCase {
+    const char* what;
+    int index;
+    std::vector<mwSize> dims;
+    std::vector<double> values;
+    std::string message;
+};
+
+// A rejected call ends before it allocates or reads anything, and leaves nothing behind.
+inline void expectRejected(const standin::CallResult& r, const std::string& message,
+                           const std::string& what) {
+    EXPECT_TRUE(r.failed) << what;
+    EXPECT_EQ(r.error, message) << what;
+    EXPECT_TRUE(documentedError(r)) << what << ": identifier " << r.identifier;
+    EXPECT_EQ(r.allocationAttempts, 0) << what;
+    EXPECT_TRUE(r.faults.empty()) << what << ": " << (r.faults.empty() ? "" : r.faults[0]);
+    EXPECT_TRUE(r.outputs.empty()) << what;
+    EXPECT_TRUE(r.warnings.empty()) << what;
+    EXPECT_EQ(r.flopsTally, 0) << what;
+}
+
+// An entry point as the tests call it.
+using EntryCall = standin::CallResult (*)(const Arguments& args, int nlhs,
+                                          const standin::CallOptions& options);
+
+// The same rejection whether memory is plentiful or the first allocation fails.
+inline void expectRejectedWhateverTheMemory(EntryCall call, const Arguments& args, int nlhs,
+                                            const std::string& message, const std::string& what) {
+    for (long failAt : {0L, 1L}) expectRejected(call(args, nlhs, {failAt}), message, what);
+}
+
+// Each allocation of each call failing in turn: the call ends with the memory message, or,
+// where the allocation had a fallback, gives the clean call's outputs; nothing leaks either way.
+inline void expectEveryAllocationFailureHandled(
+    EntryCall call, int nlhs, const std::vector<std::pair<std::string, Arguments>>& calls,
+    const std::string& message, const std::string& identifier) {
+    for (const auto& [what, args] : calls) {
+        const standin::CallResult clean = call(args, nlhs, {});
+        ASSERT_FALSE(clean.failed) << what << ": " << clean.error;
+        ASSERT_GT(clean.allocationAttempts, 0) << what;
+        EXPECT_EQ(clean.heapBlocksOutstanding, 0) << what;
+        for (long k = 1; k <= clean.allocationAttempts; ++k) {
+            const standin::CallResult r = call(args, nlhs, standin::CallOptions{k});
+            const std::string at = what + ", allocation " + std::to_string(k);
+            if (r.failed) {
+                EXPECT_EQ(r.error, message) << at;
+                EXPECT_EQ(r.identifier, identifier) << at;
+                EXPECT_TRUE(r.outputs.empty()) << at;
+            } else {
+                ASSERT_EQ(r.outputs.size(), clean.outputs.size()) << at;
+                for (std::size_t i = 0; i < r.outputs.size(); ++i) {
+                    EXPECT_EQ(standin::data(r.outputs[i].get()),
+                              standin::data(clean.outputs[i].get()))
+                        << at;
+                }
+            }
+            EXPECT_EQ(r.heapBlocksOutstanding, 0) << at;
+            EXPECT_TRUE(r.faults.empty()) << at;
+            EXPECT_TRUE(r.warnings.empty()) << at;
+        }
+    }
+}
+
+// An interrupted call ends with the interrupt message and leaves nothing behind.
+inline void expectInterrupted(const standin::CallResult& r, const std::string& message,
+                              const std::string& identifier, const std::string& what) {
+    EXPECT_TRUE(r.failed) << what;
+    EXPECT_TRUE(r.interrupted) << what;
+    EXPECT_EQ(r.error, message) << what;
+    EXPECT_EQ(r.identifier, identifier) << what;
+    EXPECT_EQ(r.heapBlocksOutstanding, 0) << what;
+    EXPECT_TRUE(r.faults.empty()) << what;
+    EXPECT_TRUE(r.outputs.empty()) << what;
 }
 
 // Pulls the first "<flops> FLOPs and <comparisons> comparisons" pair out of a summary.
