@@ -104,8 +104,9 @@ int TrainingNodeSet::chooseMemoryLength(const TrainingInput& in) const {
     const int forced = in.plan.memoryNodes;
     if (forced > 0) return forced < kMostRemembered ? forced : kMostRemembered;
     if (blocked_ || in.patternCount <= 0) return kLeastRemembered;
+    constexpr double kWord = sizeof(std::int32_t);  // a node and its reach take two words
     const double perPattern = kMemoryBytes / in.patternCount;
-    const double fits = (perPattern - RememberedScan::kHeaderWords * 4.0) / 8.0;
+    const double fits = (perPattern - RememberedScan::kHeaderWords * kWord) / (2 * kWord);
     if (fits >= kMostRemembered) return kMostRemembered;
     return fits > kLeastRemembered ? static_cast<int>(fits) : kLeastRemembered;
 }
@@ -231,7 +232,7 @@ int TrainingNodeSet::presentAs(int k, const double* x, double label, double& r) 
     keepReach(r);
     int next = 0;  // the plain scan goes on from here
     bool plainOnly = false;
-    const RememberedScan remembered = memoryOf(k);
+    RememberedScan remembered = memoryOf(k);
     if (stillValid(remembered) && remembered.end() < scan.nodeCount) {
         ++paths_.remembered;
         next = replayRemembered<Kind>(scan, remembered, plainOnly);
