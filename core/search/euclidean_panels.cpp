@@ -17,6 +17,8 @@ namespace {
 constexpr int kPanel = EuclideanPanels::kPanel;
 constexpr int kGroup = EuclideanPanels::kGroup;
 constexpr int kLanes = EuclideanPanels::kLanes;
+template <class T>
+using Block = EuclideanPanels::Block<T>;
 
 // dots[r * kLanes + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
 // do: the allowance holds for all of them.
@@ -37,19 +39,22 @@ void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* do
 // The products and the selection from D, lane by lane, for processors without the vector
 // kernels below.
 template <class T>
-void selectPortable(const T* const* x, const double* xNorms, int rows, const T* panel, int width,
-                    const double* norms, int n, const EuclideanPanels::Selection& s,
-                    unsigned* masks, double* out) {
+void selectPortable(const Block<T>& block, const EuclideanPanels::Selection& selection) {
+    // Copies: a store through an output may alias the referenced structs' fields (vector stores
+    // alias anything), never a local, so the pointers stay in registers.
+    const Block<T> b = block;
+    const EuclideanPanels::Selection s = selection;
     double dots[kGroup * kLanes];
-    const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
-    for (int w = 0; w < width; ++w)
-        dotsPortable(x, rows, panel + w * panelSize, n, dots + w * kPanel);
-    const int lanes = width * kPanel;
-    for (int r = 0; r < rows; ++r) {
+    const std::size_t panelSize = static_cast<std::size_t>(b.n) * kPanel;
+    for (int w = 0; w < b.width; ++w)
+        dotsPortable(b.x, b.rows, b.panel + w * panelSize, b.n, dots + w * kPanel);
+    const int lanes = b.width * kPanel;
+    double* out = b.out;
+    for (int r = 0; r < b.rows; ++r) {
         unsigned mask = 0;
         double least = s.nodeSlack != nullptr ? s.least[r] : 0.0;
         for (int l = 0; l < lanes; ++l) {
-            const double d = (xNorms[r] + norms[l]) - 2.0 * dots[r * kLanes + l];
+            const double d = (b.xNorms[r] + b.norms[l]) - 2.0 * dots[r * kLanes + l];
             out[r * kLanes + l] = d;
             const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
             if (s.own != nullptr)
@@ -59,7 +64,7 @@ void selectPortable(const T* const* x, const double* xNorms, int rows, const T* 
                 least = high < least ? high : least;
             }
         }
-        masks[r] = mask;
+        b.masks[r] = mask;
         if (s.nodeSlack == nullptr) continue;
         s.least[r] = least;
         const double limit = EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]);
@@ -141,10 +146,13 @@ __attribute__((target("avx512f"), always_inline)) inline void widen(__m512 sums,
 
 // Pattern r against the sixteen lanes from `at` on, from their dot products: D to out, the
 // lanes that may cover into `cover`, and D + nodeSlack folded into the pattern's running least.
+template <class T>
 __attribute__((target("avx512f"), always_inline)) inline void decideAvx512(
-    const EuclideanPanels::Selection& s, const double* xNorms, const double* norms, int r, int at,
-    __m512d dot0, __m512d dot1, unsigned& cover, __m512d& least, double* out) {
-    const __m512d xn = _mm512_set1_pd(xNorms[r]);
+    const Block<T>& b, const EuclideanPanels::Selection& s, int r, int at, __m512d dot0,
+    __m512d dot1, unsigned& cover, __m512d& least) {
+    const double* norms = b.norms;
+    double* out = b.out;
+    const __m512d xn = _mm512_set1_pd(b.xNorms[r]);
     const __m512d minusTwo = _mm512_set1_pd(-2.0);
     // (|x|^2 + |c|^2) - 2 x.c, rounded as the portable version rounds it.
     const __m512d d0 =
@@ -210,73 +218,58 @@ __attribute__((target("avx512f"), always_inline)) inline void nearAvx512(
 
 // The products of Rows patterns with Width panels, with the selection made in the registers.
 template <class T, int Rows, int Width>
-__attribute__((target("avx512f"))) void selectAvx512Rows(const T* const* x, const double* xNorms,
-                                                         const T* panel, const double* norms, int n,
-                                                         const EuclideanPanels::Selection& s,
-                                                         unsigned* masks, double* out) {
+__attribute__((target("avx512f"))) void selectAvx512Rows(const Block<T>& b,
+                                                         const EuclideanPanels::Selection& s) {
     unsigned cover[Rows] = {};
     __m512d least[Rows];
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r)
         least[r] = _mm512_set1_pd(std::numeric_limits<double>::infinity());
-    const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
+    const std::size_t panelSize = static_cast<std::size_t>(b.n) * kPanel;
     if constexpr (std::is_same_v<T, float>) {
         __m512 acc[Width * Rows];
-        productsAvx512<Rows, Width>(x, panel, panelSize, n, acc);
+        productsAvx512<Rows, Width>(b.x, b.panel, panelSize, b.n, acc);
 #pragma GCC unroll 2
         for (int w = 0; w < Width; ++w) {
 #pragma GCC unroll 8
             for (int r = 0; r < Rows; ++r) {
                 __m512d low, high;
                 widen(acc[w * Rows + r], low, high);
-                decideAvx512(s, xNorms, norms, r, w * kPanel, low, high, cover[r], least[r], out);
+                decideAvx512(b, s, r, w * kPanel, low, high, cover[r], least[r]);
             }
         }
     } else {
         for (int w = 0; w < Width; ++w) {
             __m512d low[Rows], high[Rows];
-            productsAvx512<Rows>(x, panel + w * panelSize, n, low, high);
+            productsAvx512<Rows>(b.x, b.panel + w * panelSize, b.n, low, high);
 #pragma GCC unroll 8
-            for (int r = 0; r < Rows; ++r) {
-                decideAvx512(s, xNorms, norms, r, w * kPanel, low[r], high[r], cover[r], least[r],
-                             out);
-            }
+            for (int r = 0; r < Rows; ++r)
+                decideAvx512(b, s, r, w * kPanel, low[r], high[r], cover[r], least[r]);
         }
     }
 #pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
-        masks[r] = cover[r];
-        if (s.nodeSlack != nullptr) nearAvx512<Width>(s, r, least[r], out);
+        b.masks[r] = cover[r];
+        if (s.nodeSlack != nullptr) nearAvx512<Width>(s, r, least[r], b.out);
     }
 }
 
-template <class T, int Width>
-__attribute__((target("avx512f"))) void selectAvx512Width(const T* const* x, const double* xNorms,
-                                                          int rows, const T* panel,
-                                                          const double* norms, int n,
-                                                          const EuclideanPanels::Selection& s,
-                                                          unsigned* masks, double* out) {
-    using Kernel = void (*)(const T* const*, const double*, const T*, const double*, int,
-                            const EuclideanPanels::Selection&, unsigned*, double*);
-    static constexpr Kernel kByRows[kGroup] = {
-        selectAvx512Rows<T, 1, Width>, selectAvx512Rows<T, 2, Width>, selectAvx512Rows<T, 3, Width>,
-        selectAvx512Rows<T, 4, Width>, selectAvx512Rows<T, 5, Width>, selectAvx512Rows<T, 6, Width>,
-        selectAvx512Rows<T, 7, Width>, selectAvx512Rows<T, 8, Width>};
-    kByRows[rows - 1](x, xNorms, panel, norms, n, s, masks, out);  // rows: 1 to kGroup
-}
-
+// The kernel for a block's rows and width, each instantiated with its loops unrolled.
 template <class T>
-__attribute__((target("avx512f"))) void selectAvx512(const T* const* x, const double* xNorms,
-                                                     int rows, const T* panel, int width,
-                                                     const double* norms, int n,
-                                                     const EuclideanPanels::Selection& s,
-                                                     unsigned* masks, double* out) {
-    if (width == EuclideanPanels::kWidest) {
-        selectAvx512Width<T, EuclideanPanels::kWidest>(x, xNorms, rows, panel, norms, n, s, masks,
-                                                       out);
-    } else {
-        selectAvx512Width<T, 1>(x, xNorms, rows, panel, norms, n, s, masks, out);
-    }
+__attribute__((target("avx512f"))) void selectAvx512(const Block<T>& b,
+                                                     const EuclideanPanels::Selection& s) {
+    using Kernel = void (*)(const Block<T>&, const EuclideanPanels::Selection&);
+    constexpr int kWidest = EuclideanPanels::kWidest;
+    static constexpr Kernel kByRows[2][kGroup] = {
+        {selectAvx512Rows<T, 1, 1>, selectAvx512Rows<T, 2, 1>, selectAvx512Rows<T, 3, 1>,
+         selectAvx512Rows<T, 4, 1>, selectAvx512Rows<T, 5, 1>, selectAvx512Rows<T, 6, 1>,
+         selectAvx512Rows<T, 7, 1>, selectAvx512Rows<T, 8, 1>},
+        {selectAvx512Rows<T, 1, kWidest>, selectAvx512Rows<T, 2, kWidest>,
+         selectAvx512Rows<T, 3, kWidest>, selectAvx512Rows<T, 4, kWidest>,
+         selectAvx512Rows<T, 5, kWidest>, selectAvx512Rows<T, 6, kWidest>,
+         selectAvx512Rows<T, 7, kWidest>, selectAvx512Rows<T, 8, kWidest>}};
+    // rows: 1 to kGroup; width: 1 or kWidest
+    kByRows[b.width == kWidest ? 1 : 0][b.rows - 1](b, s);
 }
 
 // Two patterns against sixteen nodes in four-wide vectors: eight accumulators.
@@ -345,26 +338,25 @@ __attribute__((target("avx2,fma"))) void dotsAvx2(const T* const* x, int rows, c
 // - 2 x.c (doubling is exact, so fused or not it rounds once), the same comparisons, and the
 // least taken as `high < least ? high : least` lane by lane.
 template <class T>
-__attribute__((target("avx2,fma"))) void selectAvx2(const T* const* x, const double* xNorms,
-                                                    int rows, const T* panel, int width,
-                                                    const double* norms, int n,
-                                                    const EuclideanPanels::Selection& s,
-                                                    unsigned* masks, double* out) {
+__attribute__((target("avx2,fma"))) void selectAvx2(const Block<T>& block,
+                                                    const EuclideanPanels::Selection& selection) {
+    const Block<T> b = block;  // copies, as in selectPortable
+    const EuclideanPanels::Selection s = selection;
     double dots[kGroup * kLanes];
-    const std::size_t panelSize = static_cast<std::size_t>(n) * kPanel;
-    for (int w = 0; w < width; ++w)
-        dotsAvx2<T>(x, rows, panel + w * panelSize, n, dots + w * kPanel);
-    const int lanes = width * kPanel;
+    const std::size_t panelSize = static_cast<std::size_t>(b.n) * kPanel;
+    for (int w = 0; w < b.width; ++w)
+        dotsAvx2<T>(b.x, b.rows, b.panel + w * panelSize, b.n, dots + w * kPanel);
+    const int lanes = b.width * kPanel;
     const __m256d minusTwo = _mm256_set1_pd(-2.0);
-    for (int r = 0; r < rows; ++r) {
-        const __m256d xn = _mm256_set1_pd(xNorms[r]), slack = _mm256_set1_pd(s.slack[r]);
+    for (int r = 0; r < b.rows; ++r) {
+        const __m256d xn = _mm256_set1_pd(b.xNorms[r]), slack = _mm256_set1_pd(s.slack[r]);
         const __m256d label = _mm256_set1_pd(s.nodeLabels != nullptr ? s.labels[r] : 0.0);
         __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-        double* row = out + r * kLanes;
+        double* row = b.out + r * kLanes;
         unsigned mask = 0;
         for (int l = 0; l < lanes; l += 4) {
             const __m256d d = _mm256_fmadd_pd(minusTwo, _mm256_loadu_pd(dots + r * kLanes + l),
-                                              _mm256_add_pd(xn, _mm256_loadu_pd(norms + l)));
+                                              _mm256_add_pd(xn, _mm256_loadu_pd(b.norms + l)));
             _mm256_storeu_pd(row + l, d);
             if (s.own != nullptr) {
                 __m256d bound = _mm256_loadu_pd(s.own + l);
@@ -379,7 +371,7 @@ __attribute__((target("avx2,fma"))) void selectAvx2(const T* const* x, const dou
             if (s.nodeSlack != nullptr)
                 least = _mm256_min_pd(_mm256_add_pd(d, _mm256_loadu_pd(s.nodeSlack + l)), least);
         }
-        masks[r] = mask;
+        b.masks[r] = mask;
         if (s.nodeSlack == nullptr) continue;
         alignas(32) double four[4];
         _mm256_store_pd(four, least);
@@ -512,10 +504,10 @@ void EuclideanPanels::select(const double* const* x, const double* xNorms, int r
     const std::size_t first = static_cast<std::size_t>(q) * static_cast<std::size_t>(n_) * kPanel;
     const double* norms = norms_.data + static_cast<std::size_t>(q) * kPanel;
     if (precision_ == Precision::Single) {
-        selectSingle_(s.single, xNorms, rows, singlePanels_.data + first, width, norms, n_, s,
-                      masks, out);
+        selectSingle_(
+            {s.single, xNorms, rows, singlePanels_.data + first, width, norms, n_, masks, out}, s);
     } else {
-        selectDouble_(x, xNorms, rows, panels_.data + first, width, norms, n_, s, masks, out);
+        selectDouble_({x, xNorms, rows, panels_.data + first, width, norms, n_, masks, out}, s);
     }
     const int lanes = count_ - q * kPanel;
     if (lanes < width * kPanel) {

@@ -124,12 +124,24 @@ class EuclideanPanels {
 
     void release();
 
-    // A kernel for coordinates of type T: the products of a group of patterns with `width`
-    // consecutive panels and the selection from them.
+    // One kernel call on coordinates of type T: `rows` patterns (x, their squared norms) against
+    // `width` consecutive panels of n rows from `panel` on (their nodes' norms from `norms` on),
+    // giving masks and out as select() describes.
     template <class T>
-    using SelectOf = void (*)(const T* const* x, const double* xNorms, int rows, const T* panel,
-                              int width, const double* norms, int n, const Selection& s,
-                              unsigned* masks, double* out);
+    struct Block {
+        const T* const* x;
+        const double* xNorms;
+        int rows;
+        const T* panel;
+        int width;
+        const double* norms;
+        int n;
+        unsigned* masks;
+        double* out;
+    };
+    // A kernel: the products of a block and the selection from them.
+    template <class T>
+    using SelectOf = void (*)(const Block<T>& b, const Selection& s);
 
   private:
     SelectOf<double> selectDouble_ = nullptr;
