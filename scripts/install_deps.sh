@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev
-          make octave liboctave-dev gnuplot-nox valgrind
+          make octave liboctave-dev gnuplot-nox valgrind g++-aarch64-linux-gnu
           python3 python3-venv python3-pip python3-setuptools python3-wheel pybind11-dev python3-pybind11
           python3-numpy python3-scipy python3-sklearn python3-pytest python3-dask python3-distributed python3-pandas)
 missing=()

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "compiler_builtins.h"
+
 namespace sphnet {
 
 // FromMetric is never a metric's kind: as a template argument it leaves the kind to be read
@@ -33,12 +35,6 @@ struct Metric {
 };
 
 Metric makeMetric(double p, std::int32_t n);
-
-#if defined(__GNUC__)
-#define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
-#else
-#define SPHNET_ALWAYS_INLINE inline
-#endif
 
 // For p other than 1 and +Inf, when the literal sum of powers overflowed or fell below the
 // normal range: the same distance with every term divided by the largest, s * (sum (t_i /

@@ -437,12 +437,12 @@ bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
                  (1.0 + 0x1p-40);
         tinyError_ = n * 0x1p-124 + kTinyError;
     }
-    const InstructionSet vectors =
-        availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
     selectDouble_ = selectPortable<double>;
     selectSingle_ = selectPortable<float>;
     instructions_ = InstructionSet::Portable;
 #if SPHNET_PANELS_X86
+    const InstructionSet vectors =
+        availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
     if (vectors == InstructionSet::Avx512) {
         selectDouble_ = selectAvx512<double>;
         selectSingle_ = selectAvx512<float>;
@@ -453,6 +453,8 @@ bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
         selectSingle_ = selectAvx2<float>;
         instructions_ = InstructionSet::Avx2;
     }
+#else
+    (void)wanted;
 #endif
     return true;
 }

@@ -15,26 +15,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "compiler_builtins.h"
 #include "host_buffer.h"
 #include "row_view.h"
 #include "search_plan.h"
 
-#if defined(_MSC_VER)
-#include <intrin.h>
-#endif
-
 namespace sphnet {
-
-// The number of the lowest set bit of a non-zero lane mask.
-inline int lowestLane(unsigned mask) {
-#if defined(_MSC_VER)
-    unsigned long index;
-    _BitScanForward(&index, mask);
-    return static_cast<int>(index);
-#else
-    return __builtin_ctz(mask);
-#endif
-}
 
 class EuclideanPanels {
   public:

@@ -4,17 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "compiler_builtins.h"
 #include "sphere_node.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define SPHNET_TILES_X86 1
-#endif
-
-#if defined(__GNUC__)
-#define SPHNET_TILES_INLINE inline __attribute__((always_inline))
-#else
-#define SPHNET_TILES_INLINE inline
 #endif
 
 namespace sphnet {
@@ -35,9 +30,9 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
 
 // After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
 // kept lanes within [from, to). The first tile with a node that matters, or -1.
-SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTiles::View& v,
-                                       unsigned kept, int block, int from, int to, const double* x,
-                                       double label, double* d) {
+SPHNET_ALWAYS_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTiles::View& v,
+                                        unsigned kept, int block, int from, int to, const double* x,
+                                        double label, double* d) {
     kept &= lanesInRange(block, from, to, kBlock);
     if (kept == 0) return -1;
     const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
@@ -52,7 +47,7 @@ SPHNET_TILES_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTi
 // Each instruction set's filter instantiates it with its own kernels.
 using BlockBeyond = unsigned (*)(const NodeTiles::FilterScan& s, int block);
 template <BlockBeyond Beyond, NodeTiles::ScanKernel Exact>
-SPHNET_TILES_INLINE int filterBlocks(const NodeTiles::FilterScan& s, int from, int to) {
+SPHNET_ALWAYS_INLINE int filterBlocks(const NodeTiles::FilterScan& s, int from, int to) {
     for (int block = from - from % kBlock; block < to; block += kBlock) {
         const int first =
             exactWhereKept(Exact, s.v, ~Beyond(s, block), block, from, to, s.x, s.label, s.d);

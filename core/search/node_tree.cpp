@@ -4,8 +4,11 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <type_traits>
 
+#include "compiler_builtins.h"
 #include "node_search.h"
 #include "sphere_node.h"
 
@@ -32,8 +35,100 @@ struct LeafSums {
 // Four lanes of a leaf at a time, in the vector extension's types: each lane still takes its own
 // terms in index order, with the scalar operations.
 constexpr int kGroup = 4;
+#if defined(__GNUC__) && !defined(SPHNET_PORTABLE_LANES)
 typedef double Lanes __attribute__((vector_size(kGroup * sizeof(double))));
 typedef std::int64_t LaneMask __attribute__((vector_size(kGroup * sizeof(double))));
+#else
+// Without the extension (MSVC; the sanitizer build too, so that tests run it): the same
+// operations lane by lane. A comparison gives all ones or zero per lane; casts keep the bits.
+struct LaneMask;
+struct Lanes {
+    double v[kGroup];
+    double operator[](int i) const { return v[i]; }
+    explicit operator LaneMask() const;
+};
+struct LaneMask {
+    std::int64_t v[kGroup];
+    std::int64_t operator[](int i) const { return v[i]; }
+    explicit operator Lanes() const {
+        Lanes lanes;
+        std::memcpy(lanes.v, v, sizeof v);
+        return lanes;
+    }
+};
+inline Lanes::operator LaneMask() const {
+    LaneMask mask;
+    std::memcpy(mask.v, v, sizeof v);
+    return mask;
+}
+inline double laneOf(const Lanes& a, int i) {
+    return a.v[i];
+}
+inline double laneOf(double a, int) {
+    return a;
+}
+template <typename A, typename B>
+using EitherLanes =
+    std::enable_if_t<std::is_same_v<A, Lanes> || std::is_same_v<B, Lanes>, std::nullptr_t>;
+template <typename A, typename B, typename Op>
+Lanes eachLane(const A& a, const B& b, Op op) {
+    Lanes out;
+    for (int i = 0; i < kGroup; ++i) out.v[i] = op(laneOf(a, i), laneOf(b, i));
+    return out;
+}
+template <typename A, typename B, typename Op>
+LaneMask compareLanes(const A& a, const B& b, Op op) {
+    LaneMask out;
+    for (int i = 0; i < kGroup; ++i) out.v[i] = op(laneOf(a, i), laneOf(b, i)) ? -1 : 0;
+    return out;
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+Lanes operator+(const A& a, const B& b) {
+    return eachLane(a, b, std::plus<>());
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+Lanes operator-(const A& a, const B& b) {
+    return eachLane(a, b, std::minus<>());
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+Lanes operator*(const A& a, const B& b) {
+    return eachLane(a, b, std::multiplies<>());
+}
+inline Lanes& operator+=(Lanes& a, const Lanes& b) {
+    return a = a + b;
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+LaneMask operator>(const A& a, const B& b) {
+    return compareLanes(a, b, std::greater<>());
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+LaneMask operator>=(const A& a, const B& b) {
+    return compareLanes(a, b, std::greater_equal<>());
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+LaneMask operator<=(const A& a, const B& b) {
+    return compareLanes(a, b, std::less_equal<>());
+}
+template <typename A, typename B, EitherLanes<A, B> = nullptr>
+LaneMask operator==(const A& a, const B& b) {
+    return compareLanes(a, b, std::equal_to<>());
+}
+inline LaneMask operator&(LaneMask a, const LaneMask& b) {
+    for (int i = 0; i < kGroup; ++i) a.v[i] &= b.v[i];
+    return a;
+}
+inline LaneMask operator|(LaneMask a, const LaneMask& b) {
+    for (int i = 0; i < kGroup; ++i) a.v[i] |= b.v[i];
+    return a;
+}
+inline LaneMask operator~(LaneMask a) {
+    for (int i = 0; i < kGroup; ++i) a.v[i] = ~a.v[i];
+    return a;
+}
+inline LaneMask& operator|=(LaneMask& a, const LaneMask& b) {
+    return a = a | b;
+}
+#endif
 constexpr LaneMask kMagnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
 
 // Sixteen lanes at a time, in four independent chains of four, so that in many dimensions the
@@ -205,7 +300,7 @@ struct TreeQueries {
     // Starts loading the block of the leaf that begins at position `first`, line by line.
     SPHNET_ALWAYS_INLINE static void prefetchLeaf(const NodeTree& t, int first) {
         const double* block = t.leaf(first);
-        for (int line = 0; line < t.rows_ * kLeaf; line += 8) __builtin_prefetch(block + line);
+        for (int line = 0; line < t.rows_ * kLeaf; line += 8) prefetch(block + line);
     }
 
     // Whether the note enters branch b: some node in it numbered below note.limit(), and not
@@ -227,7 +322,7 @@ struct TreeQueries {
         sumLeaf<Kind>(t.metric_, rows, x, leaf.end - leaf.first, sums);
         for (std::uint32_t kept = keptLanes(t, note, rows, leaf.end - leaf.first, sums); kept != 0;
              kept &= kept - 1) {
-            const int lane = __builtin_ctz(kept);
+            const int lane = lowestLane(kept);
             // Training's leaves hold their node numbers (no load from another array).
             const int j = Note::kByLabel ? static_cast<int>(radii[2 * kLeaf + lane])
                                          : t.order_.data[leaf.first + lane];
@@ -267,8 +362,8 @@ struct TreeQueries {
             if (enters(t, note, far, x)) {
                 const NodeTree::Branch& child = t.branches_.data[far];
                 if (child.left >= 0) {
-                    __builtin_prefetch(t.branches_.data + child.left);
-                    __builtin_prefetch(t.boxLow(child.left));
+                    prefetch(t.branches_.data + child.left);
+                    prefetch(t.boxLow(child.left));
                 } else if (Note::kByLabel) {
                     // A far leaf's block starts loading (training's few dimensions, where the
                     // block is short).
@@ -341,13 +436,18 @@ struct TreeQueries {
 
 // The walks again for processors with AVX2: the leaf scans take four lanes per instruction.
 // Each lane still adds its own terms in index order, and no multiply-add is fused, so every
-// value is the same as the portable walk's.
+// value is the same as the portable walk's. Elsewhere the tree is never wide.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define SPHNET_TREE_AVX2 __attribute__((target("avx2")))
+#else
+#define SPHNET_TREE_AVX2
+#endif
 template <NormKind Kind, typename Note>
-__attribute__((target("avx2"))) void walkAvx2(const NodeTree& t, const double* x, Note& note) {
+SPHNET_TREE_AVX2 void walkAvx2(const NodeTree& t, const double* x, Note& note) {
     TreeQueries<Kind>::walk(t, x, note);
 }
 template <NormKind Kind>
-__attribute__((target("avx2"))) int nearestAvx2(const NodeTree& t, const double* x) {
+SPHNET_TREE_AVX2 int nearestAvx2(const NodeTree& t, const double* x) {
     return TreeQueries<Kind>::nearest(t, x);
 }
 
@@ -439,10 +539,9 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     metric_ = metric;
     n_ = metric.n;
     count_ = 0;
-    __builtin_cpu_init();
-    const InstructionSet level = availableInstructions(instructions);
-    wide_ = level == InstructionSet::Auto ? __builtin_cpu_supports("avx2")
-                                          : level >= InstructionSet::Avx2;
+    const InstructionSet level = availableInstructions(
+        instructions == InstructionSet::Auto ? InstructionSet::Avx512 : instructions);
+    wide_ = level >= InstructionSet::Avx2;
     branches_.size = 0;
     if (count <= 0 || !fits(n_)) return true;
     const std::size_t n = static_cast<std::size_t>(n_);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "compiler_builtins.h"
 #include "mex_host.h"
 #include "search_allowances.h"
 #include "sphere_node.h"
@@ -293,9 +294,9 @@ SPHNET_ALWAYS_INLINE int TrainingNodeSet::scanTree(PatternScan& scan, int next) 
         // The named nodes lie apart in memory: their loads overlap.
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const std::size_t j = static_cast<std::size_t>(treeNodes_.data[e]);
-            __builtin_prefetch(centres_.data + j * static_cast<std::size_t>(n_));
-            __builtin_prefetch(radii_.data + j);
-            __builtin_prefetch(labels_.data + j);
+            prefetch(centres_.data + j * static_cast<std::size_t>(n_));
+            prefetch(radii_.data + j);
+            prefetch(labels_.data + j);
         }
         for (std::size_t e = 0; e < treeNodes_.size; ++e) {
             const int j = treeNodes_.data[e];

@@ -1,0 +1,44 @@
+// The compiler builtins the kernels use, with plain fallbacks for compilers without GNU
+// extensions (MSVC): the same values, only more slowly.
+#pragma once
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+#if defined(__GNUC__)
+#define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define SPHNET_ALWAYS_INLINE inline
+#endif
+
+namespace sphnet {
+
+// The number of the lowest set bit of a non-zero mask.
+inline int lowestLane(unsigned mask) {
+#if defined(__GNUC__)
+    return __builtin_ctz(mask);
+#elif defined(_MSC_VER)
+    unsigned long index;
+    _BitScanForward(&index, mask);
+    return static_cast<int>(index);
+#else
+    int lane = 0;
+    while ((mask & 1u) == 0) {
+        mask >>= 1;
+        ++lane;
+    }
+    return lane;
+#endif
+}
+
+// Starts loading the cache line that holds `address`: a hint, nothing where there is none.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+}  // namespace sphnet
