@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <thread>
 
-#include "arg_checks.h"
 #include "elapsed_clock.h"
 #include "host_buffer.h"
 #include "literal_search.h"
@@ -34,24 +33,23 @@ void printSummary(const RecallInput& in, int fallbackCount, bool nearestRule, st
 }
 
 // Pattern k's label: its cover's, else the nearest node's (1-NN rule) or the unknown label;
-// from oflag 2 on, with its trace line. labelOf(j) is node j's label.
-template <typename LabelOf>
-double patternLabel(const RecallInput& in, int k, int cover, int nearest, bool nearestRule,
-                    const LabelOf& labelOf) {
+// from oflag 2 on, with its trace line.
+double patternLabel(const RecallSearch& set, const RecallInput& in, int k, int cover, int nearest,
+                    bool nearestRule) {
     const bool traced = in.oflag >= 2;
     if (cover >= 0) {
         if (traced) {
             mexPrintf("   Pattern %d inside node #%d (label %d)\n", k + 1, cover + 1,
-                      labelOf(cover));
+                      set.labelOf(cover));
         }
-        return labelOf(cover);
+        return set.labelOf(cover);
     }
     if (nearestRule) {
         if (traced) {
             mexPrintf("   Pattern %d chose node #%d (label %d) via 1-NN rule\n", k + 1, nearest + 1,
-                      labelOf(nearest));
+                      set.labelOf(nearest));
         }
-        return labelOf(nearest);
+        return set.labelOf(nearest);
     }
     if (traced) {
         mexPrintf("   Pattern %d could not be classified (label %d).\n", k + 1, in.unknownLabel);
@@ -108,7 +106,6 @@ void classifyRange(const RecallSearch& set, const RecallInput& in, bool nearestR
     constexpr int kMostBlock = EuclideanBlockState::kPatterns;
     const int block = in.oflag >= 3 ? 1 : kMostBlock;
     int cover[kMostBlock], nearest[kMostBlock];
-    const auto labelOf = [&set](int j) { return set.labelOf(j); };
     for (int b = begin; b < end; b += block) {
         const int count = end - b < block ? end - b : block;
         if (in.oflag >= 3) mexPrintf("      Pattern #%d is being presented\n", b + 1);
@@ -120,7 +117,7 @@ void classifyRange(const RecallSearch& set, const RecallInput& in, bool nearestR
             recordBlockInfo(set, rows, nearestRule, b, done, cover, nearest, scratch, *info);
         for (int k = 0; k < done; ++k) {
             if (cover[k] < 0) ++tally.fallbacks;
-            results[b + k] = patternLabel(in, b + k, cover[k], nearest[k], nearestRule, labelOf);
+            results[b + k] = patternLabel(set, in, b + k, cover[k], nearest[k], nearestRule);
         }
         if (done < count) return;
     }

@@ -1,5 +1,6 @@
 #include "arg_checks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -147,9 +148,7 @@ bool readOflag(const mxArray* array, const EntryPoint& entry, const char* outOfR
 }
 
 int truncateToInt(double value) {
-    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(value);
+    return static_cast<int>(std::clamp(value, double{INT_MIN}, double{INT_MAX}));
 }
 
 void raiseError(const ErrorReport& error) {

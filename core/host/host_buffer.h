@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "mex_host.h"
 
@@ -74,37 +75,19 @@ struct HostVector {
     }
 };
 
+// Frees host memory; a HostBlock's deleter.
+struct HostFree {
+    void operator()(void* block) const { mxFree(block); }
+};
+
 // One zeroed block of `count` values from the host allocator, or none (`get()` null) when
-// memory runs out.
+// memory runs out. take() hands it to the caller, who must free it (or pass it to the host).
 template <typename T>
-class HostBlock {
-  public:
+struct HostBlock : std::unique_ptr<T[], HostFree> {
     HostBlock() = default;
-    explicit HostBlock(std::size_t count) : data_(static_cast<T*>(mxCalloc(count, sizeof(T)))) {}
-    HostBlock(const HostBlock&) = delete;
-    HostBlock& operator=(const HostBlock&) = delete;
-    HostBlock(HostBlock&& other) noexcept : data_(other.take()) {}
-    HostBlock& operator=(HostBlock&& other) noexcept {
-        if (this != &other) {
-            mxFree(data_);
-            data_ = other.take();
-        }
-        return *this;
-    }
-    ~HostBlock() { mxFree(data_); }
-
-    T* get() const { return data_; }
-    T& operator[](std::size_t i) const { return data_[i]; }
-    explicit operator bool() const { return data_ != nullptr; }
-    // Hands the block to the caller, who must free it (or pass it to the host).
-    T* take() {
-        T* block = data_;
-        data_ = nullptr;
-        return block;
-    }
-
-  private:
-    T* data_ = nullptr;
+    explicit HostBlock(std::size_t count)
+        : std::unique_ptr<T[], HostFree>(static_cast<T*>(mxCalloc(count, sizeof(T)))) {}
+    T* take() { return this->release(); }
 };
 
 }  // namespace sphnet

@@ -52,9 +52,7 @@ Metric makeMetric(double p, std::int32_t n) {
     k.pBelowTwo = p < 2.0;
     // The factors' own rounding (pow within an ulp, and the product with them) is among the
     // bounds' rounding that relLow and relHigh allow for: no slack of their own.
-    const double factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
-    k.lowFactor = factor;
-    k.highFactor = factor;
+    k.l2Factor = std::pow(static_cast<double>(n), 1.0 / p - 0.5);
     k.l1Factor = std::pow(static_cast<double>(n), 1.0 / p - 1.0);
     // With the largest term's power above 2^-900, underflowing terms change the sum by less
     // than n * 2^-1074, far inside delta; below 2^900 / n nothing overflows. Squares obey the

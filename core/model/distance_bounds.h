@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "compiler_builtins.h"
 
@@ -25,8 +26,7 @@ struct Metric {
     bool pBelowTwo = false;
     double relLow = 1.0;            // 1 - (rounding of pow, sums and sqrt, generously)
     double relHigh = 1.0;           // 1 + the same
-    double lowFactor = 1.0;         // p > 2: n^(1/p - 1/2) (L2 <= n^(1/2 - 1/p) Lp)
-    double highFactor = 1.0;        // p < 2: n^(1/p - 1/2) (Lp <= n^(1/p - 1/2) L2)
+    double l2Factor = 1.0;          // n^(1/p - 1/2): p > 2, L2 <= Lp / it; p < 2, Lp <= it L2
     double l1Factor = 0.0;          // p < 2: n^(1/p - 1) (L1 <= n^(1 - 1/p) Lp)
     double smallestSafeTerm = 0.0;  // below this largest term, pow may underflow: no bound
     double largestSafeTerm = 0.0;   // above it, pow or squares may overflow: no bound
@@ -35,6 +35,19 @@ struct Metric {
 };
 
 Metric makeMetric(double p, std::int32_t n);
+
+// f(std::integral_constant<NormKind, K>{}) for K = `kind`, so that f's work inlines per norm.
+template <typename F>
+decltype(auto) withKind(NormKind kind, F&& f) {
+    switch (kind) {
+        case NormKind::CityBlock:
+            return f(std::integral_constant<NormKind, NormKind::CityBlock>{});
+        case NormKind::Maximum:
+            return f(std::integral_constant<NormKind, NormKind::Maximum>{});
+        default:
+            return f(std::integral_constant<NormKind, NormKind::General>{});
+    }
+}
 
 // For p other than 1 and +Inf, when the literal sum of powers overflowed or fell below the
 // normal range: the same distance with every term divided by the largest, s * (sum (t_i /
@@ -84,12 +97,12 @@ SPHNET_ALWAYS_INLINE double generalLowerBound(const Metric& k, double l1, double
         const double viaL1 = l1 * k.l1Factor;
         return (viaL1 > l2 ? viaL1 : l2) * k.relLow;
     }
-    const double viaL2 = l2 * k.lowFactor;
+    const double viaL2 = l2 * k.l2Factor;
     return (viaL2 > linf ? viaL2 : linf) * k.relLow;
 }
 SPHNET_ALWAYS_INLINE double generalUpperBound(const Metric& k, double l1, double l2) {
     if (k.pBelowTwo) {
-        const double viaL2 = l2 * k.highFactor;
+        const double viaL2 = l2 * k.l2Factor;
         return (viaL2 < l1 ? viaL2 : l1) * k.relHigh;
     }
     return l2 * k.relHigh;

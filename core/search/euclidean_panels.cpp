@@ -409,7 +409,7 @@ bool EuclideanPanels::holdsRowsInSingle(const RowView& rows, int count, int n,
 
 bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
                            const double* origin) {
-    release();
+    *this = EuclideanPanels();
     n_ = n;
     precision_ = precision;
     if (precision == Precision::Single) {
@@ -518,14 +518,6 @@ void EuclideanPanels::select(const double* const* x, const double* xNorms, int r
             if (s.nearMasks != nullptr) s.nearMasks[r] &= (1u << lanes) - 1;
         }
     }
-}
-
-void EuclideanPanels::release() {
-    panels_.release();
-    singlePanels_.release();
-    origin_.release();
-    norms_.release();
-    count_ = 0;
 }
 
 }  // namespace sphnet

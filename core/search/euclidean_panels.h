@@ -108,8 +108,6 @@ class EuclideanPanels {
     void select(const double* const* x, const double* xNorms, int rows, int q, int width,
                 const Selection& s, unsigned* masks, double* out) const;
 
-    void release();
-
     // One kernel call on coordinates of type T: `rows` patterns (x, their squared norms) against
     // `width` consecutive panels of n rows from `panel` on (their nodes' norms from `norms` on),
     // giving masks and out as select() describes.

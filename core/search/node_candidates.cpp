@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "search_allowances.h"
-#include "sphere_node.h"
 
 namespace sphnet {
 
@@ -18,7 +17,7 @@ constexpr double kParallelTerms = 1 << 22;
 }  // namespace
 
 void NodeCandidates::init(int n, double lowScale, double relLow, InstructionSet instructions) {
-    release();
+    *this = NodeCandidates();
     panels_.init(n, instructions);
     lowScale_ = relLow * lowScale;
     lowFactor_ = lowScale_ * (1.0 - 0x1p-40);
@@ -187,21 +186,6 @@ const std::int32_t* NodeCandidates::listOf(int k, std::int32_t& length, const fl
     if (length < 0) return nullptr;
     lows = lists_[0].lows.data + static_cast<std::size_t>(k) * cap_;
     return lists_[0].nodes.data + static_cast<std::size_t>(k) * cap_;
-}
-
-void NodeCandidates::release() {
-    panels_.release();
-    labels_.release();
-    ownBounds_.release();
-    otherBounds_.release();
-    nodeSlack_.release();
-    for (Lists& l : lists_) {
-        l.nodes.release();
-        l.lows.release();
-        l.lengths.release();
-    }
-    patternNorms_.release();
-    covered_ = 0;
 }
 
 }  // namespace sphnet

@@ -46,7 +46,6 @@ class NodeCandidates {
     const std::int32_t* listOf(int k, std::int32_t& length, const float*& lows) const;
     // The nodes the last collect covered: [0, nodesCovered()).
     int nodesCovered() const { return covered_; }
-    void release();
 
   private:
     // Per pattern, room for `cap` node numbers with their lower bounds, and how many there are

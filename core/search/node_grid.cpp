@@ -72,7 +72,7 @@ bool NodeGrid::grow() {
 }
 
 bool NodeGrid::init(const int* axes, int axisCount, double cellSize) {
-    release();
+    *this = NodeGrid();
     axisCount_ = axisCount > kMaxAxes ? kMaxAxes : axisCount;
     for (int a = 0; a < axisCount_; ++a) axes_[a] = axes[a];
     cellSize_ = cellSize;
@@ -162,13 +162,6 @@ double NodeGrid::averageLength() const {
     double total = 0;
     for (std::size_t s = 0; s < slots(); ++s) total += cells_.data[s].length;
     return occupied_ == 0 ? 0.0 : total / static_cast<double>(occupied_);
-}
-
-void NodeGrid::release() {
-    keys_.release();
-    cells_.release();
-    entries_.release();
-    occupied_ = 0;
 }
 
 }  // namespace sphnet

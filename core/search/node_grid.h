@@ -28,12 +28,6 @@ class NodeGrid {
     const std::int32_t* nodesAt(const double* x, std::int32_t& length) const;
     // Entries per occupied cell.
     double averageLength() const;
-    void release();
-
-    NodeGrid() = default;
-    NodeGrid(const NodeGrid&) = delete;
-    NodeGrid& operator=(const NodeGrid&) = delete;
-    ~NodeGrid() { release(); }
 
   private:
     // A cell's nodes: entries_[start, start + length).

@@ -529,7 +529,7 @@ void NodeTiles::useKernels(InstructionSet vectors) {
 }
 
 void NodeTiles::init(NormKind kind, int n, InstructionSet wanted) {
-    release();
+    *this = NodeTiles();
     n_ = n;
     const InstructionSet vectors =
         availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
@@ -666,20 +666,6 @@ int NodeTiles::nextBySums(const Pattern& p, const float* sums, int sumsFrom, int
 
 int NodeTiles::nearest(const double* x) const {
     return count_ == 0 ? -1 : nearest_(view(), count_, x);
-}
-
-void NodeTiles::release() {
-    centres_.release();
-    radii_.release();
-    labels_.release();
-    reaches_.release();
-    floatCentres_.release();
-    ownLimits_.release();
-    otherLimits_.release();
-    labelCodes_.release();
-    origin_.release();
-    spans_.release();
-    count_ = 0;
 }
 
 }  // namespace sphnet

@@ -83,7 +83,6 @@ class NodeTiles {
                    double* d) const;
     // The first node of least exact distance from x, or -1 when there are no nodes.
     int nearest(const double* x) const;
-    void release();
 
     // What a tile scan reads; per node arrays are indexed by node number.
     struct View {

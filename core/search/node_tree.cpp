@@ -452,25 +452,17 @@ SPHNET_TREE_AVX2 int nearestAvx2(const NodeTree& t, const double* x) {
 }
 
 // The walk for the tree's norm (p = 1, +Inf, or any other), with the note NoteOf<Kind>{source}.
-template <NormKind Kind, template <NormKind> class NoteOf, typename Source>
-void walkAs(const NodeTree& t, bool wide, const double* x, Source& source) {
-    NoteOf<Kind> note{source};
-    if (wide) {
-        walkAvx2<Kind>(t, x, note);
-    } else {
-        TreeQueries<Kind>::walk(t, x, note);
-    }
-}
 template <template <NormKind> class NoteOf, typename Source>
 void walkOfKind(const NodeTree& t, NormKind kind, bool wide, const double* x, Source& source) {
-    switch (kind) {
-        case NormKind::CityBlock:
-            return walkAs<NormKind::CityBlock, NoteOf>(t, wide, x, source);
-        case NormKind::Maximum:
-            return walkAs<NormKind::Maximum, NoteOf>(t, wide, x, source);
-        default:
-            return walkAs<NormKind::General, NoteOf>(t, wide, x, source);
-    }
+    withKind(kind, [&](auto k) {
+        constexpr NormKind Kind = decltype(k)::value;
+        NoteOf<Kind> note{source};
+        if (wide) {
+            walkAvx2<Kind>(t, x, note);
+        } else {
+            TreeQueries<Kind>::walk(t, x, note);
+        }
+    });
 }
 
 // Recall's notes: note(j) for every node numbered below note.limit() that covers x.
@@ -572,15 +564,6 @@ bool NodeTree::build(const Metric& metric, const double* centres, const double* 
     // Training's leaves name their nodes themselves.
     if (labels) order_.release();
     return true;
-}
-
-void NodeTree::release() {
-    count_ = 0;
-    branches_.release();
-    boxes_.release();
-    order_.release();
-    places_.release();
-    leaves_.release();
 }
 
 // Branch b over order_[first, end), with its subtree; its children take the next two free
@@ -707,17 +690,10 @@ void NodeTree::coverCensus(const double* x, const std::int32_t* labels, int& cov
 
 int NodeTree::nearest(const double* x) const {
     if (count_ == 0) return -1;
-    switch (metric_.kind) {
-        case NormKind::CityBlock:
-            return wide_ ? nearestAvx2<NormKind::CityBlock>(*this, x)
-                         : TreeQueries<NormKind::CityBlock>::nearest(*this, x);
-        case NormKind::Maximum:
-            return wide_ ? nearestAvx2<NormKind::Maximum>(*this, x)
-                         : TreeQueries<NormKind::Maximum>::nearest(*this, x);
-        default:
-            return wide_ ? nearestAvx2<NormKind::General>(*this, x)
-                         : TreeQueries<NormKind::General>::nearest(*this, x);
-    }
+    return withKind(metric_.kind, [&](auto k) {
+        constexpr NormKind Kind = decltype(k)::value;
+        return wide_ ? nearestAvx2<Kind>(*this, x) : TreeQueries<Kind>::nearest(*this, x);
+    });
 }
 
 bool NodeTree::collectReach(const ReachQuery& query, int base, int from,
@@ -748,7 +724,7 @@ bool GrowingNodeTree::grow(const double* centres, const double* radii, const std
         // The runs merged into the new one free their trees first: a merge then holds no more
         // memory than the trees it replaces.
         for (int run = runs_; run < runsBefore; ++run) {
-            for (NodeTree& tree : trees_[run]) tree.release();
+            for (NodeTree& tree : trees_[run]) tree = NodeTree();
         }
         if (runs_ == kMostRuns || !buildRun(runs_, centres, radii, labels, first, end))
             return false;

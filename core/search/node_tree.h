@@ -47,9 +47,6 @@ class NodeTree {
                InstructionSet instructions = InstructionSet::Auto,
                const std::int32_t* labels = nullptr, const std::int32_t* numbers = nullptr);
 
-    // Frees the tree's memory; it holds no node until built again.
-    void release();
-
     // Takes one node's radius as it is now: `node` as numbered in build. Nothing where the tree
     // does not hold it, or was built without labels.
     void takeRadius(int node, double radius);

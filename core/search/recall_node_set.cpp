@@ -294,7 +294,7 @@ bool RecallNodeSet::buildGrid(bool forced) {
     // Where the spheres are wide against the spread of the centres, every cell lists most
     // nodes and the lists save nothing over the plain scan.
     if (!forced && cells_.averageLength() * 4.0 > M) {
-        cells_.release();
+        cells_ = NodeGrid();
         beyondCapNodes_.release();
         return true;
     }

@@ -118,8 +118,6 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     n_ = in.dimension;
     margin_ = in.margin;
     metric_ = makeMetric(in.normType, n_);
-    // New nodes take at most Rmax; a pattern's candidate radius starts there too. Rounding
-    // in the conflict rule can nudge either up by a few ulps, hence the relative slack.
     rLimit_ = in.rMax;
     chooseStructures(in);
     threads_ = in.plan.threads;
@@ -133,7 +131,7 @@ bool TrainingNodeSet::init(const TrainingInput& in, OpCounters& counters) {
     if (blocked_) {
         // For p > 2 the distance is at least n^(1/p - 1/2) times the Euclidean one; for
         // p <= 2 at least the Euclidean one.
-        blockLists_.init(n_, metric_.p > 2.0 ? metric_.lowFactor : 1.0, metric_.relLow,
+        blockLists_.init(n_, metric_.p > 2.0 ? metric_.l2Factor : 1.0, metric_.relLow,
                          in.plan.instructions);
         paths_.panelInstructions = blockLists_.instructions();
         const int block = in.patternCount < kBlockPatterns ? in.patternCount : kBlockPatterns;
@@ -213,14 +211,8 @@ void TrainingNodeSet::conflict(int j, double d, bool inside, double& r) {
 }
 
 int TrainingNodeSet::present(int k, const double* x, double label, double& r) {
-    switch (metric_.kind) {
-        case NormKind::CityBlock:
-            return presentAs<NormKind::CityBlock>(k, x, label, r);
-        case NormKind::Maximum:
-            return presentAs<NormKind::Maximum>(k, x, label, r);
-        default:
-            return presentAs<NormKind::General>(k, x, label, r);
-    }
+    return withKind(metric_.kind,
+                    [&](auto kind) { return presentAs<decltype(kind)::value>(k, x, label, r); });
 }
 
 // The scan with the norm fixed at compile time, so that the per-node work inlines.

@@ -12,7 +12,6 @@
 
 #include "distance_bounds.h"
 #include "host_buffer.h"
-#include "mex_host.h"
 #include "node_candidates.h"
 #include "node_search.h"
 #include "node_tiles.h"

@@ -8,9 +8,9 @@ namespace {
 const auto moduleLoadTime = std::chrono::steady_clock::now();
 }  // namespace
 
-std::int64_t elapsedClockMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 moduleLoadTime)
+std::int64_t elapsedClockSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            moduleLoadTime)
         .count();
 }
 

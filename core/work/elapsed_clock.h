@@ -6,10 +6,6 @@
 
 namespace sphnet {
 
-std::int64_t elapsedClockMilliseconds();
-
-inline std::int64_t elapsedClockSeconds() {
-    return elapsedClockMilliseconds() / 1000;
-}
+std::int64_t elapsedClockSeconds();
 
 }  // namespace sphnet

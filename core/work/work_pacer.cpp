@@ -1,5 +1,6 @@
 #include "work_pacer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -15,12 +16,9 @@ void noteStretch(PacingTally& tally, std::uint64_t terms) {
 // Items per claimed sub-chunk: one poll budget's worth (`budgetItems`), at least
 // range.minItems and one, at most all `count`.
 int claimStep(const PacedRangeSpec& range, std::uint64_t budgetItems, int count) {
-    std::uint64_t items = budgetItems;
-    if (range.minItems > 0 && items < static_cast<std::uint64_t>(range.minItems))
-        items = static_cast<std::uint64_t>(range.minItems);
-    if (items < 1) items = 1;
-    if (items > static_cast<std::uint64_t>(count)) items = static_cast<std::uint64_t>(count);
-    return static_cast<int>(items);
+    const auto least = static_cast<std::uint64_t>(range.minItems > 1 ? range.minItems : 1);
+    return static_cast<int>(
+        std::min(std::max(budgetItems, least), static_cast<std::uint64_t>(count)));
 }
 
 // Stops and joins the helper thread however the calling thread leaves.

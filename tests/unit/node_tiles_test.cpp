@@ -174,7 +174,7 @@ TEST_P(TileScan, FindsTheFirstTileThatMattersWithExactDistances) {
                     }
                 }
                 EXPECT_EQ(tiles.nearest(x.data()), nearest) << "n=" << n << " count=" << count;
-                tiles.release();
+                tiles = NodeTiles();
             }
         }
     }
@@ -192,7 +192,7 @@ TEST_P(TileScan, NearestAmongInfiniteDistances) {
         EXPECT_EQ(tiles.nearest(x), 0);
         ASSERT_TRUE(tiles.append(near, 1.0, 1.0, 0.0));
         EXPECT_EQ(tiles.nearest(x), 11);
-        tiles.release();
+        tiles = NodeTiles();
     }
 }
 
@@ -246,7 +246,7 @@ TEST_P(TileScan, NarrowedReachPassesOverNoNodeWithinIt) {
                     if (mayMatter(narrowed, exact, 1.0)) expected = j - j % NodeTiles::kLanes;
                 }
                 ASSERT_LE(first, expected) << "n=" << n << " r=" << r;
-                tiles.release();
+                tiles = NodeTiles();
             }
         }
     }
