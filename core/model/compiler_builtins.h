@@ -6,6 +6,14 @@
 #include <intrin.h>
 #endif
 
+// The x86-64 vector kernels (intrinsics in functions with target attributes, chosen at run time)
+// build with GCC and Clang. MSVC builds, and other processors, run the portable kernels.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define SPHNET_X86_KERNELS 1
+#else
+#define SPHNET_X86_KERNELS 0
+#endif
+
 #if defined(__GNUC__)
 #define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
 #else

@@ -5,9 +5,9 @@
 #include <limits>
 #include <type_traits>
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#include "compiler_builtins.h"
+#if SPHNET_X86_KERNELS
 #include <immintrin.h>
-#define SPHNET_PANELS_X86 1
 #endif
 
 namespace sphnet {
@@ -76,7 +76,7 @@ void selectPortable(const Block<T>& block, const EuclideanPanels::Selection& sel
     }
 }
 
-#if SPHNET_PANELS_X86
+#if SPHNET_X86_KERNELS
 // Rows patterns against sixteen nodes: 2 * Rows accumulators (low: lanes 0-7, high: 8-15), each
 // coordinate one broadcast per pattern and two multiply-adds.
 template <int Rows>
@@ -440,7 +440,7 @@ bool EuclideanPanels::init(int n, InstructionSet wanted, Precision precision,
     selectDouble_ = selectPortable<double>;
     selectSingle_ = selectPortable<float>;
     instructions_ = InstructionSet::Portable;
-#if SPHNET_PANELS_X86
+#if SPHNET_X86_KERNELS
     const InstructionSet vectors =
         availableInstructions(wanted == InstructionSet::Auto ? InstructionSet::Avx512 : wanted);
     if (vectors == InstructionSet::Avx512) {

@@ -7,9 +7,8 @@
 #include "compiler_builtins.h"
 #include "sphere_node.h"
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#if SPHNET_X86_KERNELS
 #include <immintrin.h>
-#define SPHNET_TILES_X86 1
 #endif
 
 namespace sphnet {
@@ -118,7 +117,7 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
     return to;
 }
 
-#if SPHNET_TILES_X86
+#if SPHNET_X86_KERNELS
 // The sums of one tile form a chain of dependent additions; two tiles at a time keep two chains
 // in flight.
 template <NormKind Kind>
@@ -509,7 +508,7 @@ void NodeTiles::useKernels(InstructionSet vectors) {
     nearest_ = nearestPortable<Kind>;
     filter_ = sumsFilter_ = nullptr;
     floatSums_ = nullptr;
-#if SPHNET_TILES_X86
+#if SPHNET_X86_KERNELS
     if (vectors == InstructionSet::Avx512) {
         scan_ = scanAvx512<Kind>;
         nearest_ = nearestAvx512<Kind>;

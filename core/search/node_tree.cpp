@@ -437,7 +437,7 @@ struct TreeQueries {
 // The walks again for processors with AVX2: the leaf scans take four lanes per instruction.
 // Each lane still adds its own terms in index order, and no multiply-add is fused, so every
 // value is the same as the portable walk's. Elsewhere the tree is never wide.
-#if defined(__GNUC__) && defined(__x86_64__)
+#if SPHNET_X86_KERNELS
 #define SPHNET_TREE_AVX2 __attribute__((target("avx2")))
 #else
 #define SPHNET_TREE_AVX2

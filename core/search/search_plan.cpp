@@ -4,9 +4,7 @@
 #include <cstddef>
 #include <sstream>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define SPHNET_PLAN_X86 1
-#endif
+#include "compiler_builtins.h"
 
 namespace sphnet {
 
@@ -115,7 +113,7 @@ std::string describeSearchPlan(const SearchPlan& plan) {
 
 InstructionSet availableInstructions(InstructionSet requested) {
     if (requested == InstructionSet::Auto) return requested;
-#if SPHNET_PLAN_X86
+#if SPHNET_X86_KERNELS
     __builtin_cpu_init();  // in case this runs before the library's own initialisers
     if (requested == InstructionSet::Avx512 && __builtin_cpu_supports("avx512f"))
         return InstructionSet::Avx512;
