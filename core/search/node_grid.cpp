@@ -164,4 +164,30 @@ double NodeGrid::averageLength() const {
     return occupied_ == 0 ? 0.0 : total / static_cast<double>(occupied_);
 }
 
+int widestAxes(const double* centres, int n, int count, int* axes) {
+    constexpr int most = NodeGrid::kMaxAxes;
+    double spread[most] = {};
+    int axisCount = 0;
+    for (int i = 0; i < n; ++i) {
+        double lo = 0, hi = 0;
+        for (int k = 0; k < count; ++k) {
+            const double v = centres[static_cast<std::size_t>(k) * n + i];
+            if (k == 0 || v < lo) lo = v;
+            if (k == 0 || v > hi) hi = v;
+        }
+        const double width = hi - lo;
+        int at = axisCount < most ? axisCount++ : most;
+        for (; at > 0 && width > spread[at - 1]; --at) {
+            if (at == most) continue;
+            spread[at] = spread[at - 1];
+            axes[at] = axes[at - 1];
+        }
+        if (at < most) {
+            spread[at] = width;
+            axes[at] = i;
+        }
+    }
+    return axisCount;
+}
+
 }  // namespace sphnet

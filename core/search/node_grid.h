@@ -58,33 +58,8 @@ class NodeGrid {
     std::size_t occupied_ = 0;
 };
 
-// The up to `most` (at most NodeGrid::kMaxAxes) coordinates of n along which count items spread
-// most, widest first (the lower index among equals): the grid's axes. coordinate(k, i) reads
-// coordinate i of item k.
-template <typename Coordinate>
-int widestAxes(int n, int count, int most, int* axes, Coordinate coordinate) {
-    double spread[NodeGrid::kMaxAxes] = {};
-    int axisCount = 0;
-    for (int i = 0; i < n; ++i) {
-        double lo = 0, hi = 0;
-        for (int k = 0; k < count; ++k) {
-            const double v = coordinate(k, i);
-            if (k == 0 || v < lo) lo = v;
-            if (k == 0 || v > hi) hi = v;
-        }
-        const double width = hi - lo;
-        int at = axisCount < most ? axisCount++ : most;
-        for (; at > 0 && width > spread[at - 1]; --at) {
-            if (at == most) continue;
-            spread[at] = spread[at - 1];
-            axes[at] = axes[at - 1];
-        }
-        if (at < most) {
-            spread[at] = width;
-            axes[at] = i;
-        }
-    }
-    return axisCount;
-}
+// The up to NodeGrid::kMaxAxes coordinates along which `count` centres (rows of n values) spread
+// most, widest first (the lower index among equals): the grid's axes. Returns how many.
+int widestAxes(const double* centres, int n, int count, int* axes);
 
 }  // namespace sphnet

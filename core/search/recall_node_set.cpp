@@ -280,8 +280,7 @@ bool RecallNodeSet::buildGrid(bool forced) {
     // node is listed in every cell its sphere (widened by the tolerance and rounding slack)
     // reaches into; a covered pattern's cell lists its covering nodes.
     int axes[NodeGrid::kMaxAxes] = {};
-    const int axisCount =
-        widestAxes(n_, M, 3, axes, [&](int t, int i) { return centres_.data[t * n + i]; });
+    const int axisCount = widestAxes(centres_.data, n_, M, axes);
     if (!cells_.init(axes, axisCount, reach)) return false;
     auto extentOf = [&](int t) { return gridReach(metric_, radii_.data[t] + kCoverageTolerance); };
     auto listable = [&](int t) { return coverable(radii_.data[t]) && radii_.data[t] <= cap; };

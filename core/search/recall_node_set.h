@@ -48,7 +48,7 @@ struct alignas(64) RecallScratch {
     // Where covers can be found two ways (the tiles, grid or plain scan, or the tree), each
     // thread times a few blocks each way, the index (the alternative) first, and goes on with the
     // faster for 64 blocks, then times again (see SearchTrial).
-    SearchTrial coverTrial{6, true, 64};
+    SearchTrial coverTrial{6, 64};
     bool treeCovers = false;  // the tree finds this block's covers
     // The structures that answered on this thread, per question (RecallPaths' bits).
     unsigned ranCover = 0;

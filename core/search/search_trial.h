@@ -14,19 +14,12 @@ namespace sphnet {
 
 class SearchTrial {
   public:
-    // `turns` in all, the alternative's first where `alternativeFirst`; the first choice then
-    // holds for `keepFor` turns.
-    SearchTrial(int turns, bool alternativeFirst, int keepFor)
-        : turns_(turns),
-          alternativeFirst_(alternativeFirst),
-          keepFor_(keepFor),
-          stretch_(keepFor) {}
+    // `turns` in all, the alternative's first; the first choice then holds for `keepFor` turns.
+    SearchTrial(int turns, int keepFor) : turns_(turns), keepFor_(keepFor), stretch_(keepFor) {}
 
     bool deciding() const { return turn_ < turns_; }
     // Whether to take the alternative now: the turn's way while deciding, then the faster.
-    bool alternative() const {
-        return deciding() ? (turn_ % 2 == 0) == alternativeFirst_ : alternativeFaster_;
-    }
+    bool alternative() const { return deciding() ? turn_ % 2 == 0 : alternativeFaster_; }
     // A turn of the way chosen starts, and ends having done `units` of work.
     void start() { start_ = std::chrono::steady_clock::now(); }
     void stop(double units) {
@@ -56,7 +49,6 @@ class SearchTrial {
     // Doubled, up to about 2^24 turns: far beyond any call's blocks, and no overflow.
     static int grown(int stretch) { return stretch < (1 << 24) ? 2 * stretch : stretch; }
     int turns_;
-    bool alternativeFirst_;
     int keepFor_;
     int stretch_;
     int turn_ = 0;

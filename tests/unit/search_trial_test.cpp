@@ -8,7 +8,7 @@
 using namespace sphnet;
 
 TEST(SearchTrial, AlternatesDecidesAndTrialsAgainAfterAGrowingStretch) {
-    SearchTrial trial(2, true, 3);
+    SearchTrial trial(2, 3);
     bool chosen = false;
     for (int round = 0; round < 2; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
