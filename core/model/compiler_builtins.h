@@ -2,8 +2,8 @@
 // extensions (MSVC): the same values, only more slowly.
 #pragma once
 
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
+#if !defined(__GNUC__)
+#include <intrin.h>  // MSVC's _BitScanForward
 #endif
 
 // The x86-64 vector kernels (intrinsics in functions with target attributes, chosen at run time)
@@ -26,17 +26,10 @@ namespace sphnet {
 inline int lowestLane(unsigned mask) {
 #if defined(__GNUC__)
     return __builtin_ctz(mask);
-#elif defined(_MSC_VER)
+#else
     unsigned long index;
     _BitScanForward(&index, mask);
     return static_cast<int>(index);
-#else
-    int lane = 0;
-    while ((mask & 1u) == 0) {
-        mask >>= 1;
-        ++lane;
-    }
-    return lane;
 #endif
 }
 
