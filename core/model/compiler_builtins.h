@@ -16,8 +16,13 @@
 
 #if defined(__GNUC__)
 #define SPHNET_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define SPHNET_NEVER_INLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define SPHNET_ALWAYS_INLINE inline
+#define SPHNET_NEVER_INLINE __declspec(noinline)
 #else
 #define SPHNET_ALWAYS_INLINE inline
+#define SPHNET_NEVER_INLINE
 #endif
 
 namespace sphnet {

@@ -1,5 +1,6 @@
 #include "node_tiles.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -115,6 +116,86 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
         }
     }
     return to;
+}
+
+// The filter in plain C++ (SSE2, ARM, MSVC): branch-free loops over a block's lanes, which
+// compilers turn into the target's own vectors; the values and limits of the AVX2 filter.
+
+// One step above a float rounded to nearest, as stepUp below.
+inline float floatStepUp(float nearest) {
+    std::int32_t bits;
+    std::memcpy(&bits, &nearest, sizeof bits);
+    bits += (bits >> 31) | 1;
+    float up;
+    std::memcpy(&up, &bits, sizeof up);
+    return nearest == 0.0f ? 0x1p-149f : up;
+}
+
+// Each coordinate's terms go to `values` through a local row: in that form, and not inlined where
+// `values` is a local array, GCC and Clang keep the block's values in vectors. The terms are finite
+// and never negative, so their bits order as they do, and the largest is taken on integers (a
+// float maximum, with its NaN rule, stays scalar).
+template <NormKind Kind>
+SPHNET_NEVER_INLINE void floatPortable(const NodeTiles::View& v, const NodeTiles::FloatPattern& q,
+                                       int block, float* values) {
+    const auto n = static_cast<std::size_t>(v.n);
+    const float* rows = v.floats + static_cast<std::size_t>(block) * n;
+    std::memset(values, 0, kBlock * sizeof(float));
+    for (std::size_t i = 0; i < n; ++i) {
+        float next[kBlock];
+        for (int l = 0; l < kBlock; ++l) {
+            const float t = std::fabs(rows[i * kBlock + l] - q.x[i]);
+            if (Kind == NormKind::CityBlock) {
+                next[l] = values[l] + t;
+            } else {
+                std::int32_t largest, term;
+                std::memcpy(&largest, values + l, sizeof largest);
+                std::memcpy(&term, &t, sizeof term);
+                largest = std::max(largest, term);
+                std::memcpy(next + l, &largest, sizeof largest);
+            }
+        }
+        std::memcpy(values, next, sizeof next);
+    }
+}
+
+template <NormKind Kind>
+void floatSumsPortable(const NodeTiles::View& v, const NodeTiles::FloatPattern& q, int from, int to,
+                       float* sums) {
+    for (int block = from; block < to; block += kBlock)
+        floatPortable<Kind>(v, q, block, sums + (block - from));
+}
+
+template <NormKind Kind, bool Made>
+unsigned beyondPortable(const NodeTiles::FilterScan& s, int block) {
+    float values[kBlock];
+    if (Made) {
+        std::memcpy(values, s.sums + (block - s.sumsFrom), sizeof values);
+    } else {
+        floatPortable<Kind>(s.v, s.q, block, values);
+    }
+    const float* ownLimits = s.v.ownLimits + block;
+    const float* otherLimits = s.v.otherLimits + block;
+    const std::int32_t* codes = s.v.labelCodes + block;
+    const bool cuts = s.q.reachCut > 0;
+    const float cut = cuts ? s.q.reachCut : 0.0f;
+    std::int32_t far[kBlock];
+    for (int l = 0; l < kBlock; ++l) {
+        const float own = ownLimits[l];
+        const float lowered = floatStepUp(floatStepUp(otherLimits[l] * (1.0f + 0x1p-20f)) - cut);
+        // A step up from +Inf is NaN, and so is the limit then: no value passes over it.
+        const float other = !cuts ? otherLimits[l] : own > lowered ? own : lowered;
+        const float limit = (s.q.labelCoded && codes[l] == s.q.labelCode ? own : other) + s.q.slack;
+        far[l] = values[l] > limit ? 1 : 0;
+    }
+    unsigned beyond = 0;
+    for (int l = 0; l < kBlock; ++l) beyond |= static_cast<unsigned>(far[l]) << l;
+    return beyond;
+}
+
+template <NormKind Kind, bool Made, NodeTiles::ScanKernel Exact>
+int filterPortable(const NodeTiles::FilterScan& s, int from, int to) {
+    return filterBlocks<beyondPortable<Kind, Made>, Exact>(s, from, to);
 }
 
 #if SPHNET_X86_KERNELS
@@ -500,14 +581,14 @@ float floatAbove(double v) {
 
 }  // namespace
 
-// The kernels for the norm on `vectors`: the filter and its two steps for split scans only where
-// the processor has wide vectors.
+// The kernels for the norm on `vectors`.
 template <NormKind Kind>
 void NodeTiles::useKernels(InstructionSet vectors) {
     scan_ = scanPortable<Kind>;
     nearest_ = nearestPortable<Kind>;
-    filter_ = sumsFilter_ = nullptr;
-    floatSums_ = nullptr;
+    filter_ = filterPortable<Kind, false, scanPortable<Kind>>;
+    sumsFilter_ = filterPortable<Kind, true, scanPortable<Kind>>;
+    floatSums_ = floatSumsPortable<Kind>;
 #if SPHNET_X86_KERNELS
     if (vectors == InstructionSet::Avx512) {
         scan_ = scanAvx512<Kind>;
@@ -522,6 +603,14 @@ void NodeTiles::useKernels(InstructionSet vectors) {
         sumsFilter_ = filterAvx2<Kind, true>;
     } else if (vectors == InstructionSet::Sse2) {
         scan_ = scanSse2<Kind>;
+        filter_ = filterPortable<Kind, false, scanSse2<Kind>>;
+        sumsFilter_ = filterPortable<Kind, true, scanSse2<Kind>>;
+        // SSE2 has no integer maximum: the filter's four operations in its place cost as much as
+        // the exact scan's own (recall at n = 8 1.25 times as slow with the filter).
+        if (Kind == NormKind::Maximum) {
+            filter_ = sumsFilter_ = nullptr;
+            floatSums_ = nullptr;
+        }
     }
 #endif
     (void)vectors;

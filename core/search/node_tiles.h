@@ -1,8 +1,8 @@
 // Node centres for the p = 1 and +Inf scans, in tiles of kLanes nodes coordinate by coordinate:
 // one vector operation serves a coordinate of a whole tile, each lane taking its own node's terms
-// in index order, so every distance is bit-identical to exactDistance. With wide vectors, a
-// single-precision pass over blocks of kBlock nodes, with limits allowing for every rounding,
-// first rules out most nodes. Every array comes from the host allocator.
+// in index order, so every distance is bit-identical to exactDistance. A single-precision pass
+// over blocks of kBlock nodes, with limits allowing for every rounding, first rules out most
+// nodes. Every array comes from the host allocator.
 #pragma once
 
 #include <cstddef>
@@ -124,7 +124,7 @@ class NodeTiles {
     View view() const;
 
     ScanKernel scan_ = nullptr;  // the version for this norm and processor
-    Filter filter_ = nullptr;    // where the processor has wide vectors
+    Filter filter_ = nullptr;    // null beyond the dimensions the filter takes
     FloatSums floatSums_ = nullptr;
     Filter sumsFilter_ = nullptr;
     Nearest nearest_ = nullptr;
