@@ -1,6 +1,7 @@
 #include "euclidean_panels.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -20,59 +21,89 @@ constexpr int kLanes = EuclideanPanels::kLanes;
 template <class T>
 using Block = EuclideanPanels::Block<T>;
 
-// dots[r * kLanes + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
-// do: the allowance holds for all of them.
+// sums[r * kPanel + l] = x[r] . (centre of lane l), summed in T. Any order of summation will
+// do: the allowance holds for all of them. Each coordinate's products go to `sums` through a
+// local row: in that form, and not inlined where `sums` is a local array, GCC and Clang keep a
+// row of lanes in vectors.
 template <class T>
-void dotsPortable(const T* const* x, int rows, const T* panel, int n, double* dots) {
+SPHNET_NEVER_INLINE void dotsPortable(const T* const* x, int rows, const T* panel, int n, T* sums) {
     for (int r = 0; r < rows; ++r) {
-        T acc[kPanel] = {};
-        const T* xr = x[r];
+        T* row = sums + r * kPanel;
+        std::memset(row, 0, kPanel * sizeof(T));
         for (int i = 0; i < n; ++i) {
-            const T xi = xr[i];
+            const T xi = x[r][i];
             const T* c = panel + static_cast<std::size_t>(i) * kPanel;
-            for (int l = 0; l < kPanel; ++l) acc[l] += xi * c[l];
+            T next[kPanel];
+            for (int l = 0; l < kPanel; ++l) next[l] = row[l] + xi * c[l];
+            std::memcpy(row, next, sizeof next);
         }
-        for (int l = 0; l < kPanel; ++l) dots[r * kLanes + l] = acc[l];
     }
 }
 
-// The products and the selection from D, lane by lane, for processors without the vector
-// kernels below.
+// The lanes whose flag is set, as a mask: flags are doubles, 1 or 0, as wide as the values
+// compared (GCC vectorizes the loops that set them only so), read a panel at a time so that the
+// loop unrolls.
+inline unsigned laneMask(const double* flags, int lanes) {
+    unsigned mask = 0;
+    for (int at = 0; at < lanes; at += kPanel) {
+        for (int l = 0; l < kPanel; ++l)
+            mask |= static_cast<unsigned>(flags[at + l] != 0.0) << (at + l);
+    }
+    return mask;
+}
+
+// The products and the selection from D, for processors without the vector kernels below, in
+// branch-free loops over the lanes that compilers vectorize.
 template <class T>
 void selectPortable(const Block<T>& block, const EuclideanPanels::Selection& selection) {
     // Copies: a store through an output may alias the referenced structs' fields (vector stores
     // alias anything), never a local, so the pointers stay in registers.
     const Block<T> b = block;
     const EuclideanPanels::Selection s = selection;
-    double dots[kGroup * kLanes];
+    T sums[kGroup * kPanel];
     const std::size_t panelSize = static_cast<std::size_t>(b.n) * kPanel;
-    for (int w = 0; w < b.width; ++w)
-        dotsPortable(b.x, b.rows, b.panel + w * panelSize, b.n, dots + w * kPanel);
     const int lanes = b.width * kPanel;
-    double* out = b.out;
+    for (int w = 0; w < b.width; ++w) {
+        dotsPortable(b.x, b.rows, b.panel + w * panelSize, b.n, sums);
+        for (int r = 0; r < b.rows; ++r) {
+            double* out = b.out + r * kLanes + w * kPanel;
+            const double* norms = b.norms + w * kPanel;
+            for (int l = 0; l < kPanel; ++l)
+                out[l] = (b.xNorms[r] + norms[l]) - 2.0 * static_cast<double>(sums[r * kPanel + l]);
+        }
+    }
+    double flags[kLanes];
     for (int r = 0; r < b.rows; ++r) {
-        unsigned mask = 0;
-        double least = s.nodeSlack != nullptr ? s.least[r] : 0.0;
-        for (int l = 0; l < lanes; ++l) {
-            const double d = (b.xNorms[r] + b.norms[l]) - 2.0 * dots[r * kLanes + l];
-            out[r * kLanes + l] = d;
-            const bool own = s.nodeLabels == nullptr || s.nodeLabels[l] == s.labels[r];
-            if (s.own != nullptr)
-                mask |= static_cast<unsigned>(d <= (own ? s.own[l] : s.other[l]) + s.slack[r]) << l;
-            if (s.nodeSlack != nullptr) {
-                const double high = d + s.nodeSlack[l];
-                least = high < least ? high : least;
+        const double* d = b.out + r * kLanes;
+        const double slack = s.slack[r];
+        if (s.own != nullptr && s.nodeLabels != nullptr) {
+            const double label = s.labels[r];
+            for (int l = 0; l < lanes; ++l) {
+                const double own = s.own[l], other = s.other[l];
+                flags[l] = d[l] <= (s.nodeLabels[l] == label ? own : other) + slack ? 1.0 : 0.0;
             }
+        } else if (s.own != nullptr) {
+            for (int l = 0; l < lanes; ++l) flags[l] = d[l] <= s.own[l] + slack ? 1.0 : 0.0;
         }
-        b.masks[r] = mask;
+        b.masks[r] = s.own != nullptr ? laneMask(flags, lanes) : 0;
         if (s.nodeSlack == nullptr) continue;
-        s.least[r] = least;
-        const double limit = EuclideanPanels::nearestLimit(s.nearestFactor, least, s.slack[r]);
-        unsigned near = 0;
-        for (int l = 0; l < lanes; ++l) {
-            near |= static_cast<unsigned>(out[r * kLanes + l] - s.nodeSlack[l] <= limit) << l;
+        // Four running minima, as the AVX2 kernel keeps them: four chains of comparisons, not one.
+        const auto lower = [](double least, double high) { return high < least ? high : least; };
+        const double* nodeSlack = s.nodeSlack;
+        double least[4];
+        for (double& v : least) v = std::numeric_limits<double>::infinity();
+        for (int l = 0; l < lanes; l += 4) {
+            least[0] = lower(least[0], d[l] + nodeSlack[l]);
+            least[1] = lower(least[1], d[l + 1] + nodeSlack[l + 1]);
+            least[2] = lower(least[2], d[l + 2] + nodeSlack[l + 2]);
+            least[3] = lower(least[3], d[l + 3] + nodeSlack[l + 3]);
         }
-        s.nearMasks[r] = near;
+        double rowLeast = s.least[r];
+        for (const double high : least) rowLeast = lower(rowLeast, high);
+        s.least[r] = rowLeast;
+        const double limit = EuclideanPanels::nearestLimit(s.nearestFactor, rowLeast, slack);
+        for (int l = 0; l < lanes; ++l) flags[l] = d[l] - s.nodeSlack[l] <= limit ? 1.0 : 0.0;
+        s.nearMasks[r] = laneMask(flags, lanes);
     }
 }
 
