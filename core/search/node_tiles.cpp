@@ -118,8 +118,8 @@ int scanPortable(const NodeTiles::View& v, int from, int to, const double* x, do
     return to;
 }
 
-// The filter in plain C++ (SSE2, ARM, MSVC): branch-free loops over a block's lanes, which
-// compilers turn into the target's own vectors; the values and limits of the AVX2 filter.
+// The filter in plain C++ (the x86-64 baseline, ARM, MSVC): branch-free loops over a block's lanes,
+// which compilers turn into the target's own vectors; the values and limits of the AVX2 filter.
 
 // One step above a float rounded to nearest, as stepUp below.
 inline float floatStepUp(float nearest) {
@@ -193,9 +193,9 @@ unsigned beyondPortable(const NodeTiles::FilterScan& s, int block) {
     return beyond;
 }
 
-template <NormKind Kind, bool Made, NodeTiles::ScanKernel Exact>
+template <NormKind Kind, bool Made>
 int filterPortable(const NodeTiles::FilterScan& s, int from, int to) {
-    return filterBlocks<beyondPortable<Kind, Made>, Exact>(s, from, to);
+    return filterBlocks<beyondPortable<Kind, Made>, scanPortable<Kind>>(s, from, to);
 }
 
 #if SPHNET_X86_KERNELS
@@ -256,7 +256,7 @@ __attribute__((target("avx512f"))) int scanAvx512(const NodeTiles::View& v, int 
     return to;
 }
 
-// AVX2 and the x86-64 baseline (SSE2): the tile as two 4-lane halves or four 2-lane quarters.
+// AVX2: the tile as two 4-lane halves.
 template <NormKind Kind>
 __attribute__((target("avx2,fma"))) int scanAvx2(const NodeTiles::View& v, int from, int to,
                                                  const double* x, double label, double* d) {
@@ -294,44 +294,6 @@ __attribute__((target("avx2,fma"))) int scanAvx2(const NodeTiles::View& v, int f
         if ((matters & lanesInRange(first, from, to)) != 0) {
             _mm256_storeu_pd(d, low);
             _mm256_storeu_pd(d + 4, high);
-            return first;
-        }
-    }
-    return to;
-}
-
-template <NormKind Kind>
-int scanSse2(const NodeTiles::View& v, int from, int to, const double* x, double label, double* d) {
-    const auto n = static_cast<std::size_t>(v.n);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
-    const __m128d tolerance = _mm_set1_pd(kCoverageTolerance);
-    const __m128d xLabel = _mm_set1_pd(label);
-    for (int first = from - from % kLanes; first < to; first += kLanes) {
-        const double* tile = v.centres + static_cast<std::size_t>(first) * n;
-        __m128d distance[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(),
-                               _mm_setzero_pd()};
-        for (std::size_t i = 0; i < n; ++i) {
-            const __m128d xi = _mm_set1_pd(x[i]);
-            for (int q = 0; q < 4; ++q) {
-                const __m128d t =
-                    _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(tile + i * kLanes + 2 * q), xi), magnitude);
-                distance[q] = Kind == NormKind::CityBlock ? _mm_add_pd(distance[q], t)
-                                                          : _mm_max_pd(t, distance[q]);
-            }
-        }
-        unsigned matters = 0;
-        for (int q = 0; q < 4; ++q) {
-            const int at = first + 2 * q;
-            const __m128d mayCover =
-                _mm_cmpngt_pd(_mm_sub_pd(distance[q], tolerance), _mm_loadu_pd(v.radii + at));
-            const __m128d foreign = _mm_cmpneq_pd(_mm_loadu_pd(v.labels + at), xLabel);
-            const __m128d near = _mm_cmpnge_pd(distance[q], _mm_loadu_pd(v.reaches + at));
-            matters |= static_cast<unsigned>(
-                           _mm_movemask_pd(_mm_or_pd(mayCover, _mm_and_pd(foreign, near))))
-                       << (2 * q);
-        }
-        if ((matters & lanesInRange(first, from, to)) != 0) {
-            for (int q = 0; q < 4; ++q) _mm_storeu_pd(d + 2 * q, distance[q]);
             return first;
         }
     }
@@ -586,8 +548,8 @@ template <NormKind Kind>
 void NodeTiles::useKernels(InstructionSet vectors) {
     scan_ = scanPortable<Kind>;
     nearest_ = nearestPortable<Kind>;
-    filter_ = filterPortable<Kind, false, scanPortable<Kind>>;
-    sumsFilter_ = filterPortable<Kind, true, scanPortable<Kind>>;
+    filter_ = filterPortable<Kind, false>;
+    sumsFilter_ = filterPortable<Kind, true>;
     floatSums_ = floatSumsPortable<Kind>;
 #if SPHNET_X86_KERNELS
     if (vectors == InstructionSet::Avx512) {
@@ -601,16 +563,6 @@ void NodeTiles::useKernels(InstructionSet vectors) {
         filter_ = filterAvx2<Kind, false>;
         floatSums_ = floatSumsAvx2<Kind>;
         sumsFilter_ = filterAvx2<Kind, true>;
-    } else if (vectors == InstructionSet::Sse2) {
-        scan_ = scanSse2<Kind>;
-        filter_ = filterPortable<Kind, false, scanSse2<Kind>>;
-        sumsFilter_ = filterPortable<Kind, true, scanSse2<Kind>>;
-        // SSE2 has no integer maximum: the filter's four operations in its place cost as much as
-        // the exact scan's own (recall at n = 8 1.25 times as slow with the filter).
-        if (Kind == NormKind::Maximum) {
-            filter_ = sumsFilter_ = nullptr;
-            floatSums_ = nullptr;
-        }
     }
 #endif
     (void)vectors;

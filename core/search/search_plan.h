@@ -28,7 +28,8 @@ enum class SearchStructure : std::uint8_t {
 enum class PanelPrecision : std::uint8_t { Auto, Double, Single };
 
 // The instruction set of the vector kernels; one the processor lacks gives way to the widest
-// it has below it.
+// it has below it. Sse2, the x86-64 baseline, runs the portable kernels, which the compiler
+// vectorizes for it.
 enum class InstructionSet : std::uint8_t { Auto, Portable, Sse2, Avx2, Avx512 };
 
 // Whether work is shared between two threads: recall's pattern ranges, training's split scans.
