@@ -10,6 +10,7 @@
 // build with GCC and Clang. MSVC builds, and other processors, run the portable kernels.
 #if defined(__GNUC__) && defined(__x86_64__)
 #define SPHNET_X86_KERNELS 1
+#include <immintrin.h>
 #else
 #define SPHNET_X86_KERNELS 0
 #endif

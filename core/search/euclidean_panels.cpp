@@ -7,9 +7,6 @@
 #include <type_traits>
 
 #include "compiler_builtins.h"
-#if SPHNET_X86_KERNELS
-#include <immintrin.h>
-#endif
 
 namespace sphnet {
 

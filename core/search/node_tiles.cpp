@@ -8,10 +8,6 @@
 #include "compiler_builtins.h"
 #include "sphere_node.h"
 
-#if SPHNET_X86_KERNELS
-#include <immintrin.h>
-#endif
-
 namespace sphnet {
 
 namespace {
