@@ -129,8 +129,8 @@ inline float floatStepUp(float nearest) {
 
 // Each coordinate's terms go to `values` through a local row: in that form, and not inlined where
 // `values` is a local array, GCC and Clang keep the block's values in vectors. The terms are finite
-// and never negative, so their bits order as they do, and the largest is taken on integers (a
-// float maximum, with its NaN rule, stays scalar).
+// and never negative, so their bits order as they do, and the largest is taken on integers (GCC
+// leaves a float maximum, with its NaN rule, scalar).
 template <NormKind Kind>
 SPHNET_NEVER_INLINE void floatPortable(const NodeTiles::View& v, const NodeTiles::FloatPattern& q,
                                        int block, float* values) {
