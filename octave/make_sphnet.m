@@ -25,6 +25,8 @@ old_dir = cd(outdir);  % an absolute path, for the messages
 outdir = pwd;
 cd(old_dir);
 in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+% MATLAB on Windows may build with MSVC or with MinGW's g++, which takes the GNU options.
+msvc = ~in_octave && ispc && selected_compiler_is_msvc();
 
 core_folders = {'host', 'model', 'search', 'work'};
 core = {};
@@ -35,7 +37,7 @@ if in_octave
   host = {fullfile(root, 'core', 'host', 'per_host', 'host_octave.cpp')};
 else
   host = {fullfile(root, 'core', 'host', 'per_host', 'host_matlab.cpp')};
-  if ispc  % MSVC knows no __attribute__; the marker is a resource there
+  if msvc  % MSVC knows no __attribute__; the marker is a resource there
     core = core(cellfun(@isempty, strfind(core, 'version_marker')));
   end
 end
@@ -62,7 +64,7 @@ for m = 1:size(modules, 1)
     if status ~= 0
       error('make_sphnet: building %s failed:\n%s', name, output);
     end
-  elseif ispc
+  elseif msvc
     mex('-R2017b', 'COMPFLAGS=$COMPFLAGS /std:c++17', includes{:}, '-lut', '-outdir', outdir, ...
         '-output', name, files{:});
   else
@@ -83,4 +85,10 @@ function files = sources(root, folder)
 % Every C++ source of one folder, with full paths.
 listing = dir(fullfile(root, folder, '*.cpp'));
 files = cellfun(@(name) fullfile(root, folder, name), {listing.name}, 'UniformOutput', false);
+end
+
+function msvc = selected_compiler_is_msvc()
+% Whether MATLAB's mex builds C++ with Microsoft's compiler (else MinGW's g++).
+selected = mex.getCompilerConfigurations('C++', 'Selected');
+msvc = isempty(selected) || strcmp(selected(1).Manufacturer, 'Microsoft');
 end
