@@ -75,8 +75,9 @@ peers (recall rows only; '-' for training): 1-NN on the same node centres and la
 Gterm/s: P * nodes * n / sphnet s / 1e9, the brute-force-equivalent rate (recall).
 memory: one more sphnet call in a fresh octave-cli, its inputs loaded, the resident high-water
   mark reset ("5" to /proc/self/clear_refs): peak = inputs + what the call added (outputs
-  included), against 2 x (inputs + outputs) + a fixed scratch budget: 33 MiB for training (its
-  block candidate lists take at most 24 MiB, the module's code about 1 MB; the rest is room for
+  included), against 2 x (inputs + outputs) + a fixed scratch budget: 52 MiB for training (its
+  block candidate lists take at most 24 MiB, or its scans' longer memories at most 43 MiB beyond
+  three nodes a pattern; the module's code about 1 MB; the rest is room for
   scan state per node beyond the output's second copy), 2 MiB for recall (block state of 30 kB a thread,
   the second thread, the module's own code: 1.1 MB for 10 patterns against 300 nodes).
 HEADER

@@ -48,9 +48,9 @@ constexpr int kTreeMostDimensionsGeneral = 4;
 // 4: even at 75,000, the tree 1.2x at 150,000).
 constexpr int kTreeFromNodes[kTreeMostDimensionsGeneral + 1] = {0, 2048, 10000, 24000, 80000};
 // The scans' memories (see chooseMemoryLength): at least this many nodes each, and longer ones
-// while all of them fit in kMemoryBytes.
+// while all of them fit in kMemoryBytes (twelve up to about 620,000 patterns, six at 10^6).
 constexpr int kLeastRemembered = 3;
-constexpr double kMemoryBytes = 32.0 * (1 << 20);
+constexpr double kMemoryBytes = 64.0 * (1 << 20);
 }  // namespace
 
 bool TrainingNodeSet::reproducesLiteralScan(const TrainingInput& in) {
@@ -97,10 +97,11 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
 }
 
 // A longer memory spares more of a pattern's later scans (in up to four dimensions most scans
-// note 4 to 8 nodes): twelve make training 1.3 to 1.9 times as fast as three at 10^4 patterns.
-// Each node costs 8 bytes for every pattern, so twelve only while all memories fit in
-// kMemoryBytes, and never fewer than kLeastRemembered. Where block lists are made a memory keeps
-// every node within Rmax, and a longer one only adds visits (1.15 times as slow).
+// note 4 to 8 nodes): twelve make training 1.3 to 1.9 times as fast as three at 10^4 patterns,
+// and 1.3 to 1.4 times as fast as six at 5 x 10^5. Each node costs 8 bytes for every pattern,
+// so twelve only while all memories fit in kMemoryBytes, and never fewer than kLeastRemembered.
+// Where block lists are made a memory keeps every node within Rmax, and a longer one only adds
+// visits (1.15 times as slow).
 int TrainingNodeSet::chooseMemoryLength(const TrainingInput& in) const {
     const int forced = in.plan.memoryNodes;
     if (forced > 0) return forced < kMostRemembered ? forced : kMostRemembered;
