@@ -24,30 +24,25 @@ inline unsigned lanesInRange(int first, int from, int to, int width = kLanes) {
     return lanes;
 }
 
-// After the filter: the exact scan (Exact) over the tile or tiles of block `block` that hold
-// kept lanes within [from, to). The first tile with a node that matters, or -1.
-SPHNET_ALWAYS_INLINE int exactWhereKept(NodeTiles::ScanKernel exact, const NodeTiles::View& v,
-                                        unsigned kept, int block, int from, int to, const double* x,
-                                        double label, double* d) {
-    kept &= lanesInRange(block, from, to, kBlock);
-    if (kept == 0) return -1;
-    const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
-    const int start = skip > from ? skip : from;
-    const int end = block + kBlock < to ? block + kBlock : to;
-    const int stop = (kept >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
-    const int first = exact(v, start, stop, x, label, d);
-    return first < stop ? first : -1;
-}
-
-// The filter, block by block: the exact scan over the blocks where Beyond leaves lanes kept.
-// Each instruction set's filter instantiates it with its own kernels.
+// The filter, block by block: where Beyond keeps lanes within [from, to), the exact scan
+// (Exact) over the tile or tiles of the block that hold them; the first node that matters, or
+// `to`. Each instruction set's filter instantiates it with its own kernels. The scan is copied,
+// and the exact scan given a copy of its view: the exact scan's stores could otherwise reach
+// them through the references, and every block would load them again.
 using BlockBeyond = unsigned (*)(const NodeTiles::FilterScan& s, int block);
 template <BlockBeyond Beyond, NodeTiles::ScanKernel Exact>
-SPHNET_ALWAYS_INLINE int filterBlocks(const NodeTiles::FilterScan& s, int from, int to) {
+SPHNET_ALWAYS_INLINE int filterBlocks(const NodeTiles::FilterScan& scan, int from, int to) {
+    const NodeTiles::FilterScan s = scan;
     for (int block = from - from % kBlock; block < to; block += kBlock) {
-        const int first =
-            exactWhereKept(Exact, s.v, ~Beyond(s, block), block, from, to, s.x, s.label, s.d);
-        if (first >= 0) return first;
+        const unsigned kept = ~Beyond(s, block) & lanesInRange(block, from, to, kBlock);
+        if (kept == 0) continue;
+        const int skip = (kept & 0xFFu) != 0 ? block : block + kLanes;
+        const int start = skip > from ? skip : from;
+        const int end = block + kBlock < to ? block + kBlock : to;
+        const int stop = (kept >> kLanes) != 0 || end < block + kLanes ? end : block + kLanes;
+        const NodeTiles::View view = s.v;
+        const int first = Exact(view, start, stop, s.x, s.label, s.d);
+        if (first < stop) return first;
     }
     return to;
 }
