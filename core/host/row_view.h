@@ -75,6 +75,7 @@ class RowView {
     // the memory holds the values, stopping at the first that fails.
     template <typename Pred>
     bool allValues(int rowCount, int cols, Pred&& pred) const {
+        if (rowCount <= 0) return true;  // no walk over the columns of no rows
         if (rowsInPlace()) {
             for (int r = 0; r < rowCount; ++r) {
                 const double* values = inPlaceRow(r);

@@ -20,8 +20,10 @@ inline bool sameValue(double a, double b) {
 // `count` rows of `width` values from column-major data.
 inline std::vector<std::vector<double>> rowsOf(const double* columnMajor, std::size_t count,
                                                std::size_t width) {
-    std::vector<std::vector<double>> rows(count, std::vector<double>(width));
+    // Row by row: no row is made when there are none, however wide (n may be near 2^31).
+    std::vector<std::vector<double>> rows(count);
     for (std::size_t k = 0; k < count; ++k) {
+        rows[k].resize(width);
         for (std::size_t i = 0; i < width; ++i) rows[k][i] = columnMajor[i * count + k];
     }
     return rows;
