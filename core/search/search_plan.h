@@ -45,8 +45,8 @@ struct SearchPlan {
     PanelPrecision precision = PanelPrecision::Auto;
     InstructionSet instructions = InstructionSet::Auto;
     ThreadUse threads = ThreadUse::Auto;
-    // Training for p = 1 and +Inf in one to four dimensions, where the engine chooses: the nodes
-    // at which the tiles give way to the tree (0: the engine's own count for the dimension).
+    // Training in few dimensions, where the engine chooses: the nodes at which the tiles (p = 1
+    // and +Inf) or the plain scan (other p) give way to the tree (0: the engine's own count).
     int handoverNodes = 0;
     // Training: how many nodes each pattern's memory of its last scan holds (0: the engine's
     // choice; at most 12).

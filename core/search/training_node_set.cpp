@@ -38,15 +38,20 @@ constexpr int kBlockCapDivisor = 2;
 constexpr double kBlockListBytes = 24.0 * (1 << 20);
 // The growing tree's work grows as N log^2 N, the tiles' and block lists' as N^2 with a far
 // smaller factor. Measured on overlapping and separated classes, the tree is the quicker up to 3
-// dimensions and, for other p, in 4 (1.5 to 10 times the block lists from 1e4 patterns on); in 8
-// it loses to the lists and tiles.
+// dimensions and, for other p, up to 6 (in 4, 1.5 to 10 times the block lists from 1e4 patterns
+// on; in 5, 1.7 to 3.7 times; in 6, 1.2 to 2.1 times, from 3,000 to 10^5 patterns); in 7 it is
+// about even, in 8 it loses to the lists and tiles.
 constexpr int kTreeMostDimensions = 3;
-constexpr int kTreeMostDimensionsGeneral = 4;
+constexpr int kTreeMostDimensionsGeneral = 6;
 // For p = 1 and +Inf the tiles scan every node so cheaply that the tree overtakes them only
 // among this many nodes, in 1 to 4 dimensions (in 1: 1.2x faster from 4,000 nodes; in 2: 1.1x
 // to 1.3x from 8,000 to 20,000; in 3: tiles 1.3x faster at 15,000, the tree 1.5x at 38,000; in
 // 4: even at 75,000, the tree 1.2x at 150,000).
-constexpr int kTreeFromNodes[kTreeMostDimensionsGeneral + 1] = {0, 2048, 10000, 24000, 80000};
+constexpr int kTilesMostDimensionsBeforeTree = 4;
+constexpr int kTreeFromNodes[kTilesMostDimensionsBeforeTree + 1] = {0, 2048, 10000, 24000, 80000};
+// For other p the plain scan, with its bounds and the memories, is the quicker among a few
+// hundred nodes (in 6 dimensions, 169 nodes: 1.6 times the tree).
+constexpr int kTreeFromNodesGeneral = 256;
 // The scans' memories (see chooseMemoryLength): at least this many nodes each, and longer ones
 // while all of them fit in kMemoryBytes (twelve up to about 620,000 patterns, six at 10^6).
 constexpr int kLeastRemembered = 3;
@@ -84,15 +89,19 @@ void TrainingNodeSet::chooseStructures(const TrainingInput& in) {
         treed_ = forced == SearchStructure::Tree && tree;
         return;
     }
-    treed_ =
+    const int handover = in.plan.handoverNodes;
+    // Other p in few dimensions: the plain scan, then the tree once the nodes are many (see add).
+    treed_ = false;
+    const bool treeLater =
         tree && general &&
         (n_ <= kTreeMostDimensions || (metric_.boundsUsable && n_ <= kTreeMostDimensionsGeneral));
+    if (treeLater) treeFromNodes_ = handover > 0 ? handover : kTreeFromNodesGeneral;
     // p = 1 and +Inf: tiles scan every node faster than the lists skip some; in up to four
-    // dimensions they hand over to the tree once the nodes are many (see add).
-    tiled_ = !treed_ && tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
-    if (tiled_ && tree && n_ <= kTreeMostDimensionsGeneral)
-        treeFromNodes_ = in.plan.handoverNodes > 0 ? in.plan.handoverNodes : kTreeFromNodes[n_];
-    blocked_ = !treed_ && n_ >= kBlockMinDimensions && blocks();
+    // dimensions they hand over to the tree in the same way.
+    tiled_ = tiles && (n_ <= kTreeMostDimensions || NodeTiles::paysFor(n_));
+    if (tiled_ && tree && n_ <= kTilesMostDimensionsBeforeTree)
+        treeFromNodes_ = handover > 0 ? handover : kTreeFromNodes[n_];
+    blocked_ = !treeLater && n_ >= kBlockMinDimensions && blocks();
     blockMinNodes_ = kBlockMinNodes;
 }
 
@@ -184,8 +193,8 @@ bool TrainingNodeSet::add(const double* centre, double radius, std::int32_t labe
     return !treed_ || tree_.grow(centres_.data, radii_.data, labels_.data, count_);
 }
 
-// The tiles give way to a tree over every node so far; later scans walk it instead. The second
-// thread served only the tiles' split scans.
+// The tiles or the plain scan give way to a tree over every node so far; later scans walk it
+// instead. The second thread served only the tiles' split scans.
 bool TrainingNodeSet::startTree() {
     treeFromNodes_ = INT_MAX;
     tiled_ = false;

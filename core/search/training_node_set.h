@@ -178,7 +178,7 @@ class TrainingNodeSet final : public TrainingSearch {
     // p = 1 and +Inf: the centres again, in tiles for the vector scan.
     bool tiled_ = false;
     NodeTiles tiles_;
-    int treeFromNodes_ = INT_MAX;     // the tiles give way to the tree at this many nodes
+    int treeFromNodes_ = INT_MAX;     // the tiles or plain scan give way to the tree here
     HostVector<float> floatPattern_;  // the pattern under way, for the tiles' filter
     // Long tile scans share their filtering with a second thread: the single-precision values land
     // in splitSums_, chunk by chunk (see SplitScan).

@@ -859,16 +859,17 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
     }
 }
 
-// For p = 1 and +Inf in one to four dimensions the engine starts on the tiles and hands over to
-// the tree once the nodes are many (2,048 in one dimension): both sides of the handover agree,
-// with the tiles' second thread (stopped at the handover) or without.
-TEST(TrainingPlans, TilesHandOverToTheTree) {
+// In few dimensions the engine starts on the tiles (p = 1 and +Inf) or the plain scan (other p)
+// and hands over to the tree once the nodes are many (2,048 in one dimension for the tiles, 256
+// for the plain scan): both sides of the handover agree, with the tiles' second thread (stopped
+// at the handover) or without.
+TEST(TrainingPlans, TilesAndPlainScanHandOverToTheTree) {
     Generator g(0x7e11u);
-    for (const double p : {1.0, kInf}) {
+    for (const double p : {1.0, kInf, 1.5}) {
         reference::TrainingProblem t;
-        t.dimension = 1;
+        t.dimension = p == 1.5 ? 6 : 1;
         t.p = p;
-        t.patterns = g.points(3000, 1, Layout::Uniform, 1.0);
+        t.patterns = g.points(3000, t.dimension, Layout::Uniform, 1.0);
         t.labels = g.labels(3000, 2);
         t.rMax = 0.05;
         t.margin = 0.001;
@@ -878,8 +879,8 @@ TEST(TrainingPlans, TilesHandOverToTheTree) {
         sphnet::TrainingPaths ran;
         const reference::TrainingResult got =
             expectSameTraining(t, g.counters(), "handover", plan, &ran);
-        EXPECT_GT(got.nodes.size(), 2048u);
-        EXPECT_GT(ran.tiles, 0);
+        EXPECT_GT(got.nodes.size(), p == 1.5 ? 256u : 2048u);
+        EXPECT_EQ(ran.tiles > 0, p != 1.5);
         EXPECT_GT(ran.tree, 0);
     }
 }
