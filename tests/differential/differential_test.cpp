@@ -824,9 +824,14 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     const bool tiles = structure == SearchStructure::Tiles && tiled;
                     const bool lists = structure == SearchStructure::BlockLists && !tiled;
                     EXPECT_GT(ran.remembered, 0) << what;
-                    const bool tree = structure == SearchStructure::Tree ||
-                                      (structure == SearchStructure::Auto && few && !tiled);
-                    EXPECT_EQ(ran.tree > 0, tree && t.dimension <= 16) << what;
+                    // In few dimensions the engine's own choice takes the tree from a node
+                    // count on (TilesAndPlainScanHandOverToTheTree); elsewhere, at these sizes,
+                    // it does not.
+                    if (structure != SearchStructure::Auto || !few || tiled) {
+                        EXPECT_EQ(ran.tree > 0,
+                                  structure == SearchStructure::Tree && t.dimension <= 16)
+                            << what;
+                    }
                     if (structure != SearchStructure::Auto) {
                         EXPECT_EQ(ran.tiles > 0, tiles) << what;
                         EXPECT_EQ(ran.blockLists > 0, lists) << what;
