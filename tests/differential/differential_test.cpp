@@ -813,6 +813,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     plan.instructions = isa;
                     plan.threads = threads;
                     if (isa == InstructionSet::Avx2) plan.pollBudget = 100;
+                    // The engine's own choice hands the plain scan over to the tree at a count
+                    // these problems reach (its own count: TilesAndPlainScanHandOverToTheTree).
+                    if (structure == SearchStructure::Auto && !tiled) plan.handoverNodes = 16;
                     // The scans' memories at their shortest and longest, and the engine's length.
                     plan.memoryNodes = threads == ThreadUse::One   ? 1
                                        : threads == ThreadUse::Two ? 12
@@ -824,14 +827,9 @@ TEST(TrainingPlans, EveryPlanMatchesTheReference) {
                     const bool tiles = structure == SearchStructure::Tiles && tiled;
                     const bool lists = structure == SearchStructure::BlockLists && !tiled;
                     EXPECT_GT(ran.remembered, 0) << what;
-                    // In few dimensions the engine's own choice takes the tree from a node
-                    // count on (TilesAndPlainScanHandOverToTheTree); elsewhere, at these sizes,
-                    // it does not.
-                    if (structure != SearchStructure::Auto || !few || tiled) {
-                        EXPECT_EQ(ran.tree > 0,
-                                  structure == SearchStructure::Tree && t.dimension <= 16)
-                            << what;
-                    }
+                    const bool tree = structure == SearchStructure::Tree ||
+                                      (structure == SearchStructure::Auto && few && !tiled);
+                    EXPECT_EQ(ran.tree > 0, tree && t.dimension <= 16) << what;
                     if (structure != SearchStructure::Auto) {
                         EXPECT_EQ(ran.tiles > 0, tiles) << what;
                         EXPECT_EQ(ran.blockLists > 0, lists) << what;
